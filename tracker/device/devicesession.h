@@ -1,0 +1,47 @@
+#pragma once
+
+#include "busmutex.h"
+#include "serialconfig.h"
+#include "serialport.h"
+
+#include <string>
+#include <vector>
+
+// One owner for the device: the port, its configuration, the exchange
+// buffer, the full-scale value and the bus lock. The main window, the
+// trace thread and the command-line tool all exchange through Transact.
+class CDeviceSession
+{
+public:
+    static constexpr int kExchangeBufferSize = 2016;
+    static constexpr int kMaxCollected = 2014;
+
+    CDeviceSession();
+
+    CSerialPort &port() { return m_port; }
+    // The configuration the connection fills in; its separator byte and
+    // read time-out are read at each exchange.
+    SerialConfig &config() { return m_config; }
+
+    double fullScale() const;
+    void setFullScale(double value);
+
+    // One command/answer exchange under the bus lock. Returns -1 (no echo
+    // or time-out, reply "Timeout!"), -2 (reply beginning with "Can"), 16
+    // in simulated mode, or the reply's length (2014 when cut off by a
+    // full buffer). A command too long for the exchange buffer is refused
+    // with -1 and the reply "Command too long!".
+    int Transact(std::string command, std::string &echo, std::string &reply);
+
+    // Sends "HLP" outside the lock and collects the listing until the
+    // device has been silent longer than the read time-out; returns the
+    // command-list entries ("Simulation mode" alone in simulated mode).
+    std::vector<std::string> LoadCommandList();
+
+private:
+    CSerialPort m_port;
+    SerialConfig m_config;
+    CBusMutex m_mutex;
+    char m_buffer[kExchangeBufferSize];
+    std::atomic<double> m_fullScale{0.0};
+};

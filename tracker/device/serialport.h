@@ -1,0 +1,46 @@
+#pragma once
+
+#include "serialconfig.h"
+
+#include <cstdint>
+#include <string>
+
+// The program's only access to the device: a terminal device opened
+// non-blocking, or a simulated link that touches no hardware.
+// The object has no lock of its own; callers serialise their use.
+class CSerialPort
+{
+public:
+    CSerialPort();
+    ~CSerialPort();
+    CSerialPort(const CSerialPort &) = delete;
+    CSerialPort &operator=(const CSerialPort &) = delete;
+
+    // 1 = open (also when it already was, and in simulated mode); -1 = failed.
+    int Open(const SerialConfig &config);
+    // 1 = applied; -1 = refused or the driver failed.
+    int Configure(const SerialConfig &config);
+    // 1 = closed; -1 = was not open.
+    int Close();
+    // Bytes that were waiting and were discarded; 0 in simulated mode; -1 not open.
+    int DrainInput();
+    // Reads exactly count bytes when that many are waiting, else nothing: 0.
+    uint32_t ReadAvailable(char *buffer, uint32_t count);
+    // Bytes written (plus the terminator), 0 on a write time-out, -1 not open
+    // or a negative count.
+    int Write(const char *buffer, int count);
+
+    bool isOpen() const;
+    bool isSimulated() const;
+    // Set by the owner only while the port is closed.
+    void setSimulated(bool simulated);
+    const SerialConfig &config() const;
+
+    // The device path a port text names ("3" -> "/dev/ttyS2"); empty when
+    // the text names no port.
+    static std::string devicePath(const std::string &port);
+
+private:
+    struct Impl;
+    Impl *m_d;
+};
