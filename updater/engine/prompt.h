@@ -1,24 +1,3 @@
 #pragma once
 
-#include <string>
-
-// The update engine asks and tells the user only through this interface.
-// The library's windows implement it with message boxes on the
-// user-interface thread; the command-line tool prints and answers by rule;
-// tests answer from a script.
-class IPrompt
-{
-public:
-    enum class Buttons { Ok, YesNo, OkCancel };
-    enum class Icon { None, Information, Question, Warning, Stop };
-    enum class Answer { Ok, Cancel, Yes, No };
-
-    virtual ~IPrompt() = default;
-
-    // Shows text (with caption, empty for the default) and returns the
-    // button the user chose. May be called from a worker thread: an
-    // implementation that shows a window must hand the question over to
-    // the user-interface thread and wait for the answer.
-    virtual Answer message(const std::string &text, const std::string &caption,
-                           Buttons buttons, Icon icon) = 0;
-};
+#include "../../common/prompt/prompt.h"
