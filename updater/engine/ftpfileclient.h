@@ -1,0 +1,150 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class IPrompt;
+
+// The update library's client for the maker's FTP server: one login, one
+// control connection (a single curl handle, so every request of a run
+// reuses it), binary transfers, active mode by default.
+//
+// All operations return false or empty text on failure. Only Connect tells
+// the user anything, through the IPrompt given to the constructor (nothing
+// is shown when it is null). A client is used by one thread at a time.
+//
+// Time-outs: connecting gives up after 15 s, a transfer that moves less
+// than one byte a second for 30 s is aborted. A cancel flag set from any
+// thread aborts the running request within about a second.
+class CFtpFileClient
+{
+public:
+    // Called during transfers with the bytes done so far and the expected
+    // total (0 when the server does not say).
+    using ProgressCallback = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+    struct GetFileOptions
+    {
+        ProgressCallback progress;
+        // 64 hex digits (either case) or empty. When set, a download whose
+        // SHA-256 differs counts as failed and the local file stays as it was.
+        std::string expectedSha256;
+    };
+
+    static constexpr const char *kDefaultUserName = "vaskolt";
+    static constexpr const char *kDefaultPassword = "tovrask27";
+    static constexpr const char *kAgentName = "Brisel Connection";
+
+    // host: "name" or "name:port"; empty means ftpServerHost("") (the
+    // environment's MORAVEL_FTP_HOST or the built-in default host).
+    explicit CFtpFileClient(IPrompt *prompt = nullptr, const std::string &host = std::string());
+    ~CFtpFileClient();
+
+    CFtpFileClient(const CFtpFileClient &) = delete;
+    CFtpFileClient &operator=(const CFtpFileClient &) = delete;
+
+    // Logs in with the stored user name and password (the login is checked
+    // with a request, so a wrong password fails here). A non-empty
+    // serverName replaces the stored host first. False at once when already
+    // connected. On a failure reported by the transfer layer the user gets
+    // the connection-failed message through the prompt.
+    bool Connect(const std::string &serverName = std::string());
+
+    // Changes the remote current directory ("a/b" relative to the current
+    // one, "/a/b" from the login directory, ".." one up). The directory is
+    // checked on the server; on failure the current directory stays.
+    bool SetCurrentDirectory(const std::string &path);
+
+    // True when the remote current directory holds an entry of that name
+    // (shell wildcards allowed; "\" or "/" reach into a sub-folder). Reads a
+    // fresh listing; the matches stay for FindNextFile.
+    bool FindFile(const std::string &name);
+
+    // Downloads remoteName (relative to the remote current directory; "\"
+    // and "/" separate sub-folders) into localFolder (a trailing "/" or "\"
+    // is dropped; the folder itself is created, one level) under the same
+    // relative name. Any sub-folder of the name must already exist. The data
+    // go to a temporary file beside the target that replaces the target
+    // only when complete (and matching expectedSha256), so a failed or
+    // cancelled download leaves an existing file untouched. Names that are
+    // not safe relative names are refused.
+    bool GetFile(const std::string &remoteName, const std::string &localFolder);
+    bool GetFile(const std::string &remoteName, const std::string &localFolder,
+                 const GetFileOptions &options);
+
+    // Ends the connection and the session. Always true.
+    bool Close();
+
+    // Uploads the local file into the remote current directory under its
+    // bare file name (the text after the last "/" or, without one, "\").
+    bool PutFile(const std::string &localPath);
+
+    // The remote current directory as an absolute path ("/Spelmar/Updates")
+    // or as a URL ("ftp://host/Spelmar/Updates"); empty when not connected.
+    std::string GetCurrentDirectory() const;
+    std::string GetCurrentDirectoryAsURL() const;
+
+    // The next match of the last FindFile, or empty text when there is none
+    // (or the client is not connected).
+    std::string FindNextFile();
+
+    // Settings. They take effect at the next Connect.
+    void setHost(const std::string &host);
+    std::string host() const;
+    void setUserName(const std::string &userName);
+    void setPassword(const std::string &password);
+    // Passive data connections instead of active ones. The default is
+    // active unless the environment sets MORAVEL_FTP_PASSIVE=1.
+    void setPassive(bool passive);
+    bool passive() const;
+
+    // A flag that, when it becomes true, aborts the running and every later
+    // request of this client (it fails). Owned by the caller; may be null.
+    void setCancelFlag(const std::atomic<bool> *cancel);
+
+    bool isConnected() const;
+    bool found() const;
+    std::string lastFoundName() const;
+    // Readable reason of the last failed operation (curl's error text or a
+    // local reason); empty after a success.
+    std::string lastError() const;
+
+private:
+    struct Transfer;
+
+    bool ensureSession();
+    void resetRequestOptions();
+    bool perform(const std::string &url, Transfer *transfer);
+    std::string urlFor(const std::vector<std::string> &parts, bool directory) const;
+    std::vector<std::string> resolve(const std::string &path) const;
+    bool listDirectory(const std::vector<std::string> &dir, std::vector<std::string> &names);
+    void refreshCurrentUrl();
+
+    static std::size_t writeToTransfer(char *data, std::size_t size, std::size_t count, void *user);
+    static std::size_t readFromTransfer(char *data, std::size_t size, std::size_t count, void *user);
+    static int onProgress(void *user, std::int64_t total, std::int64_t done,
+                          std::int64_t uploadTotal, std::int64_t uploaded);
+
+    IPrompt *m_prompt = nullptr;
+    bool m_connected = false;
+    bool m_found = false;
+    std::string m_host;
+    std::string m_userName = kDefaultUserName;
+    std::string m_password = kDefaultPassword;
+    std::string m_currentUrl;
+    std::string m_lastFoundName;
+    bool m_passive = false;
+    const std::atomic<bool> *m_cancel = nullptr;
+    std::string m_lastError;
+
+    void *m_session = nullptr;           // the curl easy handle
+    std::string m_entryPath;             // login directory as the server reports it
+    std::vector<std::string> m_currentParts; // remote current directory below the login directory
+    std::vector<std::string> m_finderMatches;
+    std::size_t m_finderIndex = 0;
+    bool m_hasFinder = false;
+    char m_errorBuffer[256 + 1] = {};
+};

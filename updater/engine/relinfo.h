@@ -1,0 +1,78 @@
+#pragma once
+
+#include "relinfolist.h"
+
+#include <string>
+
+// Revision-information files (RelInfoRemote.rel on the server,
+// RelInfoLocal.rel in the program folder and in every backup folder).
+//
+// Format: 8-bit text, one record per CR LF line, fields split at ";".
+// Field 1 is the file name relative to the program folder, field 2 the
+// revision; a server record may carry a third field of 64 hex digits, the
+// SHA-256 of the file. White space around a field is not part of it; a line
+// whose trimmed first field is empty is skipped.
+//
+// Every function takes explicit paths; none relies on the current
+// directory. Input of any shape ends in bounded time and memory: lines
+// longer than kMaxRelInfoLineLength are skipped, files larger than
+// kMaxRelInfoFileSize are refused.
+
+constexpr const char *kRemoteRelInfoName = "RelInfoRemote.rel";
+constexpr const char *kLocalRelInfoName = "RelInfoLocal.rel";
+constexpr std::size_t kMaxRelInfoLineLength = 8192;
+constexpr long long kMaxRelInfoFileSize = 64LL * 1024 * 1024;
+
+// Field n (counting from 1) of text split at every separator: "a;;b" has
+// the fields "a", "" and "b"; a trailing separator gives an empty last
+// field; a field number beyond the last (or below 1) gives empty text.
+std::string GetField(const std::string &text, int n, char separator = ';');
+
+// Strips spaces, tabs, CR, LF, VT and FF from both ends.
+std::string trimField(const std::string &text);
+
+// Appends the records of the file at path to list (file name and revision;
+// transfer marks stay empty). False when the file does not exist or cannot
+// be read; the list is then unchanged.
+bool ReadLocalRelInfo(RelInfoList &list, const std::string &path);
+
+// As ReadLocalRelInfo, and every record gets the transfer mark "0" and,
+// when its third field is 64 hex digits, the SHA-256 (lower case).
+bool ReadRemoteRelInfo(RelInfoList &list, const std::string &path);
+
+// Lists the plain files of one backup folder (bare names, no sub-folders)
+// with the revision the folder's own RelInfoLocal.rel gives each, "-" for
+// files it does not name (names compared with case). When the folder has
+// no RelInfoLocal.rel an empty one is created. Returns whether at least one
+// file was found.
+bool ListBackupFolder(const std::string &folder, RelInfoList &list);
+
+// True when remoteRevision is newer than localRevision by the revision
+// rule: each text gets "00000000" appended; the major is its leading
+// integer, the minor the decimal number from index 2 (remote major <= 9) or
+// index 3 (remote major >= 10) on, the same index for both. Newer means a
+// greater major, or an equal major and a greater minor. Parsing does not
+// depend on the locale and does not overflow.
+bool isNewerRevision(const std::string &remoteRevision, const std::string &localRevision);
+
+// Reduces remote to the records that are newer than the local record of
+// the same name (compared without regard to case) or have no local record.
+// takeAll keeps remote whole and returns true at once. Returns whether
+// remote still holds a record. local is not changed.
+bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAll);
+
+// Merges the transferred remote records into local (revision taken over,
+// or new record appended; a new file that was not transferred is appended
+// with "0.00.00") and replaces the file at path atomically with the
+// records, each written as name, "; ", revision, CR LF. Returns false when
+// the file could not be written; the old file is then left as it was.
+bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path);
+
+// True when name (as listed by the server) is safe to use below the program
+// folder: not empty, not absolute, no drive letter, no empty part, no "."
+// or ".." part, no control characters. "\" and "/" both separate parts.
+bool isSafeRelativeName(const std::string &name);
+
+// The local path of a listed name: programFolder (a trailing "/" or "\" is
+// dropped), "/", and the name with every "\" turned into "/".
+std::string localPathFor(const std::string &programFolder, const std::string &name);
