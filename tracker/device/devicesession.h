@@ -4,6 +4,8 @@
 #include "serialconfig.h"
 #include "serialport.h"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,9 @@ class CDeviceSession
 public:
     static constexpr int kExchangeBufferSize = 2016;
     static constexpr int kMaxCollected = 2014;
+    // The most of a help listing that is collected; a device that never
+    // falls silent must not keep the connection waiting for ever.
+    static constexpr size_t kMaxListing = 256 * 1024;
 
     CDeviceSession();
 
@@ -38,10 +43,26 @@ public:
     // command-list entries ("Simulation mode" alone in simulated mode).
     std::vector<std::string> LoadCommandList();
 
+    // The reply a simulated device gives to a (trimmed) command.
+    std::string simulatedReply(const std::string &command) const;
+
 private:
+    // Next received byte, taken from a small read-ahead that is refilled
+    // with whatever is waiting; false when nothing is waiting.
+    struct ReadAhead
+    {
+        char data[256];
+        size_t next = 0;
+        size_t size = 0;
+    };
+    bool nextByte(ReadAhead &ahead, char &byte);
+
     CSerialPort m_port;
     SerialConfig m_config;
     CBusMutex m_mutex;
     char m_buffer[kExchangeBufferSize];
     std::atomic<double> m_fullScale{0.0};
+    // Held by whoever uses the port and the exchange buffer, so that even
+    // a caller that took the bus lock over never shares them.
+    std::mutex m_exchange;
 };

@@ -30,6 +30,14 @@ public:
     // or a negative count.
     int Write(const char *buffer, int count);
 
+    // Bytes waiting in the input queue right now (0 when closed, simulated
+    // or unreadable).
+    int bytesWaiting();
+    // Blocks until at least one byte is waiting or timeoutMs has passed;
+    // true when input is waiting. A closed, simulated or hung-up link just
+    // lets the time pass.
+    bool waitForInput(int timeoutMs);
+
     bool isOpen() const;
     bool isSimulated() const;
     // Set by the owner only while the port is closed.

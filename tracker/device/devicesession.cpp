@@ -1,0 +1,232 @@
+#include "devicesession.h"
+
+#include "commandcatalogue.h"
+#include "pseudorandom.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLockTimeoutMs = 10000;
+constexpr int kSimulatedAnswerMs = 20;
+constexpr int kListingSettleMs = 50;
+
+// Holds the bus lock for one exchange, whatever the lock reported.
+class BusLockHolder
+{
+public:
+    explicit BusLockHolder(CBusMutex &mutex) : m_mutex(mutex) { m_mutex.Lock(kLockTimeoutMs, 0); }
+    ~BusLockHolder() { m_mutex.Unlock(); }
+    BusLockHolder(const BusLockHolder &) = delete;
+    BusLockHolder &operator=(const BusLockHolder &) = delete;
+
+private:
+    CBusMutex &m_mutex;
+};
+
+std::string trimmed(const std::string &text)
+{
+    const char *blanks = " \t\r\n\v\f";
+    const std::string::size_type first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    const std::string::size_type last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+long long msSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+} // namespace
+
+CDeviceSession::CDeviceSession()
+{
+    std::memset(m_buffer, 0, sizeof m_buffer);
+}
+
+double CDeviceSession::fullScale() const
+{
+    return m_fullScale.load();
+}
+
+void CDeviceSession::setFullScale(double value)
+{
+    m_fullScale.store(value);
+}
+
+bool CDeviceSession::nextByte(ReadAhead &ahead, char &byte)
+{
+    if (ahead.next < ahead.size) {
+        byte = ahead.data[ahead.next++];
+        return true;
+    }
+    if (m_port.isSimulated())
+        return m_port.ReadAvailable(&byte, 1) == 1;
+    int waiting = m_port.bytesWaiting();
+    if (waiting <= 0)
+        return false;
+    const uint32_t count = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(waiting), sizeof ahead.data));
+    if (m_port.ReadAvailable(ahead.data, count) != count)
+        return false;
+    ahead.size = count;
+    ahead.next = 1;
+    byte = ahead.data[0];
+    return true;
+}
+
+int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply)
+{
+    echo.clear();
+    reply.clear();
+    command = trimmed(command);
+    // The command and its LF must fit the exchange buffer.
+    if (command.size() + 1 > static_cast<size_t>(kExchangeBufferSize)) {
+        reply = "Command too long!";
+        return -1;
+    }
+
+    int result = -1;
+    bool simulated = false;
+    {
+        BusLockHolder busLock(m_mutex);
+        std::lock_guard<std::mutex> exchange(m_exchange);
+
+        simulated = m_port.isSimulated();
+        const char separator = static_cast<char>(m_config.separator);
+        const long long readTimeout = m_config.readTimeout;
+
+        m_port.DrainInput();
+
+        std::memcpy(m_buffer, command.data(), command.size());
+        m_buffer[command.size()] = '\n';
+        m_port.Write(m_buffer, static_cast<int>(command.size() + 1));
+
+        ReadAhead ahead;
+        int separators = 0;
+        int p = 0;
+        Clock::time_point lastByte = Clock::now();
+        for (;;) {
+            if (!nextByte(ahead, m_buffer[p])) {
+                const long long quiet = msSince(lastByte);
+                if (quiet > readTimeout) {
+                    reply = "Timeout!";
+                    result = -1;
+                    break;
+                }
+                m_port.waitForInput(static_cast<int>(readTimeout - quiet + 1));
+                continue;
+            }
+            // The time-out runs from the last byte received.
+            lastByte = Clock::now();
+
+            if (p > 15 && simulated) {
+                echo = command;
+                result = p;
+                break;
+            }
+            if (m_buffer[p] == separator)
+                ++separators;
+            if (p >= kMaxCollected) {
+                // Full buffer: keep what came before the last byte.
+                reply.assign(m_buffer, static_cast<size_t>(p - 1));
+                result = p;
+                break;
+            }
+            if (separators == 2) {
+                // End of the echo block: drop the line end in front of the
+                // second separator and the separator itself.
+                echo.assign(m_buffer, static_cast<size_t>(p - 1));
+                separators = 3;
+                p = 0;
+                continue;
+            }
+            if (separators == 4 && command == "HLP") {
+                // The help listing is not one line; it ends by silence.
+                separators = 5;
+                ++p;
+                continue;
+            }
+            if (separators == 4) {
+                reply.assign(m_buffer, static_cast<size_t>(p));
+                result = reply.compare(0, 3, "Can") == 0 ? -2 : p;
+                break;
+            }
+            ++p;
+        }
+    }
+
+    if (simulated) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSimulatedAnswerMs));
+        reply = simulatedReply(command);
+    }
+    if (echo.empty())
+        return -1;
+    return result;
+}
+
+std::string CDeviceSession::simulatedReply(const std::string &command) const
+{
+    struct Canned
+    {
+        const char *command;
+        const char *reply;
+    };
+    static const Canned kCanned[] = {
+        {"SSV", "1.02.21"}, {"PAN", "Simulation Mode"}, {"SNU", "3428 133"},
+        {"SPR", "E2"},      {"SFS", "1.0"},             {"AUN", "Torr"},
+    };
+    for (const Canned &canned : kCanned) {
+        if (command == canned.command)
+            return canned.reply;
+    }
+    const double value = pseudoRandom32767() / 32767.0 * 0.005 + 0.7 * m_fullScale.load();
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::vector<std::string> CDeviceSession::LoadCommandList()
+{
+    std::lock_guard<std::mutex> exchange(m_exchange);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(kListingSettleMs));
+    m_port.DrainInput();
+
+    std::memcpy(m_buffer, "HLP\n", 4);
+    m_port.Write(m_buffer, 4);
+
+    std::string listing;
+    if (!m_port.isSimulated()) {
+        const long long readTimeout = m_config.readTimeout;
+        Clock::time_point lastByte = Clock::now();
+        while (listing.size() < kMaxListing) {
+            const int waiting = m_port.bytesWaiting();
+            if (waiting > 0) {
+                const size_t room = kMaxListing - listing.size();
+                const uint32_t count = static_cast<uint32_t>(
+                    std::min<size_t>({static_cast<size_t>(waiting), room, sizeof m_buffer}));
+                if (m_port.ReadAvailable(m_buffer, count) == count) {
+                    listing.append(m_buffer, count);
+                    lastByte = Clock::now();
+                    continue;
+                }
+            }
+            const long long quiet = msSince(lastByte);
+            if (quiet > readTimeout)
+                break;
+            m_port.waitForInput(static_cast<int>(readTimeout - quiet + 1));
+        }
+    }
+
+    if (m_port.isSimulated())
+        return {"Simulation mode"};
+    return parseCommandListing(listing);
+}

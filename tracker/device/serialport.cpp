@@ -1,0 +1,363 @@
+#include "serialport.h"
+
+#include "lineformat.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDrainWaitMs = 1000;
+constexpr int kWriteWaitPerByteMs = 100;
+
+int msLeft(Clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void sleepMs(int ms)
+{
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+struct CSerialPort::Impl
+{
+    std::atomic<bool> open{false};
+    std::atomic<bool> simulated{false};
+    int fd = -1;
+    SerialConfig config;
+    // Kept for diagnosis only, like the line status of the last query.
+    int lastError = 0;
+    uint32_t lastReadCount = 0;
+    uint32_t lastDrainCount = 0;
+
+    // Bytes waiting in the input queue; 0 when the query fails (a device
+    // that has gone away has nothing to offer).
+    int waiting()
+    {
+        int count = 0;
+        if (::ioctl(fd, FIONREAD, &count) != 0) {
+            lastError = errno;
+            return 0;
+        }
+        return count > 0 ? count : 0;
+    }
+
+    // Waits until at least one byte is waiting or until timeoutMs has
+    // passed. A hung-up line reports readiness for ever, so it is slept
+    // on instead of spun on.
+    bool waitReadable(int timeoutMs)
+    {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            pollfd pfd{fd, POLLIN, 0};
+            int ready = ::poll(&pfd, 1, msLeft(deadline));
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                lastError = errno;
+                sleepMs(msLeft(deadline));
+                return false;
+            }
+            if (ready == 0)
+                return false;
+            if (waiting() > 0)
+                return true;
+            if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                sleepMs(msLeft(deadline));
+                return false;
+            }
+            // Readable but nothing counted yet: look again shortly.
+            if (msLeft(deadline) == 0)
+                return false;
+            sleepMs(1);
+        }
+    }
+
+    // Reads exactly count bytes, waiting at most timeoutMs for the rest.
+    // Returns the bytes read.
+    size_t readExactly(char *buffer, size_t count, int timeoutMs)
+    {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        size_t done = 0;
+        while (done < count) {
+            ssize_t got = ::read(fd, buffer + done, count - done);
+            if (got > 0) {
+                done += static_cast<size_t>(got);
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                lastError = errno;
+                break;
+            }
+            if (got == 0 || msLeft(deadline) == 0 || !waitReadable(msLeft(deadline)))
+                break;
+        }
+        return done;
+    }
+};
+
+CSerialPort::CSerialPort() : m_d(new Impl)
+{
+}
+
+CSerialPort::~CSerialPort()
+{
+    if (m_d->open)
+        Close();
+    delete m_d;
+}
+
+std::string CSerialPort::devicePath(const std::string &port)
+{
+    if (port.empty())
+        return std::string();
+    if (port[0] == '/')
+        return port;
+    long number = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9')
+            return std::string();
+        number = number * 10 + (c - '0');
+        if (number > 1000000)
+            return std::string();
+    }
+    if (number < 1)
+        return std::string();
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+int CSerialPort::Open(const SerialConfig &config)
+{
+    if (m_d->open)
+        return 1;
+    if (m_d->simulated) {
+        m_d->open = true;
+        return 1;
+    }
+
+    const std::string path = devicePath(config.port);
+    if (path.empty())
+        return -1;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_d->lastError = errno;
+        return -1;
+    }
+    // Only a terminal device is a port; a plain file or a directory named
+    // by the user is not.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    // No sharing: the advisory lock also keeps out a second opener with
+    // the privilege to ignore the terminal's exclusive mode.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_d->lastError = errno;
+        ::close(fd);
+        return -1;
+    }
+    ::ioctl(fd, TIOCEXCL);
+
+    m_d->config = config;
+    m_d->fd = fd;
+    m_d->open = true;
+    Configure(config);
+    DrainInput();
+    return 1;
+}
+
+int CSerialPort::Configure(const SerialConfig &config)
+{
+    SerialConfig &current = m_d->config;
+    if (m_d->open) {
+        if (config.port != current.port || config.inQueueSize != current.inQueueSize
+            || config.outQueueSize != current.outQueueSize || config.lineEnd != current.lineEnd
+            || config.reserved != current.reserved)
+            return -1;
+    } else {
+        current = config;
+    }
+    if (!m_d->open || m_d->simulated || m_d->fd < 0)
+        return -1;
+
+    termios settings{};
+    if (::tcgetattr(m_d->fd, &settings) != 0) {
+        m_d->lastError = errno;
+        return -1;
+    }
+    if (!LineFormat::apply(settings, config))
+        return -1;
+    if (::tcsetattr(m_d->fd, TCSANOW, &settings) != 0) {
+        m_d->lastError = errno;
+        return -1;
+    }
+    // Hold DTR and RTS on. Pseudo-terminals have no modem lines and
+    // refuse this; that is harmless.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(m_d->fd, TIOCMBIS, &lines);
+
+    current.baudRate = config.baudRate;
+    current.stopBits = config.stopBits;
+    current.dataBits = config.dataBits;
+    current.parity = config.parity;
+    current.readTimeout = config.readTimeout;
+    current.lineEnd = config.lineEnd;
+    current.reserved = config.reserved;
+    return 1;
+}
+
+int CSerialPort::Close()
+{
+    if (!m_d->open)
+        return -1;
+    m_d->open = false;
+    if (m_d->simulated || m_d->fd < 0)
+        return 1;
+    ::tcflush(m_d->fd, TCIOFLUSH);
+    // Leave the terminal openable for the next user even while another
+    // descriptor of it stays open.
+    ::ioctl(m_d->fd, TIOCNXCL);
+    ::close(m_d->fd);
+    m_d->fd = -1;
+    return 1;
+}
+
+int CSerialPort::DrainInput()
+{
+    if (!m_d->open)
+        return -1;
+    if (m_d->simulated)
+        return 0;
+    const int count = m_d->waiting();
+    if (count == 0)
+        return 0;
+    std::vector<char> scratch(static_cast<size_t>(count));
+    const size_t got = m_d->readExactly(scratch.data(), scratch.size(), kDrainWaitMs);
+    // A read that could not finish in time counts as nothing drained.
+    m_d->lastDrainCount = got == scratch.size() ? static_cast<uint32_t>(count) : 0;
+    return static_cast<int>(m_d->lastDrainCount);
+}
+
+uint32_t CSerialPort::ReadAvailable(char *buffer, uint32_t count)
+{
+    if (!m_d->open)
+        return 0;
+    if (m_d->simulated) {
+        if (buffer)
+            std::memset(buffer, ',', count);
+        return count;
+    }
+    const int waiting = m_d->waiting();
+    if (!buffer || static_cast<uint32_t>(waiting) < count)
+        return 0;
+    const size_t got = m_d->readExactly(buffer, count, static_cast<int>(m_d->config.readTimeout));
+    m_d->lastReadCount = got == count ? count : 0;
+    return m_d->lastReadCount;
+}
+
+int CSerialPort::Write(const char *buffer, int count)
+{
+    if (!m_d->open || count < 0)
+        return -1;
+    const bool terminate = m_d->config.terminator >= 0;
+    const size_t total = static_cast<size_t>(count) + (terminate ? 1 : 0);
+    if (m_d->simulated)
+        return static_cast<int>(total);
+
+    std::vector<char> block(total);
+    if (count > 0)
+        std::memcpy(block.data(), buffer, static_cast<size_t>(count));
+    if (terminate)
+        block[total - 1] = static_cast<char>(m_d->config.terminator);
+
+    const long long budgetMs = static_cast<long long>(kWriteWaitPerByteMs) * static_cast<long long>(total);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
+    size_t done = 0;
+    while (done < total) {
+        ssize_t put = ::write(m_d->fd, block.data() + done, total - done);
+        if (put > 0) {
+            done += static_cast<size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // The device refused the data (for example it went away).
+            m_d->lastError = errno;
+            return static_cast<int>(done);
+        }
+        const int left = msLeft(deadline);
+        if (left == 0)
+            return 0;
+        pollfd pfd{m_d->fd, POLLOUT, 0};
+        int ready = ::poll(&pfd, 1, left);
+        if (ready < 0 && errno != EINTR) {
+            m_d->lastError = errno;
+            return static_cast<int>(done);
+        }
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLOUT))
+            return static_cast<int>(done);
+    }
+    return static_cast<int>(done);
+}
+
+int CSerialPort::bytesWaiting()
+{
+    if (!m_d->open)
+        return 0;
+    if (m_d->simulated)
+        return 0;
+    return m_d->waiting();
+}
+
+bool CSerialPort::waitForInput(int timeoutMs)
+{
+    if (timeoutMs < 0)
+        timeoutMs = 0;
+    if (!m_d->open || m_d->simulated || m_d->fd < 0) {
+        // Nothing will ever arrive; let the caller's time-out run out.
+        sleepMs(timeoutMs);
+        return false;
+    }
+    return m_d->waitReadable(timeoutMs);
+}
+
+bool CSerialPort::isOpen() const
+{
+    return m_d->open;
+}
+
+bool CSerialPort::isSimulated() const
+{
+    return m_d->simulated;
+}
+
+void CSerialPort::setSimulated(bool simulated)
+{
+    m_d->simulated = simulated;
+}
+
+const SerialConfig &CSerialPort::config() const
+{
+    return m_d->config;
+}
