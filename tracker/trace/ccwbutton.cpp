@@ -1,0 +1,96 @@
+#include "ccwbutton.h"
+
+#include "tracecolor.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+CCWButton::CCWButton(QWidget *parent)
+    : QWidget(parent)
+{
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void CCWButton::setLed(bool led)
+{
+    m_led = led;
+    setFocusPolicy(led ? Qt::NoFocus : Qt::TabFocus);
+    update();
+}
+
+void CCWButton::SetValue(bool on)
+{
+    if (m_on == on)
+        return;
+    m_on = on;
+    update();
+}
+
+void CCWButton::SetOffColor(uint32_t color)
+{
+    m_color = color & 0x00FFFFFFu;
+    update();
+}
+
+QSize CCWButton::sizeHint() const
+{
+    return m_led ? QSize(15, 15) : QSize(26, 23);
+}
+
+void CCWButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect()).adjusted(1, 1, -1, -1);
+    if (m_led) {
+        const qreal side = qMin(area.width(), area.height());
+        const QRectF circle(area.center().x() - side / 2, area.center().y() - side / 2, side, side);
+        painter.setPen(QPen(palette().color(QPalette::Dark), 1));
+        painter.setBrush(m_on ? QColor(40, 220, 40) : QColor(20, 70, 20));
+        painter.drawEllipse(circle);
+        return;
+    }
+    painter.setPen(QPen(palette().color(m_pressed ? QPalette::Dark : QPalette::Mid), 1));
+    painter.setBrush(palette().button());
+    painter.drawRoundedRect(area, 2, 2);
+    const QRectF swatch = area.adjusted(3, 3, -3, -3);
+    painter.setPen(QPen(palette().color(QPalette::Shadow), 1));
+    painter.setBrush(colorFromBgr(m_color));
+    painter.drawRect(swatch);
+    if (hasFocus()) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.drawRect(area.adjusted(1, 1, -1, -1));
+    }
+}
+
+void CCWButton::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && !m_led) {
+        m_pressed = true;
+        update();
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CCWButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && m_pressed) {
+        m_pressed = false;
+        update();
+        if (rect().contains(event->position().toPoint()))
+            emit clicked();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CCWButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_led && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
+                   || event->key() == Qt::Key_Enter)) {
+        emit clicked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

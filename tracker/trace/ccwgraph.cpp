@@ -1,0 +1,227 @@
+#include "ccwgraph.h"
+
+#include "scaledticker.h"
+#include "tracecolor.h"
+
+#include <qcustomplot.h>
+
+#include <QVBoxLayout>
+
+CCWGraph::CCWGraph(QWidget *parent)
+    : QWidget(parent)
+    , m_plot(new QCustomPlot(this))
+    , m_xTicker(new CScaledTicker)
+    , m_yTicker(new CScaledTicker)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_plot);
+
+    // A plain, fast chart: thin lines, no antialiasing; long series are
+    // drawn through the plot's adaptive sampling.
+    m_plot->setNotAntialiasedElements(QCP::aeAll);
+    m_plot->setAntialiasedElements(QCP::aeNone);
+    m_plot->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    m_plot->xAxis->setTicker(m_xTicker);
+    m_plot->yAxis->setTicker(m_yTicker);
+    const QColor axisColor(200, 200, 200);
+    for (QCPAxis *a : {m_plot->xAxis, m_plot->yAxis}) {
+        a->setBasePen(QPen(axisColor));
+        a->setTickPen(QPen(axisColor));
+        a->setSubTickPen(QPen(axisColor));
+        a->setTickLabelColor(axisColor);
+        a->grid()->setPen(QPen(QColor(90, 90, 90), 0, Qt::DotLine));
+    }
+    SetBackColor(0);
+}
+
+CCWGraph::~CCWGraph() = default;
+
+QCPAxis *CCWGraph::axis(int number) const
+{
+    if (number == XAxis)
+        return m_plot->xAxis;
+    if (number == YAxis)
+        return m_plot->yAxis;
+    return nullptr;
+}
+
+void CCWGraph::SetBackColor(uint32_t color)
+{
+    m_backColor = color & 0x00FFFFFFu;
+    const QBrush brush(colorFromBgr(m_backColor));
+    m_plot->setBackground(brush);
+    m_plot->axisRect()->setBackground(brush);
+}
+
+void CCWGraph::SetChartLength(int points)
+{
+    m_chartLength = points < 0 ? 0 : points;
+    if (m_data)
+        dropOldest();
+}
+
+void CCWGraph::ClearData()
+{
+    if (m_data)
+        m_data->data()->clear();
+    m_nextX = 0.0;
+    Refresh();
+}
+
+void CCWGraph::Refresh()
+{
+    followData();
+    m_plot->replot(QCustomPlot::rpImmediateRefresh);
+}
+
+void CCWGraph::followData()
+{
+    // The X axis scrolls with the newest point once the data has run past
+    // the configured range.
+    if (m_data && !m_data->data()->isEmpty()) {
+        const double last = (m_data->data()->constEnd() - 1)->key;
+        QCPRange range = m_plot->xAxis->range();
+        if (last > range.upper)
+            m_plot->xAxis->setRange(last - m_xSpan, last);
+    }
+    if (m_yAutoScale && m_data && !m_data->data()->isEmpty()) {
+        bool found = false;
+        const bool log = m_plot->yAxis->scaleType() == QCPAxis::stLogarithmic;
+        QCPRange range = m_data->getValueRange(found, log ? QCP::sdPositive : QCP::sdBoth);
+        if (found) {
+            if (range.lower == range.upper) {
+                const double pad = log ? range.lower * 0.1 : (range.lower == 0.0 ? 1.0 : std::abs(range.lower) * 0.1);
+                range.lower -= pad;
+                range.upper += pad;
+            }
+            m_plot->yAxis->setRange(range);
+        }
+    }
+}
+
+void CCWGraph::SetAxisLog(int number, bool log)
+{
+    QCPAxis *a = axis(number);
+    if (!a)
+        return;
+    a->setScaleType(log ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
+    if (log) {
+        a->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+        a->setNumberFormat("eb");
+        a->setNumberPrecision(0);
+    } else {
+        a->setTicker(number == XAxis ? m_xTicker : m_yTicker);
+        a->setNumberFormat("gb");
+        a->setNumberPrecision(6);
+    }
+}
+
+void CCWGraph::SetAxisAutoScale(int number, bool autoScale)
+{
+    if (number == YAxis)
+        m_yAutoScale = autoScale;
+}
+
+void CCWGraph::SetAxisFormat(int number, const std::string &format)
+{
+    if (number == XAxis) {
+        m_xFormat = format;
+        m_xTicker->setFormat(format);
+    } else if (number == YAxis) {
+        m_yFormat = format;
+        m_yTicker->setFormat(format);
+    }
+}
+
+void CCWGraph::SetAxisRange(int number, double minimum, double maximum)
+{
+    QCPAxis *a = axis(number);
+    if (!a)
+        return;
+    a->setRange(minimum, maximum);
+    if (number == XAxis)
+        m_xSpan = a->range().size();
+}
+
+void CCWGraph::AttachDataPlot()
+{
+    if (m_data)
+        return;
+    m_data = m_plot->addGraph();
+    m_data->setAdaptiveSampling(true);
+    m_data->setLineStyle(QCPGraph::lsLine);
+    SetPlotLineColor(m_lineColor);
+}
+
+void CCWGraph::SetPlotLineColor(uint32_t color)
+{
+    if (!m_data)
+        return;
+    m_lineColor = color & 0x00FFFFFFu;
+    m_data->setPen(QPen(colorFromBgr(m_lineColor), 1));
+}
+
+void CCWGraph::ClearPlot()
+{
+    if (!m_data)
+        return;
+    m_data->data()->clear();
+    m_nextX = 0.0;
+}
+
+void CCWGraph::AppendPoint(double value, double xIncrement)
+{
+    if (!m_data)
+        return;
+    auto data = m_data->data();
+    data->add(QCPGraphData(m_nextX, value));
+    m_lastIncrement = xIncrement;
+    m_nextX += xIncrement;
+    dropOldest();
+}
+
+void CCWGraph::dropOldest()
+{
+    auto data = m_data->data();
+    const int drop = data->size() - m_chartLength;
+    if (drop <= 0)
+        return;
+    if (drop >= data->size())
+        data->clear();
+    else
+        data->removeBefore((data->constBegin() + drop)->key);
+}
+
+int CCWGraph::pointCount() const
+{
+    return m_data ? m_data->data()->size() : 0;
+}
+
+bool CCWGraph::axisLog(int number) const
+{
+    const QCPAxis *a = axis(number);
+    return a && a->scaleType() == QCPAxis::stLogarithmic;
+}
+
+std::string CCWGraph::axisFormat(int number) const
+{
+    return number == XAxis ? m_xFormat : number == YAxis ? m_yFormat : std::string();
+}
+
+double CCWGraph::axisMinimum(int number) const
+{
+    const QCPAxis *a = axis(number);
+    return a ? a->range().lower : 0.0;
+}
+
+double CCWGraph::axisMaximum(int number) const
+{
+    const QCPAxis *a = axis(number);
+    return a ? a->range().upper : 0.0;
+}
+
+QString CCWGraph::axisLabel(int number, double x) const
+{
+    return number == XAxis ? m_xTicker->label(x) : m_yTicker->label(x);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QSharedPointer>
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+
+class QCustomPlot;
+class QCPGraph;
+class QCPAxis;
+class CScaledTicker;
+
+// The trace graph: a chart of one data plot whose X axis counts samples.
+//
+// Axes are addressed by number: 1 is the X axis, 2 the Y axis. Colours
+// are 0x00BBGGRR values. Operations on the data plot before
+// AttachDataPlot() do nothing. Nothing is redrawn until Refresh().
+class CCWGraph : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int XAxis = 1;
+    static constexpr int YAxis = 2;
+
+    explicit CCWGraph(QWidget *parent = nullptr);
+    ~CCWGraph() override;
+
+    void SetBackColor(uint32_t color);
+    // Number of points kept; when more arrive the oldest drop out.
+    void SetChartLength(int points);
+    // Clears every point and redraws.
+    void ClearData();
+    // Redraws now.
+    void Refresh();
+
+    void SetAxisLog(int axis, bool log);
+    // The axis range follows the data (the Y axis is never given a range).
+    void SetAxisAutoScale(int axis, bool autoScale);
+    // "*<factor>\"<unit>": labels show the axis value times factor,
+    // followed by the unit; e.g. *0.100000"s for 0.1 s per sample.
+    void SetAxisFormat(int axis, const std::string &format);
+    void SetAxisRange(int axis, double minimum, double maximum);
+
+    // Obtains the data plot; until then the plot operations do nothing.
+    void AttachDataPlot();
+    void SetPlotLineColor(uint32_t color);
+    void ClearPlot();
+    // Appends value one step of xIncrement after the previous point (the
+    // first point after a clear sits at 0).
+    void AppendPoint(double value, double xIncrement = 1.0);
+
+    // Read back, for the panel and tests.
+    uint32_t backColor() const { return m_backColor; }
+    uint32_t lineColor() const { return m_lineColor; }
+    int chartLength() const { return m_chartLength; }
+    int pointCount() const;
+    double lastX() const { return m_nextX - m_lastIncrement; }
+    bool axisLog(int axis) const;
+    std::string axisFormat(int axis) const;
+    double axisMinimum(int axis) const;
+    double axisMaximum(int axis) const;
+    // The value shown at x by an axis label, e.g. "6s".
+    QString axisLabel(int axis, double x) const;
+    QCustomPlot *customPlot() const { return m_plot; }
+
+private:
+    QCPAxis *axis(int number) const;
+    void followData();
+    void dropOldest();
+
+    QCustomPlot *m_plot = nullptr;
+    QCPGraph *m_data = nullptr;
+    uint32_t m_backColor = 0;
+    uint32_t m_lineColor = 0;
+    int m_chartLength = 0;
+    double m_nextX = 0.0;
+    double m_lastIncrement = 1.0;
+    double m_xSpan = 0.0;
+    bool m_yAutoScale = false;
+    std::string m_xFormat;
+    std::string m_yFormat;
+    QSharedPointer<CScaledTicker> m_xTicker;
+    QSharedPointer<CScaledTicker> m_yTicker;
+};

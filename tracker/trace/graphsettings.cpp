@@ -1,0 +1,30 @@
+#include "graphsettings.h"
+
+#include "cnumber.h"
+
+#include <cmath>
+#include <limits>
+
+GraphSettings GraphSettings::compute(double intervalMs, double sizeSeconds)
+{
+    GraphSettings settings;
+    settings.interval = intervalMs < 1.0 || std::isnan(intervalMs) ? 100.0 : intervalMs;
+    settings.points = sizeSeconds * 1000.0 / settings.interval;
+    const double length = std::trunc(settings.points + 1.0);
+    // A span too large (or negative) for a chart is held at what fits.
+    if (!(length >= 0.0))
+        settings.chartLength = 0;
+    else if (length > std::numeric_limits<int>::max())
+        settings.chartLength = std::numeric_limits<int>::max();
+    else
+        settings.chartLength = static_cast<int>(length);
+    settings.xMin = 0.0;
+    settings.xMax = settings.points;
+    // Seconds per sample; the same as interval / 1000 whenever the span
+    // holds any points at all.
+    const double perSample = settings.points != 0.0 && std::isfinite(settings.points)
+                                 ? sizeSeconds / settings.points
+                                 : settings.interval / 1000.0;
+    settings.labelFormat = formatC("*%f\"s", perSample);
+    return settings;
+}

@@ -1,0 +1,155 @@
+#pragma once
+
+#include "tracecsvwriter.h"
+#include "traceownerinfo.h"
+#include "tracesample.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CDeviceSession;
+class CTraceRun;
+class CCWGraph;
+class CCWButton;
+class IPrompt;
+class QHideEvent;
+class QResizeEvent;
+class QShowEvent;
+namespace Ui { class CTraceDlg; }
+
+// The trace panel: the lower part of the main window. It holds the trace
+// command, the poll interval, the graph's time span, the scale and colour
+// choices, the graph, the value display and the controls that start and
+// stop the trace and the CSV file log.
+//
+// How the main window uses it:
+//   auto *trace = new CTraceDlg(this);          // reads the trace settings
+//   trace->setOwner(&session, &prompt, [this] { return TraceOwnerInfo{...}; });
+//   trace->LayoutTracePanel();                  // also on every resize
+//   trace->hide();                              // hidden until connected
+//   ... connected and identified: trace->show();
+//   ... before asking "continue logging": trace->isLogging(), trace->logFilePath();
+//       declined: trace->ToggleFileLog() stops the log
+//   ... disconnect: trace->hide() (hiding stops a running trace)
+//   ... close: trace->StopTrace() before the port is closed
+//
+// The acquisition thread never touches a widget: each sample is handed to
+// this panel's thread in order, and the graph is redrawn at most about 30
+// times a second. Settings are read when the panel is constructed and
+// written when the user changes them.
+//
+// Objects named for tests and the main window: commandEdit, traceButton,
+// intervalEdit, lateLed, sizeEdit, logCheck, lineColorButton,
+// backColorButton, clearButton, fileButton, fileLed, timeRadio, tickRadio,
+// graph, valueDisplay, messageLine.
+class CTraceDlg : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Returns a chosen file for the CSV log, or an empty string when the
+    // user cancelled. Arguments: the last file (full path) and its folder.
+    using FileChooser = std::function<std::string(const std::string &lastFile,
+                                                  const std::string &folder)>;
+    // Returns the chosen colour (0x00BBGGRR); given the current one, which
+    // is also the answer after a cancel.
+    using ColorChooser = std::function<uint32_t(uint32_t current)>;
+
+    explicit CTraceDlg(QWidget *parent = nullptr);
+    // Ends a running trace (waiting for its thread) and closes the CSV file.
+    ~CTraceDlg() override;
+
+    // The device session used for Transact, the prompt for message boxes
+    // and the source of the CSV header's identity texts and port. Set
+    // right after construction; the session must outlive the panel or a
+    // running trace (stop it first).
+    void setOwner(CDeviceSession *session, IPrompt *prompt,
+                  std::function<TraceOwnerInfo()> ownerInfo);
+
+    // Replace the system dialogs, the clock of the CSV report (UTC).
+    void setFileChooser(FileChooser chooser);
+    void setColorChooser(ColorChooser chooser);
+    void setClock(CTraceCsvWriter::Clock clock);
+
+    // Places the panel 4 pixels inside its parent's left, right and bottom
+    // edges and 300 pixels below its top, then the graph and value display
+    // inside the panel.
+    void LayoutTracePanel();
+
+    // Start/Stop button: starts a trace, or stops the running one.
+    void OnTraceStartStop();
+    // Asks the acquisition thread to end; does not wait for it.
+    void StopTrace();
+    // A trace thread exists (it may be finishing its last poll).
+    bool isTracing() const;
+
+    // The "to file" button: starts the CSV log (asking for the file) when
+    // it is off, stops it when it is on.
+    void ToggleFileLog();
+    bool isLogging() const;
+    // Full path of the CSV file being (or last) written.
+    std::string logFilePath() const;
+
+    void OnClearGraph();
+    void OnTraceSettingsChanged();
+    void OnChooseBackColor();
+    void OnChooseLineColor();
+    // Applies interval, size and scale to the graph.
+    void ApplyGraphSettings();
+
+    // Current values in use (the fields may show other text).
+    std::string command() const { return m_command; }
+    double interval() const { return m_interval; }
+    double size() const { return m_size; }
+    bool logScale() const { return m_logScale; }
+    bool tickMode() const { return m_tickMode; }
+    uint32_t backColor() const { return m_backColor; }
+    uint32_t lineColor() const { return m_lineColor; }
+
+    CCWGraph *graph() const;
+
+signals:
+    // A sample has been shown (good or failed), for observers and tests.
+    void sampleShown(bool ok, bool late, double value);
+    // The acquisition thread has ended; Start works again.
+    void traceEnded();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void OnInitDialog();
+    void OnShowWindow(bool show);
+    void showSample(const TraceSample &sample);
+    void onThreadEnded();
+    void scheduleRedraw();
+    void setFileLogControls(bool on);
+    std::string readSetting(const char *name) const;
+    void writeSetting(const char *name, const std::string &value) const;
+
+    std::unique_ptr<Ui::CTraceDlg> m_ui;
+    CDeviceSession *m_session = nullptr;
+    IPrompt *m_prompt = nullptr;
+    std::function<TraceOwnerInfo()> m_ownerInfo;
+    FileChooser m_fileChooser;
+    ColorChooser m_colorChooser;
+
+    std::string m_command;
+    bool m_tickMode = false;
+    uint32_t m_backColor = 0;
+    uint32_t m_lineColor = 0;
+    double m_interval = 100.0;
+    double m_size = 60.0;
+    bool m_logScale = false;
+
+    CTraceCsvWriter m_csv;
+    std::unique_ptr<CTraceRun> m_run;
+    QTimer m_redrawTimer;
+};
