@@ -1,0 +1,19 @@
+#pragma once
+
+#include "prompt.h"
+
+#include <cstdio>
+
+// Prints every box's text and answers by rule: No to questions, OK
+// otherwise, so that nothing waits for a user.
+class CliPrompt : public IPrompt
+{
+public:
+    explicit CliPrompt(std::FILE *out);
+
+    Answer message(const std::string &text, const std::string &caption, Buttons buttons,
+                   Icon icon) override;
+
+private:
+    std::FILE *m_out;
+};

@@ -1,0 +1,189 @@
+#include "downloadjob.h"
+
+#include "fileaside.h"
+#include "ftpfileclient.h"
+#include "ftpsettings.h"
+#include "jobreport.h"
+#include "relinfo.h"
+#include "relinfolist.h"
+
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr const char *kFail = " fail!    ";
+constexpr const char *kOk = "  ok!    ";
+
+} // namespace
+
+CDownloadJob::CDownloadJob(IJobReport &report, IPrompt *prompt, const std::string &serverPath,
+                           const std::string &programFolder, bool takeAll, const std::string &host)
+    : CUpdateJob(report)
+    , m_serverPath(serverPath)
+    , m_programFolder(programFolder)
+    , m_takeAll(takeAll)
+    , m_host(host)
+    , m_prompt(prompt)
+    , m_clock([] { return std::time(nullptr); })
+{
+}
+
+CDownloadJob::~CDownloadJob()
+{
+    stopWorker();
+}
+
+void CDownloadJob::setClock(Clock clock)
+{
+    if (clock)
+        m_clock = std::move(clock);
+}
+
+CDownloadJob::Result CDownloadJob::result() const
+{
+    return isRunning() ? Result() : m_result;
+}
+
+std::string CDownloadJob::backupFolderName(std::time_t moment)
+{
+    std::tm local{};
+    localtime_r(&moment, &local);
+    char name[32];
+    const std::size_t length = std::strftime(name, sizeof name, "%Y%m%d%H%M", &local);
+    return std::string(name, length);
+}
+
+void CDownloadJob::run()
+{
+    DownloadThread();
+}
+
+void CDownloadJob::DownloadThread()
+{
+    m_report.addLine("... Preparing download from server!");
+    m_report.setProgressRange(0, 100);
+    m_report.setProgress(1);
+
+    CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
+    client.setCancelFlag(&m_cancel);
+    RelInfoList local;
+    RelInfoList remote;
+    const std::string localRelInfo = localPathFor(m_programFolder, kLocalRelInfoName);
+
+    // Each step either leads to the next or ends the run; the end lines
+    // follow in every case.
+    auto runSteps = [&]() -> Outcome {
+        m_report.addLine("... connect to the NORVANE server");
+        if (m_cancel)
+            return Outcome::Cancelled;
+        if (!client.Connect())
+            return m_cancel ? Outcome::Cancelled : Outcome::NoConnection;
+
+        m_report.addLine("... set path (" + m_serverPath + ")");
+        if (!client.SetCurrentDirectory(m_serverPath))
+            return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
+        m_report.addLine("... check remote revision file");
+        if (!client.FindFile(kRemoteRelInfoName))
+            return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
+
+        const std::string backupFolder =
+            localPathFor(m_programFolder, backupFolderName(m_clock()));
+        ::mkdir(backupFolder.c_str(), 0777); // an existing folder is used again
+        m_result.backupFolder = backupFolder;
+        copyFileReplacing(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName));
+
+        if (!client.GetFile(kRemoteRelInfoName, m_programFolder))
+            return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
+        if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName)))
+            return Outcome::ServerError;
+        m_report.addLine("... check local revision file");
+        ReadLocalRelInfo(local, localRelInfo); // a missing file makes every server file new
+        m_report.addLine("... compare new files");
+        if (!SelectNewerFiles(local, remote, m_takeAll)) {
+            m_report.addLine(" end! No updates found!");
+            return Outcome::NothingNewer;
+        }
+
+        transferFiles(client, remote, backupFolder);
+        if (m_cancel)
+            return Outcome::Cancelled;
+        m_report.addLine("---- end transfer ----");
+        m_report.addLine("... update local revision file");
+        m_result.localRelInfoWritten = WriteLocalRelInfo(local, remote, localRelInfo);
+        m_report.addLine(m_result.localRelInfoWritten ? "  ok!  updated local revision file"
+                                                      : " fail! no update in local revision file");
+        return Outcome::Transferred;
+    };
+
+    m_result.outcome = runSteps();
+    client.Close();
+
+    m_report.setProgress(100);
+    m_report.addLine("   ");
+    m_report.addLine("  End of download procedure!! ");
+}
+
+void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
+                                 const std::string &backupFolder)
+{
+    m_report.setProgressRange(0, static_cast<int>(remote.size()) + 1);
+    m_report.addLine("---- start transfer ----");
+
+    std::vector<std::size_t> refused;
+    for (std::size_t i = 0; i < remote.size(); ++i) {
+        if (m_cancel)
+            break;
+        const RelInfoRecord &record = remote[i];
+        const std::string &name = record.fileName;
+        ++m_result.selected;
+        m_report.setProgress(static_cast<int>(i) + 1);
+
+        // A name that would leave the program folder is neither backed up
+        // nor written nor deleted, and is kept out of RelInfoLocal.rel.
+        if (!isSafeRelativeName(name)) {
+            m_report.addLine(kFail + name);
+            refused.push_back(i);
+            ++m_result.failed;
+            continue;
+        }
+
+        const std::string target = localPathFor(m_programFolder, name);
+        if (name[0] == '%')
+            EnsureParentFolder(target); // "%" files get no backup copy
+        else
+            backupInstalledFile(name, backupFolder);
+
+        m_report.addLine(" copy -> " + name);
+        EnsureParentFolder(target);
+        MoveAside(m_programFolder, name);
+        CFtpFileClient::GetFileOptions options;
+        options.expectedSha256 = record.sha256;
+        const bool arrived = client.GetFile(name, m_programFolder, options);
+        // The download replaced the installed file by one rename, or left
+        // it untouched; either way the set-aside copy is no longer needed.
+        DropAside(m_programFolder, name);
+
+        m_report.removeLastLine();
+        if (arrived) {
+            m_report.addLine(kOk + name);
+            remote.setTransferred(i);
+            ++m_result.transferred;
+        } else {
+            m_report.addLine(kFail + name);
+            ++m_result.failed;
+        }
+    }
+
+    for (auto it = refused.rbegin(); it != refused.rend(); ++it)
+        remote.removeAt(*it);
+}
+
+void CDownloadJob::backupInstalledFile(const std::string &name, const std::string &backupFolder)
+{
+    const std::string copy = localPathFor(backupFolder, name);
+    EnsureParentFolder(copy);
+    // A file that is not installed yet has nothing to back up.
+    copyFileReplacing(localPathFor(m_programFolder, name), copy);
+}

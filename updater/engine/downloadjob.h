@@ -1,0 +1,89 @@
+#pragma once
+
+#include "updatejob.h"
+
+#include <cstddef>
+#include <ctime>
+#include <functional>
+#include <string>
+
+class IPrompt;
+class RelInfoList;
+
+// The download with backup: brings the program folder up to the server's
+// release. Connects to the FTP server, fetches RelInfoRemote.rel, selects
+// the newer files (or all of them), and file by file keeps a copy of the
+// installed file in a backup folder named by the run's local date and time
+// ("%Y%m%d%H%M") and downloads the new one; finally RelInfoLocal.rel is
+// rewritten. Every step is reported as a list line.
+//
+// An installed file is replaced only by a complete download (matching the
+// SHA-256 when the server list gives one); a failed or cancelled download
+// leaves it as it was. Names that would leave the program folder are
+// refused.
+class CDownloadJob : public CUpdateJob
+{
+public:
+    enum class Outcome {
+        NotRun,
+        NoConnection,   // the server could not be reached
+        ServerError,    // update directory or RelInfoRemote.rel missing or unreadable
+        NothingNewer,
+        Transferred,    // the selected files were attempted
+        Cancelled
+    };
+
+    struct Result
+    {
+        Outcome outcome = Outcome::NotRun;
+        std::size_t selected = 0;    // files the run attempted
+        std::size_t transferred = 0;
+        std::size_t failed = 0;      // failed downloads and refused names
+        bool localRelInfoWritten = false;
+        std::string backupFolder;    // empty when the run made none
+
+        // Nothing newer, or every selected file arrived and was recorded.
+        bool allArrived() const
+        {
+            return outcome == Outcome::NothingNewer
+                || (outcome == Outcome::Transferred && failed == 0 && localRelInfoWritten);
+        }
+    };
+
+    using Clock = std::function<std::time_t()>;
+
+    // prompt: shows the client's connection-failed box; may be null.
+    // host: the FTP server ("name" or "name:port"); empty takes
+    // ftpServerHost(serverPath).
+    CDownloadJob(IJobReport &report, IPrompt *prompt, const std::string &serverPath,
+                 const std::string &programFolder, bool takeAll,
+                 const std::string &host = std::string());
+    ~CDownloadJob() override;
+
+    // The clock that names the backup folder; the system clock by default.
+    // Set before start().
+    void setClock(Clock clock);
+
+    // Valid once the job has finished.
+    Result result() const;
+
+    // The backup folder name of a moment: "%Y%m%d%H%M" of its local time.
+    static std::string backupFolderName(std::time_t moment);
+
+protected:
+    void run() override;
+
+private:
+    void DownloadThread();
+    void transferFiles(class CFtpFileClient &client, RelInfoList &remote,
+                       const std::string &backupFolder);
+    void backupInstalledFile(const std::string &name, const std::string &backupFolder);
+
+    const std::string m_serverPath;
+    const std::string m_programFolder;
+    const bool m_takeAll;
+    const std::string m_host;
+    IPrompt *m_prompt;
+    Clock m_clock;
+    Result m_result;
+};

@@ -1,0 +1,121 @@
+#include "fileaside.h"
+
+#include "relinfo.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kAsidePrefix = "upd_";
+constexpr const char *kPartSuffix = ".part";
+
+bool exists(const std::string &path)
+{
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool removeIfPresent(const std::string &path)
+{
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT)
+        return true;
+    return !exists(path);
+}
+
+// The temporary name beside a local path: its last part with the upd_
+// prefix and a ".part" suffix, so a leftover is purged like any upd_ file.
+std::string partPathFor(const std::string &path)
+{
+    const std::size_t cut = path.rfind('/');
+    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    const std::string base = cut == std::string::npos ? path : path.substr(cut + 1);
+    return folder + kAsidePrefix + base + kPartSuffix;
+}
+
+} // namespace
+
+std::string asideName(const std::string &name)
+{
+    const std::size_t cut = name.find_last_of("\\/");
+    if (cut == std::string::npos)
+        return kAsidePrefix + name;
+    return name.substr(0, cut + 1) + kAsidePrefix + name.substr(cut + 1);
+}
+
+bool EnsureParentFolder(const std::string &path)
+{
+    const std::size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0)
+        return true;
+    const std::string folder = path.substr(0, cut);
+    if (exists(folder))
+        return true;
+    return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool MoveAside(const std::string &programFolder, const std::string &name)
+{
+    const std::string target = localPathFor(programFolder, name);
+    const std::string aside = localPathFor(programFolder, asideName(name));
+    if (!removeIfPresent(aside))
+        return false;
+    struct stat info;
+    if (::lstat(target.c_str(), &info) != 0)
+        return true; // not installed yet: nothing to set aside
+    if (!S_ISREG(info.st_mode))
+        return false;
+    if (::link(target.c_str(), aside.c_str()) == 0)
+        return true;
+    std::error_code ec;
+    return fs::copy_file(target, aside, fs::copy_options::overwrite_existing, ec) && !ec;
+}
+
+bool DropAside(const std::string &programFolder, const std::string &name)
+{
+    return removeIfPresent(localPathFor(programFolder, asideName(name)));
+}
+
+bool PurgeAsideFiles(const std::string &programFolder)
+{
+    std::error_code ec;
+    fs::directory_iterator it(programFolder, ec);
+    if (ec)
+        return false;
+    bool allGone = true;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        const std::string fileName = it->path().filename().string();
+        if (fileName.rfind(kAsidePrefix, 0) != 0)
+            continue;
+        std::error_code typeError;
+        if (it->is_directory(typeError))
+            continue;
+        if (!removeIfPresent(it->path().string()))
+            allGone = false;
+    }
+    return allGone && !ec;
+}
+
+bool copyFileReplacing(const std::string &source, const std::string &target)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(source, ec))
+        return false;
+    const std::string part = partPathFor(target);
+    removeIfPresent(part);
+    if (!fs::copy_file(source, part, fs::copy_options::overwrite_existing, ec) || ec) {
+        removeIfPresent(part);
+        return false;
+    }
+    if (::rename(part.c_str(), target.c_str()) != 0) {
+        removeIfPresent(part);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+// File steps shared by the download and the restore: backup folders and
+// the upd_ files that hold an installed file's old content while its
+// replacement moves in.
+//
+// Every function takes the program folder explicitly; none relies on the
+// process's current directory. Names are relative names as the revision
+// files list them ("\" or "/" separate sub-folders); the caller refuses
+// unsafe names (isSafeRelativeName) before handing them over.
+
+// The upd_ name of a relative name: "upd_" put in front of its last part,
+// the sub-folder and its separator kept ("sub\App.so" -> "sub\upd_App.so").
+std::string asideName(const std::string &name);
+
+// Creates the folder that holds the last part of a local path, one level
+// only. True when the path has no folder part or the folder exists or was
+// created.
+bool EnsureParentFolder(const std::string &path);
+
+// Sets the installed file aside under its upd_ name, after deleting an
+// earlier upd_ file of that name. The installed file keeps its own name
+// while the upd_ name holds the same content (a hard link, or a copy where
+// the file system has none), so that the installed file is never absent:
+// the replacement later moves in over it by one rename. True when there
+// was nothing to set aside or the upd_ name now holds the file.
+bool MoveAside(const std::string &programFolder, const std::string &name);
+
+// Deletes the upd_ file of a name. True when it is gone afterwards.
+bool DropAside(const std::string &programFolder, const std::string &name);
+
+// Deletes every file of the program folder (not of its sub-folders) whose
+// name begins with "upd_". True when all of them are gone.
+bool PurgeAsideFiles(const std::string &programFolder);
+
+// Copies source onto target through a temporary file beside the target
+// that replaces it by one rename once complete, so the target is either
+// its old self or a full copy. The target's folder must exist.
+bool copyFileReplacing(const std::string &source, const std::string &target);

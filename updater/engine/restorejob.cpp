@@ -1,0 +1,75 @@
+#include "restorejob.h"
+
+#include "fileaside.h"
+#include "jobreport.h"
+#include "relinfo.h"
+#include "releaselist.h"
+
+#include <vector>
+
+CRestoreJob::CRestoreJob(IJobReport &report, const std::string &programFolder,
+                         const std::string &release)
+    : CUpdateJob(report)
+    , m_programFolder(programFolder)
+    , m_release(release)
+{
+}
+
+CRestoreJob::~CRestoreJob()
+{
+    stopWorker();
+}
+
+CRestoreJob::Result CRestoreJob::result() const
+{
+    return isRunning() ? Result() : m_result;
+}
+
+void CRestoreJob::run()
+{
+    RestoreThread();
+}
+
+void CRestoreJob::RestoreThread()
+{
+    m_report.addLine("... Preparing restore from directory!");
+    m_report.setProgressRange(0, 100);
+    m_report.setProgress(1);
+
+    std::vector<std::string> sources;
+    std::vector<std::string> targets;
+    if (CollectRestoreFiles(m_programFolder, m_release, sources, targets)) {
+        m_result.releaseFound = true;
+        m_result.files = sources.size();
+        m_report.addLine("---- start restore to " + m_release);
+        m_report.setProgressRange(0, static_cast<int>(sources.size()) + 1);
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            if (m_cancel) {
+                m_result.cancelled = true;
+                break;
+            }
+            m_report.addLine(" restore -> " + sources[i]);
+            m_report.setProgress(static_cast<int>(i) + 1);
+            const bool ok = restoreOne(sources[i], targets[i]);
+            m_report.removeLastLine();
+            m_report.addLine((ok ? "  ok!    " : " fail!    ") + sources[i]);
+            ++(ok ? m_result.copied : m_result.failed);
+        }
+    }
+
+    m_report.setProgress(100);
+    m_report.addLine("   ");
+    m_report.addLine("  End of restore procedure!! ");
+}
+
+bool CRestoreJob::restoreOne(const std::string &source, const std::string &target)
+{
+    // The installed file keeps its own name throughout: the backup copy
+    // arrives beside it and replaces it by one rename, and the upd_ name
+    // only holds the old content meanwhile.
+    MoveAside(m_programFolder, target);
+    const bool ok = copyFileReplacing(localPathFor(m_programFolder, source),
+                                      localPathFor(m_programFolder, target));
+    DropAside(m_programFolder, target);
+    return ok;
+}

@@ -1,0 +1,110 @@
+#include "updatecheck.h"
+
+#include "fileaside.h"
+#include "ftpfileclient.h"
+#include "messagetexts.h"
+#include "prompt.h"
+#include "relinfo.h"
+#include "relinfolist.h"
+
+#include <exception>
+
+namespace {
+
+std::string separator()
+{
+    return std::string("\n") + kRuleLine + "\n\n";
+}
+
+} // namespace
+
+CUpdateCheck::CUpdateCheck(CFtpFileClient &client, IPrompt &prompt,
+                           ReleaseNotesRequest requestReleaseNotes)
+    : m_client(client)
+    , m_prompt(prompt)
+    , m_requestReleaseNotes(std::move(requestReleaseNotes))
+{
+}
+
+bool CUpdateCheck::CheckForUpdates(const std::string &serverPath, const std::string &programFolder,
+                                   const std::string & /*programName*/, bool scheduledRun)
+{
+    m_message.clear();
+    PurgeAsideFiles(programFolder);
+    try {
+        m_outcome = runCheck(serverPath, programFolder, scheduledRun);
+    } catch (...) {
+        // The client is left as it was on this path.
+        m_outcome = Outcome::Error;
+        m_message = kCheckException;
+        m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::None);
+    }
+    return false;
+}
+
+CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
+                                             const std::string &programFolder, bool scheduledRun)
+{
+    if (!m_client.Connect())
+        return noConnection();
+    if (!m_client.SetCurrentDirectory(serverPath) || !m_client.FindFile(kRemoteRelInfoName)) {
+        m_client.Close();
+        return noConnection();
+    }
+
+    RelInfoList remote;
+    if (!m_client.GetFile(kRemoteRelInfoName, programFolder)
+        || !ReadRemoteRelInfo(remote, localPathFor(programFolder, kRemoteRelInfoName))) {
+        m_client.Close();
+        return Outcome::NoRevisionFile;
+    }
+    RelInfoList local;
+    ReadLocalRelInfo(local, localPathFor(programFolder, kLocalRelInfoName));
+
+    const bool anyNewer = SelectNewerFiles(local, remote, false);
+    m_message = composeMessage(remote, anyNewer);
+    if (anyNewer || !scheduledRun) {
+        const IPrompt::Answer answer = m_prompt.message(m_message, std::string(),
+                                                        IPrompt::Buttons::YesNo,
+                                                        IPrompt::Icon::Question);
+        if (answer == IPrompt::Answer::Yes && m_requestReleaseNotes)
+            m_requestReleaseNotes();
+    }
+    m_client.Close();
+    return anyNewer ? Outcome::NewerFiles : Outcome::NothingNewer;
+}
+
+CUpdateCheck::Outcome CUpdateCheck::noConnection()
+{
+    // Shown in scheduled runs too.
+    m_message = kCheckNoConnection;
+    m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Question);
+    return Outcome::NoConnection;
+}
+
+std::string CUpdateCheck::composeMessage(const RelInfoList &newer, bool anyNewer)
+{
+    std::string text = std::string(kCheckHead) + kToolVersion + separator();
+    if (anyNewer) {
+        text += kCheckNewerFiles;
+        std::size_t listed = 0;
+        for (const RelInfoRecord &record : newer) {
+            if (listed == kMaxListedFiles) {
+                text += kCheckOverflow;
+                break;
+            }
+            text += "   " + record.revision + "\t\t->> " + record.fileName + " \n";
+            ++listed;
+        }
+    } else {
+        text += kCheckNothingNewer;
+    }
+    return text + separator() + kCheckQuestion;
+}
+
+std::string CUpdateCheck::releaseNotesCaption(const std::string &host)
+{
+    std::string caption = kReleaseNotesCaption;
+    const std::size_t at = caption.find("%s");
+    return caption.replace(at, 2, host);
+}

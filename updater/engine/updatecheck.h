@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+class CFtpFileClient;
+class IPrompt;
+class RelInfoList;
+
+// The update check: finds out whether the FTP server holds newer files
+// than the program folder, tells the user in one box and, on Yes, hands
+// over to the release-notes step.
+//
+// The check runs on the caller's thread (a reminder worker or the
+// user-interface thread); the release-notes request is called on that same
+// thread, and whoever provides it moves the step to the user-interface
+// thread.
+class CUpdateCheck
+{
+public:
+    enum class Outcome {
+        NotRun,
+        NewerFiles,
+        NothingNewer,
+        NoConnection,   // connect, update directory or RelInfoRemote.rel test failed
+        NoRevisionFile, // RelInfoRemote.rel could not be downloaded or read
+        Error           // an exception ended the check
+    };
+
+    using ReleaseNotesRequest = std::function<void()>;
+
+    // The client and the prompt must outlive the check object.
+    CUpdateCheck(CFtpFileClient &client, IPrompt &prompt,
+                 ReleaseNotesRequest requestReleaseNotes = ReleaseNotesRequest());
+
+    // Runs one check. Always returns false; the user learns the outcome
+    // from the boxes, the caller from lastOutcome() and lastMessage().
+    // programName is accepted and not used.
+    bool CheckForUpdates(const std::string &serverPath, const std::string &programFolder,
+                         const std::string &programName, bool scheduledRun);
+
+    Outcome lastOutcome() const { return m_outcome; }
+    // The text of the last box the check showed (or would have shown, in a
+    // scheduled run with nothing newer); empty when it showed none.
+    const std::string &lastMessage() const { return m_message; }
+
+    // The question text for a remote list reduced to the newer files
+    // (anyNewer false: the nothing-newer text).
+    static std::string composeMessage(const RelInfoList &newer, bool anyNewer);
+    // The caption of the release-notes window for the FTP host.
+    static std::string releaseNotesCaption(const std::string &host);
+
+    static constexpr std::size_t kMaxListedFiles = 10;
+
+private:
+    Outcome runCheck(const std::string &serverPath, const std::string &programFolder,
+                     bool scheduledRun);
+    Outcome noConnection();
+
+    CFtpFileClient &m_client;
+    IPrompt &m_prompt;
+    ReleaseNotesRequest m_requestReleaseNotes;
+    Outcome m_outcome = Outcome::NotRun;
+    std::string m_message;
+};
