@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui { class CAboutDlg; }
+
+// The About box: icon, version text and an OK button; nothing else.
+class CAboutDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CAboutDlg(QWidget *parent = nullptr);
+    ~CAboutDlg() override;
+
+private:
+    std::unique_ptr<Ui::CAboutDlg> m_ui;
+};

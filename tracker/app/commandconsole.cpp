@@ -1,0 +1,73 @@
+#include "commandconsole.h"
+
+#include "devicesession.h"
+
+#include <algorithm>
+
+namespace {
+
+// The reply keeps the CR of the device's line end; the answer line shows
+// the text without it.
+std::string shown(std::string text)
+{
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+bool isBlank(const std::string &text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+} // namespace
+
+const char *const CCommandConsole::kNoAnswerSuffix = " -> no answer!";
+const char *const CCommandConsole::kWaitText = "> wait ...";
+const char *const CCommandConsole::kNotConnectedText = ">> not connected to ORBO";
+
+CCommandConsole::CCommandConsole(CDeviceSession &session)
+    : m_session(session)
+{
+}
+
+CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
+{
+    Outcome outcome;
+    outcome.result = m_session.Transact(command, m_echo, m_reply);
+    outcome.attempts = 1;
+    if (outcome.result >= 0) {
+        outcome.answered = true;
+        outcome.text = shown(m_reply);
+        return outcome;
+    }
+    outcome.result = m_session.Transact(command, m_echo, m_reply);
+    outcome.attempts = 2;
+    if (outcome.result >= 0 || outcome.result == -2) {
+        outcome.answered = true;
+        outcome.text = shown(m_reply);
+    } else {
+        outcome.text = shown(m_echo) + kNoAnswerSuffix;
+    }
+    return outcome;
+}
+
+CCommandConsole::Outcome CCommandConsole::SendRepeated(const std::string &command)
+{
+    Outcome outcome;
+    outcome.result = m_session.Transact(command, m_echo, m_reply);
+    outcome.attempts = 1;
+    outcome.answered = outcome.result >= 0;
+    outcome.text = outcome.answered ? shown(m_reply) : shown(m_echo) + kNoAnswerSuffix;
+    return outcome;
+}
+
+void CCommandConsole::remember(const std::string &command)
+{
+    if (isBlank(command))
+        return;
+    m_history.erase(std::remove(m_history.begin(), m_history.end(), command), m_history.end());
+    m_history.push_front(command);
+    while (m_history.size() > kHistorySize)
+        m_history.pop_back();
+}

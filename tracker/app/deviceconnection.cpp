@@ -1,0 +1,253 @@
+#include "deviceconnection.h"
+
+#include "devicesession.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const char kLineFeed = 10;
+const uint32_t kConnectedReadTimeoutMs = 2000;
+const uint32_t kSearchReadTimeoutMs = 200;
+const uint32_t kInputQueueSize = 4096;
+
+std::string trimmed(const std::string &text)
+{
+    const char *blanks = " \t\r\n";
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+// A reply keeps the CR of the device's line end; a field shows the text
+// without it.
+std::string withoutLineEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+const char *const CDeviceConnection::kLoadingText = ">> ... load all ORBO commands! Please wait ...";
+const char *const CDeviceConnection::kNoAnswerText =
+    "!! Fail ! No answer from ORBO. Try again after the device has been started.";
+const char *const CDeviceConnection::kBootStateText =
+    "!! Fail ! No answer from ORBO. Check the device is not in boot state. Else wait one minute";
+const char *const CDeviceConnection::kReadyText = ">> OK, ready to operate!";
+const char *const CDeviceConnection::kDisconnectedText = ">> OK! Device disconnected.";
+
+const std::vector<unsigned> &CDeviceConnection::searchOrder()
+{
+    static const std::vector<unsigned> order{9600, 57600, 19200, 38400};
+    return order;
+}
+
+const std::vector<std::string> &CDeviceConnection::baudChoices()
+{
+    static const std::vector<std::string> choices{"auto", "9600", "19200", "38400", "57600"};
+    return choices;
+}
+
+std::string CDeviceConnection::openFailedText(const std::string &port)
+{
+    return "!! Can not open comport " + port + "!";
+}
+
+std::string CDeviceConnection::openedText(const std::string &port)
+{
+    return ">> Connection to ORBO on comport " + port + " successfull!";
+}
+
+CDeviceConnection::CDeviceConnection(CDeviceSession &session)
+    : m_session(session)
+{
+}
+
+void CDeviceConnection::setCallbacks(Callbacks callbacks)
+{
+    m_callbacks = std::move(callbacks);
+}
+
+bool CDeviceConnection::isOpen() const
+{
+    return m_session.port().isOpen();
+}
+
+void CDeviceConnection::report(const std::string &text)
+{
+    if (m_callbacks.answer)
+        m_callbacks.answer(text);
+}
+
+void CDeviceConnection::setField(Field field, const std::string &text)
+{
+    switch (field) {
+    case Field::Model: m_model = text; break;
+    case Field::Revision: m_revision = text; break;
+    case Field::Serial: m_serial = text; break;
+    case Field::Part: m_part = text; break;
+    }
+    if (m_callbacks.field)
+        m_callbacks.field(field, text);
+}
+
+CDeviceConnection::Result CDeviceConnection::OpenPort(const std::string &port,
+                                                      const std::string &baud, bool simulated)
+{
+    m_port = trimmed(port);
+    m_baud = baud;
+    m_commands.clear();
+    if (!isOpen())
+        m_session.port().setSimulated(simulated);
+
+    if (m_baud == "auto") {
+        const int found = SearchBaud();
+        if (found == -1)
+            return Result::OpenFailed;
+        if (found == -2) {
+            // Every rate failed the probe: the revision query cannot succeed.
+            Disconnect();
+            report(kNoAnswerText);
+            return Result::NoAnswer;
+        }
+    } else if (!OpenLink(false)) {
+        return Result::OpenFailed;
+    }
+    return Result::Connected;
+}
+
+CDeviceConnection::Result CDeviceConnection::OpenAndIdentify(const std::string &port,
+                                                             const std::string &baud,
+                                                             bool simulated)
+{
+    const Result opened = OpenPort(port, baud, simulated);
+    if (opened != Result::Connected)
+        return opened;
+    report(kLoadingText);
+    if (!Identify()) {
+        Disconnect();
+        report(kNoAnswerText);
+        return Result::NoAnswer;
+    }
+    return Result::Connected;
+}
+
+CDeviceConnection::Result CDeviceConnection::Connect(const std::string &port,
+                                                     const std::string &baud, bool simulated)
+{
+    const Result identified = OpenAndIdentify(port, baud, simulated);
+    if (identified != Result::Connected)
+        return identified;
+    m_commands = m_session.LoadCommandList();
+    if (!m_session.port().isSimulated() && m_commands.empty()) {
+        Disconnect();
+        report(kBootStateText);
+        return Result::BootState;
+    }
+    report(kReadyText);
+    return Result::Connected;
+}
+
+bool CDeviceConnection::OpenLink(bool automatic)
+{
+    SerialConfig &config = m_session.config();
+    if (!automatic) {
+        config.baudRate = static_cast<uint32_t>(std::atoi(m_baud.c_str()));
+        config.readTimeout = kConnectedReadTimeoutMs;
+    } else {
+        config.readTimeout = kSearchReadTimeoutMs;
+    }
+    config.port = m_port;
+    config.separator = kLineFeed;
+    config.terminator = kLineFeed;
+    config.inQueueSize = kInputQueueSize;
+
+    if (isOpen())
+        return true;
+
+    // A port text that names no device, or a zero baud rate from a
+    // garbled baud text, cannot be opened.
+    if (m_port.empty() || config.baudRate == 0 || m_session.port().Open(config) != 1) {
+        report(openFailedText(m_port));
+        if (m_callbacks.linkOpened)
+            m_callbacks.linkOpened(false);
+        return false;
+    }
+    report(openedText(m_port));
+    if (m_callbacks.linkOpened)
+        m_callbacks.linkOpened(true);
+    return true;
+}
+
+int CDeviceConnection::SearchBaud()
+{
+    for (unsigned rate : searchOrder()) {
+        if (isOpen())
+            return 1;
+        m_session.config().baudRate = rate;
+        if (!OpenLink(true))
+            return -1;
+        std::string echo;
+        std::string reply;
+        if (m_session.Transact("SSV", echo, reply) >= 0) {
+            m_session.config().readTimeout = kConnectedReadTimeoutMs;
+            return 1;
+        }
+        Disconnect();
+    }
+    return -2;
+}
+
+bool CDeviceConnection::Identify()
+{
+    std::string echo;
+    std::string reply;
+    if (m_session.Transact("SSV", echo, reply) < 0)
+        return false;
+    const auto at = reply.find("SSV");
+    if (at != std::string::npos && at != 0)
+        return false;
+    setField(Field::Revision, withoutLineEnd(reply));
+
+    if (m_session.Transact("PAN", echo, reply) >= 0) {
+        const std::string part = withoutLineEnd(reply);
+        setField(Field::Part, part.empty() ? std::string("unknown") : part);
+    }
+
+    if (m_session.Transact("SNU", echo, reply) >= 0)
+        setField(Field::Serial, withoutLineEnd(reply));
+
+    if (m_session.Transact("SPR", echo, reply) < 0)
+        return true;
+    double fullScale = std::atof(("1.0" + reply).c_str());
+    m_session.setFullScale(fullScale);
+    if (m_session.Transact("SFS", echo, reply) < 0)
+        return true;
+    fullScale *= std::atof(reply.c_str());
+    m_session.setFullScale(fullScale);
+    if (m_session.Transact("AUN", echo, reply) < 0)
+        return true;
+    char value[64];
+    std::snprintf(value, sizeof value, "%g", fullScale);
+    setField(Field::Model, std::string(value) + " " + withoutLineEnd(reply));
+    return true;
+}
+
+bool CDeviceConnection::Disconnect()
+{
+    if (isOpen()) {
+        m_session.port().Close();
+        m_revision.clear();
+        m_part.clear();
+        m_serial.clear();
+        m_model.clear();
+        if (m_callbacks.linkClosed)
+            m_callbacks.linkClosed();
+    }
+    return true;
+}

@@ -1,0 +1,17 @@
+#include "spelmarapp.h"
+
+#include "spelmardlg.h"
+
+#include <QApplication>
+
+CSpelmarApp::CSpelmarApp(QApplication &application)
+    : m_application(application)
+{
+}
+
+int CSpelmarApp::InitInstance()
+{
+    CSpelmarDlg dialog;
+    dialog.exec();
+    return 0;
+}

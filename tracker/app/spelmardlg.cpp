@@ -1,0 +1,444 @@
+#include "spelmardlg.h"
+
+#include "aboutdlg.h"
+#include "ccwbutton.h"
+#include "commandcatalogue.h"
+#include "messageboxprompt.h"
+#include "connectionsettings.h"
+#include "tracedlg.h"
+#include "ui_spelmardlg.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QSerialPortInfo>
+#include <QShowEvent>
+
+namespace {
+
+const int kSendIntervalMs = 200;
+const char *const kVersion = "2.0.0";
+const char *const kAboutEntry = "Inf&o \xc3\xbc" "ber Dunvik...";
+
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+// The answer and help texts keep nothing of a device's line end.
+QString withoutLineEnd(QString text)
+{
+    while (text.endsWith(QLatin1Char('\r')) || text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    return text;
+}
+
+// Shown while the device is being identified; removed on every way out.
+class WaitCursor
+{
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+} // namespace
+
+QString CSpelmarDlg::windowTitleText()
+{
+    return QStringLiteral("Spelmar    V ") + QLatin1String(kVersion);
+}
+
+CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::CSpelmarDlg>())
+    , m_prompt(prompt)
+    , m_connection(m_session)
+    , m_console(m_session)
+{
+    Q_INIT_RESOURCE(spelmar);
+    if (!m_prompt) {
+        m_ownPrompt = std::make_unique<CMessageBoxPrompt>(this);
+        m_prompt = m_ownPrompt.get();
+    }
+    m_programFolder = QDir::currentPath() + QLatin1Char('/');
+    // The binding to the update library takes its place here.
+    OnInitDialog();
+}
+
+CSpelmarDlg::~CSpelmarDlg()
+{
+    // The trace panel's thread uses the session: end both before the
+    // session goes.
+    m_sendTimer.stop();
+    delete m_trace;
+    m_trace = nullptr;
+    if (m_session.port().isOpen())
+        m_session.port().Close();
+}
+
+void CSpelmarDlg::OnInitDialog()
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+
+    // The About entry lives in the window's context menu.
+    m_aboutAction = new QAction(QString::fromUtf8(kAboutEntry), this);
+    m_aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    connect(m_aboutAction, &QAction::triggered, this, &CSpelmarDlg::showAbout);
+    auto *separator = new QAction(this);
+    separator->setSeparator(true);
+    addAction(separator);
+    addAction(m_aboutAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    setWindowIcon(QIcon(QStringLiteral(":/spelmar/spelmar.png")));
+    setWindowTitle(windowTitleText());
+
+    m_connectedLed = new CCWButton(this);
+    m_connectedLed->setObjectName(QStringLiteral("connectedLed"));
+    m_connectedLed->setLed(true);
+    m_connectedLed->setGeometry(m_ui->connectedLedPlace->geometry());
+    m_ui->connectedLedPlace->hide();
+
+    // The port field offers the serial ports of this machine and takes a
+    // COM number or a device path as typed.
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        m_ui->portCombo->addItem(info.systemLocation());
+    m_ui->portCombo->setEditText(qs(CConnectionSettings::read(CConnectionSettings::kComport)));
+
+    for (const std::string &baud : CDeviceConnection::baudChoices())
+        m_ui->baudCombo->addItem(qs(baud));
+    const QString storedBaud = qs(CConnectionSettings::read(CConnectionSettings::kBaud));
+    int baudIndex = -1;
+    if (!storedBaud.isEmpty()) {
+        // Prefix search that starts after the first entry and wraps.
+        const int count = m_ui->baudCombo->count();
+        for (int step = 1; step <= count && baudIndex < 0; ++step) {
+            const int i = step % count;
+            if (m_ui->baudCombo->itemText(i).startsWith(storedBaud, Qt::CaseInsensitive))
+                baudIndex = i;
+        }
+    }
+    m_ui->baudCombo->setCurrentIndex(baudIndex);
+
+    m_ui->commandListCombo->setEnabled(false);
+    m_ui->commandCombo->setEnabled(false);
+    m_ui->sendButton->setEnabled(false);
+    m_ui->continuousCheck->setEnabled(false);
+    m_ui->answerLabel->clear();
+    m_ui->helpLabel->clear();
+    for (QLabel *label : {m_ui->modelLabel, m_ui->revLabel, m_ui->serialLabel, m_ui->partLabel})
+        label->clear();
+
+    QFont display(QStringLiteral("Arial"));
+    display.setPixelSize(16);
+    display.setBold(true);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_ui->modelLabel, m_ui->revLabel,
+                                                      m_ui->serialLabel, m_ui->partLabel,
+                                                      m_ui->commandCombo, m_ui->answerLabel})
+        w->setFont(display);
+    m_continuousSending = false;
+
+    m_trace = new CTraceDlg(this);
+    m_trace->setObjectName(QStringLiteral("tracePanel"));
+    m_trace->setOwner(&m_session, m_prompt, [this] {
+        TraceOwnerInfo info;
+        info.part = m_ui->partLabel->text().toStdString();
+        info.serial = m_ui->serialLabel->text().toStdString();
+        info.port = m_connection.portText();
+        return info;
+    });
+    m_trace->LayoutTracePanel();
+    m_trace->hide();
+    m_ui->simulationCheck->show();
+
+    CDeviceConnection::Callbacks callbacks;
+    callbacks.answer = [this](const std::string &text) { setAnswer(text); };
+    callbacks.linkOpened = [this](bool opened) { onLinkOpened(opened); };
+    callbacks.linkClosed = [this] { onLinkClosed(); };
+    callbacks.field = [this](CDeviceConnection::Field field, const std::string &text) {
+        onField(field, text);
+    };
+    m_connection.setCallbacks(std::move(callbacks));
+
+    m_sendTimer.setInterval(kSendIntervalMs);
+    connect(&m_sendTimer, &QTimer::timeout, this, &CSpelmarDlg::OnSendTimer);
+    connect(m_ui->connectButton, &QPushButton::clicked, this, &CSpelmarDlg::OnConnect);
+    connect(m_ui->sendButton, &QPushButton::clicked, this, &CSpelmarDlg::OnSend);
+    connect(m_ui->updatesButton, &QPushButton::clicked, this, &CSpelmarDlg::OnUpdateSettings);
+    connect(m_ui->commandListCombo, qOverload<int>(&QComboBox::activated), this,
+            [this](int) { ShowCommandHelp(); });
+    m_ui->portCombo->setFocus();
+}
+
+void CSpelmarDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!m_startupSize.isValid()) {
+        // Never smaller than at start-up.
+        m_startupSize = size();
+        setMinimumSize(m_startupSize);
+    }
+}
+
+void CSpelmarDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    if (m_trace)
+        m_trace->LayoutTracePanel();
+}
+
+void CSpelmarDlg::accept()
+{
+}
+
+void CSpelmarDlg::reject()
+{
+    if (m_trace)
+        m_trace->StopTrace();
+    Disconnect();
+    QDialog::accept();
+}
+
+void CSpelmarDlg::showAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CSpelmarDlg::OnUpdateSettings()
+{
+    // Bound to the update library's reminder settings once it is loaded.
+}
+
+void CSpelmarDlg::setAnswer(const std::string &text)
+{
+    m_ui->answerLabel->setText(withoutLineEnd(qs(text)));
+    // The connection runs on this thread: show each step as it happens.
+    if (m_ui->answerLabel->isVisible())
+        m_ui->answerLabel->repaint();
+}
+
+void CSpelmarDlg::setHelp(const QString &text)
+{
+    m_ui->helpLabel->setText(text);
+}
+
+QLabel *CSpelmarDlg::fieldLabel(CDeviceConnection::Field field) const
+{
+    switch (field) {
+    case CDeviceConnection::Field::Model: return m_ui->modelLabel;
+    case CDeviceConnection::Field::Revision: return m_ui->revLabel;
+    case CDeviceConnection::Field::Serial: return m_ui->serialLabel;
+    case CDeviceConnection::Field::Part: return m_ui->partLabel;
+    }
+    return m_ui->partLabel;
+}
+
+void CSpelmarDlg::onField(CDeviceConnection::Field field, const std::string &text)
+{
+    fieldLabel(field)->setText(qs(text));
+}
+
+void CSpelmarDlg::setConsoleEnabled(bool enabled)
+{
+    m_ui->commandListCombo->setEnabled(enabled);
+    m_ui->commandCombo->setEnabled(enabled);
+    m_ui->sendButton->setEnabled(enabled);
+    m_ui->continuousCheck->setEnabled(enabled);
+}
+
+void CSpelmarDlg::onLinkOpened(bool opened)
+{
+    m_ui->portCombo->setEnabled(!opened);
+    m_ui->baudCombo->setEnabled(!opened);
+    setHelp(QString());
+    m_ui->connectButton->setText(opened ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+}
+
+void CSpelmarDlg::onLinkClosed()
+{
+    m_continuousSending = false;
+    m_ui->portCombo->setEnabled(true);
+    m_ui->baudCombo->setEnabled(true);
+    m_ui->connectButton->setText(QStringLiteral("Connect"));
+    setHelp(QString());
+    setConsoleEnabled(false);
+    m_ui->sendButton->setText(QStringLiteral("Send"));
+    for (QLabel *label : {m_ui->modelLabel, m_ui->revLabel, m_ui->serialLabel, m_ui->partLabel})
+        label->clear();
+    if (m_trace)
+        m_trace->hide();
+    m_ui->simulationCheck->show();
+}
+
+void CSpelmarDlg::stopTraceAndWait()
+{
+    if (!m_trace || !m_trace->isTracing())
+        return;
+    m_trace->StopTrace();
+    // The last poll of the run must be over before the port closes. The
+    // run still sleeps out its interval, so the wait allows for it.
+    const int limitMs = static_cast<int>(m_trace->interval()) + 30000;
+    QEventLoop loop;
+    connect(m_trace, &CTraceDlg::traceEnded, &loop, &QEventLoop::quit);
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    if (m_trace->isTracing())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+bool CSpelmarDlg::Disconnect()
+{
+    m_sendTimer.stop();
+    if (m_connection.isOpen()) {
+        stopTraceAndWait();
+        m_connection.Disconnect();
+    }
+    return true;
+}
+
+void CSpelmarDlg::OnConnect()
+{
+    if (m_connection.isOpen()) {
+        Disconnect();
+        setAnswer(CDeviceConnection::kDisconnectedText);
+        m_ui->commandListCombo->clear();
+        m_connectedLed->SetValue(m_session.port().isOpen());
+        m_session.port().setSimulated(false);
+        return;
+    }
+
+    const std::string port = m_ui->portCombo->currentText().trimmed().toStdString();
+    const std::string baud = m_ui->baudCombo->currentText().toStdString();
+    bool stored = CConnectionSettings::write(CConnectionSettings::kComport, port);
+    stored = CConnectionSettings::write(CConnectionSettings::kBaud, baud) && stored;
+
+    const auto result = [&] {
+        WaitCursor wait;
+        return m_connection.Connect(port, baud, m_ui->simulationCheck->isChecked());
+    }();
+
+    m_ui->commandListCombo->clear();
+    switch (result) {
+    case CDeviceConnection::Result::OpenFailed:
+    case CDeviceConnection::Result::NoAnswer:
+        break;
+    case CDeviceConnection::Result::BootState:
+        setHelp(QString());
+        setConsoleEnabled(false);
+        m_ui->sendButton->setText(QStringLiteral("Send"));
+        if (m_trace)
+            m_trace->hide();
+        m_ui->simulationCheck->show();
+        break;
+    case CDeviceConnection::Result::Connected:
+        fillCommandList();
+        setConsoleEnabled(true);
+        m_ui->sendButton->setText(QStringLiteral("Send"));
+        if (m_trace) {
+            m_trace->show();
+            m_trace->LayoutTracePanel();
+        }
+        m_ui->simulationCheck->hide();
+        m_connectedLed->SetValue(m_session.port().isOpen());
+        askContinueLogging();
+        break;
+    }
+    if (!stored && result == CDeviceConnection::Result::Connected)
+        setAnswer(std::string(CDeviceConnection::kReadyText)
+                  + " (the port and baud settings could not be saved)");
+}
+
+void CSpelmarDlg::fillCommandList()
+{
+    for (const std::string &entry : m_connection.commandList())
+        m_ui->commandListCombo->addItem(withoutLineEnd(qs(entry)));
+    if (m_ui->commandListCombo->count() > 0)
+        m_ui->commandListCombo->setCurrentIndex(0);
+    ShowCommandHelp();
+}
+
+void CSpelmarDlg::ShowCommandHelp()
+{
+    const std::string entry = m_ui->commandListCombo->count() > 0
+                                  ? m_ui->commandListCombo->currentText().toStdString()
+                                  : std::string();
+    std::string command;
+    std::string help;
+    if (!splitCommandHelp(entry, command, help))
+        return;
+    m_ui->commandCombo->setEditText(qs(command));
+    setHelp(withoutLineEnd(qs(help)));
+}
+
+void CSpelmarDlg::askContinueLogging()
+{
+    if (!m_trace || !m_trace->isLogging())
+        return;
+    const std::string question = "Do you want to continue logging data into the file \n"
+                                 + m_trace->logFilePath() + " ?";
+    const auto answer = m_prompt->message(question, std::string(), IPrompt::Buttons::YesNo,
+                                          IPrompt::Icon::Question);
+    if (answer != IPrompt::Answer::Yes)
+        m_trace->ToggleFileLog();
+}
+
+void CSpelmarDlg::rememberCommand(const std::string &command)
+{
+    m_console.remember(command);
+    const QString text = m_ui->commandCombo->currentText();
+    m_ui->commandCombo->blockSignals(true);
+    m_ui->commandCombo->clear();
+    for (const std::string &previous : m_console.history())
+        m_ui->commandCombo->addItem(qs(previous));
+    const int index = m_ui->commandCombo->findText(text);
+    m_ui->commandCombo->setCurrentIndex(index);
+    m_ui->commandCombo->setEditText(text);
+    m_ui->commandCombo->blockSignals(false);
+}
+
+void CSpelmarDlg::OnSend()
+{
+    if (!m_session.port().isOpen()) {
+        setAnswer(CCommandConsole::kNotConnectedText);
+        return;
+    }
+    m_continuousCheck = m_ui->continuousCheck->isChecked();
+    m_command = m_ui->commandCombo->currentText().toStdString();
+
+    if (m_continuousSending) {
+        m_sendTimer.stop();
+        m_continuousSending = false;
+        m_ui->sendButton->setText(QStringLiteral("Send"));
+        m_ui->continuousCheck->setEnabled(true);
+        m_ui->commandCombo->setEnabled(true);
+        m_ui->commandListCombo->setEnabled(true);
+        return;
+    }
+    rememberCommand(m_command);
+    if (m_continuousCheck) {
+        m_continuousSending = true;
+        m_ui->sendButton->setText(QStringLiteral("Stop"));
+        m_ui->continuousCheck->setEnabled(false);
+        m_ui->commandCombo->setEnabled(false);
+        m_ui->commandListCombo->setEnabled(false);
+        m_sendTimer.start();
+        return;
+    }
+
+    setAnswer(CCommandConsole::kWaitText);
+    WaitCursor wait;
+    const CCommandConsole::Outcome outcome = m_console.Send(m_command);
+    setAnswer(outcome.text);
+}
+
+void CSpelmarDlg::OnSendTimer()
+{
+    const CCommandConsole::Outcome outcome = m_console.SendRepeated(m_command);
+    setAnswer(outcome.text);
+}

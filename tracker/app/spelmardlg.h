@@ -1,0 +1,102 @@
+#pragma once
+
+#include "commandconsole.h"
+#include "deviceconnection.h"
+#include "devicesession.h"
+
+#include <QDialog>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+class CCWButton;
+class CMessageBoxPrompt;
+class CTraceDlg;
+class IPrompt;
+class QAction;
+class QLabel;
+namespace Ui { class CSpelmarDlg; }
+
+// The tracker's main window: connection and identity at the top, the
+// command console in the middle, the trace panel below. It owns the device
+// session for the whole run; the connection and console logic report to it
+// and it only shows what they report.
+//
+// Objects named for tests: portCombo, connectButton, baudCombo,
+// updatesButton, modelLabel, revLabel, serialLabel, partLabel,
+// commandListCombo, helpLabel, commandCombo, sendButton, continuousCheck,
+// answerLabel, simulationCheck, connectedLed.
+class CSpelmarDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // prompt: where boxes and questions go; null means message boxes.
+    explicit CSpelmarDlg(IPrompt *prompt = nullptr, QWidget *parent = nullptr);
+    ~CSpelmarDlg() override;
+
+    static QString windowTitleText();
+
+    // Connect / Disconnect button.
+    void OnConnect();
+    // Ends continuous sending, stops a trace (waiting for its last poll)
+    // and closes the port. Always true.
+    bool Disconnect();
+    // Send / Stop button.
+    void OnSend();
+    // The chosen command list entry's command and help into their fields.
+    void ShowCommandHelp();
+    // The ">" button next to "Updates :".
+    void OnUpdateSettings();
+    void showAbout();
+
+    CTraceDlg *tracePanel() const { return m_trace; }
+    CDeviceSession &session() { return m_session; }
+    bool isContinuousSending() const { return m_continuousSending; }
+    // The current directory at start-up, with a trailing separator.
+    const QString &programFolder() const { return m_programFolder; }
+    QAction *aboutAction() const { return m_aboutAction; }
+
+public slots:
+    // Enter does not close the window.
+    void accept() override;
+    // Esc, the close box and Close: stop the trace, disconnect, close.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void OnInitDialog();
+    void OnSendTimer();
+    void setAnswer(const std::string &text);
+    void setHelp(const QString &text);
+    void setConsoleEnabled(bool enabled);
+    void onLinkOpened(bool opened);
+    void onLinkClosed();
+    void onField(CDeviceConnection::Field field, const std::string &text);
+    void fillCommandList();
+    void rememberCommand(const std::string &command);
+    void askContinueLogging();
+    void stopTraceAndWait();
+    QLabel *fieldLabel(CDeviceConnection::Field field) const;
+
+    std::unique_ptr<Ui::CSpelmarDlg> m_ui;
+    std::unique_ptr<CMessageBoxPrompt> m_ownPrompt;
+    IPrompt *m_prompt = nullptr;
+    CDeviceSession m_session;
+    CDeviceConnection m_connection;
+    CCommandConsole m_console;
+    CTraceDlg *m_trace = nullptr;
+    CCWButton *m_connectedLed = nullptr;
+    QAction *m_aboutAction = nullptr;
+    QTimer m_sendTimer;
+    std::string m_command;
+    bool m_continuousCheck = false;
+    bool m_continuousSending = false;
+    QSize m_startupSize;
+    QString m_programFolder;
+};

@@ -1,0 +1,152 @@
+#include "cliarguments.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool isBaud(const std::string &text)
+{
+    return text == "auto" || text == "9600" || text == "19200" || text == "38400"
+           || text == "57600";
+}
+
+bool parsePositive(const std::string &text, double &value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || parsed <= 0)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool parseCount(const std::string &text, long &value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed <= 0)
+        return false;
+    value = parsed;
+    return true;
+}
+
+} // namespace
+
+const char *CliArguments::usageText()
+{
+    return "Usage: spelmar-cli <subcommand> [options]\n"
+           "  ports\n"
+           "      the serial ports found on this machine, one a line\n"
+           "  identify --port P [--baud B] [--simulate]\n"
+           "      revision, part name, serial number and model of the device\n"
+           "  commands --port P [--baud B] [--simulate]\n"
+           "      the device's command list, one entry a line\n"
+           "  send --port P [--baud B] [--simulate] CMD\n"
+           "      sends CMD (a second time when the first fails); prints the reply\n"
+           "  trace --port P [--baud B] [--simulate] --command CMD [--interval MS]\n"
+           "        (--duration S | --samples N) [--csv FILE] [--tick]\n"
+           "      polls CMD every MS milliseconds (default 100); prints each value,\n"
+           "      failed polls go to standard error; --csv writes the report file\n"
+           "  configure --port P [--baud B]\n"
+           "      stores the port and baud rate the window starts with\n"
+           "P is a COM port number (1 = /dev/ttyS0) or a device path; B is auto\n"
+           "(the default), 9600, 19200, 38400 or 57600.\n"
+           "Exit status: 0 success, 1 device or file failure, 2 wrong usage.\n";
+}
+
+bool CliArguments::parse(const std::vector<std::string> &args, std::string &error)
+{
+    if (args.empty()) {
+        error = "no subcommand";
+        return false;
+    }
+    subcommand = args[0];
+    const bool known = subcommand == "ports" || subcommand == "identify"
+                       || subcommand == "commands" || subcommand == "send"
+                       || subcommand == "trace" || subcommand == "configure";
+    if (!known) {
+        error = "unknown subcommand '" + subcommand + "'";
+        return false;
+    }
+    bool durationGiven = false;
+    bool samplesGiven = false;
+    std::vector<std::string> positional;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        auto value = [&]() -> std::string { return args[++i]; };
+        if (arg == "--simulate" && subcommand != "ports" && subcommand != "configure") {
+            simulate = true;
+        } else if (arg == "--tick" && subcommand == "trace") {
+            tick = true;
+        } else if (arg == "--port" && hasValue && subcommand != "ports") {
+            port = value();
+        } else if (arg == "--baud" && hasValue && subcommand != "ports") {
+            baud = value();
+            if (!isBaud(baud)) {
+                error = "bad baud rate '" + baud + "'";
+                return false;
+            }
+        } else if (arg == "--command" && hasValue && subcommand == "trace") {
+            traceCommand = value();
+        } else if (arg == "--interval" && hasValue && subcommand == "trace") {
+            if (!parsePositive(value(), intervalMs)) {
+                error = "bad interval";
+                return false;
+            }
+        } else if (arg == "--duration" && hasValue && subcommand == "trace") {
+            if (!parsePositive(value(), durationSeconds)) {
+                error = "bad duration";
+                return false;
+            }
+            durationGiven = true;
+        } else if (arg == "--samples" && hasValue && subcommand == "trace") {
+            if (!parseCount(value(), samples)) {
+                error = "bad sample count";
+                return false;
+            }
+            samplesGiven = true;
+        } else if (arg == "--csv" && hasValue && subcommand == "trace") {
+            csvPath = value();
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            error = "unknown or incomplete option '" + arg + "'";
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+
+    if (subcommand == "send") {
+        if (positional.size() != 1 || positional[0].empty()) {
+            error = "send needs exactly one command";
+            return false;
+        }
+        sendCommand = positional[0];
+    } else if (!positional.empty()) {
+        error = "unexpected argument '" + positional[0] + "'";
+        return false;
+    }
+    if (subcommand != "ports" && port.empty()) {
+        error = "--port is missing";
+        return false;
+    }
+    if (subcommand == "trace") {
+        if (traceCommand.empty()) {
+            error = "--command is missing";
+            return false;
+        }
+        if (durationGiven == samplesGiven) {
+            error = "give either --duration or --samples";
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The command line of spelmar-cli, checked: a subcommand and its options.
+struct CliArguments
+{
+    std::string subcommand;   // ports, identify, commands, send, trace, configure
+    std::string port;
+    std::string baud = "auto";
+    bool simulate = false;
+    std::string sendCommand;  // send: the command
+    std::string traceCommand; // trace: --command
+    double intervalMs = 100.0;
+    double durationSeconds = 0.0; // trace: 0 when --samples is used
+    long samples = 0;             // trace: 0 when --duration is used
+    std::string csvPath;
+    bool tick = false;
+
+    // Fills the arguments from argv (without the program name). False with
+    // a reason in error when the line is wrong.
+    bool parse(const std::vector<std::string> &args, std::string &error);
+
+    static const char *usageText();
+};

@@ -1,0 +1,224 @@
+#include "clirunner.h"
+
+#include "commandconsole.h"
+#include "connectionsettings.h"
+#include "deviceconnection.h"
+#include "devicesession.h"
+#include "tracecsvwriter.h"
+#include "tracerun.h"
+
+#include <QSerialPortInfo>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <string>
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted.store(true);
+}
+
+std::string withoutLineEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+// Failures of the connection go to the error stream as the window shows them.
+void reportFailures(CDeviceConnection &connection, std::FILE *err)
+{
+    CDeviceConnection::Callbacks callbacks;
+    callbacks.answer = [err](const std::string &text) {
+        if (text.rfind("!!", 0) == 0)
+            std::fprintf(err, "%s\n", text.c_str());
+    };
+    connection.setCallbacks(std::move(callbacks));
+}
+
+} // namespace
+
+CCliRunner::CCliRunner(const CliArguments &arguments, std::FILE *out, std::FILE *err)
+    : m_args(arguments)
+    , m_out(out)
+    , m_err(err)
+{
+}
+
+int CCliRunner::run()
+{
+    const std::string &sub = m_args.subcommand;
+    if (sub == "ports")
+        return runPorts();
+    if (sub == "identify")
+        return runIdentify();
+    if (sub == "commands")
+        return runCommands();
+    if (sub == "send")
+        return runSend();
+    if (sub == "trace")
+        return runTrace();
+    return runConfigure();
+}
+
+int CCliRunner::runPorts()
+{
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        std::fprintf(m_out, "%s\n", info.systemLocation().toLocal8Bit().constData());
+    return 0;
+}
+
+int CCliRunner::runIdentify()
+{
+    CDeviceSession session;
+    CDeviceConnection connection(session);
+    reportFailures(connection, m_err);
+    if (connection.OpenAndIdentify(m_args.port, m_args.baud, m_args.simulate)
+        != CDeviceConnection::Result::Connected)
+        return 1;
+    std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n",
+                 connection.revision().c_str(), connection.part().c_str(),
+                 connection.serial().c_str(), connection.model().c_str());
+    connection.Disconnect();
+    return 0;
+}
+
+int CCliRunner::runCommands()
+{
+    CDeviceSession session;
+    CDeviceConnection connection(session);
+    reportFailures(connection, m_err);
+    if (connection.Connect(m_args.port, m_args.baud, m_args.simulate)
+        != CDeviceConnection::Result::Connected)
+        return 1;
+    for (const std::string &entry : connection.commandList())
+        std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
+    connection.Disconnect();
+    return 0;
+}
+
+int CCliRunner::runSend()
+{
+    CDeviceSession session;
+    CDeviceConnection connection(session);
+    reportFailures(connection, m_err);
+    if (connection.OpenPort(m_args.port, m_args.baud, m_args.simulate)
+        != CDeviceConnection::Result::Connected)
+        return 1;
+    CCommandConsole console(session);
+    const CCommandConsole::Outcome outcome = console.Send(m_args.sendCommand);
+    connection.Disconnect();
+    if (!outcome.answered) {
+        std::fprintf(m_err, "%s\n", outcome.text.c_str());
+        return 1;
+    }
+    std::fprintf(m_out, "%s\n", outcome.text.c_str());
+    return 0;
+}
+
+int CCliRunner::runTrace()
+{
+    CDeviceSession session;
+    CDeviceConnection connection(session);
+    reportFailures(connection, m_err);
+    if (connection.OpenAndIdentify(m_args.port, m_args.baud, m_args.simulate)
+        != CDeviceConnection::Result::Connected)
+        return 1;
+
+    CTraceCsvWriter csv;
+    if (!m_args.csvPath.empty()) {
+        TraceOwnerInfo owner;
+        owner.part = connection.part();
+        owner.serial = connection.serial();
+        owner.port = connection.portText();
+        if (!csv.start(m_args.csvPath, owner, m_args.traceCommand, m_args.intervalMs,
+                       m_args.tick)) {
+            std::fprintf(m_err, "!! %s\n", withoutLineEnd(csv.lastError()).c_str());
+            connection.Disconnect();
+            return 1;
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    long polls = 0;
+    long good = 0;
+    bool writeFailed = false;
+    bool ended = false;
+    std::FILE *out = m_out;
+    std::FILE *err = m_err;
+    auto onSample = [&](const TraceSample &sample) {
+        if (sample.ok) {
+            std::fprintf(out, "%.6g\n", sample.value);
+            std::fflush(out);
+        } else {
+            std::fprintf(err, "%s -> %s\n", sample.command.c_str(),
+                         withoutLineEnd(sample.reply).c_str());
+        }
+        if (sample.writeFailed)
+            std::fprintf(err, "!! ERROR! Can not write to the file: %s\n",
+                         sample.filePath.c_str());
+        std::lock_guard<std::mutex> lock(mutex);
+        ++polls;
+        if (sample.ok)
+            ++good;
+        writeFailed = writeFailed || sample.writeFailed;
+        changed.notify_all();
+    };
+    auto onFinished = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        changed.notify_all();
+    };
+
+    g_interrupted.store(false);
+    auto previousInt = std::signal(SIGINT, onInterrupt);
+    auto previousTerm = std::signal(SIGTERM, onInterrupt);
+
+    CTraceRun traceRun(session, m_args.traceCommand, m_args.intervalMs, &csv, onSample,
+                       onFinished);
+    traceRun.start();
+    const auto deadline = std::chrono::steady_clock::now()
+                          + std::chrono::milliseconds(
+                              static_cast<long long>(m_args.durationSeconds * 1000.0));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            if (ended || g_interrupted.load())
+                break;
+            if (m_args.samples > 0 && polls >= m_args.samples)
+                break;
+            if (m_args.samples == 0 && std::chrono::steady_clock::now() >= deadline)
+                break;
+            changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+    traceRun.abort();
+    traceRun.wait();
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+
+    csv.stop();
+    connection.Disconnect();
+    if (writeFailed)
+        return 1;
+    return good > 0 ? 0 : 1;
+}
+
+int CCliRunner::runConfigure()
+{
+    bool stored = CConnectionSettings::write(CConnectionSettings::kComport, m_args.port);
+    stored = CConnectionSettings::write(CConnectionSettings::kBaud, m_args.baud) && stored;
+    if (!stored) {
+        std::fprintf(m_err, "!! Can not store the settings!\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+// spelmar-cli: the ORBO service tool for scripts and terminals.
+
+#include "cliarguments.h"
+#include "clirunner.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        std::fputs(CliArguments::usageText(), stdout);
+        return 0;
+    }
+    CliArguments arguments;
+    std::string error;
+    if (!arguments.parse(args, error)) {
+        std::fprintf(stderr, "spelmar-cli: %s\n%s", error.c_str(), CliArguments::usageText());
+        return 2;
+    }
+    CCliRunner runner(arguments, stdout, stderr);
+    const int status = runner.run();
+    std::fflush(stdout);
+    return status;
+}
