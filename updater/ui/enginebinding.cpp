@@ -1,0 +1,60 @@
+#include "enginebinding.h"
+
+#include "ftpfileclient.h"
+#include "ftpsettings.h"
+#include "releasenotesdlg.h"
+#include "updatecheck.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace EngineBinding {
+
+namespace {
+const char *const kReleaseNotesPage = "LatestUpdate.html";
+}
+
+CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
+{
+    return [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
+        CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
+        CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
+        check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
+                              request.scheduledRun);
+    };
+}
+
+void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)
+{
+    const std::string serverPath = scheduler.serverPath();
+    std::string folder = scheduler.programFolder();
+
+    CReleaseNotesDlg notes(prompt);
+    notes.setServerPath(serverPath);
+    notes.setProgramFolder(folder);
+
+    CFtpFileClient client(&prompt, ftpServerHost(serverPath));
+    if (!client.Connect())
+        return;
+    if (!client.SetCurrentDirectory(serverPath) || !client.FindFile(kReleaseNotesPage)) {
+        client.Close();
+        return;
+    }
+    if (folder.empty()) {
+        std::error_code ec;
+        folder = std::filesystem::current_path(ec).string();
+    }
+    const bool fetched = client.GetFile(kReleaseNotesPage, folder);
+    const std::string host = client.host();
+    // The connection is not kept open while the user reads.
+    client.Close();
+    if (!fetched)
+        return;
+    notes.setInstallMode(true);
+    notes.setPagePath(folder + "/" + kReleaseNotesPage);
+    notes.setProgramName(scheduler.programName());
+    notes.setCaptionPrefix(CUpdateCheck::releaseNotesCaption(host));
+    notes.exec();
+}
+
+} // namespace EngineBinding

@@ -1,0 +1,117 @@
+#include "moravelinstance.h"
+
+#include "enginebinding.h"
+#include "programpath.h"
+#include "releasenotesdlg.h"
+#include "updateprogressdlg.h"
+#include "updatereminderdlg.h"
+#include "widgetprompt.h"
+
+#include <QApplication>
+#include <QDateTime>
+
+namespace {
+
+// The one scheduler instance; made by the first call that needs it and
+// kept until the process ends.
+CUpdateReminderDlg *g_scheduler = nullptr;
+
+} // namespace
+
+bool CMoravelInstance::ensureApplication()
+{
+    if (QCoreApplication::instance())
+        return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+    // A host without Qt: the library's own application object, on the
+    // calling thread, for this and every later call.
+    static int argc = 1;
+    static char name[] = "Moravel";
+    static char *argv[] = {name, nullptr};
+    static QApplication *application = new QApplication(argc, argv);
+    return application != nullptr;
+}
+
+CUpdateReminderDlg &CMoravelInstance::scheduler()
+{
+    if (!g_scheduler) {
+        IPrompt &prompt = CWidgetPrompt::instance();
+        g_scheduler = new CUpdateReminderDlg(prompt);
+        g_scheduler->setCheckFunction(EngineBinding::updateCheck(prompt));
+        g_scheduler->setReleaseNotesStep([&prompt](CUpdateReminderDlg &instance) {
+            EngineBinding::showLatestReleaseNotes(instance, prompt);
+        });
+    }
+    return *g_scheduler;
+}
+
+CUpdateReminderDlg &CMoravelInstance::prepare(const std::string &serverPath,
+                                              const std::string &programPath)
+{
+    if (g_scheduler)
+        return *g_scheduler; // the first call fixes the paths
+    CUpdateReminderDlg &instance = scheduler();
+    instance.prepare(serverPath, programPath);
+    instance.hide();
+    return instance;
+}
+
+void CMoravelInstance::showReleaseInfo(const std::string &pagePath)
+{
+    if (!ensureApplication())
+        return;
+    CReleaseNotesDlg notes(CWidgetPrompt::instance());
+    notes.setPagePath(pagePath);
+    notes.exec();
+}
+
+void CMoravelInstance::updateInfo(const std::string &serverPath, const std::string &programPath)
+{
+    if (!ensureApplication())
+        return;
+    prepare(serverPath, programPath).CheckForUpdates(serverPath);
+}
+
+bool CMoravelInstance::startSchedule(const std::string &serverPath, const std::string &programPath)
+{
+    if (!ensureApplication())
+        return true; // nothing can be shown, so no check is due
+    return prepare(serverPath, programPath).StartSchedule(QDateTime::currentDateTime());
+}
+
+void CMoravelInstance::updateFiles(const std::string &serverPath, const std::string &programPath,
+                                   bool takeAll)
+{
+    if (!ensureApplication())
+        return;
+    const ProgramPath split = splitProgramPath(programPath);
+    CUpdateProgressDlg progress(CWidgetPrompt::instance());
+    progress.setRestoreMode(false);
+    progress.setTakeAll(takeAll);
+    progress.setServerPath(serverPath);
+    progress.setProgramFolder(split.folder);
+    progress.setProgramName(split.name);
+    progress.exec();
+}
+
+void CMoravelInstance::restoreFiles(const std::string &release, const std::string &programPath)
+{
+    if (!ensureApplication())
+        return;
+    const ProgramPath split = splitProgramPath(programPath);
+    CUpdateProgressDlg progress(CWidgetPrompt::instance());
+    progress.setRestoreMode(true);
+    progress.setServerPath(release);
+    progress.setProgramFolder(split.folder);
+    progress.setProgramName(split.name);
+    progress.exec();
+}
+
+void CMoravelInstance::setupScheduler(const std::string &serverPath)
+{
+    if (!ensureApplication())
+        return;
+    CUpdateReminderDlg &instance = scheduler();
+    instance.setServerPath(serverPath);
+    if (!instance.isVisible())
+        instance.show();
+}

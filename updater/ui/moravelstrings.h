@@ -1,0 +1,18 @@
+#pragma once
+
+// The library's own fixed texts.
+namespace MoravelText {
+
+// Registry base of the reminder settings; the server path follows directly.
+inline constexpr const char *kRegistryBase = "Software\\Norvane\\AutoUpdate\\";
+// Version shown in captions and message heads.
+inline constexpr const char *kVersion = "3.0.0";
+// 58 hyphen-minus characters and a line break.
+inline constexpr const char *kRuleLine =
+    "----------------------------------------------------------\n";
+
+// Per-user settings store that stands in for the registry.
+inline constexpr const char *kStoreOrganisation = "Norvane";
+inline constexpr const char *kStoreApplication = "AutoUpdate";
+
+} // namespace MoravelText

@@ -1,0 +1,166 @@
+#include "releasenotesdlg.h"
+
+#include "explorer1.h"
+#include "launchinstaller.h"
+#include "moravelstrings.h"
+#include "prompt.h"
+#include "restoredlg.h"
+#include "ui_moravel_releasenotes.h"
+#include "webbrowser.h"
+
+#include <QThread>
+
+namespace {
+
+const std::string kAttention = " Attention!!\n";
+
+std::string attentionText(const std::string &what, const std::string &tail = std::string())
+{
+    return kAttention + MoravelText::kRuleLine + "\n" + what + " to stop the running application!\n"
+           + tail;
+}
+
+} // namespace
+
+CReleaseNotesDlg::CReleaseNotesDlg(IPrompt &prompt, QWidget *parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::MoravelReleaseNotes>()), m_prompt(prompt)
+{
+    m_ui->setupUi(this);
+    setWindowModality(Qt::ApplicationModal);
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    connect(m_ui->installNewButton, &QPushButton::clicked, this, &CReleaseNotesDlg::onInstallNew);
+    connect(m_ui->installAllButton, &QPushButton::clicked, this, &CReleaseNotesDlg::onInstallAll);
+    connect(m_ui->restoreButton, &QPushButton::clicked, this, &CReleaseNotesDlg::onRestore);
+    connect(m_ui->exitButton, &QPushButton::clicked, this, &CReleaseNotesDlg::accept);
+    m_chooseRelease = [this](const std::string &folder, std::string &release) {
+        CRestoreDlg dialog(m_prompt, this);
+        dialog.setProgramFolder(folder);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        release = dialog.chosenRelease();
+        return true;
+    };
+}
+
+CReleaseNotesDlg::~CReleaseNotesDlg() = default;
+
+QString CReleaseNotesDlg::versionText()
+{
+    return QStringLiteral("Moravel Release Notes Version: ") + QString::fromLatin1(MoravelText::kVersion);
+}
+
+QWidget *CReleaseNotesDlg::pageViewer() const
+{
+    if (m_primaryViewer)
+        return m_primaryViewer->widget();
+    if (m_fallbackViewer)
+        return m_fallbackViewer->widget();
+    return nullptr;
+}
+
+void CReleaseNotesDlg::showEvent(QShowEvent *event)
+{
+    if (!m_initialised) {
+        m_initialised = true;
+        initialise();
+    }
+    QDialog::showEvent(event);
+    raise();
+    activateWindow();
+}
+
+void CReleaseNotesDlg::initialise()
+{
+    if (!m_installMode) {
+        m_ui->installNewButton->hide();
+        m_ui->installAllButton->hide();
+        m_ui->restoreButton->hide();
+        m_ui->exitButton->hide();
+    }
+    if (!createPrimaryViewer())
+        createFallbackViewer();
+    const QString version = versionText();
+    setWindowTitle(m_captionPrefix.empty() ? version
+                                           : QString::fromStdString(m_captionPrefix) + version);
+}
+
+void CReleaseNotesDlg::placeViewer(QWidget *viewer)
+{
+    m_ui->viewerPlaceholder->hide();
+    m_ui->mainLayout->replaceWidget(m_ui->viewerPlaceholder, viewer);
+}
+
+bool CReleaseNotesDlg::createPrimaryViewer()
+{
+    if (!m_primaryViewer)
+        m_primaryViewer = std::make_unique<CExplorer1>();
+    if (!m_primaryViewer->widget()) {
+        if (!m_primaryViewer->Create(this)) {
+            ShowLastError(m_primaryViewer->lastError());
+            m_primaryViewer.reset();
+            return false;
+        }
+        placeViewer(m_primaryViewer->widget());
+        m_primaryViewer->EnableWindow(true);
+    }
+    m_primaryViewer->Navigate(QString::fromStdString(m_pagePath));
+    return true;
+}
+
+bool CReleaseNotesDlg::createFallbackViewer()
+{
+    if (!m_fallbackViewer)
+        m_fallbackViewer = std::make_unique<CWebBrowser>();
+    if (!m_fallbackViewer->widget()) {
+        if (!m_fallbackViewer->Create(this)) {
+            ShowLastError(m_fallbackViewer->lastError());
+            m_fallbackViewer.reset();
+            return false;
+        }
+        placeViewer(m_fallbackViewer->widget());
+        m_fallbackViewer->EnableWindow(false);
+    }
+    m_fallbackViewer->Navigate(QString::fromStdString(m_pagePath));
+    return true;
+}
+
+void CReleaseNotesDlg::ShowLastError(const QString &reason)
+{
+    m_prompt.message("Last Error from Window:\n" + reason.toStdString(), std::string(),
+                     IPrompt::Buttons::Ok, IPrompt::Icon::None);
+}
+
+void CReleaseNotesDlg::onInstallNew()
+{
+    const std::string text = attentionText(" To install the new software release it is necessary\n");
+    if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
+        != IPrompt::Answer::Ok)
+        return;
+    LaunchInstaller(installNewCommand(m_serverPath, m_programFolder, m_programName));
+    requestHostQuit();
+}
+
+void CReleaseNotesDlg::onInstallAll()
+{
+    const std::string text =
+        attentionText(" To install ALL files from NORVANE server it is necessary\n", "\n");
+    if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
+        != IPrompt::Answer::Ok)
+        return;
+    QThread::msleep(100);
+    LaunchInstaller(installAllCommand(m_serverPath, m_programFolder, m_programName));
+    requestHostQuit();
+}
+
+void CReleaseNotesDlg::onRestore()
+{
+    std::string release;
+    if (!m_chooseRelease || !m_chooseRelease(m_programFolder, release))
+        return;
+    const std::string text = attentionText(" To install the old software release it is necessary\n");
+    if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
+        != IPrompt::Answer::Ok)
+        return;
+    LaunchInstaller(restoreCommand(release, m_programFolder, m_programName));
+    requestHostQuit();
+}

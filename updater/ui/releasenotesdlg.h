@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CExplorer1;
+class CWebBrowser;
+class IPrompt;
+namespace Ui {
+class MoravelReleaseNotes;
+}
+
+// Shows the maker's page about an update. In install mode it offers to
+// install the new files, all files, or an older release; each starts the
+// installer after a confirmation and asks the host program to end.
+class CReleaseNotesDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Lets the user pick a backup release of the program folder; false
+    // when the choice was abandoned.
+    using RestoreChooser = std::function<bool(const std::string &programFolder, std::string &release)>;
+
+    explicit CReleaseNotesDlg(IPrompt &prompt, QWidget *parent = nullptr);
+    ~CReleaseNotesDlg() override;
+
+    void setCaptionPrefix(const std::string &prefix) { m_captionPrefix = prefix; }
+    void setPagePath(const std::string &path) { m_pagePath = path; }
+    void setServerPath(const std::string &path) { m_serverPath = path; }
+    void setProgramName(const std::string &name) { m_programName = name; }
+    void setProgramFolder(const std::string &folder) { m_programFolder = folder; }
+    void setInstallMode(bool on) { m_installMode = on; }
+    // Replaces the restore dialog (tests).
+    void setRestoreChooser(RestoreChooser chooser) { m_chooseRelease = std::move(chooser); }
+
+    // "Moravel Release Notes Version: " and the library's version.
+    static QString versionText();
+
+    QWidget *pageViewer() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    // The two page viewers; false when one cannot be made.
+    virtual bool createPrimaryViewer();
+    virtual bool createFallbackViewer();
+
+private:
+    void initialise();
+    void placeViewer(QWidget *viewer);
+    void ShowLastError(const QString &reason);
+    void onInstallNew();
+    void onInstallAll();
+    void onRestore();
+
+    std::unique_ptr<Ui::MoravelReleaseNotes> m_ui;
+    IPrompt &m_prompt;
+    std::unique_ptr<CWebBrowser> m_fallbackViewer;
+    std::unique_ptr<CExplorer1> m_primaryViewer;
+    std::string m_captionPrefix;
+    std::string m_pagePath;
+    std::string m_serverPath;
+    std::string m_programName;
+    std::string m_programFolder;
+    bool m_installMode = false;
+    bool m_initialised = false;
+    RestoreChooser m_chooseRelease;
+};

@@ -1,0 +1,232 @@
+#include "updatereminderdlg.h"
+
+#include "moravelstrings.h"
+#include "oledate.h"
+#include "programpath.h"
+#include "registryaccess.h"
+#include "reminderschedule.h"
+#include "ui_moravel_reminder.h"
+
+#include <QDateTime>
+#include <QRegularExpressionValidator>
+#include <QShowEvent>
+#include <QTimer>
+
+#include <chrono>
+#include <climits>
+#include <system_error>
+
+namespace {
+
+// atoi of the edit's text, saturating instead of overflowing.
+int digitsToInt(const QString &text)
+{
+    long long value = 0;
+    int i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    for (; i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9'); ++i) {
+        value = value * 10 + (text.at(i).unicode() - '0');
+        if (value > INT_MAX)
+            return INT_MAX;
+    }
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+CUpdateReminderDlg::CUpdateReminderDlg(IPrompt &prompt, QWidget *parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::MoravelReminder>()), m_prompt(prompt)
+{
+    m_ui->setupUi(this);
+    setWindowTitle(windowTitle() + QStringLiteral("  Version: ")
+                   + QString::fromLatin1(MoravelText::kVersion));
+    m_ui->intervalEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+
+    connect(m_ui->okButton, &QPushButton::clicked, this, &CUpdateReminderDlg::accept);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &CUpdateReminderDlg::reject);
+    connect(m_ui->activeCheck, &QCheckBox::clicked, this, &CUpdateReminderDlg::applyEnablingRule);
+    connect(m_ui->startupRadio, &QRadioButton::clicked, this, [this] { selectCheckMode(false); });
+    connect(m_ui->intervalRadio, &QRadioButton::clicked, this, [this] { selectCheckMode(true); });
+}
+
+CUpdateReminderDlg::~CUpdateReminderDlg()
+{
+    waitForWorker();
+}
+
+void CUpdateReminderDlg::prepare(const std::string &serverPath, const std::string &programPath)
+{
+    const ProgramPath split = splitProgramPath(programPath);
+    std::lock_guard<std::mutex> lock(m_pathsMutex);
+    m_serverPath = serverPath;
+    m_programFolder = split.folder;
+    m_programName = split.name;
+}
+
+void CUpdateReminderDlg::setServerPath(const std::string &serverPath)
+{
+    std::lock_guard<std::mutex> lock(m_pathsMutex);
+    m_serverPath = serverPath;
+}
+
+std::string CUpdateReminderDlg::serverPath() const
+{
+    std::lock_guard<std::mutex> lock(m_pathsMutex);
+    return m_serverPath;
+}
+
+std::string CUpdateReminderDlg::programFolder() const
+{
+    std::lock_guard<std::mutex> lock(m_pathsMutex);
+    return m_programFolder;
+}
+
+std::string CUpdateReminderDlg::programName() const
+{
+    std::lock_guard<std::mutex> lock(m_pathsMutex);
+    return m_programName;
+}
+
+std::string CUpdateReminderDlg::keyPath() const
+{
+    return ReminderSchedule::keyPath(serverPath());
+}
+
+void CUpdateReminderDlg::setCheckFunction(CheckFunction check)
+{
+    m_check = std::move(check);
+}
+
+void CUpdateReminderDlg::setReleaseNotesStep(std::function<void(CUpdateReminderDlg &)> step)
+{
+    m_releaseNotesStep = std::move(step);
+}
+
+bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
+{
+    CheckRequest request;
+    {
+        std::lock_guard<std::mutex> lock(m_pathsMutex);
+        m_registryBase = MoravelText::kRegistryBase;
+        request.serverPath = m_serverPath;
+        request.programFolder = m_programFolder;
+        request.programName = m_programName;
+    }
+    request.scheduledRun = true;
+    const std::string key = ReminderSchedule::keyPath(request.serverPath);
+    if (ReminderSchedule::evaluate(key, toOleDate(now)) != ReminderSchedule::Decision::Due)
+        return true;
+
+    if (m_workerRunning.load())
+        return true; // the running worker is left alone
+    if (m_worker.joinable())
+        m_worker.join(); // ended already; only its thread object is left
+
+    m_workerRunning.store(true);
+    try {
+        m_worker = std::thread(&CUpdateReminderDlg::runWorker, this, m_check, std::move(request),
+                               key);
+    } catch (const std::system_error &) {
+        m_workerRunning.store(false);
+        return false;
+    }
+    return true;
+}
+
+void CUpdateReminderDlg::runWorker(CheckFunction check, CheckRequest request,
+                                   std::string keyPath)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerDelayMs));
+    // Stamped before the check, whatever its outcome.
+    ReminderSchedule::stamp(keyPath, toOleDate(QDateTime::currentDateTime()));
+    try {
+        if (check)
+            check(*this, request);
+    } catch (...) {
+        // A failed check must not end the host program.
+    }
+    m_workerRunning.store(false);
+}
+
+void CUpdateReminderDlg::waitForWorker()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+bool CUpdateReminderDlg::CheckForUpdates(const std::string &serverPath)
+{
+    CheckRequest request;
+    request.serverPath = serverPath;
+    request.programFolder = programFolder();
+    request.programName = programName();
+    request.scheduledRun = false;
+    if (m_check)
+        m_check(*this, request);
+    return false;
+}
+
+void CUpdateReminderDlg::armReleaseNotesTimer()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QTimer::singleShot(kReleaseNotesDelayMs, this, &CUpdateReminderDlg::runReleaseNotesStep);
+        },
+        Qt::QueuedConnection);
+}
+
+void CUpdateReminderDlg::runReleaseNotesStep()
+{
+    if (m_releaseNotesStep)
+        m_releaseNotesStep(*this);
+}
+
+void CUpdateReminderDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        reload();
+}
+
+void CUpdateReminderDlg::reload()
+{
+    const ReminderSchedule::Values values = ReminderSchedule::read(keyPath());
+    m_ui->activeCheck->setChecked(values.active == 1);
+    m_ui->startupRadio->setChecked(values.check == 0);
+    m_ui->intervalRadio->setChecked(values.check == 1);
+    m_ui->intervalEdit->setText(QString::asprintf("%d", static_cast<int>(values.interval)));
+    applyEnablingRule();
+}
+
+void CUpdateReminderDlg::applyEnablingRule()
+{
+    const bool active = m_ui->activeCheck->isChecked();
+    m_ui->intervalEdit->setEnabled(active);
+    m_ui->startupRadio->setEnabled(active);
+    m_ui->intervalRadio->setEnabled(active);
+}
+
+void CUpdateReminderDlg::selectCheckMode(bool afterDays)
+{
+    m_ui->startupRadio->setChecked(!afterDays);
+    m_ui->intervalRadio->setChecked(afterDays);
+}
+
+void CUpdateReminderDlg::accept()
+{
+    const std::string key = keyPath();
+    CRegistryAccess registry;
+    registry.WriteDword(key, ReminderSchedule::kActive, m_ui->activeCheck->isChecked() ? 1 : 0);
+    registry.WriteDword(key, ReminderSchedule::kCheck, m_ui->intervalRadio->isChecked() ? 1 : 0);
+    registry.WriteDword(key, ReminderSchedule::kInterval,
+                        static_cast<std::uint32_t>(digitsToInt(m_ui->intervalEdit->text())));
+    QDialog::accept();
+}
+
+void CUpdateReminderDlg::reject()
+{
+    QDialog::reject();
+}

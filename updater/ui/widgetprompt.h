@@ -1,0 +1,22 @@
+#pragma once
+
+#include "prompt.h"
+
+// Message boxes of the library's windows. Safe to call from any thread:
+// off the user-interface thread the box is shown by that thread while the
+// caller waits for the answer. Without a widget application nothing can
+// be shown and the answer is the negative one (Cancel or No; Ok for a box
+// that offers only OK).
+class CWidgetPrompt : public IPrompt
+{
+public:
+    Answer message(const std::string &text, const std::string &caption, Buttons buttons,
+                   Icon icon) override;
+
+    // The library's shared instance.
+    static CWidgetPrompt &instance();
+
+private:
+    static Answer show(const std::string &text, const std::string &caption, Buttons buttons,
+                       Icon icon);
+};
