@@ -1,0 +1,193 @@
+#include "recordingreport.h"
+#include "releaselist.h"
+#include "restorejob.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Files = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(Files)
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(data);
+}
+
+Files readTree(const QString &folder)
+{
+    Files files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(QDir(folder).relativeFilePath(path), file.readAll());
+    }
+    return files;
+}
+
+const QString kJanuary = QStringLiteral("201401011000");
+const QString kMarch = QStringLiteral("201403151200");
+const QString kJune = QStringLiteral("201406301800");
+
+QString ok(const QString &source)
+{
+    return "  ok!    " + source;
+}
+
+} // namespace
+
+class TestEngineRestore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listReleases_data();
+    void listReleases();
+    void restore_data();
+    void restore();
+};
+
+void TestEngineRestore::listReleases_data()
+{
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("displays");
+    QTest::addColumn<QList<bool>>("old");
+
+    QTest::newRow("none") << QStringList{"lib", "2014080107"} << QStringList{"Spelmar.exe"}
+                          << QStringList() << QStringList() << QList<bool>();
+    QTest::newRow("oldest first, others left out")
+        << QStringList{kJune, "2014080107", "199901010000", kJanuary, "200912312359", "20140811073"}
+        << QStringList{"201405050505", "Spelmar.exe"}
+        << QStringList{"200912312359", kJanuary, kJune}
+        << QStringList{"2009-12-31   (23:59)", "2014-01-01   (10:00)", "2014-06-30   (18:00)"}
+        << QList<bool>{true, false, false};
+    QTest::newRow("threshold day") << QStringList{"201003281200", "201003290000"} << QStringList()
+        << QStringList{"201003281200", "201003290000"}
+        << QStringList{"2010-03-28   (12:00)", "2010-03-29   (00:00)"} << QList<bool>{true, false};
+}
+
+void TestEngineRestore::listReleases()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, displays);
+    QFETCH(QList<bool>, old);
+
+    QTemporaryDir program;
+    for (const QString &folder : folders)
+        QVERIFY(QDir(program.path()).mkdir(folder));
+    for (const QString &file : files)
+        writeFile(program.filePath(file), "x");
+
+    ReleaseList list;
+    QCOMPARE(ListReleases(list, program.path().toStdString()), !names.isEmpty());
+    QStringList gotNames;
+    QStringList gotDisplays;
+    QList<bool> gotOld;
+    for (std::size_t row = 0; row < list.size(); ++row) {
+        gotNames << QString::fromStdString(list.names[row]);
+        gotDisplays << QString::fromStdString(list.displays[row]);
+        gotOld << isOldRelease(list.names[row]);
+    }
+    QCOMPARE(gotNames, names);
+    QCOMPARE(gotDisplays, displays);
+    QCOMPARE(gotOld, old);
+}
+
+void TestEngineRestore::restore_data()
+{
+    QTest::addColumn<QString>("release");
+    QTest::addColumn<QString>("blocked"); // a target that is a folder, so its copy fails
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<Files>("after");     // program files outside the releases
+    QTest::addColumn<bool>("allCopied");
+
+    const QStringList start{"... Preparing restore from directory!"};
+    const QStringList end{"   ", "  End of restore procedure!! "};
+    const QStringList june{ok(kJune + "/RelInfoLocal.rel"), ok(kJune + "/Spelmar.exe")};
+    const QStringList march{ok(kMarch + "/Moravel.so"), ok(kMarch + "/Spelmar.exe")};
+    const QStringList january{ok(kJanuary + "/Help.txt"), ok(kJanuary + "/RelInfoLocal.rel"),
+                              ok(kJanuary + "/Spelmar.exe")};
+
+    QTest::newRow("oldest of three") << kJanuary << QString()
+        << start + QStringList{"---- start restore to " + kJanuary} + june + march + january + end
+        << Files{{"Spelmar.exe", "jan exe"}, {"Moravel.so", "mar lib"}, {"RelInfoLocal.rel", "jan rel"},
+                 {"Help.txt", "jan help"}}
+        << true;
+    QTest::newRow("newest only") << kJune << QString()
+        << start + QStringList{"---- start restore to " + kJune} + june + end
+        << Files{{"Spelmar.exe", "jun exe"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "jun rel"}}
+        << true;
+    QTest::newRow("no such release") << "201402020202" << QString() << start + end
+        << Files{{"Spelmar.exe", "current"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "current rel"}}
+        << false;
+    QTest::newRow("release name of another form") << "../" + kJune << QString() << start + end
+        << Files{{"Spelmar.exe", "current"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "current rel"}}
+        << false;
+    QTest::newRow("a file that cannot be copied") << kMarch << "Moravel.so"
+        << start
+            + QStringList{"---- start restore to " + kMarch, june[0], june[1],
+                          " fail!    " + kMarch + "/Moravel.so", march[1]}
+            + end
+        << Files{{"Spelmar.exe", "mar exe"}, {"RelInfoLocal.rel", "jun rel"}}
+        << false;
+}
+
+void TestEngineRestore::restore()
+{
+    QFETCH(QString, release);
+    QFETCH(QString, blocked);
+    QFETCH(QStringList, lines);
+    QFETCH(Files, after);
+    QFETCH(bool, allCopied);
+
+    QTemporaryDir dir;
+    const QString program = dir.filePath("program");
+    const Files installed{{"Spelmar.exe", "current"}, {"Moravel.so", "current lib"},
+                          {"RelInfoLocal.rel", "current rel"}};
+    for (auto it = installed.begin(); it != installed.end(); ++it)
+        writeFile(program + "/" + it.key(), it.value());
+    const Files releases{
+        {kJanuary + "/Spelmar.exe", "jan exe"}, {kJanuary + "/RelInfoLocal.rel", "jan rel"},
+        {kJanuary + "/Help.txt", "jan help"}, {kJanuary + "/sub/Nested.txt", "ignored"},
+        {kMarch + "/Spelmar.exe", "mar exe"}, {kMarch + "/Moravel.so", "mar lib"},
+        {kJune + "/Spelmar.exe", "jun exe"}, {kJune + "/RelInfoLocal.rel", "jun rel"}};
+    for (auto it = releases.begin(); it != releases.end(); ++it)
+        writeFile(program + "/" + it.key(), it.value());
+    if (!blocked.isEmpty()) {
+        QVERIFY(QFile::remove(program + "/" + blocked));
+        QVERIFY(QDir(program).mkdir(blocked));
+    }
+    writeFile(dir.filePath(kJune + "/Spelmar.exe"), "outside");
+
+    RecordingReport report;
+    CRestoreJob job(report, program.toStdString(), release.toStdString());
+    QVERIFY(job.start());
+    QVERIFY(report.waitFinished());
+    job.wait();
+
+    QCOMPARE(report.lines(), lines);
+    QCOMPARE(report.progress(), 100);
+    QCOMPARE(job.result().allCopied(), allCopied);
+
+    Files now = readTree(program);
+    for (auto it = releases.begin(); it != releases.end(); ++it)
+        QCOMPARE(now.take(it.key()), it.value()); // the backups stay as they were
+    QCOMPARE(now, after);
+}
+
+QTEST_GUILESS_MAIN(TestEngineRestore)
+#include "tst_enginerestore.moc"
