@@ -1,0 +1,180 @@
+#include "ftpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QByteArray kServerRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
+const QByteArray kOldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(data);
+}
+
+QString rule()
+{
+    return QString(58, QLatin1Char('-')) + "\n";
+}
+
+QString checkText(const QString &body)
+{
+    return " Message from: <Moravel>-Tool  V 3.0.0\n" + rule() + "\n\n" + body + "\n" + rule()
+        + "\n\n Click <yes> to see the NORVANE update notes \n and to start the installation procedure ...\n";
+}
+
+QString listed(const QStringList &lines)
+{
+    return lines.join('\n') + '\n';
+}
+
+const QStringList kDownloadHead{
+    "... Preparing download from server!", "... connect to the NORVANE server",
+    "... set path (Spelmar/Updates)", "... check remote revision file",
+    "... check local revision file", "... compare new files"};
+const QStringList kDownloadEnd{"   ", "  End of download procedure!! "};
+
+} // namespace
+
+class TestMoravelCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commands_data();
+    void commands();
+
+private:
+    QTemporaryDir m_work;
+    std::unique_ptr<FtpTestServer> m_server;
+};
+
+void TestMoravelCli::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    QVERIFY(QDir(m_work.path()).mkpath("server/Spelmar/Updates"));
+    QVERIFY(QDir(m_work.path()).mkpath("config"));
+    m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
+    QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
+}
+
+void TestMoravelCli::commands_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // @PROG@: the program folder
+    QTest::addColumn<QByteArray>("localRel");
+    QTest::addColumn<QString>("missingOnServer");
+    QTest::addColumn<QStringList>("releases");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");        // null: not compared
+
+    const QStringList none;
+    const QString update = "Spelmar/Updates";
+
+    QTest::newRow("no arguments") << none << kOldRel << QString() << none << 2 << "";
+    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << QString()
+                                     << none << 2 << "";
+    QTest::newRow("update, unknown option") << QStringList{"update", update, "@PROG@", "--some"}
+                                            << kOldRel << QString() << none << 2 << "";
+    QTest::newRow("check, missing argument") << QStringList{"check", update} << kOldRel << QString()
+                                             << none << 2 << "";
+
+    QTest::newRow("check, newer files") << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel
+        << QString() << none << 3
+        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n");
+    QTest::newRow("check, nothing newer") << QStringList{"check", update, "@PROG@"} << kServerRel
+        << QString() << none << 0
+        << checkText(" Your programm is working with the latest version!\n\n");
+    QTest::newRow("check, no update directory") << QStringList{"check", "Spelmar/Nowhere", "@PROG@"}
+        << kOldRel << QString() << none << 1
+        << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n";
+
+    QTest::newRow("update") << QStringList{"update", update, "@PROG@/Spelmar.exe"} << kOldRel
+        << QString() << none << 0
+        << listed(kDownloadHead
+                  + QStringList{"---- start transfer ----", "  ok!    Spelmar.exe",
+                                "---- end transfer ----", "... update local revision file",
+                                "  ok!  updated local revision file"}
+                  + kDownloadEnd);
+    QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel
+        << QString() << none << 0 << QString();
+    QTest::newRow("update, nothing newer") << QStringList{"update", update, "@PROG@"} << kServerRel
+        << QString() << none << 0
+        << listed(kDownloadHead + QStringList{" end! No updates found!"} + kDownloadEnd);
+    QTest::newRow("update, a file missing on the server") << QStringList{"update", update, "@PROG@"}
+        << QByteArray() << "Moravel.so" << none << 1 << QString();
+    QTest::newRow("update, no update directory") << QStringList{"update", "Spelmar/Nowhere", "@PROG@"}
+        << kOldRel << QString() << none << 1 << QString();
+
+    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << QString() << none
+                                    << 1 << "";
+    QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel << QString()
+        << QStringList{"201406301800", "201401011000"} << 0
+        << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n";
+    QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel
+        << QString() << QStringList{"201401011000"} << 0
+        << listed({"... Preparing restore from directory!", "---- start restore to 201401011000",
+                   "  ok!    201401011000/Spelmar.exe", "   ", "  End of restore procedure!! "});
+    QTest::newRow("restore, unknown release") << QStringList{"restore", "201402020202", "@PROG@"}
+        << kOldRel << QString() << QStringList{"201401011000"} << 1
+        << listed({"... Preparing restore from directory!", "   ", "  End of restore procedure!! "});
+}
+
+void TestMoravelCli::commands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, localRel);
+    QFETCH(QString, missingOnServer);
+    QFETCH(QStringList, releases);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    const QString updates = m_work.filePath("server/Spelmar/Updates");
+    writeFile(updates + "/RelInfoRemote.rel", kServerRel);
+    writeFile(updates + "/Spelmar.exe", "new exe");
+    writeFile(updates + "/Moravel.so", "lib");
+    if (!missingOnServer.isEmpty())
+        QVERIFY(QFile::remove(updates + "/" + missingOnServer));
+
+    QTemporaryDir program;
+    writeFile(program.filePath("Spelmar.exe"), "old exe");
+    if (!localRel.isNull())
+        writeFile(program.filePath("RelInfoLocal.rel"), localRel);
+    for (const QString &release : releases)
+        writeFile(program.filePath(release + "/Spelmar.exe"), release.toLatin1());
+    arguments.replaceInStrings("@PROG@", program.path());
+
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORAVEL_FTP_HOST", m_server->host());
+    environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
+    cli.setProcessEnvironment(environment);
+    cli.start(MORAVEL_CLI, arguments);
+    QVERIFY(cli.waitForFinished(300000));
+    const QString out = QString::fromLocal8Bit(cli.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() == exitCode, qPrintable(out + err));
+    if (!output.isNull())
+        QCOMPARE(out, output);
+    if (exitCode == 2)
+        QVERIFY(err.startsWith("usage: moravel-cli"));
+    if (arguments.value(0) == "restore" && exitCode == 0) {
+        QFile restored(program.filePath("Spelmar.exe"));
+        QVERIFY(restored.open(QIODevice::ReadOnly));
+        QCOMPARE(restored.readAll(), arguments.value(1).toLatin1());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestMoravelCli)
+#include "tst_moravelcli.moc"
