@@ -1,0 +1,3 @@
+#include "textfilereporter.h"
+
+ITextFileReporter::~ITextFileReporter() = default;
