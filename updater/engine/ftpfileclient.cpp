@@ -1,25 +1,630 @@
 #include "ftpfileclient.h"
 
-CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host) : m_prompt(prompt), m_host(host) {}
-CFtpFileClient::~CFtpFileClient() = default;
-bool CFtpFileClient::Connect(const std::string &) { return false; }
-bool CFtpFileClient::SetCurrentDirectory(const std::string &) { return false; }
-bool CFtpFileClient::FindFile(const std::string &) { return false; }
-bool CFtpFileClient::GetFile(const std::string &, const std::string &) { return false; }
-bool CFtpFileClient::GetFile(const std::string &, const std::string &, const GetFileOptions &) { return false; }
-bool CFtpFileClient::Close() { return true; }
-bool CFtpFileClient::PutFile(const std::string &) { return false; }
-std::string CFtpFileClient::GetCurrentDirectory() const { return {}; }
-std::string CFtpFileClient::GetCurrentDirectoryAsURL() const { return {}; }
-std::string CFtpFileClient::FindNextFile() { return {}; }
-void CFtpFileClient::setHost(const std::string &host) { m_host = host; }
-std::string CFtpFileClient::host() const { return m_host; }
-void CFtpFileClient::setUserName(const std::string &userName) { m_userName = userName; }
-void CFtpFileClient::setPassword(const std::string &password) { m_password = password; }
-void CFtpFileClient::setPassive(bool passive) { m_passive = passive; }
-bool CFtpFileClient::passive() const { return m_passive; }
-void CFtpFileClient::setCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
-bool CFtpFileClient::isConnected() const { return m_connected; }
-bool CFtpFileClient::found() const { return m_found; }
-std::string CFtpFileClient::lastFoundName() const { return m_lastFoundName; }
-std::string CFtpFileClient::lastError() const { return m_lastError; }
+#include "ftpsettings.h"
+#include "prompt.h"
+#include "relinfo.h"
+
+#include <QCryptographicHash>
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr long kConnectTimeoutSeconds = 15;
+constexpr long kStallSeconds = 30;
+constexpr long kResponseTimeoutSeconds = 30;
+constexpr long kAcceptTimeoutMs = 15000;
+constexpr std::size_t kMaxListingSize = 16 * 1024 * 1024;
+constexpr std::size_t kMaxErrorText = 1024;
+
+const char *const kConnectFailedText =
+    "Connection to the NORVANE server failed.\n"
+    "Cannot check the new software updates.\n"
+    "You can inactivate this feature if no internet line is available!\n\n";
+
+CURL *handle(void *session)
+{
+    return static_cast<CURL *>(session);
+}
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Splits at "/" and "\", dropping empty parts.
+std::vector<std::string> splitPath(const std::string &path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '/' || c == '\\') {
+            if (!part.empty())
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+bool isHexSha256(const std::string &text)
+{
+    if (text.size() != 64)
+        return false;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+// State of one request: where received data go, where sent data come from,
+// and whom to tell about progress.
+struct CFtpFileClient::Transfer
+{
+    const std::atomic<bool> *cancel = nullptr;
+    ProgressCallback progress;
+    // Download into a file...
+    int fd = -1;
+    QCryptographicHash *hash = nullptr;
+    // ...or into memory (listings), bounded.
+    std::string *buffer = nullptr;
+    std::size_t bufferLimit = 0;
+    // Upload source.
+    std::FILE *source = nullptr;
+    bool sinkFailed = false;
+};
+
+CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
+    : m_prompt(prompt), m_host(host.empty() ? ftpServerHost() : host),
+      m_passive(ftpPassiveFromEnvironment())
+{
+}
+
+CFtpFileClient::~CFtpFileClient()
+{
+    Close();
+}
+
+bool CFtpFileClient::ensureSession()
+{
+    if (m_session)
+        return true;
+    initCurlOnce();
+    m_session = curl_easy_init();
+    return m_session != nullptr;
+}
+
+// Every request starts from the same options; the handle keeps its live
+// connection across curl_easy_reset, so the login is done once per run.
+void CFtpFileClient::resetRequestOptions()
+{
+    CURL *curl = handle(m_session);
+    curl_easy_reset(curl);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(curl, CURLOPT_USERNAME, m_userName.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CFtpFileClient::onProgress);
+    // MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
+    static const bool verbose = [] {
+        const char *value = std::getenv("MORAVEL_FTP_VERBOSE");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }();
+    if (verbose)
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+}
+
+bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
+{
+    CURL *curl = handle(m_session);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer);
+    if (transfer && (transfer->fd >= 0 || transfer->buffer)) {
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CFtpFileClient::writeToTransfer);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer);
+    }
+    if (transfer && transfer->source) {
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, &CFtpFileClient::readFromTransfer);
+        curl_easy_setopt(curl, CURLOPT_READDATA, transfer);
+    }
+    m_errorBuffer[0] = '\0';
+    const CURLcode result = curl_easy_perform(curl);
+    if (result == CURLE_OK) {
+        m_lastError.clear();
+        return true;
+    }
+    m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl_easy_strerror(result);
+    if (result == CURLE_ABORTED_BY_CALLBACK)
+        m_lastError = "cancelled";
+    return false;
+}
+
+std::size_t CFtpFileClient::writeToTransfer(char *data, std::size_t size, std::size_t count,
+                                            void *user)
+{
+    auto *transfer = static_cast<Transfer *>(user);
+    const std::size_t bytes = size * count;
+    if (transfer->cancel && transfer->cancel->load())
+        return 0;
+    if (transfer->buffer) {
+        if (transfer->buffer->size() + bytes > transfer->bufferLimit) {
+            transfer->sinkFailed = true;
+            return 0;
+        }
+        transfer->buffer->append(data, bytes);
+        return bytes;
+    }
+    if (!writeAll(transfer->fd, data, bytes)) {
+        transfer->sinkFailed = true;
+        return 0;
+    }
+    if (transfer->hash)
+        transfer->hash->addData(QByteArrayView(data, static_cast<qsizetype>(bytes)));
+    return bytes;
+}
+
+std::size_t CFtpFileClient::readFromTransfer(char *data, std::size_t size, std::size_t count,
+                                             void *user)
+{
+    auto *transfer = static_cast<Transfer *>(user);
+    if (transfer->cancel && transfer->cancel->load())
+        return CURL_READFUNC_ABORT;
+    const std::size_t got = std::fread(data, 1, size * count, transfer->source);
+    if (got == 0 && std::ferror(transfer->source)) {
+        transfer->sinkFailed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    return got;
+}
+
+int CFtpFileClient::onProgress(void *user, std::int64_t total, std::int64_t done,
+                               std::int64_t uploadTotal, std::int64_t uploaded)
+{
+    auto *transfer = static_cast<Transfer *>(user);
+    if (!transfer)
+        return 0;
+    if (transfer->cancel && transfer->cancel->load())
+        return 1;
+    if (transfer->progress) {
+        if (transfer->source)
+            transfer->progress(static_cast<std::uint64_t>(uploaded),
+                               static_cast<std::uint64_t>(uploadTotal));
+        else
+            transfer->progress(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
+    }
+    return 0;
+}
+
+std::string CFtpFileClient::urlFor(const std::vector<std::string> &parts, bool directory) const
+{
+    // Paths below the login directory are sent relative to it; anything
+    // else from the server's root ("%2F" makes curl start with "CWD /").
+    const std::vector<std::string> entry = splitPath(m_entryPath);
+    std::size_t first = 0;
+    std::string url = "ftp://" + m_host + "/";
+    if (parts.size() >= entry.size() && std::equal(entry.begin(), entry.end(), parts.begin()))
+        first = entry.size();
+    else
+        url += "%2F";
+    CURL *curl = handle(m_session);
+    for (std::size_t i = first; i < parts.size(); ++i) {
+        char *escaped = curl_easy_escape(curl, parts[i].data(), static_cast<int>(parts[i].size()));
+        if (escaped) {
+            url += escaped;
+            curl_free(escaped);
+        }
+        if (i + 1 < parts.size() || directory)
+            url += "/";
+    }
+    return url;
+}
+
+std::vector<std::string> CFtpFileClient::resolve(const std::string &path) const
+{
+    std::vector<std::string> parts;
+    if (path.empty() || (path[0] != '/' && path[0] != '\\'))
+        parts = m_currentParts;
+    for (const std::string &part : splitPath(path)) {
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+void CFtpFileClient::refreshCurrentUrl()
+{
+    m_currentUrl = m_connected ? "ftp://" + m_host + GetCurrentDirectory() : std::string();
+}
+
+bool CFtpFileClient::Connect(const std::string &serverName)
+{
+    if (m_connected)
+        return false;
+    if (!serverName.empty())
+        m_host = serverName;
+    if (!ensureSession()) {
+        m_lastError = "cannot create a transfer handle";
+        m_currentUrl.clear();
+        return false;
+    }
+    resetRequestOptions();
+    Transfer transfer;
+    transfer.cancel = m_cancel;
+    // A request without body still logs in and reads the login directory,
+    // so a wrong account fails here and not at the first download.
+    curl_easy_setopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    m_entryPath.clear();
+    if (!perform("ftp://" + m_host + "/", &transfer)) {
+        m_currentUrl.clear();
+        const bool cancelled = m_cancel && m_cancel->load();
+        if (m_prompt && !cancelled) {
+            std::string text = kConnectFailedText;
+            text += "ERROR!  " + m_lastError.substr(0, kMaxErrorText) + "\n";
+            text += "\n";
+            text += "FTP Server: <" + m_host + ">";
+            m_prompt->message(text, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::None);
+        }
+        return false;
+    }
+    char *entry = nullptr;
+    if (curl_easy_getinfo(handle(m_session), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
+        m_entryPath = entry;
+    if (m_entryPath.empty() || m_entryPath[0] != '/')
+        m_entryPath = "/" + m_entryPath;
+    m_currentParts = splitPath(m_entryPath);
+    m_connected = true;
+    refreshCurrentUrl();
+    return true;
+}
+
+bool CFtpFileClient::SetCurrentDirectory(const std::string &path)
+{
+    if (!m_connected) {
+        m_currentUrl.clear();
+        return false;
+    }
+    const std::vector<std::string> target = resolve(path);
+    resetRequestOptions();
+    Transfer transfer;
+    transfer.cancel = m_cancel;
+    curl_easy_setopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    const bool changed = perform(urlFor(target, true), &transfer);
+    if (changed)
+        m_currentParts = target;
+    refreshCurrentUrl();
+    return changed;
+}
+
+bool CFtpFileClient::listDirectory(const std::vector<std::string> &dir,
+                                   std::vector<std::string> &names)
+{
+    names.clear();
+    std::string listing;
+    resetRequestOptions();
+    Transfer transfer;
+    transfer.cancel = m_cancel;
+    transfer.buffer = &listing;
+    transfer.bufferLimit = kMaxListingSize;
+    curl_easy_setopt(handle(m_session), CURLOPT_DIRLISTONLY, 1L);
+    if (!perform(urlFor(dir, true), &transfer))
+        return false;
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        std::string line = listing.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // Some servers list "dir/name"; only the bare name counts.
+        const std::size_t slash = line.find_last_of('/');
+        if (slash != std::string::npos)
+            line.erase(0, slash + 1);
+        if (!line.empty() && line != "." && line != "..")
+            names.push_back(line);
+        start = end + 1;
+    }
+    return true;
+}
+
+bool CFtpFileClient::FindFile(const std::string &name)
+{
+    if (!m_connected)
+        return false;
+    m_hasFinder = true;
+    m_finderMatches.clear();
+    m_finderIndex = 0;
+    m_found = false;
+
+    std::vector<std::string> parts = splitPath(name);
+    if (parts.empty())
+        return false;
+    const std::string pattern = parts.back();
+    parts.pop_back();
+    std::string prefix;
+    for (const std::string &part : parts)
+        prefix += part + "/";
+    std::vector<std::string> dir = m_currentParts;
+    for (const std::string &part : parts)
+        dir.push_back(part);
+
+    std::vector<std::string> entries;
+    if (!listDirectory(dir, entries))
+        return false;
+    for (const std::string &entry : entries) {
+        if (fnmatch(pattern.c_str(), entry.c_str(), FNM_PERIOD) == 0)
+            m_finderMatches.push_back(prefix + entry);
+    }
+    m_found = !m_finderMatches.empty();
+    if (m_found)
+        m_lastFoundName = name;
+    return m_found;
+}
+
+std::string CFtpFileClient::FindNextFile()
+{
+    if (!m_connected || !m_hasFinder || !m_found)
+        return std::string();
+    ++m_finderIndex;
+    m_found = m_finderIndex < m_finderMatches.size();
+    refreshCurrentUrl();
+    return m_found ? m_finderMatches[m_finderIndex] : std::string();
+}
+
+bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder)
+{
+    return GetFile(remoteName, localFolder, GetFileOptions());
+}
+
+bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
+                             const GetFileOptions &options)
+{
+    if (!m_connected)
+        return false;
+    if (!isSafeRelativeName(remoteName)) {
+        m_lastError = "refused unsafe file name";
+        return false;
+    }
+    if (!options.expectedSha256.empty() && !isHexSha256(options.expectedSha256)) {
+        m_lastError = "malformed SHA-256";
+        return false;
+    }
+
+    std::string folder = localFolder;
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
+        folder.pop_back();
+    if (!folder.empty())
+        ::mkdir(folder.c_str(), 0777);
+    const std::string localPath = localPathFor(folder, remoteName);
+
+    const std::size_t slash = localPath.find_last_of('/');
+    const std::string localDir = slash == std::string::npos ? std::string(".")
+                                                            : localPath.substr(0, slash);
+    const std::string baseName = slash == std::string::npos ? localPath
+                                                            : localPath.substr(slash + 1);
+    std::string tempPath = (slash == 0 ? std::string() : localDir) + "/." + baseName + ".part-XXXXXX";
+    std::vector<char> tempBuffer(tempPath.begin(), tempPath.end());
+    tempBuffer.push_back('\0');
+    const int fd = ::mkstemp(tempBuffer.data());
+    if (fd < 0) {
+        m_lastError = std::string("cannot create a file in ") + localDir + ": " + std::strerror(errno);
+        return false;
+    }
+    tempPath = tempBuffer.data();
+
+    struct stat existing {};
+    ::fchmod(fd, ::stat(localPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
+
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Transfer transfer;
+    transfer.cancel = m_cancel;
+    transfer.progress = options.progress;
+    transfer.fd = fd;
+    transfer.hash = options.expectedSha256.empty() ? nullptr : &hash;
+
+    std::vector<std::string> parts = m_currentParts;
+    for (const std::string &part : splitPath(remoteName))
+        parts.push_back(part);
+    resetRequestOptions();
+    bool ok = perform(urlFor(parts, false), &transfer);
+    if (ok && transfer.hash) {
+        const std::string actual = hash.result().toHex().toStdString();
+        if (actual != lowerCase(options.expectedSha256)) {
+            m_lastError = "SHA-256 mismatch for " + remoteName;
+            ok = false;
+        }
+    }
+    if (ok && ::fsync(fd) != 0) {
+        m_lastError = std::string("cannot write ") + tempPath + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        m_lastError = std::string("cannot write ") + tempPath + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (ok && ::rename(tempPath.c_str(), localPath.c_str()) != 0) {
+        m_lastError = std::string("cannot replace ") + localPath + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(tempPath.c_str());
+    return ok;
+}
+
+bool CFtpFileClient::PutFile(const std::string &localPath)
+{
+    if (!m_connected)
+        return false;
+    std::size_t cut = localPath.find_last_of('/');
+    if (cut == std::string::npos)
+        cut = localPath.find_last_of('\\');
+    const std::string name = cut == std::string::npos ? localPath : localPath.substr(cut + 1);
+    if (name.empty()) {
+        m_lastError = "no file name";
+        return false;
+    }
+    std::FILE *source = std::fopen(localPath.c_str(), "rb");
+    if (!source) {
+        m_lastError = std::string("cannot read ") + localPath + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    const bool sized = ::fstat(fileno(source), &info) == 0 && S_ISREG(info.st_mode);
+    Transfer transfer;
+    transfer.cancel = m_cancel;
+    transfer.source = source;
+
+    std::vector<std::string> parts = m_currentParts;
+    parts.push_back(name);
+    resetRequestOptions();
+    CURL *curl = handle(m_session);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    if (sized)
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
+    const bool ok = sized && perform(urlFor(parts, false), &transfer);
+    if (!sized)
+        m_lastError = "not a regular file: " + localPath;
+    std::fclose(source);
+    return ok;
+}
+
+bool CFtpFileClient::Close()
+{
+    if (m_session)
+        curl_easy_cleanup(handle(m_session));
+    m_session = nullptr;
+    m_hasFinder = false;
+    m_finderMatches.clear();
+    m_finderIndex = 0;
+    m_currentParts.clear();
+    m_entryPath.clear();
+    m_currentUrl.clear();
+    m_connected = false;
+    m_found = false;
+    return true;
+}
+
+std::string CFtpFileClient::GetCurrentDirectory() const
+{
+    if (!m_connected)
+        return std::string();
+    std::string path;
+    for (const std::string &part : m_currentParts)
+        path += "/" + part;
+    return path.empty() ? std::string("/") : path;
+}
+
+std::string CFtpFileClient::GetCurrentDirectoryAsURL() const
+{
+    return m_connected ? m_currentUrl : std::string();
+}
+
+void CFtpFileClient::setHost(const std::string &host)
+{
+    m_host = host;
+}
+
+std::string CFtpFileClient::host() const
+{
+    return m_host;
+}
+
+void CFtpFileClient::setUserName(const std::string &userName)
+{
+    m_userName = userName;
+}
+
+void CFtpFileClient::setPassword(const std::string &password)
+{
+    m_password = password;
+}
+
+void CFtpFileClient::setPassive(bool passive)
+{
+    m_passive = passive;
+}
+
+bool CFtpFileClient::passive() const
+{
+    return m_passive;
+}
+
+void CFtpFileClient::setCancelFlag(const std::atomic<bool> *cancel)
+{
+    m_cancel = cancel;
+}
+
+bool CFtpFileClient::isConnected() const
+{
+    return m_connected;
+}
+
+bool CFtpFileClient::found() const
+{
+    return m_found;
+}
+
+std::string CFtpFileClient::lastFoundName() const
+{
+    return m_lastFoundName;
+}
+
+std::string CFtpFileClient::lastError() const
+{
+    return m_lastError;
+}

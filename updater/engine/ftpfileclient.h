@@ -54,7 +54,7 @@ public:
     bool Connect(const std::string &serverName = std::string());
 
     // Changes the remote current directory ("a/b" relative to the current
-    // one, "/a/b" from the login directory, ".." one up). The directory is
+    // one, "/a/b" from the server's root, ".." one up; "\" counts as "/"). The directory is
     // checked on the server; on failure the current directory stays.
     bool SetCurrentDirectory(const std::string &path);
 

@@ -1,4 +1,33 @@
 #include "ftpsettings.h"
 
-std::string ftpServerHost(const std::string &) { return kDefaultFtpHost; }
-bool ftpPassiveFromEnvironment() { return false; }
+#include <QSettings>
+#include <QString>
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+std::string ftpServerHost(const std::string &serverPath)
+{
+    const char *fromEnvironment = std::getenv(kFtpHostEnv);
+    if (fromEnvironment && *fromEnvironment)
+        return fromEnvironment;
+
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation),
+                       QString::fromLatin1(kSettingsApplication));
+    const QString key = QString::fromLatin1(kReminderKeyBase) + QString::fromStdString(serverPath)
+        + QLatin1Char('/') + QString::fromLatin1(kHostValueName);
+    const QString host = settings.value(key).toString().trimmed();
+    if (!host.isEmpty())
+        return host.toStdString();
+    return kDefaultFtpHost;
+}
+
+bool ftpPassiveFromEnvironment()
+{
+    const char *value = std::getenv(kFtpPassiveEnv);
+    if (!value)
+        return false;
+    return std::strcmp(value, "1") == 0 || strcasecmp(value, "yes") == 0
+        || strcasecmp(value, "true") == 0;
+}
