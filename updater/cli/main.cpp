@@ -67,7 +67,7 @@ void runJob(CUpdateJob &job)
     while (job.isRunning()) {
         if (g_interrupted)
             job.cancel();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     job.wait();
 }

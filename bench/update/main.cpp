@@ -1,0 +1,198 @@
+// Speed and memory of the download with backup.
+//
+// A loopback FTP server holds 200 files of 100 MB in all. The figures are
+// the time of `moravel-cli update` into an empty program folder against
+// the time of the curl tool fetching the same 200 files in one invocation
+// (same data-connection mode), and the peak resident memory of a
+// moravel-cli run that downloads one 500 MB file. Each timing is the best
+// of a few rounds, taken alternately. The data live in a temporary folder
+// that is removed at the end.
+
+#include "ftpserver.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr int kFileCount = 200;
+constexpr qint64 kTotalBytes = 100LL * 1024 * 1024;
+constexpr qint64 kBigBytes = 500LL * 1024 * 1024;
+constexpr int kRounds = 3;
+
+struct RunResult
+{
+    bool ok = false;
+    double seconds = 0;
+    double peakMb = 0;
+};
+
+// Runs a program with its output thrown away; wall time and peak memory.
+RunResult run(const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+
+    RunResult result;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return result;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    struct rusage usage = {};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return result;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakMb = usage.ru_maxrss / 1024.0; // kilobytes on Linux
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return result;
+}
+
+bool writeRandomFile(const QString &path, qint64 size, std::mt19937_64 &random)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 written = 0; written < size;) {
+        auto *words = reinterpret_cast<std::uint64_t *>(block.data());
+        for (int i = 0; i < block.size() / 8; ++i)
+            words[i] = random();
+        const qint64 chunk = std::min<qint64>(block.size(), size - written);
+        if (file.write(block.constData(), chunk) != chunk)
+            return false;
+        written += chunk;
+    }
+    return true;
+}
+
+bool writeRelInfo(const QString &path, const QStringList &names)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (const QString &name : names)
+        file.write(name.toLatin1() + "; 1.00.00\r\n");
+    return true;
+}
+
+int fail(const char *what)
+{
+    std::fprintf(stderr, "bench_update: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir work;
+    if (!work.isValid())
+        return fail("no temporary folder");
+    QDir root(work.path());
+    root.mkpath("server/Bench/Updates");
+    root.mkpath("server/Big/Updates");
+    root.mkpath("config");
+    qputenv("XDG_CONFIG_HOME", root.filePath("config").toLocal8Bit());
+
+    std::mt19937_64 random(20140811);
+    QStringList names;
+    const QString updates = root.filePath("server/Bench/Updates");
+    for (int i = 1; i <= kFileCount; ++i) {
+        const QString name = QString::asprintf("f%03d.bin", i);
+        if (!writeRandomFile(updates + "/" + name, kTotalBytes / kFileCount, random))
+            return fail("cannot write the server files");
+        names << name;
+    }
+    if (!writeRelInfo(updates + "/RelInfoRemote.rel", names))
+        return fail("cannot write RelInfoRemote.rel");
+
+    FtpTestServer server(root.filePath("server"));
+    if (!server.start())
+        return fail(qPrintable(server.errorText()));
+    const std::string host = server.host().toStdString();
+    qputenv("MORAVEL_FTP_HOST", server.host().toLocal8Bit());
+    const bool passive = qgetenv("MORAVEL_FTP_PASSIVE") == "1";
+
+    double bestUpdate = 0;
+    double bestCurl = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const QString program = root.filePath(QString("program%1").arg(round));
+        const QString fetched = root.filePath(QString("curl%1").arg(round));
+        root.mkpath(program);
+        root.mkpath(fetched);
+
+        const RunResult update = run({MORAVEL_CLI, "update", "Bench/Updates", program.toStdString()});
+        if (!update.ok)
+            return fail("moravel-cli update failed");
+        std::vector<std::string> curl{"/usr/bin/curl", "-s", "-S", "--fail",
+                                      "-u", "vaskolt:tovrask27"};
+        if (!passive) {
+            curl.push_back("-P");
+            curl.push_back("-");
+        }
+        curl.push_back("ftp://" + host + "/Bench/Updates/f[001-" + std::to_string(kFileCount) + "].bin");
+        curl.push_back("-o");
+        curl.push_back(fetched.toStdString() + "/f#1.bin");
+        const RunResult fetch = run(curl);
+        if (!fetch.ok)
+            return fail("curl failed");
+        if (QDir(program).entryList(QDir::Files).size() < kFileCount
+            || QDir(fetched).entryList(QDir::Files).size() != kFileCount)
+            return fail("files missing after a round");
+
+        bestUpdate = round == 0 ? update.seconds : std::min(bestUpdate, update.seconds);
+        bestCurl = round == 0 ? fetch.seconds : std::min(bestCurl, fetch.seconds);
+        QDir(program).removeRecursively();
+        QDir(fetched).removeRecursively();
+    }
+    QDir(updates).removeRecursively();
+
+    std::printf("files: %d, %lld MB in all, %s data connections\n", kFileCount,
+                kTotalBytes / (1024 * 1024), passive ? "passive" : "active");
+    std::printf("moravel-cli update: %.3f s\n", bestUpdate);
+    std::printf("curl (one invocation): %.3f s\n", bestCurl);
+    std::printf("update/curl ratio: %.2f\n", bestUpdate / bestCurl);
+
+    const QString big = root.filePath("server/Big/Updates");
+    if (!writeRandomFile(big + "/Big.bin", kBigBytes, random)
+        || !writeRelInfo(big + "/RelInfoRemote.rel", {"Big.bin"}))
+        return fail("cannot write the large file");
+    const QString program = root.filePath("program-big");
+    root.mkpath(program);
+    const RunResult large = run({MORAVEL_CLI, "update", "Big/Updates", program.toStdString()});
+    if (!large.ok || QFileInfo(program + "/Big.bin").size() != kBigBytes)
+        return fail("the large download failed");
+    std::printf("one %lld MB file: %.3f s\n", kBigBytes / (1024 * 1024), large.seconds);
+    std::printf("peak RSS MB: %.1f\n", large.peakMb);
+    return 0;
+}
