@@ -115,14 +115,13 @@ void CSpelmarDlg::OnInitDialog()
         m_ui->baudCombo->addItem(qs(baud));
     const QString storedBaud = qs(CConnectionSettings::read(CConnectionSettings::kBaud));
     int baudIndex = -1;
-    if (!storedBaud.isEmpty()) {
-        // Prefix search that starts after the first entry and wraps.
-        const int count = m_ui->baudCombo->count();
-        for (int step = 1; step <= count && baudIndex < 0; ++step) {
-            const int i = step % count;
-            if (m_ui->baudCombo->itemText(i).startsWith(storedBaud, Qt::CaseInsensitive))
-                baudIndex = i;
-        }
+    // Prefix search that starts after the first entry and wraps; an empty
+    // text matches the entry after the first.
+    const int count = m_ui->baudCombo->count();
+    for (int step = 1; step <= count && baudIndex < 0; ++step) {
+        const int i = step % count;
+        if (m_ui->baudCombo->itemText(i).startsWith(storedBaud, Qt::CaseInsensitive))
+            baudIndex = i;
     }
     m_ui->baudCombo->setCurrentIndex(baudIndex);
 

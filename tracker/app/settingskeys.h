@@ -1,0 +1,28 @@
+#pragma once
+
+// Where the tracker keeps its settings and the names of its values. All
+// values are strings; numbers are stored as their decimal text.
+namespace SettingsKeys {
+
+// The per-user store: organisation and application of the settings file.
+constexpr const char *kOrganisation = "Norvane";
+constexpr const char *kApplication = "Dunvik";
+// The key inside the store that holds every value below.
+constexpr const char *kKeyPath = "Software\\Norvane\\Dunvik";
+
+// Connection: the port as typed, the baud list's text.
+constexpr const char *kComport = "Comport";
+constexpr const char *kBaud = "Baud";
+// Trace panel.
+constexpr const char *kPlotCommand = "PlotCommand";
+constexpr const char *kColorLine = "ColorLine";
+constexpr const char *kColorBack = "ColorBack";
+constexpr const char *kInterval = "T_Interval";
+constexpr const char *kSize = "T_Size";
+constexpr const char *kLog = "T_Log";
+// CSV logging.
+constexpr const char *kTraceTick = "TraceTick";
+constexpr const char *kTracePath = "TracePath";
+constexpr const char *kTraceFile = "TraceFile";
+
+} // namespace SettingsKeys
