@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <locale.h>
 #include <vector>
 
@@ -43,4 +44,14 @@ std::string formatC(const char *format, ...)
 double atofC(const std::string &text)
 {
     return strtod_l(text.c_str(), nullptr, cLocale());
+}
+
+int atoiC(const std::string &text)
+{
+    const long long value = strtoll_l(text.c_str(), nullptr, 10, cLocale());
+    if (value > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (value < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
 }

@@ -8,3 +8,6 @@
 std::string formatC(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Leading white space skipped, then the longest number; 0 when none.
 double atofC(const std::string &text);
+// Like atoi, but a number out of range is held at the nearest int
+// instead of being undefined.
+int atoiC(const std::string &text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "textfile.h"
 #include "timediff.h"
 #include "traceownerinfo.h"
 
@@ -9,8 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-class CTextFile;
 
 // The trace CSV report: eight header lines, then one line per good sample,
 // every line ending with CR LF.

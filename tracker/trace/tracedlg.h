@@ -127,12 +127,12 @@ protected:
 private:
     void OnInitDialog();
     void OnShowWindow(bool show);
+    void layoutContents();
     void showSample(const TraceSample &sample);
-    void onThreadEnded();
+    void onThreadEnded(unsigned generation);
     void scheduleRedraw();
     void setFileLogControls(bool on);
-    std::string readSetting(const char *name) const;
-    void writeSetting(const char *name, const std::string &value) const;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     std::unique_ptr<Ui::CTraceDlg> m_ui;
     CDeviceSession *m_session = nullptr;
@@ -151,5 +151,6 @@ private:
 
     CTraceCsvWriter m_csv;
     std::unique_ptr<CTraceRun> m_run;
+    unsigned m_runGeneration = 0;
     QTimer m_redrawTimer;
 };

@@ -1,0 +1,145 @@
+#include "tracecsvwriter.h"
+
+#include "cnumber.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+SYSTEMTIME systemNow()
+{
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return now;
+}
+
+} // namespace
+
+CTraceCsvWriter::CTraceCsvWriter(Clock clock)
+    : m_file(std::make_unique<CTextFile>())
+    , m_clock(std::move(clock))
+{
+}
+
+CTraceCsvWriter::~CTraceCsvWriter()
+{
+    stop();
+}
+
+void CTraceCsvWriter::setClock(Clock clock)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_clock = std::move(clock);
+}
+
+SYSTEMTIME CTraceCsvWriter::now() const
+{
+    return m_clock ? m_clock() : systemNow();
+}
+
+bool CTraceCsvWriter::start(const std::string &path, const TraceOwnerInfo &owner,
+                            const std::string &command, double interval, bool tickMode)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_logging = false;
+    m_file->CloseFile();
+    m_lastError.clear();
+
+    // Take the file exclusively before anything in it changes: a file that
+    // cannot be opened (a folder without write access, a file another log
+    // holds) keeps its content.
+    if (!m_file->OpenFile(path, true, false, true, true)) {
+        m_lastError = m_file->LastError();
+        if (m_lastError.empty())
+            m_lastError = "Error occurred! \n" + std::string(std::strerror(EACCES)) + "\n";
+        return false;
+    }
+    // Then start it empty: the log replaces what the file held.
+    if (!m_file->Truncate()) {
+        m_lastError = "Error occurred! \n" + std::string(std::strerror(errno)) + "\n";
+        m_file->CloseFile();
+        return false;
+    }
+    m_path = path;
+    m_tickMode = tickMode;
+    m_startTime = now();
+    Header header;
+    header.owner = owner;
+    header.command = command;
+    header.interval = interval;
+    header.tickMode = tickMode;
+    header.startTime = m_startTime;
+    if (!m_file->AppendLine(headerText(header))) {
+        m_lastError = m_file->LastError();
+        m_file->CloseFile();
+        return false;
+    }
+    m_tickCounter = 0;
+    m_logging = true;
+    return true;
+}
+
+void CTraceCsvWriter::stop()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_logging = false;
+    m_file->CloseFile();
+}
+
+bool CTraceCsvWriter::appendSample(const std::string &reply)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_logging.load())
+        return true;
+    std::string line;
+    if (m_tickMode.load())
+        line = tickLine(m_tickCounter, reply);
+    else
+        line = timeLine(m_startTime, now(), reply);
+    try {
+        if (!m_file->AppendLine(line))
+            return false;
+    } catch (...) {
+        return false;
+    }
+    if (m_tickMode.load())
+        ++m_tickCounter;
+    return true;
+}
+
+std::string CTraceCsvWriter::path() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_path;
+}
+
+std::string CTraceCsvWriter::lastError() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+std::string CTraceCsvWriter::headerText(const Header &header)
+{
+    const SYSTEMTIME &t = header.startTime;
+    return formatC("Report for;%s\r\nSerial;%s\r\nStart time;%d-%02d-%02d %02d:%02d:%02d\r\n"
+                   "Comport;%s\r\nSignal;%s\r\nInterval;%.0f ms\r\n\r\n%s;Value;",
+                   header.owner.part.c_str(), header.owner.serial.c_str(), t.wYear, t.wMonth,
+                   t.wDay, t.wHour, t.wMinute, t.wSecond, header.owner.port.c_str(),
+                   header.command.c_str(), header.interval,
+                   header.tickMode ? "Tick counts" : "time[s.ms] after start");
+}
+
+std::string CTraceCsvWriter::timeLine(const SYSTEMTIME &start, const SYSTEMTIME &now,
+                                      const std::string &reply)
+{
+    return timeDiffTextBetween(start, now, 1) + "; " + reply + ";";
+}
+
+std::string CTraceCsvWriter::tickLine(uint32_t tick, const std::string &reply)
+{
+    return formatC("%lu; ", static_cast<unsigned long>(tick)) + reply + ";";
+}

@@ -1,0 +1,400 @@
+#include "tracedlg.h"
+
+#include "ccwbutton.h"
+#include "ccwgraph.h"
+#include "cnumber.h"
+#include "graphsettings.h"
+#include "prompt.h"
+#include "tracecolor.h"
+#include "tracerun.h"
+#include "tracesettings.h"
+#include "ui_trace.h"
+
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHideEvent>
+#include <QRegularExpressionValidator>
+#include <QShowEvent>
+
+namespace {
+
+// The graph is redrawn at most this often, however fast samples arrive.
+constexpr int kRedrawIntervalMs = 33;
+
+QString qs(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string ss(const QString &text)
+{
+    return text.toStdString();
+}
+
+std::string defaultChooseFile(QWidget *parent, const std::string &lastFile, const std::string &folder)
+{
+    const QString start = !lastFile.empty() ? qs(lastFile) : qs(folder);
+    const QString name = QFileInfo(qs(lastFile)).fileName();
+    return ss(QFileDialog::getSaveFileName(parent, QStringLiteral("save file...") + name, start,
+                                           QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
+}
+
+uint32_t defaultChooseColor(QWidget *parent, uint32_t current)
+{
+    const QColor chosen = QColorDialog::getColor(colorFromBgr(current), parent);
+    return chosen.isValid() ? bgrFromColor(chosen) : current;
+}
+
+} // namespace
+
+CTraceDlg::CTraceDlg(QWidget *parent)
+    : QWidget(parent)
+    , m_ui(std::make_unique<Ui::CTraceDlg>())
+{
+    m_ui->setupUi(this);
+    m_ui->lateLed->setLed(true);
+    m_ui->fileLed->setLed(true);
+    const QRegularExpression digits(QStringLiteral("[0-9]*"));
+    m_ui->intervalEdit->setValidator(new QRegularExpressionValidator(digits, this));
+    m_ui->sizeEdit->setValidator(new QRegularExpressionValidator(digits, this));
+    m_ui->intervalEdit->installEventFilter(this);
+    m_ui->sizeEdit->installEventFilter(this);
+
+    m_redrawTimer.setSingleShot(true);
+    m_redrawTimer.setInterval(kRedrawIntervalMs);
+    connect(&m_redrawTimer, &QTimer::timeout, this, [this] { m_ui->graph->Refresh(); });
+
+    connect(m_ui->traceButton, &QPushButton::clicked, this, &CTraceDlg::OnTraceStartStop);
+    connect(m_ui->clearButton, &QPushButton::clicked, this, &CTraceDlg::OnClearGraph);
+    connect(m_ui->logCheck, &QCheckBox::clicked, this, &CTraceDlg::OnTraceSettingsChanged);
+    connect(m_ui->fileButton, &QPushButton::clicked, this, &CTraceDlg::ToggleFileLog);
+    connect(m_ui->backColorButton, &CCWButton::clicked, this, &CTraceDlg::OnChooseBackColor);
+    connect(m_ui->lineColorButton, &CCWButton::clicked, this, &CTraceDlg::OnChooseLineColor);
+
+    OnInitDialog();
+}
+
+CTraceDlg::~CTraceDlg()
+{
+    // The thread reports to this object: it must be gone first.
+    if (m_run) {
+        m_run->abort();
+        m_run.reset();
+    }
+    m_csv.stop();
+}
+
+void CTraceDlg::setOwner(CDeviceSession *session, IPrompt *prompt,
+                         std::function<TraceOwnerInfo()> ownerInfo)
+{
+    m_session = session;
+    m_prompt = prompt;
+    m_ownerInfo = std::move(ownerInfo);
+}
+
+void CTraceDlg::setFileChooser(FileChooser chooser)
+{
+    m_fileChooser = std::move(chooser);
+}
+
+void CTraceDlg::setColorChooser(ColorChooser chooser)
+{
+    m_colorChooser = std::move(chooser);
+}
+
+void CTraceDlg::setClock(CTraceCsvWriter::Clock clock)
+{
+    m_csv.setClock(std::move(clock));
+}
+
+CCWGraph *CTraceDlg::graph() const
+{
+    return m_ui->graph;
+}
+
+void CTraceDlg::OnInitDialog()
+{
+    QFont display(QStringLiteral("Arial"));
+    display.setPixelSize(16);
+    display.setBold(true);
+    m_ui->commandEdit->setFont(display);
+    m_ui->valueDisplay->setFont(display);
+
+    m_command = CTraceSettings::read(CTraceSettings::kPlotCommand);
+    m_ui->commandEdit->setText(m_command.empty() ? QStringLiteral("PRE") : qs(m_command));
+
+    m_lineColor = static_cast<uint32_t>(atoiC(CTraceSettings::read(CTraceSettings::kColorLine)));
+    m_backColor = static_cast<uint32_t>(atoiC(CTraceSettings::read(CTraceSettings::kColorBack)));
+
+    const std::string interval = CTraceSettings::read(CTraceSettings::kInterval);
+    m_ui->intervalEdit->setText(qs(interval));
+    m_interval = atofC(interval);
+    if (!(m_interval >= 1.0)) {
+        m_interval = 100.0;
+        m_ui->intervalEdit->setText(QStringLiteral("100"));
+    }
+
+    const std::string size = CTraceSettings::read(CTraceSettings::kSize);
+    m_ui->sizeEdit->setText(qs(size));
+    m_size = atofC(size);
+    if (!(m_size >= 1.0)) {
+        m_size = 60.0;
+        m_ui->sizeEdit->setText(QStringLiteral("60"));
+    }
+
+    m_logScale = atoiC(CTraceSettings::read(CTraceSettings::kLog)) > 0;
+    m_ui->logCheck->setChecked(m_logScale);
+
+    OnClearGraph();
+
+    CCWGraph *graph = m_ui->graph;
+    graph->SetAxisAutoScale(CCWGraph::YAxis, true);
+    graph->SetAxisLog(CCWGraph::YAxis, m_logScale);
+    m_ui->backColorButton->SetOffColor(m_backColor);
+    m_ui->lineColorButton->SetOffColor(m_lineColor);
+    graph->SetBackColor(m_backColor);
+    graph->AttachDataPlot();
+    graph->ClearPlot();
+    graph->SetPlotLineColor(m_lineColor);
+
+    m_tickMode = atoiC(CTraceSettings::read(CTraceSettings::kTraceTick)) > 0;
+    m_ui->timeRadio->setChecked(!m_tickMode);
+    m_ui->tickRadio->setChecked(m_tickMode);
+
+    m_ui->messageLine->hide();
+}
+
+void CTraceDlg::LayoutTracePanel()
+{
+    if (QWidget *owner = parentWidget()) {
+        const QRect r = owner->rect();
+        setGeometry(r.left() + 4, r.top() + 300, qMax(0, r.width() - 8), qMax(0, r.height() - 304));
+    }
+    layoutContents();
+}
+
+void CTraceDlg::layoutContents()
+{
+    const QRect c = rect();
+    m_ui->graph->setGeometry(10, 40, qMax(0, c.width() - 25), qMax(0, c.height() - 50));
+    m_ui->valueDisplay->setGeometry(c.width() - 142, 52, 100, 16);
+}
+
+void CTraceDlg::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutContents();
+}
+
+void CTraceDlg::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        OnShowWindow(true);
+}
+
+void CTraceDlg::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // A minimised main window hides nothing for good: only a real hide
+    // stops the trace.
+    if (!event->spontaneous())
+        OnShowWindow(false);
+}
+
+void CTraceDlg::OnShowWindow(bool show)
+{
+    if (!show && isTracing())
+        OnTraceStartStop();
+    m_ui->messageLine->hide();
+}
+
+bool CTraceDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut
+        && (watched == m_ui->intervalEdit || watched == m_ui->sizeEdit))
+        OnTraceSettingsChanged();
+    return QWidget::eventFilter(watched, event);
+}
+
+bool CTraceDlg::isTracing() const
+{
+    return m_run && m_run->isRunning();
+}
+
+void CTraceDlg::OnTraceStartStop()
+{
+    m_command = ss(m_ui->commandEdit->text());
+    if (isTracing()) {
+        StopTrace();
+        return;
+    }
+    if (!m_session)
+        return;
+    // A run that has ended but whose end has not been handled yet.
+    m_run.reset();
+
+    CTraceSettings::write(CTraceSettings::kPlotCommand, m_command);
+    m_ui->commandEdit->setEnabled(false);
+    m_ui->traceButton->setText(QStringLiteral("Stop"));
+
+    const unsigned generation = ++m_runGeneration;
+    auto onSample = [this](const TraceSample &sample) {
+        QMetaObject::invokeMethod(this, [this, sample] { showSample(sample); }, Qt::QueuedConnection);
+    };
+    auto onFinished = [this, generation] {
+        QMetaObject::invokeMethod(this, [this, generation] { onThreadEnded(generation); },
+                                  Qt::QueuedConnection);
+    };
+    m_run = std::make_unique<CTraceRun>(*m_session, m_command, m_interval, &m_csv,
+                                        std::move(onSample), std::move(onFinished));
+    m_run->start();
+}
+
+void CTraceDlg::StopTrace()
+{
+    if (!isTracing())
+        return;
+    m_ui->traceButton->setText(QStringLiteral("Start"));
+    m_ui->commandEdit->setEnabled(true);
+    m_run->stop();
+}
+
+void CTraceDlg::onThreadEnded(unsigned generation)
+{
+    if (generation != m_runGeneration || !m_run)
+        return;
+    m_run.reset();
+    emit traceEnded();
+}
+
+void CTraceDlg::showSample(const TraceSample &sample)
+{
+    if (!sample.ok) {
+        m_ui->messageLine->setText(qs(sample.command + " -> " + sample.reply));
+        m_ui->messageLine->show();
+        emit sampleShown(false, sample.late, 0.0);
+        return;
+    }
+    if (m_ui->messageLine->isVisible())
+        m_ui->messageLine->hide();
+    if (sample.writeFailed) {
+        m_ui->messageLine->setText(qs("ERROR! Can not write to the file: " + sample.filePath));
+        m_ui->messageLine->show();
+    }
+    m_ui->graph->AppendPoint(sample.value, 1.0);
+    scheduleRedraw();
+    m_ui->lateLed->SetValue(sample.late);
+    m_ui->valueDisplay->setText(qs(formatC("%.6g", sample.value)));
+    emit sampleShown(true, sample.late, sample.value);
+}
+
+void CTraceDlg::scheduleRedraw()
+{
+    if (!m_redrawTimer.isActive())
+        m_redrawTimer.start();
+}
+
+void CTraceDlg::OnClearGraph()
+{
+    m_ui->graph->ClearData();
+    m_ui->graph->Refresh();
+    m_ui->graph->ClearPlot();
+    ApplyGraphSettings();
+}
+
+void CTraceDlg::OnTraceSettingsChanged()
+{
+    const QString interval = m_ui->intervalEdit->text();
+    CTraceSettings::write(CTraceSettings::kInterval, ss(interval));
+    m_interval = atofC(ss(interval));
+    const QString size = m_ui->sizeEdit->text();
+    CTraceSettings::write(CTraceSettings::kSize, ss(size));
+    m_size = atofC(ss(size));
+    m_logScale = m_ui->logCheck->isChecked();
+    CTraceSettings::write(CTraceSettings::kLog, m_logScale ? "1" : "0");
+    ApplyGraphSettings();
+}
+
+void CTraceDlg::ApplyGraphSettings()
+{
+    const GraphSettings settings = GraphSettings::compute(m_interval, m_size);
+    m_interval = settings.interval;
+    if (m_run)
+        m_run->setInterval(m_interval);
+    CCWGraph *graph = m_ui->graph;
+    graph->SetChartLength(settings.chartLength);
+    graph->SetAxisRange(CCWGraph::XAxis, settings.xMin, settings.xMax);
+    graph->SetAxisFormat(CCWGraph::XAxis, settings.labelFormat);
+    graph->SetAxisLog(CCWGraph::YAxis, m_logScale);
+    scheduleRedraw();
+}
+
+void CTraceDlg::OnChooseBackColor()
+{
+    m_backColor = m_colorChooser ? m_colorChooser(m_backColor) : defaultChooseColor(this, m_backColor);
+    m_ui->graph->SetBackColor(m_backColor);
+    m_ui->backColorButton->SetOffColor(m_backColor);
+    CTraceSettings::write(CTraceSettings::kColorBack, formatC("%d", static_cast<int>(m_backColor)));
+    scheduleRedraw();
+}
+
+void CTraceDlg::OnChooseLineColor()
+{
+    m_lineColor = m_colorChooser ? m_colorChooser(m_lineColor) : defaultChooseColor(this, m_lineColor);
+    m_ui->graph->SetPlotLineColor(m_lineColor);
+    m_ui->lineColorButton->SetOffColor(m_lineColor);
+    CTraceSettings::write(CTraceSettings::kColorLine, formatC("%d", static_cast<int>(m_lineColor)));
+    scheduleRedraw();
+}
+
+bool CTraceDlg::isLogging() const
+{
+    return m_csv.isLogging();
+}
+
+std::string CTraceDlg::logFilePath() const
+{
+    return m_csv.path();
+}
+
+void CTraceDlg::setFileLogControls(bool on)
+{
+    m_ui->fileButton->setText(on ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    m_ui->fileLed->SetValue(on);
+    m_ui->timeRadio->setEnabled(!on);
+    m_ui->tickRadio->setEnabled(!on);
+}
+
+void CTraceDlg::ToggleFileLog()
+{
+    if (m_csv.isLogging()) {
+        m_csv.stop();
+        setFileLogControls(false);
+        return;
+    }
+
+    m_command = ss(m_ui->commandEdit->text());
+    const std::string folder = CTraceSettings::read(CTraceSettings::kTracePath);
+    const std::string lastFile = CTraceSettings::read(CTraceSettings::kTraceFile);
+    m_tickMode = m_ui->tickRadio->isChecked();
+    CTraceSettings::write(CTraceSettings::kTraceTick, m_tickMode ? "1" : "0");
+
+    const std::string chosen = m_fileChooser ? m_fileChooser(lastFile, folder)
+                                             : defaultChooseFile(this, lastFile, folder);
+    if (chosen.empty())
+        return;  // cancelled: nothing to report
+
+    const TraceOwnerInfo owner = m_ownerInfo ? m_ownerInfo() : TraceOwnerInfo{};
+    if (!m_csv.start(chosen, owner, m_command, m_interval, m_tickMode)) {
+        if (m_prompt)
+            m_prompt->message(m_csv.lastError(), std::string(), IPrompt::Buttons::Ok,
+                              IPrompt::Icon::Stop);
+        return;
+    }
+    const QFileInfo info(qs(chosen));
+    CTraceSettings::write(CTraceSettings::kTracePath, ss(info.absolutePath() + QLatin1Char('/')));
+    CTraceSettings::write(CTraceSettings::kTraceFile, ss(info.absoluteFilePath()));
+    setFileLogControls(true);
+}

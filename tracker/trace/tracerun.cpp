@@ -1,0 +1,121 @@
+#include "tracerun.h"
+
+#include "cnumber.h"
+#include "devicesession.h"
+#include "tracecsvwriter.h"
+#include "tracetiming.h"
+
+#include <chrono>
+
+CTraceRun::CTraceRun(CDeviceSession &session, std::string command, double intervalMs,
+                     CTraceCsvWriter *csv, SampleCallback onSample, FinishedCallback onFinished)
+    : m_session(session)
+    , m_command(std::move(command))
+    , m_csv(csv)
+    , m_onSample(std::move(onSample))
+    , m_onFinished(std::move(onFinished))
+    , m_interval(intervalMs < 1.0 ? 100.0 : intervalMs)
+{
+}
+
+CTraceRun::~CTraceRun()
+{
+    abort();
+    wait();
+}
+
+bool CTraceRun::start()
+{
+    bool expected = false;
+    if (!m_started.compare_exchange_strong(expected, true))
+        return false;
+    m_stopRequest = Running;
+    m_thread = std::thread(&CTraceRun::TraceThread, this);
+    return true;
+}
+
+void CTraceRun::stop()
+{
+    int running = Running;
+    m_stopRequest.compare_exchange_strong(running, StopRequested);
+}
+
+void CTraceRun::abort()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_abort = true;
+        stop();
+    }
+    m_wake.notify_all();
+}
+
+void CTraceRun::wait()
+{
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+bool CTraceRun::isRunning() const
+{
+    return m_started.load() && m_stopRequest.load() != Ended;
+}
+
+void CTraceRun::setInterval(double intervalMs)
+{
+    m_interval = intervalMs < 1.0 ? 100.0 : intervalMs;
+}
+
+void CTraceRun::TraceThread()
+{
+    using Clock = std::chrono::steady_clock;
+    // Back to back, so the first poll counts as taking no time.
+    Clock::time_point stampA = Clock::now();
+    Clock::time_point stampB = stampA;
+    while (m_stopRequest.load() < StopRequested) {
+        const long long duration
+            = std::chrono::duration_cast<std::chrono::milliseconds>(stampB - stampA).count();
+        const TraceTiming timing = TraceTiming::next(m_interval.load(), duration);
+        {
+            std::unique_lock<std::mutex> lock(m_wakeMutex);
+            m_wake.wait_for(lock, std::chrono::milliseconds(timing.sleepMs),
+                            [this] { return m_abort.load(); });
+        }
+        if (m_abort.load())
+            break;
+        stampA = Clock::now();
+        TraceSample sample = PollSample(timing.late);
+        if (m_onSample)
+            m_onSample(sample);
+        stampB = Clock::now();
+    }
+    m_stopRequest = Ended;
+    if (m_onFinished)
+        m_onFinished();
+}
+
+TraceSample CTraceRun::PollSample(bool late)
+{
+    TraceSample sample;
+    sample.late = late;
+    sample.command = m_command;
+    sample.index = m_pollCount++;
+    std::string echo;
+    const int result = m_session.Transact(m_command, echo, sample.reply);
+    if (result < 0 || m_command.empty() || sample.reply.empty()) {
+        sample.ok = false;
+        return sample;
+    }
+    sample.ok = true;
+    if (m_csv && !m_csv->appendSample(sample.reply)) {
+        sample.writeFailed = true;
+        sample.filePath = m_csv->path();
+    }
+    sample.value = parseValue(sample.reply);
+    return sample;
+}
+
+double CTraceRun::parseValue(const std::string &reply)
+{
+    return atofC(reply);
+}
