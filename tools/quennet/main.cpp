@@ -1,0 +1,78 @@
+// Quennet: started by the update library with the words of its command
+// line. Waits for the host program to end, then loads the update library
+// and runs the download or the restore in the library's window.
+#include "installercommand.h"
+#include "moravel.h"
+#include "programwatch.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <dlfcn.h>
+
+namespace {
+
+constexpr auto kWaitForHost = std::chrono::seconds(30);
+const char *const kLibraryName = "libMoravel.so";
+
+void *loadLibrary()
+{
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const std::string beside = (self.parent_path() / kLibraryName).string();
+        if (void *handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return handle;
+    }
+    return dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: Quennet SERVERPATH PROGRAMPATH\n"
+                 "       Quennet instcomplete SERVERPATH PROGRAMPATH\n"
+                 "       Quennet REST=RELEASE PROGRAMPATH\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const InstallerCommand command =
+        InstallerCommand::parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (command.kind == InstallerCommand::Kind::Invalid)
+        return usage();
+
+    // Files of a running program can still be replaced here; waiting only
+    // lets the host end in peace first.
+    if (!waitForProgramEnd(command.programPath, kWaitForHost))
+        std::fprintf(stderr, "Quennet: %s is still running; going on\n",
+                     command.programPath.c_str());
+
+    void *library = loadLibrary();
+    if (!library) {
+        std::fprintf(stderr, "Quennet: cannot load %s: %s\n", kLibraryName, dlerror());
+        return 3;
+    }
+    if (command.kind == InstallerCommand::Kind::Restore) {
+        auto restore = reinterpret_cast<RestoreFilesFunction>(dlsym(library, "RestoreFiles"));
+        if (!restore)
+            return 3;
+        restore(command.release.c_str(), command.programPath.c_str());
+    } else {
+        auto update = reinterpret_cast<UpdateFilesFunction>(dlsym(library, "UpdateFiles"));
+        if (!update)
+            return 3;
+        const unsigned char takeAll = command.kind == InstallerCommand::Kind::UpdateAll ? 1 : 0;
+        update(command.serverPath.c_str(), command.programPath.c_str(), takeAll);
+    }
+    // The library stays loaded: its windows and threads belong to the
+    // process until it ends.
+    return 0;
+}
