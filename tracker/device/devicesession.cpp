@@ -70,11 +70,8 @@ bool CDeviceSession::nextByte(ReadAhead &ahead, char &byte)
     }
     if (m_port.isSimulated())
         return m_port.ReadAvailable(&byte, 1) == 1;
-    int waiting = m_port.bytesWaiting();
-    if (waiting <= 0)
-        return false;
-    const uint32_t count = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(waiting), sizeof ahead.data));
-    if (m_port.ReadAvailable(ahead.data, count) != count)
+    const uint32_t count = m_port.readWaiting(ahead.data, sizeof ahead.data);
+    if (count == 0)
         return false;
     ahead.size = count;
     ahead.next = 1;
@@ -208,16 +205,12 @@ std::vector<std::string> CDeviceSession::LoadCommandList()
         const long long readTimeout = m_config.readTimeout;
         Clock::time_point lastByte = Clock::now();
         while (listing.size() < kMaxListing) {
-            const int waiting = m_port.bytesWaiting();
-            if (waiting > 0) {
-                const size_t room = kMaxListing - listing.size();
-                const uint32_t count = static_cast<uint32_t>(
-                    std::min<size_t>({static_cast<size_t>(waiting), room, sizeof m_buffer}));
-                if (m_port.ReadAvailable(m_buffer, count) == count) {
-                    listing.append(m_buffer, count);
-                    lastByte = Clock::now();
-                    continue;
-                }
+            const uint32_t room = static_cast<uint32_t>(std::min(kMaxListing - listing.size(), sizeof m_buffer));
+            const uint32_t count = m_port.readWaiting(m_buffer, room);
+            if (count > 0) {
+                listing.append(m_buffer, count);
+                lastByte = Clock::now();
+                continue;
             }
             const long long quiet = msSince(lastByte);
             if (quiet > readTimeout)

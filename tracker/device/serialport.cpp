@@ -78,6 +78,8 @@ struct CSerialPort::Impl
             }
             if (ready == 0)
                 return false;
+            if ((pfd.revents & POLLIN) && !(pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                return true;
             if (waiting() > 0)
                 return true;
             if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -319,6 +321,22 @@ int CSerialPort::Write(const char *buffer, int count)
             return static_cast<int>(done);
     }
     return static_cast<int>(done);
+}
+
+uint32_t CSerialPort::readWaiting(char *buffer, uint32_t maxCount)
+{
+    if (!m_d->open || m_d->simulated || m_d->fd < 0 || !buffer || maxCount == 0)
+        return 0;
+    for (;;) {
+        ssize_t got = ::read(m_d->fd, buffer, maxCount);
+        if (got > 0)
+            return static_cast<uint32_t>(got);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            m_d->lastError = errno;
+        return 0;
+    }
 }
 
 int CSerialPort::bytesWaiting()

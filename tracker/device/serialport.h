@@ -30,6 +30,9 @@ public:
     // or a negative count.
     int Write(const char *buffer, int count);
 
+    // Reads up to maxCount bytes that are already waiting, without waiting
+    // for more; returns the count read (0 when none, closed or simulated).
+    uint32_t readWaiting(char *buffer, uint32_t maxCount);
     // Bytes waiting in the input queue right now (0 when closed, simulated
     // or unreadable).
     int bytesWaiting();
