@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <climits>
+#include <dlfcn.h>
 
 Q_DECLARE_METATYPE(SYSTEMTIME)
 
@@ -33,6 +34,8 @@ private slots:
     void otherModes_data();
     void otherModes();
     void currentTime();
+    void exportedByName_data();
+    void exportedByName();
 };
 
 void TestTimeDiff::difference_data()
@@ -105,6 +108,21 @@ void TestTimeDiff::currentTime()
     const int32_t elapsed = GetTimeDiff(&now);
     QVERIFY(elapsed >= 0);
     QVERIFY(elapsed < 600000 || elapsed == 86400000);
+}
+
+void TestTimeDiff::exportedByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("GetTimeDiff") << "GetTimeDiff";
+    QTest::newRow("GetSystemTime") << "GetSystemTime";
+}
+
+void TestTimeDiff::exportedByName()
+{
+    // This executable exports its symbols the way the program does; other
+    // modules find the C functions by their plain names.
+    QFETCH(QString, name);
+    QVERIFY(::dlsym(RTLD_DEFAULT, name.toLatin1().constData()) != nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestTimeDiff)

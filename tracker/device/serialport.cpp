@@ -233,7 +233,7 @@ int CSerialPort::Close()
     if (!m_d->open)
         return -1;
     m_d->open = false;
-    if (m_d->simulated || m_d->fd < 0)
+    if (m_d->fd < 0)
         return 1;
     ::tcflush(m_d->fd, TCIOFLUSH);
     // Leave the terminal openable for the next user even while another

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-#define SPELMAR_EXPORT __attribute__((visibility("default"), used))
-
 namespace {
 
 constexpr int32_t kOneDayMs = 86400000;
@@ -28,7 +26,7 @@ time_t calendarSeconds(const SYSTEMTIME &t)
 
 extern "C" {
 
-SPELMAR_EXPORT void GetSystemTime(SYSTEMTIME *now)
+void GetSystemTime(SYSTEMTIME *now)
 {
     if (!now)
         return;
@@ -46,7 +44,7 @@ SPELMAR_EXPORT void GetSystemTime(SYSTEMTIME *now)
     now->wMilliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
 }
 
-SPELMAR_EXPORT int32_t GetTimeDiff(const SYSTEMTIME *start)
+int32_t GetTimeDiff(const SYSTEMTIME *start)
 {
     if (!start)
         return kOneDayMs;
@@ -57,7 +55,7 @@ SPELMAR_EXPORT int32_t GetTimeDiff(const SYSTEMTIME *start)
 
 } // extern "C"
 
-SPELMAR_EXPORT std::string GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode)
+std::string GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode)
 {
     if (!start)
         return "?";
