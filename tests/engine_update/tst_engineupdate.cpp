@@ -4,6 +4,7 @@
 #include "ftpserver.h"
 #include "programpath.h"
 #include "recordingreport.h"
+#include "restorejob.h"
 #include "updatecheck.h"
 
 #include <QCryptographicHash>
@@ -115,6 +116,7 @@ private slots:
     void downloadRun();
     void droppedDataConnection();
     void cancelledRun();
+    void secondRunInTheSameMinute();
 
     void checkMessage_data();
     void checkMessage();
@@ -463,6 +465,39 @@ void TestEngineUpdate::cancelledRun()
     for (const QString &name : now.keys())
         QVERIFY2(!QFileInfo(name).fileName().startsWith("upd_") && !name.contains(".part"),
                  qPrintable(name));
+}
+
+void TestEngineUpdate::secondRunInTheSameMinute()
+{
+    const QByteArray oldRel = "Spelmar.exe; 3.01.01\r\n";
+    fillProgram({{"RelInfoLocal.rel", oldRel}, {"Spelmar.exe", "old exe"}});
+    auto runOnce = [this](const Files &server) {
+        fillServer(server);
+        RecordingReport report;
+        CDownloadJob job(report, nullptr, kUpdates.toStdString(), programFolder().toStdString(),
+                         false, m_server->host().toStdString());
+        job.setClock(fixedMoment);
+        QVERIFY(job.start());
+        QVERIFY(report.waitFinished());
+        job.wait();
+        QVERIFY(job.result().allArrived());
+    };
+    runOnce({{"RelInfoRemote.rel", "Spelmar.exe; 3.01.02\r\n"}, {"Spelmar.exe", "new exe"}});
+    runOnce({{"RelInfoRemote.rel", "Spelmar.exe; 3.01.03\r\n"}, {"Spelmar.exe", "newer exe"}});
+    runOnce({});
+    QCOMPARE(readTree(programFolder() + "/" + kBackupName),
+             Files({{"RelInfoLocal.rel", oldRel}, {"Spelmar.exe", "old exe"}}));
+
+    // Going back to that release gives the state before the first run.
+    RecordingReport report;
+    CRestoreJob restore(report, programFolder().toStdString(), kBackupName.toStdString());
+    QVERIFY(restore.start());
+    QVERIFY(report.waitFinished());
+    restore.wait();
+    QVERIFY(restore.result().allCopied());
+    const Files now = readTree(programFolder());
+    QCOMPARE(now.value("Spelmar.exe"), QByteArray("old exe"));
+    QCOMPARE(now.value("RelInfoLocal.rel"), oldRel);
 }
 
 void TestEngineUpdate::checkMessage_data()

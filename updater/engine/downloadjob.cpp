@@ -16,6 +16,17 @@ namespace {
 constexpr const char *kFail = " fail!    ";
 constexpr const char *kOk = "  ok!    ";
 
+// Backup copies are made once per backup folder: a second run within the
+// same minute shares the folder, and the copies must keep the state from
+// before the first of those runs, not the state in between.
+void keepBackupCopy(const std::string &installed, const std::string &copy)
+{
+    struct stat info;
+    if (::lstat(copy.c_str(), &info) == 0)
+        return;
+    copyFileReplacing(installed, copy); // nothing to copy for a file not installed yet
+}
+
 } // namespace
 
 CDownloadJob::CDownloadJob(IJobReport &report, IPrompt *prompt, const std::string &serverPath,
@@ -92,7 +103,7 @@ void CDownloadJob::DownloadThread()
             localPathFor(m_programFolder, backupFolderName(m_clock()));
         ::mkdir(backupFolder.c_str(), 0777); // an existing folder is used again
         m_result.backupFolder = backupFolder;
-        copyFileReplacing(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName));
+        keepBackupCopy(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName));
 
         if (!client.GetFile(kRemoteRelInfoName, m_programFolder))
             return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
@@ -184,6 +195,5 @@ void CDownloadJob::backupInstalledFile(const std::string &name, const std::strin
 {
     const std::string copy = localPathFor(backupFolder, name);
     EnsureParentFolder(copy);
-    // A file that is not installed yet has nothing to back up.
-    copyFileReplacing(localPathFor(m_programFolder, name), copy);
+    keepBackupCopy(localPathFor(m_programFolder, name), copy);
 }

@@ -15,7 +15,8 @@ class RelInfoList;
 // the newer files (or all of them), and file by file keeps a copy of the
 // installed file in a backup folder named by the run's local date and time
 // ("%Y%m%d%H%M") and downloads the new one; finally RelInfoLocal.rel is
-// rewritten. Every step is reported as a list line.
+// rewritten. Every step is reported as a list line. Runs within the same
+// minute share a backup folder, which keeps the state before the first.
 //
 // An installed file is replaced only by a complete download (matching the
 // SHA-256 when the server list gives one); a failed or cancelled download
