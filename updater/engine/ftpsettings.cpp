@@ -15,8 +15,10 @@ std::string ftpServerHost(const std::string &serverPath)
 
     QSettings settings(QString::fromLatin1(kSettingsOrganisation),
                        QString::fromLatin1(kSettingsApplication));
-    const QString key = QString::fromLatin1(kReminderKeyBase) + QString::fromStdString(serverPath)
-        + QLatin1Char('/') + QString::fromLatin1(kHostValueName);
+    // The registry's "\" between key names is the store's "/".
+    QString group = QString::fromLatin1(kReminderKeyBase) + QString::fromStdString(serverPath);
+    group.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString key = group + QLatin1Char('/') + QString::fromLatin1(kHostValueName);
     const QString host = settings.value(key).toString().trimmed();
     if (!host.isEmpty())
         return host.toStdString();
