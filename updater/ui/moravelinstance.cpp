@@ -47,11 +47,14 @@ CUpdateReminderDlg &CMoravelInstance::scheduler()
 CUpdateReminderDlg &CMoravelInstance::prepare(const std::string &serverPath,
                                               const std::string &programPath)
 {
-    if (g_scheduler)
-        return *g_scheduler; // the first call fixes the paths
+    // The first preparation fixes the paths. An instance that only the
+    // settings window made has no program folder yet and takes them here,
+    // so that its checks never work in an empty folder.
     CUpdateReminderDlg &instance = scheduler();
-    instance.prepare(serverPath, programPath);
-    instance.hide();
+    if (!instance.isPrepared()) {
+        instance.prepare(serverPath, programPath);
+        instance.hide();
+    }
     return instance;
 }
 

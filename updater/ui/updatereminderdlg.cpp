@@ -63,6 +63,13 @@ void CUpdateReminderDlg::prepare(const std::string &serverPath, const std::strin
     m_serverPath = serverPath;
     m_programFolder = split.folder;
     m_programName = split.name;
+    m_prepared = true;
+}
+
+bool CUpdateReminderDlg::isPrepared() const
+{
+    std::lock_guard<std::mutex> lock(m_pathsMutex);
+    return m_prepared;
 }
 
 void CUpdateReminderDlg::setServerPath(const std::string &serverPath)

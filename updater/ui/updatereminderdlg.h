@@ -43,6 +43,8 @@ public:
     // Fills the paths from the first preparation: the server path as given
     // and the program path split into folder and name (case kept).
     void prepare(const std::string &serverPath, const std::string &programPath);
+    // True once prepare() has run.
+    bool isPrepared() const;
 
     // Decides whether a scheduled check is due at the moment now and starts
     // the worker if so. True when no check is due or a worker runs; false
@@ -99,6 +101,7 @@ private:
     std::string m_programName;
     std::string m_programFolder;
     std::string m_registryBase;
+    bool m_prepared = false;
 
     CheckFunction m_check;
     std::function<void(CUpdateReminderDlg &)> m_releaseNotesStep;
