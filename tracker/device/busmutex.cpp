@@ -2,6 +2,7 @@
 
 #include "pseudorandom.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -17,12 +18,16 @@ bool CBusMutex::Lock(int timeoutMs, int tag)
 {
     try {
         for (;;) {
-            // Testing the mark and taking the lock is one step.
-            bool expected = false;
-            if (m_locked.compare_exchange_strong(expected, true))
+            // Finding the lock free and taking it, stamped with the time,
+            // is one step; a lock time of 0 means free. A waiter therefore
+            // never measures against the time of an earlier holder.
+            const std::time_t now = std::max<std::time_t>(std::time(nullptr), 1);
+            std::time_t since = 0;
+            if (m_lockTime.compare_exchange_strong(since, now)) {
+                m_locked = true;
                 break;
-            const std::time_t now = std::time(nullptr);
-            const long long held = static_cast<long long>(now - m_lockTime.load());
+            }
+            const long long held = static_cast<long long>(now - since);
             m_heldSeconds = static_cast<int>(held);
             if (held * 1000 > static_cast<long long>(timeoutMs)) {
                 // The holder is taking too long: take the lock over as it
@@ -34,7 +39,6 @@ bool CBusMutex::Lock(int timeoutMs, int tag)
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
         }
 
-        m_lockTime = std::time(nullptr);
         if (++m_lockCount == 1)
             return true;
 
@@ -44,7 +48,7 @@ bool CBusMutex::Lock(int timeoutMs, int tag)
         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         Report("Multiple locked mutex object -> Continue wait for lock!", tag);
         if (--m_lockCount <= 0)
-            m_locked = false;
+            release();
         return false;
     } catch (...) {
         return m_locked;
@@ -60,7 +64,13 @@ void CBusMutex::Unlock()
     if (m_lockCount > 0)
         Report("Unlock but other object still locked!", 0);
     m_lockCount = 0;
+    release();
+}
+
+void CBusMutex::release()
+{
     m_locked = false;
+    m_lockTime = 0;
 }
 
 bool CBusMutex::Report(const char *text, int tag)

@@ -20,9 +20,11 @@ public:
     bool isLocked() const;
 
 private:
+    void release();
+
     std::atomic<bool> m_locked{false};
     std::atomic<int> m_lockCount{0};
-    std::atomic<std::time_t> m_lockTime{0};
+    std::atomic<std::time_t> m_lockTime{0}; // when taken; 0 while free
     std::atomic<int> m_heldSeconds{0};
     std::string m_objectName = "Unknown Object";
 };
