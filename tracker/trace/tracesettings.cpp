@@ -1,17 +1,15 @@
 #include "tracesettings.h"
 
-#include <QSettings>
-#include <QString>
+#include "settingsstore.h"
 
-// Fallback used until the settings store is part of the build.
 std::string CTraceSettings::read(const char *name)
 {
-    QSettings settings(QStringLiteral("Norvane"), QStringLiteral("Dunvik"));
-    return settings.value(QString::fromLatin1(name)).toString().toStdString();
+    CSettingsStore store;
+    return store.Value(name);
 }
 
 void CTraceSettings::write(const char *name, const std::string &value)
 {
-    QSettings settings(QStringLiteral("Norvane"), QStringLiteral("Dunvik"));
-    settings.setValue(QString::fromLatin1(name), QString::fromStdString(value));
+    CSettingsStore store;
+    store.WriteValue(name, value);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settingskeys.h"
+
 #include <string>
 
 // The trace panel's values in the tool's settings store. Values are
@@ -8,15 +10,15 @@
 class CTraceSettings
 {
 public:
-    static constexpr const char *kPlotCommand = "PlotCommand";
-    static constexpr const char *kColorLine = "ColorLine";
-    static constexpr const char *kColorBack = "ColorBack";
-    static constexpr const char *kInterval = "T_Interval";
-    static constexpr const char *kSize = "T_Size";
-    static constexpr const char *kLog = "T_Log";
-    static constexpr const char *kTraceTick = "TraceTick";
-    static constexpr const char *kTracePath = "TracePath";
-    static constexpr const char *kTraceFile = "TraceFile";
+    static constexpr const char *kPlotCommand = SettingsKeys::kPlotCommand;
+    static constexpr const char *kColorLine = SettingsKeys::kColorLine;
+    static constexpr const char *kColorBack = SettingsKeys::kColorBack;
+    static constexpr const char *kInterval = SettingsKeys::kInterval;
+    static constexpr const char *kSize = SettingsKeys::kSize;
+    static constexpr const char *kLog = SettingsKeys::kLog;
+    static constexpr const char *kTraceTick = SettingsKeys::kTraceTick;
+    static constexpr const char *kTracePath = SettingsKeys::kTracePath;
+    static constexpr const char *kTraceFile = SettingsKeys::kTraceFile;
 
     static std::string read(const char *name);
     static void write(const char *name, const std::string &value);
