@@ -1,39 +1,13 @@
 #include "recordingreport.h"
+#include "testfiles.h"
 #include "releaselist.h"
 #include "restorejob.h"
 
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
-using Files = QMap<QString, QByteArray>;
-Q_DECLARE_METATYPE(Files)
-
 namespace {
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(data);
-}
-
-Files readTree(const QString &folder)
-{
-    Files files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(QDir(folder).relativeFilePath(path), file.readAll());
-    }
-    return files;
-}
 
 const QString kJanuary = QStringLiteral("201401011000");
 const QString kMarch = QStringLiteral("201403151200");

@@ -35,12 +35,7 @@ public:
         if (!m_lines.isEmpty())
             m_lines.removeLast();
     }
-    void setProgressRange(int minimum, int maximum) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_minimum = minimum;
-        m_maximum = maximum;
-    }
+    void setProgressRange(int, int) override {}
     void setProgress(int position) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -75,18 +70,11 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_position;
     }
-    int progressMaximum() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_maximum;
-    }
 
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_done;
     QStringList m_lines;
-    int m_minimum = 0;
-    int m_maximum = 0;
     int m_position = 0;
     int m_finishedCount = 0;
 };

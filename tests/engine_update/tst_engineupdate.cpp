@@ -4,22 +4,16 @@
 #include "ftpserver.h"
 #include "programpath.h"
 #include "recordingreport.h"
+#include "testfiles.h"
 #include "restorejob.h"
 #include "updatecheck.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <ctime>
 #include <memory>
-
-using Files = QMap<QString, QByteArray>;
-Q_DECLARE_METATYPE(Files)
 
 namespace {
 
@@ -52,41 +46,8 @@ QStringList transferLines(const QStringList &fileLines)
 
 const QStringList kEndLines{"   ", "  End of download procedure!! "};
 
-QString rule()
-{
-    return QString(58, QLatin1Char('-')) + "\n";
-}
-
-QString checkText(const QString &body)
-{
-    return " Message from: <Moravel>-Tool  V 3.0.0\n" + rule() + "\n\n" + body + "\n" + rule()
-        + "\n\n Click <yes> to see the NORVANE update notes \n and to start the installation procedure ...";
-}
-
 const QString kNoConnection =
     QStringLiteral("No connection to the NORVANE ftp server!\nSwitch off the automatic updates!");
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(data);
-}
-
-// Files below folder (recursive), as relative path -> content.
-Files readTree(const QString &folder)
-{
-    Files files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(QDir(folder).relativeFilePath(path), file.readAll());
-    }
-    return files;
-}
 
 std::time_t fixedMoment()
 {
@@ -653,7 +614,7 @@ void TestEngineUpdate::endOfRunQuestion()
     QCOMPARE(prompt.texts().size(), asked ? 1 : 0);
     if (asked)
         QCOMPARE(prompt.texts().front(),
-                 " End of software update!\n" + rule() + "\n\n Do you want to start the new released "
+                 " End of software update!\n" + ruleLine() + "\n\n Do you want to start the new released "
                  "programm ?\n\n Press <yes> to start " + programName + "\n");
 }
 

@@ -1,4 +1,5 @@
 #include "ftpserver.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,25 +13,6 @@ namespace {
 
 const QByteArray kServerRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
 const QByteArray kOldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(data);
-}
-
-QString rule()
-{
-    return QString(58, QLatin1Char('-')) + "\n";
-}
-
-QString checkText(const QString &body)
-{
-    return " Message from: <Moravel>-Tool  V 3.0.0\n" + rule() + "\n\n" + body + "\n" + rule()
-        + "\n\n Click <yes> to see the NORVANE update notes \n and to start the installation procedure ...\n";
-}
 
 QString listed(const QStringList &lines)
 {
@@ -90,10 +72,10 @@ void TestMoravelCli::commands_data()
 
     QTest::newRow("check, newer files") << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel
         << QString() << none << 3
-        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n");
+        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n";
     QTest::newRow("check, nothing newer") << QStringList{"check", update, "@PROG@"} << kServerRel
         << QString() << none << 0
-        << checkText(" Your programm is working with the latest version!\n\n");
+        << checkText(" Your programm is working with the latest version!\n\n") + "\n";
     QTest::newRow("check, no update directory") << QStringList{"check", "Spelmar/Nowhere", "@PROG@"}
         << kOldRel << QString() << none << 1
         << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n";
