@@ -1,6 +1,7 @@
 // CFtpFileClient against a real FTP server on loopback.
 
 #include "ftpfileclient.h"
+#include "ftpsettings.h"
 #include "ftpserver.h"
 #include "prompt.h"
 
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,8 +108,11 @@ private slots:
     void cancel();
     void putFile();
     void reusesOneConnection();
+    void serverHost_data();
+    void serverHost();
 
 private:
+    QTemporaryDir m_config;
     std::unique_ptr<CFtpFileClient> connectedClient(bool passive = false);
 
     QTemporaryDir m_serverRoot;
@@ -120,6 +125,12 @@ private:
 
 void TestFtpFileClient::initTestCase()
 {
+    // Settings go to a folder of this test, and the environment does not
+    // choose the server or the mode here.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    qunsetenv(kFtpHostEnv);
+    qunsetenv(kFtpPassiveEnv);
     QVERIFY(m_serverRoot.isValid());
     const QString updates = m_serverRoot.filePath(QStringLiteral("Spelmar/Updates"));
     m_program = randomBytes(200 * 1024 + 17);
@@ -544,6 +555,47 @@ void TestFtpFileClient::reusesOneConnection()
         reconnected = second.Connect();
     }
     QVERIFY(reconnected);
+}
+
+void TestFtpFileClient::serverHost_data()
+{
+    QTest::addColumn<QByteArray>("environment");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("serverPath");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("built-in") << QByteArray() << QString() << "Spelmar/Updates" << kDefaultFtpHost;
+    QTest::newRow("stored") << QByteArray() << "updates.example:2121" << "Spelmar/Updates"
+                            << "updates.example:2121";
+    QTest::newRow("stored, backslash path") << QByteArray() << "updates.example" << "Spelmar\\Updates"
+                                            << "updates.example";
+    QTest::newRow("stored for another path") << QByteArray() << "updates.example" << "Other/Updates"
+                                             << kDefaultFtpHost;
+    QTest::newRow("environment wins") << QByteArray("127.0.0.1:2100") << "updates.example"
+                                      << "Spelmar/Updates" << "127.0.0.1:2100";
+}
+
+void TestFtpFileClient::serverHost()
+{
+    QFETCH(QByteArray, environment);
+    QFETCH(QString, stored);
+    QFETCH(QString, serverPath);
+    QFETCH(QString, expected);
+
+    {
+        QSettings settings(kSettingsOrganisation, kSettingsApplication);
+        settings.clear();
+        if (!stored.isEmpty())
+            settings.setValue("Software/Norvane/AutoUpdate/Spelmar/Updates/Host", stored);
+    }
+    if (!environment.isEmpty())
+        qputenv(kFtpHostEnv, environment);
+    const std::string host = ftpServerHost(serverPath.toStdString());
+    // A client without a host asks for the default server path's host.
+    const std::string clientHost = CFtpFileClient().host();
+    qunsetenv(kFtpHostEnv);
+    QCOMPARE(QString::fromStdString(host), expected);
+    QCOMPARE(QString::fromStdString(clientHost), environment.isEmpty() ? QString(kDefaultFtpHost) : expected);
 }
 
 QTEST_GUILESS_MAIN(TestFtpFileClient)
