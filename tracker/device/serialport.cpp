@@ -39,22 +39,22 @@ void sleepMs(int ms)
 
 struct CSerialPort::Impl
 {
-    std::atomic<bool> open{false};
-    std::atomic<bool> simulated{false};
-    int fd = -1;
-    SerialConfig config;
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_simulated{false};
+    int m_fd = -1;
+    SerialConfig m_config;
     // Kept for diagnosis only, like the line status of the last query.
-    int lastError = 0;
-    uint32_t lastReadCount = 0;
-    uint32_t lastDrainCount = 0;
+    int m_lastError = 0;
+    uint32_t m_lastReadCount = 0;
+    uint32_t m_lastDrainCount = 0;
 
     // Bytes waiting in the input queue; 0 when the query fails (a device
     // that has gone away has nothing to offer).
     int waiting()
     {
         int count = 0;
-        if (::ioctl(fd, FIONREAD, &count) != 0) {
-            lastError = errno;
+        if (::ioctl(m_fd, FIONREAD, &count) != 0) {
+            m_lastError = errno;
             return 0;
         }
         return count > 0 ? count : 0;
@@ -67,12 +67,12 @@ struct CSerialPort::Impl
     {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            pollfd pfd{fd, POLLIN, 0};
+            pollfd pfd{m_fd, POLLIN, 0};
             int ready = ::poll(&pfd, 1, msLeft(deadline));
             if (ready < 0) {
                 if (errno == EINTR)
                     continue;
-                lastError = errno;
+                m_lastError = errno;
                 sleepMs(msLeft(deadline));
                 return false;
             }
@@ -100,7 +100,7 @@ struct CSerialPort::Impl
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         size_t done = 0;
         while (done < count) {
-            ssize_t got = ::read(fd, buffer + done, count - done);
+            ssize_t got = ::read(m_fd, buffer + done, count - done);
             if (got > 0) {
                 done += static_cast<size_t>(got);
                 continue;
@@ -108,7 +108,7 @@ struct CSerialPort::Impl
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                lastError = errno;
+                m_lastError = errno;
                 break;
             }
             if (got == 0 || msLeft(deadline) == 0 || !waitReadable(msLeft(deadline)))
@@ -124,7 +124,7 @@ CSerialPort::CSerialPort() : m_d(new Impl)
 
 CSerialPort::~CSerialPort()
 {
-    if (m_d->open)
+    if (m_d->m_open)
         Close();
     delete m_d;
 }
@@ -150,10 +150,10 @@ std::string CSerialPort::devicePath(const std::string &port)
 
 int CSerialPort::Open(const SerialConfig &config)
 {
-    if (m_d->open)
+    if (m_d->m_open)
         return 1;
-    if (m_d->simulated) {
-        m_d->open = true;
+    if (m_d->m_simulated) {
+        m_d->m_open = true;
         return 1;
     }
 
@@ -162,7 +162,7 @@ int CSerialPort::Open(const SerialConfig &config)
         return -1;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        m_d->lastError = errno;
+        m_d->m_lastError = errno;
         return -1;
     }
     // Only a terminal device is a port; a plain file or a directory named
@@ -174,15 +174,15 @@ int CSerialPort::Open(const SerialConfig &config)
     // No sharing: the advisory lock also keeps out a second opener with
     // the privilege to ignore the terminal's exclusive mode.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_d->lastError = errno;
+        m_d->m_lastError = errno;
         ::close(fd);
         return -1;
     }
     ::ioctl(fd, TIOCEXCL);
 
-    m_d->config = config;
-    m_d->fd = fd;
-    m_d->open = true;
+    m_d->m_config = config;
+    m_d->m_fd = fd;
+    m_d->m_open = true;
     Configure(config);
     DrainInput();
     return 1;
@@ -190,8 +190,8 @@ int CSerialPort::Open(const SerialConfig &config)
 
 int CSerialPort::Configure(const SerialConfig &config)
 {
-    SerialConfig &current = m_d->config;
-    if (m_d->open) {
+    SerialConfig &current = m_d->m_config;
+    if (m_d->m_open) {
         if (config.port != current.port || config.inQueueSize != current.inQueueSize
             || config.outQueueSize != current.outQueueSize || config.lineEnd != current.lineEnd
             || config.reserved != current.reserved)
@@ -199,24 +199,24 @@ int CSerialPort::Configure(const SerialConfig &config)
     } else {
         current = config;
     }
-    if (!m_d->open || m_d->simulated || m_d->fd < 0)
+    if (!m_d->m_open || m_d->m_simulated || m_d->m_fd < 0)
         return -1;
 
     termios settings{};
-    if (::tcgetattr(m_d->fd, &settings) != 0) {
-        m_d->lastError = errno;
+    if (::tcgetattr(m_d->m_fd, &settings) != 0) {
+        m_d->m_lastError = errno;
         return -1;
     }
     if (!LineFormat::apply(settings, config))
         return -1;
-    if (::tcsetattr(m_d->fd, TCSANOW, &settings) != 0) {
-        m_d->lastError = errno;
+    if (::tcsetattr(m_d->m_fd, TCSANOW, &settings) != 0) {
+        m_d->m_lastError = errno;
         return -1;
     }
     // Hold DTR and RTS on. Pseudo-terminals have no modem lines and
     // refuse this; that is harmless.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(m_d->fd, TIOCMBIS, &lines);
+    ::ioctl(m_d->m_fd, TIOCMBIS, &lines);
 
     current.baudRate = config.baudRate;
     current.stopBits = config.stopBits;
@@ -230,25 +230,25 @@ int CSerialPort::Configure(const SerialConfig &config)
 
 int CSerialPort::Close()
 {
-    if (!m_d->open)
+    if (!m_d->m_open)
         return -1;
-    m_d->open = false;
-    if (m_d->fd < 0)
+    m_d->m_open = false;
+    if (m_d->m_fd < 0)
         return 1;
-    ::tcflush(m_d->fd, TCIOFLUSH);
+    ::tcflush(m_d->m_fd, TCIOFLUSH);
     // Leave the terminal openable for the next user even while another
     // descriptor of it stays open.
-    ::ioctl(m_d->fd, TIOCNXCL);
-    ::close(m_d->fd);
-    m_d->fd = -1;
+    ::ioctl(m_d->m_fd, TIOCNXCL);
+    ::close(m_d->m_fd);
+    m_d->m_fd = -1;
     return 1;
 }
 
 int CSerialPort::DrainInput()
 {
-    if (!m_d->open)
+    if (!m_d->m_open)
         return -1;
-    if (m_d->simulated)
+    if (m_d->m_simulated)
         return 0;
     const int count = m_d->waiting();
     if (count == 0)
@@ -256,15 +256,15 @@ int CSerialPort::DrainInput()
     std::vector<char> scratch(static_cast<size_t>(count));
     const size_t got = m_d->readExactly(scratch.data(), scratch.size(), kDrainWaitMs);
     // A read that could not finish in time counts as nothing drained.
-    m_d->lastDrainCount = got == scratch.size() ? static_cast<uint32_t>(count) : 0;
-    return static_cast<int>(m_d->lastDrainCount);
+    m_d->m_lastDrainCount = got == scratch.size() ? static_cast<uint32_t>(count) : 0;
+    return static_cast<int>(m_d->m_lastDrainCount);
 }
 
 uint32_t CSerialPort::ReadAvailable(char *buffer, uint32_t count)
 {
-    if (!m_d->open)
+    if (!m_d->m_open)
         return 0;
-    if (m_d->simulated) {
+    if (m_d->m_simulated) {
         if (buffer)
             std::memset(buffer, ',', count);
         return count;
@@ -272,31 +272,31 @@ uint32_t CSerialPort::ReadAvailable(char *buffer, uint32_t count)
     const int waiting = m_d->waiting();
     if (!buffer || static_cast<uint32_t>(waiting) < count)
         return 0;
-    const size_t got = m_d->readExactly(buffer, count, static_cast<int>(m_d->config.readTimeout));
-    m_d->lastReadCount = got == count ? count : 0;
-    return m_d->lastReadCount;
+    const size_t got = m_d->readExactly(buffer, count, static_cast<int>(m_d->m_config.readTimeout));
+    m_d->m_lastReadCount = got == count ? count : 0;
+    return m_d->m_lastReadCount;
 }
 
 int CSerialPort::Write(const char *buffer, int count)
 {
-    if (!m_d->open || count < 0)
+    if (!m_d->m_open || count < 0)
         return -1;
-    const bool terminate = m_d->config.terminator >= 0;
+    const bool terminate = m_d->m_config.terminator >= 0;
     const size_t total = static_cast<size_t>(count) + (terminate ? 1 : 0);
-    if (m_d->simulated)
+    if (m_d->m_simulated)
         return static_cast<int>(total);
 
     std::vector<char> block(total);
     if (count > 0)
         std::memcpy(block.data(), buffer, static_cast<size_t>(count));
     if (terminate)
-        block[total - 1] = static_cast<char>(m_d->config.terminator);
+        block[total - 1] = static_cast<char>(m_d->m_config.terminator);
 
     const long long budgetMs = static_cast<long long>(kWriteWaitPerByteMs) * static_cast<long long>(total);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
     size_t done = 0;
     while (done < total) {
-        ssize_t put = ::write(m_d->fd, block.data() + done, total - done);
+        ssize_t put = ::write(m_d->m_fd, block.data() + done, total - done);
         if (put > 0) {
             done += static_cast<size_t>(put);
             continue;
@@ -305,16 +305,16 @@ int CSerialPort::Write(const char *buffer, int count)
             continue;
         if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             // The device refused the data (for example it went away).
-            m_d->lastError = errno;
+            m_d->m_lastError = errno;
             return static_cast<int>(done);
         }
         const int left = msLeft(deadline);
         if (left == 0)
             return 0;
-        pollfd pfd{m_d->fd, POLLOUT, 0};
+        pollfd pfd{m_d->m_fd, POLLOUT, 0};
         int ready = ::poll(&pfd, 1, left);
         if (ready < 0 && errno != EINTR) {
-            m_d->lastError = errno;
+            m_d->m_lastError = errno;
             return static_cast<int>(done);
         }
         if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLOUT))
@@ -325,25 +325,25 @@ int CSerialPort::Write(const char *buffer, int count)
 
 uint32_t CSerialPort::readWaiting(char *buffer, uint32_t maxCount)
 {
-    if (!m_d->open || m_d->simulated || m_d->fd < 0 || !buffer || maxCount == 0)
+    if (!m_d->m_open || m_d->m_simulated || m_d->m_fd < 0 || !buffer || maxCount == 0)
         return 0;
     for (;;) {
-        ssize_t got = ::read(m_d->fd, buffer, maxCount);
+        ssize_t got = ::read(m_d->m_fd, buffer, maxCount);
         if (got > 0)
             return static_cast<uint32_t>(got);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            m_d->lastError = errno;
+            m_d->m_lastError = errno;
         return 0;
     }
 }
 
 int CSerialPort::bytesWaiting()
 {
-    if (!m_d->open)
+    if (!m_d->m_open)
         return 0;
-    if (m_d->simulated)
+    if (m_d->m_simulated)
         return 0;
     return m_d->waiting();
 }
@@ -352,7 +352,7 @@ bool CSerialPort::waitForInput(int timeoutMs)
 {
     if (timeoutMs < 0)
         timeoutMs = 0;
-    if (!m_d->open || m_d->simulated || m_d->fd < 0) {
+    if (!m_d->m_open || m_d->m_simulated || m_d->m_fd < 0) {
         // Nothing will ever arrive; let the caller's time-out run out.
         sleepMs(timeoutMs);
         return false;
@@ -362,20 +362,20 @@ bool CSerialPort::waitForInput(int timeoutMs)
 
 bool CSerialPort::isOpen() const
 {
-    return m_d->open;
+    return m_d->m_open;
 }
 
 bool CSerialPort::isSimulated() const
 {
-    return m_d->simulated;
+    return m_d->m_simulated;
 }
 
 void CSerialPort::setSimulated(bool simulated)
 {
-    m_d->simulated = simulated;
+    m_d->m_simulated = simulated;
 }
 
 const SerialConfig &CSerialPort::config() const
 {
-    return m_d->config;
+    return m_d->m_config;
 }
