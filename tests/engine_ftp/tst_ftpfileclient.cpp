@@ -14,7 +14,14 @@
 #include <QTest>
 
 #include <atomic>
+#include <map>
 #include <memory>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -106,6 +113,7 @@ private slots:
     void verifiesSha256_data();
     void verifiesSha256();
     void cancel();
+    void cancelWhileServerIsSilent();
     void putFile();
     void reusesOneConnection();
     void serverHost_data();
@@ -287,6 +295,11 @@ void TestFtpFileClient::setCurrentDirectory()
     QCOMPARE(QString::fromStdString(client.GetCurrentDirectory()), directory);
     QCOMPARE(QString::fromStdString(client.GetCurrentDirectoryAsURL()),
              "ftp://" + m_server->host() + (directory == "/" ? QString("/") : directory));
+    // Later requests work in the directory the client reports.
+    const std::map<QString, std::string> entryOf{
+        {"/", "Spelmar"}, {"/Spelmar", "Updates"}, {"/Spelmar/Updates", "Spelmar.exe"}};
+    QVERIFY(client.FindFile(entryOf.at(directory)));
+    QVERIFY(!client.FindFile("RelInfoLocal.rel"));
 }
 
 void TestFtpFileClient::findFile_data()
@@ -506,6 +519,42 @@ void TestFtpFileClient::cancel()
     cancelled = false;
     QVERIFY(client->GetFile("big.bin", folder.path().toStdString()));
     QCOMPARE(readFile(target), m_big);
+}
+
+void TestFtpFileClient::cancelWhileServerIsSilent()
+{
+    // A server that takes the connection and never greets: the login waits
+    // for the greeting until the flag is set from another thread.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(silent >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(silent, reinterpret_cast<sockaddr *>(&address), length) == 0);
+    QVERIFY(::listen(silent, 4) == 0);
+    QVERIFY(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    const std::unique_ptr<int, void (*)(int *)> closer(new int(silent), [](int *fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    CFtpFileClient client(&m_prompt, "127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    std::atomic<bool> cancelled{false};
+    client.setCancelFlag(&cancelled);
+    std::atomic<bool> finished{false};
+    bool connected = true;
+    std::thread worker([&] {
+        connected = client.Connect();
+        finished = true;
+    });
+    QTest::qWait(300);
+    cancelled = true;
+    worker.join();
+    QVERIFY(finished);
+    QVERIFY(!connected);
+    // Ended by the flag, not by a time-out, and without a box.
+    QCOMPARE(client.lastError(), std::string("cancelled"));
+    QVERIFY(m_prompt.texts.empty());
 }
 
 void TestFtpFileClient::putFile()
