@@ -17,6 +17,7 @@ public:
     virtual void setProgressRange(int minimum, int maximum) = 0;
     virtual void setProgress(int position) = 0;
     // The run is over; nothing else is reported. The window may then ask
-    // the end-of-run question (askStartProgram).
+    // the end-of-run question (CUpdateJob::askStartProgram) on its own
+    // thread. The job must not be destroyed from within this call.
     virtual void finished() = 0;
 };
