@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

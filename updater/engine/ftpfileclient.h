@@ -36,7 +36,6 @@ public:
 
     static constexpr const char *kDefaultUserName = "vaskolt";
     static constexpr const char *kDefaultPassword = "tovrask27";
-    static constexpr const char *kAgentName = "Brisel Connection";
 
     // host: "name" or "name:port"; empty means ftpServerHost("") (the
     // environment's MORAVEL_FTP_HOST or the built-in default host).
@@ -49,13 +48,15 @@ public:
     // Logs in with the stored user name and password (the login is checked
     // with a request, so a wrong password fails here). A non-empty
     // serverName replaces the stored host first. False at once when already
-    // connected. On a failure reported by the transfer layer the user gets
-    // the connection-failed message through the prompt.
+    // connected. Any failure but a cancel shows the connection-failed
+    // message (with the transfer layer's reason and the host) through the
+    // prompt. MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
     bool Connect(const std::string &serverName = std::string());
 
     // Changes the remote current directory ("a/b" relative to the current
-    // one, "/a/b" from the server's root, ".." one up; "\" counts as "/"). The directory is
-    // checked on the server; on failure the current directory stays.
+    // one, "/a/b" from the server's root, ".." one up; "\" counts as "/").
+    // The directory is checked on the server; on failure the current
+    // directory stays.
     bool SetCurrentDirectory(const std::string &path);
 
     // True when the remote current directory holds an entry of that name
