@@ -85,6 +85,7 @@ void TestEngineRestore::restore_data()
 {
     QTest::addColumn<QString>("release");
     QTest::addColumn<QString>("blocked"); // a target that is a folder, so its copy fails
+    QTest::addColumn<QString>("cancelAt"); // "abort" when this line appears
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<Files>("after");     // program files outside the releases
     QTest::addColumn<bool>("allCopied");
@@ -96,27 +97,34 @@ void TestEngineRestore::restore_data()
     const QStringList january{ok(kJanuary + "/Help.txt"), ok(kJanuary + "/RelInfoLocal.rel"),
                               ok(kJanuary + "/Spelmar.exe")};
 
-    QTest::newRow("oldest of three") << kJanuary << QString()
+    QTest::newRow("oldest of three") << kJanuary << QString() << QString()
         << start + QStringList{"---- start restore to " + kJanuary} + june + march + january + end
         << Files{{"Spelmar.exe", "jan exe"}, {"Moravel.so", "mar lib"}, {"RelInfoLocal.rel", "jan rel"},
                  {"Help.txt", "jan help"}}
         << true;
-    QTest::newRow("newest only") << kJune << QString()
+    QTest::newRow("newest only") << kJune << QString() << QString()
         << start + QStringList{"---- start restore to " + kJune} + june + end
         << Files{{"Spelmar.exe", "jun exe"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "jun rel"}}
         << true;
-    QTest::newRow("no such release") << "201402020202" << QString() << start + end
+    QTest::newRow("no such release") << "201402020202" << QString() << QString() << start + end
         << Files{{"Spelmar.exe", "current"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "current rel"}}
         << false;
-    QTest::newRow("release name of another form") << "../" + kJune << QString() << start + end
+    QTest::newRow("release name of another form") << "../" + kJune << QString() << QString() << start + end
         << Files{{"Spelmar.exe", "current"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "current rel"}}
         << false;
-    QTest::newRow("a file that cannot be copied") << kMarch << "Moravel.so"
+    QTest::newRow("a file that cannot be copied") << kMarch << "Moravel.so" << QString()
         << start
             + QStringList{"---- start restore to " + kMarch, june[0], june[1],
                           " fail!    " + kMarch + "/Moravel.so", march[1]}
             + end
         << Files{{"Spelmar.exe", "mar exe"}, {"RelInfoLocal.rel", "jun rel"}}
+        << false;
+    QTest::newRow("aborted") << kJanuary << QString() << " restore -> " + kMarch + "/Moravel.so"
+        << start
+            + QStringList{"---- start restore to " + kJanuary, june[0], june[1],
+                          " fail!    " + kMarch + "/Moravel.so"}
+            + end
+        << Files{{"Spelmar.exe", "jun exe"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "jun rel"}}
         << false;
 }
 
@@ -124,6 +132,7 @@ void TestEngineRestore::restore()
 {
     QFETCH(QString, release);
     QFETCH(QString, blocked);
+    QFETCH(QString, cancelAt);
     QFETCH(QStringList, lines);
     QFETCH(Files, after);
     QFETCH(bool, allCopied);
@@ -149,6 +158,10 @@ void TestEngineRestore::restore()
 
     RecordingReport report;
     CRestoreJob job(report, program.toStdString(), release.toStdString());
+    report.onLine = [&job, cancelAt](const std::string &line) {
+        if (QString::fromStdString(line) == cancelAt)
+            job.cancel();
+    };
     QVERIFY(job.start());
     QVERIFY(report.waitFinished());
     job.wait();

@@ -19,12 +19,13 @@ constexpr const char *kOk = "  ok!    ";
 // Backup copies are made once per backup folder: a second run within the
 // same minute shares the folder, and the copies must keep the state from
 // before the first of those runs, not the state in between.
-void keepBackupCopy(const std::string &installed, const std::string &copy)
+void keepBackupCopy(const std::string &installed, const std::string &copy,
+                    const std::atomic<bool> &cancel)
 {
     struct stat info;
     if (::lstat(copy.c_str(), &info) == 0)
         return;
-    copyFileReplacing(installed, copy); // nothing to copy for a file not installed yet
+    copyFileReplacing(installed, copy, &cancel); // nothing to copy for a file not installed yet
 }
 
 } // namespace
@@ -103,7 +104,7 @@ void CDownloadJob::DownloadThread()
             localPathFor(m_programFolder, backupFolderName(m_clock()));
         ::mkdir(backupFolder.c_str(), 0777); // an existing folder is used again
         m_result.backupFolder = backupFolder;
-        keepBackupCopy(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName));
+        keepBackupCopy(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName), m_cancel);
 
         if (!client.GetFile(kRemoteRelInfoName, m_programFolder))
             return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
@@ -195,5 +196,5 @@ void CDownloadJob::backupInstalledFile(const std::string &name, const std::strin
 {
     const std::string copy = localPathFor(backupFolder, name);
     EnsureParentFolder(copy);
-    keepBackupCopy(localPathFor(m_programFolder, name), copy);
+    keepBackupCopy(localPathFor(m_programFolder, name), copy, m_cancel);
 }

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +39,40 @@ std::string partPathFor(const std::string &path)
     const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
     const std::string base = cut == std::string::npos ? path : path.substr(cut + 1);
     return folder + kAsidePrefix + base + kPartSuffix;
+}
+
+// Copies the whole of in to out in bounded steps, checking cancel between
+// them. The kernel copies where it can; plain reads and writes otherwise.
+bool copyContents(int in, int out, const std::atomic<bool> *cancel)
+{
+    constexpr std::size_t kStep = 8 * 1024 * 1024;
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    for (;;) {
+        if (cancel && *cancel)
+            return false;
+        ssize_t done = -1;
+        if (kernelCopy) {
+            done = ::copy_file_range(in, nullptr, out, nullptr, kStep, 0);
+            if (done < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            buffer.resize(1024 * 1024);
+            done = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t written = 0; done > 0 && written < done;) {
+                const ssize_t step = ::write(out, buffer.data() + written, static_cast<std::size_t>(done - written));
+                if (step < 0 && errno != EINTR)
+                    return false;
+                written += step > 0 ? step : 0;
+            }
+        }
+        if (done == 0)
+            return true;
+        if (done < 0 && errno != EINTR)
+            return false;
+    }
 }
 
 } // namespace
@@ -102,18 +138,29 @@ bool PurgeAsideFiles(const std::string &programFolder)
     return allGone && !ec;
 }
 
-bool copyFileReplacing(const std::string &source, const std::string &target)
+bool copyFileReplacing(const std::string &source, const std::string &target,
+                       const std::atomic<bool> *cancel)
 {
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec))
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
         return false;
-    const std::string part = partPathFor(target);
-    removeIfPresent(part);
-    if (!fs::copy_file(source, part, fs::copy_options::overwrite_existing, ec) || ec) {
-        removeIfPresent(part);
+    struct stat info;
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
         return false;
     }
-    if (::rename(part.c_str(), target.c_str()) != 0) {
+    const std::string part = partPathFor(target);
+    removeIfPresent(part);
+    const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    ::fchmod(out, info.st_mode & 07777);
+    bool ok = copyContents(in, out, cancel);
+    ::close(in);
+    ok = ::close(out) == 0 && ok;
+    if (!ok || ::rename(part.c_str(), target.c_str()) != 0) {
         removeIfPresent(part);
         return false;
     }

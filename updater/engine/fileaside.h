@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // File steps shared by the download and the restore: backup folders and
@@ -37,5 +38,8 @@ bool PurgeAsideFiles(const std::string &programFolder);
 
 // Copies source onto target through a temporary file beside the target
 // that replaces it by one rename once complete, so the target is either
-// its old self or a full copy. The target's folder must exist.
-bool copyFileReplacing(const std::string &source, const std::string &target);
+// its old self or a full copy. The target's folder must exist. A cancel
+// flag that becomes true stops the copy within a few megabytes; the
+// target then stays as it was.
+bool copyFileReplacing(const std::string &source, const std::string &target,
+                       const std::atomic<bool> *cancel = nullptr);

@@ -69,7 +69,7 @@ bool CRestoreJob::restoreOne(const std::string &source, const std::string &targe
     // only holds the old content meanwhile.
     MoveAside(m_programFolder, target);
     const bool ok = copyFileReplacing(localPathFor(m_programFolder, source),
-                                      localPathFor(m_programFolder, target));
+                                      localPathFor(m_programFolder, target), &m_cancel);
     DropAside(m_programFolder, target);
     return ok;
 }
