@@ -39,7 +39,7 @@ const char *const kReply = "1.02.21\r";
 // What the simulator sends for one exchange: the echo block
 // "SSV" CR LF CR LF and the reply line "1.02.21" CR LF.
 constexpr int kAnswerBytes = 7 + 9;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 struct Simulator
 {
@@ -192,7 +192,7 @@ double rawRate(const std::string &path, double seconds, speed_t speed = B9600)
 
 int main(int argc, char **argv)
 {
-    const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 2.0;
+    const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 1.0;
     const std::string program = besideMe("orbo-sim");
     if (::access(program.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "bench_transact: no simulator at %s\n", program.c_str());

@@ -117,7 +117,7 @@ void TestCatalogue::load()
     config.port = peer.path();
     config.separator = '\n';
     config.terminator = '\n';
-    config.readTimeout = 300;
+    config.readTimeout = 2000; // as connected: generous for a loaded machine
     QCOMPARE(session.port().Open(config), 1);
     QVERIFY(peer.send("stale\n"));
     peer.serve({answer.toStdString()});

@@ -8,6 +8,10 @@
 
 namespace {
 
+// The read time-out of a connected session; it also keeps the scripted
+// device in time on a loaded machine.
+constexpr uint32_t kConnectedTimeout = 2000;
+
 void connectSession(CDeviceSession &session, const std::string &path, uint32_t readTimeout)
 {
     SerialConfig &config = session.config();
@@ -93,7 +97,7 @@ void TestTransact::exchange()
     PtyPeer peer;
     QVERIFY(peer.isValid());
     CDeviceSession session;
-    connectSession(session, peer.path(), 300);
+    connectSession(session, peer.path(), kConnectedTimeout);
     QCOMPARE(session.port().Open(session.config()), 1);
 
     // Stale input is thrown away before the command goes out.
@@ -125,7 +129,7 @@ void TestTransact::timeoutRunsFromLastByte()
     // though the whole answer takes longer than one time-out.
     PtyPeer peer;
     CDeviceSession session;
-    connectSession(session, peer.path(), 2000);
+    connectSession(session, peer.path(), kConnectedTimeout);
     QCOMPARE(session.port().Open(session.config()), 1);
     peer.serve({"X\r\n\r\n12.3\r\n"}, 0, 250);
     std::string echo, reply;
@@ -138,7 +142,7 @@ void TestTransact::secondCallerWaits()
 {
     PtyPeer peer;
     CDeviceSession session;
-    connectSession(session, peer.path(), 2000);
+    connectSession(session, peer.path(), kConnectedTimeout);
     QCOMPARE(session.port().Open(session.config()), 1);
     peer.serve({"A\r\n\r\nfirst\r\n", "B\r\n\r\nsecond\r\n"}, 500);
 
@@ -175,7 +179,7 @@ void TestTransact::commandLength()
 
     PtyPeer peer;
     CDeviceSession session;
-    connectSession(session, peer.path(), 300);
+    connectSession(session, peer.path(), kConnectedTimeout);
     QCOMPARE(session.port().Open(session.config()), 1);
     const std::string command(static_cast<size_t>(length), 'C');
     std::string echo, reply;
