@@ -415,6 +415,9 @@ void TestFtpFileClient::getFileReplacesExisting()
     QCOMPARE(readFile(target), m_program);
     // A program stays executable after its update.
     QVERIFY(QFileInfo(target).permissions() & QFile::ExeOwner);
+    // No folder is no folder, not the root.
+    QVERIFY(!client->GetFile("Spelmar.exe", ""));
+    QVERIFY(!QFile::exists("/Spelmar.exe"));
 }
 
 void TestFtpFileClient::droppedTransferKeepsFile_data()

@@ -441,6 +441,11 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
         m_lastError = "refused unsafe file name";
         return false;
     }
+    if (localFolder.empty()) {
+        // "/" names the root on purpose; empty text names nothing.
+        m_lastError = "no local folder";
+        return false;
+    }
     if (!options.expectedSha256.empty() && !isHexSha256(options.expectedSha256)) {
         m_lastError = "malformed SHA-256";
         return false;

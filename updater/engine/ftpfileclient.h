@@ -71,7 +71,8 @@ public:
     // go to a temporary file beside the target that replaces the target
     // only when complete (and matching expectedSha256), so a failed or
     // cancelled download leaves an existing file untouched. Names that are
-    // not safe relative names are refused.
+    // not safe relative names (isSafeRelativeName) and an empty localFolder
+    // are refused.
     bool GetFile(const std::string &remoteName, const std::string &localFolder);
     bool GetFile(const std::string &remoteName, const std::string &localFolder,
                  const GetFileOptions &options);
