@@ -1,7 +1,7 @@
 #include "ccwbutton.h"
-#include "connectionsettings.h"
 #include "orbosim.h"
 #include "prompt.h"
+#include "settingskeys.h"
 #include "spelmardlg.h"
 #include "tracedlg.h"
 
@@ -405,7 +405,7 @@ void TestSpelmarDlg::aboutBox()
 void TestSpelmarDlg::unwritableSettings()
 {
     // The settings folder's place is taken by a file: nothing can be saved.
-    QFile blocker(m_config.path() + "/Norvane");
+    QFile blocker(m_config.path() + "/" + SettingsKeys::kOrganisation);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     ScriptedPrompt prompt;
@@ -415,7 +415,7 @@ void TestSpelmarDlg::unwritableSettings()
     QVERIFY(window.session().port().isOpen());
     QVERIFY(text(&window, "answerLabel").startsWith(">> OK, ready to operate!"));
     QVERIFY(text(&window, "answerLabel").contains("could not be saved"));
-    QVERIFY(QFile::remove(m_config.path() + "/Norvane"));
+    QVERIFY(QFile::remove(m_config.path() + "/" + SettingsKeys::kOrganisation));
 }
 
 QTEST_MAIN(TestSpelmarDlg)

@@ -1,5 +1,4 @@
 #include "commandconsole.h"
-#include "connectionsettings.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
 #include "orbosim.h"
@@ -55,7 +54,6 @@ private slots:
     void repeatedSendHasNoSecondTry();
     void history_data();
     void history();
-    void settingsRoundTrip();
 
 private:
     QTemporaryDir m_config;
@@ -287,13 +285,6 @@ void TestDeviceConnection::history()
     for (const std::string &command : console.history())
         actual << QString::fromStdString(command);
     QCOMPARE(actual, expected);
-}
-
-void TestDeviceConnection::settingsRoundTrip()
-{
-    QVERIFY(CConnectionSettings::write(CConnectionSettings::kComport, "/dev/pts/77"));
-    QCOMPARE(CConnectionSettings::read(CConnectionSettings::kComport), std::string("/dev/pts/77"));
-    QCOMPARE(CConnectionSettings::read(CConnectionSettings::kBaud), std::string());
 }
 
 QTEST_GUILESS_MAIN(TestDeviceConnection)

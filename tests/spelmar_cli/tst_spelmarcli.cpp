@@ -1,5 +1,6 @@
-#include "connectionsettings.h"
 #include "orbosim.h"
+#include "settingskeys.h"
+#include "settingsstore.h"
 
 #include <QFile>
 #include <QProcess>
@@ -168,8 +169,8 @@ void TestSpelmarCli::configureStoresSettings()
     QCOMPARE(run.status, 0);
     // Read back the way the window reads them.
     qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    QCOMPARE(CConnectionSettings::read(CConnectionSettings::kComport), std::string("/dev/pts/42"));
-    QCOMPARE(CConnectionSettings::read(CConnectionSettings::kBaud), std::string("auto"));
+    QCOMPARE(CSettingsStore().Value(SettingsKeys::kComport), std::string("/dev/pts/42"));
+    QCOMPARE(CSettingsStore().Value(SettingsKeys::kBaud), std::string("auto"));
 }
 
 QTEST_GUILESS_MAIN(TestSpelmarCli)

@@ -4,7 +4,8 @@
 #include "ccwbutton.h"
 #include "commandcatalogue.h"
 #include "messageboxprompt.h"
-#include "connectionsettings.h"
+#include "settingskeys.h"
+#include "settingsstore.h"
 #include "tracedlg.h"
 #include "ui_spelmardlg.h"
 
@@ -109,11 +110,11 @@ void CSpelmarDlg::OnInitDialog()
     // COM number or a device path as typed.
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         m_ui->portCombo->addItem(info.systemLocation());
-    m_ui->portCombo->setEditText(qs(CConnectionSettings::read(CConnectionSettings::kComport)));
+    m_ui->portCombo->setEditText(qs(CSettingsStore().Value(SettingsKeys::kComport)));
 
     for (const std::string &baud : CDeviceConnection::baudChoices())
         m_ui->baudCombo->addItem(qs(baud));
-    const QString storedBaud = qs(CConnectionSettings::read(CConnectionSettings::kBaud));
+    const QString storedBaud = qs(CSettingsStore().Value(SettingsKeys::kBaud));
     int baudIndex = -1;
     // Prefix search that starts after the first entry and wraps; an empty
     // text matches the entry after the first.
@@ -314,8 +315,9 @@ void CSpelmarDlg::OnConnect()
 
     const std::string port = m_ui->portCombo->currentText().trimmed().toStdString();
     const std::string baud = m_ui->baudCombo->currentText().toStdString();
-    bool stored = CConnectionSettings::write(CConnectionSettings::kComport, port);
-    stored = CConnectionSettings::write(CConnectionSettings::kBaud, baud) && stored;
+    CSettingsStore store;
+    bool stored = store.WriteValue(SettingsKeys::kComport, port) == CSettingsStore::kOk;
+    stored = store.WriteValue(SettingsKeys::kBaud, baud) == CSettingsStore::kOk && stored;
 
     const auto result = [&] {
         WaitCursor wait;

@@ -1,9 +1,10 @@
 #include "clirunner.h"
 
 #include "commandconsole.h"
-#include "connectionsettings.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
+#include "settingskeys.h"
+#include "settingsstore.h"
 #include "tracecsvwriter.h"
 #include "tracerun.h"
 
@@ -214,8 +215,9 @@ int CCliRunner::runTrace()
 
 int CCliRunner::runConfigure()
 {
-    bool stored = CConnectionSettings::write(CConnectionSettings::kComport, m_args.port);
-    stored = CConnectionSettings::write(CConnectionSettings::kBaud, m_args.baud) && stored;
+    CSettingsStore store;
+    bool stored = store.WriteValue(SettingsKeys::kComport, m_args.port) == CSettingsStore::kOk;
+    stored = store.WriteValue(SettingsKeys::kBaud, m_args.baud) == CSettingsStore::kOk && stored;
     if (!stored) {
         std::fprintf(m_err, "!! Can not store the settings!\n");
         return 1;
