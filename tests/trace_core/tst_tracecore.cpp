@@ -6,6 +6,7 @@
 #include "orbosim.h"
 #include "tracecsvwriter.h"
 #include "tracerun.h"
+#include "slidingrange.h"
 #include "tracetiming.h"
 
 #include <QElapsedTimer>
@@ -100,6 +101,8 @@ private slots:
     void timingRule();
     void graphSettings_data();
     void graphSettings();
+    void slidingRange_data();
+    void slidingRange();
     void parseValue_data();
     void parseValue();
     void headerText_data();
@@ -181,6 +184,37 @@ void TestTraceCore::graphSettings()
     QCOMPARE(settings.xMin, 0.0);
     QVERIFY(qFuzzyCompare(settings.xMax + 1.0, points + 1.0));
     QTEST(QString::fromStdString(settings.labelFormat), "labelFormat");
+}
+
+void TestTraceCore::slidingRange_data()
+{
+    QTest::addColumn<QVector<double>>("values");
+    QTest::addColumn<int>("keep");  // newest points kept
+    QTest::addColumn<double>("minimum");
+    QTest::addColumn<double>("maximum");
+
+    QTest::newRow("all kept") << QVector<double>{3, 1, 4, 1, 5} << 5 << 1.0 << 5.0;
+    QTest::newRow("extremes dropped out") << QVector<double>{9, -2, 4, 1, 5} << 3 << 1.0 << 5.0;
+    QTest::newRow("falling") << QVector<double>{5, 4, 3, 2, 1} << 2 << 1.0 << 2.0;
+    QTest::newRow("rising") << QVector<double>{1, 2, 3, 4, 5} << 2 << 4.0 << 5.0;
+    QTest::newRow("repeated") << QVector<double>{2, 2, 2} << 1 << 2.0 << 2.0;
+    QTest::newRow("not a number ignored") << QVector<double>{qQNaN(), 7, qQNaN()} << 3 << 7.0 << 7.0;
+}
+
+void TestTraceCore::slidingRange()
+{
+    QFETCH(QVector<double>, values);
+    QFETCH(int, keep);
+    CSlidingRange range;
+    for (int i = 0; i < values.size(); ++i)
+        range.add(i, values[i]);
+    range.dropBefore(values.size() - keep);
+    double minimum = 0, maximum = 0;
+    QVERIFY(range.range(minimum, maximum));
+    QTEST(minimum, "minimum");
+    QTEST(maximum, "maximum");
+    range.dropBefore(values.size());
+    QVERIFY(!range.range(minimum, maximum));
 }
 
 void TestTraceCore::parseValue_data()

@@ -65,6 +65,8 @@ void CCWGraph::ClearData()
 {
     if (m_data)
         m_data->data()->clear();
+    m_range.clear();
+    m_positiveRange.clear();
     m_nextX = 0.0;
     Refresh();
 }
@@ -85,17 +87,17 @@ void CCWGraph::followData()
         if (last > range.upper)
             m_plot->xAxis->setRange(last - m_xSpan, last);
     }
-    if (m_yAutoScale && m_data && !m_data->data()->isEmpty()) {
-        bool found = false;
+    if (m_yAutoScale && m_data) {
         const bool log = m_plot->yAxis->scaleType() == QCPAxis::stLogarithmic;
-        QCPRange range = m_data->getValueRange(found, log ? QCP::sdPositive : QCP::sdBoth);
-        if (found) {
-            if (range.lower == range.upper) {
-                const double pad = log ? range.lower * 0.1 : (range.lower == 0.0 ? 1.0 : std::abs(range.lower) * 0.1);
-                range.lower -= pad;
-                range.upper += pad;
+        double lower = 0.0;
+        double upper = 0.0;
+        if ((log ? m_positiveRange : m_range).range(lower, upper)) {
+            if (lower == upper) {
+                const double pad = log ? lower * 0.1 : (lower == 0.0 ? 1.0 : std::abs(lower) * 0.1);
+                lower -= pad;
+                upper += pad;
             }
-            m_plot->yAxis->setRange(range);
+            m_plot->yAxis->setRange(lower, upper);
         }
     }
 }
@@ -167,6 +169,8 @@ void CCWGraph::ClearPlot()
     if (!m_data)
         return;
     m_data->data()->clear();
+    m_range.clear();
+    m_positiveRange.clear();
     m_nextX = 0.0;
 }
 
@@ -176,6 +180,9 @@ void CCWGraph::AppendPoint(double value, double xIncrement)
         return;
     auto data = m_data->data();
     data->add(QCPGraphData(m_nextX, value));
+    m_range.add(m_nextX, value);
+    if (value > 0.0)
+        m_positiveRange.add(m_nextX, value);
     m_lastIncrement = xIncrement;
     m_nextX += xIncrement;
     dropOldest();
@@ -187,10 +194,16 @@ void CCWGraph::dropOldest()
     const int drop = data->size() - m_chartLength;
     if (drop <= 0)
         return;
-    if (drop >= data->size())
+    if (drop >= data->size()) {
         data->clear();
-    else
-        data->removeBefore((data->constBegin() + drop)->key);
+        m_range.clear();
+        m_positiveRange.clear();
+        return;
+    }
+    const double oldestKept = (data->constBegin() + drop)->key;
+    data->removeBefore(oldestKept);
+    m_range.dropBefore(oldestKept);
+    m_positiveRange.dropBefore(oldestKept);
 }
 
 int CCWGraph::pointCount() const

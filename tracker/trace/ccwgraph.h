@@ -1,5 +1,7 @@
 #pragma once
 
+#include "slidingrange.h"
+
 #include <QSharedPointer>
 #include <QWidget>
 
@@ -83,4 +85,7 @@ private:
     std::string m_yFormat;
     QSharedPointer<CScaledTicker> m_xTicker;
     QSharedPointer<CScaledTicker> m_yTicker;
+    // Value range of the kept points, all and the positive ones alone.
+    CSlidingRange m_range;
+    CSlidingRange m_positiveRange;
 };

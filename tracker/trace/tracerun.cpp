@@ -6,6 +6,7 @@
 #include "tracetiming.h"
 
 #include <chrono>
+#include <sys/prctl.h>
 
 CTraceRun::CTraceRun(CDeviceSession &session, std::string command, double intervalMs,
                      CTraceCsvWriter *csv, SampleCallback onSample, FinishedCallback onFinished)
@@ -69,6 +70,9 @@ void CTraceRun::setInterval(double intervalMs)
 void CTraceRun::TraceThread()
 {
     using Clock = std::chrono::steady_clock;
+    // Short intervals need the sleep to end on time, not up to the
+    // default 50 us timer slack later.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     // Back to back, so the first poll counts as taking no time.
     Clock::time_point stampA = Clock::now();
     Clock::time_point stampB = stampA;
