@@ -87,7 +87,7 @@ void CReleaseNotesDlg::initialise()
 void CReleaseNotesDlg::placeViewer(QWidget *viewer)
 {
     m_ui->viewerPlaceholder->hide();
-    m_ui->mainLayout->replaceWidget(m_ui->viewerPlaceholder, viewer);
+    delete m_ui->mainLayout->replaceWidget(m_ui->viewerPlaceholder, viewer);
 }
 
 bool CReleaseNotesDlg::createPrimaryViewer()
