@@ -3,21 +3,19 @@
 #include "ftpsettings.h"
 #include "prompt.h"
 #include "relinfo.h"
+#include "replacingfile.h"
 
-#include <QCryptographicHash>
+#include <QByteArray>
 
 #include <curl/curl.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fnmatch.h>
 #include <mutex>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -63,39 +61,6 @@ std::vector<std::string> splitPath(const std::string &path)
     return parts;
 }
 
-bool isHexSha256(const std::string &text)
-{
-    if (text.size() != 64)
-        return false;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
-    return true;
-}
-
-std::string lowerCase(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 } // namespace
 
 // State of one request: where received data go, where sent data come from,
@@ -105,8 +70,7 @@ struct CFtpFileClient::Transfer
     const std::atomic<bool> *cancel = nullptr;
     ProgressCallback progress;
     // Download into a file...
-    int fd = -1;
-    QCryptographicHash *hash = nullptr;
+    CReplacingFile *file = nullptr;
     // ...or into memory (listings), bounded.
     std::string *buffer = nullptr;
     std::size_t bufferLimit = 0;
@@ -169,7 +133,7 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
     CURL *curl = handle(m_session);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer);
-    if (transfer && (transfer->fd >= 0 || transfer->buffer)) {
+    if (transfer && (transfer->file || transfer->buffer)) {
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CFtpFileClient::writeToTransfer);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer);
     }
@@ -204,12 +168,10 @@ std::size_t CFtpFileClient::writeToTransfer(char *data, std::size_t size, std::s
         transfer->buffer->append(data, bytes);
         return bytes;
     }
-    if (!writeAll(transfer->fd, data, bytes)) {
+    if (!transfer->file->write(data, bytes)) {
         transfer->sinkFailed = true;
         return 0;
     }
-    if (transfer->hash)
-        transfer->hash->addData(QByteArrayView(data, static_cast<qsizetype>(bytes)));
     return bytes;
 }
 
@@ -446,7 +408,7 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
         m_lastError = "no local folder";
         return false;
     }
-    if (!options.expectedSha256.empty() && !isHexSha256(options.expectedSha256)) {
+    if (!options.expectedSha256.empty() && !isSha256Text(options.expectedSha256)) {
         m_lastError = "malformed SHA-256";
         return false;
     }
@@ -458,58 +420,35 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
         ::mkdir(folder.c_str(), 0777);
     const std::string localPath = localPathFor(folder, remoteName);
 
-    const std::size_t slash = localPath.find_last_of('/');
-    const std::string localDir = slash == std::string::npos ? std::string(".")
-                                                            : localPath.substr(0, slash);
-    const std::string baseName = slash == std::string::npos ? localPath
-                                                            : localPath.substr(slash + 1);
-    std::string tempPath = (slash == 0 ? std::string() : localDir) + "/." + baseName + ".part-XXXXXX";
-    std::vector<char> tempBuffer(tempPath.begin(), tempPath.end());
-    tempBuffer.push_back('\0');
-    const int fd = ::mkstemp(tempBuffer.data());
-    if (fd < 0) {
-        m_lastError = std::string("cannot create a file in ") + localDir + ": " + std::strerror(errno);
+    CReplacingFile file(localPath, !options.expectedSha256.empty());
+    if (!file.open()) {
+        m_lastError = file.error();
         return false;
     }
-    tempPath = tempBuffer.data();
-
-    struct stat existing {};
-    ::fchmod(fd, ::stat(localPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
-
-    QCryptographicHash hash(QCryptographicHash::Sha256);
     Transfer transfer;
     transfer.cancel = m_cancel;
     transfer.progress = options.progress;
-    transfer.fd = fd;
-    transfer.hash = options.expectedSha256.empty() ? nullptr : &hash;
+    transfer.file = &file;
 
     std::vector<std::string> parts = m_currentParts;
     for (const std::string &part : splitPath(remoteName))
         parts.push_back(part);
     resetRequestOptions();
-    bool ok = perform(urlFor(parts, false), &transfer);
-    if (ok && transfer.hash) {
-        const std::string actual = hash.result().toHex().toStdString();
-        if (actual != lowerCase(options.expectedSha256)) {
-            m_lastError = "SHA-256 mismatch for " + remoteName;
-            ok = false;
-        }
+    if (!perform(urlFor(parts, false), &transfer)) {
+        if (transfer.sinkFailed && !file.error().empty())
+            m_lastError = file.error();
+        return false;
     }
-    if (ok && ::fsync(fd) != 0) {
-        m_lastError = std::string("cannot write ") + tempPath + ": " + std::strerror(errno);
-        ok = false;
+    if (!options.expectedSha256.empty()
+        && file.sha256Hex() != QByteArray::fromStdString(options.expectedSha256).toLower().toStdString()) {
+        m_lastError = "SHA-256 mismatch for " + remoteName;
+        return false;
     }
-    if (::close(fd) != 0 && ok) {
-        m_lastError = std::string("cannot write ") + tempPath + ": " + std::strerror(errno);
-        ok = false;
+    if (!file.commit()) {
+        m_lastError = file.error();
+        return false;
     }
-    if (ok && ::rename(tempPath.c_str(), localPath.c_str()) != 0) {
-        m_lastError = std::string("cannot replace ") + localPath + ": " + std::strerror(errno);
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(tempPath.c_str());
-    return ok;
+    return true;
 }
 
 bool CFtpFileClient::PutFile(const std::string &localPath)
@@ -578,59 +517,4 @@ std::string CFtpFileClient::GetCurrentDirectory() const
 std::string CFtpFileClient::GetCurrentDirectoryAsURL() const
 {
     return m_connected ? m_currentUrl : std::string();
-}
-
-void CFtpFileClient::setHost(const std::string &host)
-{
-    m_host = host;
-}
-
-std::string CFtpFileClient::host() const
-{
-    return m_host;
-}
-
-void CFtpFileClient::setUserName(const std::string &userName)
-{
-    m_userName = userName;
-}
-
-void CFtpFileClient::setPassword(const std::string &password)
-{
-    m_password = password;
-}
-
-void CFtpFileClient::setPassive(bool passive)
-{
-    m_passive = passive;
-}
-
-bool CFtpFileClient::passive() const
-{
-    return m_passive;
-}
-
-void CFtpFileClient::setCancelFlag(const std::atomic<bool> *cancel)
-{
-    m_cancel = cancel;
-}
-
-bool CFtpFileClient::isConnected() const
-{
-    return m_connected;
-}
-
-bool CFtpFileClient::found() const
-{
-    return m_found;
-}
-
-std::string CFtpFileClient::lastFoundName() const
-{
-    return m_lastFoundName;
-}
-
-std::string CFtpFileClient::lastError() const
-{
-    return m_lastError;
 }

@@ -94,25 +94,25 @@ public:
     std::string FindNextFile();
 
     // Settings. They take effect at the next Connect.
-    void setHost(const std::string &host);
-    std::string host() const;
-    void setUserName(const std::string &userName);
-    void setPassword(const std::string &password);
+    void setHost(const std::string &host) { m_host = host; }
+    std::string host() const { return m_host; }
+    void setUserName(const std::string &userName) { m_userName = userName; }
+    void setPassword(const std::string &password) { m_password = password; }
     // Passive data connections instead of active ones. The default is
     // active unless the environment sets MORAVEL_FTP_PASSIVE=1.
-    void setPassive(bool passive);
-    bool passive() const;
+    void setPassive(bool passive) { m_passive = passive; }
+    bool passive() const { return m_passive; }
 
     // A flag that, when it becomes true, aborts the running and every later
     // request of this client (it fails). Owned by the caller; may be null.
-    void setCancelFlag(const std::atomic<bool> *cancel);
+    void setCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
 
-    bool isConnected() const;
-    bool found() const;
-    std::string lastFoundName() const;
+    bool isConnected() const { return m_connected; }
+    bool found() const { return m_found; }
+    std::string lastFoundName() const { return m_lastFoundName; }
     // Readable reason of the last failed operation (curl's error text or a
     // local reason); empty after a success.
-    std::string lastError() const;
+    std::string lastError() const { return m_lastError; }
 
 private:
     struct Transfer;

@@ -99,17 +99,6 @@ bool forEachLine(const std::string &path, Take take)
     return true;
 }
 
-bool isHexSha256(const std::string &text)
-{
-    if (text.size() != 64)
-        return false;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
-    return true;
-}
-
 bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
 {
     RelInfoList read;
@@ -123,7 +112,7 @@ bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
         if (remote) {
             record.transferMark = "0";
             const std::string hash = trimField(GetField(line, 3, ';'));
-            if (isHexSha256(hash))
+            if (isSha256Text(hash))
                 record.sha256 = lowerCase(hash);
         }
         read.append(record);
@@ -325,6 +314,17 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         return false;
     }
     return file.commit();
+}
+
+bool isSha256Text(const std::string &text)
+{
+    if (text.size() != 64)
+        return false;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
 }
 
 bool isSafeRelativeName(const std::string &name)

@@ -68,6 +68,9 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 // the file could not be written; the old file is then left as it was.
 bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path);
 
+// True when text is 64 hex digits (either case): a SHA-256 as text.
+bool isSha256Text(const std::string &text);
+
 // True when name (as listed by the server) is safe to use below the program
 // folder: not empty, not absolute, no drive letter, no empty part, no "."
 // or ".." part, no control characters. "\" and "/" both separate parts.

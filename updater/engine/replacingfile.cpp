@@ -1,0 +1,98 @@
+#include "replacingfile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+CReplacingFile::CReplacingFile(const std::string &targetPath, bool withSha256)
+    : m_targetPath(targetPath)
+{
+    if (withSha256)
+        m_hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+}
+
+CReplacingFile::~CReplacingFile()
+{
+    discard();
+}
+
+bool CReplacingFile::open()
+{
+    discard();
+    const std::size_t slash = m_targetPath.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                                                          : m_targetPath.substr(0, slash);
+    const std::string name = slash == std::string::npos ? m_targetPath
+                                                        : m_targetPath.substr(slash + 1);
+    std::string pattern = (slash == 0 ? std::string() : folder) + "/." + name + ".part-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    m_fd = ::mkstemp(buffer.data());
+    if (m_fd < 0) {
+        m_error = "cannot create a file in " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    m_tempPath = buffer.data();
+    struct stat existing {};
+    ::fchmod(m_fd, ::stat(m_targetPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
+    if (m_hash)
+        m_hash->reset();
+    return true;
+}
+
+bool CReplacingFile::write(const char *data, std::size_t size)
+{
+    if (m_fd < 0)
+        return false;
+    if (m_hash)
+        m_hash->addData(QByteArrayView(data, static_cast<qsizetype>(size)));
+    while (size > 0) {
+        const ssize_t written = ::write(m_fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            m_error = "cannot write " + m_tempPath + ": " + std::strerror(errno);
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string CReplacingFile::sha256Hex() const
+{
+    return m_hash ? m_hash->result().toHex().toStdString() : std::string();
+}
+
+bool CReplacingFile::commit()
+{
+    if (m_fd < 0)
+        return false;
+    bool ok = ::fsync(m_fd) == 0;
+    ok = ::close(m_fd) == 0 && ok;
+    m_fd = -1;
+    if (!ok)
+        m_error = "cannot write " + m_tempPath + ": " + std::strerror(errno);
+    else if (::rename(m_tempPath.c_str(), m_targetPath.c_str()) != 0) {
+        m_error = "cannot replace " + m_targetPath + ": " + std::strerror(errno);
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(m_tempPath.c_str());
+    m_tempPath.clear();
+    return ok;
+}
+
+void CReplacingFile::discard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_tempPath.empty())
+        ::unlink(m_tempPath.c_str());
+    m_tempPath.clear();
+}
