@@ -2,6 +2,8 @@
 // to PORT at an automatic baud rate, starts the trace and keeps running for
 // SECONDS; with PNG it also saves the window's own picture at the end.
 
+#include "settingskeys.h"
+#include "settingsstore.h"
 #include "spelmardlg.h"
 #include "tracedlg.h"
 
@@ -23,6 +25,10 @@ int main(int argc, char **argv)
     const int seconds = QString::fromLocal8Bit(argv[2]).toInt();
     const QString png = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
 
+    // A green line on the default black background.
+    CSettingsStore store;
+    if (store.Value(SettingsKeys::kColorLine).empty())
+        store.WriteValue(SettingsKeys::kColorLine, "65280");
     CSpelmarDlg window;
     window.move(0, 0);
     window.show();

@@ -82,6 +82,14 @@ CSpelmarDlg::~CSpelmarDlg()
 
 void CSpelmarDlg::OnInitDialog()
 {
+    // The dialogs are laid out for a small sans-serif face of 11 pixels;
+    // where that face is missing a metric look-alike stands in.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
+    QFont dialogFont(QStringLiteral("MS Sans Serif"));
+    dialogFont.setPixelSize(11);
+    setFont(dialogFont);
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
