@@ -34,7 +34,10 @@ template <typename Action>
 int hostLoopResult(Action action)
 {
     action();
-    QTimer::singleShot(500, qApp, [] { QCoreApplication::exit(99); });
+    QTimer patience; // gone with this call, so it cannot end a later loop
+    patience.setSingleShot(true);
+    QObject::connect(&patience, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    patience.start(500);
     return QCoreApplication::exec();
 }
 

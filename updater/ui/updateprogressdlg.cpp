@@ -18,7 +18,7 @@ public:
 
     void addLine(const std::string &line) override
     {
-        post([line](CUpdateProgressDlg &d) { d.addLine(QString::fromStdString(line)); });
+        post([line](CUpdateProgressDlg &d) { d.addJobLine(QString::fromStdString(line)); });
     }
     void removeLastLine() override
     {
@@ -132,6 +132,16 @@ void CUpdateProgressDlg::addLine(const QString &line)
     m_ui->logList->addItem(line);
     m_ui->logList->setCurrentRow(m_ui->logList->count() - 1);
     m_ui->logList->scrollToBottom();
+}
+
+void CUpdateProgressDlg::addJobLine(const QString &line)
+{
+    // The job opens with the line that the window showed when it opened.
+    const bool echo = !m_jobHasReported && m_ui->logList->count() == 1
+                      && m_ui->logList->item(0)->text() == line;
+    m_jobHasReported = true;
+    if (!echo)
+        addLine(line);
 }
 
 void CUpdateProgressDlg::removeLastLine()

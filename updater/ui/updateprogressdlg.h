@@ -52,6 +52,7 @@ private:
     void initialise();
     void startWorker();
     void addLine(const QString &line);
+    void addJobLine(const QString &line);
     void removeLastLine();
     void onFinished();
     void endOfRun();
@@ -66,6 +67,7 @@ private:
     std::string m_programName;
     std::string m_host;
     bool m_initialised = false;
+    bool m_jobHasReported = false;
     QTimer *m_startTimer = nullptr;
     QTimer *m_endTimer = nullptr;
     std::unique_ptr<Report> m_report;
