@@ -11,14 +11,17 @@
 #include "devicesession.h"
 #include "orbosim.h"
 #include "tracedlg.h"
+#include "tracerun.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -94,6 +97,23 @@ int main(int argc, char **argv)
     // interval takes 1 ms plus the exchange.
     const double ruleBound = 1.0 / (1.0 + exchangeMs);
 
+    // Reference: the poll loop alone, reporting to nobody, for 2 s.
+    std::atomic<long long> coreSamples{0};
+    double coreRatio = 0.0;
+    {
+        CTraceRun run(session, "PRE", 1.0, nullptr, [&](const TraceSample &sample) {
+            if (sample.ok)
+                ++coreSamples;
+        });
+        QElapsedTimer coreClock;
+        coreClock.start();
+        run.start();
+        QThread::msleep(2000);
+        run.abort();
+        run.wait();
+        coreRatio = double(coreSamples.load()) / (double(coreClock.nsecsElapsed()) / 1e6);
+    }
+
     QWidget owner;
     owner.resize(1000, 800);
     auto *panel = new CTraceDlg(&owner);
@@ -132,6 +152,7 @@ int main(int argc, char **argv)
     std::printf("exchange ms (reference, back to back): %.3f\n", exchangeMs);
     std::printf("rate the 1 ms minimum sleep allows: %.3f; achieved against it: %.3f\n", ruleBound,
                 double(good) / asked / ruleBound);
+    std::printf("poll loop alone (no window), rate ratio: %.3f\n", coreRatio);
     std::printf("trace rate ratio: %.3f\n", double(good) / asked);
     std::printf("max UI stall ms: %.2f\n", stall);
     delete panel;

@@ -11,12 +11,16 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <csignal>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -115,6 +119,7 @@ private slots:
     void csvUnwritableFolderKeepsFile();
     void csvFileHeldExclusively();
     void csvNoLineAfterStop();
+    void csvWriteFailureKeepsLogAndLines();
 
     void runTimingAndLate_data();
     void runTimingAndLate();
@@ -382,6 +387,50 @@ void TestTraceCore::csvNoLineAfterStop()
     writer.stop();
     QVERIFY(writer.appendSample("1.0"));
     QCOMPARE(readAll(path), header);
+}
+
+void TestTraceCore::csvWriteFailureKeepsLogAndLines()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("full.csv");
+    OrboSim sim;
+    QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+    CDeviceSession session;
+    QVERIFY(openSession(session, sim.path()));
+    CTraceCsvWriter writer;
+    QVERIFY(writer.start(path.toStdString(), {}, "PRE", 100, true));
+    const qint64 headerSize = QFileInfo(path).size();
+
+    // A disk that fills up: files of this process may not grow past room
+    // for one line and a half.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = rlim_t(headerSize + 20);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::vector<TraceSample> samples;
+    CTraceRun run(session, "PRE", 100, &writer, {});
+    for (int i = 0; i < 4; ++i)
+        samples.push_back(run.PollSample(false));
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+    QVERIFY(writer.isLogging());
+    for (const TraceSample &sample : samples) {
+        QVERIFY(sample.ok);
+        QVERIFY(sample.value > 0.0);
+    }
+    QVERIFY(!samples[0].writeFailed);
+    QVERIFY(samples[3].writeFailed);
+    QCOMPARE(samples[3].filePath, path.toStdString());
+    // What was written stays, whole lines only.
+    writer.stop();
+    const QByteArray content = readAll(path);
+    QVERIFY(content.size() >= headerSize);
+    QVERIFY(content.startsWith("Report for;"));
+    QVERIFY2(content.endsWith("Value;\r\n0; " + samples[0].reply + ";\r\n") || content.endsWith(";\r\n"),
+             content.constData());
+    QCOMPARE(content.count('\n'), 8 + int(std::count_if(samples.begin(), samples.end(), [](const TraceSample &s) { return !s.writeFailed; })));
 }
 
 void TestTraceCore::runTimingAndLate_data()

@@ -3,9 +3,8 @@
 #include "cnumber.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -54,26 +53,26 @@ bool CTraceCsvWriter::start(const std::string &path, const TraceOwnerInfo &owner
     if (!m_file->OpenFile(path, true, false, true, true)) {
         m_lastError = m_file->LastError();
         if (m_lastError.empty())
-            m_lastError = "Error occurred! \n" + std::string(std::strerror(EACCES)) + "\n";
+            m_lastError = "Error occurred! \n" + std::generic_category().message(EACCES) + "\n";
         return false;
     }
     // Then start it empty: the log replaces what the file held.
-    if (!m_file->Truncate()) {
-        m_lastError = "Error occurred! \n" + std::string(std::strerror(errno)) + "\n";
-        m_file->CloseFile();
-        return false;
-    }
-    m_path = path;
-    m_tickMode = tickMode;
-    m_startTime = now();
-    Header header;
-    header.owner = owner;
-    header.command = command;
-    header.interval = interval;
-    header.tickMode = tickMode;
-    header.startTime = m_startTime;
-    if (!m_file->AppendLine(headerText(header))) {
-        m_lastError = m_file->LastError();
+    try {
+        if (!m_file->Truncate())
+            throw std::system_error(errno, std::generic_category(), "truncate");
+        m_path = path;
+        m_tickMode = tickMode;
+        m_startTime = now();
+        Header header;
+        header.owner = owner;
+        header.command = command;
+        header.interval = interval;
+        header.tickMode = tickMode;
+        header.startTime = m_startTime;
+        if (!m_file->AppendLine(headerText(header)))
+            throw std::system_error(EIO, std::generic_category(), "header");
+    } catch (const std::system_error &error) {
+        m_lastError = "Error occurred! \n" + error.code().message() + "\n";
         m_file->CloseFile();
         return false;
     }
@@ -99,10 +98,19 @@ bool CTraceCsvWriter::appendSample(const std::string &reply)
         line = tickLine(m_tickCounter, reply);
     else
         line = timeLine(m_startTime, now(), reply);
+    // A line that does not fit (a full disk) is taken back whole, so the
+    // lines before it stay intact and later ones start on a line of their own.
+    std::error_code error;
+    const auto lengthBefore = std::filesystem::file_size(m_file->FullPath(), error);
+    bool written = false;
     try {
-        if (!m_file->AppendLine(line))
-            return false;
+        written = m_file->AppendLine(line);
     } catch (...) {
+        written = false;
+    }
+    if (!written) {
+        if (!error)
+            std::filesystem::resize_file(m_file->FullPath(), lengthBefore, error);
         return false;
     }
     if (m_tickMode.load())
