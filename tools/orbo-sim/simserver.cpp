@@ -12,6 +12,8 @@
 
 namespace {
 
+const size_t kMaxQueued = 256 * 1024;
+
 std::string trimmed(const std::string &text)
 {
     const char *blanks = " \t\r\n\v\f";
@@ -181,6 +183,13 @@ void SimServer::handleLine(const std::string &line)
     if (m_options.silent)
         return;
     if (m_options.baud != 0 && currentSpeed() != m_options.baud)
+        return;
+    // Nobody has read for a long while: like a device whose output buffer
+    // overflows, answers are dropped instead of piling up without end.
+    size_t queued = 0;
+    for (const Chunk &chunk : m_queue)
+        queued += chunk.bytes.size();
+    if (queued > kMaxQueued)
         return;
     Clock::time_point now = Clock::now();
     double seconds = std::chrono::duration<double>(now - m_start).count();
