@@ -70,6 +70,7 @@ private slots:
     void singleSendAndHistory();
     void continuousSending();
     void enterDoesNotClose();
+    void escWhileTracing_data();
     void escWhileTracing();
     void continueLoggingQuestion_data();
     void continueLoggingQuestion();
@@ -299,8 +300,16 @@ void TestSpelmarDlg::enterDoesNotClose()
     QVERIFY(window.session().port().isOpen());
 }
 
+void TestSpelmarDlg::escWhileTracing_data()
+{
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("Esc") << false;
+    QTest::newRow("close box") << true;
+}
+
 void TestSpelmarDlg::escWhileTracing()
 {
+    QFETCH(bool, closeBox);
     OrboSim sim;
     QVERIFY(!sim.path().isEmpty());
     ScriptedPrompt prompt;
@@ -314,7 +323,10 @@ void TestSpelmarDlg::escWhileTracing()
     QVERIFY(trace->isTracing());
     QTRY_VERIFY_WITH_TIMEOUT(samples.count() > 0, 30000);
 
-    QTest::keyClick(&window, Qt::Key_Escape);
+    if (closeBox)
+        window.close();
+    else
+        QTest::keyClick(&window, Qt::Key_Escape);
     QVERIFY(!window.isVisible());
     QCOMPARE(window.result(), int(QDialog::Accepted));
     QVERIFY(!trace->isTracing());

@@ -52,6 +52,7 @@ private slots:
     void sendToSilentDeviceShowsEcho();
     void deviceHangsUp();
     void repeatedSendHasNoSecondTry();
+    void floodingDeviceIsCutOff();
     void history_data();
     void history();
 
@@ -252,6 +253,26 @@ void TestDeviceConnection::repeatedSendHasNoSecondTry()
     QCOMPARE(outcome.result, -2);
     // A "Can..." reply in continuous sending shows the echo, as any failure.
     QCOMPARE(outcome.text, std::string("XYZ -> no answer!"));
+    connection.Disconnect();
+}
+
+void TestDeviceConnection::floodingDeviceIsCutOff()
+{
+    PtyPeer peer;
+    QVERIFY(peer.isValid());
+    CDeviceSession session;
+    CDeviceConnection connection(session);
+    QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
+    // A reply line far longer than the exchange buffer.
+    peer.serve({"PRE\r\n\r\n" + std::string(5000, '7') + "\r\n"});
+    CCommandConsole console(session);
+    const auto outcome = console.Send("PRE");
+    peer.finish();
+    QVERIFY(outcome.answered);
+    QCOMPARE(outcome.attempts, 1);
+    QCOMPARE(outcome.result, CDeviceSession::kMaxCollected);
+    QVERIFY(outcome.text.size() < size_t(CDeviceSession::kExchangeBufferSize));
+    QCOMPARE(outcome.text.find_first_not_of('7'), std::string::npos);
     connection.Disconnect();
 }
 
