@@ -28,6 +28,7 @@ bool FtpTestServer::start(int timeoutMs)
     // stdin stays an open pipe: the server ends when it closes, so it never
     // outlives a crashed test.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setWorkingDirectory(m_rootFolder);
     m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
     if (!m_process.waitForStarted(timeoutMs)) {
         m_errorText = QStringLiteral("cannot start /usr/bin/python3: ") + m_process.errorString();
