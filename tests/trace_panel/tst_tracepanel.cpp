@@ -198,6 +198,19 @@ void TestTracePanel::graphFollowsSettings()
     QCOMPARE(graph->axisMaximum(CCWGraph::XAxis), 99.0);
     panel.OnClearGraph();
     QCOMPARE(graph->pointCount(), 0);
+
+    // On a log scale the range follows the positive values alone; zero and
+    // negative values are kept but cannot be drawn.
+    child<QCheckBox>(&panel, "logCheck")->setChecked(true);
+    panel.OnTraceSettingsChanged();
+    for (double value : {0.0, -1.0, 2e-3, 5e-4, 0.0})
+        graph->AppendPoint(value, 1.0);
+    graph->Refresh();
+    QCOMPARE(graph->pointCount(), 5);
+    QVERIFY(graph->axisLog(CCWGraph::YAxis));
+    QVERIFY(graph->axisMinimum(CCWGraph::YAxis) > 0.0);
+    QVERIFY(graph->axisMinimum(CCWGraph::YAxis) <= 5e-4);
+    QVERIFY(graph->axisMaximum(CCWGraph::YAxis) >= 2e-3);
 }
 
 void TestTracePanel::colourChoice_data()
