@@ -41,6 +41,7 @@ private slots:
     void initTestCase();
     void download_data();
     void download();
+    void abortWhileRunning();
 
 private:
     QTemporaryDir m_serverRoot;
@@ -145,6 +146,37 @@ void TestProgress::download()
         QCOMPARE(result, int(QDialog::Accepted)); // closed by itself
     else
         QCOMPARE(result, 42);
+}
+
+void TestProgress::abortWhileRunning()
+{
+    QTemporaryDir program;
+    QVERIFY(program.isValid());
+    QVERIFY(writeFile(program.filePath("RelInfoLocal.rel"), "Spelmar.exe;3.01.01\r\n"));
+    QVERIFY(writeFile(program.filePath("Spelmar.exe"), "old program"));
+
+    ScriptedPrompt prompt;
+    CUpdateProgressDlg dialog(prompt);
+    dialog.setServerPath("Spelmar/Updates");
+    dialog.setProgramFolder(program.path().toStdString());
+    dialog.setProgramName("Spelmar.exe");
+    dialog.setHost(m_server->host().toStdString());
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &dialog, [&] {
+        // The worker has started once OK is disabled.
+        if (!dialog.findChild<QPushButton *>("okButton")->isEnabled())
+            dialog.findChild<QPushButton *>("abortButton")->click();
+    });
+    watch.start(5);
+    const int result = dialog.exec();
+    watch.stop();
+
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(!dialog.workerRunning());
+    // Wherever the run stopped, the program is there, old or new.
+    const QByteArray installed = readFile(program.filePath("Spelmar.exe"));
+    QVERIFY2(installed == "old program" || installed == "new program", installed.constData());
+    QCOMPARE(prompt.count(), std::size_t(0));
 }
 
 QTEST_MAIN(TestProgress)
