@@ -113,12 +113,8 @@ void TestSpelmarDlg::startupState()
     window.show();
     QCOMPARE(window.windowTitle(), QString("Spelmar    V 2.0.0"));
     QCOMPARE(child<QComboBox>(&window, "portCombo")->currentText(), QString());
-    const QStringList bauds{"auto", "9600", "19200", "38400", "57600"};
-    auto *baud = child<QComboBox>(&window, "baudCombo");
-    QStringList listed;
-    for (int i = 0; i < baud->count(); ++i)
-        listed << baud->itemText(i);
-    QCOMPARE(listed, bauds);
+    // Nothing stored: the prefix search settles on the entry after "auto".
+    QCOMPARE(child<QComboBox>(&window, "baudCombo")->currentText(), QString("9600"));
     QVERIFY(!child<QComboBox>(&window, "commandListCombo")->isEnabled());
     QVERIFY(!child<QComboBox>(&window, "commandCombo")->isEnabled());
     QVERIFY(child<QCheckBox>(&window, "simulationCheck")->isVisible());

@@ -47,7 +47,6 @@ private slots:
     void connectToSimulator();
     void connectFailures_data();
     void connectFailures();
-    void simulatedMode();
     void singleSendRetriesOnce();
     void sendToSilentDeviceShowsEcho();
     void deviceHangsUp();
@@ -162,25 +161,6 @@ void TestDeviceConnection::connectFailures()
     QCOMPARE(QString::fromStdString(recorder.last()), message);
     QVERIFY(!connection.isOpen());
     QVERIFY(connection.commandList().empty() || result != Result::BootState);
-}
-
-void TestDeviceConnection::simulatedMode()
-{
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    QCOMPARE(connection.Connect("/dev/nothing-here", "auto", true), Result::Connected);
-    QCOMPARE(connection.model(), std::string("100 Torr"));
-    QCOMPARE(connection.revision(), std::string("1.02.21"));
-    QCOMPARE(connection.serial(), std::string("3428 133"));
-    QCOMPARE(connection.part(), std::string("Simulation Mode"));
-    QCOMPARE(connection.commandList(), std::vector<std::string>{"Simulation mode"});
-
-    CCommandConsole console(session);
-    const auto outcome = console.Send("PRE");
-    QVERIFY(outcome.answered);
-    const double value = std::stod(outcome.text);
-    QVERIFY(value >= 70.0 && value <= 70.005);
-    connection.Disconnect();
 }
 
 void TestDeviceConnection::singleSendRetriesOnce()
