@@ -41,7 +41,7 @@ int main(int argc, char **argv)
     graph.resize(1000, 450);
     graph.AttachDataPlot();
     graph.SetPlotLineColor(0x0000FF00);
-    graph.SetAxisAutoScale(CCWGraph::YAxis, getenv("NOAUTO") == nullptr);
+    graph.SetAxisAutoScale(CCWGraph::YAxis, true);
     graph.SetAxisFormat(CCWGraph::XAxis, "*0.001000\"s");
     graph.show();
     app.processEvents();

@@ -118,7 +118,6 @@ private slots:
     void csvStartReplacesContent();
     void csvUnwritableFolderKeepsFile();
     void csvFileHeldExclusively();
-    void csvNoLineAfterStop();
     void csvWriteFailureKeepsLogAndLines();
 
     void runTimingAndLate_data();
@@ -126,7 +125,6 @@ private slots:
     void runFailedPolls();
     void runWritesCsv();
     void runDeviceVanishes();
-    void runSilentDevice();
     void stopEndsRunAfterItsTurn();
 };
 
@@ -377,18 +375,6 @@ void TestTraceCore::csvFileHeldExclusively()
     QVERIFY(readAll(QString::fromStdString(path)).endsWith("Tick counts;Value;\r\n0; 1;\r\n1; 2;\r\n"));
 }
 
-void TestTraceCore::csvNoLineAfterStop()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("stop.csv");
-    CTraceCsvWriter writer;
-    QVERIFY(writer.start(path.toStdString(), {}, "PRE", 100, true));
-    const QByteArray header = readAll(path);
-    writer.stop();
-    QVERIFY(writer.appendSample("1.0"));
-    QCOMPARE(readAll(path), header);
-}
-
 void TestTraceCore::csvWriteFailureKeepsLogAndLines()
 {
     QTemporaryDir dir;
@@ -550,24 +536,6 @@ void TestTraceCore::runDeviceVanishes()
     run.wait();
     QVERIFY(!run.isRunning());
     QVERIFY(!collected.copy().back().ok);
-}
-
-void TestTraceCore::runSilentDevice()
-{
-    OrboSim sim({"--silent"});
-    QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
-    CDeviceSession session;
-    QVERIFY(openSession(session, sim.path(), 200));
-    Collector collected;
-    CTraceRun run(session, "PRE", 10, nullptr, collected.callback());
-    QVERIFY(run.start());
-    QVERIFY(collected.waitFor(2));
-    run.abort();
-    run.wait();
-    for (const TraceSample &sample : collected.copy()) {
-        QVERIFY(!sample.ok);
-        QCOMPARE(sample.reply, std::string("Timeout!"));
-    }
 }
 
 void TestTraceCore::stopEndsRunAfterItsTurn()
