@@ -70,7 +70,6 @@ private slots:
     void parseLikeAtof_data();
     void parseLikeAtof();
 
-    void registryRoundTrip();
     void registryMissingValues();
     void keyPathKeepsSlash();
 
@@ -87,7 +86,6 @@ private slots:
     void dialogCancelStoresNothing();
 
     void workerRunsOnceAndStamps();
-    void preparationKeepsCase();
 
 private:
     QTemporaryDir m_config;
@@ -133,19 +131,6 @@ void TestReminder::parseLikeAtof()
     QFETCH(QString, text);
     QFETCH(double, value);
     QCOMPARE(parseOleDate(text.toStdString()), value);
-}
-
-void TestReminder::registryRoundTrip()
-{
-    CRegistryAccess registry;
-    QCOMPARE(registry.WriteDword(key(), "Interval", 4000000000u), 0);
-    QCOMPARE(registry.WriteString(key(), "LastUpdate", "41862.500000"), 0);
-    std::uint32_t number = 1;
-    std::string text = "old";
-    QCOMPARE(registry.ReadDword(key(), "Interval", number), 0);
-    QCOMPARE(number, 4000000000u);
-    QCOMPARE(registry.ReadString(key(), "LastUpdate", text), 0);
-    QCOMPARE(text, std::string("41862.500000"));
 }
 
 void TestReminder::registryMissingValues()
@@ -400,26 +385,5 @@ void TestReminder::workerRunsOnceAndStamps()
     QVERIFY(!scheduler.workerRunning());
     QCOMPARE(runs.load(), 1);
 }
-
-void TestReminder::preparationKeepsCase()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString program = folder.filePath("Spelmar");
-    QFile file(program);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-
-    ScriptedPrompt prompt;
-    CUpdateReminderDlg scheduler(prompt);
-    scheduler.prepare(kServer, program.toStdString());
-    QCOMPARE(QString::fromStdString(scheduler.programFolder()), folder.path());
-    QCOMPARE(scheduler.programName(), std::string("Spelmar"));
-
-    scheduler.prepare(kServer, "/Opt/Tools/");
-    QCOMPARE(scheduler.programFolder(), std::string("/Opt/Tools"));
-    QCOMPARE(scheduler.programName(), std::string());
-}
-
 QTEST_MAIN(TestReminder)
 #include "tst_updater_ui_reminder.moc"
