@@ -385,5 +385,6 @@ void TestReminder::workerRunsOnceAndStamps()
     QVERIFY(!scheduler.workerRunning());
     QCOMPARE(runs.load(), 1);
 }
+
 QTEST_MAIN(TestReminder)
 #include "tst_updater_ui_reminder.moc"
