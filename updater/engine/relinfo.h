@@ -40,11 +40,12 @@ bool ReadLocalRelInfo(RelInfoList &list, const std::string &path);
 // when its third field is 64 hex digits, the SHA-256 (lower case).
 bool ReadRemoteRelInfo(RelInfoList &list, const std::string &path);
 
-// Lists the plain files of one backup folder (bare names, no sub-folders)
-// with the revision the folder's own RelInfoLocal.rel gives each, "-" for
-// files it does not name (names compared with case). When the folder has
-// no RelInfoLocal.rel an empty one is created. Returns whether at least one
-// file was found.
+// Appends the plain files of one backup folder (bare names sorted by byte
+// value, no sub-folders) with the revision the folder's own
+// RelInfoLocal.rel gives each, "-" for files it does not name (names
+// compared with case; a later record wins; an empty revision is ignored).
+// When the folder has no RelInfoLocal.rel an empty one is created. Returns
+// whether at least one file was found.
 bool ListBackupFolder(const std::string &folder, RelInfoList &list);
 
 // True when remoteRevision is newer than localRevision by the revision
