@@ -134,6 +134,7 @@ void TestFtpFileClient::initTestCase()
     QVERIFY(writeFile(updates + "/Spelmar.exe", m_program));
     QVERIFY(writeFile(updates + "/big.bin", m_big));
     QVERIFY(writeFile(updates + "/empty.txt", QByteArray()));
+    QVERIFY(writeFile(updates + "/notes [1].txt", "n"));
     QVERIFY(writeFile(updates + "/plugins/Filter.dll", "filter plug-in"));
     QVERIFY(QDir().mkpath(updates + "/upload"));
 
@@ -277,8 +278,9 @@ void TestFtpFileClient::findFile_data()
     QTest::newRow("in a sub-folder") << "plugins\\Filter.dll" << QStringList{"plugins/Filter.dll"};
     QTest::newRow("absent sub-folder") << "nothing\\Filter.dll" << QStringList();
     QTest::newRow("wildcard") << "*.ht*" << QStringList{"LatestUpdate.html"};
+    QTest::newRow("brackets are no pattern") << "notes [1].txt" << QStringList{"notes [1].txt"};
     QTest::newRow("several") << "*.*" << QStringList{"LatestUpdate.html", "RelInfoRemote.rel", "Spelmar.exe",
-                                                     "big.bin", "empty.txt"};
+                                                     "big.bin", "empty.txt", "notes [1].txt"};
 }
 
 void TestFtpFileClient::findFile()
@@ -316,6 +318,7 @@ void TestFtpFileClient::getFile_data()
     QTest::newRow("folder with slash, passive") << "Spelmar.exe" << "/" << false << true << true;
     QTest::newRow("folder with backslash") << "big.bin" << "\\" << false << false << true;
     QTest::newRow("empty file") << "empty.txt" << "" << false << false << true;
+    QTest::newRow("space and brackets") << "notes [1].txt" << "" << false << false << true;
     QTest::newRow("sub-folder with backslash") << "plugins\\Filter.dll" << "" << true << false << true;
     QTest::newRow("sub-folder not there") << "plugins\\Filter.dll" << "" << false << false << false;
     QTest::newRow("absent on the server") << "Missing.exe" << "" << false << false << false;

@@ -369,8 +369,11 @@ bool CFtpFileClient::FindFile(const std::string &name)
     std::vector<std::string> entries;
     if (!listDirectory(dir, entries))
         return false;
+    // Only "*" and "?" make a pattern; any other name is taken as it is,
+    // brackets included.
+    const bool wildcard = pattern.find_first_of("*?") != std::string::npos;
     for (const std::string &entry : entries) {
-        if (fnmatch(pattern.c_str(), entry.c_str(), FNM_PERIOD) == 0)
+        if (wildcard ? fnmatch(pattern.c_str(), entry.c_str(), FNM_PERIOD) == 0 : entry == pattern)
             m_finderMatches.push_back(prefix + entry);
     }
     m_found = !m_finderMatches.empty();
