@@ -414,6 +414,7 @@ void TestFtpFileClient::failedDownloadKeepsFile()
     QCOMPARE(leftovers(folder.path()), QStringList());
     if (cancel) {
         QVERIFY(seen > 0);
+        QCOMPARE(client->lastError(), std::string("cancelled"));
         // A set flag stops every later request as well.
         QVERIFY(!client->FindFile("big.bin"));
         cancelled = false;

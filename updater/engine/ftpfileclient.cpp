@@ -148,7 +148,7 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
         return true;
     }
     m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl_easy_strerror(result);
-    if (result == CURLE_ABORTED_BY_CALLBACK)
+    if (result == CURLE_ABORTED_BY_CALLBACK || (m_cancel && m_cancel->load()))
         m_lastError = "cancelled";
     return false;
 }
