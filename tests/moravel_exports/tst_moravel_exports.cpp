@@ -106,6 +106,7 @@ private slots:
     void initTestCase();
     void exportsOnlyTheSix();
     void settingsWindowBeforeAnythingElse();
+    void settingsWindowUsableBesideAModalHost();
     void scheduledCheckLeadsToReleaseNotes();
     void checkOnRequestReportsNoConnection();
     void releaseInfoIsViewOnly();
@@ -197,6 +198,48 @@ void TestExports::settingsWindowBeforeAnythingElse()
 
     QSettings store(QSettings::UserScope, "Norvane", "AutoUpdate");
     store.remove("Software/Norvane/AutoUpdate/Spelmar/Updates");
+}
+
+// Counts the blocked notices that windows get while a modal window runs.
+class BlockedWatch : public QObject
+{
+public:
+    QSet<QObject *> blocked;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowBlocked)
+            blocked.insert(watched);
+        else if (event->type() == QEvent::WindowUnblocked)
+            blocked.remove(watched);
+        return false;
+    }
+};
+
+void TestExports::settingsWindowUsableBesideAModalHost()
+{
+    // The host's main window runs modally, as the tracker's does.
+    auto setup = resolve<UpdateSetupSchedulerFunction>("UpdateSetupScheduler");
+    BlockedWatch watch;
+    qApp->installEventFilter(&watch);
+    QDialog host;
+    QWidget *window = nullptr;
+    bool blocked = true;
+    QTimer::singleShot(0, &host, [&] {
+        setup(kServer);
+        window = windowTitled("Automatic Update Reminder  Version: 3.0.0");
+        QTimer::singleShot(0, &host, [&] {
+            blocked = window && (watch.blocked.contains(window)
+                                 || watch.blocked.contains(window->windowHandle()));
+            window->findChild<QPushButton *>("cancelButton")->click();
+            host.accept();
+        });
+    });
+    host.exec();
+    qApp->removeEventFilter(&watch);
+    QVERIFY(window);
+    QVERIFY(!blocked);
 }
 
 void TestExports::scheduledCheckLeadsToReleaseNotes()

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QWindow>
 
 namespace {
 
@@ -115,6 +116,15 @@ void CMoravelInstance::setupScheduler(const std::string &serverPath)
         return;
     CUpdateReminderDlg &instance = scheduler();
     instance.setServerPath(serverPath);
-    if (!instance.isVisible())
-        instance.show();
+    if (instance.isVisible())
+        return;
+    // A host whose main window runs modally would block a free window;
+    // tied to the modal window the settings stay usable.
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal && modal != &instance) {
+        instance.winId();
+        if (QWindow *window = instance.windowHandle())
+            window->setTransientParent(modal->window()->windowHandle());
+    }
+    instance.show();
 }
