@@ -71,6 +71,7 @@ void TestSpelmarCli::subcommands_data()
     QTest::addColumn<QString>("err");  // a text stderr must hold
 
     const QString noAnswer = "!! Fail ! No answer from ORBO. Try again after the device has been started.";
+    QTest::newRow("ports") << QStringList{"ports"} << 0 << "" << "";
     QTest::newRow("identify auto") << QStringList{"identify", "--port", "%SIM%"} << 0
                                    << "Model: 1000 mbar" << "";
     QTest::newRow("identify simulated") << QStringList{"identify", "--port", "1", "--simulate"} << 0
