@@ -17,6 +17,8 @@ private slots:
     void parse_data();
     void parse();
     void waitsForTheHost();
+    void exitCodes_data();
+    void exitCodes();
 };
 
 void TestQuennet::parse_data()
@@ -80,6 +82,37 @@ void TestQuennet::waitsForTheHost()
     host.kill();
     QVERIFY(host.waitForFinished(60000));
     QVERIFY(waitForProgramEnd(program.toStdString(), std::chrono::seconds(60)));
+}
+
+void TestQuennet::exitCodes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("usage") << QStringList{"only-one"} << 2;
+    QTest::newRow("no library beside it") << QStringList{"REST=201401011200", "/nowhere/spelmar"} << 3;
+}
+
+void TestQuennet::exitCodes()
+{
+#ifndef QUENNET_PROGRAM
+    QSKIP("the installer is not built");
+#else
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    // A copy away from the library, which it then cannot find.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString program = dir.filePath("Quennet");
+    QVERIFY(QFile::copy(QUENNET_PROGRAM, program));
+    QProcess quennet;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("LD_LIBRARY_PATH");
+    quennet.setProcessEnvironment(environment);
+    quennet.start(program, arguments);
+    QVERIFY(quennet.waitForFinished(120000));
+    QCOMPARE(quennet.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(quennet.exitCode(), exitCode);
+#endif
 }
 
 QTEST_MAIN(TestQuennet)
