@@ -430,16 +430,31 @@ void TestTracePanel::stopThenStartWhileEnding()
     QVERIFY(openSession(session, sim.path()));
     CTraceDlg panel;
     panel.setOwner(&session, nullptr, {});
-    child<QLineEdit>(&panel, "intervalEdit")->setText("500");
+    auto *interval = child<QLineEdit>(&panel, "intervalEdit");
+    interval->setText("50");
     panel.OnTraceSettingsChanged();
+    QSignalSpy shown(&panel, &CTraceDlg::sampleShown);
     QSignalSpy ended(&panel, &CTraceDlg::traceEnded);
     panel.OnTraceStartStop();
+    QVERIFY(QTest::qWaitFor([&] { return shown.count() >= 1; }, 60000));
+    // A longer interval is used from the next turn on: after two more
+    // samples the thread sleeps 3 s.
+    interval->setText("3000");
+    panel.OnTraceSettingsChanged();
+    const int before = int(shown.count());
+    QVERIFY(QTest::qWaitFor([&] { return shown.count() >= before + 2; }, 60000));
+
+    const int atStop = int(shown.count());
     panel.OnTraceStartStop();  // Stop
-    // Start while the thread still finishes its turn: acts as Stop.
+    // Start while the thread still finishes its turn acts as Stop.
     panel.OnTraceStartStop();
+    QVERIFY(panel.isTracing());
     QCOMPARE(child<QPushButton>(&panel, "traceButton")->text(), QString("Start"));
     QVERIFY(ended.wait(60000) || ended.count() == 1);
     QCOMPARE(ended.count(), 1);
+    // The turn under way still polls once, and that sample is shown.
+    QCOMPARE(int(shown.count()), atStop + 1);
+
     // Now Start works again.
     panel.OnTraceStartStop();
     QVERIFY(panel.isTracing());
