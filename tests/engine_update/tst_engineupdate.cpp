@@ -84,6 +84,8 @@ private slots:
     void checkYesAsksForReleaseNotes();
     void checkPurgesAsideFiles();
 
+    void setAside_data();
+    void setAside();
     void endOfRunQuestion_data();
     void endOfRunQuestion();
     void programPathSplit_data();
@@ -587,6 +589,46 @@ void TestEngineUpdate::checkPurgesAsideFiles()
                  QStringList({"Spelmar.exe", "keep_upd_.txt", "lib/upd_Core.so"}));
         QVERIFY(QFileInfo(programFolder() + "/upd_folder").isDir());
     }
+}
+
+void TestEngineUpdate::setAside_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("aside");     // local path of the upd_ file
+    QTest::addColumn<bool>("installed");
+
+    QTest::newRow("bare name") << "Spelmar.exe" << "upd_Spelmar.exe" << true;
+    QTest::newRow("sub-folder") << "lib\\Core.so" << "lib/upd_Core.so" << true;
+    QTest::newRow("not installed yet") << "New.txt" << "upd_New.txt" << false;
+}
+
+// A run that ends at any moment (killed, say) after a file was set aside
+// leaves the installed file under its own name; the upd_ file is a spare
+// that the next check purges.
+void TestEngineUpdate::setAside()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, aside);
+    QFETCH(bool, installed);
+
+    const QString target = QString(name).replace('\\', '/');
+    if (installed)
+        fillProgram({{target, "installed"}});
+    fillProgram({{aside, "stale"}});
+    const std::string folder = programFolder().toStdString();
+
+    QVERIFY(MoveAside(folder, name.toStdString()));
+    Files now = readTree(programFolder());
+    QCOMPARE(now.value(target, kAbsent), installed ? QByteArray("installed") : kAbsent);
+    QCOMPARE(now.value(aside, kAbsent), installed ? QByteArray("installed") : kAbsent);
+
+    QVERIFY(DropAside(folder, name.toStdString()));
+    QVERIFY(!QFile::exists(programFolder() + "/" + aside));
+    QVERIFY(MoveAside(folder, name.toStdString()));
+    QVERIFY(PurgeAsideFiles(folder));
+    now = readTree(programFolder());
+    QCOMPARE(now.contains(aside), aside.contains('/')); // sub-folders are not purged
+    QCOMPARE(now.value(target, kAbsent), installed ? QByteArray("installed") : kAbsent);
 }
 
 void TestEngineUpdate::endOfRunQuestion_data()
