@@ -16,6 +16,8 @@
 #include <QSerialPortInfo>
 #include <QShowEvent>
 
+#include <algorithm>
+
 namespace {
 
 const int kSendIntervalMs = 200;
@@ -292,7 +294,8 @@ void CSpelmarDlg::stopTraceAndWait()
     m_trace->StopTrace();
     // The last poll of the run must be over before the port closes. The
     // run still sleeps out its interval, so the wait allows for it.
-    const int limitMs = static_cast<int>(m_trace->interval()) + 30000;
+    const double interval = std::min(std::max(m_trace->interval(), 0.0), 600000.0);
+    const int limitMs = static_cast<int>(interval) + 30000;
     QEventLoop loop;
     connect(m_trace, &CTraceDlg::traceEnded, &loop, &QEventLoop::quit);
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
@@ -321,7 +324,7 @@ void CSpelmarDlg::OnConnect()
         return;
     }
 
-    const std::string port = m_ui->portCombo->currentText().trimmed().toStdString();
+    const std::string port = m_ui->portCombo->currentText().toStdString();
     const std::string baud = m_ui->baudCombo->currentText().toStdString();
     CSettingsStore store;
     bool stored = store.WriteValue(SettingsKeys::kComport, port) == CSettingsStore::kOk;
@@ -358,8 +361,8 @@ void CSpelmarDlg::OnConnect()
         askContinueLogging();
         break;
     }
-    if (!stored && result == CDeviceConnection::Result::Connected)
-        setAnswer(std::string(CDeviceConnection::kReadyText)
+    if (!stored)
+        setAnswer(m_ui->answerLabel->text().toStdString()
                   + " (the port and baud settings could not be saved)");
 }
 
