@@ -116,7 +116,6 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
     CheckRequest request;
     {
         std::lock_guard<std::mutex> lock(m_pathsMutex);
-        m_registryBase = MoravelText::kRegistryBase;
         request.serverPath = m_serverPath;
         request.programFolder = m_programFolder;
         request.programName = m_programName;

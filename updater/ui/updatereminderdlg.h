@@ -100,7 +100,6 @@ private:
     std::string m_serverPath;
     std::string m_programName;
     std::string m_programFolder;
-    std::string m_registryBase;
     bool m_prepared = false;
 
     CheckFunction m_check;
