@@ -111,6 +111,8 @@ private slots:
     void checkOnRequestReportsNoConnection();
     void releaseInfoIsViewOnly();
     void restoreFilesGoesBackToARelease();
+    void updateFilesTakesAll_data();
+    void updateFilesTakesAll();
 
 private:
     template <typename F>
@@ -338,6 +340,42 @@ void TestExports::restoreFilesGoesBackToARelease()
     QCOMPARE(lines.first(), QString("... Preparing restore from directory!"));
     QVERIFY(lines.contains("---- start restore to 201401011200"));
     QCOMPARE(lines.last(), QString("  End of restore procedure!! "));
+}
+
+void TestExports::updateFilesTakesAll_data()
+{
+    QTest::addColumn<int>("takeAll");
+    QTest::addColumn<QByteArray>("b");
+    QTest::newRow("newer only") << 0 << QByteArray("installed b");
+    QTest::newRow("take all") << 7 << QByteArray("b"); // any non-zero byte
+}
+
+void TestExports::updateFilesTakesAll()
+{
+    QFETCH(int, takeAll);
+    QFETCH(QByteArray, b);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(writeFile(folder.filePath("RelInfoLocal.rel"), "a.txt;1.00.00\r\nb.txt;1.00.00\r\n"));
+    QVERIFY(writeFile(folder.filePath("a.txt"), "installed a"));
+    QVERIFY(writeFile(folder.filePath("b.txt"), "installed b"));
+
+    auto update = resolve<UpdateFilesFunction>("UpdateFiles");
+    ModalDriver driver({[&](QWidget *modal) {
+        auto *ok = modal->findChild<QPushButton *>("okButton");
+        auto *list = modal->findChild<QListWidget *>("logList");
+        if (!ok || !list || !ok->isEnabled() || list->count() == 0
+            || list->item(list->count() - 1)->text() != "  End of download procedure!! ")
+            return false;
+        ok->click();
+        return true;
+    }});
+    QVERIFY(update(kServer, folder.path().toUtf8().constData(),
+                   static_cast<unsigned char>(takeAll)));
+    QVERIFY(driver.done());
+    QCOMPARE(readFile(folder.filePath("a.txt")), QByteArray("new a"));
+    QCOMPARE(readFile(folder.filePath("b.txt")), b);
 }
 
 QTEST_MAIN(TestExports)
