@@ -132,8 +132,8 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
 
     m_workerRunning.store(true);
     try {
-        m_worker = std::thread(&CUpdateReminderDlg::runWorker, this, m_check, std::move(request),
-                               key);
+        m_worker = std::thread(&CUpdateReminderDlg::ReminderThread, this, m_check,
+                               std::move(request), key);
     } catch (const std::system_error &) {
         m_workerRunning.store(false);
         return false;
@@ -141,7 +141,7 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
     return true;
 }
 
-void CUpdateReminderDlg::runWorker(CheckFunction check, CheckRequest request,
+void CUpdateReminderDlg::ReminderThread(CheckFunction check, CheckRequest request,
                                    std::string keyPath)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerDelayMs));

@@ -89,7 +89,7 @@ private:
     void reload();
     void applyEnablingRule();
     void selectCheckMode(bool afterDays);
-    void runWorker(CheckFunction check, CheckRequest request, std::string keyPath);
+    void ReminderThread(CheckFunction check, CheckRequest request, std::string keyPath);
     void runReleaseNotesStep();
     std::string keyPath() const;
 
