@@ -40,7 +40,7 @@ IPrompt::Answer CWidgetPrompt::message(const std::string &text, const std::strin
                                        Buttons buttons, Icon icon)
 {
     QCoreApplication *app = QCoreApplication::instance();
-    if (!qobject_cast<QApplication *>(app))
+    if (!qobject_cast<QApplication *>(app) || QCoreApplication::closingDown())
         return negativeAnswer(buttons);
     if (QThread::currentThread() == app->thread())
         return show(text, caption, buttons, icon);
