@@ -24,7 +24,9 @@ std::vector<std::string> parseCommandListing(const std::string &raw)
             break; // text after the last LF is incomplete
         const std::string piece = raw.substr(begin, end - begin);
         begin = end + 1;
-        if (piece == "HLP" || piece.size() < 2)
+        // The device echoes the command with its own line end: "HLP" alone
+        // or followed by CR is the echo, not a command of the list.
+        if (piece == "HLP" || piece == "HLP\r" || piece.size() < 2)
             continue;
         entries.push_back(withoutLeadingSpace(piece));
     }
