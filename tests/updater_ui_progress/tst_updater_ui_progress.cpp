@@ -112,9 +112,13 @@ void TestProgress::download()
     // or, for a window that stays, once the run is over.
     QTimer watch;
     connect(&watch, &QTimer::timeout, &dialog, [&] {
+        // A window that closed itself keeps its own result.
+        if (!dialog.isVisible())
+            return;
         auto *ok = dialog.findChild<QPushButton *>("okButton");
-        if (dialog.lines().value(dialog.lines().size() - 1) == "  End of download procedure!! "
-            && ok->isEnabled() && dialog.findChild<QProgressBar *>("progressBar")->value() == 0
+        const QStringList shown = dialog.lines();
+        if (!shown.isEmpty() && shown.last() == "  End of download procedure!! " && ok->isEnabled()
+            && dialog.findChild<QProgressBar *>("progressBar")->value() == 0
             && prompt.count() == (programName.isEmpty() ? 0u : 1u))
             dialog.done(42);
     });
