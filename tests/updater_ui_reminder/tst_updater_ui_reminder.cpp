@@ -16,6 +16,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace RS = ReminderSchedule;
 Q_DECLARE_METATYPE(RS::Decision)
@@ -363,16 +365,20 @@ void TestReminder::workerRunsOnceAndStamps()
     std::atomic<int> runs{0};
     std::atomic<bool> scheduled{false};
     std::atomic<bool> stampedBefore{false};
+    std::atomic<bool> release{false};
     scheduler.setCheckFunction([&](CUpdateReminderDlg &, const CUpdateReminderDlg::CheckRequest &r) {
         scheduled = r.scheduledRun && r.serverPath == kServer && r.programName == "Spelmar.exe";
         // The stamp is the present, not the moment of the first start.
         stampedBefore = RS::read(key()).lastUpdate > toOleDate(noon()) + 1000;
         ++runs;
+        while (!release) // the check lasts until the test lets it end
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
 
     QVERIFY(scheduler.StartSchedule(noon())); // first start: a check is due
     QVERIFY(scheduler.workerRunning());
     QVERIFY(scheduler.StartSchedule(noon())); // still running: no second worker
+    release = true;
     QTRY_VERIFY_WITH_TIMEOUT(!scheduler.workerRunning(), 60000);
     scheduler.waitForWorker();
     QCOMPARE(runs.load(), 1);
