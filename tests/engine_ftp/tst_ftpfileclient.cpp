@@ -69,7 +69,7 @@ QByteArray readFile(const QString &path)
 // Temporary download files left in a folder.
 QStringList leftovers(const QString &folder)
 {
-    return QDir(folder).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden);
+    return QDir(folder).entryList({QStringLiteral("upd_*.part-*")}, QDir::Files);
 }
 
 std::string sha256Hex(const QByteArray &data)

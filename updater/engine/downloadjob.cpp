@@ -9,12 +9,26 @@
 
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr const char *kFail = " fail!    ";
 constexpr const char *kOk = "  ok!    ";
+
+// Forces everything written on the program folder's file system to disk.
+void syncFileSystem(const std::string &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        ::sync();
+        return;
+    }
+    ::syncfs(fd);
+    ::close(fd);
+}
 
 // Backup copies are made once per backup folder: a second run within the
 // same minute shares the folder, and the copies must keep the state from
@@ -123,6 +137,9 @@ void CDownloadJob::DownloadThread()
             return Outcome::Cancelled;
         m_report.addLine("---- end transfer ----");
         m_report.addLine("... update local revision file");
+        // The revision file must never name a revision whose data are not
+        // on disk yet.
+        syncFileSystem(m_programFolder);
         m_result.localRelInfoWritten = WriteLocalRelInfo(local, remote, localRelInfo);
         m_report.addLine(m_result.localRelInfoWritten ? "  ok!  updated local revision file"
                                                       : " fail! no update in local revision file");
@@ -172,6 +189,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         MoveAside(m_programFolder, name);
         CFtpFileClient::GetFileOptions options;
         options.expectedSha256 = record.sha256;
+        options.syncToDisk = false; // one sync for the whole run, below
         const bool arrived = client.GetFile(name, m_programFolder, options);
         // The download replaced the installed file by one rename, or left
         // it untouched; either way the set-aside copy is no longer needed.

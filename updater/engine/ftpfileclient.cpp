@@ -447,7 +447,7 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
         m_lastError = "SHA-256 mismatch for " + remoteName;
         return false;
     }
-    if (!file.commit()) {
+    if (!file.commit(options.syncToDisk)) {
         m_lastError = file.error();
         return false;
     }

@@ -32,6 +32,9 @@ public:
         // 64 hex digits (either case) or empty. When set, a download whose
         // SHA-256 differs counts as failed and the local file stays as it was.
         std::string expectedSha256;
+        // False: the data are not forced to disk before the rename. A caller
+        // that fetches many files syncs the file system once afterwards.
+        bool syncToDisk = true;
     };
 
     static constexpr const char *kDefaultUserName = "vaskolt";

@@ -27,7 +27,7 @@ bool CReplacingFile::open()
                                                           : m_targetPath.substr(0, slash);
     const std::string name = slash == std::string::npos ? m_targetPath
                                                         : m_targetPath.substr(slash + 1);
-    std::string pattern = (slash == 0 ? std::string() : folder) + "/." + name + ".part-XXXXXX";
+    std::string pattern = (slash == 0 ? std::string() : folder) + "/upd_" + name + ".part-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     m_fd = ::mkstemp(buffer.data());
@@ -68,11 +68,11 @@ std::string CReplacingFile::sha256Hex() const
     return m_hash ? m_hash->result().toHex().toStdString() : std::string();
 }
 
-bool CReplacingFile::commit()
+bool CReplacingFile::commit(bool sync)
 {
     if (m_fd < 0)
         return false;
-    bool ok = ::fsync(m_fd) == 0;
+    bool ok = !sync || ::fsync(m_fd) == 0;
     ok = ::close(m_fd) == 0 && ok;
     m_fd = -1;
     if (!ok)

@@ -7,10 +7,12 @@
 #include <string>
 
 // A file that replaces its target only once it is complete: the data go to
-// a temporary file beside the target (".name.part-XXXXXX", with the
+// a temporary file beside the target ("upd_name.part-XXXXXX", with the
 // target's permissions when it exists), and commit() renames it over the
 // target. Without commit() (a failed or cancelled transfer) the temporary
-// file is removed and the target stays as it was.
+// file is removed and the target stays as it was; one left behind by a
+// killed process carries the upd_ prefix, so the next update check
+// purges it with the set-aside files.
 class CReplacingFile
 {
 public:
@@ -25,8 +27,8 @@ public:
     bool write(const char *data, std::size_t size);
     // Lower-case hex digest of the data so far; empty without withSha256.
     std::string sha256Hex() const;
-    // Flushes to disk and renames over the target.
-    bool commit();
+    // Renames over the target, after forcing the data to disk when sync.
+    bool commit(bool sync = true);
     void discard();
 
     // Why the last step failed.
