@@ -1,5 +1,7 @@
 #include "messageboxprompt.h"
 
+#include "testanswers.h"
+
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -12,6 +14,9 @@ CMessageBoxPrompt::CMessageBoxPrompt(QWidget *parent)
 IPrompt::Answer CMessageBoxPrompt::message(const std::string &text, const std::string &caption,
                                            Buttons buttons, Icon icon)
 {
+    Answer scripted = Answer::Ok;
+    if (CTestAnswers::answer(text, buttons, scripted))
+        return scripted;
     QCoreApplication *app = QCoreApplication::instance();
     if (!app || QThread::currentThread() == app->thread())
         return show(text, caption, buttons, icon);

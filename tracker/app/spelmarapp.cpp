@@ -11,7 +11,7 @@ CSpelmarApp::CSpelmarApp(QApplication &application)
 
 int CSpelmarApp::InitInstance()
 {
-    CSpelmarDlg dialog;
+    CSpelmarDlg dialog(nullptr, nullptr, CSpelmarDlg::UpdateLibrary::Load);
     dialog.exec();
     return 0;
 }

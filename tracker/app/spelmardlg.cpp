@@ -17,6 +17,9 @@
 #include <QShowEvent>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -54,7 +57,7 @@ QString CSpelmarDlg::windowTitleText()
     return QStringLiteral("Spelmar    V ") + QLatin1String(kVersion);
 }
 
-CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent)
+CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::CSpelmarDlg>())
     , m_prompt(prompt)
@@ -67,7 +70,8 @@ CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent)
         m_prompt = m_ownPrompt.get();
     }
     m_programFolder = QDir::currentPath() + QLatin1Char('/');
-    // The binding to the update library takes its place here.
+    if (updates == UpdateLibrary::Load && m_updates.LoadUpdateLibrary(*m_prompt))
+        m_updates.StartSchedule(m_programFolder.toStdString());
     OnInitDialog();
 }
 
@@ -193,6 +197,12 @@ void CSpelmarDlg::showEvent(QShowEvent *event)
         // Never smaller than at start-up.
         m_startupSize = size();
         setMinimumSize(m_startupSize);
+        const char *exitWhenShown = std::getenv("SPELMAR_EXIT_WHEN_SHOWN");
+        if (exitWhenShown && std::strcmp(exitWhenShown, "1") == 0) {
+            std::puts("Spelmar: main window shown");
+            std::fflush(stdout);
+            QTimer::singleShot(0, this, [] { QCoreApplication::exit(0); });
+        }
     }
 }
 
@@ -223,7 +233,7 @@ void CSpelmarDlg::showAbout()
 
 void CSpelmarDlg::OnUpdateSettings()
 {
-    // Bound to the update library's reminder settings once it is loaded.
+    m_updates.SetupScheduler();
 }
 
 void CSpelmarDlg::setAnswer(const std::string &text)

@@ -3,6 +3,7 @@
 #include "commandconsole.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
+#include "updatebinding.h"
 
 #include <QDialog>
 #include <QString>
@@ -28,13 +29,23 @@ namespace Ui { class CSpelmarDlg; }
 // updatesButton, modelLabel, revLabel, serialLabel, partLabel,
 // commandListCombo, helpLabel, commandCombo, sendButton, continuousCheck,
 // answerLabel, simulationCheck, connectedLed.
+//
+// With the environment variable SPELMAR_EXIT_WHEN_SHOWN=1 the window writes
+// "Spelmar: main window shown" to stdout and ends the program as soon as it
+// has first been shown (start-up measurements).
 class CSpelmarDlg : public QDialog
 {
     Q_OBJECT
 
 public:
+    // Whether the window binds the update library while it is set up. The
+    // program does; windows made for other purposes (tests, screenshots)
+    // leave the user's reminder alone.
+    enum class UpdateLibrary { Skip, Load };
+
     // prompt: where boxes and questions go; null means message boxes.
-    explicit CSpelmarDlg(IPrompt *prompt = nullptr, QWidget *parent = nullptr);
+    explicit CSpelmarDlg(IPrompt *prompt = nullptr, QWidget *parent = nullptr,
+                         UpdateLibrary updates = UpdateLibrary::Skip);
     ~CSpelmarDlg() override;
 
     static QString windowTitleText();
@@ -57,6 +68,7 @@ public:
     bool isContinuousSending() const { return m_continuousSending; }
     // The current directory at start-up, with a trailing separator.
     const QString &programFolder() const { return m_programFolder; }
+    const CUpdateBinding &updateBinding() const { return m_updates; }
     QAction *aboutAction() const { return m_aboutAction; }
 
 public slots:
@@ -99,4 +111,5 @@ private:
     bool m_continuousSending = false;
     QSize m_startupSize;
     QString m_programFolder;
+    CUpdateBinding m_updates;
 };

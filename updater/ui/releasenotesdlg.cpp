@@ -5,10 +5,12 @@
 #include "moravelstrings.h"
 #include "prompt.h"
 #include "restoredlg.h"
+#include "testanswers.h"
 #include "ui_moravel_releasenotes.h"
 #include "webbrowser.h"
 
 #include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -63,10 +65,25 @@ void CReleaseNotesDlg::showEvent(QShowEvent *event)
     if (!m_initialised) {
         m_initialised = true;
         initialise();
+        if (m_installMode && CTestAnswers::active())
+            QTimer::singleShot(0, this, &CReleaseNotesDlg::takeScriptedChoice);
     }
     QDialog::showEvent(event);
     raise();
     activateWindow();
+}
+
+void CReleaseNotesDlg::takeScriptedChoice()
+{
+    const std::string word = CTestAnswers::nextWord();
+    if (word == "install")
+        onInstallNew();
+    else if (word == "all")
+        onInstallAll();
+    else if (word == "restore")
+        onRestore();
+    else
+        reject();
 }
 
 void CReleaseNotesDlg::initialise()

@@ -55,6 +55,8 @@ private:
     void onInstallNew();
     void onInstallAll();
     void onRestore();
+    // Unattended runs: the choice comes from the list of test answers.
+    void takeScriptedChoice();
 
     std::unique_ptr<Ui::MoravelReleaseNotes> m_ui;
     IPrompt &m_prompt;

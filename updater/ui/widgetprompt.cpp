@@ -1,5 +1,7 @@
 #include "widgetprompt.h"
 
+#include "testanswers.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -39,6 +41,9 @@ CWidgetPrompt &CWidgetPrompt::instance()
 IPrompt::Answer CWidgetPrompt::message(const std::string &text, const std::string &caption,
                                        Buttons buttons, Icon icon)
 {
+    Answer scripted = Answer::Ok;
+    if (CTestAnswers::answer(text, buttons, scripted))
+        return scripted;
     QCoreApplication *app = QCoreApplication::instance();
     if (!qobject_cast<QApplication *>(app) || QCoreApplication::closingDown())
         return negativeAnswer(buttons);
