@@ -1,0 +1,205 @@
+// The update loop with the real programs: Spelmar's reminder finds newer
+// files, the release notes start Quennet, Spelmar ends, Quennet replaces
+// the files with a backup and starts Spelmar again. And Spelmar without a
+// usable update library.
+#include "ftpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kAnswersVariable = QStringLiteral("SPELMAR_TEST_ANSWERS");
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The processes that run the program file at path.
+QList<qint64> processesRunning(const QString &path)
+{
+    QList<qint64> found;
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid || pid == QCoreApplication::applicationPid())
+            continue;
+        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(entry));
+        if (!exe.isEmpty() && exe == wanted)
+            found.append(pid);
+    }
+    return found;
+}
+
+QStringList boxLines(const QString &log)
+{
+    QStringList boxes;
+    for (const QString &line : QString::fromLocal8Bit(contents(log)).split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("box: ")))
+            boxes.append(line.mid(5));
+    return boxes;
+}
+
+// The environment of a staged run: its own settings, no library search
+// path that could find the build's library, the given answers.
+QProcessEnvironment stagedEnvironment(const QString &config, const QString &answers)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(kAnswersVariable, answers);
+    environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    return environment;
+}
+
+} // namespace
+
+class TestUpdateLoop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reminderToUpdatedFiles();
+    void withoutUsableLibrary_data();
+    void withoutUsableLibrary();
+};
+
+void TestUpdateLoop::reminderToUpdatedFiles()
+{
+    QTemporaryDir state;
+    QVERIFY(state.isValid());
+    QProcess demo;
+    demo.start(QStringLiteral("/bin/bash"), {QStringLiteral(MAKE_DEMO),
+                                             QStringLiteral(PROGRAM_FOLDER), state.path()});
+    QVERIFY(demo.waitForFinished(120000));
+    QVERIFY2(demo.exitCode() == 0, demo.readAllStandardError().constData());
+
+    const QString program = state.filePath(QStringLiteral("program"));
+    const QString offered = state.filePath(QStringLiteral("server/Spelmar/Updates"));
+    const QByteArray oldSpelmar = contents(program + QStringLiteral("/Spelmar"));
+    const QByteArray oldReadme = contents(program + QStringLiteral("/readme.txt"));
+    const QByteArray oldRelInfo = contents(program + QStringLiteral("/RelInfoLocal.rel"));
+    QVERIFY(oldSpelmar != contents(offered + QStringLiteral("/Spelmar")));
+
+    FtpTestServer server(state.filePath(QStringLiteral("server")));
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+
+    // Yes to the newer files, install from the release notes, OK to end
+    // Spelmar; Quennet takes the first word again: yes, start Spelmar.
+    const QString log = state.filePath(QStringLiteral("programs.log"));
+    QProcessEnvironment environment =
+        stagedEnvironment(state.filePath(QStringLiteral("config")), QStringLiteral("yes,install,ok"));
+    environment.insert(QStringLiteral("MORAVEL_FTP_HOST"), server.host());
+    QProcess spelmar;
+    spelmar.setProcessEnvironment(environment);
+    spelmar.setWorkingDirectory(program);
+    // The installer and the restarted program inherit the log.
+    spelmar.setStandardOutputFile(log, QIODevice::Append);
+    spelmar.setStandardErrorFile(log, QIODevice::Append);
+    spelmar.start(program + QStringLiteral("/Spelmar"), {});
+    QVERIFY(spelmar.waitForStarted(60000));
+    QVERIFY2(spelmar.waitForFinished(180000), contents(log).constData());
+    QCOMPARE(spelmar.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(spelmar.exitCode(), 0);
+
+    // Quennet replaces the files and starts Spelmar again.
+    const QString spelmarPath = program + QStringLiteral("/Spelmar");
+    const QString quennetPath = program + QStringLiteral("/Quennet");
+    QTRY_VERIFY2_WITH_TIMEOUT(!processesRunning(spelmarPath).isEmpty()
+                                  && processesRunning(quennetPath).isEmpty(),
+                              contents(log).constData(), 180000);
+    const QList<qint64> restarted = processesRunning(spelmarPath);
+    for (const qint64 pid : restarted)
+        ::kill(static_cast<pid_t>(pid), SIGTERM);
+
+    QCOMPARE(contents(spelmarPath), contents(offered + QStringLiteral("/Spelmar")));
+    QCOMPARE(contents(program + QStringLiteral("/readme.txt")),
+             contents(offered + QStringLiteral("/readme.txt")));
+    QCOMPARE(contents(program + QStringLiteral("/RelInfoLocal.rel")),
+             QByteArray("Spelmar; 2.01.00\r\nlibMoravel.so; 3.00.00\r\nQuennet; 3.00.00\r\n"
+                        "readme.txt; 2.01.00\r\n"));
+
+    const QStringList backups = QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(backups.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{12}$")).match(backups.first()).hasMatch(),
+             qPrintable(backups.first()));
+    const QString backup = program + QLatin1Char('/') + backups.first();
+    QStringList saved = QDir(backup).entryList(QDir::Files);
+    saved.sort();
+    QCOMPARE(saved, (QStringList{"RelInfoLocal.rel", "Spelmar", "readme.txt"}));
+    QCOMPARE(contents(backup + QStringLiteral("/RelInfoLocal.rel")), oldRelInfo);
+    QCOMPARE(contents(backup + QStringLiteral("/Spelmar")), oldSpelmar);
+    QCOMPARE(contents(backup + QStringLiteral("/readme.txt")), oldReadme);
+
+    // Exactly the three boxes of the loop, in order; the restarted
+    // Spelmar's reminder finds nothing newer and stays silent.
+    const QStringList boxes = boxLines(log);
+    QCOMPARE(boxes.size(), 3);
+    QVERIFY2(boxes[0].contains(QLatin1String("newer files"))
+                 && boxes[0].contains(QLatin1String("->> Spelmar"))
+                 && boxes[0].contains(QLatin1String("->> readme.txt"))
+                 && !boxes[0].contains(QLatin1String("Quennet")),
+             qPrintable(boxes[0]));
+    QVERIFY2(boxes[1].startsWith(QLatin1String(" Attention!!")), qPrintable(boxes[1]));
+    QVERIFY2(boxes[2].startsWith(QLatin1String(" End of software update!")), qPrintable(boxes[2]));
+}
+
+void TestUpdateLoop::withoutUsableLibrary_data()
+{
+    QTest::addColumn<QString>("library"); // copied in as libMoravel.so; empty: none
+    QTest::newRow("no library") << QString();
+    QTest::newRow("not a library") << QStringLiteral("RelInfoLocal.rel");
+    QTest::newRow("a library without the entries") << QStringLiteral("libz");
+}
+
+void TestUpdateLoop::withoutUsableLibrary()
+{
+    QFETCH(QString, library);
+    QTemporaryDir state;
+    QVERIFY(state.isValid());
+    const QString program = state.filePath(QStringLiteral("program"));
+    QVERIFY(QDir().mkpath(program));
+    QVERIFY(QFile::copy(QStringLiteral(PROGRAM_FOLDER "/Spelmar"), program + QStringLiteral("/Spelmar")));
+    const QString target = program + QStringLiteral("/libMoravel.so");
+    if (library == QLatin1String("RelInfoLocal.rel")) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Spelmar; 2.00.00\r\n");
+    } else if (library == QLatin1String("libz")) {
+        QVERIFY(QFile::copy(QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1"), target));
+    }
+
+    QProcessEnvironment environment =
+        stagedEnvironment(state.filePath(QStringLiteral("config")), QString());
+    environment.insert(QStringLiteral("SPELMAR_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
+    QProcess spelmar;
+    spelmar.setProcessEnvironment(environment);
+    spelmar.setWorkingDirectory(program);
+    spelmar.start(program + QStringLiteral("/Spelmar"), {});
+    QVERIFY(spelmar.waitForFinished(120000));
+    const QString output = QString::fromLocal8Bit(spelmar.readAllStandardOutput());
+    const QString errors = QString::fromLocal8Bit(spelmar.readAllStandardError());
+    QCOMPARE(spelmar.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(spelmar.exitCode(), 0);
+
+    // One box before the window, then the window as usual.
+    QStringList boxes;
+    for (const QString &line : errors.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("box: ")))
+            boxes.append(line.mid(5));
+    QCOMPARE(boxes, QStringList{QStringLiteral("Can not load the libMoravel.so !!! ")});
+    QVERIFY2(output.contains(QLatin1String("Spelmar: main window shown")), qPrintable(output));
+}
+
+QTEST_GUILESS_MAIN(TestUpdateLoop)
+#include "tst_update_loop.moc"
