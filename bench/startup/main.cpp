@@ -1,0 +1,114 @@
+// Start-up cost of the update binding.
+//
+// Spelmar is started from a staged program folder until its main window has
+// been shown (SPELMAR_EXIT_WHEN_SHOWN=1 makes it say so on stdout and end),
+// on the offscreen platform. "With": libMoravel.so beside it, the reminder
+// due at every start and a loopback update server with the demo's newer
+// files, so the library starts its check while the window comes up.
+// "Without": the same program alone in a folder; its one box is answered
+// at once (SPELMAR_TEST_ANSWERS). Rounds alternate; the figures are the
+// best of each, which other load on the machine disturbs least.
+
+#include "ftpserver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kRounds = 15;
+
+// Milliseconds from the start to the shown window; negative on failure.
+double startupMs(const QString &folder, const QProcessEnvironment &environment)
+{
+    QProcess spelmar;
+    spelmar.setProcessEnvironment(environment);
+    spelmar.setWorkingDirectory(folder);
+    spelmar.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    spelmar.start(folder + QStringLiteral("/Spelmar"), {});
+    QByteArray output;
+    double shownMs = -1;
+    while (shownMs < 0 && spelmar.waitForReadyRead(60000)) {
+        output += spelmar.readAllStandardOutput();
+        if (output.contains("Spelmar: main window shown"))
+            shownMs = clock.nsecsElapsed() / 1e6;
+    }
+    if (!spelmar.waitForFinished(60000)) {
+        spelmar.kill();
+        spelmar.waitForFinished(10000);
+        return -1;
+    }
+    return spelmar.exitCode() == 0 ? shownMs : -1;
+}
+
+double best(const std::vector<double> &values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    QTemporaryDir state;
+    if (!state.isValid())
+        return 1;
+    QProcess demo;
+    demo.start(QStringLiteral("/bin/bash"),
+               {QStringLiteral(MAKE_DEMO), QStringLiteral(PROGRAM_FOLDER), state.path()});
+    if (!demo.waitForFinished(120000) || demo.exitCode() != 0) {
+        std::fprintf(stderr, "bench_startup: make-demo.sh failed\n");
+        return 1;
+    }
+    const QString withLibrary = state.filePath(QStringLiteral("program"));
+    const QString without = state.filePath(QStringLiteral("bare"));
+    QDir().mkpath(without);
+    QFile::copy(withLibrary + QStringLiteral("/Spelmar"), without + QStringLiteral("/Spelmar"));
+
+    FtpTestServer server(state.filePath(QStringLiteral("server")));
+    if (!server.start()) {
+        std::fprintf(stderr, "bench_startup: %s\n", qPrintable(server.errorText()));
+        return 1;
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), state.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("MORAVEL_FTP_HOST"), server.host());
+    environment.insert(QStringLiteral("SPELMAR_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("SPELMAR_TEST_ANSWERS"), QString());
+    environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
+
+    // One unmeasured start of each warms the file cache.
+    startupMs(withLibrary, environment);
+    startupMs(without, environment);
+    std::vector<double> withTimes;
+    std::vector<double> withoutTimes;
+    for (int round = 0; round < kRounds; ++round) {
+        const double a = startupMs(withLibrary, environment);
+        const double b = startupMs(without, environment);
+        if (a < 0 || b < 0) {
+            std::fprintf(stderr, "bench_startup: Spelmar did not show its window\n");
+            return 1;
+        }
+        withTimes.push_back(a);
+        withoutTimes.push_back(b);
+    }
+    const double withMs = best(withTimes);
+    const double withoutMs = best(withoutTimes);
+    std::printf("startup with library (reminder due): %.1f ms (best of %d)\n", withMs, kRounds);
+    std::printf("startup without library:             %.1f ms (best of %d)\n", withoutMs, kRounds);
+    std::printf("startup with/without ratio: %.3f\n", withMs / withoutMs);
+    return 0;
+}
