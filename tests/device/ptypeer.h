@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serialconfig.h"
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -25,8 +27,6 @@ public:
     // Collects what the port sent until `end` has arrived or timeoutMs of
     // silence has passed; returns everything collected.
     std::string receiveUntil(const std::string &end, int timeoutMs = 10000);
-    // Everything that arrives within waitMs.
-    std::string receiveFor(int waitMs);
     // Hangs the line up: the port's side sees the device vanish.
     void closeMaster();
 
@@ -34,7 +34,7 @@ public:
     // one command (ending with two LF bytes), records it and sends the
     // answer byte by byte. holdMs delays each answer.
     void serve(std::vector<std::string> answers, int holdMs = 0, int gapMs = 0);
-    // Waits for the serving thread; returns the commands it received.
+    // Waits for the serving thread; returns all commands received so far.
     std::vector<std::string> finish();
     // True while the serving thread has received the command it holds
     // and not yet answered.
@@ -48,3 +48,7 @@ private:
     std::vector<std::string> m_received;
     std::atomic<bool> m_holding{false};
 };
+
+// Link settings for a test port: LF separates received lines and ends
+// written ones.
+SerialConfig linkConfig(const std::string &port, uint32_t readTimeout = 200);

@@ -1,25 +1,21 @@
 #include "timediff.h"
 
+#include <QDateTime>
 #include <QTest>
 
 #include <climits>
 #include <dlfcn.h>
 
-Q_DECLARE_METATYPE(SYSTEMTIME)
-
 namespace {
 
-SYSTEMTIME at(int year, int month, int day, int hour, int minute, int second, int ms)
+// A moment of 2024 written "MM-dd hh:mm:ss.zzz".
+SYSTEMTIME at(const QString &text)
 {
-    SYSTEMTIME t{};
-    t.wYear = static_cast<uint16_t>(year);
-    t.wMonth = static_cast<uint16_t>(month);
-    t.wDay = static_cast<uint16_t>(day);
-    t.wHour = static_cast<uint16_t>(hour);
-    t.wMinute = static_cast<uint16_t>(minute);
-    t.wSecond = static_cast<uint16_t>(second);
-    t.wMilliseconds = static_cast<uint16_t>(ms);
-    return t;
+    const QDateTime moment = QDateTime::fromString("2024-" + text, "yyyy-MM-dd hh:mm:ss.zzz");
+    const QDate d = moment.date();
+    const QTime t = moment.time();
+    return SYSTEMTIME{uint16_t(d.year()), uint16_t(d.month()),  uint16_t(d.dayOfWeek() % 7), uint16_t(d.day()),
+                      uint16_t(t.hour()), uint16_t(t.minute()), uint16_t(t.second()),        uint16_t(t.msec())};
 }
 
 } // namespace
@@ -29,101 +25,64 @@ class TestTimeDiff : public QObject
     Q_OBJECT
 
 private slots:
-    void difference_data();
-    void difference();
-    void otherModes_data();
-    void otherModes();
-    void currentTime();
-    void exportedByName_data();
-    void exportedByName();
+    void difference_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<QString>("clock");   // mode 0
+        QTest::addColumn<QString>("seconds"); // mode 1
+        QTest::newRow("ms borrow") << "05-07 10:00:00.900" << "05-07 10:00:01.100" << 200 << "0:00:00,200" << "0.200";
+        QTest::newRow("3725.5 s") << "05-07 10:00:00.000" << "05-07 11:02:05.500" << 3725500 << "1:02:05,500"
+                                  << "3725.500";
+        QTest::newRow("midnight") << "05-07 23:59:59.900" << "05-08 00:00:00.100" << 200 << "0:00:00,200" << "0.200";
+        QTest::newRow("month end") << "01-31 23:59:59.000" << "02-01 00:00:01.000" << 86400000 << "0:00:02,000"
+                                   << "2.000";
+        QTest::newRow("leap day") << "02-28 12:00:00.000" << "02-29 12:00:00.000" << 86400000 << "24:00:00,000"
+                                  << "86400.000";
+        QTest::newRow("future start") << "05-07 10:00:01.100" << "05-07 10:00:00.900" << 86400000 << "-0:00:00,200"
+                                      << "-0.200";
+        QTest::newRow("30 days") << "05-01 00:00:00.000" << "05-31 00:00:00.000" << INT_MAX << "720:00:00,000"
+                                 << "2592000.000";
+    }
+    void difference()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, now);
+        QFETCH(int, ms);
+        QFETCH(QString, clock);
+        QFETCH(QString, seconds);
+        const SYSTEMTIME from = at(start), to = at(now);
+        QCOMPARE(timeDiffBetween(from, to), ms);
+        QCOMPARE(QString::fromStdString(timeDiffTextBetween(from, to, 0)), clock);
+        QCOMPARE(QString::fromStdString(timeDiffTextBetween(from, to, 1)), seconds);
+        for (int mode : {2, -1})
+            QCOMPARE(timeDiffTextBetween(from, to, mode), std::string("?"));
+    }
+
+    void currentTime()
+    {
+        SYSTEMTIME now{};
+        GetSystemTime(&now);
+        QVERIFY(now.wYear >= 2024);
+        QVERIFY(now.wMonth >= 1 && now.wMonth <= 12);
+        QVERIFY(now.wMilliseconds < 1000);
+        // Taken a moment ago: not negative, and far less than a day (unless a
+        // month ended in between, which reads as a day).
+        const int32_t elapsed = GetTimeDiff(&now);
+        QVERIFY(elapsed >= 0);
+        QVERIFY(elapsed < 600000 || elapsed == 86400000);
+        QCOMPARE(GetTimeDiffEx(&now, 2), std::string("?"));
+    }
+
+    void exportedByName()
+    {
+        // This executable exports its symbols the way the program does; other
+        // modules find the C functions by their plain names.
+        for (const char *name : {"GetTimeDiff", "GetSystemTime"})
+            QVERIFY2(::dlsym(RTLD_DEFAULT, name) != nullptr, name);
+    }
 };
-
-void TestTimeDiff::difference_data()
-{
-    QTest::addColumn<SYSTEMTIME>("start");
-    QTest::addColumn<SYSTEMTIME>("now");
-    QTest::addColumn<int>("ms");
-    QTest::addColumn<QString>("clock");   // mode 0
-    QTest::addColumn<QString>("seconds"); // mode 1
-
-    QTest::newRow("millisecond borrow") << at(2024, 5, 7, 10, 0, 0, 900) << at(2024, 5, 7, 10, 0, 1, 100)
-                                        << 200 << "0:00:00,200" << "0.200";
-    QTest::newRow("no borrow") << at(2024, 5, 7, 10, 0, 0, 100) << at(2024, 5, 7, 10, 0, 0, 300)
-                               << 200 << "0:00:00,200" << "0.200";
-    QTest::newRow("3725.5 s") << at(2024, 5, 7, 10, 0, 0, 0) << at(2024, 5, 7, 11, 2, 5, 500)
-                              << 3725500 << "1:02:05,500" << "3725.500";
-    QTest::newRow("same moment") << at(2024, 5, 7, 10, 0, 0, 0) << at(2024, 5, 7, 10, 0, 0, 0)
-                                 << 0 << "0:00:00,000" << "0.000";
-    QTest::newRow("over midnight") << at(2024, 5, 7, 23, 59, 59, 900) << at(2024, 5, 8, 0, 0, 0, 100)
-                                   << 200 << "0:00:00,200" << "0.200";
-    QTest::newRow("over a month end") << at(2024, 1, 31, 23, 59, 59, 0) << at(2024, 2, 1, 0, 0, 1, 0)
-                                      << 86400000 << "0:00:02,000" << "2.000";
-    QTest::newRow("over a year end") << at(2023, 12, 31, 23, 59, 59, 500) << at(2024, 1, 1, 0, 0, 0, 0)
-                                     << 86400000 << "0:00:00,500" << "0.500";
-    QTest::newRow("leap day") << at(2024, 2, 28, 12, 0, 0, 0) << at(2024, 2, 29, 12, 0, 0, 0)
-                              << 86400000 << "24:00:00,000" << "86400.000";
-    QTest::newRow("start in the future") << at(2024, 5, 7, 10, 0, 1, 100) << at(2024, 5, 7, 10, 0, 0, 900)
-                                         << 86400000 << "-0:00:00,200" << "-0.200";
-    QTest::newRow("30 days") << at(2024, 5, 1, 0, 0, 0, 0) << at(2024, 5, 31, 0, 0, 0, 0)
-                             << INT_MAX << "720:00:00,000" << "2592000.000";
-}
-
-void TestTimeDiff::difference()
-{
-    QFETCH(SYSTEMTIME, start);
-    QFETCH(SYSTEMTIME, now);
-    QFETCH(int, ms);
-    QFETCH(QString, clock);
-    QFETCH(QString, seconds);
-
-    QCOMPARE(timeDiffBetween(start, now), ms);
-    QCOMPARE(QString::fromStdString(timeDiffTextBetween(start, now, 0)), clock);
-    QCOMPARE(QString::fromStdString(timeDiffTextBetween(start, now, 1)), seconds);
-}
-
-void TestTimeDiff::otherModes_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::newRow("2") << 2;
-    QTest::newRow("-1") << -1;
-}
-
-void TestTimeDiff::otherModes()
-{
-    QFETCH(int, mode);
-    const SYSTEMTIME start = at(2024, 5, 7, 10, 0, 0, 0);
-    QCOMPARE(timeDiffTextBetween(start, start, mode), std::string("?"));
-    QCOMPARE(GetTimeDiffEx(&start, mode), std::string("?"));
-}
-
-void TestTimeDiff::currentTime()
-{
-    SYSTEMTIME now{};
-    GetSystemTime(&now);
-    QVERIFY(now.wYear >= 2024);
-    QVERIFY(now.wMonth >= 1 && now.wMonth <= 12);
-    QVERIFY(now.wMilliseconds < 1000);
-    // Taken a moment ago: not negative, and far less than a day (unless a
-    // month ended in between, which reads as a day).
-    const int32_t elapsed = GetTimeDiff(&now);
-    QVERIFY(elapsed >= 0);
-    QVERIFY(elapsed < 600000 || elapsed == 86400000);
-}
-
-void TestTimeDiff::exportedByName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("GetTimeDiff") << "GetTimeDiff";
-    QTest::newRow("GetSystemTime") << "GetSystemTime";
-}
-
-void TestTimeDiff::exportedByName()
-{
-    // This executable exports its symbols the way the program does; other
-    // modules find the C functions by their plain names.
-    QFETCH(QString, name);
-    QVERIFY(::dlsym(RTLD_DEFAULT, name.toLatin1().constData()) != nullptr);
-}
 
 QTEST_GUILESS_MAIN(TestTimeDiff)
 #include "tst_timediff.moc"
