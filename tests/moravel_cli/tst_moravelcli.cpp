@@ -1,8 +1,6 @@
 #include "ftpserver.h"
-#include "testfiles.h"
+#include "testsupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,16 +12,20 @@ namespace {
 const QByteArray kServerRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
 const QByteArray kOldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
 
-QString listed(const QStringList &lines)
+// The list of a download run with these lines after the comparison.
+QString downloadOutput(const QStringList &lines)
 {
-    return lines.join('\n') + '\n';
+    return QStringList{"... Preparing download from server!", "... connect to the NORVANE server",
+                       "... set path (Spelmar/Updates)", "... check remote revision file",
+                       "... check local revision file", "... compare new files"}.join('\n')
+        + '\n' + lines.join('\n') + "\n   \n  End of download procedure!! \n";
 }
 
-const QStringList kDownloadHead{
-    "... Preparing download from server!", "... connect to the NORVANE server",
-    "... set path (Spelmar/Updates)", "... check remote revision file",
-    "... check local revision file", "... compare new files"};
-const QStringList kDownloadEnd{"   ", "  End of download procedure!! "};
+QString restoreOutput(const QStringList &lines)
+{
+    return "... Preparing restore from directory!\n" + lines.join('\n') + (lines.isEmpty() ? "" : "\n")
+        + "   \n  End of restore procedure!! \n";
+}
 
 } // namespace
 
@@ -43,9 +45,8 @@ private:
 
 void TestMoravelCli::initTestCase()
 {
-    QVERIFY(m_work.isValid());
-    QVERIFY(QDir(m_work.path()).mkpath("server/Spelmar/Updates"));
-    QVERIFY(QDir(m_work.path()).mkpath("config"));
+    writeFiles(m_work.filePath("server/Spelmar/Updates"),
+               {{"RelInfoRemote.rel", kServerRel}, {"Spelmar.exe", "new exe"}, {"Moravel.so", "lib"}});
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
     QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
 }
@@ -54,7 +55,6 @@ void TestMoravelCli::commands_data()
 {
     QTest::addColumn<QStringList>("arguments"); // @PROG@: the program folder
     QTest::addColumn<QByteArray>("localRel");
-    QTest::addColumn<QString>("missingOnServer");
     QTest::addColumn<QStringList>("releases");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");        // null: not compared
@@ -62,75 +62,49 @@ void TestMoravelCli::commands_data()
     const QStringList none;
     const QString update = "Spelmar/Updates";
 
-    QTest::newRow("no arguments") << none << kOldRel << QString() << none << 2 << "";
-    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << QString()
-                                     << none << 2 << "";
-    QTest::newRow("update, unknown option") << QStringList{"update", update, "@PROG@", "--some"}
-                                            << kOldRel << QString() << none << 2 << "";
-    QTest::newRow("check, missing argument") << QStringList{"check", update} << kOldRel << QString()
-                                             << none << 2 << "";
+    QTest::newRow("no arguments") << none << kOldRel << none << 2 << "";
+    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << none << 2 << "";
+    QTest::newRow("update, unknown option") << QStringList{"update", update, "@PROG@", "--some"} << kOldRel << none
+                                            << 2 << "";
+    QTest::newRow("check, missing argument") << QStringList{"check", update} << kOldRel << none << 2 << "";
 
-    QTest::newRow("check, newer files") << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel
-        << QString() << none << 3
+    QTest::newRow("check, newer files") << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 3
         << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n";
-    QTest::newRow("check, nothing newer") << QStringList{"check", update, "@PROG@"} << kServerRel
-        << QString() << none << 0
+    QTest::newRow("check, nothing newer") << QStringList{"check", update, "@PROG@"} << kServerRel << none << 0
         << checkText(" Your programm is working with the latest version!\n\n") + "\n";
-    QTest::newRow("check, no update directory") << QStringList{"check", "Spelmar/Nowhere", "@PROG@"}
-        << kOldRel << QString() << none << 1
-        << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n";
+    QTest::newRow("check, no update directory") << QStringList{"check", "Spelmar/Nowhere", "@PROG@"} << kOldRel
+        << none << 1 << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n";
 
-    QTest::newRow("update") << QStringList{"update", update, "@PROG@/Spelmar.exe"} << kOldRel
-        << QString() << none << 0
-        << listed(kDownloadHead
-                  + QStringList{"---- start transfer ----", "  ok!    Spelmar.exe",
-                                "---- end transfer ----", "... update local revision file",
-                                "  ok!  updated local revision file"}
-                  + kDownloadEnd);
-    QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel
-        << QString() << none << 0 << QString();
-    QTest::newRow("update, nothing newer") << QStringList{"update", update, "@PROG@"} << kServerRel
-        << QString() << none << 0
-        << listed(kDownloadHead + QStringList{" end! No updates found!"} + kDownloadEnd);
-    QTest::newRow("update, a file missing on the server") << QStringList{"update", update, "@PROG@"}
-        << QByteArray() << "Moravel.so" << none << 1 << QString();
-    QTest::newRow("update, no update directory") << QStringList{"update", "Spelmar/Nowhere", "@PROG@"}
-        << kOldRel << QString() << none << 1 << QString();
+    QTest::newRow("update") << QStringList{"update", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 0
+        << downloadOutput({"---- start transfer ----", "  ok!    Spelmar.exe", "---- end transfer ----",
+                           "... update local revision file", "  ok!  updated local revision file"});
+    QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel << none
+                                       << 0 << QString();
+    QTest::newRow("update, nothing newer") << QStringList{"update", update, "@PROG@"} << kServerRel << none << 0
+        << downloadOutput({" end! No updates found!"});
+    QTest::newRow("update, no update directory") << QStringList{"update", "Spelmar/Nowhere", "@PROG@"} << kOldRel
+                                                 << none << 1 << QString();
 
-    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << QString() << none
-                                    << 1 << "";
-    QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel << QString()
-        << QStringList{"201406301800", "201401011000"} << 0
-        << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n";
-    QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel
-        << QString() << QStringList{"201401011000"} << 0
-        << listed({"... Preparing restore from directory!", "---- start restore to 201401011000",
-                   "  ok!    201401011000/Spelmar.exe", "   ", "  End of restore procedure!! "});
-    QTest::newRow("restore, unknown release") << QStringList{"restore", "201402020202", "@PROG@"}
-        << kOldRel << QString() << QStringList{"201401011000"} << 1
-        << listed({"... Preparing restore from directory!", "   ", "  End of restore procedure!! "});
+    const QStringList january{"201401011000"};
+    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << none << 1 << "";
+    QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel << january + QStringList{"201406301800"}
+        << 0 << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n";
+    QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel << january
+        << 0 << restoreOutput({"---- start restore to 201401011000", "  ok!    201401011000/Spelmar.exe"});
+    QTest::newRow("restore, unknown release") << QStringList{"restore", "201402020202", "@PROG@"} << kOldRel
+                                              << january << 1 << restoreOutput({});
 }
 
 void TestMoravelCli::commands()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, localRel);
-    QFETCH(QString, missingOnServer);
     QFETCH(QStringList, releases);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
 
-    const QString updates = m_work.filePath("server/Spelmar/Updates");
-    writeFile(updates + "/RelInfoRemote.rel", kServerRel);
-    writeFile(updates + "/Spelmar.exe", "new exe");
-    writeFile(updates + "/Moravel.so", "lib");
-    if (!missingOnServer.isEmpty())
-        QVERIFY(QFile::remove(updates + "/" + missingOnServer));
-
     QTemporaryDir program;
-    writeFile(program.filePath("Spelmar.exe"), "old exe");
-    if (!localRel.isNull())
-        writeFile(program.filePath("RelInfoLocal.rel"), localRel);
+    writeFiles(program.path(), {{"Spelmar.exe", "old exe"}, {"RelInfoLocal.rel", localRel}});
     for (const QString &release : releases)
         writeFile(program.filePath(release + "/Spelmar.exe"), release.toLatin1());
     arguments.replaceInStrings("@PROG@", program.path());
@@ -151,11 +125,8 @@ void TestMoravelCli::commands()
         QCOMPARE(out, output);
     if (exitCode == 2)
         QVERIFY(err.startsWith("usage: moravel-cli"));
-    if (arguments.value(0) == "restore" && exitCode == 0) {
-        QFile restored(program.filePath("Spelmar.exe"));
-        QVERIFY(restored.open(QIODevice::ReadOnly));
-        QCOMPARE(restored.readAll(), arguments.value(1).toLatin1());
-    }
+    if (arguments.value(0) == "restore" && exitCode == 0)
+        QCOMPARE(readTree(program.path()).value("Spelmar.exe"), arguments.value(1).toLatin1());
 }
 
 QTEST_GUILESS_MAIN(TestMoravelCli)

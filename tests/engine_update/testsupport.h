@@ -1,0 +1,98 @@
+#pragma once
+
+// Files, a job report and a prompt shared by the update engine's tests.
+
+#include "jobreport.h"
+#include "prompt.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QStringList>
+#include <QTest>
+
+#include <functional>
+#include <string>
+
+// Relative path -> content.
+using Files = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(Files)
+
+inline void writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(data);
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline void writeFiles(const QString &folder, const Files &files)
+{
+    for (auto it = files.begin(); it != files.end(); ++it)
+        writeFile(folder + "/" + it.key(), it.value());
+}
+
+// The files below folder, sub-folders included.
+inline Files readTree(const QString &folder)
+{
+    Files files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(QDir(folder).relativeFilePath(file.fileName()), file.readAll());
+    }
+    return files;
+}
+
+inline QString ruleLine()
+{
+    return QString(58, QLatin1Char('-')) + "\n";
+}
+
+// The update check's question around a body of file lines.
+inline QString checkText(const QString &body)
+{
+    return " Message from: <Moravel>-Tool  V 3.0.0\n" + ruleLine() + "\n\n" + body + "\n" + ruleLine()
+        + "\n\n Click <yes> to see the NORVANE update notes \n and to start the installation procedure ...";
+}
+
+// Keeps a job's list as a window would show it. Read it after the job's
+// wait(): every call comes from the worker thread, which has ended then.
+struct RecordingReport : IJobReport
+{
+    std::function<void(const std::string &)> onLine; // on the worker thread, per added line
+    QStringList lines;
+    int finishedCount = 0;
+
+    void addLine(const std::string &line) override
+    {
+        lines << QString::fromStdString(line);
+        if (onLine)
+            onLine(line);
+    }
+    void removeLastLine() override { lines.removeLast(); }
+    void setProgressRange(int, int) override {}
+    void setProgress(int) override {}
+    void finished() override { ++finishedCount; }
+};
+
+// Answers questions with a fixed answer, other boxes with OK; keeps the texts.
+struct ScriptedPrompt : IPrompt
+{
+    explicit ScriptedPrompt(Answer toQuestions = Answer::No) : toQuestions(toQuestions) {}
+    Answer message(const std::string &text, const std::string &, Buttons buttons, Icon) override
+    {
+        texts << QString::fromStdString(text);
+        return buttons == Buttons::YesNo ? toQuestions : Answer::Ok;
+    }
+    Answer toQuestions;
+    QStringList texts;
+};
