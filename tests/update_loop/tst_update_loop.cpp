@@ -3,6 +3,8 @@
 // the files with a backup and starts Spelmar again. And Spelmar without a
 // usable update library.
 #include "ftpserver.h"
+#include "programpath.h"
+#include "updatebinding.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +74,8 @@ private slots:
     void reminderToUpdatedFiles();
     void withoutUsableLibrary_data();
     void withoutUsableLibrary();
+    void programPathNamesTheStartFolder_data();
+    void programPathNamesTheStartFolder();
 };
 
 void TestUpdateLoop::reminderToUpdatedFiles()
@@ -199,6 +203,30 @@ void TestUpdateLoop::withoutUsableLibrary()
             boxes.append(line.mid(5));
     QCOMPARE(boxes, QStringList{QStringLiteral("Can not load the libMoravel.so !!! ")});
     QVERIFY2(output.contains(QLatin1String("Spelmar: main window shown")), qPrintable(output));
+}
+
+void TestUpdateLoop::programPathNamesTheStartFolder_data()
+{
+    QTest::addColumn<bool>("programThere");
+    QTest::newRow("started in its own folder") << true;
+    QTest::newRow("started in another folder") << false;
+}
+
+void TestUpdateLoop::programPathNamesTheStartFolder()
+{
+    // Whatever the start folder holds, the library takes it as the program
+    // folder, never a missing program file as a folder of its own.
+    QFETCH(bool, programThere);
+    QTemporaryDir start;
+    QVERIFY(start.isValid());
+    if (programThere) {
+        QFile program(start.filePath(QStringLiteral("Spelmar")));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+    }
+    const std::string folder = start.path().toStdString();
+    const ProgramPath split = splitProgramPath(CUpdateBinding::programPathFor(folder + "/"));
+    QCOMPARE(QString::fromStdString(split.folder), start.path());
+    QCOMPARE(QString::fromStdString(split.name), programThere ? QStringLiteral("Spelmar") : QString());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateLoop)
