@@ -52,10 +52,10 @@ std::time_t fixedMoment()
 }
 
 // "name=content" entries split at "|".
-Files files(const QByteArray &spec)
+Files files(const QByteArray &entries)
 {
     Files result;
-    for (const QByteArray &entry : spec.split('|')) {
+    for (const QByteArray &entry : entries.split('|')) {
         const qsizetype cut = entry.indexOf('=');
         result.insert(QString::fromLatin1(entry.left(cut)), entry.mid(cut + 1));
     }
