@@ -4,10 +4,16 @@
 // usable update library.
 #include "ftpserver.h"
 #include "programpath.h"
+#include "prompt.h"
+#include "spelmardlg.h"
 #include "updatebinding.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -76,6 +82,7 @@ private slots:
     void withoutUsableLibrary();
     void programPathNamesTheStartFolder_data();
     void programPathNamesTheStartFolder();
+    void settingsButtonOpensTheReminderSettings();
 };
 
 void TestUpdateLoop::reminderToUpdatedFiles()
@@ -229,5 +236,47 @@ void TestUpdateLoop::programPathNamesTheStartFolder()
     QCOMPARE(QString::fromStdString(split.name), programThere ? QStringLiteral("Spelmar") : QString());
 }
 
-QTEST_GUILESS_MAIN(TestUpdateLoop)
+void TestUpdateLoop::settingsButtonOpensTheReminderSettings()
+{
+    // The window binds the library beside this test program, as Spelmar
+    // binds the one beside itself; the reminder is off, so no check runs.
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    QVERIFY(QDir().mkpath(config.filePath(QStringLiteral("Norvane"))));
+    QFile store(config.filePath(QStringLiteral("Norvane/AutoUpdate.conf")));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write("[Software]\n"
+                "Norvane\\AutoUpdate\\Spelmar\\Updates\\Active=0\n"
+                "Norvane\\AutoUpdate\\Spelmar\\Updates\\Check=1\n"
+                "Norvane\\AutoUpdate\\Spelmar\\Updates\\Interval=7\n");
+    store.close();
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+
+    struct : IPrompt {
+        int boxes = 0;
+        Answer message(const std::string &, const std::string &, Buttons, Icon) override
+        {
+            ++boxes;
+            return Answer::Ok;
+        }
+    } prompt;
+    CSpelmarDlg window(&prompt, nullptr, CSpelmarDlg::UpdateLibrary::Load);
+    QVERIFY(window.updateBinding().isBound());
+    QCOMPARE(prompt.boxes, 0);
+    window.show();
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("updatesButton")),
+                      Qt::LeftButton);
+
+    QWidget *settings = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->isVisible() && widget->findChild<QLineEdit *>(QStringLiteral("intervalEdit")))
+            settings = widget;
+    QVERIFY(settings);
+    QCOMPARE(settings->findChild<QLineEdit *>(QStringLiteral("intervalEdit"))->text(),
+             QStringLiteral("7"));
+    QVERIFY(!settings->findChild<QCheckBox *>(QStringLiteral("activeCheck"))->isChecked());
+    settings->hide();
+}
+
+QTEST_MAIN(TestUpdateLoop)
 #include "tst_update_loop.moc"
