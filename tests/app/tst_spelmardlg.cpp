@@ -5,8 +5,6 @@
 #include "spelmardlg.h"
 #include "tracedlg.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -38,7 +36,7 @@ public:
     }
 };
 
-template <typename T>
+template <typename T = QWidget>
 T *child(QWidget *window, const char *name)
 {
     T *found = window->findChild<T *>(QString::fromLatin1(name));
@@ -52,6 +50,31 @@ QString text(QWidget *window, const char *name)
     return child<QLabel>(window, name)->text();
 }
 
+void click(QWidget *window, const char *button)
+{
+    QTest::mouseClick(child<QPushButton>(window, button), Qt::LeftButton);
+}
+
+// A shown main window with its own prompt.
+struct Window
+{
+    ScriptedPrompt prompt;
+    CSpelmarDlg dlg{&prompt};
+    Window() { dlg.show(); }
+
+    void connect(const QString &port, const QString &baud, bool simulated)
+    {
+        child<QComboBox>(&dlg, "portCombo")->setEditText(port);
+        auto *baudCombo = child<QComboBox>(&dlg, "baudCombo");
+        baudCombo->setCurrentIndex(baudCombo->findText(baud));
+        child<QCheckBox>(&dlg, "simulationCheck")->setChecked(simulated);
+        click(&dlg, "connectButton");
+    }
+};
+
+const QString kReady = ">> OK, ready to operate!";
+const QString kDisconnected = ">> OK! Device disconnected.";
+
 } // namespace
 
 class TestSpelmarDlg : public QObject
@@ -59,372 +82,270 @@ class TestSpelmarDlg : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void startupState();
-    void settingsPersistWhenOpenFails();
-    void simulatedConnectAndDisconnect();
-    void connectByAutoSearch();
-    void bootStateFailure();
-    void sendWhileDisconnected();
-    void singleSendAndHistory();
-    void continuousSending();
-    void enterDoesNotClose();
-    void escWhileTracing_data();
-    void escWhileTracing();
-    void continueLoggingQuestion_data();
-    void continueLoggingQuestion();
-    void neverSmallerThanAtStart();
-    void aboutBox();
-    void unwritableSettings();
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    }
+
+    void init()
+    {
+        QDir(m_config.path()).removeRecursively();
+        QDir().mkpath(m_config.path());
+    }
+
+    void startupState()
+    {
+        Window w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
+        QCOMPARE(w.dlg.windowTitle(), QString("Spelmar    V 2.0.0"));
+        QCOMPARE(child<QComboBox>(&w.dlg, "portCombo")->currentText(), QString());
+        // Nothing stored: the prefix search settles on the entry after "auto".
+        QCOMPARE(child<QComboBox>(&w.dlg, "baudCombo")->currentText(), QString("9600"));
+        QVERIFY(!child(&w.dlg, "commandListCombo")->isEnabled());
+        QVERIFY(child(&w.dlg, "simulationCheck")->isVisible());
+        QVERIFY(!w.dlg.tracePanel()->isVisible());
+        // Sending before any connect only says so.
+        w.dlg.OnSend();
+        QCOMPARE(text(&w.dlg, "answerLabel"), QString(">> not connected to ORBO"));
+
+        // Never smaller than at start; the trace panel follows the window.
+        const QSize start = w.dlg.size();
+        w.dlg.resize(start - QSize(100, 100));
+        QCOMPARE(w.dlg.size(), start);
+        w.dlg.resize(start + QSize(200, 150));
+        QTRY_COMPARE(w.dlg.size(), start + QSize(200, 150));
+        QCOMPARE(w.dlg.tracePanel()->geometry().right(), w.dlg.width() - 5);
+    }
+
+    void failedConnectKeepsSettings_data()
+    {
+        QTest::addColumn<QStringList>("simArgs"); // empty: no simulator
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("no such port") << QStringList() << "38400"
+                                      << "!! Can not open comport /dev/no-such-orbo!";
+        QTest::newRow("boot state") << QStringList{"--boot"} << "9600"
+                                    << "!! Fail ! No answer from ORBO. Check the device is not in "
+                                       "boot state. Else wait one minute";
+    }
+
+    void failedConnectKeepsSettings()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, baud);
+        std::unique_ptr<OrboSim> sim;
+        QString port = "/dev/no-such-orbo";
+        if (!simArgs.isEmpty()) {
+            sim = std::make_unique<OrboSim>(simArgs);
+            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
+            port = sim->path();
+        }
+        {
+            Window w;
+            w.connect(port, baud, false);
+            QTEST(text(&w.dlg, "answerLabel"), "answer");
+            QVERIFY(!w.dlg.session().port().isOpen());
+            QCOMPARE(child<QPushButton>(&w.dlg, "connectButton")->text(), QString("Connect"));
+            QVERIFY(child(&w.dlg, "portCombo")->isEnabled());
+            QVERIFY(!child(&w.dlg, "sendButton")->isEnabled());
+            QVERIFY(!w.dlg.tracePanel()->isVisible());
+            QVERIFY(child(&w.dlg, "simulationCheck")->isVisible());
+        }
+        // The next start offers what was typed.
+        Window again;
+        QCOMPARE(child<QComboBox>(&again.dlg, "portCombo")->currentText(), port);
+        QCOMPARE(child<QComboBox>(&again.dlg, "baudCombo")->currentText(), baud);
+    }
+
+    void connectAndDisconnect_data()
+    {
+        QTest::addColumn<bool>("simulated"); // else orbo-sim at 19200, found by the search
+        QTest::addColumn<QStringList>("fields"); // model, revision, serial, part
+        QTest::addColumn<QString>("firstEntry"); // of the command list
+        QTest::addColumn<bool>("unwritable"); // the settings cannot be saved
+        const QStringList simulated{"100 Torr", "1.02.21", "3428 133", "Simulation Mode"};
+        QTest::newRow("simulated") << true << simulated << "Simulation mode" << false;
+        QTest::newRow("auto search") << false
+                                     << QStringList{"1000 mbar", "1.02.21", "4711 042", "ORBO Sim 100"}
+                                     << "" << false;
+        QTest::newRow("settings unwritable") << true << simulated << "Simulation mode" << true;
+    }
+
+    void connectAndDisconnect()
+    {
+        QFETCH(bool, simulated);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, firstEntry);
+        QFETCH(bool, unwritable);
+        // The settings folder's place is taken by a file: nothing can be saved.
+        QFile blocker(m_config.path() + "/" + SettingsKeys::kOrganisation);
+        QVERIFY(!unwritable || blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        OrboSim sim({"--baud", "19200"});
+        QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+        Window w;
+        w.connect(simulated ? "1" : sim.path(), "auto", simulated);
+        QCOMPARE(text(&w.dlg, "answerLabel"),
+                 kReady + (unwritable ? " (the port and baud settings could not be saved)" : ""));
+        QCOMPARE((QStringList{text(&w.dlg, "modelLabel"), text(&w.dlg, "revLabel"),
+                              text(&w.dlg, "serialLabel"), text(&w.dlg, "partLabel")}),
+                 fields);
+        auto *list = child<QComboBox>(&w.dlg, "commandListCombo");
+        QVERIFY(list->isEnabled());
+        if (!firstEntry.isEmpty())
+            QCOMPARE(list->itemText(0), firstEntry);
+        QVERIFY(child<CCWButton>(&w.dlg, "connectedLed")->value());
+        QVERIFY(w.dlg.tracePanel()->isVisible());
+        QVERIFY(!child(&w.dlg, "simulationCheck")->isVisible());
+        QVERIFY(!child(&w.dlg, "portCombo")->isEnabled());
+        // Choosing a list entry fills command and help.
+        const int ssv = list->findText("SSV: ", Qt::MatchStartsWith);
+        QCOMPARE(ssv >= 0, !simulated);
+        if (ssv >= 0) {
+            list->setCurrentIndex(ssv);
+            emit list->activated(ssv);
+            QCOMPARE(child<QComboBox>(&w.dlg, "commandCombo")->currentText(), QString("SSV"));
+            QCOMPARE(text(&w.dlg, "helpLabel"), QString("Show software version"));
+        }
+
+        click(&w.dlg, "connectButton");
+        QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
+        QCOMPARE(text(&w.dlg, "modelLabel"), QString());
+        QCOMPARE(list->count(), 0);
+        QVERIFY(!child<CCWButton>(&w.dlg, "connectedLed")->value());
+        QVERIFY(!w.dlg.tracePanel()->isVisible());
+        QVERIFY(child(&w.dlg, "simulationCheck")->isVisible());
+        QVERIFY(!w.dlg.session().port().isSimulated());
+    }
+
+    void console()
+    {
+        OrboSim sim;
+        QVERIFY(!sim.path().isEmpty());
+        Window w;
+        w.connect(sim.path(), "9600", false);
+        auto *command = child<QComboBox>(&w.dlg, "commandCombo");
+        auto *send = child<QPushButton>(&w.dlg, "sendButton");
+        for (const char *sent : {"SNU", "XYZ", "PAN"}) {
+            command->setEditText(sent);
+            QTest::mouseClick(send, Qt::LeftButton);
+        }
+        QCOMPARE(text(&w.dlg, "answerLabel"), QString("ORBO Sim 100"));
+        QCOMPARE(command->count(), 3);
+        QCOMPARE(command->itemText(0), QString("PAN"));
+        // Up and down recall earlier commands.
+        command->setFocus();
+        QTest::keyClick(command, Qt::Key_Down);
+        QCOMPARE(command->currentText(), QString("XYZ"));
+
+        // Continuous sending: the answer line fills without any further click.
+        command->setEditText("UPT");
+        child<QCheckBox>(&w.dlg, "continuousCheck")->setChecked(true);
+        child<QLabel>(&w.dlg, "answerLabel")->clear();
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(send->text(), QString("Stop"));
+        QVERIFY(!command->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!text(&w.dlg, "answerLabel").isEmpty(), 20000);
+        bool ok = false;
+        text(&w.dlg, "answerLabel").toInt(&ok);
+        QVERIFY(ok);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(send->text(), QString("Send"));
+        QVERIFY(command->isEnabled());
+        QVERIFY(!w.dlg.isContinuousSending());
+
+        // Disconnect also ends continuous sending.
+        QTest::mouseClick(send, Qt::LeftButton);
+        QVERIFY(w.dlg.isContinuousSending());
+        click(&w.dlg, "connectButton");
+        QVERIFY(!w.dlg.isContinuousSending());
+        QCOMPARE(send->text(), QString("Send"));
+        QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
+    }
+
+    void keysWhileTracing_data()
+    {
+        QTest::addColumn<int>("key"); // 0: the close box
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << true;
+        QTest::newRow("close box") << 0 << true;
+        QTest::newRow("Enter") << int(Qt::Key_Enter) << false;
+        QTest::newRow("Return") << int(Qt::Key_Return) << false;
+    }
+
+    void keysWhileTracing()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, closes);
+        OrboSim sim;
+        QVERIFY(!sim.path().isEmpty());
+        Window w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
+        w.connect(sim.path(), "9600", false);
+        CTraceDlg *trace = w.dlg.tracePanel();
+        QSignalSpy samples(trace, &CTraceDlg::sampleShown);
+        trace->OnTraceStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() > 0, 30000);
+
+        // Return goes to the command field, the other keys to the window.
+        QWidget *target = key == Qt::Key_Return ? child(&w.dlg, "commandCombo") : &w.dlg;
+        target->setFocus();
+        if (key)
+            QTest::keyClick(target, Qt::Key(key));
+        else
+            w.dlg.close();
+        QCOMPARE(w.dlg.isVisible(), !closes);
+        QCOMPARE(trace->isTracing(), !closes);
+        QCOMPARE(w.dlg.session().port().isOpen(), !closes);
+        if (closes)
+            QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
+    }
+
+    void continueLoggingQuestion_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("stillLogging");
+        QTest::newRow("yes") << int(IPrompt::Answer::Yes) << true;
+        QTest::newRow("no") << int(IPrompt::Answer::No) << false;
+    }
+
+    void continueLoggingQuestion()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, stillLogging);
+        QTemporaryDir files;
+        const std::string path = (files.path() + "/trace.csv").toStdString();
+        Window w;
+        w.connect("4", "9600", true);
+        CTraceDlg *trace = w.dlg.tracePanel();
+        trace->setFileChooser([path](const std::string &, const std::string &) { return path; });
+        trace->ToggleFileLog();
+        QVERIFY(trace->isLogging());
+        QVERIFY(w.prompt.asked.empty());
+
+        click(&w.dlg, "connectButton");
+        QVERIFY(trace->isLogging()); // a disconnect keeps the log
+        w.prompt.answers.push_back(static_cast<IPrompt::Answer>(answer));
+        child<QCheckBox>(&w.dlg, "simulationCheck")->setChecked(true);
+        click(&w.dlg, "connectButton");
+        QCOMPARE(w.prompt.asked.size(), size_t(1));
+        QCOMPARE(w.prompt.asked[0], "Do you want to continue logging data into the file \n" + path + " ?");
+        QCOMPARE(trace->isLogging(), stillLogging);
+
+        // The report's header names the port as typed.
+        if (stillLogging)
+            trace->ToggleFileLog();
+        QFile csv(QString::fromStdString(path));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QByteArray content = csv.readAll();
+        QVERIFY(content.startsWith("Report for;Simulation Mode\r\nSerial;3428 133\r\n"));
+        QVERIFY(content.contains("\r\nComport;4\r\n"));
+    }
 
 private:
-    void connectWindow(CSpelmarDlg &window, const QString &port, const QString &baud,
-                       bool simulated);
     QTemporaryDir m_config;
 };
-
-void TestSpelmarDlg::initTestCase()
-{
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-}
-
-void TestSpelmarDlg::init()
-{
-    QDir(m_config.path()).removeRecursively();
-    QDir().mkpath(m_config.path());
-}
-
-void TestSpelmarDlg::connectWindow(CSpelmarDlg &window, const QString &port, const QString &baud,
-                                   bool simulated)
-{
-    child<QComboBox>(&window, "portCombo")->setEditText(port);
-    auto *baudCombo = child<QComboBox>(&window, "baudCombo");
-    baudCombo->setCurrentIndex(baudCombo->findText(baud));
-    child<QCheckBox>(&window, "simulationCheck")->setChecked(simulated);
-    QTest::mouseClick(child<QPushButton>(&window, "connectButton"), Qt::LeftButton);
-}
-
-void TestSpelmarDlg::startupState()
-{
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    QCOMPARE(window.windowTitle(), QString("Spelmar    V 2.0.0"));
-    QCOMPARE(child<QComboBox>(&window, "portCombo")->currentText(), QString());
-    // Nothing stored: the prefix search settles on the entry after "auto".
-    QCOMPARE(child<QComboBox>(&window, "baudCombo")->currentText(), QString("9600"));
-    QVERIFY(!child<QComboBox>(&window, "commandListCombo")->isEnabled());
-    QVERIFY(!child<QComboBox>(&window, "commandCombo")->isEnabled());
-    QVERIFY(child<QCheckBox>(&window, "simulationCheck")->isVisible());
-    QVERIFY(!window.tracePanel()->isVisible());
-    QCOMPARE(text(&window, "answerLabel"), QString());
-    QCOMPARE(window.programFolder(), QDir::currentPath() + "/");
-    const QFont display = child<QLabel>(&window, "revLabel")->font();
-    QCOMPARE(display.family(), QString("Arial"));
-    QCOMPARE(display.pixelSize(), 16);
-    QVERIFY(display.bold());
-}
-
-void TestSpelmarDlg::settingsPersistWhenOpenFails()
-{
-    {
-        ScriptedPrompt prompt;
-        CSpelmarDlg window(&prompt);
-        window.show();
-        connectWindow(window, "/dev/no-such-orbo", "38400", false);
-        QCOMPARE(text(&window, "answerLabel"), QString("!! Can not open comport /dev/no-such-orbo!"));
-        QCOMPARE(child<QPushButton>(&window, "connectButton")->text(), QString("Connect"));
-        QVERIFY(child<QComboBox>(&window, "portCombo")->isEnabled());
-    }
-    ScriptedPrompt prompt;
-    CSpelmarDlg again(&prompt);
-    QCOMPARE(child<QComboBox>(&again, "portCombo")->currentText(), QString("/dev/no-such-orbo"));
-    QCOMPARE(child<QComboBox>(&again, "baudCombo")->currentText(), QString("38400"));
-}
-
-void TestSpelmarDlg::simulatedConnectAndDisconnect()
-{
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, "1", "auto", true);
-    QCOMPARE(text(&window, "answerLabel"), QString(">> OK, ready to operate!"));
-    QCOMPARE(text(&window, "modelLabel"), QString("100 Torr"));
-    QCOMPARE(text(&window, "revLabel"), QString("1.02.21"));
-    QCOMPARE(text(&window, "serialLabel"), QString("3428 133"));
-    QCOMPARE(text(&window, "partLabel"), QString("Simulation Mode"));
-    auto *list = child<QComboBox>(&window, "commandListCombo");
-    QCOMPARE(list->count(), 1);
-    QCOMPARE(list->itemText(0), QString("Simulation mode"));
-    QVERIFY(list->isEnabled());
-    QVERIFY(child<CCWButton>(&window, "connectedLed")->value());
-    QVERIFY(window.tracePanel()->isVisible());
-    QVERIFY(!child<QCheckBox>(&window, "simulationCheck")->isVisible());
-    QCOMPARE(child<QPushButton>(&window, "connectButton")->text(), QString("Disconnect"));
-
-    QTest::mouseClick(child<QPushButton>(&window, "connectButton"), Qt::LeftButton);
-    QCOMPARE(text(&window, "answerLabel"), QString(">> OK! Device disconnected."));
-    QCOMPARE(text(&window, "modelLabel"), QString());
-    QCOMPARE(list->count(), 0);
-    QVERIFY(!child<CCWButton>(&window, "connectedLed")->value());
-    QVERIFY(!window.tracePanel()->isVisible());
-    QVERIFY(child<QCheckBox>(&window, "simulationCheck")->isVisible());
-    QVERIFY(!window.session().port().isSimulated());
-}
-
-void TestSpelmarDlg::connectByAutoSearch()
-{
-    OrboSim sim({"--baud", "19200"});
-    QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, sim.path(), "auto", false);
-    QCOMPARE(text(&window, "answerLabel"), QString(">> OK, ready to operate!"));
-    QCOMPARE(text(&window, "modelLabel"), QString("1000 mbar"));
-    QCOMPARE(window.session().config().baudRate, 19200u);
-    QVERIFY(!child<QComboBox>(&window, "portCombo")->isEnabled());
-    // The first entry with a colon fills command and help.
-    auto *list = child<QComboBox>(&window, "commandListCombo");
-    const int ssv = list->findText("SSV: ", Qt::MatchStartsWith);
-    QVERIFY(ssv >= 0);
-    list->setCurrentIndex(ssv);
-    emit list->activated(ssv);
-    QCOMPARE(child<QComboBox>(&window, "commandCombo")->currentText(), QString("SSV"));
-    QCOMPARE(text(&window, "helpLabel"), QString("Show software version"));
-}
-
-void TestSpelmarDlg::bootStateFailure()
-{
-    OrboSim sim({"--boot"});
-    QVERIFY(!sim.path().isEmpty());
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, sim.path(), "9600", false);
-    QCOMPARE(text(&window, "answerLabel"),
-             QString("!! Fail ! No answer from ORBO. Check the device is not in boot state. "
-                     "Else wait one minute"));
-    QVERIFY(!window.session().port().isOpen());
-    QVERIFY(!child<QPushButton>(&window, "sendButton")->isEnabled());
-    QCOMPARE(child<QPushButton>(&window, "connectButton")->text(), QString("Connect"));
-    QVERIFY(!window.tracePanel()->isVisible());
-    QVERIFY(child<QCheckBox>(&window, "simulationCheck")->isVisible());
-}
-
-void TestSpelmarDlg::sendWhileDisconnected()
-{
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.OnSend();
-    QCOMPARE(text(&window, "answerLabel"), QString(">> not connected to ORBO"));
-}
-
-void TestSpelmarDlg::singleSendAndHistory()
-{
-    OrboSim sim;
-    QVERIFY(!sim.path().isEmpty());
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, sim.path(), "9600", false);
-    auto *command = child<QComboBox>(&window, "commandCombo");
-    for (const char *sent : {"SNU", "XYZ", "PAN"}) {
-        command->setEditText(sent);
-        QTest::mouseClick(child<QPushButton>(&window, "sendButton"), Qt::LeftButton);
-    }
-    QCOMPARE(text(&window, "answerLabel"), QString("ORBO Sim 100"));
-    QCOMPARE(command->count(), 3);
-    QCOMPARE(command->itemText(0), QString("PAN"));
-    QCOMPARE(command->itemText(2), QString("SNU"));
-    // Up and down recall earlier commands.
-    command->setFocus();
-    QTest::keyClick(command, Qt::Key_Down);
-    QCOMPARE(command->currentText(), QString("XYZ"));
-}
-
-void TestSpelmarDlg::continuousSending()
-{
-    OrboSim sim;
-    QVERIFY(!sim.path().isEmpty());
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, sim.path(), "9600", false);
-    auto *send = child<QPushButton>(&window, "sendButton");
-    child<QComboBox>(&window, "commandCombo")->setEditText("UPT");
-    child<QCheckBox>(&window, "continuousCheck")->setChecked(true);
-    child<QLabel>(&window, "answerLabel")->clear();
-    QTest::mouseClick(send, Qt::LeftButton);
-    QCOMPARE(send->text(), QString("Stop"));
-    QVERIFY(!child<QComboBox>(&window, "commandCombo")->isEnabled());
-    QVERIFY(window.isContinuousSending());
-    // The answer line fills without any further click.
-    QTRY_VERIFY_WITH_TIMEOUT(!text(&window, "answerLabel").isEmpty(), 20000);
-    bool ok = false;
-    text(&window, "answerLabel").toInt(&ok);
-    QVERIFY(ok);
-
-    QTest::mouseClick(send, Qt::LeftButton);
-    QCOMPARE(send->text(), QString("Send"));
-    QVERIFY(child<QComboBox>(&window, "commandCombo")->isEnabled());
-    QVERIFY(!window.isContinuousSending());
-
-    // Disconnect also ends continuous sending.
-    QTest::mouseClick(send, Qt::LeftButton);
-    QVERIFY(window.isContinuousSending());
-    QTest::mouseClick(child<QPushButton>(&window, "connectButton"), Qt::LeftButton);
-    QVERIFY(!window.isContinuousSending());
-    QCOMPARE(send->text(), QString("Send"));
-    QCOMPARE(text(&window, "answerLabel"), QString(">> OK! Device disconnected."));
-}
-
-void TestSpelmarDlg::enterDoesNotClose()
-{
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    connectWindow(window, "1", "9600", true);
-    auto *command = child<QComboBox>(&window, "commandCombo");
-    command->setFocus();
-    QTest::keyClick(command, Qt::Key_Return);
-    QTest::keyClick(&window, Qt::Key_Enter);
-    QVERIFY(window.isVisible());
-    QVERIFY(window.session().port().isOpen());
-}
-
-void TestSpelmarDlg::escWhileTracing_data()
-{
-    QTest::addColumn<bool>("closeBox");
-    QTest::newRow("Esc") << false;
-    QTest::newRow("close box") << true;
-}
-
-void TestSpelmarDlg::escWhileTracing()
-{
-    QFETCH(bool, closeBox);
-    OrboSim sim;
-    QVERIFY(!sim.path().isEmpty());
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    connectWindow(window, sim.path(), "9600", false);
-    CTraceDlg *trace = window.tracePanel();
-    QSignalSpy samples(trace, &CTraceDlg::sampleShown);
-    trace->OnTraceStartStop();
-    QVERIFY(trace->isTracing());
-    QTRY_VERIFY_WITH_TIMEOUT(samples.count() > 0, 30000);
-
-    if (closeBox)
-        window.close();
-    else
-        QTest::keyClick(&window, Qt::Key_Escape);
-    QVERIFY(!window.isVisible());
-    QCOMPARE(window.result(), int(QDialog::Accepted));
-    QVERIFY(!trace->isTracing());
-    QVERIFY(!window.session().port().isOpen());
-}
-
-void TestSpelmarDlg::continueLoggingQuestion_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("stillLogging");
-    QTest::newRow("yes") << int(IPrompt::Answer::Yes) << true;
-    QTest::newRow("no") << int(IPrompt::Answer::No) << false;
-}
-
-void TestSpelmarDlg::continueLoggingQuestion()
-{
-    QFETCH(int, answer);
-    QFETCH(bool, stillLogging);
-    QTemporaryDir files;
-    const std::string path = (files.path() + "/trace.csv").toStdString();
-
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, "4", "9600", true);
-    CTraceDlg *trace = window.tracePanel();
-    trace->setFileChooser([path](const std::string &, const std::string &) { return path; });
-    trace->ToggleFileLog();
-    QVERIFY(trace->isLogging());
-    QVERIFY(prompt.asked.empty());
-
-    QTest::mouseClick(child<QPushButton>(&window, "connectButton"), Qt::LeftButton);
-    QVERIFY(trace->isLogging()); // a disconnect keeps the log
-    prompt.answers.push_back(static_cast<IPrompt::Answer>(answer));
-    child<QCheckBox>(&window, "simulationCheck")->setChecked(true);
-    QTest::mouseClick(child<QPushButton>(&window, "connectButton"), Qt::LeftButton);
-    QCOMPARE(prompt.asked.size(), size_t(1));
-    QCOMPARE(prompt.asked[0],
-             "Do you want to continue logging data into the file \n" + path + " ?");
-    QCOMPARE(trace->isLogging(), stillLogging);
-
-    // The report's header names the port as typed.
-    if (stillLogging)
-        trace->ToggleFileLog();
-    QFile csv(QString::fromStdString(path));
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    const QByteArray content = csv.readAll();
-    QVERIFY(content.startsWith("Report for;Simulation Mode\r\nSerial;3428 133\r\n"));
-    QVERIFY(content.contains("\r\nComport;4\r\n"));
-}
-
-void TestSpelmarDlg::neverSmallerThanAtStart()
-{
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QSize start = window.size();
-    QCOMPARE(window.minimumSize(), start);
-    window.resize(start.width() - 100, start.height() - 100);
-    QCOMPARE(window.size(), start);
-    window.resize(start.width() + 200, start.height() + 150);
-    QTRY_COMPARE(window.size(), QSize(start.width() + 200, start.height() + 150));
-    // The trace panel follows the window.
-    QCOMPARE(window.tracePanel()->geometry().right(), window.width() - 5);
-}
-
-void TestSpelmarDlg::aboutBox()
-{
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
-    QVERIFY(window.actions().contains(window.aboutAction()));
-    QCOMPARE(window.aboutAction()->text(), QString::fromUtf8("Inf&o \xc3\xbc" "ber Dunvik..."));
-    QString title;
-    QTimer::singleShot(0, [&] {
-        QWidget *box = QApplication::activeModalWidget();
-        if (box) {
-            title = box->windowTitle();
-            box->close();
-        }
-    });
-    window.aboutAction()->trigger();
-    QCOMPARE(title, QString::fromUtf8("Info \xc3\xbc" "ber Dunvik"));
-}
-
-void TestSpelmarDlg::unwritableSettings()
-{
-    // The settings folder's place is taken by a file: nothing can be saved.
-    QFile blocker(m_config.path() + "/" + SettingsKeys::kOrganisation);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    ScriptedPrompt prompt;
-    CSpelmarDlg window(&prompt);
-    window.show();
-    connectWindow(window, "2", "9600", true);
-    QVERIFY(window.session().port().isOpen());
-    QVERIFY(text(&window, "answerLabel").startsWith(">> OK, ready to operate!"));
-    QVERIFY(text(&window, "answerLabel").contains("could not be saved"));
-    QVERIFY(QFile::remove(m_config.path() + "/" + SettingsKeys::kOrganisation));
-}
 
 QTEST_MAIN(TestSpelmarDlg)
 #include "tst_spelmardlg.moc"

@@ -4,10 +4,11 @@
 #include "orbosim.h"
 #include "ptypeer.h"
 
-#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -21,18 +22,17 @@ struct Recorder
 {
     std::vector<std::string> answers;
     int opened = 0;
-    int openFailed = 0;
     int closed = 0;
 
-    void attach(CDeviceConnection &connection)
+    explicit Recorder(CDeviceConnection &connection)
     {
         CDeviceConnection::Callbacks callbacks;
         callbacks.answer = [this](const std::string &text) { answers.push_back(text); };
-        callbacks.linkOpened = [this](bool ok) { ok ? ++opened : ++openFailed; };
+        callbacks.linkOpened = [this](bool ok) { opened += ok; };
         callbacks.linkClosed = [this] { ++closed; };
         connection.setCallbacks(std::move(callbacks));
     }
-    std::string last() const { return answers.empty() ? std::string() : answers.back(); }
+    QString last() const { return answers.empty() ? QString() : QString::fromStdString(answers.back()); }
 };
 
 } // namespace
@@ -42,251 +42,203 @@ class TestDeviceConnection : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void connectToSimulator_data();
-    void connectToSimulator();
-    void connectFailures_data();
-    void connectFailures();
-    void singleSendRetriesOnce();
-    void sendToSilentDeviceShowsEcho();
-    void deviceHangsUp();
-    void repeatedSendHasNoSecondTry();
-    void floodingDeviceIsCutOff();
-    void history_data();
-    void history();
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    }
+
+    void connectToSimulator_data()
+    {
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<int>("openings");
+        QTest::newRow("fixed 19200") << "19200" << 1;
+        // 9600 and 57600 stay silent; 19200 answers the probe.
+        QTest::newRow("auto search") << "auto" << 3;
+    }
+
+    void connectToSimulator()
+    {
+        QFETCH(QString, baud);
+        QFETCH(int, openings);
+        OrboSim sim({"--baud", "19200"});
+        QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        Recorder recorder(connection);
+        QCOMPARE(connection.Connect(sim.path().toStdString(), baud.toStdString(), false),
+                 Result::Connected);
+        QCOMPARE(recorder.opened, openings);
+        QCOMPARE(recorder.closed, openings - 1);
+        QCOMPARE(session.config().baudRate, 19200u);
+        QCOMPARE(session.config().readTimeout, 2000u);
+        QCOMPARE(recorder.last(), QString(">> OK, ready to operate!"));
+        const std::string opened = ">> Connection to ORBO on comport " + sim.path().toStdString()
+                                   + " successfull!";
+        QCOMPARE(int(std::count(recorder.answers.begin(), recorder.answers.end(), opened)), openings);
+
+        QCOMPARE(connection.revision(), std::string("1.02.21"));
+        QCOMPARE(connection.part(), std::string("ORBO Sim 100"));
+        QCOMPARE(connection.serial(), std::string("4711 042"));
+        QCOMPARE(connection.model(), std::string("1000 mbar"));
+        QCOMPARE(session.fullScale(), 1000.0);
+        const auto &list = connection.commandList();
+        QVERIFY(std::any_of(list.begin(), list.end(),
+                            [](const std::string &entry) { return entry.rfind("SSV: ", 0) == 0; }));
+
+        QVERIFY(connection.Disconnect());
+        QVERIFY(!connection.isOpen());
+        QVERIFY(connection.revision().empty());
+    }
+
+    void connectFailures_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("port"); // empty: the simulator's
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<Result>("result");
+        QTest::addColumn<QString>("message");
+
+        const QString noAnswer =
+            "!! Fail ! No answer from ORBO. Try again after the device has been started.";
+        const QStringList none;
+        QTest::newRow("no such port") << none << "/dev/no-such-orbo" << "9600" << Result::OpenFailed
+                                      << "!! Can not open comport /dev/no-such-orbo!";
+        QTest::newRow("garbage port") << none << "COM#;x" << "auto" << Result::OpenFailed
+                                      << "!! Can not open comport COM#;x!";
+        QTest::newRow("blank port") << none << "  " << "9600" << Result::OpenFailed
+                                    << "!! Can not open comport !";
+        QTest::newRow("silent fixed") << QStringList{"--silent"} << "" << "9600" << Result::NoAnswer
+                                      << noAnswer;
+        QTest::newRow("silent auto") << QStringList{"--silent"} << "" << "auto" << Result::NoAnswer
+                                     << noAnswer;
+        QTest::newRow("wrong fixed baud") << QStringList{"--baud", "19200"} << "" << "38400"
+                                          << Result::NoAnswer << noAnswer;
+        QTest::newRow("boot state") << QStringList{"--boot"} << "" << "9600" << Result::BootState
+                                    << "!! Fail ! No answer from ORBO. Check the device is not in "
+                                       "boot state. Else wait one minute";
+    }
+
+    void connectFailures()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, port);
+        QFETCH(QString, baud);
+        std::unique_ptr<OrboSim> sim;
+        if (port.isEmpty()) {
+            sim = std::make_unique<OrboSim>(simArgs);
+            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
+            port = sim->path();
+        }
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        Recorder recorder(connection);
+        QTEST(connection.Connect(port.toStdString(), baud.toStdString(), false), "result");
+        QTEST(recorder.last(), "message");
+        QVERIFY(!connection.isOpen());
+        QVERIFY(connection.revision().empty());
+    }
+
+    void consoleExchange_data()
+    {
+        QTest::addColumn<QStringList>("script"); // what the device sends per exchange
+        QTest::addColumn<bool>("repeated");      // continuous sending
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<int>("result"); // INT_MIN: any
+        QTest::addColumn<QString>("text"); // a pattern the whole answer matches
+
+        QTest::newRow("second try answered") << QStringList{"", "PRE\r\n\r\n12.3\r\n"} << false << "PRE"
+                                             << 2 << true << INT_MIN << "12\\.3";
+        QTest::newRow("silent device shows echo") << QStringList{"STA\r\n\r\n", "STA\r\n\r\n"} << false
+                                                  << "STA" << 2 << false << -1 << "STA -> no answer!";
+        // In continuous sending a "Can..." reply shows the echo, as any failure.
+        QTest::newRow("repeated send, no second try")
+            << QStringList{"XYZ\r\n\r\nCan not execute command\r\n"} << true << "XYZ" << 1 << false
+            << -2 << "XYZ -> no answer!";
+        // A reply line far longer than the exchange buffer is cut off.
+        QTest::newRow("flooding device")
+            << QStringList{"PRE\r\n\r\n" + QString(5000, '7') + "\r\n"} << false << "PRE" << 1 << true
+            << CDeviceSession::kMaxCollected
+            << QString("7{1,%1}").arg(CDeviceSession::kExchangeBufferSize - 1);
+    }
+
+    void consoleExchange()
+    {
+        QFETCH(QStringList, script);
+        QFETCH(bool, repeated);
+        QFETCH(QString, command);
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
+        std::vector<std::string> answers;
+        for (const QString &answer : script)
+            answers.push_back(answer.toStdString());
+        peer.serve(answers);
+        CCommandConsole console(session);
+        const auto outcome = repeated ? console.SendRepeated(command.toStdString())
+                                      : console.Send(command.toStdString());
+        QCOMPARE(int(peer.finish().size()), outcome.attempts);
+        QTEST(outcome.attempts, "attempts");
+        QTEST(outcome.answered, "answered");
+        if (result != INT_MIN)
+            QCOMPARE(outcome.result, result);
+        const QString shown = QString::fromStdString(outcome.text);
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(text)).match(shown).hasMatch(),
+                 qPrintable(shown.left(80)));
+    }
+
+    void deviceHangsUp()
+    {
+        auto sim = std::make_unique<OrboSim>();
+        QVERIFY(!sim->path().isEmpty());
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        QCOMPARE(connection.Connect(sim->path().toStdString(), "9600", false), Result::Connected);
+        sim.reset(); // the device vanishes
+        const auto outcome = CCommandConsole(session).Send("PRE");
+        QVERIFY(!outcome.answered);
+        QVERIFY(QString::fromStdString(outcome.text).endsWith(" -> no answer!"));
+        QVERIFY(connection.Disconnect());
+        QVERIFY(!connection.isOpen());
+    }
+
+    void history_data()
+    {
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("repeat moves to front") << QStringList{"SSV", "PAN", "SSV"}
+                                               << QStringList{"SSV", "PAN"};
+        QTest::newRow("blank ignored") << QStringList{"SSV", "  ", ""} << QStringList{"SSV"};
+        QStringList many, kept;
+        for (int i = 0; i < 25; ++i)
+            many << QString("C%1").arg(i);
+        for (int i = 24; i >= 5; --i)
+            kept << QString("C%1").arg(i);
+        QTest::newRow("twenty kept") << many << kept;
+    }
+
+    void history()
+    {
+        QFETCH(QStringList, sent);
+        CDeviceSession session;
+        CCommandConsole console(session);
+        for (const QString &command : sent)
+            console.remember(command.toStdString());
+        QStringList actual;
+        for (const std::string &command : console.history())
+            actual << QString::fromStdString(command);
+        QTEST(actual, "expected");
+    }
 
 private:
     QTemporaryDir m_config;
 };
-
-void TestDeviceConnection::initTestCase()
-{
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-}
-
-void TestDeviceConnection::connectToSimulator_data()
-{
-    QTest::addColumn<QString>("baud");
-    QTest::addColumn<int>("openings");
-    QTest::newRow("fixed 19200") << "19200" << 1;
-    // 9600 and 57600 stay silent; 19200 answers the probe.
-    QTest::newRow("auto search") << "auto" << 3;
-}
-
-void TestDeviceConnection::connectToSimulator()
-{
-    QFETCH(QString, baud);
-    QFETCH(int, openings);
-    OrboSim sim({"--baud", "19200"});
-    QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
-
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    Recorder recorder;
-    recorder.attach(connection);
-    QCOMPARE(connection.Connect(sim.path().toStdString(), baud.toStdString(), false),
-             Result::Connected);
-    QCOMPARE(recorder.opened, openings);
-    QCOMPARE(recorder.closed, openings - 1);
-    QCOMPARE(session.config().baudRate, 19200u);
-    QCOMPARE(session.config().readTimeout, 2000u);
-    QCOMPARE(recorder.last(), std::string(">> OK, ready to operate!"));
-    const std::string opened = ">> Connection to ORBO on comport " + sim.path().toStdString()
-                               + " successfull!";
-    QVERIFY(std::find(recorder.answers.begin(), recorder.answers.end(), opened)
-            != recorder.answers.end());
-
-    QCOMPARE(connection.revision(), std::string("1.02.21"));
-    QCOMPARE(connection.part(), std::string("ORBO Sim 100"));
-    QCOMPARE(connection.serial(), std::string("4711 042"));
-    QCOMPARE(connection.model(), std::string("1000 mbar"));
-    QCOMPARE(session.fullScale(), 1000.0);
-    QVERIFY(connection.commandList().size() > 5);
-    const auto &list = connection.commandList();
-    QVERIFY(std::any_of(list.begin(), list.end(), [](const std::string &entry) {
-        return entry.rfind("SSV: ", 0) == 0;
-    }));
-
-    QVERIFY(connection.Disconnect());
-    QVERIFY(!connection.isOpen());
-    QVERIFY(connection.revision().empty());
-}
-
-void TestDeviceConnection::connectFailures_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QString>("port");  // empty: the simulator's
-    QTest::addColumn<QString>("baud");
-    QTest::addColumn<Result>("result");
-    QTest::addColumn<QString>("message");
-
-    const QString noAnswer =
-        "!! Fail ! No answer from ORBO. Try again after the device has been started.";
-    QTest::newRow("no such port") << QStringList() << "/dev/no-such-orbo" << "9600"
-                                  << Result::OpenFailed
-                                  << "!! Can not open comport /dev/no-such-orbo!";
-    QTest::newRow("garbage port") << QStringList() << "COM#;x" << "auto" << Result::OpenFailed
-                                  << "!! Can not open comport COM#;x!";
-    QTest::newRow("silent fixed") << QStringList{"--silent"} << "" << "9600" << Result::NoAnswer
-                                  << noAnswer;
-    QTest::newRow("silent auto") << QStringList{"--silent"} << "" << "auto" << Result::NoAnswer
-                                 << noAnswer;
-    QTest::newRow("wrong fixed baud") << QStringList{"--baud", "19200"} << "" << "38400"
-                                      << Result::NoAnswer << noAnswer;
-    QTest::newRow("boot state") << QStringList{"--boot"} << "" << "9600" << Result::BootState
-                                << "!! Fail ! No answer from ORBO. Check the device is not in "
-                                   "boot state. Else wait one minute";
-}
-
-void TestDeviceConnection::connectFailures()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QString, port);
-    QFETCH(QString, baud);
-    QFETCH(Result, result);
-    QFETCH(QString, message);
-
-    std::unique_ptr<OrboSim> sim;
-    if (port.isEmpty()) {
-        sim = std::make_unique<OrboSim>(simArgs);
-        QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
-        port = sim->path();
-    }
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    Recorder recorder;
-    recorder.attach(connection);
-    QCOMPARE(connection.Connect(port.toStdString(), baud.toStdString(), false), result);
-    QCOMPARE(QString::fromStdString(recorder.last()), message);
-    QVERIFY(!connection.isOpen());
-    QVERIFY(connection.commandList().empty() || result != Result::BootState);
-}
-
-void TestDeviceConnection::singleSendRetriesOnce()
-{
-    PtyPeer peer;
-    QVERIFY(peer.isValid());
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    QVERIFY(connection.OpenLink(false) == false); // no port text yet
-    QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
-
-    // The first exchange goes unanswered, the second is answered.
-    peer.serve({"", "PRE\r\n\r\n12.3\r\n"});
-    CCommandConsole console(session);
-    const auto outcome = console.Send("PRE");
-    const auto received = peer.finish();
-    QCOMPARE(received.size(), size_t(2));
-    QCOMPARE(outcome.attempts, 2);
-    QVERIFY(outcome.answered);
-    QCOMPARE(outcome.text, std::string("12.3"));
-    connection.Disconnect();
-}
-
-void TestDeviceConnection::sendToSilentDeviceShowsEcho()
-{
-    PtyPeer peer;
-    QVERIFY(peer.isValid());
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
-    // Both attempts get the echo block and then nothing.
-    peer.serve({"STA\r\n\r\n", "STA\r\n\r\n"});
-    CCommandConsole console(session);
-    const auto outcome = console.Send("STA");
-    peer.finish();
-    QCOMPARE(outcome.attempts, 2);
-    QVERIFY(!outcome.answered);
-    QCOMPARE(outcome.text, std::string("STA -> no answer!"));
-    connection.Disconnect();
-}
-
-void TestDeviceConnection::deviceHangsUp()
-{
-    auto sim = std::make_unique<OrboSim>();
-    QVERIFY(!sim->path().isEmpty());
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    QCOMPARE(connection.Connect(sim->path().toStdString(), "9600", false), Result::Connected);
-    sim.reset(); // the device vanishes
-    CCommandConsole console(session);
-    const auto outcome = console.Send("PRE");
-    QVERIFY(!outcome.answered);
-    QVERIFY(QString::fromStdString(outcome.text).endsWith(" -> no answer!"));
-    QVERIFY(connection.Disconnect());
-    QVERIFY(!connection.isOpen());
-}
-
-void TestDeviceConnection::repeatedSendHasNoSecondTry()
-{
-    PtyPeer peer;
-    QVERIFY(peer.isValid());
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
-    peer.serve({"XYZ\r\n\r\nCan not execute command\r\n"});
-    CCommandConsole console(session);
-    const auto outcome = console.SendRepeated("XYZ");
-    peer.finish();
-    QCOMPARE(outcome.attempts, 1);
-    QCOMPARE(outcome.result, -2);
-    // A "Can..." reply in continuous sending shows the echo, as any failure.
-    QCOMPARE(outcome.text, std::string("XYZ -> no answer!"));
-    connection.Disconnect();
-}
-
-void TestDeviceConnection::floodingDeviceIsCutOff()
-{
-    PtyPeer peer;
-    QVERIFY(peer.isValid());
-    CDeviceSession session;
-    CDeviceConnection connection(session);
-    QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
-    // A reply line far longer than the exchange buffer.
-    peer.serve({"PRE\r\n\r\n" + std::string(5000, '7') + "\r\n"});
-    CCommandConsole console(session);
-    const auto outcome = console.Send("PRE");
-    peer.finish();
-    QVERIFY(outcome.answered);
-    QCOMPARE(outcome.attempts, 1);
-    QCOMPARE(outcome.result, CDeviceSession::kMaxCollected);
-    QVERIFY(outcome.text.size() < size_t(CDeviceSession::kExchangeBufferSize));
-    QCOMPARE(outcome.text.find_first_not_of('7'), std::string::npos);
-    connection.Disconnect();
-}
-
-void TestDeviceConnection::history_data()
-{
-    QTest::addColumn<QStringList>("sent");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("newest first") << QStringList{"SSV", "PAN", "PRE"}
-                                  << QStringList{"PRE", "PAN", "SSV"};
-    QTest::newRow("repeat moves to front") << QStringList{"SSV", "PAN", "SSV"}
-                                           << QStringList{"SSV", "PAN"};
-    QTest::newRow("blank ignored") << QStringList{"SSV", "  ", ""} << QStringList{"SSV"};
-    QStringList many;
-    QStringList kept;
-    for (int i = 0; i < 25; ++i)
-        many << QString("C%1").arg(i);
-    for (int i = 24; i >= 5; --i)
-        kept << QString("C%1").arg(i);
-    QTest::newRow("twenty kept") << many << kept;
-}
-
-void TestDeviceConnection::history()
-{
-    QFETCH(QStringList, sent);
-    QFETCH(QStringList, expected);
-    CDeviceSession session;
-    CCommandConsole console(session);
-    for (const QString &command : sent)
-        console.remember(command.toStdString());
-    QStringList actual;
-    for (const std::string &command : console.history())
-        actual << QString::fromStdString(command);
-    QCOMPARE(actual, expected);
-}
 
 QTEST_GUILESS_MAIN(TestDeviceConnection)
 #include "tst_deviceconnection.moc"

@@ -27,9 +27,8 @@ Run runCli(const QStringList &arguments, const QString &configHome)
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
-        return run;
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    } else if (process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
@@ -42,126 +41,114 @@ class TestSpelmarCli : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void subcommands_data();
-    void subcommands();
-    void traceWritesReport();
-    void configureStoresSettings();
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        m_sim = std::make_unique<OrboSim>(QStringList{"--baud", "19200"});
+        QVERIFY2(!m_sim->path().isEmpty(), qPrintable(m_sim->errorString()));
+        m_boot = std::make_unique<OrboSim>(QStringList{"--boot"});
+        QVERIFY2(!m_boot->path().isEmpty(), qPrintable(m_boot->errorString()));
+    }
+
+    void subcommands_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // %SIM% and %BOOT% name the simulators
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");  // a line stdout must hold
+        QTest::addColumn<QString>("err");  // a text stderr must hold
+
+        const QString noAnswer = "!! Fail ! No answer from ORBO. Try again after the device has been started.";
+        QTest::newRow("ports") << QStringList{"ports"} << 0 << "" << "";
+        QTest::newRow("identify auto") << QStringList{"identify", "--port", "%SIM%"} << 0
+                                       << "Model: 1000 mbar" << "";
+        QTest::newRow("identify simulated") << QStringList{"identify", "--port", "1", "--simulate"} << 0
+                                            << "Model: 100 Torr" << "";
+        QTest::newRow("identify wrong baud") << QStringList{"identify", "--port", "%SIM%", "--baud", "9600"}
+                                             << 1 << "" << noAnswer;
+        QTest::newRow("identify no port") << QStringList{"identify", "--port", "/dev/no-such-orbo"} << 1
+                                          << "" << "!! Can not open comport /dev/no-such-orbo!";
+        QTest::newRow("identify boot") << QStringList{"identify", "--port", "%BOOT%", "--baud", "9600"}
+                                       << 0 << "Rev: 1.02.21" << "";
+        QTest::newRow("commands") << QStringList{"commands", "--port", "%SIM%", "--baud", "19200"} << 0
+                                  << "PRE: Read pressure in the active unit" << "";
+        QTest::newRow("send") << QStringList{"send", "--port", "%SIM%", "PAN"} << 0 << "ORBO Sim 100" << "";
+        QTest::newRow("send unknown") << QStringList{"send", "--port", "%SIM%", "--baud", "19200", "XYZ"}
+                                      << 0 << "Can not execute command" << "";
+        QTest::newRow("no subcommand") << QStringList{} << 2 << "" << "Usage: spelmar-cli";
+        QTest::newRow("missing port") << QStringList{"identify"} << 2 << "" << "--port is missing";
+        QTest::newRow("bad baud") << QStringList{"identify", "--port", "1", "--baud", "1200"} << 2 << ""
+                                  << "bad baud rate";
+        QTest::newRow("send without command") << QStringList{"send", "--port", "1"} << 2 << "" << "Usage";
+        QTest::newRow("trace both limits")
+            << QStringList{"trace", "--port", "1", "--command", "PRE", "--duration", "1", "--samples", "2"}
+            << 2 << "" << "either --duration or --samples";
+        QTest::newRow("trace simulated") << QStringList{"trace", "--port", "1", "--simulate", "--command",
+                                                        "PRE", "--interval", "20", "--samples", "3"}
+                                         << 0 << "" << "";
+        QTest::newRow("trace failing polls")
+            << QStringList{"trace", "--port", "%SIM%", "--baud", "19200", "--command", "XYZ",
+                           "--interval", "20", "--samples", "2"}
+            << 1 << "" << "XYZ -> Can not execute command";
+        QTest::newRow("trace unwritable csv")
+            << QStringList{"trace", "--port", "1", "--simulate", "--command", "PRE", "--samples", "1",
+                           "--csv", "/proc/no-such-dir/x.csv"}
+            << 1 << "" << "!! Error occurred!";
+    }
+
+    void subcommands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        arguments.replaceInStrings("%SIM%", m_sim->path());
+        arguments.replaceInStrings("%BOOT%", m_boot->path());
+
+        const Run run = runCli(arguments, m_config.path());
+        QVERIFY2(run.status == status, qPrintable(QString("status %1, stderr: %2").arg(run.status).arg(run.err)));
+        if (!out.isEmpty())
+            QVERIFY2(run.out.split('\n').contains(out), qPrintable(run.out));
+        if (!err.isEmpty())
+            QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    }
+
+    void traceWritesReport()
+    {
+        QTemporaryDir files;
+        const QString csvPath = files.path() + "/report.csv";
+        const Run run = runCli({"trace", "--port", m_sim->path(), "--baud", "19200", "--command", "TMP",
+                                "--interval", "50", "--samples", "4", "--csv", csvPath, "--tick"},
+                               m_config.path());
+        QCOMPARE(run.status, 0);
+        const QStringList values = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(values.size(), 4);
+        for (const QString &value : values)
+            QVERIFY2(value.toDouble() > 20 && value.toDouble() < 30, qPrintable(value));
+        QFile csv(csvPath);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.size(), 8 + 4 + 1);
+        QCOMPARE(lines.mid(0, 2), QList<QByteArray>({"Report for;ORBO Sim 100\r", "Serial;4711 042\r"}));
+        QCOMPARE(lines.mid(3, 5), QList<QByteArray>({"Comport;" + m_sim->path().toLocal8Bit() + "\r",
+                                                    "Signal;TMP\r", "Interval;50 ms\r", "\r",
+                                                    "Tick counts;Value;\r"}));
+        QVERIFY(lines[8].startsWith("0; ") && lines[11].startsWith("3; "));
+    }
+
+    void configureStoresSettings()
+    {
+        QCOMPARE(runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path()).status, 0);
+        // Read back the way the window reads them.
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        QCOMPARE(CSettingsStore().Value(SettingsKeys::kComport), std::string("/dev/pts/42"));
+        QCOMPARE(CSettingsStore().Value(SettingsKeys::kBaud), std::string("auto"));
+    }
 
 private:
     QTemporaryDir m_config;
     std::unique_ptr<OrboSim> m_sim;
     std::unique_ptr<OrboSim> m_boot;
 };
-
-void TestSpelmarCli::initTestCase()
-{
-    QVERIFY(m_config.isValid());
-    m_sim = std::make_unique<OrboSim>(QStringList{"--baud", "19200"});
-    QVERIFY2(!m_sim->path().isEmpty(), qPrintable(m_sim->errorString()));
-    m_boot = std::make_unique<OrboSim>(QStringList{"--boot"});
-    QVERIFY2(!m_boot->path().isEmpty(), qPrintable(m_boot->errorString()));
-}
-
-void TestSpelmarCli::subcommands_data()
-{
-    QTest::addColumn<QStringList>("arguments"); // %SIM% and %BOOT% name the simulators
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("out");  // a line stdout must hold
-    QTest::addColumn<QString>("err");  // a text stderr must hold
-
-    const QString noAnswer = "!! Fail ! No answer from ORBO. Try again after the device has been started.";
-    QTest::newRow("ports") << QStringList{"ports"} << 0 << "" << "";
-    QTest::newRow("identify auto") << QStringList{"identify", "--port", "%SIM%"} << 0
-                                   << "Model: 1000 mbar" << "";
-    QTest::newRow("identify simulated") << QStringList{"identify", "--port", "1", "--simulate"} << 0
-                                        << "Model: 100 Torr" << "";
-    QTest::newRow("identify wrong baud") << QStringList{"identify", "--port", "%SIM%", "--baud", "9600"}
-                                         << 1 << "" << noAnswer;
-    QTest::newRow("identify no port") << QStringList{"identify", "--port", "/dev/no-such-orbo"} << 1
-                                      << "" << "!! Can not open comport /dev/no-such-orbo!";
-    QTest::newRow("identify boot") << QStringList{"identify", "--port", "%BOOT%", "--baud", "9600"}
-                                   << 0 << "Rev: 1.02.21" << "";
-    QTest::newRow("commands") << QStringList{"commands", "--port", "%SIM%", "--baud", "19200"} << 0
-                              << "PRE: Read pressure in the active unit" << "";
-    QTest::newRow("send") << QStringList{"send", "--port", "%SIM%", "PAN"} << 0 << "ORBO Sim 100" << "";
-    QTest::newRow("send unknown") << QStringList{"send", "--port", "%SIM%", "--baud", "19200", "XYZ"}
-                                  << 0 << "Can not execute command" << "";
-    QTest::newRow("no subcommand") << QStringList{} << 2 << "" << "Usage: spelmar-cli";
-    QTest::newRow("missing port") << QStringList{"identify"} << 2 << "" << "--port is missing";
-    QTest::newRow("bad baud") << QStringList{"identify", "--port", "1", "--baud", "1200"} << 2 << ""
-                              << "bad baud rate";
-    QTest::newRow("send without command") << QStringList{"send", "--port", "1"} << 2 << "" << "Usage";
-    QTest::newRow("trace both limits")
-        << QStringList{"trace", "--port", "1", "--command", "PRE", "--duration", "1", "--samples", "2"}
-        << 2 << "" << "either --duration or --samples";
-    QTest::newRow("trace simulated") << QStringList{"trace", "--port", "1", "--simulate", "--command",
-                                                    "PRE", "--interval", "20", "--samples", "3"}
-                                     << 0 << "" << "";
-    QTest::newRow("trace failing polls")
-        << QStringList{"trace", "--port", "%SIM%", "--baud", "19200", "--command", "XYZ",
-                       "--interval", "20", "--samples", "2"}
-        << 1 << "" << "XYZ -> Can not execute command";
-    QTest::newRow("trace unwritable csv")
-        << QStringList{"trace", "--port", "1", "--simulate", "--command", "PRE", "--samples", "1",
-                       "--csv", "/proc/no-such-dir/x.csv"}
-        << 1 << "" << "!! Error occurred!";
-}
-
-void TestSpelmarCli::subcommands()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, status);
-    QFETCH(QString, out);
-    QFETCH(QString, err);
-    arguments.replaceInStrings("%SIM%", m_sim->path());
-    arguments.replaceInStrings("%BOOT%", m_boot->path());
-
-    const Run run = runCli(arguments, m_config.path());
-    QVERIFY2(run.status == status, qPrintable(QString("status %1, stderr: %2").arg(run.status).arg(run.err)));
-    if (!out.isEmpty())
-        QVERIFY2(run.out.split('\n').contains(out), qPrintable(run.out));
-    if (!err.isEmpty())
-        QVERIFY2(run.err.contains(err), qPrintable(run.err));
-}
-
-void TestSpelmarCli::traceWritesReport()
-{
-    QTemporaryDir files;
-    const QString csvPath = files.path() + "/report.csv";
-    const Run run = runCli({"trace", "--port", m_sim->path(), "--baud", "19200", "--command", "TMP",
-                            "--interval", "50", "--samples", "4", "--csv", csvPath, "--tick"},
-                           m_config.path());
-    QCOMPARE(run.status, 0);
-    const QStringList values = run.out.split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(values.size(), 4);
-    for (const QString &value : values) {
-        bool ok = false;
-        const double number = value.toDouble(&ok);
-        QVERIFY2(ok && number > 20 && number < 30, qPrintable(value));
-    }
-    QFile csv(csvPath);
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = csv.readAll().split('\n');
-    QVERIFY(lines.size() >= 12);
-    QCOMPARE(lines[0], QByteArray("Report for;ORBO Sim 100\r"));
-    QCOMPARE(lines[1], QByteArray("Serial;4711 042\r"));
-    QCOMPARE(lines[3], "Comport;" + m_sim->path().toLocal8Bit() + "\r");
-    QCOMPARE(lines[4], QByteArray("Signal;TMP\r"));
-    QCOMPARE(lines[5], QByteArray("Interval;50 ms\r"));
-    QCOMPARE(lines[7], QByteArray("Tick counts;Value;\r"));
-    QVERIFY(lines[8].startsWith("0; "));
-}
-
-void TestSpelmarCli::configureStoresSettings()
-{
-    const Run run = runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path());
-    QCOMPARE(run.status, 0);
-    // Read back the way the window reads them.
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    QCOMPARE(CSettingsStore().Value(SettingsKeys::kComport), std::string("/dev/pts/42"));
-    QCOMPARE(CSettingsStore().Value(SettingsKeys::kBaud), std::string("auto"));
-}
 
 QTEST_GUILESS_MAIN(TestSpelmarCli)
 #include "tst_spelmarcli.moc"
