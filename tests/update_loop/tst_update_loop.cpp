@@ -269,7 +269,8 @@ void TestUpdateLoop::settingsButtonOpensTheReminderSettings()
 
     QWidget *settings = nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->isVisible() && widget->findChild<QLineEdit *>(QStringLiteral("intervalEdit")))
+        if (widget != &window && widget->isVisible()
+            && widget->findChild<QCheckBox *>(QStringLiteral("activeCheck")))
             settings = widget;
     QVERIFY(settings);
     QCOMPARE(settings->findChild<QLineEdit *>(QStringLiteral("intervalEdit"))->text(),
