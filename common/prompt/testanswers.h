@@ -11,10 +11,10 @@
 // written to stderr as one line "box: TEXT" (line breaks as "\n") and the box
 // is answered with the next word of the variable's comma-separated list
 // ("yes", "no", "ok", "cancel"). Windows that wait for a choice of the user
-// take their word from the same list (the release-notes window: "install",
-// "all", "restore"). Each process reads the list from its start. A word that
-// does not fit, or the end of the list, gives the negative answer. Unset, the
-// variable changes nothing.
+// take their word from the same list (the release-notes window in install
+// mode: "install" or "all"; any other word closes it). Each process reads
+// the list from its start. A word that does not fit, or the end of the list,
+// gives the negative answer. Unset, the variable changes nothing.
 class CTestAnswers
 {
 public:

@@ -80,8 +80,6 @@ void CReleaseNotesDlg::takeScriptedChoice()
         onInstallNew();
     else if (word == "all")
         onInstallAll();
-    else if (word == "restore")
-        onRestore();
     else
         reject();
 }
