@@ -2,9 +2,9 @@
 // order of its lines, its buttons, the final question and what follows it.
 #include "ftpserver.h"
 #include "scriptedprompt.h"
+#include "testfiles.h"
 #include "updateprogressdlg.h"
 
-#include <QDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -13,23 +13,41 @@
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 const std::string kQuestion = " End of software update!\n"
                               "----------------------------------------------------------\n"
                               "\n\n Do you want to start the new released programm ?\n\n"
                               " Press <yes> to start Spelmar.exe\n";
+
+// A program folder with Spelmar.exe 3.01.01 and the window that updates it
+// from the server.
+struct Run
+{
+    QTemporaryDir program;
+    ScriptedPrompt prompt;
+    CUpdateProgressDlg dialog{prompt};
+
+    Run(const QString &host, const QByteArray &localRelInfo, const QString &programName)
+    {
+        dialog.setServerPath("Spelmar/Updates");
+        dialog.setProgramFolder(program.path().toStdString());
+        dialog.setProgramName(programName.toStdString());
+        dialog.setHost(host.toStdString());
+        if (!writeFile(program.filePath("RelInfoLocal.rel"), localRelInfo)
+            || !writeFile(program.filePath("Spelmar.exe"), "old program"))
+            qFatal("cannot write the program folder");
+    }
+    QByteArray installed() { return readFile(program.filePath("Spelmar.exe")); }
+    // Runs the window modally, as the exports do, while check is called
+    // every few milliseconds.
+    template <typename Check>
+    int exec(Check check)
+    {
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &dialog, check);
+        watch.start(10);
+        return dialog.exec();
+    }
+};
 
 } // namespace
 
@@ -94,96 +112,59 @@ void TestProgress::download()
     QFETCH(QStringList, lines);
     QFETCH(QByteArray, installed);
 
-    QTemporaryDir program;
-    QVERIFY(program.isValid());
-    QVERIFY(writeFile(program.filePath("RelInfoLocal.rel"), localRelInfo));
-    QVERIFY(writeFile(program.filePath("Spelmar.exe"), "old program"));
-
-    ScriptedPrompt prompt;
-    prompt.queueAnswer(answer);
-    CUpdateProgressDlg dialog(prompt);
-    dialog.setServerPath("Spelmar/Updates");
-    dialog.setProgramFolder(program.path().toStdString());
-    dialog.setProgramName(programName.toStdString());
-    dialog.setHost(m_server->host().toStdString());
-    QCOMPARE(dialog.windowTitle(), QString("  NORVANE  software updater"));
-
-    // Run modally, as the exports do; the loop ends when the window closes
-    // or, for a window that stays, once the run is over.
-    QTimer watch;
-    connect(&watch, &QTimer::timeout, &dialog, [&] {
-        // A window that closed itself keeps its own result.
-        if (!dialog.isVisible())
-            return;
-        auto *ok = dialog.findChild<QPushButton *>("okButton");
-        const QStringList shown = dialog.lines();
-        if (!shown.isEmpty() && shown.last() == "  End of download procedure!! " && ok->isEnabled()
-            && dialog.findChild<QProgressBar *>("progressBar")->value() == 0
-            && prompt.count() == (programName.isEmpty() ? 0u : 1u))
-            dialog.done(42);
+    Run run(m_server->host(), localRelInfo, programName);
+    run.prompt.queueAnswer(answer);
+    const std::size_t questions = programName.isEmpty() ? 0 : 1;
+    // The loop ends when the window closes itself or, for a window that
+    // stays, with 42 once the run is over.
+    const int result = run.exec([&] {
+        const QStringList shown = run.dialog.lines();
+        if (run.dialog.isVisible() && !shown.isEmpty()
+            && shown.last() == "  End of download procedure!! "
+            && run.dialog.findChild<QPushButton *>("okButton")->isEnabled()
+            && run.dialog.findChild<QProgressBar *>("progressBar")->value() == 0
+            && run.prompt.boxes().size() == questions)
+            run.dialog.done(42);
     });
-    watch.start(20);
-    const int result = dialog.exec();
-    watch.stop();
+    const bool started = answer == IPrompt::Answer::Yes && questions == 1;
+    QCOMPARE(result, started ? int(QDialog::Accepted) : 42);
     // The host's loop: 0 when the window told the host to quit (a queued
     // request is taken on the first pass), else 99 after a while.
-    QTimer patience;
+    QTimer patience; // gone with this test, so it cannot end a later loop
     patience.setSingleShot(true);
     connect(&patience, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
     patience.start(500);
-    const int hostLoop = QCoreApplication::exec();
-    QCOMPARE(hostLoop, answer == IPrompt::Answer::Yes && !programName.isEmpty() ? 0 : 99);
+    QCOMPARE(QCoreApplication::exec(), started ? 0 : 99);
 
-    QCOMPARE(dialog.lines(), lines);
-    QCOMPARE(readFile(program.filePath("Spelmar.exe")), installed);
-    QVERIFY(!dialog.findChild<QPushButton *>("abortButton")->isEnabled());
-    if (programName.isEmpty()) {
-        QCOMPARE(prompt.count(), std::size_t(0));
-        QCOMPARE(result, 42); // stays open after the run
-        return;
+    QCOMPARE(run.dialog.lines(), lines);
+    QCOMPARE(run.installed(), installed);
+    QVERIFY(!run.dialog.findChild<QPushButton *>("abortButton")->isEnabled());
+    const auto boxes = run.prompt.boxes();
+    QCOMPARE(boxes.size(), questions);
+    if (questions) {
+        QCOMPARE(boxes[0].text, kQuestion);
+        QVERIFY(boxes[0].buttons == IPrompt::Buttons::YesNo);
+        QVERIFY(boxes[0].icon == IPrompt::Icon::Question);
     }
-    QCOMPARE(prompt.count(), std::size_t(1));
-    QCOMPARE(prompt.boxes()[0].text, kQuestion);
-    QVERIFY(prompt.boxes()[0].buttons == IPrompt::Buttons::YesNo);
-    QVERIFY(prompt.boxes()[0].icon == IPrompt::Icon::Question);
-    if (answer == IPrompt::Answer::Yes)
-        QCOMPARE(result, int(QDialog::Accepted)); // closed by itself
-    else
-        QCOMPARE(result, 42);
 }
 
 void TestProgress::abortWhileRunning()
 {
-    QTemporaryDir program;
-    QVERIFY(program.isValid());
-    QVERIFY(writeFile(program.filePath("RelInfoLocal.rel"), "Spelmar.exe;3.01.01\r\n"));
-    QVERIFY(writeFile(program.filePath("Spelmar.exe"), "old program"));
-
-    ScriptedPrompt prompt;
-    CUpdateProgressDlg dialog(prompt);
-    dialog.setServerPath("Spelmar/Updates");
-    dialog.setProgramFolder(program.path().toStdString());
-    dialog.setProgramName("Spelmar.exe");
-    dialog.setHost(m_server->host().toStdString());
-    QTimer watch;
-    connect(&watch, &QTimer::timeout, &dialog, [&] {
+    Run run(m_server->host(), "Spelmar.exe;3.01.01\r\n", "Spelmar.exe");
+    const int result = run.exec([&] {
         // The worker has started once OK is disabled; a run that was over
         // before this looked is aborted all the same.
-        if (dialog.isVisible()
-            && (!dialog.findChild<QPushButton *>("okButton")->isEnabled()
-                || dialog.lines().size() > 1))
-            dialog.reject();
+        if (run.dialog.isVisible()
+            && (!run.dialog.findChild<QPushButton *>("okButton")->isEnabled()
+                || run.dialog.lines().size() > 1))
+            run.dialog.reject();
     });
-    watch.start(5);
-    const int result = dialog.exec();
-    watch.stop();
-
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(!dialog.workerRunning());
+    QVERIFY(!run.dialog.workerRunning());
     // Wherever the run stopped, the program is there, old or new.
-    const QByteArray installed = readFile(program.filePath("Spelmar.exe"));
+    const QByteArray installed = run.installed();
     QVERIFY2(installed == "old program" || installed == "new program", installed.constData());
-    QCOMPARE(prompt.count(), std::size_t(0));
+    QCOMPARE(run.prompt.boxes().size(), std::size_t(0));
 }
 
 QTEST_MAIN(TestProgress)

@@ -3,18 +3,19 @@
 #include "launchinstaller.h"
 #include "releasenotesdlg.h"
 #include "scriptedprompt.h"
+#include "testfiles.h"
 
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
-namespace {
+#include <map>
 
-const std::string kRule = "----------------------------------------------------------\n";
-const std::string kAttention = " Attention!!\n" + kRule + "\n";
+namespace {
 
 // A window whose primary viewer cannot be made.
 class NoPrimaryViewerDlg : public CReleaseNotesDlg
@@ -49,17 +50,11 @@ class TestReleaseNotes : public QObject
 
 private slots:
     void initTestCase();
-    void init();
-
-    void captions_data();
-    void captions();
-    void showsThePage();
-    void fallbackViewerTakesNoInput();
-
+    void init() { QFile::remove(m_record); }
+    void viewer_data();
+    void viewer();
     void buttons_data();
     void buttons();
-    void restoreAbandoned();
-
     void commandWords();
 
 private:
@@ -75,19 +70,14 @@ void TestReleaseNotes::initTestCase()
     m_record = m_dir.filePath("record.txt");
     // The stand-in installer writes its arguments one a line, then renames
     // the file into place so the test never reads half of it.
-    const QString script = m_dir.filePath("Quennet");
-    QFile file(script);
+    QFile file(m_dir.filePath("Quennet"));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + m_record.toUtf8()
-               + ".part'\nmv '" + m_record.toUtf8() + ".part' '" + m_record.toUtf8() + "'\n");
+    const QByteArray record = "'" + m_record.toUtf8();
+    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + record
+               + ".part'\nmv " + record + ".part' " + record + "'\n");
     file.close();
     QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", QFile::encodeName(m_dir.path()) + ":" + qgetenv("PATH"));
-}
-
-void TestReleaseNotes::init()
-{
-    QFile::remove(m_record);
 }
 
 QStringList TestReleaseNotes::recordedArguments()
@@ -102,171 +92,131 @@ QStringList TestReleaseNotes::recordedArguments()
     return lines;
 }
 
-void TestReleaseNotes::captions_data()
+void TestReleaseNotes::viewer_data()
 {
     QTest::addColumn<bool>("installMode");
+    QTest::addColumn<bool>("fallback"); // the primary viewer cannot be made
+    QTest::addColumn<QByteArray>("page"); // empty: no page file
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("caption");
 
-    QTest::newRow("view only") << false << "" << "Moravel Release Notes Version: 3.0.0";
-    QTest::newRow("install, server caption")
-        << true << " <<<  Last Software Updates on <h>  (NORVANE AG Westmark)  >>>"
-        << " <<<  Last Software Updates on <h>  (NORVANE AG Westmark)  >>>"
-           "Moravel Release Notes Version: 3.0.0";
+    const QString version = "Moravel Release Notes Version: 3.0.0";
+    const QString server = " <<<  Last Software Updates on <h>  (NORVANE AG Westmark)  >>>";
+    QTest::newRow("view only") << false << false << QByteArray("<h1>Faster tracing.</h1>") << ""
+                               << version;
+    QTest::newRow("install, server caption, missing page")
+        << true << false << QByteArray() << server << server + version;
+    QTest::newRow("fallback viewer takes no input")
+        << false << true << QByteArray("<p>Fallback text</p>") << "" << version;
 }
 
-void TestReleaseNotes::captions()
+void TestReleaseNotes::viewer()
 {
     QFETCH(bool, installMode);
+    QFETCH(bool, fallback);
+    QFETCH(QByteArray, page);
     QFETCH(QString, prefix);
     QFETCH(QString, caption);
 
+    const QString path = m_dir.filePath("LatestUpdate.html");
+    QFile::remove(path);
+    QVERIFY(page.isEmpty() || writeFile(path, page));
+
     ScriptedPrompt prompt;
-    CReleaseNotesDlg dialog(prompt);
-    dialog.setInstallMode(installMode);
-    dialog.setCaptionPrefix(prefix.toStdString());
-    dialog.setPagePath(m_dir.filePath("missing.html").toStdString());
-    dialog.show();
-    QCOMPARE(dialog.windowTitle(), caption);
+    std::unique_ptr<CReleaseNotesDlg> dialog = fallback
+        ? std::make_unique<NoPrimaryViewerDlg>(prompt) : std::make_unique<CReleaseNotesDlg>(prompt);
+    dialog->setInstallMode(installMode);
+    dialog->setCaptionPrefix(prefix.toStdString());
+    dialog->setPagePath(path.toStdString());
+    dialog->show();
+    QCOMPARE(dialog->windowTitle(), caption);
     for (const char *name : {"installNewButton", "installAllButton", "restoreButton", "exitButton"})
-        QCOMPARE(dialog.findChild<QPushButton *>(name)->isVisible(), installMode);
-    QCOMPARE(prompt.count(), std::size_t(0)); // a missing page is the viewer's business
-}
+        QCOMPARE(dialog->findChild<QPushButton *>(name)->isVisible(), installMode);
+    QCOMPARE(prompt.boxes().size(), std::size_t(0)); // a missing page is the viewer's business
 
-void TestReleaseNotes::showsThePage()
-{
-    const QString page = m_dir.filePath("LatestUpdate.html");
-    QFile file(page);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<html><body><h1>Release 3.01.02</h1><p>Faster tracing.</p></body></html>");
-    file.close();
-
-    ScriptedPrompt prompt;
-    CReleaseNotesDlg dialog(prompt);
-    dialog.setPagePath(page.toStdString());
-    dialog.show();
-    auto *viewer = qobject_cast<QTextBrowser *>(dialog.pageViewer());
+    auto *viewer = qobject_cast<QTextEdit *>(dialog->pageViewer()); // or its subclass QTextBrowser
     QVERIFY(viewer);
-    QVERIFY(viewer->isEnabled());
-    QVERIFY(viewer->toPlainText().contains("Faster tracing."));
-}
-
-void TestReleaseNotes::fallbackViewerTakesNoInput()
-{
-    const QString page = m_dir.filePath("notes.html");
-    QFile file(page);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<p>Fallback text</p>");
-    file.close();
-
-    ScriptedPrompt prompt;
-    NoPrimaryViewerDlg dialog(prompt);
-    dialog.setPagePath(page.toStdString());
-    dialog.show();
-    auto *viewer = qobject_cast<QTextEdit *>(dialog.pageViewer());
-    QVERIFY(viewer);
-    QVERIFY(!viewer->isEnabled());
+    QCOMPARE(qobject_cast<QTextBrowser *>(viewer) == nullptr, fallback);
+    QCOMPARE(viewer->isEnabled(), !fallback);
     QVERIFY(viewer->isReadOnly());
-    QVERIFY(viewer->toPlainText().contains("Fallback text"));
+    QVERIFY(viewer->toPlainText().contains(QTextDocumentFragment::fromHtml(page).toPlainText()));
 }
 
 void TestReleaseNotes::buttons_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("programFolder");
-    QTest::addColumn<QString>("programName");
-    QTest::addColumn<QString>("release");
+    QTest::addColumn<QString>("program"); // folder "/" name
+    QTest::addColumn<QString>("release"); // null: the choice is abandoned
     QTest::addColumn<bool>("confirm");
-    QTest::addColumn<QString>("boxText");
-    QTest::addColumn<QStringList>("arguments");
+    // The installer's words before the program path; none: nothing is
+    // started and the host runs on.
+    QTest::addColumn<QStringList>("words");
 
-    const QString newText = QString::fromStdString(
-        kAttention + " To install the new software release it is necessary\n"
-                     " to stop the running application!\n");
-    const QString allText = QString::fromStdString(
-        kAttention + " To install ALL files from NORVANE server it is necessary\n"
-                     " to stop the running application!\n\n");
-    const QString oldText = QString::fromStdString(
-        kAttention + " To install the old software release it is necessary\n"
-                     " to stop the running application!\n");
-
-    QTest::newRow("new files") << "installNewButton" << "/opt/tools" << "spelmar" << "" << true
-                               << newText
-                               << QStringList{"Spelmar/Updates", "/opt/tools/spelmar"};
-    QTest::newRow("folder with blanks") << "installNewButton" << "/opt/My Tools" << "spelmar" << ""
-                                        << true << newText
-                                        << QStringList{"Spelmar/Updates", "/opt/My Tools/spelmar"};
-    QTest::newRow("no program name") << "installNewButton" << "/opt/tools" << "" << "" << true
-                                     << newText << QStringList{"Spelmar/Updates", "/opt/tools/"};
-    QTest::newRow("all files") << "installAllButton" << "/opt/tools" << "spelmar" << "" << true
-                               << allText
-                               << QStringList{"instcomplete", "Spelmar/Updates", "/opt/tools/spelmar"};
-    QTest::newRow("restore") << "restoreButton" << "/opt/tools" << "spelmar" << "201403151200"
-                             << true << oldText
-                             << QStringList{"REST=201403151200", "/opt/tools/spelmar"};
-    QTest::newRow("restore, nothing selected") << "restoreButton" << "/opt/tools" << "spelmar" << ""
-                                               << true << oldText
-                                               << QStringList{"REST=", "/opt/tools/spelmar"};
-    QTest::newRow("new files, cancelled") << "installNewButton" << "/opt/tools" << "spelmar" << ""
-                                          << false << newText << QStringList();
-    QTest::newRow("all files, cancelled") << "installAllButton" << "/opt/tools" << "spelmar" << ""
-                                          << false << allText << QStringList();
+    const QStringList server{"Spelmar/Updates"};
+    QTest::newRow("new files") << "installNew" << "/opt/tools/spelmar" << "" << true << server;
+    QTest::newRow("folder with blanks") << "installNew" << "/opt/My Tools/spelmar" << "" << true
+                                        << server;
+    QTest::newRow("no program name") << "installNew" << "/opt/tools/" << "" << true << server;
+    QTest::newRow("all files") << "installAll" << "/opt/tools/spelmar" << "" << true
+                               << QStringList{"instcomplete", server[0]};
+    QTest::newRow("restore") << "restore" << "/opt/tools/spelmar" << "201403151200" << true
+                             << QStringList{"REST=201403151200"};
+    QTest::newRow("new files, cancelled") << "installNew" << "/opt/tools/spelmar" << "" << false
+                                          << QStringList();
+    QTest::newRow("all files, cancelled") << "installAll" << "/opt/tools/spelmar" << "" << false
+                                          << QStringList();
+    QTest::newRow("restore abandoned") << "restore" << "/opt/tools/spelmar" << QString() << true
+                                       << QStringList();
 }
 
 void TestReleaseNotes::buttons()
 {
     QFETCH(QString, button);
-    QFETCH(QString, programFolder);
-    QFETCH(QString, programName);
+    QFETCH(QString, program);
     QFETCH(QString, release);
     QFETCH(bool, confirm);
-    QFETCH(QString, boxText);
-    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, words);
+
+    const auto boxText = [](const std::string &what, const std::string &tail = {}) {
+        return " Attention!!\n----------------------------------------------------------\n\n"
+               + what + " to stop the running application!\n" + tail;
+    };
+    const std::map<QString, std::string> boxTexts{
+        {"installNew", boxText(" To install the new software release it is necessary\n")},
+        {"installAll", boxText(" To install ALL files from NORVANE server it is necessary\n", "\n")},
+        {"restore", boxText(" To install the old software release it is necessary\n")}};
 
     ScriptedPrompt prompt;
     prompt.queueAnswer(confirm ? IPrompt::Answer::Ok : IPrompt::Answer::Cancel);
     CReleaseNotesDlg dialog(prompt);
+    const QString folder = program.section('/', 0, -2);
     dialog.setInstallMode(true);
     dialog.setServerPath("Spelmar/Updates");
-    dialog.setProgramFolder(programFolder.toStdString());
-    dialog.setProgramName(programName.toStdString());
-    std::string chooserFolder;
-    dialog.setRestoreChooser([&](const std::string &folder, std::string &chosen) {
-        chooserFolder = folder;
+    dialog.setProgramFolder(folder.toStdString());
+    dialog.setProgramName(program.section('/', -1).toStdString());
+    std::string chooserFolder = folder.toStdString();
+    dialog.setRestoreChooser([&](const std::string &programFolder, std::string &chosen) {
+        chooserFolder = programFolder;
         chosen = release.toStdString();
-        return true;
+        return !release.isNull();
     });
     dialog.show();
-    auto *pushButton = dialog.findChild<QPushButton *>(button);
+    auto *pushButton = dialog.findChild<QPushButton *>(button + "Button");
     const int loopResult = hostLoopResult([pushButton] { pushButton->click(); });
 
     const auto boxes = prompt.boxes();
-    QCOMPARE(boxes.size(), std::size_t(1));
-    QCOMPARE(QString::fromStdString(boxes[0].text), boxText);
-    QVERIFY(boxes[0].buttons == IPrompt::Buttons::OkCancel);
-    QVERIFY(boxes[0].icon == IPrompt::Icon::Warning);
-    if (button == "restoreButton")
-        QCOMPARE(QString::fromStdString(chooserFolder), programFolder);
-
-    if (confirm) {
-        QCOMPARE(loopResult, 0); // the host was told to quit
-        QCOMPARE(recordedArguments(), arguments);
-    } else {
-        QCOMPARE(loopResult, 99); // the host keeps running
-        QVERIFY(!QFile::exists(m_record));
+    QCOMPARE(boxes.size(), std::size_t(release.isNull() ? 0 : 1));
+    for (const auto &box : boxes) {
+        QCOMPARE(box.text, boxTexts.at(button));
+        QVERIFY(box.buttons == IPrompt::Buttons::OkCancel && box.icon == IPrompt::Icon::Warning);
     }
-}
-
-void TestReleaseNotes::restoreAbandoned()
-{
-    ScriptedPrompt prompt;
-    CReleaseNotesDlg dialog(prompt);
-    dialog.setInstallMode(true);
-    dialog.setRestoreChooser([](const std::string &, std::string &) { return false; });
-    dialog.show();
-    auto *button = dialog.findChild<QPushButton *>("restoreButton");
-    QCOMPARE(hostLoopResult([button] { button->click(); }), 99);
-    QCOMPARE(prompt.count(), std::size_t(0));
+    QCOMPARE(QString::fromStdString(chooserFolder), folder);
+    // 0: the host was told to quit; 99: it keeps running.
+    QCOMPARE(loopResult, words.isEmpty() ? 99 : 0);
+    if (words.isEmpty())
+        QVERIFY(!QFile::exists(m_record));
+    else
+        QCOMPARE(recordedArguments(), words << program);
 }
 
 void TestReleaseNotes::commandWords()

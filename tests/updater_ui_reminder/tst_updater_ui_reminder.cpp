@@ -25,37 +25,73 @@ Q_DECLARE_METATYPE(RS::Decision)
 namespace {
 
 const std::string kServer = "Spelmar/Updates";
-
-std::string key()
-{
-    return RS::keyPath(kServer);
-}
+const std::string kKey = RS::keyPath(kServer);
 
 // Noon of 11 August 2014, exactly representable as an OLE date.
-QDateTime noon()
-{
-    return QDateTime(QDate(2014, 8, 11), QTime(12, 0));
-}
+const QDateTime kNoon(QDate(2014, 8, 11), QTime(12, 0));
 
-void writeValues(int active, int check, int interval, const std::string &lastUpdate)
+// Writes "ACTIVE CHECK INTERVAL" ("-" leaves a value out) and LastUpdate.
+void writeValues(const QString &values, const std::string &lastUpdate = {})
 {
     CRegistryAccess registry;
-    if (active >= 0)
-        registry.WriteDword(key(), RS::kActive, static_cast<std::uint32_t>(active));
-    if (check >= 0)
-        registry.WriteDword(key(), RS::kCheck, static_cast<std::uint32_t>(check));
-    if (interval >= 0)
-        registry.WriteDword(key(), RS::kInterval, static_cast<std::uint32_t>(interval));
+    const QStringList words = values.split(' ');
+    const char *names[] = {RS::kActive, RS::kCheck, RS::kInterval};
+    for (int i = 0; i < 3; ++i)
+        if (words[i] != "-")
+            registry.WriteDword(kKey, names[i], words[i].toUInt());
     if (!lastUpdate.empty())
-        registry.WriteString(key(), RS::kLastUpdate, lastUpdate);
+        registry.WriteString(kKey, RS::kLastUpdate, lastUpdate);
 }
 
-void clearStore()
+QString storedValues()
 {
-    QSettings store(QSettings::UserScope, "Norvane", "AutoUpdate");
-    store.clear();
-    store.sync();
+    const RS::Values v = RS::read(kKey);
+    return QString("%1 %2 %3").arg(v.active).arg(v.check).arg(v.interval);
 }
+
+// The settings window, shown on the values in the store.
+struct Dialog
+{
+    ScriptedPrompt prompt;
+    CUpdateReminderDlg window{prompt};
+    Dialog()
+    {
+        window.setServerPath(kServer);
+        window.show();
+    }
+    template <typename T>
+    T *child(const char *name) { return window.findChild<T *>(name); }
+
+    // "on"/"off", the chosen radio, the edit's text, whether the three
+    // controls under the check box can be used.
+    QString shown()
+    {
+        auto *startup = child<QRadioButton>("startupRadio");
+        auto *afterDays = child<QRadioButton>("intervalRadio");
+        auto *edit = child<QLineEdit>("intervalEdit");
+        const int usable = edit->isEnabled() + startup->isEnabled() + afterDays->isEnabled();
+        return QString("%1 %2 %3 %4")
+            .arg(child<QCheckBox>("activeCheck")->isChecked() ? "on" : "off",
+                 startup->isChecked() ? "start" : afterDays->isChecked() ? "days" : "none",
+                 edit->text(), usable == 3 ? "usable" : usable == 0 ? "locked" : "mixed");
+    }
+
+    // Words: "toggle" clicks the check box, "days" the after-days radio,
+    // "=TEXT" puts TEXT into the edit (even a locked one), "ok"/"cancel".
+    void act(const QString &actions)
+    {
+        for (const QString &word : actions.split(' ', Qt::SkipEmptyParts)) {
+            if (word == "toggle")
+                QTest::mouseClick(child<QCheckBox>("activeCheck"), Qt::LeftButton);
+            else if (word == "days")
+                QTest::mouseClick(child<QRadioButton>("intervalRadio"), Qt::LeftButton);
+            else if (word.startsWith('='))
+                child<QLineEdit>("intervalEdit")->setText(word.mid(1));
+            else
+                QTest::mouseClick(child<QPushButton>(qPrintable(word + "Button")), Qt::LeftButton);
+        }
+    }
+};
 
 } // namespace
 
@@ -64,297 +100,152 @@ class TestReminder : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init() { clearStore(); }
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    }
+    void init() { QSettings(QSettings::UserScope, "Norvane", "AutoUpdate").clear(); }
 
     void oleDates_data();
     void oleDates();
-    void parseLikeAtof_data();
-    void parseLikeAtof();
-
-    void registryMissingValues();
-    void keyPathKeepsSlash();
-
+    void unreadableValues();
     void decision_data();
     void decision();
-    void firstStartWritesDefaults();
-    void switchedOffWritesNothing();
-
-    void dialogLoads_data();
-    void dialogLoads();
-    void dialogEnablingRule();
-    void dialogStores_data();
-    void dialogStores();
-    void dialogCancelStoresNothing();
-
+    void dialog_data();
+    void dialog();
     void workerRunsOnceAndStamps();
 
 private:
     QTemporaryDir m_config;
 };
 
-void TestReminder::initTestCase()
-{
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-}
-
 void TestReminder::oleDates_data()
 {
-    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<QDateTime>("moment"); // formatted to text when valid
     QTest::addColumn<QString>("text");
-    QTest::newRow("noon 11 Aug 2014") << noon() << "41862.500000";
-    QTest::newRow("epoch") << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "0.000000";
-    QTest::newRow("six in the morning") << QDateTime(QDate(2014, 8, 11), QTime(6, 0))
-                                        << "41862.250000";
+    QTest::addColumn<double>("value"); // what the text reads as
+    QTest::newRow("noon 11 Aug 2014") << kNoon << "41862.500000" << 41862.5;
+    QTest::newRow("epoch") << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "0.000000" << 0.0;
+    QTest::newRow("blanks and tail") << QDateTime() << "  12.5xyz" << 12.5;
+    QTest::newRow("comma ends the number") << QDateTime() << "1,5" << 1.0;
+    QTest::newRow("not a number") << QDateTime() << "abc" << 0.0;
+    QTest::newRow("empty") << QDateTime() << "" << 0.0;
+    QTest::newRow("negative") << QDateTime() << "-2.5" << -2.5;
 }
 
 void TestReminder::oleDates()
 {
     QFETCH(QDateTime, moment);
     QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(formatOleDate(toOleDate(moment))), text);
-}
-
-void TestReminder::parseLikeAtof_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("value");
-    QTest::newRow("plain") << "41862.500000" << 41862.5;
-    QTest::newRow("blanks and tail") << "  12.5xyz" << 12.5;
-    QTest::newRow("comma ends the number") << "1,5" << 1.0;
-    QTest::newRow("not a number") << "abc" << 0.0;
-    QTest::newRow("empty") << "" << 0.0;
-    QTest::newRow("negative") << "-2.5" << -2.5;
-}
-
-void TestReminder::parseLikeAtof()
-{
-    QFETCH(QString, text);
     QFETCH(double, value);
+    if (moment.isValid())
+        QCOMPARE(QString::fromStdString(formatOleDate(toOleDate(moment))), text);
     QCOMPARE(parseOleDate(text.toStdString()), value);
 }
 
-void TestReminder::registryMissingValues()
+void TestReminder::unreadableValues()
 {
     CRegistryAccess registry;
     std::uint32_t number = 7;
     std::string text = "old";
-    QCOMPARE(registry.ReadDword(key(), "Active", number), CRegistryAccess::kNoKey);
-    QCOMPARE(number, 0u);
-    QCOMPARE(registry.ReadString(key(), "LastUpdate", text), CRegistryAccess::kNoString);
-    QCOMPARE(text, std::string());
-
     // Longer than the reader's buffer: unreadable, not cut.
-    QCOMPARE(registry.WriteString(key(), "LastUpdate", std::string(101, '1')), 0);
-    QCOMPARE(registry.ReadString(key(), "LastUpdate", text), CRegistryAccess::kNoString);
+    QCOMPARE(registry.WriteString(kKey, "LastUpdate", std::string(101, '1')), 0);
+    QCOMPARE(registry.ReadString(kKey, "LastUpdate", text), CRegistryAccess::kNoString);
+    QCOMPARE(text, std::string());
     // A DWORD that holds text cannot be read and counts as 0.
-    QCOMPARE(registry.WriteString(key(), "Check", "yes"), 0);
-    QCOMPARE(registry.ReadDword(key(), "Check", number), CRegistryAccess::kNoKey);
+    QCOMPARE(registry.WriteString(kKey, "Check", "yes"), 0);
+    QCOMPARE(registry.ReadDword(kKey, "Check", number), CRegistryAccess::kNoKey);
     QCOMPARE(number, 0u);
-}
-
-void TestReminder::keyPathKeepsSlash()
-{
-    QCOMPARE(key(), std::string("Software\\Norvane\\AutoUpdate\\Spelmar/Updates"));
-    writeValues(1, -1, -1, std::string());
-    // The engine reads its host setting from the same group.
-    QSettings store(QSettings::UserScope, "Norvane", "AutoUpdate");
-    QCOMPARE(store.value("Software/Norvane/AutoUpdate/Spelmar/Updates/Active").toInt(), 1);
 }
 
 void TestReminder::decision_data()
 {
-    QTest::addColumn<bool>("found");
-    QTest::addColumn<uint>("active");
-    QTest::addColumn<uint>("check");
-    QTest::addColumn<uint>("interval");
+    QTest::addColumn<QString>("values"); // Active Check Interval; "-": none
     QTest::addColumn<double>("daysAgo");
     QTest::addColumn<RS::Decision>("expected");
 
     const double hour = 1.0 / 24.0;
-    QTest::newRow("first start") << false << 0u << 0u << 0u << 0.0 << RS::Decision::Due;
-    QTest::newRow("switched off") << true << 0u << 1u << 0u << 100.0 << RS::Decision::Off;
-    QTest::newRow("each start") << true << 1u << 0u << 5u << 0.0 << RS::Decision::Due;
-    QTest::newRow("4 days 23 hours of 5") << true << 1u << 1u << 5u << 4.0 + 23 * hour
-                                          << RS::Decision::NotDue;
-    QTest::newRow("exactly 5 days") << true << 1u << 1u << 5u << 5.0 << RS::Decision::Due;
-    QTest::newRow("interval 0") << true << 1u << 1u << 0u << 0.0 << RS::Decision::Due;
-    QTest::newRow("last update in the future") << true << 1u << 1u << 5u << -3.0
-                                               << RS::Decision::NotDue;
-    QTest::newRow("future, interval 0") << true << 1u << 1u << 0u << -0.5 << RS::Decision::NotDue;
-    QTest::newRow("check 2 counts as 1") << true << 1u << 2u << 5u << 1.0 << RS::Decision::NotDue;
-    QTest::newRow("active 2 counts as on") << true << 2u << 0u << 5u << 0.0 << RS::Decision::Due;
+    QTest::newRow("first start") << "- - -" << 0.0 << RS::Decision::Due;
+    QTest::newRow("switched off") << "0 1 0" << 100.0 << RS::Decision::Off;
+    QTest::newRow("each start") << "1 0 5" << 0.0 << RS::Decision::Due;
+    QTest::newRow("4 days 23 hours of 5") << "1 1 5" << 4.0 + 23 * hour << RS::Decision::NotDue;
+    QTest::newRow("exactly 5 days") << "1 1 5" << 5.0 << RS::Decision::Due;
+    QTest::newRow("interval 0") << "1 1 0" << 0.0 << RS::Decision::Due;
+    QTest::newRow("last update in the future") << "1 1 5" << -3.0 << RS::Decision::NotDue;
+    QTest::newRow("future, interval 0") << "1 1 0" << -0.5 << RS::Decision::NotDue;
+    QTest::newRow("check 2 counts as 1") << "1 2 5" << 1.0 << RS::Decision::NotDue;
+    QTest::newRow("active 2 counts as on") << "2 0 5" << 0.0 << RS::Decision::Due;
 }
 
 void TestReminder::decision()
 {
-    QFETCH(bool, found);
-    QFETCH(uint, active);
-    QFETCH(uint, check);
-    QFETCH(uint, interval);
+    QFETCH(QString, values);
     QFETCH(double, daysAgo);
     QFETCH(RS::Decision, expected);
 
     // Through the store, so the stored text form takes part.
-    const double now = toOleDate(noon());
-    if (found)
-        writeValues(static_cast<int>(active), static_cast<int>(check), static_cast<int>(interval),
-                    formatOleDate(now - daysAgo));
-    QCOMPARE(RS::decide(RS::read(key()), now), expected);
+    const double now = toOleDate(kNoon);
+    const bool firstStart = values == "- - -";
+    if (!firstStart)
+        writeValues(values, formatOleDate(now - daysAgo));
+    QCOMPARE(RS::evaluate(kKey, now), expected);
+    if (firstStart) { // the defaults are written
+        QCOMPARE(storedValues(), QString("1 0 5"));
+        QCOMPARE(RS::read(kKey).lastUpdate, now);
+    }
 }
 
-void TestReminder::firstStartWritesDefaults()
+void TestReminder::dialog_data()
 {
-    const double now = toOleDate(noon());
-    QCOMPARE(RS::evaluate(key(), now), RS::Decision::Due);
-    const RS::Values values = RS::read(key());
-    QVERIFY(values.activeFound);
-    QCOMPARE(values.active, 1u);
-    QCOMPARE(values.check, 0u);
-    QCOMPARE(values.interval, 5u);
-    QCOMPARE(values.lastUpdate, now);
+    QTest::addColumn<QString>("stored"); // Active Check Interval; "-": none
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("shownAfter");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("storedAfter");
+
+    // A second click on a radio keeps the choice.
+    QTest::newRow("each start, then after 7 days") << "1 0 5" << "on start 5 usable"
+        << "days days =7" << "on days 7 usable" << "ok" << "1 1 7";
+    QTest::newRow("off, after days, switched on") << "0 1 12" << "off days 12 locked"
+        << "toggle" << "on days 12 usable" << "ok" << "1 1 12";
+    QTest::newRow("check 2: no radio, stores 0") << "1 2 3" << "on none 3 usable"
+        << "" << "on none 3 usable" << "ok" << "1 0 3";
+    QTest::newRow("nothing stored") << "- - -" << "off start 0 locked"
+        << "" << "off start 0 locked" << "ok" << "0 0 0";
+    QTest::newRow("emptied edit") << "1 0 5" << "on start 5 usable"
+        << "=" << "on start  usable" << "ok" << "1 0 0";
+    QTest::newRow("switched off keeps the rest") << "1 1 5" << "on days 5 usable"
+        << "toggle =9" << "off days 9 locked" << "ok" << "0 1 9";
+    QTest::newRow("cancel stores nothing") << "1 0 5" << "on start 5 usable"
+        << "days toggle =3" << "off days 3 locked" << "cancel" << "1 0 5";
 }
 
-void TestReminder::switchedOffWritesNothing()
+void TestReminder::dialog()
 {
-    writeValues(0, -1, -1, std::string());
-    QCOMPARE(RS::evaluate(key(), toOleDate(noon())), RS::Decision::Off);
-    QSettings store(QSettings::UserScope, "Norvane", "AutoUpdate");
-    store.beginGroup("Software/Norvane/AutoUpdate/Spelmar/Updates");
-    QCOMPARE(store.childKeys(), QStringList{"Active"});
-}
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, actions);
+    QFETCH(QString, shownAfter);
+    QFETCH(QString, button);
+    QFETCH(QString, storedAfter);
 
-void TestReminder::dialogLoads_data()
-{
-    QTest::addColumn<int>("active");
-    QTest::addColumn<int>("check");
-    QTest::addColumn<int>("interval");
-    QTest::addColumn<bool>("checked");
-    QTest::addColumn<bool>("startup");
-    QTest::addColumn<bool>("afterDays");
-    QTest::addColumn<QString>("edit");
-
-    QTest::newRow("on, each start") << 1 << 0 << 5 << true << true << false << "5";
-    QTest::newRow("off, after days") << 0 << 1 << 12 << false << false << true << "12";
-    QTest::newRow("check 2: no radio") << 1 << 2 << 3 << true << false << false << "3";
-    QTest::newRow("nothing stored") << -1 << -1 << -1 << false << true << false << "0";
-}
-
-void TestReminder::dialogLoads()
-{
-    QFETCH(int, active);
-    QFETCH(int, check);
-    QFETCH(int, interval);
-    QFETCH(bool, checked);
-    QFETCH(bool, startup);
-    QFETCH(bool, afterDays);
-    QFETCH(QString, edit);
-
-    writeValues(active, check, interval, std::string());
-    ScriptedPrompt prompt;
-    CUpdateReminderDlg dialog(prompt);
-    dialog.setServerPath(kServer);
-    QCOMPARE(dialog.windowTitle(), QString("Automatic Update Reminder  Version: 3.0.0"));
-    dialog.show();
-    QCOMPARE(dialog.findChild<QCheckBox *>("activeCheck")->isChecked(), checked);
-    QCOMPARE(dialog.findChild<QRadioButton *>("startupRadio")->isChecked(), startup);
-    QCOMPARE(dialog.findChild<QRadioButton *>("intervalRadio")->isChecked(), afterDays);
-    QCOMPARE(dialog.findChild<QLineEdit *>("intervalEdit")->text(), edit);
-    QCOMPARE(dialog.findChild<QLineEdit *>("intervalEdit")->isEnabled(), checked);
-}
-
-void TestReminder::dialogEnablingRule()
-{
-    writeValues(1, 0, 5, std::string());
-    ScriptedPrompt prompt;
-    CUpdateReminderDlg dialog(prompt);
-    dialog.setServerPath(kServer);
-    dialog.show();
-    auto *active = dialog.findChild<QCheckBox *>("activeCheck");
-    auto *edit = dialog.findChild<QLineEdit *>("intervalEdit");
-    auto *startup = dialog.findChild<QRadioButton *>("startupRadio");
-    auto *afterDays = dialog.findChild<QRadioButton *>("intervalRadio");
-    // The edit stays usable while "each start" is selected.
-    QVERIFY(edit->isEnabled() && startup->isEnabled() && afterDays->isEnabled());
-    QTest::mouseClick(active, Qt::LeftButton);
-    QVERIFY(!edit->isEnabled() && !startup->isEnabled() && !afterDays->isEnabled());
-    QTest::mouseClick(active, Qt::LeftButton);
-    QVERIFY(edit->isEnabled() && startup->isEnabled() && afterDays->isEnabled());
-
-    // The radios exclude each other, and a second click keeps the choice.
-    QTest::mouseClick(afterDays, Qt::LeftButton);
-    QVERIFY(afterDays->isChecked() && !startup->isChecked());
-    QTest::mouseClick(afterDays, Qt::LeftButton);
-    QVERIFY(afterDays->isChecked() && !startup->isChecked());
-}
-
-void TestReminder::dialogStores_data()
-{
-    QTest::addColumn<int>("storedCheck");
-    QTest::addColumn<bool>("switchOff");
-    QTest::addColumn<bool>("chooseAfterDays");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<uint>("active");
-    QTest::addColumn<uint>("check");
-    QTest::addColumn<uint>("interval");
-
-    QTest::newRow("after 7 days") << 0 << false << true << "7" << 1u << 1u << 7u;
-    QTest::newRow("emptied edit") << 0 << false << false << "" << 1u << 0u << 0u;
-    QTest::newRow("switched off keeps the rest") << 1 << true << true << "9" << 0u << 1u << 9u;
-    QTest::newRow("check 2 untouched stores 0") << 2 << false << false << "5" << 1u << 0u << 5u;
-}
-
-void TestReminder::dialogStores()
-{
-    QFETCH(int, storedCheck);
-    QFETCH(bool, switchOff);
-    QFETCH(bool, chooseAfterDays);
-    QFETCH(QString, typed);
-    QFETCH(uint, active);
-    QFETCH(uint, check);
-    QFETCH(uint, interval);
-
-    writeValues(1, storedCheck, 5, "41862.500000");
-    ScriptedPrompt prompt;
-    CUpdateReminderDlg dialog(prompt);
-    dialog.setServerPath(kServer);
-    dialog.show();
-    if (switchOff)
-        QTest::mouseClick(dialog.findChild<QCheckBox *>("activeCheck"), Qt::LeftButton);
-    if (chooseAfterDays)
-        dialog.findChild<QRadioButton *>("intervalRadio")->click();
-    auto *edit = dialog.findChild<QLineEdit *>("intervalEdit");
-    edit->setText(typed); // also while the switched-off reminder disables it
-    QTest::mouseClick(dialog.findChild<QPushButton *>("okButton"), Qt::LeftButton);
-
-    QVERIFY(!dialog.isVisible());
-    const RS::Values values = RS::read(key());
-    QCOMPARE(values.active, active);
-    QCOMPARE(values.check, check);
-    QCOMPARE(values.interval, interval);
-    QCOMPARE(values.lastUpdate, 41862.5);
-}
-
-void TestReminder::dialogCancelStoresNothing()
-{
-    writeValues(1, 0, 5, std::string());
-    ScriptedPrompt prompt;
-    CUpdateReminderDlg dialog(prompt);
-    dialog.setServerPath(kServer);
-    dialog.show();
-    QTest::mouseClick(dialog.findChild<QCheckBox *>("activeCheck"), Qt::LeftButton);
-    QTest::keyClicks(dialog.findChild<QLineEdit *>("intervalEdit"), "3");
-    QTest::mouseClick(dialog.findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(RS::read(key()).active, 1u);
-    QCOMPARE(RS::read(key()).interval, 5u);
+    writeValues(stored, "41862.500000");
+    Dialog d;
+    QCOMPARE(d.window.windowTitle(), QString("Automatic Update Reminder  Version: 3.0.0"));
+    QCOMPARE(d.shown(), shown);
+    d.act(actions);
+    QCOMPARE(d.shown(), shownAfter);
+    d.act(button);
+    QVERIFY(!d.window.isVisible());
+    QCOMPARE(storedValues(), storedAfter);
+    QCOMPARE(RS::read(kKey).lastUpdate, 41862.5);
 
     // Shown again, it reloads what is stored.
-    writeValues(0, -1, 8, std::string());
-    dialog.show();
-    QVERIFY(!dialog.findChild<QCheckBox *>("activeCheck")->isChecked());
-    QCOMPARE(dialog.findChild<QLineEdit *>("intervalEdit")->text(), QString("8"));
+    writeValues("0 1 8");
+    d.window.show();
+    QCOMPARE(d.shown(), QString("off days 8 locked"));
 }
 
 void TestReminder::workerRunsOnceAndStamps()
@@ -369,24 +260,23 @@ void TestReminder::workerRunsOnceAndStamps()
     scheduler.setCheckFunction([&](CUpdateReminderDlg &, const CUpdateReminderDlg::CheckRequest &r) {
         scheduled = r.scheduledRun && r.serverPath == kServer && r.programName == "Spelmar.exe";
         // The stamp is the present, not the moment of the first start.
-        stampedBefore = RS::read(key()).lastUpdate > toOleDate(noon()) + 1000;
+        stampedBefore = RS::read(kKey).lastUpdate > toOleDate(kNoon) + 1000;
         ++runs;
         while (!release) // the check lasts until the test lets it end
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
 
-    QVERIFY(scheduler.StartSchedule(noon())); // first start: a check is due
+    QVERIFY(scheduler.StartSchedule(kNoon)); // first start: a check is due
     QVERIFY(scheduler.workerRunning());
-    QVERIFY(scheduler.StartSchedule(noon())); // still running: no second worker
+    QVERIFY(scheduler.StartSchedule(kNoon)); // still running: no second worker
     release = true;
     QTRY_VERIFY_WITH_TIMEOUT(!scheduler.workerRunning(), 60000);
     scheduler.waitForWorker();
     QCOMPARE(runs.load(), 1);
-    QVERIFY(scheduled);
-    QVERIFY(stampedBefore);
+    QVERIFY(scheduled && stampedBefore);
 
     // Interval mode, stamped just now: nothing runs.
-    writeValues(1, 1, 5, std::string());
+    writeValues("1 1 5");
     QVERIFY(scheduler.StartSchedule(QDateTime::currentDateTime()));
     QVERIFY(!scheduler.workerRunning());
     QCOMPARE(runs.load(), 1);

@@ -5,17 +5,12 @@ IPrompt::Answer ScriptedPrompt::message(const std::string &text, const std::stri
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_boxes.push_back({text, caption, buttons, icon});
-    if (!m_answers.empty()) {
-        const Answer answer = m_answers.front();
-        m_answers.pop_front();
-        return answer;
-    }
-    switch (buttons) {
-    case Buttons::Ok: return Answer::Ok;
-    case Buttons::YesNo: return Answer::No;
-    case Buttons::OkCancel: break;
-    }
-    return Answer::Cancel;
+    if (m_answers.empty())
+        return buttons == Buttons::Ok ? Answer::Ok
+               : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    const Answer answer = m_answers.front();
+    m_answers.pop_front();
+    return answer;
 }
 
 void ScriptedPrompt::queueAnswer(Answer answer)
@@ -28,10 +23,4 @@ std::vector<ScriptedPrompt::Box> ScriptedPrompt::boxes() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_boxes;
-}
-
-std::size_t ScriptedPrompt::count() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_boxes.size();
 }

@@ -25,7 +25,6 @@ public:
 
     void queueAnswer(Answer answer);
     std::vector<Box> boxes() const;
-    std::size_t count() const;
 
 private:
     mutable std::mutex m_mutex;
