@@ -69,6 +69,13 @@ int CCliRunner::run()
     return runConfigure();
 }
 
+bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
+{
+    reportFailures(connection, m_err);
+    return (connection.*step)(m_args.port, m_args.baud, m_args.simulate)
+           == CDeviceConnection::Result::Connected;
+}
+
 int CCliRunner::runPorts()
 {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
@@ -80,9 +87,7 @@ int CCliRunner::runIdentify()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    reportFailures(connection, m_err);
-    if (connection.OpenAndIdentify(m_args.port, m_args.baud, m_args.simulate)
-        != CDeviceConnection::Result::Connected)
+    if (!open(connection, &CDeviceConnection::OpenAndIdentify))
         return 1;
     std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n",
                  connection.revision().c_str(), connection.part().c_str(),
@@ -95,9 +100,7 @@ int CCliRunner::runCommands()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    reportFailures(connection, m_err);
-    if (connection.Connect(m_args.port, m_args.baud, m_args.simulate)
-        != CDeviceConnection::Result::Connected)
+    if (!open(connection, &CDeviceConnection::Connect))
         return 1;
     for (const std::string &entry : connection.commandList())
         std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
@@ -109,9 +112,7 @@ int CCliRunner::runSend()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    reportFailures(connection, m_err);
-    if (connection.OpenPort(m_args.port, m_args.baud, m_args.simulate)
-        != CDeviceConnection::Result::Connected)
+    if (!open(connection, &CDeviceConnection::OpenPort))
         return 1;
     CCommandConsole console(session);
     const CCommandConsole::Outcome outcome = console.Send(m_args.sendCommand);
@@ -128,9 +129,7 @@ int CCliRunner::runTrace()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    reportFailures(connection, m_err);
-    if (connection.OpenAndIdentify(m_args.port, m_args.baud, m_args.simulate)
-        != CDeviceConnection::Result::Connected)
+    if (!open(connection, &CDeviceConnection::OpenAndIdentify))
         return 1;
 
     CTraceCsvWriter csv;

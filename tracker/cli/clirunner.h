@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cliarguments.h"
+#include "deviceconnection.h"
 
 #include <cstdio>
 
@@ -15,6 +16,12 @@ public:
     int run();
 
 private:
+    using OpenStep = CDeviceConnection::Result (CDeviceConnection::*)(const std::string &,
+                                                                      const std::string &, bool);
+    // Opens the device with one of the connection's steps; failures go to
+    // the error stream as the window's answer line shows them.
+    bool open(CDeviceConnection &connection, OpenStep step);
+
     int runPorts();
     int runIdentify();
     int runCommands();
