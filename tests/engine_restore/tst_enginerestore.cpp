@@ -24,47 +24,28 @@ class TestEngineRestore : public QObject
     Q_OBJECT
 
 private slots:
-    void listReleases_data();
     void listReleases();
     void restore_data();
     void restore();
 };
 
-void TestEngineRestore::listReleases_data()
-{
-    QTest::addColumn<QStringList>("folders");
-    QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QStringList>("rows"); // name, tab, display text; " old" before restore was supported
-
-    QTest::newRow("none") << QStringList{"lib", "2014080107"} << QStringList{"Spelmar.exe"} << QStringList();
-    QTest::newRow("oldest first, others left out")
-        << QStringList{kJune, "2014080107", "199901010000", kJanuary, "200912312359", "20140811073"}
-        << QStringList{"201405050505", "Spelmar.exe"}
-        << QStringList{"200912312359\t2009-12-31   (23:59) old", kJanuary + "\t2014-01-01   (10:00)",
-                       kJune + "\t2014-06-30   (18:00)"};
-    QTest::newRow("threshold day") << QStringList{"201003281200", "201003290000"} << QStringList()
-        << QStringList{"201003281200\t2010-03-28   (12:00) old", "201003290000\t2010-03-29   (00:00)"};
-}
-
+// Release folders are listed oldest first; other names are left out.
 void TestEngineRestore::listReleases()
 {
-    QFETCH(QStringList, folders);
-    QFETCH(QStringList, files);
-    QFETCH(QStringList, rows);
-
     QTemporaryDir program;
-    for (const QString &folder : folders)
+    for (const QString &folder : {kJune, QStringLiteral("2014080107"), QStringLiteral("200912312359"), kJanuary})
         QVERIFY(QDir(program.path()).mkdir(folder));
-    for (const QString &file : files)
-        writeFile(program.filePath(file), "x");
+    writeFile(program.filePath("201405050505"), "x");
 
     ReleaseList list;
-    QCOMPARE(ListReleases(list, program.path().toStdString()), !rows.isEmpty());
+    QVERIFY(ListReleases(list, program.path().toStdString()));
     QStringList got;
     for (std::size_t row = 0; row < list.size(); ++row)
         got << QString::fromStdString(list.names[row] + "\t" + list.displays[row])
                 + (isOldRelease(list.names[row]) ? " old" : "");
-    QCOMPARE(got, rows);
+    // " old": from before restore was supported.
+    QCOMPARE(got, (QStringList{"200912312359\t2009-12-31   (23:59) old", kJanuary + "\t2014-01-01   (10:00)",
+                               kJune + "\t2014-06-30   (18:00)"}));
 }
 
 void TestEngineRestore::restore_data()

@@ -52,15 +52,11 @@ inline Files readTree(const QString &folder)
     return files;
 }
 
-inline QString ruleLine()
-{
-    return QString(58, QLatin1Char('-')) + "\n";
-}
-
 // The update check's question around a body of file lines.
 inline QString checkText(const QString &body)
 {
-    return " Message from: <Moravel>-Tool  V 3.0.0\n" + ruleLine() + "\n\n" + body + "\n" + ruleLine()
+    const QString rule = QString(58, QLatin1Char('-')) + "\n";
+    return " Message from: <Moravel>-Tool  V 3.0.0\n" + rule + "\n\n" + body + "\n" + rule
         + "\n\n Click <yes> to see the NORVANE update notes \n and to start the installation procedure ...";
 }
 
