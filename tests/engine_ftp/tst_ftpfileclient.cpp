@@ -178,8 +178,6 @@ void TestFtpFileClient::getFile_data()
     QTest::newRow("empty file") << "empty.txt" << "" << false << false << true;
     QTest::newRow("space and brackets") << "notes [1].txt" << "" << false << false << true;
     QTest::newRow("sub-folder with backslash") << "plugins\\Filter.dll" << "" << true << false << true;
-    QTest::newRow("sub-folder not there") << "plugins\\Filter.dll" << "" << false << false << false;
-    QTest::newRow("absent on the server") << "Missing.exe" << "" << false << false << false;
     QTest::newRow("climbing out refused") << "..\\Spelmar.exe" << "" << false << false << false;
 }
 
