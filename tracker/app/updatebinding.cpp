@@ -16,12 +16,6 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
-std::future<void *> &preloaded()
-{
-    static std::future<void *> module;
-    return module;
-}
-
 template <typename Function>
 Function entry(void *module, const char *name)
 {
@@ -50,23 +44,8 @@ std::string CUpdateBinding::programPathFor(const std::string &programFolder)
     return std::filesystem::is_regular_file(program, ec) ? program : folder;
 }
 
-void CUpdateBinding::preload()
-{
-    const std::string folder = executableFolder();
-    if (folder.empty() || preloaded().valid())
-        return;
-    const std::string beside = withSeparator(folder) + kLibraryName;
-    preloaded() = std::async(std::launch::async, [beside] {
-        return dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-    });
-}
-
 bool CUpdateBinding::LoadUpdateLibrary(IPrompt &prompt)
 {
-    // A preloaded handle counts as one more reference; the library is
-    // never unloaded anyway.
-    if (preloaded().valid())
-        (void)preloaded().get();
     if (!m_module) {
         if (!m_ownFolder.empty()) {
             const std::string beside = withSeparator(m_ownFolder) + kLibraryName;

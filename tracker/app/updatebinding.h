@@ -2,7 +2,6 @@
 
 #include "../../updater/ui/moravel.h"
 
-#include <future>
 #include <string>
 
 class IPrompt;
@@ -21,12 +20,6 @@ public:
     // ownFolder: where the program file lies (empty: found from
     // /proc/self/exe).
     explicit CUpdateBinding(std::string ownFolder = std::string());
-
-    // Starts loading the library from the program's own folder on a
-    // thread of its own, so that the loader's work overlaps the start-up
-    // of the user interface; LoadUpdateLibrary then takes the result.
-    // Called once, first thing in main().
-    static void preload();
 
     // Loads the library and looks up UpdateInfo, UpdateSetupScheduler and
     // UpdateStartSchedule. A library that cannot be loaded, or lacks one of
