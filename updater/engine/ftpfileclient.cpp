@@ -1,5 +1,6 @@
 #include "ftpfileclient.h"
 
+#include "curllibrary.h"
 #include "ftpsettings.h"
 #include "prompt.h"
 #include "relinfo.h"
@@ -7,7 +8,6 @@
 
 #include <QByteArray>
 
-#include <curl/curl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -36,10 +36,10 @@ CURL *handle(void *session)
     return static_cast<CURL *>(session);
 }
 
-void initCurlOnce()
+// Only called once a session exists, so the library is loaded.
+const CurlLibrary &curl()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return *CurlLibrary::get();
 }
 
 // Splits at "/" and "\", dropping empty parts.
@@ -94,8 +94,12 @@ bool CFtpFileClient::ensureSession()
 {
     if (m_session)
         return true;
-    initCurlOnce();
-    m_session = curl_easy_init();
+    const CurlLibrary *library = CurlLibrary::get(&m_lastError);
+    if (!library)
+        return false;
+    m_session = library->easyInit();
+    if (!m_session)
+        m_lastError = "cannot create a transfer handle";
     return m_session != nullptr;
 }
 
@@ -103,51 +107,51 @@ bool CFtpFileClient::ensureSession()
 // connection across curl_easy_reset, so the login is done once per run.
 void CFtpFileClient::resetRequestOptions()
 {
-    CURL *curl = handle(m_session);
-    curl_easy_reset(curl);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl_easy_setopt(curl, CURLOPT_USERNAME, m_userName.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
-    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CFtpFileClient::onProgress);
+    CURL *session = handle(m_session);
+    curl().easyReset(session);
+    curl().easySetopt(session, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl().easySetopt(session, CURLOPT_USERNAME, m_userName.c_str());
+    curl().easySetopt(session, CURLOPT_PASSWORD, m_password.c_str());
+    curl().easySetopt(session, CURLOPT_NOSIGNAL, 1L);
+    curl().easySetopt(session, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl().easySetopt(session, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl().easySetopt(session, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl().easySetopt(session, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
+    curl().easySetopt(session, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
+    curl().easySetopt(session, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
+    curl().easySetopt(session, CURLOPT_TRANSFERTEXT, 0L);
+    curl().easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    curl().easySetopt(session, CURLOPT_NOPROGRESS, 0L);
+    curl().easySetopt(session, CURLOPT_XFERINFOFUNCTION, &CFtpFileClient::onProgress);
     // MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
     static const bool verbose = [] {
         const char *value = std::getenv("MORAVEL_FTP_VERBOSE");
         return value && *value && std::strcmp(value, "0") != 0;
     }();
     if (verbose)
-        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        curl().easySetopt(session, CURLOPT_VERBOSE, 1L);
 }
 
 bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
 {
-    CURL *curl = handle(m_session);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer);
+    CURL *session = handle(m_session);
+    curl().easySetopt(session, CURLOPT_URL, url.c_str());
+    curl().easySetopt(session, CURLOPT_XFERINFODATA, transfer);
     if (transfer && (transfer->file || transfer->buffer)) {
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CFtpFileClient::writeToTransfer);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer);
+        curl().easySetopt(session, CURLOPT_WRITEFUNCTION, &CFtpFileClient::writeToTransfer);
+        curl().easySetopt(session, CURLOPT_WRITEDATA, transfer);
     }
     if (transfer && transfer->source) {
-        curl_easy_setopt(curl, CURLOPT_READFUNCTION, &CFtpFileClient::readFromTransfer);
-        curl_easy_setopt(curl, CURLOPT_READDATA, transfer);
+        curl().easySetopt(session, CURLOPT_READFUNCTION, &CFtpFileClient::readFromTransfer);
+        curl().easySetopt(session, CURLOPT_READDATA, transfer);
     }
     m_errorBuffer[0] = '\0';
-    const CURLcode result = curl_easy_perform(curl);
+    const CURLcode result = curl().easyPerform(session);
     if (result == CURLE_OK) {
         m_lastError.clear();
         return true;
     }
-    m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl_easy_strerror(result);
+    m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl().easyStrerror(result);
     if (result == CURLE_ABORTED_BY_CALLBACK || (m_cancel && m_cancel->load()))
         m_lastError = "cancelled";
     return false;
@@ -218,12 +222,12 @@ std::string CFtpFileClient::urlFor(const std::vector<std::string> &parts, bool d
         first = entry.size();
     else
         url += "%2F";
-    CURL *curl = handle(m_session);
+    CURL *session = handle(m_session);
     for (std::size_t i = first; i < parts.size(); ++i) {
-        char *escaped = curl_easy_escape(curl, parts[i].data(), static_cast<int>(parts[i].size()));
+        char *escaped = curl().easyEscape(session, parts[i].data(), static_cast<int>(parts[i].size()));
         if (escaped) {
             url += escaped;
-            curl_free(escaped);
+            curl().freeMemory(escaped);
         }
         if (i + 1 < parts.size() || directory)
             url += "/";
@@ -261,7 +265,6 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     if (!serverName.empty())
         m_host = serverName;
     if (!ensureSession()) {
-        m_lastError = "cannot create a transfer handle";
         m_currentUrl.clear();
         return false;
     }
@@ -270,7 +273,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     transfer.cancel = m_cancel;
     // A request without body still logs in and reads the login directory,
     // so a wrong account fails here and not at the first download.
-    curl_easy_setopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    curl().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
     m_entryPath.clear();
     if (!perform("ftp://" + m_host + "/", &transfer)) {
         m_currentUrl.clear();
@@ -285,7 +288,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
         return false;
     }
     char *entry = nullptr;
-    if (curl_easy_getinfo(handle(m_session), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
+    if (curl().easyGetinfo(handle(m_session), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
         m_entryPath = entry;
     if (m_entryPath.empty() || m_entryPath[0] != '/')
         m_entryPath = "/" + m_entryPath;
@@ -305,7 +308,7 @@ bool CFtpFileClient::SetCurrentDirectory(const std::string &path)
     resetRequestOptions();
     Transfer transfer;
     transfer.cancel = m_cancel;
-    curl_easy_setopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    curl().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
     const bool changed = perform(urlFor(target, true), &transfer);
     if (changed)
         m_currentParts = target;
@@ -323,7 +326,7 @@ bool CFtpFileClient::listDirectory(const std::vector<std::string> &dir,
     transfer.cancel = m_cancel;
     transfer.buffer = &listing;
     transfer.bufferLimit = kMaxListingSize;
-    curl_easy_setopt(handle(m_session), CURLOPT_DIRLISTONLY, 1L);
+    curl().easySetopt(handle(m_session), CURLOPT_DIRLISTONLY, 1L);
     if (!perform(urlFor(dir, true), &transfer))
         return false;
     std::size_t start = 0;
@@ -480,10 +483,10 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
     std::vector<std::string> parts = m_currentParts;
     parts.push_back(name);
     resetRequestOptions();
-    CURL *curl = handle(m_session);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    CURL *session = handle(m_session);
+    curl().easySetopt(session, CURLOPT_UPLOAD, 1L);
     if (sized)
-        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
+        curl().easySetopt(session, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
     const bool ok = sized && perform(urlFor(parts, false), &transfer);
     if (!sized)
         m_lastError = "not a regular file: " + localPath;
@@ -494,7 +497,7 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
 bool CFtpFileClient::Close()
 {
     if (m_session)
-        curl_easy_cleanup(handle(m_session));
+        curl().easyCleanup(handle(m_session));
     m_session = nullptr;
     m_hasFinder = false;
     m_finderMatches.clear();

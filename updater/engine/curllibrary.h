@@ -1,0 +1,28 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+
+// libcurl, loaded when the first FTP session starts instead of with the
+// update library: a host that loads the library while its window comes up
+// does not wait for the two dozen libraries that libcurl brings along, and
+// the first session starts on a worker thread anyway.
+struct CurlLibrary
+{
+    CURLcode (*globalInit)(long flags);
+    CURL *(*easyInit)();
+    void (*easyReset)(CURL *curl);
+    CURLcode (*easySetopt)(CURL *curl, CURLoption option, ...);
+    CURLcode (*easyPerform)(CURL *curl);
+    CURLcode (*easyGetinfo)(CURL *curl, CURLINFO info, ...);
+    const char *(*easyStrerror)(CURLcode code);
+    char *(*easyEscape)(CURL *curl, const char *text, int length);
+    void (*freeMemory)(void *pointer);
+    void (*easyCleanup)(CURL *curl);
+
+    // The loaded and initialised library; null when it cannot be loaded,
+    // with the loader's reason in error when one is given. Thread-safe;
+    // the library is loaded once and stays.
+    static const CurlLibrary *get(std::string *error = nullptr);
+};
