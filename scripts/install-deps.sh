@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libqt6serialport6-dev
+  qt6-serialport-dev
   libqcustomplot-dev
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib
