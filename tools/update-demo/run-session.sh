@@ -21,6 +21,10 @@ running() {
   done
   return 1
 }
-while running; do
+# A hand-over can fall between two looks (one program gone, the next one
+# not yet listed), so the session ends only after two quiet looks in a row.
+quiet=0
+while [ "$quiet" -lt 2 ]; do
+  if running; then quiet=0; else quiet=$((quiet + 1)); fi
   sleep 1
 done
