@@ -1,6 +1,7 @@
 #include "ccwbutton.h"
+#include "findchild.h"
 #include "orbosim.h"
-#include "prompt.h"
+#include "scriptedprompt.h"
 #include "settingskeys.h"
 #include "spelmardlg.h"
 #include "tracedlg.h"
@@ -14,36 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <deque>
 
 namespace {
-
-// Answers questions from a script and keeps what was asked.
-class ScriptedPrompt : public IPrompt
-{
-public:
-    std::deque<Answer> answers;
-    std::vector<std::string> asked;
-
-    Answer message(const std::string &text, const std::string &, Buttons, Icon) override
-    {
-        asked.push_back(text);
-        if (answers.empty())
-            return Answer::Cancel;
-        const Answer answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-};
-
-template <typename T = QWidget>
-T *child(QWidget *window, const char *name)
-{
-    T *found = window->findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 QString text(QWidget *window, const char *name)
 {
@@ -322,15 +295,16 @@ private slots:
         trace->setFileChooser([path](const std::string &, const std::string &) { return path; });
         trace->ToggleFileLog();
         QVERIFY(trace->isLogging());
-        QVERIFY(w.prompt.asked.empty());
+        QVERIFY(w.prompt.boxes().empty());
 
         click(&w.dlg, "connectButton");
         QVERIFY(trace->isLogging()); // a disconnect keeps the log
-        w.prompt.answers.push_back(static_cast<IPrompt::Answer>(answer));
+        w.prompt.queueAnswer(static_cast<IPrompt::Answer>(answer));
         child<QCheckBox>(&w.dlg, "simulationCheck")->setChecked(true);
         click(&w.dlg, "connectButton");
-        QCOMPARE(w.prompt.asked.size(), size_t(1));
-        QCOMPARE(w.prompt.asked[0], "Do you want to continue logging data into the file \n" + path + " ?");
+        const std::vector<ScriptedPrompt::Box> boxes = w.prompt.boxes();
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].text, "Do you want to continue logging data into the file \n" + path + " ?");
         QCOMPARE(trace->isLogging(), stillLogging);
 
         // The report's header names the port as typed.

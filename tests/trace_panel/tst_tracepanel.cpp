@@ -4,8 +4,9 @@
 #include "ccwbutton.h"
 #include "ccwgraph.h"
 #include "devicesession.h"
+#include "findchild.h"
 #include "orbosim.h"
-#include "prompt.h"
+#include "scriptedprompt.h"
 #include "tracedlg.h"
 #include "tracesettings.h"
 
@@ -20,26 +21,6 @@
 #include <QTest>
 
 namespace {
-
-class ScriptedPrompt : public IPrompt
-{
-public:
-    std::vector<std::string> messages;
-    Answer message(const std::string &text, const std::string &, Buttons, Icon) override
-    {
-        messages.push_back(text);
-        return Answer::Ok;
-    }
-};
-
-template <typename T = QWidget>
-T *child(QWidget *panel, const char *name)
-{
-    T *widget = panel->findChild<T *>(QString::fromLatin1(name));
-    if (!widget)
-        qFatal("no child %s", name);
-    return widget;
-}
 
 QString buttonText(QWidget *panel, const char *name)
 {
@@ -262,7 +243,7 @@ private slots:
         QCOMPARE(buttonText(&t.panel, "fileButton"), QString("Start"));
         QVERIFY(!child<CCWButton>(&t.panel, "fileLed")->value());
         QVERIFY(child(&t.panel, "tickRadio")->isEnabled());
-        QVERIFY(t.prompt.messages.empty());
+        QVERIFY(t.prompt.boxes().empty());
 
         const int samples = int(shown.count());
         QCOMPARE(t.panel.graph()->pointCount(), samples);
@@ -294,13 +275,13 @@ private slots:
         panel.setFileChooser([&](const std::string &, const std::string &) { return answer; });
         panel.ToggleFileLog();
         QVERIFY(!panel.isLogging());
-        QVERIFY(prompt.messages.empty());
+        QVERIFY(prompt.boxes().empty());
 
         answer = dir.filePath("missing/trace.csv").toStdString();
         panel.ToggleFileLog();
         QVERIFY(!panel.isLogging());
-        QCOMPARE(prompt.messages.size(), size_t(1));
-        QVERIFY(QString::fromStdString(prompt.messages[0]).startsWith("Error occurred! \n"));
+        QCOMPARE(prompt.boxes().size(), size_t(1));
+        QVERIFY(QString::fromStdString(prompt.boxes()[0].text).startsWith("Error occurred! \n"));
         QCOMPARE(buttonText(&panel, "fileButton"), QString("Start"));
         QCOMPARE(CTraceSettings::read(CTraceSettings::kTraceFile), std::string());
     }
