@@ -8,13 +8,11 @@
 
 #include <QByteArray>
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fnmatch.h>
-#include <mutex>
 #include <sys/stat.h>
 
 namespace {
