@@ -105,38 +105,32 @@ void CReleaseNotesDlg::placeViewer(QWidget *viewer)
     delete m_ui->mainLayout->replaceWidget(m_ui->viewerPlaceholder, viewer);
 }
 
-bool CReleaseNotesDlg::createPrimaryViewer()
+template <typename Viewer>
+bool CReleaseNotesDlg::showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled)
 {
-    if (!m_primaryViewer)
-        m_primaryViewer = std::make_unique<CExplorer1>();
-    if (!m_primaryViewer->widget()) {
-        if (!m_primaryViewer->Create(this)) {
-            ShowLastError(m_primaryViewer->lastError());
-            m_primaryViewer.reset();
+    if (!viewer)
+        viewer = std::make_unique<Viewer>();
+    if (!viewer->widget()) {
+        if (!viewer->Create(this)) {
+            ShowLastError(viewer->lastError());
+            viewer.reset();
             return false;
         }
-        placeViewer(m_primaryViewer->widget());
-        m_primaryViewer->EnableWindow(true);
+        placeViewer(viewer->widget());
+        viewer->EnableWindow(inputEnabled);
     }
-    m_primaryViewer->Navigate(QString::fromStdString(m_pagePath));
+    viewer->Navigate(QString::fromStdString(m_pagePath));
     return true;
+}
+
+bool CReleaseNotesDlg::createPrimaryViewer()
+{
+    return showPageIn(m_primaryViewer, true);
 }
 
 bool CReleaseNotesDlg::createFallbackViewer()
 {
-    if (!m_fallbackViewer)
-        m_fallbackViewer = std::make_unique<CWebBrowser>();
-    if (!m_fallbackViewer->widget()) {
-        if (!m_fallbackViewer->Create(this)) {
-            ShowLastError(m_fallbackViewer->lastError());
-            m_fallbackViewer.reset();
-            return false;
-        }
-        placeViewer(m_fallbackViewer->widget());
-        m_fallbackViewer->EnableWindow(false);
-    }
-    m_fallbackViewer->Navigate(QString::fromStdString(m_pagePath));
-    return true;
+    return showPageIn(m_fallbackViewer, false);
 }
 
 void CReleaseNotesDlg::ShowLastError(const QString &reason)
