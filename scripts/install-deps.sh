@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-serialport-dev
   libqcustomplot-dev
