@@ -18,6 +18,7 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
     return [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
         CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
+        client.setTls(ftpTlsSettings(request.serverPath));
         CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
         check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
                               request.scheduledRun);
@@ -34,6 +35,7 @@ void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)
     notes.setProgramFolder(folder);
 
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
+    client.setTls(ftpTlsSettings(serverPath));
     if (!client.Connect())
         return;
     if (!client.SetCurrentDirectory(serverPath) || !client.FindFile(kReleaseNotesPage)) {
