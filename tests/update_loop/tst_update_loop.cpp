@@ -138,7 +138,11 @@ void TestUpdateLoop::reminderToUpdatedFiles()
              contents(offered + QStringLiteral("/readme.txt")));
     QCOMPARE(contents(program + QStringLiteral("/RelInfoLocal.rel")),
              QByteArray("Spelmar; 2.01.00\r\nlibMoravel.so; 3.00.00\r\nQuennet; 3.00.00\r\n"
-                        "readme.txt; 2.01.00\r\n"));
+                        "readme.txt; 2.01.00\r\nmoravel.pub; 1.00.00\r\n"));
+    // The loop was signed: the library beside moravel.pub accepted the
+    // publisher's signature and recorded its sequence.
+    QVERIFY(QFile::exists(offered + QStringLiteral("/RelInfoRemote.rel.sig")));
+    QVERIFY(!contents(program + QStringLiteral("/RelInfoLocal.seq")).isEmpty());
 
     const QStringList backups = QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(backups.size(), 1);

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -46,8 +47,11 @@ std::string engineBinaryFolder()
 {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void *>(&engineBinaryFolder), &info) != 0 && info.dli_fname
-        && info.dli_fname[0] == '/')
-        return folderOf(info.dli_fname);
+        && std::strchr(info.dli_fname, '/')) {
+        char resolved[PATH_MAX];
+        if (::realpath(info.dli_fname, resolved))
+            return folderOf(resolved);
+    }
     // The main program: its link-map name is not a path.
     char self[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
