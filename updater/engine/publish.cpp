@@ -3,10 +3,8 @@
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisionsignature.h"
+#include "sha256.h"
 #include "signature.h"
-
-#include <QCryptographicHash>
-#include <QFile>
 
 #include <algorithm>
 #include <filesystem>
@@ -21,16 +19,6 @@ std::string slashName(std::string name)
 {
     std::replace(name.begin(), name.end(), '\\', '/');
     return name;
-}
-
-bool sha256Of(const std::string &path, std::string &hex)
-{
-    QFile file(QFile::decodeName(path.c_str()));
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return false;
-    hex = hash.result().toHex().toStdString();
-    return true;
 }
 
 // The plain files below folder as relative names with "/", sorted.
@@ -63,7 +51,7 @@ bool publishFolder(const std::string &folder, const PublishOptions &options,
     std::string text;
     auto addRecord = [&](const std::string &name, const std::string &revision) {
         std::string hex;
-        if (!sha256Of(localPathFor(folder, name), hex)) {
+        if (!Sha256::ofFile(localPathFor(folder, name), hex)) {
             error = "cannot read " + localPathFor(folder, name);
             return false;
         }
