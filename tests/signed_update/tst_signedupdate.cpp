@@ -103,7 +103,7 @@ void TestSignedUpdate::refusals_data()
     QTest::newRow("wrong key") << "stranger" << "" << none << 0 << false
                                << "Update refused: RelInfoRemote.rel does not match its signature";
     QTest::newRow("tampered file") << "maker" << "" << int(Tamper::File) << 0 << false
-                                   << " fail!    Spelmar.exe";
+                                   << "SHA-256 mismatch for Spelmar.exe";
     QTest::newRow("tampered revision file") << "maker" << "" << int(Tamper::RevisionFile) << 0 << false
                                             << "Update refused: RelInfoRemote.rel does not match its signature";
     QTest::newRow("expired") << "maker" << "" << none << 2 << false

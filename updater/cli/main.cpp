@@ -137,6 +137,8 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
     job.setSecurity(security);
     runJob(job);
+    for (const std::string &reason : job.result().failureReasons)
+        std::fprintf(stderr, "moravel-cli: %s\n", reason.c_str());
     return job.result().allArrived() ? kExitOk : kExitFailed;
 }
 

@@ -210,6 +210,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             ++m_result.transferred;
         } else {
             m_report.addLine(kFail + name);
+            m_result.failureReasons.push_back(client.lastError());
             ++m_result.failed;
         }
     }

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 class IPrompt;
 class RelInfoList;
@@ -45,6 +46,7 @@ public:
         bool localRelInfoWritten = false;
         std::string backupFolder;    // empty when the run made none
         std::string refusal;         // why RelInfoRemote.rel was refused
+        std::vector<std::string> failureReasons; // why each failed download failed
 
         // Nothing newer, or every selected file arrived and was recorded.
         bool allArrived() const
