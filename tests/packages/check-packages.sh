@@ -13,8 +13,19 @@ ftpserver=$2
 release=$3
 work=$(mktemp -d)
 server_pid=
+# Waits until no program of the unpacked folder runs any more.
+programs_ended() {
+  local exe
+  for _ in $(seq 60); do
+    exe=$(find /proc/[0-9]*/exe -maxdepth 0 -printf '%l\n' 2>/dev/null | grep -F "$work/" || true)
+    [ -z "$exe" ] && return 0
+    sleep 1
+  done
+  return 1
+}
 cleanup() {
   [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+  programs_ended || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -62,7 +73,7 @@ version=$("$top/bin/spelmar" --version)
 
 # Self-update of the moved folder: the server offers a newer Spelmar;
 # Quennet loads the library beside itself, installs it with a backup and
-# is told not to start Spelmar again.
+# starts the new Spelmar, which ends once its window is shown.
 updates=$work/server/Spelmar/Updates
 mkdir -p "$updates"
 cp "$program/Spelmar" "$updates/Spelmar"
@@ -71,12 +82,18 @@ printf 'Spelmar; 99.00.00\r\n' >"$updates/RelInfoRemote.rel"
 coproc SERVER { exec /usr/bin/python3 "$ftpserver" "$work/server"; }
 server_pid=$SERVER_PID
 read -r -t 30 port <&"${SERVER[0]}" || fail "FTP server did not start"
-export MORAVEL_FTP_HOST=127.0.0.1:$port SPELMAR_TEST_ANSWERS=no QT_QPA_PLATFORM=offscreen
+export MORAVEL_FTP_HOST=127.0.0.1:$port SPELMAR_TEST_ANSWERS=yes QT_QPA_PLATFORM=offscreen
+export SPELMAR_EXIT_WHEN_SHOWN=1
 export XDG_CONFIG_HOME=$work/config
 (cd "$program" && timeout 120 ./Quennet Spelmar/Updates "$program/Spelmar") \
   >"$work/quennet.log" 2>&1 || { cat "$work/quennet.log" >&2; fail "Quennet"; }
 cmp -s "$program/Spelmar" "$updates/Spelmar" || { cat "$work/quennet.log" >&2; fail "Spelmar not updated"; }
-backup=$(find "$program" -mindepth 1 -maxdepth 1 -type d -regex '.*/[0-9]\{12\}')
-[ -f "$backup/Spelmar" ] || fail "no backup of the replaced Spelmar"
+backups=$(find "$program" -mindepth 1 -maxdepth 1 -type d -regextype posix-extended -regex '.*/[0-9]{12}')
+[ -f "$backups/Spelmar" ] || fail "no backup of the replaced Spelmar"
 grep -q '^Spelmar; 99.00.00' "$program/RelInfoLocal.rel" || fail "RelInfoLocal.rel not rewritten"
+for _ in $(seq 60); do
+  grep -q 'main window shown' "$work/quennet.log" && break
+  sleep 1
+done
+grep -q 'main window shown' "$work/quennet.log" || { cat "$work/quennet.log" >&2; fail "the new Spelmar did not start"; }
 echo "packages checked: $(basename "$deb") $(basename "$tgz")"
