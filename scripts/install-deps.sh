@@ -12,6 +12,8 @@ packages=(
   python3 python3-pyftpdlib
   # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
   libsodium23 libcap2 libpam0g
+  # Installation and packages: manual pages, the .deb and its checks.
+  help2man dpkg-dev lintian desktop-file-utils appstream
 )
 if [ "${1:-build}" = run ]; then
   # A window on a machine without a display runs on a virtual one.

@@ -6,6 +6,8 @@
 #include "downloadjob.h"
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
+#include "installationaccess.h"
+#include "programinfo.h"
 #include "programpath.h"
 #include "publish.h"
 #include "releaselist.h"
@@ -13,6 +15,7 @@
 #include "signature.h"
 #include "updatecheck.h"
 #include "updatesecurity.h"
+#include "version.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,14 +42,19 @@ const char *const kUsage =
     "       moravel-cli restore RELEASE PROGRAMPATH\n"
     "       moravel-cli keygen NAME\n"
     "       moravel-cli publish FOLDER --key NAME.key [--sequence N] [--expires DAYS]\n"
+    "       moravel-cli --help | --version\n"
     "TRUST: [--public-key FILE] [--ca-file FILE]\n"
     "\n"
     "PROGRAMPATH names the installed program file or the folder that holds it.\n"
     "The FTP server is MORAVEL_FTP_HOST (host, host:port or ftpes://host:port\n"
-    "for FTP over TLS) when set. A revision file must be signed with the key of\n"
-    "--public-key, else the built-in key, else moravel.pub beside moravel-cli;\n"
-    "without any key it is taken unsigned. --ca-file names the certificates a\n"
-    "TLS server must present instead of the system's.\n"
+    "for FTP over TLS) when set, else the reminder's Host value in\n"
+    "$XDG_CONFIG_HOME/Norvane/AutoUpdate.conf, else the built-in server.\n"
+    "MORAVEL_FTP_PASSIVE=1 asks for passive transfers, MORAVEL_FTP_VERBOSE=1\n"
+    "traces the FTP dialogue on standard error.\n"
+    "A revision file must be signed with the key of --public-key, else the\n"
+    "built-in key, else moravel.pub beside moravel-cli; without any key it is\n"
+    "taken unsigned. --ca-file names the certificates a TLS server must present\n"
+    "instead of the system's.\n"
     "keygen writes NAME.key (private, mode 0600) and NAME.pub. publish writes\n"
     "FOLDER/RelInfoRemote.rel with each file's SHA-256 and its signature\n"
     "RelInfoRemote.rel.sig (sequence: one above the last, at least the UTC\n"
@@ -108,10 +116,22 @@ bool parseNumber(const std::string &text, Number &number)
     return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
+// A program folder this user cannot write is said once, and nothing is
+// tried.
+bool readOnlyFolder(const ProgramPath &split)
+{
+    if (programFolderWritable(split.folder))
+        return false;
+    std::fputs(readOnlyInstallationMessage(split.folder).c_str(), stderr);
+    return true;
+}
+
 int runCheck(const std::string &serverPath, const std::string &programPath,
              const UpdateSecurity &security)
 {
     const ProgramPath split = splitProgramPath(programPath);
+    if (readOnlyFolder(split))
+        return kExitFailed;
     CliPrompt prompt(stdout);
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
     client.setTls(ftpTlsSettings(serverPath, security.caFile));
@@ -132,6 +152,8 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
               const UpdateSecurity &security)
 {
     const ProgramPath split = splitProgramPath(programPath);
+    if (readOnlyFolder(split))
+        return kExitFailed;
     CliPrompt prompt(stderr);
     CliReport report(stdout);
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
@@ -189,6 +211,9 @@ int runPublish(const std::string &folder, const PublishOptions &options)
 
 int main(int argc, char *argv[])
 {
+    int status = 0;
+    if (answerInfoOption(argc, argv, "moravel-cli", MORAVEL_VERSION, kUsage, status))
+        return status;
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return usage();
