@@ -10,6 +10,9 @@ packages=(
   libqcustomplot-dev
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib
+  # The windows' designed "Arial" texts (Liberation Sans has its metrics),
+  # and a comma-decimal locale that the tests generate and run under.
+  fonts-liberation locales
 )
 if [ "${1:-build}" = run ]; then
   # A window on a machine without a display runs on a virtual one.

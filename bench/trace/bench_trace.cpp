@@ -109,7 +109,7 @@ int main(int argc, char **argv)
         coreClock.start();
         run.start();
         QThread::msleep(2000);
-        run.abort();
+        run.stop();
         run.wait();
         coreRatio = double(coreSamples.load()) / (double(coreClock.nsecsElapsed()) / 1e6);
     }

@@ -72,8 +72,12 @@ int CCliRunner::run()
 bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
 {
     reportFailures(connection, m_err);
-    return (connection.*step)(m_args.port, m_args.baud, m_args.simulate)
-           == CDeviceConnection::Result::Connected;
+    const auto result = (connection.*step)(m_args.port, m_args.baud, m_args.simulate);
+    if (result == CDeviceConnection::Result::OpenFailed && !connection.openFailure().empty())
+        std::fprintf(m_err, "!! %s\n", connection.openFailure().c_str());
+    if (connection.foundBaud() != 0)
+        std::fprintf(m_err, ">> Baud rate found: %u\n", connection.foundBaud());
+    return result == CDeviceConnection::Result::Connected;
 }
 
 int CCliRunner::runPorts()
@@ -200,14 +204,17 @@ int CCliRunner::runTrace()
             changed.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
-    traceRun.abort();
+    traceRun.stop();
     traceRun.wait();
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
 
     csv.stop();
     connection.Disconnect();
-    if (writeFailed)
+    const long failed = polls - good;
+    if (failed > 0)
+        std::fprintf(m_err, "!! %ld of %ld polls failed\n", failed, polls);
+    if (writeFailed || failed > 0)
         return 1;
     return good > 0 ? 0 : 1;
 }

@@ -79,7 +79,7 @@ CTraceDlg::~CTraceDlg()
 {
     // The thread reports to this object: it must be gone first.
     if (m_run) {
-        m_run->abort();
+        m_run->stop();
         m_run.reset();
     }
     m_csv.stop();
