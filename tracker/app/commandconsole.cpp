@@ -6,15 +6,6 @@
 
 namespace {
 
-// The reply keeps the CR of the device's line end; the answer line shows
-// the text without it.
-std::string shown(std::string text)
-{
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
-}
-
 bool isBlank(const std::string &text)
 {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -38,7 +29,7 @@ CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
     outcome.attempts = 1;
     if (outcome.result >= 0) {
         outcome.answered = true;
-        outcome.text = shown(m_reply);
+        outcome.text = CDeviceSession::withoutLineEnd(m_reply);
         return outcome;
     }
     if (refused(outcome))
@@ -47,9 +38,9 @@ CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
     outcome.attempts = 2;
     if (outcome.result >= 0 || outcome.result == -2) {
         outcome.answered = true;
-        outcome.text = shown(m_reply);
+        outcome.text = CDeviceSession::withoutLineEnd(m_reply);
     } else {
-        outcome.text = shown(m_echo) + kNoAnswerSuffix;
+        outcome.text = CDeviceSession::withoutLineEnd(m_echo) + kNoAnswerSuffix;
     }
     return outcome;
 }
@@ -61,7 +52,8 @@ CCommandConsole::Outcome CCommandConsole::SendRepeated(const std::string &comman
     outcome.attempts = 1;
     outcome.answered = outcome.result >= 0;
     if (!refused(outcome))
-        outcome.text = outcome.answered ? shown(m_reply) : shown(m_echo) + kNoAnswerSuffix;
+        outcome.text = outcome.answered ? CDeviceSession::withoutLineEnd(m_reply)
+                                        : CDeviceSession::withoutLineEnd(m_echo) + kNoAnswerSuffix;
     return outcome;
 }
 

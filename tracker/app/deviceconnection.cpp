@@ -23,15 +23,6 @@ std::string trimmed(const std::string &text)
     return text.substr(first, last - first + 1);
 }
 
-// A reply keeps the CR of the device's line end; a field shows the text
-// without it.
-std::string withoutLineEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
-}
-
 } // namespace
 
 const char *const CDeviceConnection::kLoadingText = ">> ... load all ORBO commands! Please wait ...";
@@ -220,15 +211,15 @@ bool CDeviceConnection::Identify()
     const auto at = reply.find("SSV");
     if (at != std::string::npos && at != 0)
         return false;
-    setField(Field::Revision, withoutLineEnd(reply));
+    setField(Field::Revision, CDeviceSession::withoutLineEnd(reply));
 
     if (m_session.Transact("PAN", echo, reply) >= 0) {
-        const std::string part = withoutLineEnd(reply);
+        const std::string part = CDeviceSession::withoutLineEnd(reply);
         setField(Field::Part, part.empty() ? std::string("unknown") : part);
     }
 
     if (m_session.Transact("SNU", echo, reply) >= 0)
-        setField(Field::Serial, withoutLineEnd(reply));
+        setField(Field::Serial, CDeviceSession::withoutLineEnd(reply));
 
     if (m_session.Transact("SPR", echo, reply) < 0)
         return true;
@@ -240,7 +231,7 @@ bool CDeviceConnection::Identify()
     m_session.setFullScale(fullScale);
     if (m_session.Transact("AUN", echo, reply) < 0)
         return true;
-    setField(Field::Model, formatC("%g", fullScale) + " " + withoutLineEnd(reply));
+    setField(Field::Model, formatC("%g", fullScale) + " " + CDeviceSession::withoutLineEnd(reply));
     return true;
 }
 

@@ -181,6 +181,13 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
     return result;
 }
 
+std::string CDeviceSession::withoutLineEnd(std::string reply)
+{
+    while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
+        reply.pop_back();
+    return reply;
+}
+
 std::string CDeviceSession::simulatedReply(const std::string &command) const
 {
     struct Canned

@@ -1,6 +1,7 @@
 #include "tracecsvwriter.h"
 
 #include "cnumber.h"
+#include "devicesession.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -95,9 +96,7 @@ bool CTraceCsvWriter::appendSample(const std::string &reply)
         return true;
     // The reply's own line end would split the line in two for a
     // spreadsheet; the value field ends with the text.
-    std::string value = reply;
-    while (!value.empty() && (value.back() == '\r' || value.back() == '\n'))
-        value.pop_back();
+    const std::string value = CDeviceSession::withoutLineEnd(reply);
     std::string line;
     if (m_tickMode.load())
         line = tickLine(m_tickCounter, value);
