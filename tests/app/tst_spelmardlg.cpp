@@ -72,19 +72,15 @@ QStringList clippedControls(QWidget *window)
             if (!label->wordWrap() && !label->text().isEmpty())
                 note(label, label->text(), label->contentsRect().width() - 2 * label->margin(),
                      label->contentsRect().height());
-        } else if (auto *check = qobject_cast<QCheckBox *>(w)) {
+        } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) {
+            auto *box = static_cast<QAbstractButton *>(w);
             QStyleOptionButton option;
-            option.initFrom(check);
-            option.text = check->text();
-            note(check, check->text(),
-                 check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check).width(),
-                 check->height());
-        } else if (auto *radio = qobject_cast<QRadioButton *>(w)) {
-            QStyleOptionButton option;
-            option.initFrom(radio);
-            note(radio, radio->text(),
-                 radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio).width(),
-                 radio->height());
+            option.initFrom(box);
+            option.text = box->text();
+            const auto contents = qobject_cast<QCheckBox *>(w) ? QStyle::SE_CheckBoxContents
+                                                               : QStyle::SE_RadioButtonContents;
+            note(box, box->text(), box->style()->subElementRect(contents, &option, box).width(),
+                 box->height());
         } else if (auto *button = qobject_cast<QPushButton *>(w)) {
             QStyleOptionButton option;
             option.initFrom(button);
