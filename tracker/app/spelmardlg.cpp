@@ -312,10 +312,10 @@ void CSpelmarDlg::stopTraceAndWait()
     if (!m_trace || !m_trace->isTracing())
         return;
     m_trace->StopTrace();
-    // The last poll of the run must be over before the port closes. The
-    // run still sleeps out its interval, so the wait allows for it.
-    const double interval = std::min(std::max(m_trace->interval(), 0.0), 600000.0);
-    const int limitMs = static_cast<int>(interval) + 30000;
+    // The last poll of the run must be over before the port closes. A
+    // stop wakes the run from its sleep, so only a poll under way (bounded
+    // by the read time-out) is waited for.
+    const int limitMs = 30000;
     QEventLoop loop;
     connect(m_trace, &CTraceDlg::traceEnded, &loop, &QEventLoop::quit);
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
