@@ -13,6 +13,8 @@ packages=(
   # The windows' designed "Arial" texts (Liberation Sans has its metrics),
   # and a comma-decimal locale that the tests generate and run under.
   fonts-liberation locales
+  # Installation and packages: manual pages, the .deb and its checks.
+  help2man dpkg-dev lintian desktop-file-utils appstream
 )
 if [ "${1:-build}" = run ]; then
   # A window on a machine without a display runs on a virtual one.
