@@ -14,6 +14,7 @@
 // Run: QT_QPA_PLATFORM=offscreen bench_trace [seconds]
 
 #include "ccwgraph.h"
+#include "commandconsole.h"
 #include "devicesession.h"
 #include "orbosim.h"
 #include "tracedlg.h"
@@ -114,9 +115,10 @@ double intervalKeptRatio()
     return rate / allowed;
 }
 
-// The longest of 20 console exchanges (one Transact each, as the window
-// makes them) while the trace polls a silent device every 1 ms; every
-// exchange ends by the 2 s read time-out.
+// The longest of 20 console Sends (a try and its retry under one take of
+// the lock, as the window makes them) while the trace polls a silent
+// device every 1 ms. Each exchange ends by the 2 s read time-out, so a
+// Send takes the designed 4 s plus at most the poll under way.
 double deadDeviceSendMs()
 {
     OrboSim sim({"--silent"});
@@ -124,14 +126,14 @@ double deadDeviceSendMs()
     if (!openSession(session, sim, 9600))
         return -1.0;
     CTraceRun run(session, "PRE", 1.0, nullptr, {});
+    CCommandConsole console(session);
     run.start();
     double worst = 0.0;
     for (int i = 0; i < 20; ++i) {
         QThread::msleep(unsigned(37 * i % 500)); // meet the trace at varying points
-        std::string echo, reply;
         QElapsedTimer clock;
         clock.start();
-        session.Transact("SSV", echo, reply);
+        console.Send("SSV");
         worst = std::max(worst, double(clock.nsecsElapsed()) / 1e6);
     }
     run.stop();

@@ -1,6 +1,7 @@
 // The trace core without widgets: timing rule, graph arithmetic, the CSV
 // report's bytes and trace runs against the simulated device.
 
+#include "commandconsole.h"
 #include "devicesession.h"
 #include "graphsettings.h"
 #include "orbosim.h"
@@ -372,9 +373,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<double>("interval");
-        QTest::addColumn<int>("sends"); // console exchanges while the trace polls
+        QTest::addColumn<int>("sends"); // console sends while the trace polls
         // The lock goes to a waiting caller before the trace takes it again:
-        // each send waits for at most the one poll under way.
+        // each send waits for at most the one poll under way, and no poll
+        // slips in between its try and its retry.
         QTest::newRow("send while polling a dead device") << QStringList{"--silent"} << 1.0 << 5;
         // Stopping wakes the trace from its sleep.
         QTest::newRow("stop during a long interval") << QStringList{} << 10000.0 << 0;
@@ -391,13 +393,15 @@ private slots:
         session.config().readTimeout = 100;
         Collector collected;
         CTraceRun run(session, "PRE", interval, nullptr, collected.callback());
+        CCommandConsole console(session);
         QVERIFY(run.start());
         if (sends > 0)
             QVERIFY(collected.waitFor(1));
         for (int i = 0; i < sends; ++i) {
             const size_t before = collected.copy().size();
-            std::string echo, reply;
-            QCOMPARE(session.Transact("SSV", echo, reply), -1);
+            const CCommandConsole::Outcome outcome = console.Send("SSV");
+            QVERIFY(!outcome.answered);
+            QCOMPARE(outcome.attempts, 2);
             QVERIFY2(collected.copy().size() - before <= 1,
                      qPrintable(QString("%1 polls went first").arg(collected.copy().size() - before)));
         }

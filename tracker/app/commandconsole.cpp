@@ -24,19 +24,13 @@ CCommandConsole::CCommandConsole(CDeviceSession &session)
 
 CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
 {
+    // A failed first try is made once more; both run under one take of
+    // the bus lock, so a polling trace cannot double the wait between them.
     Outcome outcome;
-    outcome.result = m_session.Transact(command, m_echo, m_reply);
-    outcome.attempts = 1;
-    if (outcome.result >= 0) {
-        outcome.answered = true;
-        outcome.text = CDeviceSession::withoutLineEnd(m_reply);
-        return outcome;
-    }
+    outcome.result = m_session.Transact(command, m_echo, m_reply, 2, &outcome.attempts);
     if (refused(outcome))
         return outcome;
-    outcome.result = m_session.Transact(command, m_echo, m_reply);
-    outcome.attempts = 2;
-    if (outcome.result >= 0 || outcome.result == -2) {
+    if (outcome.result >= 0 || (outcome.attempts == 2 && outcome.result == -2)) {
         outcome.answered = true;
         outcome.text = CDeviceSession::withoutLineEnd(m_reply);
     } else {

@@ -84,6 +84,14 @@ bool CDeviceSession::nextByte(ReadAhead &ahead, char &byte)
 
 int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply)
 {
+    return Transact(std::move(command), echo, reply, 1, nullptr);
+}
+
+int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply, int attempts,
+                             int *made)
+{
+    if (made)
+        *made = 0;
     echo.clear();
     reply.clear();
     command = trimmed(command);
@@ -97,78 +105,13 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
     bool simulated = false;
     {
         BusLockHolder busLock(m_mutex);
-
-        simulated = m_port.isSimulated();
-        const char separator = static_cast<char>(m_config.separator);
-        const long long readTimeout = m_config.readTimeout;
-
-        // Each exchange has a buffer of its own, so an exchange whose lock
-        // was taken over never writes into the buffer of the one that
-        // took it.
-        char buffer[kExchangeBufferSize];
-        m_port.DrainInput();
-
-        std::memcpy(buffer, command.data(), command.size());
-        buffer[command.size()] = '\n';
-        m_port.Write(buffer, static_cast<int>(command.size() + 1));
-
-        ReadAhead ahead;
-        int separators = 0;
-        int p = 0;
-        Clock::time_point lastByte = Clock::now();
-        for (;;) {
-            if (!m_mutex.holdsLock()) {
-                // Taken over by a waiter: the port is no longer ours.
-                reply = kTimeoutText;
-                result = -1;
+        for (int attempt = 1; attempt <= attempts; ++attempt) {
+            result = exchange(command, echo, reply, simulated);
+            if (made)
+                *made = attempt;
+            // A lock taken over by a waiter is no longer ours to retry under.
+            if (result >= 0 || !m_mutex.holdsLock())
                 break;
-            }
-            if (!nextByte(ahead, buffer[p])) {
-                const long long quiet = msSince(lastByte);
-                if (quiet > readTimeout) {
-                    reply = kTimeoutText;
-                    result = -1;
-                    break;
-                }
-                m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kTakeOverCheckMs)));
-                continue;
-            }
-            // The time-out runs from the last byte received.
-            lastByte = Clock::now();
-
-            if (p > 15 && simulated) {
-                echo = command;
-                result = p;
-                break;
-            }
-            if (buffer[p] == separator)
-                ++separators;
-            if (p >= kMaxCollected) {
-                // Full buffer: keep what came before the last byte.
-                reply.assign(buffer, static_cast<size_t>(p - 1));
-                result = p;
-                break;
-            }
-            if (separators == 2) {
-                // End of the echo block: drop the line end in front of the
-                // second separator and the separator itself.
-                echo.assign(buffer, static_cast<size_t>(p - 1));
-                separators = 3;
-                p = 0;
-                continue;
-            }
-            if (separators == 4 && command == "HLP") {
-                // The help listing is not one line; it ends by silence.
-                separators = 5;
-                ++p;
-                continue;
-            }
-            if (separators == 4) {
-                reply.assign(buffer, static_cast<size_t>(p));
-                result = reply.compare(0, 3, "Can") == 0 ? -2 : p;
-                break;
-            }
-            ++p;
         }
     }
 
@@ -176,8 +119,90 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
         std::this_thread::sleep_for(std::chrono::milliseconds(kSimulatedAnswerMs));
         reply = simulatedReply(command);
     }
+    return result;
+}
+
+int CDeviceSession::exchange(const std::string &command, std::string &echo, std::string &reply,
+                             bool &simulated)
+{
+    echo.clear();
+    reply.clear();
+    int result = -1;
+    simulated = m_port.isSimulated();
+    const char separator = static_cast<char>(m_config.separator);
+    const long long readTimeout = m_config.readTimeout;
+
+    // Each exchange has a buffer of its own, so an exchange whose lock
+    // was taken over never writes into the buffer of the one that
+    // took it.
+    char buffer[kExchangeBufferSize];
+    m_port.DrainInput();
+
+    std::memcpy(buffer, command.data(), command.size());
+    buffer[command.size()] = '\n';
+    m_port.Write(buffer, static_cast<int>(command.size() + 1));
+
+    ReadAhead ahead;
+    int separators = 0;
+    int p = 0;
+    Clock::time_point lastByte = Clock::now();
+    for (;;) {
+        if (!m_mutex.holdsLock()) {
+            // Taken over by a waiter: the port is no longer ours.
+            reply = kTimeoutText;
+            result = -1;
+            break;
+        }
+        if (!nextByte(ahead, buffer[p])) {
+            const long long quiet = msSince(lastByte);
+            if (quiet > readTimeout) {
+                reply = kTimeoutText;
+                result = -1;
+                break;
+            }
+            m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kTakeOverCheckMs)));
+            continue;
+        }
+        // The time-out runs from the last byte received.
+        lastByte = Clock::now();
+
+        if (p > 15 && simulated) {
+            echo = command;
+            result = p;
+            break;
+        }
+        if (buffer[p] == separator)
+            ++separators;
+        if (p >= kMaxCollected) {
+            // Full buffer: keep what came before the last byte.
+            reply.assign(buffer, static_cast<size_t>(p - 1));
+            result = p;
+            break;
+        }
+        if (separators == 2) {
+            // End of the echo block: drop the line end in front of the
+            // second separator and the separator itself.
+            echo.assign(buffer, static_cast<size_t>(p - 1));
+            separators = 3;
+            p = 0;
+            continue;
+        }
+        if (separators == 4 && command == "HLP") {
+            // The help listing is not one line; it ends by silence.
+            separators = 5;
+            ++p;
+            continue;
+        }
+        if (separators == 4) {
+            reply.assign(buffer, static_cast<size_t>(p));
+            result = reply.compare(0, 3, "Can") == 0 ? -2 : p;
+            break;
+        }
+        ++p;
+    }
+    // Without the echo the exchange failed, whatever came after it.
     if (echo.empty())
-        return -1;
+        result = -1;
     return result;
 }
 

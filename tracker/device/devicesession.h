@@ -40,6 +40,11 @@ public:
     // taken over by a waiter stops touching the port and ends as a
     // time-out.
     int Transact(std::string command, std::string &echo, std::string &reply);
+    // The same, but a failed exchange is tried again, up to `attempts`
+    // exchanges in all, under one take of the bus lock, so a caller
+    // waiting for the lock (the trace) cannot slip in between a try and
+    // its retry. `made` receives the number of exchanges run.
+    int Transact(std::string command, std::string &echo, std::string &reply, int attempts, int *made);
 
     // Sends "HLP" outside the lock and collects the listing until the
     // device has been silent longer than the read time-out; returns the
@@ -63,6 +68,8 @@ private:
         size_t size = 0;
     };
     bool nextByte(ReadAhead &ahead, char &byte);
+    // One exchange; the caller holds the bus lock.
+    int exchange(const std::string &command, std::string &echo, std::string &reply, bool &simulated);
 
     CSerialPort m_port;
     SerialConfig m_config;
