@@ -31,13 +31,15 @@ public:
     bool commit(bool sync = true);
     void discard();
 
-    // Why the last step failed.
+    // Why the last step failed, and its errno (0 when none applies).
     const std::string &error() const { return m_error; }
+    int lastErrno() const { return m_errno; }
 
 private:
     std::string m_targetPath;
     std::string m_tempPath;
     std::string m_error;
+    int m_errno = 0;
     int m_fd = -1;
     std::unique_ptr<QCryptographicHash> m_hash;
 };
