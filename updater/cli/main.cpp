@@ -79,6 +79,13 @@ int runCheck(const std::string &serverPath, const std::string &programPath)
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
     CUpdateCheck check(client, prompt);
     check.CheckForUpdates(serverPath, split.folder, split.name, false);
+    // Every reason a line, after the box's text.
+    const std::string &reasons = check.lastReasons();
+    for (std::size_t start = 0; start < reasons.size();) {
+        const std::size_t end = reasons.find('\n', start);
+        std::fprintf(stderr, "moravel-cli: %s\n", reasons.substr(start, end - start).c_str());
+        start = end == std::string::npos ? reasons.size() : end + 1;
+    }
     switch (check.lastOutcome()) {
     case CUpdateCheck::Outcome::NothingNewer:
         return kExitOk;
