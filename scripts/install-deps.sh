@@ -10,6 +10,9 @@ packages=(
   libqcustomplot-dev
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib
+  # Boxes are checked under a window manager on a virtual display, and the
+  # update benchmark compares against lftp.
+  xvfb openbox x11-utils lftp
 )
 if [ "${1:-build}" = run ]; then
   # A window on a machine without a display runs on a virtual one.
