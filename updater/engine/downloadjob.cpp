@@ -202,8 +202,10 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             continue;
         }
         const std::string target = localPathFor(m_programFolder, name);
+        // Only a name with a sub-folder needs one made.
+        const bool inSubFolder = name.find_first_of("\\/") != std::string::npos;
         if (name[0] == '%') {
-            EnsureParentFolder(target); // "%" files get no backup copy
+            // "%" files get no backup copy
         } else if (!backupInstalledFile(name, backupFolder)) {
             // Without its backup copy the installed file stays: it would be
             // in no backup folder otherwise.
@@ -213,7 +215,8 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         }
 
         m_report.addLine(" copy -> " + name);
-        EnsureParentFolder(target);
+        if (inSubFolder)
+            EnsureParentFolder(target);
         MoveAside(m_programFolder, name);
         CFtpFileClient::GetFileOptions options;
         options.expectedSha256 = record.sha256;
@@ -246,6 +249,7 @@ bool CDownloadJob::backupInstalledFile(const std::string &name, const std::strin
 {
     const std::string copy = localPathFor(backupFolder, name);
     errno = 0;
-    EnsureParentFolder(copy);
+    if (name.find_first_of("\\/") != std::string::npos)
+        EnsureParentFolder(copy);
     return keepBackupCopy(localPathFor(m_programFolder, name), copy, m_cancel);
 }
