@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QCryptographicHash>
-
 #include <cstddef>
 #include <memory>
 #include <string>
+
+class Sha256Digest;
 
 // A file that replaces its target only once it is complete: the data go to
 // a temporary file beside the target ("upd_name.part-XXXXXX", with the
@@ -26,7 +26,7 @@ public:
     bool open();
     bool write(const char *data, std::size_t size);
     // Lower-case hex digest of the data so far; empty without withSha256.
-    std::string sha256Hex() const;
+    std::string sha256Hex();
     // Renames over the target, after forcing the data to disk when sync.
     bool commit(bool sync = true);
     void discard();
@@ -41,5 +41,5 @@ private:
     std::string m_error;
     int m_errno = 0;
     int m_fd = -1;
-    std::unique_ptr<QCryptographicHash> m_hash;
+    std::unique_ptr<Sha256Digest> m_hash;
 };
