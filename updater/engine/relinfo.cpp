@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -121,8 +122,11 @@ bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
     });
     if (!ok)
         return false;
-    for (const RelInfoRecord &record : read)
-        list.append(record);
+    // Handed over, not copied: a big file's records exist once.
+    if (list.empty())
+        list.records().swap(read.records());
+    else
+        std::move(read.begin(), read.end(), std::back_inserter(list.records()));
     return true;
 }
 
