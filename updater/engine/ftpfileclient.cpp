@@ -18,6 +18,7 @@
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 15;
+constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr std::size_t kMaxListingSize = 16 * 1024 * 1024;
 constexpr std::size_t kMaxErrorText = 1024;
 
@@ -146,6 +147,8 @@ void CFtpFileClient::resetRequestOptions()
     // the server announces is neither asked for (no SIZE) nor used as the
     // end of the data.
     curl().easySetopt(session, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    // Fewer, larger reads and writes per file.
+    curl().easySetopt(session, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl().easySetopt(session, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
     curl().easySetopt(session, CURLOPT_TRANSFERTEXT, 0L);
     curl().easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
