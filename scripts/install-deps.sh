@@ -13,6 +13,8 @@ packages=(
   # Boxes are checked under a window manager on a virtual display, and the
   # update benchmark compares against lftp.
   xvfb openbox x11-utils lftp
+  # Installation and packages: manual pages, the .deb and its checks.
+  help2man dpkg-dev lintian desktop-file-utils appstream
 )
 if [ "${1:-build}" = run ]; then
   # A window on a machine without a display runs on a virtual one.

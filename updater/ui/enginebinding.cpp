@@ -2,7 +2,10 @@
 
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
+#include "installationaccess.h"
+#include "prompt.h"
 #include "releasenotesdlg.h"
+#include "reminderschedule.h"
 #include "updatecheck.h"
 
 #include <filesystem>
@@ -17,6 +20,15 @@ const char *const kReleaseNotesPage = "LatestUpdate.html";
 CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
     return [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
+        if (!programFolderWritable(request.programFolder)) {
+            // Scheduled runs say it once for good; an asked-for check
+            // says it each time.
+            if (!request.scheduledRun
+                || ReminderSchedule::takeReadOnlyNotice(ReminderSchedule::keyPath(request.serverPath)))
+                prompt.message(readOnlyInstallationMessage(request.programFolder), std::string(),
+                               IPrompt::Buttons::Ok, IPrompt::Icon::Information);
+            return;
+        }
         CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
         CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
         check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
