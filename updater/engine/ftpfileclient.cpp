@@ -58,23 +58,17 @@ std::vector<std::string> splitPath(const std::string &path)
 }
 
 // Failures after which the server cannot be reached any more: waiting
-// for it again would only repeat the time-out for every later file.
+// for it again would only repeat the time-out for every later file. A
+// broken data connection is not one of them (the next request may well
+// work); a server that has gone away shows as a refused connection at
+// that next request.
 bool leavesServerUnreachable(CURLcode result)
 {
     switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
-    case CURLE_FTP_WEIRD_SERVER_REPLY:
-    case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-    case CURLE_FTP_WEIRD_PASV_REPLY:
-    case CURLE_FTP_WEIRD_227_FORMAT:
-    case CURLE_FTP_CANT_GET_HOST:
-    case CURLE_FTP_PORT_FAILED:
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
     case CURLE_LOGIN_DENIED:
         return true;
     default:
