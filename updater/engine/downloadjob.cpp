@@ -140,6 +140,7 @@ void CDownloadJob::DownloadThread()
 
         CFtpFileClient::GetFileOptions relInfoOptions;
         relInfoOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
+        relInfoOptions.syncToDisk = false; // a copy, fetched again by every run
         if (!client.GetFile(kRemoteRelInfoName, m_programFolder, relInfoOptions))
             return serverFailure(Outcome::ServerError,
                                  std::string("cannot download ") + kRemoteRelInfoName);

@@ -56,6 +56,7 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
     RelInfoList remote;
     CFtpFileClient::GetFileOptions options;
     options.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
+    options.syncToDisk = false; // a copy, fetched again by every check
     if (!m_client.GetFile(kRemoteRelInfoName, programFolder, options)) {
         addReason(std::string("cannot download ") + kRemoteRelInfoName + ": " + m_client.lastError());
         m_client.Close();
