@@ -6,6 +6,7 @@
 #include "jobreport.h"
 #include "relinfo.h"
 #include "relinfolist.h"
+#include "revisiontrust.h"
 
 #include <cerrno>
 #include <cstring>
@@ -105,6 +106,7 @@ void CDownloadJob::DownloadThread()
 
     CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
     client.setCancelFlag(&m_cancel);
+    client.setTls(ftpTlsSettings(m_serverPath, m_security.caFile));
     RelInfoList local;
     RelInfoList remote;
     const std::string localRelInfo = localPathFor(m_programFolder, kLocalRelInfoName);
@@ -147,6 +149,12 @@ void CDownloadJob::DownloadThread()
         if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName))) {
             m_report.failureReason(std::string("cannot read ") + kRemoteRelInfoName);
             return Outcome::ServerError;
+        }
+        CRevisionTrust trust(m_security);
+        if (!trust.accept(client, m_programFolder, remote)) {
+            m_result.refusal = trust.refusal();
+            m_report.addLine(" " + m_result.refusal);
+            return Outcome::Refused;
         }
         m_report.addLine("... check local revision file");
         ReadLocalRelInfo(local, localRelInfo); // a missing file makes every server file new
@@ -199,7 +207,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         // Once the server has stopped answering, waiting for it once per
         // file would only repeat the time-out.
         if (client.connectionLost()) {
-            fail(name, name + ": not downloaded: " + client.lastError());
+            fail(name, "not downloaded: " + client.lastError());
             continue;
         }
         const std::string target = localPathFor(m_programFolder, name);
@@ -210,8 +218,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         } else if (!backupInstalledFile(name, backupFolder)) {
             // Without its backup copy the installed file stays: it would be
             // in no backup folder otherwise.
-            fail(name, name + ": not replaced: cannot keep a backup copy in " + backupFolder
-                           + systemReason());
+            fail(name, "not replaced: cannot keep a backup copy in " + backupFolder + systemReason());
             continue;
         }
 
@@ -233,7 +240,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             remote.setTransferred(i);
             ++m_result.transferred;
         } else {
-            fail(name, name + ": " + client.lastError());
+            fail(name, client.lastError());
         }
     }
 }
@@ -242,8 +249,9 @@ void CDownloadJob::fail(const std::string &name, const std::string &reason)
 {
     m_report.addLine(kFail + name);
     ++m_result.failed;
+    m_result.failureReasons.push_back(reason);
     if (!m_cancel)
-        m_report.failureReason(reason);
+        m_report.failureReason(name + ": " + reason);
 }
 
 bool CDownloadJob::backupInstalledFile(const std::string &name, const std::string &backupFolder)

@@ -1,6 +1,6 @@
 #include "replacingfile.h"
 
-#include "sha256digest.h"
+#include "sha256.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,7 +13,7 @@ CReplacingFile::CReplacingFile(const std::string &targetPath, bool withSha256)
     : m_targetPath(targetPath)
 {
     if (withSha256)
-        m_hash = std::make_unique<Sha256Digest>();
+        m_hash = std::make_unique<Sha256>();
 }
 
 CReplacingFile::~CReplacingFile()
@@ -67,7 +67,7 @@ bool CReplacingFile::write(const char *data, std::size_t size)
     return true;
 }
 
-std::string CReplacingFile::sha256Hex()
+std::string CReplacingFile::sha256Hex() const
 {
     return m_hash ? m_hash->hex() : std::string();
 }

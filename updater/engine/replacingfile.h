@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sha256.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -26,7 +28,7 @@ public:
     bool open();
     bool write(const char *data, std::size_t size);
     // Lower-case hex digest of the data so far; empty without withSha256.
-    std::string sha256Hex();
+    std::string sha256Hex() const;
     // Renames over the target, after forcing the data to disk when sync.
     bool commit(bool sync = true);
     void discard();
@@ -41,5 +43,5 @@ private:
     std::string m_error;
     int m_errno = 0;
     int m_fd = -1;
-    std::unique_ptr<Sha256Digest> m_hash;
+    std::unique_ptr<Sha256> m_hash;
 };

@@ -30,6 +30,7 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
             return;
         }
         CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
+        client.setTls(ftpTlsSettings(request.serverPath));
         CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
         check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
                               request.scheduledRun);
@@ -46,6 +47,7 @@ void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)
     notes.setProgramFolder(folder);
 
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
+    client.setTls(ftpTlsSettings(serverPath));
     if (!client.Connect())
         return;
     if (!client.SetCurrentDirectory(serverPath) || !client.FindFile(kReleaseNotesPage)) {
