@@ -15,6 +15,9 @@ packages=(
   xvfb openbox x11-utils lftp
   # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
   libsodium23 libcap2 libpam0g
+  # The windows' designed "Arial" texts (Liberation Sans has its metrics),
+  # and a comma-decimal locale that the tests generate and run under.
+  fonts-liberation locales
   # Installation and packages: manual pages, the .deb and its checks.
   help2man dpkg-dev lintian desktop-file-utils appstream
 )
