@@ -10,6 +10,9 @@ packages=(
   libqcustomplot-dev
   libcurl4-openssl-dev curl libssl-dev openssl
   python3 python3-pyftpdlib
+  # Boxes are checked under a window manager on a virtual display, and the
+  # update benchmark compares against lftp.
+  xvfb openbox x11-utils lftp
   # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
   libsodium23 libcap2 libpam0g
   # The windows' designed "Arial" texts (Liberation Sans has its metrics),

@@ -1,22 +1,32 @@
 // Speed and memory of the download with backup.
 //
-// A loopback FTP server holds 200 files of 100 MB in all. The figures are
-// the time of `moravel-cli update` into an empty program folder against
-// the time of the curl tool fetching the same 200 files in one invocation
-// (same data-connection mode), and the peak resident memory of a
-// moravel-cli run that downloads one 500 MB file. Each timing is the best
-// of a few rounds, taken alternately. The data live in a temporary folder
-// that is removed at the end.
+// A loopback FTP server holds 200 files of 100 MB in all, and 2,000 small
+// files; every record of the revision files carries the file's SHA-256.
+// The figures are:
+// - the time of `moravel-cli update` into an empty program folder against
+//   the curl tool fetching the same 200 files in one invocation (same
+//   data-connection mode) followed by `sync -f` of the same file system,
+//   since the update forces its files to disk before it records them;
+// - the time of `moravel-cli update` of the 2,000 small files against
+//   lftp's mirror of the same folder (with and without its `sync -f`);
+// - the peak resident memory of a moravel-cli run that downloads one
+//   500 MB file.
+// Each timing is the best of a few rounds, taken alternately. The data live
+// in a temporary folder that is removed at the end.
 
 #include "ftpserver.h"
 #include "signedrelease.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdint>
@@ -38,6 +48,8 @@ constexpr int kFileCount = 200;
 constexpr qint64 kTotalBytes = 100LL * 1024 * 1024;
 constexpr qint64 kBigBytes = 500LL * 1024 * 1024;
 constexpr int kRounds = 3;
+constexpr int kSmallFileCount = 2000;
+constexpr qint64 kSmallFileBytes = 2048;
 
 struct RunResult
 {
@@ -77,12 +89,15 @@ RunResult run(const std::vector<std::string> &arguments)
     return result;
 }
 
-bool writeRandomFile(const QString &path, qint64 size, std::mt19937_64 &random)
+// Writes size random bytes to path; their SHA-256 as hex into *sha256.
+bool writeRandomFile(const QString &path, qint64 size, std::mt19937_64 &random, QByteArray *sha256)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    QByteArray block(1 << 20, Qt::Uninitialized);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray block(static_cast<qsizetype>(std::min<qint64>(1 << 20, std::max<qint64>(size, 8))),
+                     Qt::Uninitialized);
     for (qint64 written = 0; written < size;) {
         auto *words = reinterpret_cast<std::uint64_t *>(block.data());
         for (int i = 0; i < block.size() / 8; ++i)
@@ -90,19 +105,34 @@ bool writeRandomFile(const QString &path, qint64 size, std::mt19937_64 &random)
         const qint64 chunk = std::min<qint64>(block.size(), size - written);
         if (file.write(block.constData(), chunk) != chunk)
             return false;
+        hash.addData(QByteArrayView(block.constData(), chunk));
         written += chunk;
+    }
+    *sha256 = hash.result().toHex();
+    return true;
+}
+
+// Writes count random files of size bytes each ("PREFIXnnnn.bin") and the
+// revision file that lists them with their SHA-256.
+bool writeServerFolder(const QString &folder, const char *prefix, int count, qint64 size,
+                       std::mt19937_64 &random)
+{
+    QFile relInfo(folder + "/RelInfoRemote.rel");
+    if (!QDir().mkpath(folder) || !relInfo.open(QIODevice::WriteOnly))
+        return false;
+    for (int i = 1; i <= count; ++i) {
+        const QString name = QString::asprintf("%s%04d.bin", prefix, i);
+        QByteArray sha256;
+        if (!writeRandomFile(folder + "/" + name, size, random, &sha256))
+            return false;
+        relInfo.write(name.toLatin1() + "; 1.00.00; " + sha256 + "\r\n");
     }
     return true;
 }
 
-bool writeRelInfo(const QString &path, const QStringList &names)
+RunResult syncFolder(const QString &folder)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    for (const QString &name : names)
-        file.write(name.toLatin1() + "; 1.00.00\r\n");
-    return true;
+    return run({"/usr/bin/sync", "-f", folder.toStdString()});
 }
 
 int fail(const char *what)
@@ -126,16 +156,11 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", root.filePath("config").toLocal8Bit());
 
     std::mt19937_64 random(20140811);
-    QStringList names;
     const QString updates = root.filePath("server/Bench/Updates");
-    for (int i = 1; i <= kFileCount; ++i) {
-        const QString name = QString::asprintf("f%03d.bin", i);
-        if (!writeRandomFile(updates + "/" + name, kTotalBytes / kFileCount, random))
-            return fail("cannot write the server files");
-        names << name;
-    }
-    if (!writeRelInfo(updates + "/RelInfoRemote.rel", names))
-        return fail("cannot write RelInfoRemote.rel");
+    const QString small = root.filePath("server/Small/Updates");
+    if (!writeServerFolder(updates, "f", kFileCount, kTotalBytes / kFileCount, random)
+        || !writeServerFolder(small, "s", kSmallFileCount, kSmallFileBytes, random))
+        return fail("cannot write the server files");
     // Signed, with every file's SHA-256, as a careful publisher serves it.
     const std::string publicKey = publishSigned(updates, root.filePath("keys")).toStdString();
     if (publicKey.empty())
@@ -150,6 +175,7 @@ int main(int argc, char *argv[])
 
     double bestUpdate = 0;
     double bestCurl = 0;
+    double bestCurlSync = 0;
     for (int round = 0; round < kRounds; ++round) {
         const QString program = root.filePath(QString("program%1").arg(round));
         const QString fetched = root.filePath(QString("curl%1").arg(round));
@@ -166,18 +192,22 @@ int main(int argc, char *argv[])
             curl.push_back("-P");
             curl.push_back("-");
         }
-        curl.push_back("ftp://" + host + "/Bench/Updates/f[001-" + std::to_string(kFileCount) + "].bin");
+        curl.push_back("ftp://" + host + "/Bench/Updates/f[0001-" + QString::asprintf("%04d", kFileCount).toStdString()
+                       + "].bin");
         curl.push_back("-o");
         curl.push_back(fetched.toStdString() + "/f#1.bin");
         const RunResult fetch = run(curl);
-        if (!fetch.ok)
+        const RunResult synced = syncFolder(fetched);
+        if (!fetch.ok || !synced.ok)
             return fail("curl failed");
         if (QDir(program).entryList(QDir::Files).size() < kFileCount
             || QDir(fetched).entryList(QDir::Files).size() != kFileCount)
             return fail("files missing after a round");
 
+        const double curlSync = fetch.seconds + synced.seconds;
         bestUpdate = round == 0 ? update.seconds : std::min(bestUpdate, update.seconds);
         bestCurl = round == 0 ? fetch.seconds : std::min(bestCurl, fetch.seconds);
+        bestCurlSync = round == 0 ? curlSync : std::min(bestCurlSync, curlSync);
         QDir(program).removeRecursively();
         QDir(fetched).removeRecursively();
     }
@@ -186,17 +216,53 @@ int main(int argc, char *argv[])
     std::printf("files: %d, %lld MB in all, signed, with SHA-256 fields, %s data connections\n", kFileCount,
                 kTotalBytes / (1024 * 1024), passive ? "passive" : "active");
     std::printf("moravel-cli update: %.3f s\n", bestUpdate);
-    std::printf("curl (one invocation): %.3f s\n", bestCurl);
+    std::printf("curl (one invocation): %.3f s, then sync -f: %.3f s\n", bestCurl, bestCurlSync);
     std::printf("update/curl ratio: %.2f\n", bestUpdate / bestCurl);
+    std::printf("update/(curl+sync) ratio: %.2f\n", bestUpdate / bestCurlSync);
+
+    // Many small files: the cost per file, against lftp's mirror.
+    const QString lftp = QStandardPaths::findExecutable("lftp");
+    if (lftp.isEmpty()) {
+        std::printf("small files: lftp is not installed, not measured\n");
+    } else {
+        double bestSmall = 0;
+        double bestLftp = 0;
+        double bestLftpSync = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            const QString program = root.filePath(QString("small%1").arg(round));
+            const QString mirrored = root.filePath(QString("lftp%1").arg(round));
+            root.mkpath(program);
+            const RunResult update = run({MORAVEL_CLI, "update", "Small/Updates", program.toStdString()});
+            const std::string script = std::string("set cmd:interactive false; set ftp:passive-mode ")
+                + (passive ? "true" : "false") + "; open -u vaskolt,tovrask27 ftp://" + host
+                + "; mirror Small/Updates " + mirrored.toStdString();
+            const RunResult mirror = run({lftp.toStdString(), "-c", script});
+            const RunResult synced = syncFolder(mirrored);
+            if (!update.ok || !mirror.ok || !synced.ok
+                || QDir(program).entryList(QDir::Files).size() < kSmallFileCount
+                || QDir(mirrored).entryList(QDir::Files).size() != kSmallFileCount + 1)
+                return fail("the small-file round failed");
+            bestSmall = round == 0 ? update.seconds : std::min(bestSmall, update.seconds);
+            bestLftp = round == 0 ? mirror.seconds : std::min(bestLftp, mirror.seconds);
+            bestLftpSync = round == 0 ? mirror.seconds + synced.seconds
+                                      : std::min(bestLftpSync, mirror.seconds + synced.seconds);
+            QDir(program).removeRecursively();
+            QDir(mirrored).removeRecursively();
+        }
+        std::printf("small files: %d of %lld bytes\n", kSmallFileCount, kSmallFileBytes);
+        std::printf("moravel-cli update: %.3f s\n", bestSmall);
+        std::printf("lftp mirror: %.3f s, then sync -f: %.3f s\n", bestLftp, bestLftpSync);
+        std::printf("small files/lftp ratio: %.2f\n", bestSmall / bestLftp);
+        std::printf("small files/(lftp+sync) ratio: %.2f\n", bestSmall / bestLftpSync);
+    }
 
     const QString big = root.filePath("server/Big/Updates");
-    if (!writeRandomFile(big + "/Big.bin", kBigBytes, random)
-        || !writeRelInfo(big + "/RelInfoRemote.rel", {"Big.bin"}))
+    if (!writeServerFolder(big, "Big", 1, kBigBytes, random))
         return fail("cannot write the large file");
     const QString program = root.filePath("program-big");
     root.mkpath(program);
     const RunResult large = run({MORAVEL_CLI, "update", "Big/Updates", program.toStdString()});
-    if (!large.ok || QFileInfo(program + "/Big.bin").size() != kBigBytes)
+    if (!large.ok || QFileInfo(program + "/Big0001.bin").size() != kBigBytes)
         return fail("the large download failed");
     std::printf("one %lld MB file: %.3f s\n", kBigBytes / (1024 * 1024), large.seconds);
     std::printf("peak RSS MB: %.1f\n", large.peakMb);

@@ -59,6 +59,8 @@ private slots:
     void getFile();
     void failedDownloadKeepsFile_data();
     void failedDownloadKeepsFile();
+    void untrustedSize_data();
+    void untrustedSize();
     void cancelWhileServerIsSilent();
     void serverHost_data();
     void serverHost();
@@ -258,6 +260,44 @@ void TestFtpFileClient::failedDownloadKeepsFile()
     options.expectedSha256 = sha256Hex(m_program);
     QVERIFY(client->GetFile("Spelmar.exe", folder.path().toStdString(), options));
     QCOMPARE(readFile(folder.filePath("Spelmar.exe")), m_program);
+}
+
+void TestFtpFileClient::untrustedSize_data()
+{
+    QTest::addColumn<QStringList>("serverOptions");
+    QTest::addColumn<quint64>("maxBytes");
+    QTest::addColumn<bool>("expected");
+
+    // The announced size (SIZE and the 150 reply) is not where the data end.
+    QTest::newRow("announced smaller than sent")
+        << QStringList{"--announce-size", "Spelmar/Updates/big.bin:10"} << quint64(0) << true;
+    QTest::newRow("announced larger than sent")
+        << QStringList{"--announce-size", "Spelmar/Updates/big.bin:99999999"} << quint64(0) << true;
+    // A bound stops a download while it arrives, whatever is announced.
+    QTest::newRow("beyond the bound")
+        << QStringList{"--announce-size", "Spelmar/Updates/big.bin:10"} << quint64(100000) << false;
+}
+
+void TestFtpFileClient::untrustedSize()
+{
+    QFETCH(QStringList, serverOptions);
+    QFETCH(quint64, maxBytes);
+    QFETCH(bool, expected);
+
+    FtpTestServer server(m_serverRoot.path(), serverOptions);
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+    auto client = connectedClient(server);
+    QVERIFY(client);
+    QTemporaryDir folder;
+    writeFile(folder.filePath("big.bin"), "the installed file");
+    CFtpFileClient::GetFileOptions options;
+    options.maxBytes = maxBytes;
+    QCOMPARE(client->GetFile("big.bin", folder.path().toStdString(), options), expected);
+    QCOMPARE(readFile(folder.filePath("big.bin")), expected ? m_big : QByteArray("the installed file"));
+    QCOMPARE(leftovers(folder.path()), QStringList());
+    if (!expected)
+        QVERIFY2(client->lastError().find("larger than 100000 bytes") != std::string::npos,
+                 client->lastError().c_str());
 }
 
 void TestFtpFileClient::cancelWhileServerIsSilent()

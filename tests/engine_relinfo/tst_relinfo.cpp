@@ -4,9 +4,12 @@
 #include "relinfo.h"
 #include "testsupport.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -59,6 +62,7 @@ private slots:
     void revisionRule();
     void writeLocalRelInfo();
     void manyRecords();
+    void roundTrip();
     void listBackupFolder();
 };
 
@@ -226,6 +230,70 @@ void TestRelInfo::manyRecords()
     QCOMPARE(reread.size(), std::size_t(kCount));
     QCOMPARE(describe(reread).mid(0, 4), (QStringList{"FOLDER\\FILE0.DLL|1.00.01", "FOLDER\\FILE1.DLL|1.00.02",
                                                       "FOLDER\\FILE2.DLL|1.00.01", "FOLDER\\FILE3.DLL|1.00.01"}));
+}
+
+// A field of random bytes (no ";", CR, LF; no white space at its ends),
+// length bytes long.
+QByteArray randomField(QRandomGenerator &random, int length)
+{
+    QByteArray field;
+    while (field.size() < length) {
+        const char c = static_cast<char>(random.bounded(0x20, 0x100));
+        const bool atEnd = field.isEmpty() || field.size() == length - 1;
+        if (c == ';' || c == 0x7f || (atEnd && c == ' '))
+            continue;
+        field += c;
+    }
+    return field;
+}
+
+// Property: what the writer writes, the reader reads back whole, and a
+// file read and written again reads the same. Lines are generated around
+// the shared line bound, raw ones with any spacing at the ";".
+void TestRelInfo::roundTrip()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("RelInfoLocal.rel").toStdString();
+    const int bound = static_cast<int>(kMaxRelInfoLineLength);
+    for (quint32 seed = 1; seed <= 40; ++seed) {
+        QRandomGenerator random(seed);
+        RelInfoList records;
+        QByteArray raw;
+        for (int i = 0; i < 6; ++i) {
+            const QByteArray name = "N" + QByteArray::number(i) + "-";
+            const bool nearBound = random.bounded(2) == 0;
+            const int total = nearBound ? bound - 2 + random.bounded(4) : random.bounded(40);
+            const int revisionLength = random.bounded(std::min(total, 30) + 1);
+            const int nameLength = std::max(total - revisionLength - 2, 0);
+            const QByteArray fullName = name + randomField(random, std::max(nameLength - int(name.size()), 0));
+            const QByteArray revision = randomField(random, revisionLength);
+            records.append(fullName.toStdString(), revision.toStdString(), "1");
+            const bool spaced = random.bounded(2) == 0;
+            raw += QByteArray(spaced ? random.bounded(2) : 0, ' ') + fullName
+                + QByteArray(spaced ? random.bounded(3) : 0, ' ') + ";"
+                + QByteArray(spaced ? random.bounded(3) : 0, '\t') + revision + "\r\n";
+        }
+
+        RelInfoList empty;
+        QVERIFY(WriteLocalRelInfo(empty, records, path));
+        RelInfoList reread;
+        QVERIFY(ReadLocalRelInfo(reread, path));
+        QStringList fitting;
+        for (const RelInfoRecord &record : records) {
+            if (record.fileName.size() + 2 + record.revision.size() <= kMaxRelInfoLineLength)
+                fitting << latin1(record.fileName) + "|" + latin1(record.revision);
+        }
+        QCOMPARE(describe(reread), fitting);
+
+        writeFile(dir.filePath("RelInfoLocal.rel"), raw);
+        RelInfoList first;
+        QVERIFY(ReadLocalRelInfo(first, path));
+        RelInfoList none;
+        QVERIFY(WriteLocalRelInfo(first, none, path));
+        RelInfoList second;
+        QVERIFY(ReadLocalRelInfo(second, path));
+        QCOMPARE(describe(second), describe(first));
+    }
 }
 
 void TestRelInfo::listBackupFolder()

@@ -8,11 +8,16 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -62,6 +67,37 @@ Files files(const QByteArray &entries)
     return result;
 }
 
+// A server option that the test takes for itself: files of this process
+// may not grow beyond 100000 bytes during the run (a full disk).
+const QString kFileSizeLimit = QStringLiteral("<file size limit>");
+
+// Limits the size of files this process writes, until lift().
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        if (bytes == 0)
+            return;
+        ::signal(SIGXFSZ, SIG_IGN); // EFBIG instead of the signal
+        m_active = ::getrlimit(RLIMIT_FSIZE, &m_before) == 0;
+        rlimit limit = m_before;
+        limit.rlim_cur = bytes;
+        m_active = m_active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() { lift(); }
+    void lift()
+    {
+        if (m_active)
+            ::setrlimit(RLIMIT_FSIZE, &m_before);
+        m_active = false;
+    }
+
+private:
+    rlimit m_before{};
+    bool m_active = false;
+};
+
 QByteArray sha256(const QByteArray &data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
@@ -79,6 +115,9 @@ private slots:
     void downloadRun_data();
     void downloadRun();
     void secondRunInTheSameMinute();
+    void leftoversPurged_data();
+    void leftoversPurged();
+    void deadServerEndsRun();
     void checkMessage_data();
     void checkMessage();
     void setAside_data();
@@ -197,19 +236,40 @@ void TestEngineUpdate::downloadRun_data()
         << files("Spelmar.exe=old exe|Moravel.so=" + goodLib
                  + "|RelInfoLocal.rel=Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.01\r\n")
         << oldWithLib << QStringList{"Spelmar.exe"};
+    const QByteArray bigRel = "Big.bin; 1.00.00\r\nSmall.txt; 1.00.00\r\n";
     // The server root holds evil.sh next to the Spelmar folder, so a name
     // that climbs out of the update directory would find a file.
     const QStringList evil{"..\\evil.sh", "../../evil.sh", "/tmp/evil.sh", "C:\\evil.sh",
                            "lib\\..\\..\\evil.sh", "bad\x01name", "lib/./x", "lib//x"};
-    QTest::newRow("names that leave the program folder")
-        << files("RelInfoRemote.rel=" + (evil.join("; 1.00.00\r\n") + "; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n").toLatin1()
-                 + "|../../evil.sh=evil|Spelmar.exe=new exe")
-        << oldInstall << false << kUpdates << none << noCancel
-        << transferLines(QStringList(evil).replaceInStrings(QRegularExpression("^"), " fail!    ")
-                         << "  ok!    Spelmar.exe")
-        << files("Spelmar.exe=new exe|RelInfoLocal.rel=" + newRel) << oldInstall << evil;
+    // Such names, and a second record of a name in another case, are no
+    // files to install: neither the run nor the next check offers them.
+    QTest::newRow("names that leave the program folder, names twice")
+        << files("RelInfoRemote.rel=" + (evil.join("; 1.00.00\r\n") + "; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
+                                         "SPELMAR.EXE; 3.01.07\r\n").toLatin1()
+                 + "|../../evil.sh=evil|Spelmar.exe=new exe|SPELMAR.EXE=other")
+        << oldInstall << false << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe"})
+        << files("Spelmar.exe=new exe|RelInfoLocal.rel=" + newRel) << oldInstall << none;
+    // The server announces a few bytes (SIZE and the 150 reply) and sends
+    // the whole file; the files arrive whole.
+    QTest::newRow("sizes announced too small")
+        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n|Spelmar.exe="
+                 + QByteArray(200000, 'x') + "|Moravel.so=lib")
+        << oldWithLib << false << kUpdates
+        << QStringList{"--announce-size", "Spelmar/Updates/Spelmar.exe:10", "--announce-size",
+                       "Spelmar/Updates/RelInfoRemote.rel:10"}
+        << noCancel << transferLines({"  ok!    Spelmar.exe"})
+        << files("Spelmar.exe=" + QByteArray(200000, 'x') + "|RelInfoLocal.rel=" + newRel) << oldInstall << none;
+    // Files may grow to 100000 bytes here: the backup copy of the big
+    // installed file fails, so that file stays as it is.
+    QTest::newRow("backup copy fails")
+        << files("RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin=new big")
+        << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=" + QByteArray(300000, 'o') + "|Small.txt=old small")
+        << false << kUpdates << QStringList{kFileSizeLimit} << noCancel
+        << transferLines({" fail!    Big.bin", "  ok!    Small.txt"})
+        << files("Big.bin=" + QByteArray(300000, 'o') + "|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\n"
+                 "Small.txt; 2.00.00\r\n")
+        << files("RelInfoLocal.rel=" + bigRel + "|Small.txt=old small") << QStringList{"Big.bin"};
     // The server closes the data connection after 40000 bytes of Big.bin.
-    const QByteArray bigRel = "Big.bin; 1.00.00\r\nSmall.txt; 1.00.00\r\n";
     QTest::newRow("data connection dropped")
         << files("RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin="
                  + QByteArray(300000, 'n'))
@@ -246,10 +306,14 @@ void TestEngineUpdate::downloadRun()
     writeFiles(updateFolder(), server);
     writeFiles(programFolder(), installed);
     const Files serverBefore = readTree(serverFolder());
+    const bool limitFileSize = serverOptions == QStringList{kFileSizeLimit};
+    if (limitFileSize)
+        serverOptions.clear();
     FtpTestServer ownServer(serverFolder(), serverOptions);
     if (!serverOptions.isEmpty())
         QVERIFY2(ownServer.start(), qPrintable(ownServer.errorText()));
     const QString host = serverOptions.isEmpty() ? m_server->host() : ownServer.host();
+    FileSizeLimit sizeLimit(limitFileSize ? 100000 : 0);
 
     RecordingReport report;
     ScriptedPrompt prompt;
@@ -260,6 +324,7 @@ void TestEngineUpdate::downloadRun()
             job.cancel();
     };
     runDownload(job, report);
+    sizeLimit.lift();
 
     QCOMPARE(report.lines, lines);
     QVERIFY(prompt.texts.isEmpty());
@@ -308,6 +373,84 @@ void TestEngineUpdate::secondRunInTheSameMinute()
         QVERIFY(job.result().allArrived());
     }
     QCOMPARE(readTree(programFolder() + "/" + kBackupName), before);
+}
+
+void TestEngineUpdate::leftoversPurged_data()
+{
+    QTest::addColumn<bool>("byUpdate");
+    QTest::newRow("check") << false;
+    QTest::newRow("update") << true;
+}
+
+// What a killed run leaves behind goes at the next check or update, at
+// every depth; files that merely begin with upd_ in sub-folders stay.
+void TestEngineUpdate::leftoversPurged()
+{
+    QFETCH(bool, byUpdate);
+    const QByteArray rel = "Spelmar.exe; 3.01.01\r\nlib\\Core.so; 1.00.00\r\n";
+    writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel + "|Spelmar.exe=exe|lib/Core.so=core"));
+    writeFiles(programFolder(), files("RelInfoLocal.rel=" + rel + "|Spelmar.exe=exe|lib/Core.so=core"
+                                      "|upd_Spelmar.exe.part-a1B2c3=half|lib/upd_Core.so.part-Zz09Yy=half"
+                                      "|lib/deeper/upd_x.part-000000=half|201001010000/upd_Core.so.part=half"
+                                      "|lib/upd_notes.txt=delivered|lib/upd_.partial=delivered"));
+    QVERIFY(QFile::link(programFolder() + "/lib/Core.so", programFolder() + "/lib/upd_Core.so.lnk"));
+    QVERIFY(::link(QFile::encodeName(programFolder() + "/lib/Core.so").constData(),
+                   QFile::encodeName(programFolder() + "/lib/upd_Core.so").constData()) == 0);
+
+    ScriptedPrompt prompt;
+    if (byUpdate) {
+        RecordingReport report;
+        CDownloadJob job(report, &prompt, kUpdates.toStdString(), programFolder().toStdString(), false,
+                         m_server->host().toStdString());
+        runDownload(job, report);
+        QVERIFY(job.result().allArrived());
+    } else {
+        CFtpFileClient client(&prompt, m_server->host().toStdString());
+        CUpdateCheck check(client, prompt);
+        check.CheckForUpdates(kUpdates.toStdString(), programFolder().toStdString(), "", true);
+        QCOMPARE(check.lastOutcome(), CUpdateCheck::Outcome::NothingNewer);
+    }
+    QStringList left = readTree(programFolder()).keys();
+    left.removeAll(kBackupName + "/RelInfoLocal.rel");
+    QCOMPARE(left, (QStringList{"RelInfoLocal.rel", "RelInfoRemote.rel", "Spelmar.exe", "lib/Core.so",
+                                "lib/upd_.partial", "lib/upd_Core.so.lnk", "lib/upd_notes.txt"}));
+}
+
+// A server that stops answering in the middle of a run costs one stall
+// time-out (2 s here), not one per remaining file.
+void TestEngineUpdate::deadServerEndsRun()
+{
+    QByteArray rel;
+    QByteArray serverFiles;
+    QStringList fileLines;
+    for (int i = 1; i <= 20; ++i) {
+        const QByteArray name = "F" + QByteArray::number(i) + ".txt";
+        rel += name + "; 1.00.00\r\n";
+        serverFiles += "|" + name + "=" + name;
+        fileLines << QString(i < 3 ? "  ok!    " : " fail!    ") + name;
+    }
+    writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel + serverFiles));
+    FtpTestServer server(serverFolder(), {"--max-connections", "8"});
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+    qputenv("MORAVEL_FTP_STALL_SECONDS", "2");
+
+    RecordingReport report;
+    ScriptedPrompt prompt;
+    CDownloadJob job(report, &prompt, kUpdates.toStdString(), programFolder().toStdString(), false,
+                     server.host().toStdString());
+    report.onLine = [&](const std::string &line) {
+        if (line == " copy -> F3.txt")
+            ::kill(static_cast<pid_t>(server.processId()), SIGSTOP);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    runDownload(job, report);
+    const qint64 elapsed = clock.elapsed();
+    ::kill(static_cast<pid_t>(server.processId()), SIGCONT);
+    qunsetenv("MORAVEL_FTP_STALL_SECONDS");
+
+    QCOMPARE(report.lines.mid(7, 20), fileLines);
+    QVERIFY2(elapsed < 2 * 2000 + 1500, qPrintable(QString::number(elapsed)));
 }
 
 void TestEngineUpdate::checkMessage_data()

@@ -38,6 +38,7 @@ public:
 
     bool isRunning() const;
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     // "127.0.0.1:PORT"
     QString host() const;
     QString rootFolder() const { return m_rootFolder; }

@@ -15,6 +15,8 @@ Options:
                               May be repeated.
   --lie-after-bytes NAME:N    send only N bytes of NAME, then report the
                               transfer complete (226).
+  --announce-size NAME:N      announce N bytes as the size of NAME (SIZE and
+                              the 150 reply) while sending the whole file.
   --read-only                 no uploads, deletions or renames.
   --anonymous                 also accept anonymous logins (read-only).
   --max-connections N         refuse more than N control connections at once.
@@ -52,6 +54,7 @@ def main():
     parser.add_argument("port", nargs="?", type=int, default=0)
     parser.add_argument("--drop-after-bytes", action="append", default=[])
     parser.add_argument("--lie-after-bytes", action="append", default=[])
+    parser.add_argument("--announce-size", action="append", default=[])
     parser.add_argument("--read-only", action="store_true")
     parser.add_argument("--anonymous", action="store_true")
     parser.add_argument("--max-connections", type=int, default=0)
@@ -60,6 +63,7 @@ def main():
     root = os.path.realpath(args.root)
     drops = parse_limits(args.drop_after_bytes)
     lies = parse_limits(args.lie_after_bytes)
+    announced = parse_limits(args.announce_size)
 
     def limit_for(table, path):
         if not table or not path:
@@ -99,6 +103,23 @@ def main():
         permit_foreign_addresses = False
         banner = "ORBO update test server ready."
         timeout = 600
+        announced_size = None
+
+        def ftp_SIZE(self, path):
+            size = limit_for(announced, path)
+            if size is None:
+                return FTPHandler.ftp_SIZE(self, path)
+            self.respond("213 %d" % size)
+
+        def ftp_RETR(self, file):
+            self.announced_size = limit_for(announced, file)
+            return FTPHandler.ftp_RETR(self, file)
+
+        def respond(self, resp, logfun=logging.debug):
+            if resp.startswith("150 ") and self.announced_size is not None:
+                resp = "150 Opening BINARY mode data connection (%d bytes)." % self.announced_size
+                self.announced_size = None
+            return FTPHandler.respond(self, resp, logfun)
 
     authorizer = DummyAuthorizer()
     perm = "elr" if args.read_only else "elradfmwMT"

@@ -58,36 +58,40 @@ void TestMoravelCli::commands_data()
     QTest::addColumn<QStringList>("releases");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");        // null: not compared
+    // What standard error begins with, for runs that fail with a reason.
+    QTest::addColumn<QString>("reason");
 
     const QStringList none;
     const QString update = "Spelmar/Updates";
 
-    QTest::newRow("no arguments") << none << kOldRel << none << 2 << "";
-    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << none << 2 << "";
+    QTest::newRow("no arguments") << none << kOldRel << none << 2 << "" << QString();
+    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << none << 2 << "" << QString();
 
     QTest::newRow("check, newer files") << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 3
-        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n";
+        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n" << QString();
     QTest::newRow("check, nothing newer") << QStringList{"check", update, "@PROG@"} << kServerRel << none << 0
-        << checkText(" Your programm is working with the latest version!\n\n") + "\n";
+        << checkText(" Your programm is working with the latest version!\n\n") + "\n" << QString();
     QTest::newRow("check, no update directory") << QStringList{"check", "Spelmar/Nowhere", "@PROG@"} << kOldRel
-        << none << 1 << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n";
+        << none << 1 << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n"
+        << "moravel-cli: no update folder Spelmar/Nowhere: ";
 
     QTest::newRow("update") << QStringList{"update", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 0
         << downloadOutput({"---- start transfer ----", "  ok!    Spelmar.exe", "---- end transfer ----",
-                           "... update local revision file", "  ok!  updated local revision file"});
+                           "... update local revision file", "  ok!  updated local revision file"}) << QString();
     QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel << none
-                                       << 0 << QString();
+                                       << 0 << QString() << QString();
     QTest::newRow("update, no update directory") << QStringList{"update", "Spelmar/Nowhere", "@PROG@"} << kOldRel
-                                                 << none << 1 << QString();
+                                                 << none << 1 << QString()
+                                                 << "moravel-cli: no update folder Spelmar/Nowhere: ";
 
     const QStringList january{"201401011000"};
-    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << none << 1 << "";
+    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << none << 1 << "" << QString();
     QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel << january + QStringList{"201406301800"}
-        << 0 << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n";
+        << 0 << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n" << QString();
     QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel << january
-        << 0 << restoreOutput({"---- start restore to 201401011000", "  ok!    201401011000/Spelmar.exe"});
+        << 0 << restoreOutput({"---- start restore to 201401011000", "  ok!    201401011000/Spelmar.exe"}) << QString();
     QTest::newRow("restore, unknown release") << QStringList{"restore", "201402020202", "@PROG@"} << kOldRel
-                                              << january << 1 << restoreOutput({});
+                                              << january << 1 << restoreOutput({}) << QString();
 }
 
 void TestMoravelCli::commands()
@@ -97,6 +101,7 @@ void TestMoravelCli::commands()
     QFETCH(QStringList, releases);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
+    QFETCH(QString, reason);
 
     QTemporaryDir program;
     writeFiles(program.path(), {{"Spelmar.exe", "old exe"}, {"RelInfoLocal.rel", localRel}});
@@ -120,6 +125,10 @@ void TestMoravelCli::commands()
         QCOMPARE(out, output);
     if (exitCode == 2)
         QVERIFY(err.startsWith("usage: moravel-cli"));
+    else if (!reason.isEmpty())
+        QVERIFY2(err.startsWith(reason) && err.count('\n') == 1, qPrintable(err));
+    else
+        QCOMPARE(err, QString());
     if (arguments.value(0) == "restore" && exitCode == 0)
         QCOMPARE(readTree(program.path()).value("Spelmar.exe"), arguments.value(1).toLatin1());
 }

@@ -56,6 +56,7 @@ private slots:
     void buttons_data();
     void buttons();
     void commandWords();
+    void installerMissing();
 
 private:
     QStringList recordedArguments();
@@ -228,6 +229,32 @@ void TestReleaseNotes::commandWords()
     QCOMPARE(findProgram("Quennet"), m_dir.filePath("Quennet"));
     QVERIFY(LaunchInstaller({m_dir.filePath("Quennet"), "a b", ""}));
     QCOMPARE(recordedArguments(), (QStringList{"a b", ""}));
+}
+
+// An installer that cannot be started is said so, and the host runs on.
+void TestReleaseNotes::installerMissing()
+{
+    const QString installer = m_dir.filePath("Quennet");
+    QVERIFY(QFile::rename(installer, installer + ".away"));
+    ScriptedPrompt prompt;
+    prompt.queueAnswer(IPrompt::Answer::Ok);
+    CReleaseNotesDlg dialog(prompt);
+    dialog.setInstallMode(true);
+    dialog.setServerPath("Spelmar/Updates");
+    dialog.setProgramFolder(m_dir.path().toStdString());
+    dialog.setProgramName("spelmar");
+    dialog.show();
+    auto *button = dialog.findChild<QPushButton *>("installNewButton");
+    const int loopResult = hostLoopResult([button] { button->click(); });
+    QVERIFY(QFile::rename(installer + ".away", installer));
+
+    QCOMPARE(loopResult, 99);
+    const auto boxes = prompt.boxes();
+    QCOMPARE(boxes.size(), std::size_t(2));
+    QVERIFY2(boxes[1].text.rfind(" The installer could not be started!\n", 0) == 0
+                 && boxes[1].text.find("Quennet was not found") != std::string::npos,
+             boxes[1].text.c_str());
+    QVERIFY(boxes[1].icon == IPrompt::Icon::Stop);
 }
 
 QTEST_MAIN(TestReleaseNotes)

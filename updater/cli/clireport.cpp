@@ -1,7 +1,7 @@
 #include "clireport.h"
 
-CliReport::CliReport(std::FILE *out)
-    : m_out(out)
+CliReport::CliReport(std::FILE *out, std::FILE *reasons)
+    : m_out(out), m_reasons(reasons)
 {
 }
 
@@ -32,6 +32,14 @@ void CliReport::finished()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     flushPending();
+}
+
+void CliReport::failureReason(const std::string &reason)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    flushPending();
+    std::fprintf(m_reasons, "moravel-cli: %s\n", reason.c_str());
+    std::fflush(m_reasons);
 }
 
 void CliReport::flushPending()

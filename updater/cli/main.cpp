@@ -138,6 +138,13 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
     CUpdateCheck check(client, prompt);
     check.setSecurity(security);
     check.CheckForUpdates(serverPath, split.folder, split.name, false);
+    // Every reason a line, after the box's text.
+    const std::string &reasons = check.lastReasons();
+    for (std::size_t start = 0; start < reasons.size();) {
+        const std::size_t end = reasons.find('\n', start);
+        std::fprintf(stderr, "moravel-cli: %s\n", reasons.substr(start, end - start).c_str());
+        start = end == std::string::npos ? reasons.size() : end + 1;
+    }
     switch (check.lastOutcome()) {
     case CUpdateCheck::Outcome::NothingNewer:
         return kExitOk;
@@ -158,9 +165,7 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
     CliReport report(stdout);
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
     job.setSecurity(security);
-    runJob(job);
-    for (const std::string &reason : job.result().failureReasons)
-        std::fprintf(stderr, "moravel-cli: %s\n", reason.c_str());
+    runJob(job); // the report tells each failure's reason as it happens
     return job.result().allArrived() ? kExitOk : kExitFailed;
 }
 

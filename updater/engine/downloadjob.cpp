@@ -8,6 +8,8 @@
 #include "relinfolist.h"
 #include "revisiontrust.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -33,14 +35,22 @@ void syncFileSystem(const std::string &folder)
 
 // Backup copies are made once per backup folder: a second run within the
 // same minute shares the folder, and the copies must keep the state from
-// before the first of those runs, not the state in between.
-void keepBackupCopy(const std::string &installed, const std::string &copy,
+// before the first of those runs, not the state in between. True when the
+// copy is there, or there is nothing to copy (not installed yet).
+bool keepBackupCopy(const std::string &installed, const std::string &copy,
                     const std::atomic<bool> &cancel)
 {
     struct stat info;
     if (::lstat(copy.c_str(), &info) == 0)
-        return;
-    copyFileReplacing(installed, copy, &cancel); // nothing to copy for a file not installed yet
+        return true;
+    if (::lstat(installed.c_str(), &info) != 0 && errno == ENOENT)
+        return true;
+    return copyFileReplacing(installed, copy, &cancel);
+}
+
+std::string systemReason()
+{
+    return errno ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
 } // namespace
@@ -92,6 +102,7 @@ void CDownloadJob::DownloadThread()
     m_report.addLine("... Preparing download from server!");
     m_report.setProgressRange(0, 100);
     m_report.setProgress(1);
+    PurgeAsideFiles(m_programFolder);
 
     CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
     client.setCancelFlag(&m_cancel);
@@ -102,19 +113,26 @@ void CDownloadJob::DownloadThread()
 
     // Each step either leads to the next or ends the run; the end lines
     // follow in every case.
+    auto serverFailure = [&](Outcome outcome, const std::string &what) {
+        if (m_cancel)
+            return Outcome::Cancelled;
+        m_report.failureReason(what + ": " + client.lastError());
+        return outcome;
+    };
     auto runSteps = [&]() -> Outcome {
         m_report.addLine("... connect to the NORVANE server");
         if (m_cancel)
             return Outcome::Cancelled;
         if (!client.Connect())
-            return m_cancel ? Outcome::Cancelled : Outcome::NoConnection;
+            return serverFailure(Outcome::NoConnection, "cannot connect to " + client.host());
 
         m_report.addLine("... set path (" + m_serverPath + ")");
         if (!client.SetCurrentDirectory(m_serverPath))
-            return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
+            return serverFailure(Outcome::ServerError, "no update folder " + m_serverPath);
         m_report.addLine("... check remote revision file");
         if (!client.FindFile(kRemoteRelInfoName))
-            return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
+            return serverFailure(Outcome::ServerError,
+                                 std::string("no ") + kRemoteRelInfoName + " in " + m_serverPath);
 
         const std::string backupFolder =
             localPathFor(m_programFolder, backupFolderName(m_clock()));
@@ -122,10 +140,16 @@ void CDownloadJob::DownloadThread()
         m_result.backupFolder = backupFolder;
         keepBackupCopy(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName), m_cancel);
 
-        if (!client.GetFile(kRemoteRelInfoName, m_programFolder))
-            return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
-        if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName)))
+        CFtpFileClient::GetFileOptions relInfoOptions;
+        relInfoOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
+        relInfoOptions.syncToDisk = false; // a copy, fetched again by every run
+        if (!client.GetFile(kRemoteRelInfoName, m_programFolder, relInfoOptions))
+            return serverFailure(Outcome::ServerError,
+                                 std::string("cannot download ") + kRemoteRelInfoName);
+        if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName))) {
+            m_report.failureReason(std::string("cannot read ") + kRemoteRelInfoName);
             return Outcome::ServerError;
+        }
         CRevisionTrust trust(m_security);
         if (!trust.accept(client, m_programFolder, remote)) {
             m_result.refusal = trust.refusal();
@@ -135,6 +159,8 @@ void CDownloadJob::DownloadThread()
         m_report.addLine("... check local revision file");
         ReadLocalRelInfo(local, localRelInfo); // a missing file makes every server file new
         m_report.addLine("... compare new files");
+        for (const std::string &reason : dropUnusableRecords(remote))
+            m_report.failureReason(reason);
         if (!SelectNewerFiles(local, remote, m_takeAll)) {
             m_report.addLine(" end! No updates found!");
             return Outcome::NothingNewer;
@@ -149,6 +175,8 @@ void CDownloadJob::DownloadThread()
         // on disk yet.
         syncFileSystem(m_programFolder);
         m_result.localRelInfoWritten = WriteLocalRelInfo(local, remote, localRelInfo);
+        if (!m_result.localRelInfoWritten)
+            m_report.failureReason("cannot rewrite " + localRelInfo + systemReason());
         m_report.addLine(m_result.localRelInfoWritten ? "  ok!  updated local revision file"
                                                       : " fail! no update in local revision file");
         return Outcome::Transferred;
@@ -168,7 +196,6 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
     m_report.setProgressRange(0, static_cast<int>(remote.size()) + 1);
     m_report.addLine("---- start transfer ----");
 
-    std::vector<std::size_t> refused;
     for (std::size_t i = 0; i < remote.size(); ++i) {
         if (m_cancel)
             break;
@@ -177,23 +204,27 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         ++m_result.selected;
         m_report.setProgress(static_cast<int>(i) + 1);
 
-        // A name that would leave the program folder is neither backed up
-        // nor written nor deleted, and is kept out of RelInfoLocal.rel.
-        if (!isSafeRelativeName(name)) {
-            m_report.addLine(kFail + name);
-            refused.push_back(i);
-            ++m_result.failed;
+        // Once the server has stopped answering, waiting for it once per
+        // file would only repeat the time-out.
+        if (client.connectionLost()) {
+            fail(name, "not downloaded: " + client.lastError());
+            continue;
+        }
+        const std::string target = localPathFor(m_programFolder, name);
+        // Only a name with a sub-folder needs one made.
+        const bool inSubFolder = name.find_first_of("\\/") != std::string::npos;
+        if (name[0] == '%') {
+            // "%" files get no backup copy
+        } else if (!backupInstalledFile(name, backupFolder)) {
+            // Without its backup copy the installed file stays: it would be
+            // in no backup folder otherwise.
+            fail(name, "not replaced: cannot keep a backup copy in " + backupFolder + systemReason());
             continue;
         }
 
-        const std::string target = localPathFor(m_programFolder, name);
-        if (name[0] == '%')
-            EnsureParentFolder(target); // "%" files get no backup copy
-        else
-            backupInstalledFile(name, backupFolder);
-
         m_report.addLine(" copy -> " + name);
-        EnsureParentFolder(target);
+        if (inSubFolder)
+            EnsureParentFolder(target);
         MoveAside(m_programFolder, name);
         CFtpFileClient::GetFileOptions options;
         options.expectedSha256 = record.sha256;
@@ -209,19 +240,25 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             remote.setTransferred(i);
             ++m_result.transferred;
         } else {
-            m_report.addLine(kFail + name);
-            m_result.failureReasons.push_back(client.lastError());
-            ++m_result.failed;
+            fail(name, client.lastError());
         }
     }
-
-    for (auto it = refused.rbegin(); it != refused.rend(); ++it)
-        remote.removeAt(*it);
 }
 
-void CDownloadJob::backupInstalledFile(const std::string &name, const std::string &backupFolder)
+void CDownloadJob::fail(const std::string &name, const std::string &reason)
+{
+    m_report.addLine(kFail + name);
+    ++m_result.failed;
+    m_result.failureReasons.push_back(reason);
+    if (!m_cancel)
+        m_report.failureReason(name + ": " + reason);
+}
+
+bool CDownloadJob::backupInstalledFile(const std::string &name, const std::string &backupFolder)
 {
     const std::string copy = localPathFor(backupFolder, name);
-    EnsureParentFolder(copy);
-    keepBackupCopy(localPathFor(m_programFolder, name), copy, m_cancel);
+    errno = 0;
+    if (name.find_first_of("\\/") != std::string::npos)
+        EnsureParentFolder(copy);
+    return keepBackupCopy(localPathFor(m_programFolder, name), copy, m_cancel);
 }

@@ -21,9 +21,13 @@ class RelInfoList;
 // minute share a backup folder, which keeps the state before the first.
 //
 // An installed file is replaced only by a complete download (matching the
-// SHA-256 when the server list gives one); a failed or cancelled download
-// leaves it as it was. Names that would leave the program folder are
-// refused.
+// SHA-256 when the server list gives one) and only once its backup copy is
+// kept; a failed or cancelled download, or a failed backup copy, leaves it
+// as it was. Names that would leave the program folder are refused, and
+// once the server stops answering the remaining files fail at once. Every
+// failure's reason goes to IJobReport::failureReason. The run starts by
+// removing the leftovers of an earlier run that was killed
+// (PurgeAsideFiles).
 class CDownloadJob : public CUpdateJob
 {
 public:
@@ -86,7 +90,8 @@ private:
     void DownloadThread();
     void transferFiles(class CFtpFileClient &client, RelInfoList &remote,
                        const std::string &backupFolder);
-    void backupInstalledFile(const std::string &name, const std::string &backupFolder);
+    bool backupInstalledFile(const std::string &name, const std::string &backupFolder);
+    void fail(const std::string &name, const std::string &reason);
 
     const std::string m_serverPath;
     const std::string m_programFolder;

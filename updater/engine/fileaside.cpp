@@ -118,21 +118,54 @@ bool DropAside(const std::string &programFolder, const std::string &name)
     return removeIfPresent(localPathFor(programFolder, asideName(name)));
 }
 
+bool isPartialFileName(const std::string &fileName)
+{
+    const std::size_t prefix = std::char_traits<char>::length(kAsidePrefix);
+    if (fileName.compare(0, prefix, kAsidePrefix) != 0)
+        return false;
+    const std::size_t suffix = fileName.rfind(kPartSuffix);
+    if (suffix == std::string::npos || suffix <= prefix)
+        return false;
+    const std::string tail = fileName.substr(suffix + std::char_traits<char>::length(kPartSuffix));
+    // mkstemp's six characters follow a "-".
+    return tail.empty() || (tail.size() == 7 && tail[0] == '-');
+}
+
+namespace {
+
+// A set-aside file that a killed run left: the upd_ name is still a hard
+// link of the installed file of the same folder.
+bool isLeftAsideLink(const fs::path &path, const struct stat &info)
+{
+    if (info.st_nlink < 2)
+        return false;
+    const std::string fileName = path.filename().string();
+    const std::string installed =
+        (path.parent_path() / fileName.substr(std::char_traits<char>::length(kAsidePrefix))).string();
+    struct stat other;
+    return ::lstat(installed.c_str(), &other) == 0 && other.st_dev == info.st_dev
+        && other.st_ino == info.st_ino;
+}
+
+} // namespace
+
 bool PurgeAsideFiles(const std::string &programFolder)
 {
     std::error_code ec;
-    fs::directory_iterator it(programFolder, ec);
+    fs::recursive_directory_iterator it(programFolder, fs::directory_options::skip_permission_denied, ec);
     if (ec)
         return false;
     bool allGone = true;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
         const std::string fileName = it->path().filename().string();
         if (fileName.rfind(kAsidePrefix, 0) != 0)
             continue;
-        std::error_code typeError;
-        if (it->is_directory(typeError))
+        struct stat info;
+        if (::lstat(it->path().c_str(), &info) != 0 || S_ISDIR(info.st_mode))
             continue;
-        if (!removeIfPresent(it->path().string()))
+        const bool purge = it.depth() == 0 || isPartialFileName(fileName)
+            || (S_ISREG(info.st_mode) && isLeftAsideLink(it->path(), info));
+        if (purge && !removeIfPresent(it->path().string()))
             allGone = false;
     }
     return allGone && !ec;

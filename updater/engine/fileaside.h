@@ -33,8 +33,17 @@ bool MoveAside(const std::string &programFolder, const std::string &name);
 bool DropAside(const std::string &programFolder, const std::string &name);
 
 // Deletes every file of the program folder (not of its sub-folders) whose
-// name begins with "upd_". True when all of them are gone.
+// name begins with "upd_", and the update engine's own leftovers at every
+// depth below it: half-written files ("upd_NAME.part" and
+// "upd_NAME.part-XXXXXX") and set-aside files that are still hard links of
+// the installed file beside them. Other files of the sub-folders stay,
+// whatever their names; symbolic links are not followed. True when all of
+// them are gone.
 bool PurgeAsideFiles(const std::string &programFolder);
+
+// True for the names the engine gives half-written files:
+// "upd_NAME.part" and "upd_NAME.part-XXXXXX".
+bool isPartialFileName(const std::string &fileName);
 
 // Copies source onto target through a temporary file beside the target
 // that replaces it by one rename once complete, so the target is either

@@ -18,9 +18,7 @@
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 15;
-constexpr long kStallSeconds = 30;
-constexpr long kResponseTimeoutSeconds = 30;
-constexpr long kAcceptTimeoutMs = 15000;
+constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr std::size_t kMaxListingSize = 16 * 1024 * 1024;
 constexpr std::size_t kMaxErrorText = 1024;
 
@@ -59,6 +57,25 @@ std::vector<std::string> splitPath(const std::string &path)
     return parts;
 }
 
+// Failures after which the server cannot be reached any more: waiting
+// for it again would only repeat the time-out for every later file. A
+// broken data connection is not one of them (the next request may well
+// work); a server that has gone away shows as a refused connection at
+// that next request.
+bool leavesServerUnreachable(CURLcode result)
+{
+    switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_LOGIN_DENIED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 // State of one request: where received data go, where sent data come from,
@@ -75,10 +92,15 @@ struct CFtpFileClient::Transfer
     // Upload source.
     std::FILE *source = nullptr;
     bool sinkFailed = false;
+    // Bytes received so far, and the bound above which the download is
+    // abandoned (0: none).
+    std::uint64_t received = 0;
+    std::uint64_t maxBytes = 0;
 };
 
 CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
-    : m_prompt(prompt), m_passive(ftpPassiveFromEnvironment())
+    : m_prompt(prompt), m_passive(ftpPassiveFromEnvironment()),
+      m_stallSeconds(ftpStallSecondsFromEnvironment())
 {
     setHost(host.empty() ? ftpServerHost() : host);
 }
@@ -125,9 +147,15 @@ void CFtpFileClient::resetRequestOptions()
     curl().easySetopt(session, CURLOPT_NOSIGNAL, 1L);
     curl().easySetopt(session, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl().easySetopt(session, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl().easySetopt(session, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-    curl().easySetopt(session, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
-    curl().easySetopt(session, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
+    curl().easySetopt(session, CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
+    curl().easySetopt(session, CURLOPT_SERVER_RESPONSE_TIMEOUT, m_stallSeconds);
+    curl().easySetopt(session, CURLOPT_ACCEPTTIMEOUT_MS, m_stallSeconds * 1000);
+    // Read every download to the end of its data connection: the size that
+    // the server announces is neither asked for (no SIZE) nor used as the
+    // end of the data.
+    curl().easySetopt(session, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    // Fewer, larger reads and writes per file.
+    curl().easySetopt(session, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     const FtpTls tls = tlsMode();
     curl().easySetopt(session, CURLOPT_FTPPORT, m_passive || tls != FtpTls::Off ? nullptr : "-");
     if (tls != FtpTls::Off) {
@@ -153,6 +181,10 @@ void CFtpFileClient::resetRequestOptions()
 
 bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
 {
+    if (m_connectionLost) {
+        m_lastError = "the server stopped answering earlier in this run";
+        return false;
+    }
     CURL *session = handle(m_session);
     curl().easySetopt(session, CURLOPT_URL, url.c_str());
     curl().easySetopt(session, CURLOPT_XFERINFODATA, transfer);
@@ -173,6 +205,8 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
     m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl().easyStrerror(result);
     if (result == CURLE_ABORTED_BY_CALLBACK || (m_cancel && m_cancel->load()))
         m_lastError = "cancelled";
+    else if (leavesServerUnreachable(result))
+        m_connectionLost = true;
     return false;
 }
 
@@ -190,6 +224,11 @@ std::size_t CFtpFileClient::writeToTransfer(char *data, std::size_t size, std::s
         }
         transfer->buffer->append(data, bytes);
         return bytes;
+    }
+    transfer->received += bytes;
+    if (transfer->maxBytes > 0 && transfer->received > transfer->maxBytes) {
+        transfer->sinkFailed = true;
+        return 0;
     }
     if (!transfer->file->write(data, bytes)) {
         transfer->sinkFailed = true;
@@ -283,6 +322,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
         return false;
     if (!serverName.empty())
         setHost(serverName);
+    m_connectionLost = false;
     if (!ensureSession()) {
         m_currentUrl.clear();
         return false;
@@ -441,12 +481,12 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
     std::string folder = localFolder;
     if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
         folder.pop_back();
-    if (!folder.empty())
-        ::mkdir(folder.c_str(), 0777);
     const std::string localPath = localPathFor(folder, remoteName);
 
+    // The folder itself is made (one level) only when it is missing.
     CReplacingFile file(localPath, !options.expectedSha256.empty());
-    if (!file.open()) {
+    if (!file.open() && !(file.lastErrno() == ENOENT && !folder.empty()
+                          && ::mkdir(folder.c_str(), 0777) == 0 && file.open())) {
         m_lastError = file.error();
         return false;
     }
@@ -454,13 +494,17 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
     transfer.cancel = m_cancel;
     transfer.progress = options.progress;
     transfer.file = &file;
+    transfer.maxBytes = options.maxBytes;
 
     std::vector<std::string> parts = m_currentParts;
     for (const std::string &part : splitPath(remoteName))
         parts.push_back(part);
     resetRequestOptions();
     if (!perform(urlFor(parts, false), &transfer)) {
-        if (transfer.sinkFailed && !file.error().empty())
+        if (transfer.sinkFailed && options.maxBytes > 0 && transfer.received > options.maxBytes)
+            m_lastError = remoteName + " is larger than " + std::to_string(options.maxBytes)
+                + " bytes; download abandoned";
+        else if (transfer.sinkFailed && !file.error().empty())
             m_lastError = file.error();
         return false;
     }
@@ -525,6 +569,7 @@ bool CFtpFileClient::Close()
     m_entryPath.clear();
     m_currentUrl.clear();
     m_connected = false;
+    m_connectionLost = false;
     m_found = false;
     return true;
 }

@@ -18,9 +18,18 @@ class IPrompt;
 // the user anything, through the IPrompt given to the constructor (nothing
 // is shown when it is null). A client is used by one thread at a time.
 //
-// Time-outs: connecting gives up after 15 s, a transfer that moves less
-// than one byte a second for 30 s is aborted. A cancel flag set from any
-// thread aborts the running request within about a second.
+// A download is complete only when its data connection ended normally and
+// the server then reported the transfer complete; a size the server
+// announces (SIZE, or the 150 reply) is not relied on, so no SIZE command
+// precedes a download.
+//
+// Time-outs: connecting gives up after 15 s; a request that waits for an
+// answer, or moves less than one byte a second, for the stall time-out
+// (30 s, or MORAVEL_FTP_STALL_SECONDS) is aborted. After a failure that
+// leaves the server unreachable (time-out, lost or refused connection) the
+// client fails every further request at once until the next Connect. A
+// cancel flag set from any thread aborts the running request within about
+// a second.
 class CFtpFileClient
 {
 public:
@@ -37,6 +46,9 @@ public:
         // False: the data are not forced to disk before the rename. A caller
         // that fetches many files syncs the file system once afterwards.
         bool syncToDisk = true;
+        // Above 0: a file that grows beyond this many bytes is abandoned
+        // while it arrives (the download fails, nothing is kept).
+        std::uint64_t maxBytes = 0;
     };
 
     static constexpr const char *kDefaultUserName = "vaskolt";
@@ -118,6 +130,9 @@ public:
     void setCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
 
     bool isConnected() const { return m_connected; }
+    // True after a failure that left the server unreachable; every request
+    // fails at once until Close or Connect.
+    bool connectionLost() const { return m_connectionLost; }
     bool found() const { return m_found; }
     std::string lastFoundName() const { return m_lastFoundName; }
     // Readable reason of the last failed operation (curl's error text or a
@@ -149,6 +164,8 @@ private:
     std::string m_currentUrl;
     std::string m_lastFoundName;
     bool m_passive = false;
+    bool m_connectionLost = false;
+    long m_stallSeconds;
     FtpTlsSettings m_tls;
     bool m_hostWantsTls = false; // the host was given as "ftpes://"
     const std::atomic<bool> *m_cancel = nullptr;

@@ -38,3 +38,13 @@ bool ftpPassiveFromEnvironment()
     return std::strcmp(value, "1") == 0 || strcasecmp(value, "yes") == 0
         || strcasecmp(value, "true") == 0;
 }
+
+long ftpStallSecondsFromEnvironment()
+{
+    const char *value = std::getenv(kFtpStallEnv);
+    if (!value || !*value)
+        return kDefaultStallSeconds;
+    char *end = nullptr;
+    const long seconds = std::strtol(value, &end, 10);
+    return *end == '\0' && seconds >= 1 && seconds <= 3600 ? seconds : kDefaultStallSeconds;
+}

@@ -14,6 +14,8 @@
 constexpr const char *kDefaultFtpHost = "ftp.norvane.com";
 constexpr const char *kFtpHostEnv = "MORAVEL_FTP_HOST";
 constexpr const char *kFtpPassiveEnv = "MORAVEL_FTP_PASSIVE";
+constexpr const char *kFtpStallEnv = "MORAVEL_FTP_STALL_SECONDS";
+constexpr long kDefaultStallSeconds = 30;
 constexpr const char *kSettingsOrganisation = "Norvane";
 constexpr const char *kSettingsApplication = "AutoUpdate";
 constexpr const char *kReminderKeyBase = "Software/Norvane/AutoUpdate/";
@@ -27,3 +29,7 @@ std::string reminderSettingText(const std::string &serverPath, const char *value
 
 // True when MORAVEL_FTP_PASSIVE is set to "1" (or "yes"/"true").
 bool ftpPassiveFromEnvironment();
+
+// Seconds without progress after which a request gives up: MORAVEL_FTP_STALL_SECONDS
+// when it holds a whole number from 1 to 3600, else kDefaultStallSeconds.
+long ftpStallSecondsFromEnvironment();

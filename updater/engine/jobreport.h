@@ -16,6 +16,10 @@ public:
     virtual void removeLastLine() = 0;
     virtual void setProgressRange(int minimum, int maximum) = 0;
     virtual void setProgress(int position) = 0;
+    // Why something of the run failed (a file, a folder, the server), as
+    // one readable sentence; the list lines stay as they are. A window may
+    // leave these out.
+    virtual void failureReason(const std::string &reason) { (void)reason; }
     // The run is over; nothing else is reported. The window may then ask
     // the end-of-run question (CUpdateJob::askStartProgram) on its own
     // thread. The job must not be destroyed from within this call.

@@ -1,5 +1,7 @@
 #include "releaselist.h"
 
+#include "fileaside.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -79,9 +81,10 @@ bool CollectRestoreFiles(const std::string &programFolder, const std::string &re
     const std::size_t first = static_cast<std::size_t>(found - releases.names.begin());
     for (std::size_t row = releases.size(); row-- > first;) {
         const std::string &name = releases.names[row];
+        // A half-written copy that a killed run left is never restored.
         const auto files = entryNames(programFolder + "/" + name, [](const fs::directory_entry &entry) {
             std::error_code ec;
-            return entry.is_regular_file(ec);
+            return entry.is_regular_file(ec) && !isPartialFileName(entry.path().filename().string());
         });
         for (const std::string &file : files) {
             sources.push_back(name + "/" + file);

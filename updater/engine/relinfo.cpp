@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -109,6 +110,8 @@ bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
         RelInfoRecord record;
         record.fileName = name;
         record.revision = trimField(GetField(line, 2, ';'));
+        if (!relInfoRecordFits(record.fileName, record.revision))
+            return;
         if (remote) {
             record.transferMark = "0";
             const std::string hash = trimField(GetField(line, 3, ';'));
@@ -119,8 +122,11 @@ bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
     });
     if (!ok)
         return false;
-    for (const RelInfoRecord &record : read)
-        list.append(record);
+    // Handed over, not copied: a big file's records exist once.
+    if (list.empty())
+        list.records().swap(read.records());
+    else
+        std::move(read.begin(), read.end(), std::back_inserter(list.records()));
     return true;
 }
 
@@ -269,6 +275,36 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
     return !remote.empty();
 }
 
+bool relInfoRecordFits(const std::string &fileName, const std::string &revision)
+{
+    return fileName.size() + 2 + revision.size() <= kMaxRelInfoLineLength;
+}
+
+std::vector<std::string> dropUnusableRecords(RelInfoList &remote)
+{
+    std::vector<std::string> reasons;
+    std::unordered_map<std::string, std::string> firstByKey;
+    firstByKey.reserve(remote.size());
+    std::vector<RelInfoRecord> kept;
+    kept.reserve(remote.size());
+    for (RelInfoRecord &record : remote) {
+        if (!isSafeRelativeName(record.fileName)) {
+            reasons.push_back("refused file name \"" + record.fileName
+                              + "\": not a plain name below the program folder");
+            continue;
+        }
+        const auto inserted = firstByKey.emplace(lowerCase(record.fileName), record.fileName);
+        if (!inserted.second) {
+            reasons.push_back("ignored \"" + record.fileName + "\": the same file as \""
+                              + inserted.first->second + "\" listed before");
+            continue;
+        }
+        kept.push_back(std::move(record));
+    }
+    remote.records().swap(kept);
+    return reasons;
+}
+
 bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path)
 {
     std::unordered_map<std::string, std::size_t> localIndex;
@@ -296,6 +332,8 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         return false;
     std::string text;
     for (const RelInfoRecord &record : local) {
+        if (!relInfoRecordFits(record.fileName, record.revision))
+            continue;
         text += record.fileName;
         text += "; ";
         text += record.revision;

@@ -3,6 +3,7 @@
 #include "relinfolist.h"
 
 #include <string>
+#include <vector>
 
 // Revision-information files (RelInfoRemote.rel on the server,
 // RelInfoLocal.rel in the program folder and in every backup folder).
@@ -17,11 +18,20 @@
 // directory. Input of any shape ends in bounded time and memory: lines
 // longer than kMaxRelInfoLineLength are skipped, files larger than
 // kMaxRelInfoFileSize are refused.
+//
+// kMaxRelInfoLineLength bounds the reader and the writer alike: a record
+// is taken only when the line the writer makes of it (name, "; ",
+// revision) fits (relInfoRecordFits), so every record read is written back
+// in a form that the next read takes again.
 
 constexpr const char *kRemoteRelInfoName = "RelInfoRemote.rel";
 constexpr const char *kLocalRelInfoName = "RelInfoLocal.rel";
-constexpr std::size_t kMaxRelInfoLineLength = 8192;
+constexpr std::size_t kMaxRelInfoLineLength = 8192; // bytes, without the CR LF
 constexpr long long kMaxRelInfoFileSize = 64LL * 1024 * 1024;
+
+// True when the written line of a record (name, "; ", revision) is at most
+// kMaxRelInfoLineLength bytes long.
+bool relInfoRecordFits(const std::string &fileName, const std::string &revision);
 
 // Field n (counting from 1) of text split at every separator: "a;;b" has
 // the fields "a", "" and "b"; a trailing separator gives an empty last
@@ -62,11 +72,20 @@ bool isNewerRevision(const std::string &remoteRevision, const std::string &local
 // remote still holds a record. local is not changed.
 bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAll);
 
+// Drops the server records that no run installs: names that are not safe
+// relative names (isSafeRelativeName), and every later record of a name
+// listed before (compared without regard to case: one file). Returns one
+// readable reason per dropped record. The update check and the download
+// both apply it before SelectNewerFiles, so they agree on what is newer.
+std::vector<std::string> dropUnusableRecords(RelInfoList &remote);
+
 // Merges the transferred remote records into local (revision taken over,
 // or new record appended; a new file that was not transferred is appended
 // with "0.00.00") and replaces the file at path atomically with the
-// records, each written as name, "; ", revision, CR LF. Returns false when
-// the file could not be written; the old file is then left as it was.
+// records, each written as name, "; ", revision, CR LF (a record that does
+// not fit kMaxRelInfoLineLength, which no read yields, is left out).
+// Returns false when the file could not be written; the old file is then
+// left as it was.
 bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path);
 
 // True when text is 64 hex digits (either case): a SHA-256 as text.

@@ -1,5 +1,7 @@
 #include "replacingfile.h"
 
+#include "sha256.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -32,6 +34,7 @@ bool CReplacingFile::open()
     buffer.push_back('\0');
     m_fd = ::mkstemp(buffer.data());
     if (m_fd < 0) {
+        m_errno = errno;
         m_error = "cannot create a file in " + folder + ": " + std::strerror(errno);
         return false;
     }
@@ -54,6 +57,7 @@ bool CReplacingFile::write(const char *data, std::size_t size)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
+            m_errno = errno;
             m_error = "cannot write " + m_tempPath + ": " + std::strerror(errno);
             return false;
         }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+class Sha256Digest;
+
 // A file that replaces its target only once it is complete: the data go to
 // a temporary file beside the target ("upd_name.part-XXXXXX", with the
 // target's permissions when it exists), and commit() renames it over the
@@ -31,13 +33,15 @@ public:
     bool commit(bool sync = true);
     void discard();
 
-    // Why the last step failed.
+    // Why the last step failed, and its errno (0 when none applies).
     const std::string &error() const { return m_error; }
+    int lastErrno() const { return m_errno; }
 
 private:
     std::string m_targetPath;
     std::string m_tempPath;
     std::string m_error;
+    int m_errno = 0;
     int m_fd = -1;
     std::unique_ptr<Sha256> m_hash;
 };

@@ -31,6 +31,7 @@ bool CUpdateCheck::CheckForUpdates(const std::string &serverPath, const std::str
                                    const std::string & /*programName*/, bool scheduledRun)
 {
     m_message.clear();
+    m_reasons.clear();
     PurgeAsideFiles(programFolder);
     try {
         m_outcome = runCheck(serverPath, programFolder, scheduledRun);
@@ -47,15 +48,23 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
                                              const std::string &programFolder, bool scheduledRun)
 {
     if (!m_client.Connect())
-        return noConnection();
-    if (!m_client.SetCurrentDirectory(serverPath) || !m_client.FindFile(kRemoteRelInfoName)) {
-        m_client.Close();
-        return noConnection();
-    }
+        return noConnection("cannot connect to " + m_client.host());
+    if (!m_client.SetCurrentDirectory(serverPath))
+        return noConnection("no update folder " + serverPath);
+    if (!m_client.FindFile(kRemoteRelInfoName))
+        return noConnection(std::string("no ") + kRemoteRelInfoName + " in " + serverPath);
 
     RelInfoList remote;
-    if (!m_client.GetFile(kRemoteRelInfoName, programFolder)
-        || !ReadRemoteRelInfo(remote, localPathFor(programFolder, kRemoteRelInfoName))) {
+    CFtpFileClient::GetFileOptions options;
+    options.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
+    options.syncToDisk = false; // a copy, fetched again by every check
+    if (!m_client.GetFile(kRemoteRelInfoName, programFolder, options)) {
+        addReason(std::string("cannot download ") + kRemoteRelInfoName + ": " + m_client.lastError());
+        m_client.Close();
+        return Outcome::NoRevisionFile;
+    }
+    if (!ReadRemoteRelInfo(remote, localPathFor(programFolder, kRemoteRelInfoName))) {
+        addReason(std::string("cannot read ") + kRemoteRelInfoName);
         m_client.Close();
         return Outcome::NoRevisionFile;
     }
@@ -67,6 +76,8 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
         m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Warning);
         return Outcome::Refused;
     }
+    for (const std::string &reason : dropUnusableRecords(remote))
+        addReason(reason);
     RelInfoList local;
     ReadLocalRelInfo(local, localPathFor(programFolder, kLocalRelInfoName));
 
@@ -83,8 +94,15 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
     return anyNewer ? Outcome::NewerFiles : Outcome::NothingNewer;
 }
 
-CUpdateCheck::Outcome CUpdateCheck::noConnection()
+void CUpdateCheck::addReason(const std::string &reason)
 {
+    m_reasons += reason + "\n";
+}
+
+CUpdateCheck::Outcome CUpdateCheck::noConnection(const std::string &what)
+{
+    addReason(what + ": " + m_client.lastError());
+    m_client.Close();
     // Shown in scheduled runs too.
     m_message = kCheckNoConnection;
     m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Question);

@@ -49,6 +49,9 @@ public:
     // The text of the last box the check showed (or would have shown, in a
     // scheduled run with nothing newer); empty when it showed none.
     const std::string &lastMessage() const { return m_message; }
+    // Why the last check failed, or which server records it passed over,
+    // one reason a line; empty when there is nothing to tell.
+    const std::string &lastReasons() const { return m_reasons; }
 
     // The question text for a remote list reduced to the newer files
     // (anyNewer false: the nothing-newer text).
@@ -61,7 +64,8 @@ public:
 private:
     Outcome runCheck(const std::string &serverPath, const std::string &programFolder,
                      bool scheduledRun);
-    Outcome noConnection();
+    Outcome noConnection(const std::string &what);
+    void addReason(const std::string &reason);
 
     CFtpFileClient &m_client;
     IPrompt &m_prompt;
@@ -69,4 +73,5 @@ private:
     ReleaseNotesRequest m_requestReleaseNotes;
     Outcome m_outcome = Outcome::NotRun;
     std::string m_message;
+    std::string m_reasons;
 };

@@ -70,14 +70,27 @@ QString findProgram(const QString &program)
     return isProgramFile(here) ? here : QString();
 }
 
-bool LaunchInstaller(const QStringList &commandWords)
+bool LaunchInstaller(const QStringList &commandWords, QString *reason)
 {
-    if (commandWords.isEmpty())
+    const auto failed = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
         return false;
+    };
+    if (commandWords.isEmpty())
+        return failed(QStringLiteral("no program named"));
     const QString program = findProgram(commandWords.first());
     if (program.isEmpty())
-        return false;
-    return QProcess::startDetached(program, commandWords.mid(1), QDir::currentPath());
+        return failed(QStringLiteral("the program %1 was not found beside %2, on the search path "
+                                     "or in %3")
+                          .arg(commandWords.first(), hostProgramFolder(), QDir::currentPath()));
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(commandWords.mid(1));
+    process.setWorkingDirectory(QDir::currentPath());
+    if (!process.startDetached())
+        return failed(program + QStringLiteral(": ") + process.errorString());
+    return true;
 }
 
 void requestHostQuit()

@@ -26,8 +26,9 @@ QString findProgram(const QString &program);
 
 // Starts commandWords[0] with the other words as arguments, detached, in
 // the current directory, without a shell; does not wait for it. False when
-// it could not be started; nothing is shown.
-bool LaunchInstaller(const QStringList &commandWords);
+// it could not be started, with why in *reason when given; nothing is
+// shown.
+bool LaunchInstaller(const QStringList &commandWords, QString *reason = nullptr);
 
 // Asks the host program to end: an exit request queued to the thread that
 // runs the application object, taken when that thread returns to its

@@ -22,6 +22,12 @@ std::string attentionText(const std::string &what, const std::string &tail = std
            + tail;
 }
 
+std::string cannotStartText(const QString &reason)
+{
+    return " The installer could not be started!\n" + std::string(MoravelText::kRuleLine) + "\n "
+           + reason.toStdString() + "\n\n The application keeps running.\n";
+}
+
 } // namespace
 
 CReleaseNotesDlg::CReleaseNotesDlg(IPrompt &prompt, QWidget *parent)
@@ -145,8 +151,7 @@ void CReleaseNotesDlg::onInstallNew()
     if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
         != IPrompt::Answer::Ok)
         return;
-    LaunchInstaller(installNewCommand(m_serverPath, m_programFolder, m_programName));
-    requestHostQuit();
+    startInstaller(installNewCommand(m_serverPath, m_programFolder, m_programName));
 }
 
 void CReleaseNotesDlg::onInstallAll()
@@ -157,8 +162,7 @@ void CReleaseNotesDlg::onInstallAll()
         != IPrompt::Answer::Ok)
         return;
     QThread::msleep(100);
-    LaunchInstaller(installAllCommand(m_serverPath, m_programFolder, m_programName));
-    requestHostQuit();
+    startInstaller(installAllCommand(m_serverPath, m_programFolder, m_programName));
 }
 
 void CReleaseNotesDlg::onRestore()
@@ -170,6 +174,18 @@ void CReleaseNotesDlg::onRestore()
     if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
         != IPrompt::Answer::Ok)
         return;
-    LaunchInstaller(restoreCommand(release, m_programFolder, m_programName));
+    startInstaller(restoreCommand(release, m_programFolder, m_programName));
+}
+
+void CReleaseNotesDlg::startInstaller(const QStringList &commandWords)
+{
+    // The host ends only when the installer runs; otherwise the user is
+    // told why, and everything stays as it was.
+    QString reason;
+    if (!LaunchInstaller(commandWords, &reason)) {
+        m_prompt.message(cannotStartText(reason), std::string(), IPrompt::Buttons::Ok,
+                         IPrompt::Icon::Stop);
+        return;
+    }
     requestHostQuit();
 }

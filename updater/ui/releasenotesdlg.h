@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -58,6 +59,7 @@ private:
     void onInstallNew();
     void onInstallAll();
     void onRestore();
+    void startInstaller(const QStringList &commandWords);
     // Unattended runs: the choice comes from the list of test answers.
     void takeScriptedChoice();
 

@@ -60,7 +60,15 @@ IPrompt::Answer CWidgetPrompt::message(const std::string &text, const std::strin
 IPrompt::Answer CWidgetPrompt::show(const std::string &text, const std::string &caption,
                                     Buttons buttons, Icon icon)
 {
-    QMessageBox box;
+    // The box belongs to the window that asks: the modal window on top of
+    // the stack (a progress, restore or release-notes window, which may
+    // stay on top of everything), else the active window. A window
+    // manager then keeps the box above it.
+    QWidget *owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    QMessageBox box(owner);
+    box.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
     box.setIcon(boxIcon(icon));
     box.setText(QString::fromStdString(text));
     box.setTextFormat(Qt::PlainText);

@@ -2,7 +2,8 @@
 
 #include "prompt.h"
 
-// Message boxes of the library's windows. Safe to call from any thread:
+// Message boxes of the library's windows, each parented to the window that
+// asks (the top modal window, else the active one). Safe to call from any thread:
 // off the user-interface thread the box is shown by that thread while the
 // caller waits for the answer. Without a widget application nothing can
 // be shown and the answer is the negative one (Cancel or No; Ok for a box
