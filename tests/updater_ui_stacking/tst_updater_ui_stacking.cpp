@@ -89,14 +89,16 @@ void TestStacking::initTestCase()
     if (xvfb.isEmpty() || openbox.isEmpty() || m_xprop.isEmpty())
         QSKIP("Xvfb, openbox or xprop is not installed: boxes under a window manager are not checked");
 
-    // A display number nobody uses.
-    int display = 90;
-    while (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(display)) || QFile::exists(QString("/tmp/.X%1-lock").arg(display)))
-        ++display;
-    const QString name = QString(":%1").arg(display);
-    m_xserver.start(xvfb, {name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    // The server picks a free display itself and writes its number on
+    // standard output once it accepts connections.
+    m_xserver.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     QVERIFY(m_xserver.waitForStarted());
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(display)); }, 60000));
+    QVERIFY2(QTest::qWaitFor([&] { return m_xserver.canReadLine() || m_xserver.state() == QProcess::NotRunning; }, 60000),
+             "Xvfb did not start");
+    bool numbered = false;
+    const int display = m_xserver.readLine().trimmed().toInt(&numbered);
+    QVERIFY2(numbered && display >= 0, "Xvfb did not tell its display number");
+    const QString name = QString(":%1").arg(display);
     m_environment.insert("DISPLAY", name);
     m_environment.insert("QT_QPA_PLATFORM", "xcb");
     m_environment.remove("XDG_SESSION_TYPE");
