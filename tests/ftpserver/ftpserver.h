@@ -37,6 +37,7 @@ public:
     void stop();
 
     bool isRunning() const;
+    qint64 processId() const { return m_process.processId(); }
     quint16 port() const { return m_port; }
     // "127.0.0.1:PORT"
     QString host() const;

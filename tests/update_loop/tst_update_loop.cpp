@@ -2,6 +2,7 @@
 // files, the release notes start Quennet, Spelmar ends, Quennet replaces
 // the files with a backup and starts Spelmar again. And Spelmar without a
 // usable update library.
+#include "childprocess.h"
 #include "ftpserver.h"
 #include "programpath.h"
 #include "prompt.h"
@@ -90,6 +91,7 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     QTemporaryDir state;
     QVERIFY(state.isValid());
     QProcess demo;
+    endWithParent(demo);
     demo.start(QStringLiteral("/bin/bash"), {QStringLiteral(MAKE_DEMO),
                                              QStringLiteral(PROGRAM_FOLDER), state.path()});
     QVERIFY(demo.waitForFinished(120000));
@@ -112,6 +114,7 @@ void TestUpdateLoop::reminderToUpdatedFiles()
         stagedEnvironment(state.filePath(QStringLiteral("config")), QStringLiteral("yes,install,ok"));
     environment.insert(QStringLiteral("MORAVEL_FTP_HOST"), server.host());
     QProcess spelmar;
+    endWithParent(spelmar);
     spelmar.setProcessEnvironment(environment);
     spelmar.setWorkingDirectory(program);
     // The installer and the restarted program inherit the log.
@@ -194,6 +197,7 @@ void TestUpdateLoop::withoutUsableLibrary()
         stagedEnvironment(state.filePath(QStringLiteral("config")), QString());
     environment.insert(QStringLiteral("SPELMAR_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
     QProcess spelmar;
+    endWithParent(spelmar);
     spelmar.setProcessEnvironment(environment);
     spelmar.setWorkingDirectory(program);
     spelmar.start(program + QStringLiteral("/Spelmar"), {});
