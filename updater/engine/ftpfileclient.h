@@ -18,7 +18,8 @@ class IPrompt;
 //
 // Time-outs: connecting gives up after 15 s, a transfer that moves less
 // than one byte a second for 30 s is aborted. A cancel flag set from any
-// thread aborts the running request within about a second.
+// thread aborts the running request within a twentieth of a second, while
+// connecting as well.
 class CFtpFileClient
 {
 public:
@@ -146,6 +147,7 @@ private:
     std::string m_lastError;
 
     void *m_session = nullptr;           // the curl easy handle
+    void *m_multi = nullptr;             // the multi handle it runs in
     std::string m_entryPath;             // login directory as the server reports it
     std::vector<std::string> m_currentParts; // remote current directory below the login directory
     std::vector<std::string> m_finderMatches;

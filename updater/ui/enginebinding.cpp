@@ -1,11 +1,14 @@
 #include "enginebinding.h"
 
+#include "curllibrary.h"
 #include "ftpfileclient.h"
+#include "libraryclosing.h"
 #include "ftpsettings.h"
 #include "releasenotesdlg.h"
 #include "updatecheck.h"
 
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace EngineBinding {
@@ -17,7 +20,15 @@ const char *const kReleaseNotesPage = "LatestUpdate.html";
 CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
     return [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
+        // libcurl brings OpenSSL, which registers an exit handler of its
+        // own; the library's closing has to run before it.
+        static std::once_flag loaded;
+        std::call_once(loaded, [] {
+            CurlLibrary::get();
+            LibraryClosing::armExitHandler();
+        });
         CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
+        client.setCancelFlag(request.cancel);
         CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
         check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
                               request.scheduledRun);
