@@ -10,6 +10,8 @@ packages=(
   libqcustomplot-dev
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib
+  # Installation and packages: manual pages, the .deb and its checks.
+  help2man dpkg-dev lintian desktop-file-utils appstream
 )
 if [ "${1:-build}" = run ]; then
   # A window on a machine without a display runs on a virtual one.

@@ -1,9 +1,10 @@
 // The update loop with the real programs: Spelmar's reminder finds newer
 // files, the release notes start Quennet, Spelmar ends, Quennet replaces
-// the files with a backup and starts Spelmar again. And Spelmar without a
-// usable update library.
+// the files with a backup and starts Spelmar again; in a staged folder and
+// in an installation. And Spelmar without a usable update library.
 #include "childprocess.h"
 #include "ftpserver.h"
+#include "installtree.h"
 #include "programpath.h"
 #include "prompt.h"
 #include "spelmardlg.h"
@@ -78,6 +79,7 @@ class TestUpdateLoop : public QObject
     Q_OBJECT
 
 private slots:
+    void reminderToUpdatedFiles_data();
     void reminderToUpdatedFiles();
     void withoutUsableLibrary_data();
     void withoutUsableLibrary();
@@ -86,18 +88,37 @@ private slots:
     void settingsButtonOpensTheReminderSettings();
 };
 
+void TestUpdateLoop::reminderToUpdatedFiles_data()
+{
+    // Installed: `cmake --install` into a prefix, Spelmar started by the
+    // launcher from another folder; the demo's server offers a newer
+    // Spelmar and a readme.txt that the installation does not have yet.
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("staged program folder") << false;
+    QTest::newRow("installed under a prefix") << true;
+}
+
 void TestUpdateLoop::reminderToUpdatedFiles()
 {
+    QFETCH(bool, installed);
     QTemporaryDir state;
     QVERIFY(state.isValid());
+    const QString prefix = state.filePath(QStringLiteral("prefix"));
+    if (installed) {
+        const QString failure = installTree(prefix);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
     QProcess demo;
     endWithParent(demo);
-    demo.start(QStringLiteral("/bin/bash"), {QStringLiteral(MAKE_DEMO),
-                                             QStringLiteral(PROGRAM_FOLDER), state.path()});
+    demo.start(QStringLiteral("/bin/bash"),
+               {QStringLiteral(MAKE_DEMO),
+                installed ? installedProgramFolder(prefix) : QStringLiteral(PROGRAM_FOLDER),
+                state.path()});
     QVERIFY(demo.waitForFinished(120000));
     QVERIFY2(demo.exitCode() == 0, demo.readAllStandardError().constData());
 
-    const QString program = state.filePath(QStringLiteral("program"));
+    const QString program =
+        installed ? installedProgramFolder(prefix) : state.filePath(QStringLiteral("program"));
     const QString offered = state.filePath(QStringLiteral("server/Spelmar/Updates"));
     const QByteArray oldSpelmar = contents(program + QStringLiteral("/Spelmar"));
     const QByteArray oldReadme = contents(program + QStringLiteral("/readme.txt"));
@@ -116,11 +137,13 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     QProcess spelmar;
     endWithParent(spelmar);
     spelmar.setProcessEnvironment(environment);
-    spelmar.setWorkingDirectory(program);
+    spelmar.setWorkingDirectory(installed ? state.path() : program);
     // The installer and the restarted program inherit the log.
     spelmar.setStandardOutputFile(log, QIODevice::Append);
     spelmar.setStandardErrorFile(log, QIODevice::Append);
-    spelmar.start(program + QStringLiteral("/Spelmar"), {});
+    spelmar.start(installed ? prefix + QStringLiteral("/bin/spelmar")
+                            : program + QStringLiteral("/Spelmar"),
+                  {});
     QVERIFY(spelmar.waitForStarted(60000));
     QVERIFY2(spelmar.waitForFinished(180000), contents(log).constData());
     QCOMPARE(spelmar.exitStatus(), QProcess::NormalExit);
@@ -139,9 +162,17 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     QCOMPARE(contents(spelmarPath), contents(offered + QStringLiteral("/Spelmar")));
     QCOMPARE(contents(program + QStringLiteral("/readme.txt")),
              contents(offered + QStringLiteral("/readme.txt")));
-    QCOMPARE(contents(program + QStringLiteral("/RelInfoLocal.rel")),
-             QByteArray("Spelmar; 2.01.00\r\nlibMoravel.so; 3.00.00\r\nQuennet; 3.00.00\r\n"
-                        "readme.txt; 2.01.00\r\n"));
+    // The old records in their order, Spelmar's revision raised, the new
+    // readme.txt at the end.
+    QString relInfo = QString::fromLatin1(oldRelInfo);
+    relInfo.replace(QRegularExpression(QStringLiteral("^Spelmar; [^\r]*"),
+                                       QRegularExpression::MultilineOption),
+                    QStringLiteral("Spelmar; 2.01.00"));
+    if (installed)
+        relInfo += QStringLiteral("readme.txt; 2.01.00\r\n");
+    else
+        relInfo.replace(QStringLiteral("readme.txt; 2.00.00"), QStringLiteral("readme.txt; 2.01.00"));
+    QCOMPARE(QString::fromLatin1(contents(program + QStringLiteral("/RelInfoLocal.rel"))), relInfo);
 
     const QStringList backups = QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(backups.size(), 1);
@@ -150,10 +181,15 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     const QString backup = program + QLatin1Char('/') + backups.first();
     QStringList saved = QDir(backup).entryList(QDir::Files);
     saved.sort();
-    QCOMPARE(saved, (QStringList{"RelInfoLocal.rel", "Spelmar", "readme.txt"}));
+    // A file that was not installed before has nothing to keep.
+    const QStringList expected = installed
+                                     ? QStringList{"RelInfoLocal.rel", "Spelmar"}
+                                     : QStringList{"RelInfoLocal.rel", "Spelmar", "readme.txt"};
+    QCOMPARE(saved, expected);
     QCOMPARE(contents(backup + QStringLiteral("/RelInfoLocal.rel")), oldRelInfo);
     QCOMPARE(contents(backup + QStringLiteral("/Spelmar")), oldSpelmar);
-    QCOMPARE(contents(backup + QStringLiteral("/readme.txt")), oldReadme);
+    if (!installed)
+        QCOMPARE(contents(backup + QStringLiteral("/readme.txt")), oldReadme);
 
     // Exactly the three boxes of the loop, in order; the restarted
     // Spelmar's reminder finds nothing newer and stays silent.

@@ -3,7 +3,9 @@
 // and runs the download or the restore in the library's window.
 #include "installercommand.h"
 #include "moravel.h"
+#include "programinfo.h"
 #include "programwatch.h"
+#include "version.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,12 +33,20 @@ void *loadLibrary()
     return dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
 }
 
+const char *const kUsage =
+    "usage: Quennet SERVERPATH PROGRAMPATH\n"
+    "       Quennet instcomplete SERVERPATH PROGRAMPATH\n"
+    "       Quennet REST=RELEASE PROGRAMPATH\n"
+    "       Quennet --help | --version\n"
+    "\n"
+    "The installer that the update library starts: waits for the program at\n"
+    "PROGRAMPATH to end, then installs the newer files from SERVERPATH on the\n"
+    "update server (instcomplete: all files) or restores the backup folder\n"
+    "RELEASE, and offers to start the program again.\n";
+
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: Quennet SERVERPATH PROGRAMPATH\n"
-                 "       Quennet instcomplete SERVERPATH PROGRAMPATH\n"
-                 "       Quennet REST=RELEASE PROGRAMPATH\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -44,6 +54,9 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    int status = 0;
+    if (answerInfoOption(argc, argv, "Quennet", MORAVEL_VERSION, kUsage, status))
+        return status;
     const InstallerCommand command =
         InstallerCommand::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (command.kind == InstallerCommand::Kind::Invalid)

@@ -8,6 +8,7 @@
 #include "settingsstore.h"
 #include "tracedlg.h"
 #include "ui_spelmardlg.h"
+#include "version.h"
 
 #include <QAction>
 #include <QDir>
@@ -23,7 +24,6 @@
 namespace {
 
 const int kSendIntervalMs = 200;
-const char *const kVersion = "2.0.0";
 const char *const kAboutEntry = "Inf&o \xc3\xbc" "ber Dunvik...";
 
 QString qs(const std::string &text)
@@ -53,7 +53,7 @@ public:
 
 QString CSpelmarDlg::windowTitleText()
 {
-    return QStringLiteral("Spelmar    V ") + QLatin1String(kVersion);
+    return QStringLiteral("Spelmar    V ") + QLatin1String(SPELMAR_VERSION);
 }
 
 CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates)

@@ -59,7 +59,13 @@ const char *CliArguments::usageText()
            "      stores the port and baud rate the window starts with\n"
            "P is a COM port number (1 = /dev/ttyS0) or a device path; B is auto\n"
            "(the default), 9600, 19200, 38400 or 57600.\n"
-           "Exit status: 0 success, 1 device or file failure, 2 wrong usage.\n";
+           "Exit status: 0 success, 1 device or file failure, 2 wrong usage.\n"
+           "  --help, --version\n"
+           "      this text, or the program's name and release\n"
+           "The window's port and baud rate are kept in\n"
+           "$XDG_CONFIG_HOME/Norvane/Dunvik.conf (default ~/.config/Norvane/Dunvik.conf).\n"
+           "Serial ports belong to the group dialout: a user outside it cannot open\n"
+           "them (sudo adduser $USER dialout, then log in again).\n";
 }
 
 bool CliArguments::parse(const std::vector<std::string> &args, std::string &error)

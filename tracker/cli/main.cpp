@@ -2,6 +2,8 @@
 
 #include "cliarguments.h"
 #include "clirunner.h"
+#include "programinfo.h"
+#include "version.h"
 
 #include <QCoreApplication>
 
@@ -11,9 +13,13 @@
 
 int main(int argc, char **argv)
 {
+    int infoStatus = 0;
+    if (answerInfoOption(argc, argv, "spelmar-cli", SPELMAR_VERSION, CliArguments::usageText(),
+                         infoStatus))
+        return infoStatus;
     QCoreApplication application(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    if (args.size() == 1 && args[0] == "help") {
         std::fputs(CliArguments::usageText(), stdout);
         return 0;
     }

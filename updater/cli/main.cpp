@@ -6,10 +6,13 @@
 #include "downloadjob.h"
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
+#include "installationaccess.h"
+#include "programinfo.h"
 #include "programpath.h"
 #include "releaselist.h"
 #include "restorejob.h"
 #include "updatecheck.h"
+#include "version.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,7 +37,13 @@ const char *const kUsage =
     "       moravel-cli restore RELEASE PROGRAMPATH\n"
     "\n"
     "PROGRAMPATH names the installed program file or the folder that holds it.\n"
-    "The FTP server is MORAVEL_FTP_HOST (host or host:port) when set.\n"
+    "       moravel-cli --help | --version\n"
+    "\n"
+    "PROGRAMPATH names the installed program file or the folder that holds it.\n"
+    "The FTP server is MORAVEL_FTP_HOST (host or host:port) when set, else the\n"
+    "reminder's Host value in $XDG_CONFIG_HOME/Norvane/AutoUpdate.conf, else\n"
+    "the built-in server. MORAVEL_FTP_PASSIVE=1 asks for passive transfers,\n"
+    "MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on standard error.\n"
     "\n"
     "exit status: 0 done (check: nothing newer), 3 check found newer files,\n"
     "             1 failed or no connection, 2 wrong usage\n";
@@ -72,9 +81,21 @@ void runJob(CUpdateJob &job)
     job.wait();
 }
 
+// A program folder this user cannot write is said once, and nothing is
+// tried.
+bool readOnlyFolder(const ProgramPath &split)
+{
+    if (programFolderWritable(split.folder))
+        return false;
+    std::fputs(readOnlyInstallationMessage(split.folder).c_str(), stderr);
+    return true;
+}
+
 int runCheck(const std::string &serverPath, const std::string &programPath)
 {
     const ProgramPath split = splitProgramPath(programPath);
+    if (readOnlyFolder(split))
+        return kExitFailed;
     CliPrompt prompt(stdout);
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
     CUpdateCheck check(client, prompt);
@@ -92,6 +113,8 @@ int runCheck(const std::string &serverPath, const std::string &programPath)
 int runUpdate(const std::string &serverPath, const std::string &programPath, bool takeAll)
 {
     const ProgramPath split = splitProgramPath(programPath);
+    if (readOnlyFolder(split))
+        return kExitFailed;
     CliPrompt prompt(stderr);
     CliReport report(stdout);
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
@@ -122,6 +145,9 @@ int runRestore(const std::string &release, const std::string &programPath)
 
 int main(int argc, char *argv[])
 {
+    int status = 0;
+    if (answerInfoOption(argc, argv, "moravel-cli", MORAVEL_VERSION, kUsage, status))
+        return status;
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return usage();

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "version.h"
+
 // Fixed texts of the update library's boxes.
 
 // 58 hyphen-minus characters and a line break.
 constexpr const char *kRuleLine =
     "----------------------------------------------------------\n";
 
-constexpr const char *kToolVersion = "3.0.0";
+constexpr const char *kToolVersion = MORAVEL_VERSION;
 constexpr const char *kCheckHead = " Message from: <Moravel>-Tool  V ";
 constexpr const char *kCheckNewerFiles = " There are some newer files on the server:\n\n";
 constexpr const char *kCheckOverflow = " ... and more ... \n";

@@ -2,9 +2,12 @@
 
 #include "curllibrary.h"
 #include "ftpfileclient.h"
-#include "libraryclosing.h"
 #include "ftpsettings.h"
+#include "installationaccess.h"
+#include "libraryclosing.h"
+#include "prompt.h"
 #include "releasenotesdlg.h"
+#include "reminderschedule.h"
 #include "updatecheck.h"
 
 #include <filesystem>
@@ -20,6 +23,15 @@ const char *const kReleaseNotesPage = "LatestUpdate.html";
 CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
     return [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
+        if (!programFolderWritable(request.programFolder)) {
+            // Scheduled runs say it once for good; an asked-for check
+            // says it each time.
+            if (!request.scheduledRun
+                || ReminderSchedule::takeReadOnlyNotice(ReminderSchedule::keyPath(request.serverPath)))
+                prompt.message(readOnlyInstallationMessage(request.programFolder), std::string(),
+                               IPrompt::Buttons::Ok, IPrompt::Icon::Information);
+            return;
+        }
         // libcurl brings OpenSSL, which registers an exit handler of its
         // own; the library's closing has to run before it.
         static std::once_flag loaded;

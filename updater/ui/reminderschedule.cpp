@@ -53,6 +53,16 @@ void stamp(const std::string &keyPath, double now)
     registry.WriteString(keyPath, kLastUpdate, formatOleDate(now));
 }
 
+bool takeReadOnlyNotice(const std::string &keyPath)
+{
+    CRegistryAccess registry;
+    std::uint32_t told = 0;
+    if (registry.ReadDword(keyPath, kReadOnlyNotice, told) == CRegistryAccess::kOk && told != 0)
+        return false;
+    registry.WriteDword(keyPath, kReadOnlyNotice, 1);
+    return true;
+}
+
 Decision evaluate(const std::string &keyPath, double now)
 {
     Values values = read(keyPath);

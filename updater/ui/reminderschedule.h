@@ -12,6 +12,8 @@ inline constexpr const char *kActive = "Active";
 inline constexpr const char *kCheck = "Check";
 inline constexpr const char *kInterval = "Interval";
 inline constexpr const char *kLastUpdate = "LastUpdate";
+// 1 once the scheduled check has said that the program folder is read-only.
+inline constexpr const char *kReadOnlyNotice = "ReadOnlyNotice";
 
 // Written on the first start.
 inline constexpr std::uint32_t kDefaultActive = 1;
@@ -48,6 +50,10 @@ void writeDefaults(const std::string &keyPath, double now);
 
 // LastUpdate = now.
 void stamp(const std::string &keyPath, double now);
+
+// True the first time it is asked for a key, false ever after: a
+// read-only program folder is told once, not at every start.
+bool takeReadOnlyNotice(const std::string &keyPath);
 
 // The start-up step: writes the defaults when Active is missing, then
 // decides.
