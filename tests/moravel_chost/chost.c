@@ -88,12 +88,10 @@ static void *loadLibrary(const char *path)
 
 static int endDuringCheck(const char *libraryPath, const char *host, long delayMs)
 {
-    char program[300];
     struct timespec delay;
     void *library;
     UpdateStartScheduleFunction start;
 
-    snprintf(program, sizeof program, "%s/chost", g_config);
     setenv("MORAVEL_FTP_HOST", host, 1);
     library = loadLibrary(libraryPath);
     if (!library)
@@ -101,7 +99,8 @@ static int endDuringCheck(const char *libraryPath, const char *host, long delayM
     start = (UpdateStartScheduleFunction)dlsym(library, "UpdateStartSchedule");
     if (!start)
         return fail("missing export");
-    if (!start("Chost/Updates", program))
+    /* The settings folder is the (writable) program folder as well. */
+    if (!start("Chost/Updates", g_config))
         return fail("UpdateStartSchedule returned false");
     delay.tv_sec = delayMs / 1000;
     delay.tv_nsec = (delayMs % 1000) * 1000000L;
