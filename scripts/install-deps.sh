@@ -8,8 +8,13 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-serialport-dev
   libqcustomplot-dev
-  libcurl4-openssl-dev curl
+  libcurl4-openssl-dev curl libssl-dev openssl
   python3 python3-pyftpdlib
+  # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
+  libsodium23 libcap2 libpam0g
+  # The windows' designed "Arial" texts (Liberation Sans has its metrics),
+  # and a comma-decimal locale that the tests generate and run under.
+  fonts-liberation locales
   # Installation and packages: manual pages, the .deb and its checks.
   help2man dpkg-dev lintian desktop-file-utils appstream
 )
@@ -18,16 +23,30 @@ if [ "${1:-build}" = run ]; then
   packages+=(xvfb xauth x11-apps imagemagick)
 fi
 
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing Debian packages: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-echo "Installing Debian packages: ${missing[*]}"
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The FTP-over-TLS tests run Debian's pure-ftpd from its unpacked package:
+# nothing is installed as a service, nothing listens until a test starts it.
+pure_ftpd_root=/opt/spelmar-tests/pure-ftpd
+if [ "${1:-build}" = build ] && [ ! -x "$pure_ftpd_root/usr/sbin/pure-ftpd" ]; then
+  echo "Unpacking pure-ftpd into $pure_ftpd_root (for the tests)"
+  download=$(mktemp -d)
+  (cd "$download" && chmod 755 . && apt-get download pure-ftpd >/dev/null 2>&1) \
+    || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download pure-ftpd); }
+  "${sudo[@]}" mkdir -p "$pure_ftpd_root"
+  "${sudo[@]}" dpkg -x "$download"/pure-ftpd_*.deb "$pure_ftpd_root"
+  rm -rf "$download"
+fi

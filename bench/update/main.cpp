@@ -9,6 +9,7 @@
 // that is removed at the end.
 
 #include "ftpserver.h"
+#include "signedrelease.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -135,6 +136,10 @@ int main(int argc, char *argv[])
     }
     if (!writeRelInfo(updates + "/RelInfoRemote.rel", names))
         return fail("cannot write RelInfoRemote.rel");
+    // Signed, with every file's SHA-256, as a careful publisher serves it.
+    const std::string publicKey = publishSigned(updates, root.filePath("keys")).toStdString();
+    if (publicKey.empty())
+        return fail("cannot publish the files signed");
 
     FtpTestServer server(root.filePath("server"));
     if (!server.start())
@@ -151,7 +156,8 @@ int main(int argc, char *argv[])
         root.mkpath(program);
         root.mkpath(fetched);
 
-        const RunResult update = run({MORAVEL_CLI, "update", "Bench/Updates", program.toStdString()});
+        const RunResult update = run({MORAVEL_CLI, "update", "Bench/Updates", program.toStdString(),
+                                      "--public-key", publicKey});
         if (!update.ok)
             return fail("moravel-cli update failed");
         std::vector<std::string> curl{"/usr/bin/curl", "-s", "-S", "--fail",
@@ -177,7 +183,7 @@ int main(int argc, char *argv[])
     }
     QDir(updates).removeRecursively();
 
-    std::printf("files: %d, %lld MB in all, %s data connections\n", kFileCount,
+    std::printf("files: %d, %lld MB in all, signed, with SHA-256 fields, %s data connections\n", kFileCount,
                 kTotalBytes / (1024 * 1024), passive ? "passive" : "active");
     std::printf("moravel-cli update: %.3f s\n", bestUpdate);
     std::printf("curl (one invocation): %.3f s\n", bestCurl);
@@ -194,5 +200,11 @@ int main(int argc, char *argv[])
         return fail("the large download failed");
     std::printf("one %lld MB file: %.3f s\n", kBigBytes / (1024 * 1024), large.seconds);
     std::printf("peak RSS MB: %.1f\n", large.peakMb);
+
+    const VerifyTiming verify = timeVerify(root.filePath("verify"), 100000);
+    if (!verify.ok)
+        return fail("the signed revision file did not verify");
+    std::printf("read ms (100k records): %.1f\n", verify.readMs);
+    std::printf("verify ms (100k records): %.1f\n", verify.verifyMs);
     return 0;
 }

@@ -8,6 +8,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -44,6 +49,59 @@ struct Window
         click(&dlg, "connectButton");
     }
 };
+
+// The controls of a window whose whole text does not fit inside them.
+QStringList clippedControls(QWidget *window)
+{
+    QStringList clipped;
+    const auto note = [&](QWidget *w, const QString &text, int room, int height) {
+        const QFontMetrics metrics(w->font());
+        // Blanks at the ends show nothing that could be cut.
+        QString plain = text.trimmed();
+        plain.remove(QLatin1Char('&'));
+        if (metrics.horizontalAdvance(plain) > room || metrics.height() > height)
+            clipped << QString("%1 \"%2\" (%3 of %4 px)")
+                           .arg(w->objectName(), plain)
+                           .arg(metrics.horizontalAdvance(plain))
+                           .arg(room);
+    };
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        if (auto *label = qobject_cast<QLabel *>(w)) {
+            if (!label->wordWrap() && !label->text().isEmpty())
+                note(label, label->text(), label->contentsRect().width() - 2 * label->margin(),
+                     label->contentsRect().height());
+        } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) {
+            auto *box = static_cast<QAbstractButton *>(w);
+            QStyleOptionButton option;
+            option.initFrom(box);
+            option.text = box->text();
+            const auto contents = qobject_cast<QCheckBox *>(w) ? QStyle::SE_CheckBoxContents
+                                                               : QStyle::SE_RadioButtonContents;
+            note(box, box->text(), box->style()->subElementRect(contents, &option, box).width(),
+                 box->height());
+        } else if (auto *button = qobject_cast<QPushButton *>(w)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            if (button->isFlat())
+                option.features |= QStyleOptionButton::Flat;
+            note(button, button->text(),
+                 button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width(),
+                 button->height());
+        } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
+            QStyleOptionGroupBox option;
+            option.initFrom(group);
+            option.text = group->title();
+            option.subControls = QStyle::SC_GroupBoxLabel;
+            const QRect label = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                               QStyle::SC_GroupBoxLabel, group);
+            note(group, group->title().trimmed(), group->width() - 16, qMax(label.height(), 1) + 8);
+        }
+    }
+    return clipped;
+}
 
 const QString kReady = ">> OK, ready to operate!";
 const QString kDisconnected = ">> OK! Device disconnected.";
@@ -200,17 +258,32 @@ private slots:
         w.connect(sim.path(), "9600", false);
         auto *command = child<QComboBox>(&w.dlg, "commandCombo");
         auto *send = child<QPushButton>(&w.dlg, "sendButton");
-        for (const char *sent : {"SNU", "XYZ", "PAN"}) {
+        command->setEditText("SNU");
+        QTest::mouseClick(send, Qt::LeftButton);
+        // Enter in the command field sends, as in a terminal.
+        command->setFocus();
+        for (const char *sent : {"XYZ", "PAN"}) {
             command->setEditText(sent);
-            QTest::mouseClick(send, Qt::LeftButton);
+            QTest::keyClick(command, Qt::Key_Return);
         }
         QCOMPARE(text(&w.dlg, "answerLabel"), QString("ORBO Sim 100"));
         QCOMPARE(command->count(), 3);
         QCOMPARE(command->itemText(0), QString("PAN"));
-        // Up and down recall earlier commands.
-        command->setFocus();
-        QTest::keyClick(command, Qt::Key_Down);
-        QCOMPARE(command->currentText(), QString("XYZ"));
+        // Up recalls older commands, Down newer ones, as in a shell; the
+        // history outlives the window.
+        for (auto [key, expected] : {std::pair{Qt::Key_Up, "XYZ"}, {Qt::Key_Up, "SNU"}, {Qt::Key_Up, "SNU"},
+                                     {Qt::Key_Down, "XYZ"}})
+        {
+            QTest::keyClick(command, key);
+            QCOMPARE(command->currentText(), QString(expected));
+        }
+        {
+            Window again;
+            auto *recalled = child<QComboBox>(&again.dlg, "commandCombo");
+            QCOMPARE(recalled->currentText(), QString());
+            QTest::keyClick(recalled, Qt::Key_Up);
+            QCOMPARE(recalled->currentText(), QString("PAN"));
+        }
 
         // Continuous sending: the answer line fills without any further click.
         command->setEditText("UPT");
@@ -237,19 +310,60 @@ private slots:
         QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
     }
 
+    // With the fonts a stock desktop has (the install script's), every
+    // text of the main window and the trace panel is shown whole.
+    void textFits_data()
+    {
+        QTest::addColumn<bool>("simulated");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("device on a USB adapter") << false << "/dev/ttyUSB0";
+        QTest::newRow("simulated, pseudo-terminal path") << true << "/dev/pts/12";
+    }
+
+    void textFits()
+    {
+        QFETCH(bool, simulated);
+        QFETCH(QString, port);
+        OrboSim sim;
+        QVERIFY(!sim.path().isEmpty());
+        Window w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
+        QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
+        w.connect(simulated ? "1" : sim.path(), "9600", simulated);
+        QCOMPARE(text(&w.dlg, "answerLabel"), kReady);
+        QVERIFY(w.dlg.tracePanel()->isVisible());
+        QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
+        auto *valueDisplay = child<QLabel>(w.dlg.tracePanel(), "valueDisplay");
+        valueDisplay->setText("-1.23457e-05");
+        QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
+
+        // The port field shows a whole device path.
+        click(&w.dlg, "connectButton");
+        auto *portCombo = child<QComboBox>(&w.dlg, "portCombo");
+        portCombo->setEditText(port);
+        const QLineEdit *edit = portCombo->lineEdit();
+        QVERIFY2(QFontMetrics(edit->font()).horizontalAdvance(port) + 6 <= edit->width(),
+                 qPrintable(QString::number(edit->width())));
+    }
+
     void keysWhileTracing_data()
     {
         QTest::addColumn<int>("key"); // 0: the close box
+        QTest::addColumn<QString>("target"); // the focused control; empty: the window
         QTest::addColumn<bool>("closes");
-        QTest::newRow("Esc") << int(Qt::Key_Escape) << true;
-        QTest::newRow("close box") << 0 << true;
-        QTest::newRow("Enter") << int(Qt::Key_Enter) << false;
-        QTest::newRow("Return") << int(Qt::Key_Return) << false;
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << "" << true;
+        QTest::newRow("close box") << 0 << "" << true;
+        QTest::newRow("Enter") << int(Qt::Key_Enter) << "" << false;
+        QTest::newRow("Return in the command field") << int(Qt::Key_Return) << "commandCombo" << false;
+        // No button of the trace panel takes a stray Enter.
+        QTest::newRow("Return in the interval field") << int(Qt::Key_Return) << "intervalEdit" << false;
+        QTest::newRow("Enter in the trace command") << int(Qt::Key_Enter) << "commandEdit" << false;
     }
 
     void keysWhileTracing()
     {
         QFETCH(int, key);
+        QFETCH(QString, target);
         QFETCH(bool, closes);
         OrboSim sim;
         QVERIFY(!sim.path().isEmpty());
@@ -261,11 +375,10 @@ private slots:
         trace->OnTraceStartStop();
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() > 0, 30000);
 
-        // Return goes to the command field, the other keys to the window.
-        QWidget *target = key == Qt::Key_Return ? child(&w.dlg, "commandCombo") : &w.dlg;
-        target->setFocus();
+        QWidget *focused = target.isEmpty() ? &w.dlg : child(&w.dlg, qPrintable(target));
+        focused->setFocus();
         if (key)
-            QTest::keyClick(target, Qt::Key(key));
+            QTest::keyClick(focused, Qt::Key(key));
         else
             w.dlg.close();
         QCOMPARE(w.dlg.isVisible(), !closes);

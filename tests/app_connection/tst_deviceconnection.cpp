@@ -1,14 +1,17 @@
 #include "commandconsole.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
+#include "cnumber.h"
 #include "orbosim.h"
 #include "ptypeer.h"
+#include "settingsdefaults.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <climits>
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,67 @@ private slots:
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
     }
 
+    // Qt takes the process locale from the environment; with a comma as
+    // the decimal sign there, every number read or written must still use
+    // the point. The locale is made here, so the test always runs in it.
+    void localeSensitive_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("identified model") << 0 << "1000 mbar";
+        QTest::newRow("simulated model") << 1 << "100 Torr";
+        QTest::newRow("simulated reading") << 2 << "70.00";
+        QTest::newRow("stored interval") << 3 << "250.6";
+        QTest::newRow("number helpers") << 4 << "2.5 2.5";
+    }
+
+    void localeSensitive()
+    {
+        QFETCH(int, kind);
+        QVERIFY(m_locales.isValid());
+        if (!QFileInfo::exists(m_locales.filePath("de_DE.UTF-8"))) {
+            QProcess make;
+            make.start("localedef", {"-i", "de_DE", "-f", "UTF-8", m_locales.filePath("de_DE.UTF-8")});
+            QVERIFY2(make.waitForFinished(120000) && make.exitCode() == 0,
+                     qPrintable("localedef: " + make.errorString() + make.readAllStandardError()));
+        }
+        qputenv("LOCPATH", m_locales.path().toLocal8Bit());
+        QVERIFY(std::setlocale(LC_ALL, "de_DE.UTF-8"));
+        QCOMPARE(std::localeconv()->decimal_point, ",");
+
+        std::string actual;
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        std::unique_ptr<OrboSim> sim;
+        if (kind == 0) {
+            sim = std::make_unique<OrboSim>();
+            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
+        }
+        std::string echo;
+        switch (kind) {
+        case 0:
+        case 1:
+            QCOMPARE(connection.OpenAndIdentify(sim ? sim->path().toStdString() : "1", "9600", !sim),
+                     Result::Connected);
+            actual = connection.model();
+            break;
+        case 2:
+            session.port().setSimulated(true);
+            session.setFullScale(100.0);
+            QCOMPARE(session.port().Open(session.config()), 1);
+            QCOMPARE(session.Transact("PRE", echo, actual), 16);
+            actual = actual.substr(0, 5);
+            break;
+        case 3:
+            actual = formatC("%.1f", SettingsDefaults::interval("250.6"));
+            break;
+        default:
+            actual = formatC("%g", 2.5) + " " + formatC("%g", atofC("2.5"));
+        }
+        std::setlocale(LC_ALL, "C");
+        QTEST(QString::fromStdString(actual), "expected");
+    }
+
     void connectToSimulator_data()
     {
         QTest::addColumn<QString>("baud");
@@ -71,6 +135,7 @@ private slots:
         QCOMPARE(recorder.opened, openings);
         QCOMPARE(recorder.closed, openings - 1);
         QCOMPARE(session.config().baudRate, 19200u);
+        QCOMPARE(connection.foundBaud(), baud == "auto" ? 19200u : 0u);
         QCOMPARE(session.config().readTimeout, 2000u);
         QCOMPARE(recorder.last(), QString(">> OK, ready to operate!"));
         const std::string opened = ">> Connection to ORBO on comport " + sim.path().toStdString()
@@ -98,25 +163,29 @@ private slots:
         QTest::addColumn<QString>("baud");
         QTest::addColumn<Result>("result");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("reason"); // why the port did not open
 
         const QString noAnswer =
             "!! Fail ! No answer from ORBO. Try again after the device has been started.";
         const QStringList none;
+        const QString noDevice = "no such device";
         QTest::newRow("no such port") << none << "/dev/no-such-orbo" << "9600" << Result::OpenFailed
-                                      << "!! Can not open comport /dev/no-such-orbo!";
+                                      << "!! Can not open comport /dev/no-such-orbo!" << noDevice;
         QTest::newRow("garbage port") << none << "COM#;x" << "auto" << Result::OpenFailed
-                                      << "!! Can not open comport COM#;x!";
+                                      << "!! Can not open comport COM#;x!" << noDevice;
         QTest::newRow("blank port") << none << "  " << "9600" << Result::OpenFailed
-                                    << "!! Can not open comport !";
+                                    << "!! Can not open comport !" << noDevice;
+        QTest::newRow("port in use") << QStringList{"held"} << "" << "9600" << Result::OpenFailed
+                                     << "" << "the port is busy: another program is using it";
         QTest::newRow("silent fixed") << QStringList{"--silent"} << "" << "9600" << Result::NoAnswer
-                                      << noAnswer;
+                                      << noAnswer << "";
         QTest::newRow("silent auto") << QStringList{"--silent"} << "" << "auto" << Result::NoAnswer
-                                     << noAnswer;
+                                     << noAnswer << "";
         QTest::newRow("wrong fixed baud") << QStringList{"--baud", "19200"} << "" << "38400"
-                                          << Result::NoAnswer << noAnswer;
+                                          << Result::NoAnswer << noAnswer << "";
         QTest::newRow("boot state") << QStringList{"--boot"} << "" << "9600" << Result::BootState
                                     << "!! Fail ! No answer from ORBO. Check the device is not in "
-                                       "boot state. Else wait one minute";
+                                       "boot state. Else wait one minute" << "";
     }
 
     void connectFailures()
@@ -124,17 +193,26 @@ private slots:
         QFETCH(QStringList, simArgs);
         QFETCH(QString, port);
         QFETCH(QString, baud);
+        QFETCH(QString, message);
+        const bool held = simArgs.removeAll("held") > 0;
         std::unique_ptr<OrboSim> sim;
         if (port.isEmpty()) {
             sim = std::make_unique<OrboSim>(simArgs);
             QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
             port = sim->path();
         }
+        CDeviceSession other; // another program on the same port
+        if (held) {
+            other.config().port = port.toStdString();
+            QCOMPARE(other.port().Open(other.config()), 1);
+            message = "!! Can not open comport " + port + "!";
+        }
         CDeviceSession session;
         CDeviceConnection connection(session);
         Recorder recorder(connection);
         QTEST(connection.Connect(port.toStdString(), baud.toStdString(), false), "result");
-        QTEST(recorder.last(), "message");
+        QCOMPARE(recorder.last(), message);
+        QTEST(QString::fromStdString(connection.openFailure()), "reason");
         QVERIFY(!connection.isOpen());
         QVERIFY(connection.revision().empty());
     }
@@ -162,6 +240,9 @@ private slots:
             << QStringList{"PRE\r\n\r\n" + QString(5000, '7') + "\r\n"} << false << "PRE" << 1 << true
             << CDeviceSession::kMaxCollected
             << QString("7{1,%1}").arg(CDeviceSession::kExchangeBufferSize - 1);
+        // A command the exchange buffer cannot hold is not sent, and says so.
+        QTest::newRow("command too long") << QStringList{} << false << QString(2016, 'C') << 0 << false
+                                          << -1 << "Command too long!";
     }
 
     void consoleExchange()
@@ -238,6 +319,7 @@ private slots:
 
 private:
     QTemporaryDir m_config;
+    QTemporaryDir m_locales;
 };
 
 QTEST_GUILESS_MAIN(TestDeviceConnection)

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 
 struct Run
@@ -62,13 +65,13 @@ private slots:
         const QString noAnswer = "!! Fail ! No answer from ORBO. Try again after the device has been started.";
         QTest::newRow("ports") << QStringList{"ports"} << 0 << "" << "";
         QTest::newRow("identify auto") << QStringList{"identify", "--port", "%SIM%"} << 0
-                                       << "Model: 1000 mbar" << "";
+                                       << "Model: 1000 mbar" << ">> Baud rate found: 19200";
         QTest::newRow("identify simulated") << QStringList{"identify", "--port", "1", "--simulate"} << 0
                                             << "Model: 100 Torr" << "";
         QTest::newRow("identify wrong baud") << QStringList{"identify", "--port", "%SIM%", "--baud", "9600"}
                                              << 1 << "" << noAnswer;
         QTest::newRow("identify no port") << QStringList{"identify", "--port", "/dev/no-such-orbo"} << 1
-                                          << "" << "!! Can not open comport /dev/no-such-orbo!";
+                                          << "" << "!! Can not open comport /dev/no-such-orbo!\n!! no such device";
         QTest::newRow("identify boot") << QStringList{"identify", "--port", "%BOOT%", "--baud", "9600"}
                                        << 0 << "Rev: 1.02.21" << "";
         QTest::newRow("commands") << QStringList{"commands", "--port", "%SIM%", "--baud", "19200"} << 0
@@ -76,6 +79,9 @@ private slots:
         QTest::newRow("send") << QStringList{"send", "--port", "%SIM%", "PAN"} << 0 << "ORBO Sim 100" << "";
         QTest::newRow("send unknown") << QStringList{"send", "--port", "%SIM%", "--baud", "19200", "XYZ"}
                                       << 0 << "Can not execute command" << "";
+        QTest::newRow("send too long") << QStringList{"send", "--port", "%SIM%", "--baud", "19200",
+                                                      QString(2016, 'C')}
+                                       << 1 << "" << "Command too long!";
         QTest::newRow("no subcommand") << QStringList{} << 2 << "" << "Usage: spelmar-cli";
         QTest::newRow("missing port") << QStringList{"identify"} << 2 << "" << "--port is missing";
         QTest::newRow("bad baud") << QStringList{"identify", "--port", "1", "--baud", "1200"} << 2 << ""
@@ -90,7 +96,7 @@ private slots:
         QTest::newRow("trace failing polls")
             << QStringList{"trace", "--port", "%SIM%", "--baud", "19200", "--command", "XYZ",
                            "--interval", "20", "--samples", "2"}
-            << 1 << "" << "XYZ -> Can not execute command";
+            << 1 << "" << "XYZ -> Can not execute command\n!! 2 of 2 polls failed\n";
         QTest::newRow("trace unwritable csv")
             << QStringList{"trace", "--port", "1", "--simulate", "--command", "PRE", "--samples", "1",
                            "--csv", "/proc/no-such-dir/x.csv"}
@@ -135,6 +141,36 @@ private slots:
                                                     "Signal;TMP\r", "Interval;50 ms\r", "\r",
                                                     "Tick counts;Value;\r"}));
         QVERIFY(lines[8].startsWith("0; ") && lines[11].startsWith("3; "));
+    }
+
+    // A tool killed outright leaves the port free for the next user, an
+    // ordinary one included.
+    void portFreeAfterKill()
+    {
+        OrboSim sim;
+        QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+        QProcess tracer;
+        tracer.start(qEnvironmentVariable("SPELMAR_CLI"),
+                     {"trace", "--port", sim.path(), "--baud", "9600", "--command", "PRE", "--interval",
+                      "20", "--duration", "60"});
+        QVERIFY(tracer.waitForReadyRead(60000)); // the first value: the port is open
+        ::kill(pid_t(tracer.processId()), SIGKILL);
+        QVERIFY(tracer.waitForFinished(60000));
+
+        QStringList command{qEnvironmentVariable("SPELMAR_CLI"), "send", "--port", sim.path(),
+                            "--baud", "9600", "SSV"};
+        if (::geteuid() == 0) {
+            // Root passes by a terminal's exclusive mode: ask as nobody.
+            QVERIFY(QFile::setPermissions(sim.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                          | QFileDevice::ReadOther | QFileDevice::WriteOther));
+            command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
+        }
+        QProcess sender;
+        sender.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        sender.start(command.takeFirst(), command);
+        QVERIFY(sender.waitForFinished(60000));
+        QVERIFY2(sender.exitCode() == 0, sender.readAllStandardError().constData());
+        QCOMPARE(sender.readAllStandardOutput(), QByteArray("1.02.21\n"));
     }
 
     void configureStoresSettings()

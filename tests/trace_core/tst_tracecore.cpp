@@ -1,6 +1,7 @@
 // The trace core without widgets: timing rule, graph arithmetic, the CSV
 // report's bytes and trace runs against the simulated device.
 
+#include "commandconsole.h"
 #include "devicesession.h"
 #include "graphsettings.h"
 #include "orbosim.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,27 +92,32 @@ private slots:
     void timingRule_data()
     {
         QTest::addColumn<double>("interval");
-        QTest::addColumn<int>("duration");
-        QTest::addColumn<int>("rest");
-        QTest::addColumn<int>("sleep");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("rest");
+        QTest::addColumn<double>("sleep");
         QTest::addColumn<bool>("late");
 
-        QTest::newRow("quick poll") << 100.0 << 30 << 70 << 70 << false;
-        QTest::newRow("slow poll") << 100.0 << 130 << -30 << 1 << true;
-        QTest::newRow("exactly the interval") << 100.0 << 100 << 0 << 1 << false;
-        QTest::newRow("longer than a long interval") << 2000.0 << 2300 << -300 << 1 << true;
-        QTest::newRow("fractional interval truncated") << 100.7 << 30 << 70 << 70 << false;
-        QTest::newRow("interval below 1 means 100") << 0.5 << 30 << 70 << 70 << false;
-        QTest::newRow("1 ms interval, slow exchange") << 1.0 << 3 << -2 << 1 << true;
+        QTest::newRow("quick poll") << 100.0 << 30.0 << 70.0 << 70.0 << false;
+        QTest::newRow("slow poll") << 100.0 << 130.0 << -30.0 << 1.0 << true;
+        QTest::newRow("exactly the interval") << 100.0 << 100.0 << 0.0 << 1.0 << false;
+        QTest::newRow("longer than a long interval") << 2000.0 << 2300.0 << -300.0 << 1.0 << true;
+        // The poll's fraction of a millisecond shortens the sleep: every
+        // period is as long as the interval, not up to 1 ms longer.
+        QTest::newRow("fraction of a ms counted") << 10.0 << 0.13 << 9.87 << 9.87 << false;
+        QTest::newRow("fractional interval kept") << 100.7 << 30.0 << 70.7 << 70.7 << false;
+        QTest::newRow("interval below 1 means 100") << 0.5 << 30.0 << 70.0 << 70.0 << false;
+        QTest::newRow("1 ms interval, slow exchange") << 1.0 << 3.0 << -2.0 << 1.0 << true;
     }
 
     void timingRule()
     {
         QFETCH(double, interval);
-        QFETCH(int, duration);
+        QFETCH(double, duration);
+        QFETCH(double, rest);
+        QFETCH(double, sleep);
         const TraceTiming timing = TraceTiming::next(interval, duration);
-        QTEST(timing.restMs, "rest");
-        QTEST(timing.sleepMs, "sleep");
+        QVERIFY2(qAbs(timing.restMs - rest) < 1e-9, qPrintable(QString::number(timing.restMs)));
+        QVERIFY2(qAbs(timing.sleepMs - sleep) < 1e-9, qPrintable(QString::number(timing.sleepMs)));
         QTEST(timing.late, "late");
     }
 
@@ -167,17 +174,21 @@ private slots:
         QTest::addColumn<bool>("tick");
         QTest::addColumn<double>("interval");
         QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("reply");   // as the device sends it, line end and all
         QTest::addColumn<QByteArray>("tail"); // from the Interval line on
+        QTest::addColumn<QStringList>("row"); // a data row as a CSV reader reads it (time left out)
 
         // The clock gives 09.900 at the start, then 10.150 and 11.134.
-        QTest::newRow("time") << false << 100.0 << "3" << "1.5E-3 mbar"
+        QTest::newRow("time") << false << 100.0 << "3" << "1.5E-3 mbar\r"
                               << QByteArray("Interval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n"
-                                            "0.250; 1.5E-3 mbar;\r\n1.234; 1.5E-3 mbar;\r\n");
-        // A reply is written as received, even one with format characters.
+                                            "0.250; 1.5E-3 mbar;\r\n1.234; 1.5E-3 mbar;\r\n")
+                              << QStringList{" 1.5E-3 mbar", ""};
+        // A reply is written as received, even one with format characters;
+        // only its line end goes.
         QTest::newRow("tick, rounded interval, device path")
-            << true << 250.6 << "/dev/pts/7" << "%s%n"
-            << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n");
+            << true << 250.6 << "/dev/pts/7" << "%s%n\r\n"
+            << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n")
+            << QStringList{" %s%n", ""};
     }
 
     void csvLog()
@@ -187,6 +198,7 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, reply);
         QFETCH(QByteArray, tail);
+        QFETCH(QStringList, row);
         QTemporaryDir dir;
         const QString path = dir.filePath("trace.csv");
         {
@@ -205,6 +217,20 @@ private slots:
         QVERIFY(!writer.isLogging());
         QCOMPARE(readAll(path), "Report for;P\r\nSerial;S\r\nStart time;2015-11-26 08:05:09\r\nComport;"
                                     + port.toLatin1() + "\r\nSignal;PRE\r\n" + tail);
+
+        // A spreadsheet's reader finds the eight header rows, then one row
+        // per sample.
+        QProcess reader;
+        reader.start("/usr/bin/python3",
+                     {"-c", "import csv, sys\n"
+                            "for r in csv.reader(open(sys.argv[1], newline=''), delimiter=';'):\n"
+                            "    print('|'.join(r))\n",
+                      path});
+        QVERIFY(reader.waitForFinished(60000) && reader.exitCode() == 0);
+        const QStringList rows = QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 7 + 2); // the empty header line is no row
+        for (int i = 7; i < 9; ++i)
+            QCOMPARE(rows[i].split('|').mid(1), row);
     }
 
     void csvUnwritableFolder()
@@ -343,6 +369,50 @@ private slots:
         }
     }
 
+    void responsiveness_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<double>("interval");
+        QTest::addColumn<int>("sends"); // console sends while the trace polls
+        // The lock goes to a waiting caller before the trace takes it again:
+        // each send waits for at most the one poll under way, and no poll
+        // slips in between its try and its retry.
+        QTest::newRow("send while polling a dead device") << QStringList{"--silent"} << 1.0 << 5;
+        // Stopping wakes the trace from its sleep.
+        QTest::newRow("stop during a long interval") << QStringList{} << 10000.0 << 0;
+    }
+
+    void responsiveness()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(double, interval);
+        QFETCH(int, sends);
+        OrboSim sim(simArgs);
+        CDeviceSession session;
+        QVERIFY(openSim(sim, session));
+        session.config().readTimeout = 100;
+        Collector collected;
+        CTraceRun run(session, "PRE", interval, nullptr, collected.callback());
+        CCommandConsole console(session);
+        QVERIFY(run.start());
+        if (sends > 0)
+            QVERIFY(collected.waitFor(1));
+        for (int i = 0; i < sends; ++i) {
+            const size_t before = collected.copy().size();
+            const CCommandConsole::Outcome outcome = console.Send("SSV");
+            QVERIFY(!outcome.answered);
+            QCOMPARE(outcome.attempts, 2);
+            QVERIFY2(collected.copy().size() - before <= 1,
+                     qPrintable(QString("%1 polls went first").arg(collected.copy().size() - before)));
+        }
+        QElapsedTimer stopping;
+        stopping.start();
+        run.stop();
+        run.wait();
+        // At most the poll under way (100 ms) is waited for, never the interval.
+        QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
+    }
+
     void runLogStoppedWhileAppending()
     {
         OrboSim sim;
@@ -361,7 +431,7 @@ private slots:
         writer.stop();
         const QByteArray atStop = readAll(path);
         QVERIFY(collected.waitFor(collected.copy().size() + 3));
-        run.abort();
+        run.stop();
         run.wait();
         QCOMPARE(readAll(path), atStop);
 

@@ -7,6 +7,7 @@
 #include "findchild.h"
 #include "orbosim.h"
 #include "scriptedprompt.h"
+#include "tracecolor.h"
 #include "tracedlg.h"
 #include "tracesettings.h"
 
@@ -19,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <qcustomplot.h>
 
 namespace {
 
@@ -86,9 +88,11 @@ private slots:
         QTest::addColumn<bool>("tick");
         QTest::addColumn<uint>("lineColor");
 
-        QTest::newRow("nothing stored") << QStringList() << "PRE" << 100.0 << 60.0 << false << false << 0u;
-        QTest::newRow("below 1") << QStringList{"T_Interval=0.5", "T_Size=0"} << "PRE" << 100.0 << 60.0
-                                 << false << false << 0u;
+        // A first start draws a green line on the black background; a
+        // stored colour stays as it is, black included.
+        QTest::newRow("nothing stored") << QStringList() << "PRE" << 100.0 << 60.0 << false << false << 65280u;
+        QTest::newRow("below 1, black line kept") << QStringList{"T_Interval=0.5", "T_Size=0", "ColorLine=0"}
+                                                  << "PRE" << 100.0 << 60.0 << false << false << 0u;
         QTest::newRow("stored values")
             << QStringList{"PlotCommand=PRA", "T_Interval=250", "T_Size=10", "T_Log=1", "TraceTick=2",
                            "ColorLine=65280"}
@@ -166,6 +170,22 @@ private slots:
         QVERIFY(graph->axisMinimum(CCWGraph::YAxis) > 0.0);
         QVERIFY(graph->axisMinimum(CCWGraph::YAxis) <= 5e-4);
         QVERIFY(graph->axisMaximum(CCWGraph::YAxis) >= 2e-3);
+
+        // In a range narrower than a decade no tick label repeats, and the
+        // labels stand out from a dark and from a light background.
+        panel.OnClearGraph();
+        for (int i = 0; i < 50; ++i)
+            graph->AppendPoint(2.5e-3 + i * 0.9e-3 / 49, 1.0);
+        for (uint32_t back : {0x000000u, 0xFFFFFFu}) {
+            graph->SetBackColor(back);
+            graph->Refresh();
+            QCPAxis *y = graph->customPlot()->yAxis;
+            const QVector<QString> labels = y->tickVectorLabels();
+            QVERIFY2(labels.size() >= 2, qPrintable(QString::number(labels.size())));
+            QCOMPARE(QSet<QString>(labels.begin(), labels.end()).size(), labels.size());
+            const double contrast = y->tickLabelColor().lightnessF() - colorFromBgr(back).lightnessF();
+            QVERIFY2(qAbs(contrast) > 0.5, qPrintable(QString::number(contrast)));
+        }
     }
 
     void colourChoice_data()
@@ -190,7 +210,7 @@ private slots:
         auto *button = child<CCWButton>(&panel, background ? "backColorButton" : "lineColorButton");
         panel.show();
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(offered, 0u);
+        QCOMPARE(offered, background ? 0u : 0x0000FF00u);
         QCOMPARE(uint(button->offColor()), chosen);
         QCOMPARE(uint(background ? panel.graph()->backColor() : panel.graph()->lineColor()), chosen);
         QTEST(QString::fromStdString(CTraceSettings::read(background ? CTraceSettings::kColorBack
@@ -257,8 +277,8 @@ private slots:
         QCOMPARE(lines.mid(3, 5), QList<QByteArray>({"Comport;3\r", "Signal;PRE\r", "Interval;20 ms\r",
                                                     "\r", "Tick counts;Value;\r"}));
         QCOMPARE(lines.size(), 8 + samples + 1);
-        // The tick, a blank, the reply as sent (the device's CR stays).
-        const QRegularExpression line("^\\d+; [-+0-9.Ee]+\r;\r$");
+        // The tick, a blank, the reply as sent without its line end.
+        const QRegularExpression line("^\\d+; [-+0-9.Ee]+;\r$");
         for (int i = 8; i < lines.size() - 1; ++i)
             QVERIFY2(lines[i].startsWith(QByteArray::number(i - 8) + "; ")
                          && line.match(QString::fromLatin1(lines[i])).hasMatch(),
@@ -318,7 +338,7 @@ private slots:
         QVERIFY(!t.panel.isTracing());
     }
 
-    void startWhileEndingActsAsStop()
+    void stopEndsTheSleep()
     {
         Traced t;
         QVERIFY(t.open());
@@ -327,22 +347,20 @@ private slots:
         QSignalSpy ended(&t.panel, &CTraceDlg::traceEnded);
         t.panel.OnTraceStartStop();
         QVERIFY(waitFor([&] { return shown.count() >= 1; }));
-        // A longer interval is used from the next turn on: after two more
-        // samples the thread sleeps 3 s.
-        setInterval(t.panel, "3000");
+        // A longer interval is used from the next turn on: after at most
+        // two more samples the thread sleeps a minute.
+        setInterval(t.panel, "60000");
         const int before = int(shown.count());
-        QVERIFY(waitFor([&] { return shown.count() >= before + 2; }));
+        QVERIFY(waitFor([&] { return shown.count() >= before + 1; }));
+        QTest::qWait(1000);
 
         const int atStop = int(shown.count());
-        t.panel.OnTraceStartStop(); // Stop
-        t.panel.OnTraceStartStop(); // Start while the turn is still under way
-        QVERIFY(t.panel.isTracing());
+        t.panel.OnTraceStartStop(); // Stop wakes the sleeping thread: no further poll
         QCOMPARE(buttonText(&t.panel, "traceButton"), QString("Start"));
-        QVERIFY(ended.wait(60000) || ended.count() == 1);
-        QCOMPARE(ended.count(), 1);
-        // The turn under way still polls once, and that sample is shown.
-        QCOMPARE(int(shown.count()), atStop + 1);
-        // Now Start works again.
+        QVERIFY(ended.wait(10000) || ended.count() == 1);
+        QCOMPARE(int(shown.count()), atStop);
+        QVERIFY(!t.panel.isTracing());
+        // Start works again.
         t.panel.OnTraceStartStop();
         QVERIFY(t.panel.isTracing());
         QCOMPARE(buttonText(&t.panel, "traceButton"), QString("Stop"));

@@ -163,16 +163,26 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     QCOMPARE(contents(program + QStringLiteral("/readme.txt")),
              contents(offered + QStringLiteral("/readme.txt")));
     // The old records in their order, Spelmar's revision raised, the new
-    // readme.txt at the end.
+    // readme.txt at the end (and the publisher's key, which an
+    // installation does not have yet).
     QString relInfo = QString::fromLatin1(oldRelInfo);
     relInfo.replace(QRegularExpression(QStringLiteral("^Spelmar; [^\r]*"),
                                        QRegularExpression::MultilineOption),
                     QStringLiteral("Spelmar; 2.01.00"));
     if (installed)
-        relInfo += QStringLiteral("readme.txt; 2.01.00\r\n");
+        relInfo += QStringLiteral("readme.txt; 2.01.00\r\nmoravel.pub; 1.00.00\r\n");
     else
         relInfo.replace(QStringLiteral("readme.txt; 2.00.00"), QStringLiteral("readme.txt; 2.01.00"));
     QCOMPARE(QString::fromLatin1(contents(program + QStringLiteral("/RelInfoLocal.rel"))), relInfo);
+    // The loop was signed. The staged program trusts the demo's key beside
+    // its library: it accepted the signature and recorded its sequence. The
+    // installation had no key and received the publisher's with the update.
+    QVERIFY(QFile::exists(offered + QStringLiteral("/RelInfoRemote.rel.sig")));
+    if (installed)
+        QCOMPARE(contents(program + QStringLiteral("/moravel.pub")),
+                 contents(offered + QStringLiteral("/moravel.pub")));
+    else
+        QVERIFY(!contents(program + QStringLiteral("/RelInfoLocal.seq")).isEmpty());
 
     const QStringList backups = QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(backups.size(), 1);

@@ -6,15 +6,6 @@
 
 namespace {
 
-// The reply keeps the CR of the device's line end; the answer line shows
-// the text without it.
-std::string shown(std::string text)
-{
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
-}
-
 bool isBlank(const std::string &text)
 {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -33,21 +24,17 @@ CCommandConsole::CCommandConsole(CDeviceSession &session)
 
 CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
 {
+    // A failed first try is made once more; both run under one take of
+    // the bus lock, so a polling trace cannot double the wait between them.
     Outcome outcome;
-    outcome.result = m_session.Transact(command, m_echo, m_reply);
-    outcome.attempts = 1;
-    if (outcome.result >= 0) {
-        outcome.answered = true;
-        outcome.text = shown(m_reply);
+    outcome.result = m_session.Transact(command, m_echo, m_reply, 2, &outcome.attempts);
+    if (refused(outcome))
         return outcome;
-    }
-    outcome.result = m_session.Transact(command, m_echo, m_reply);
-    outcome.attempts = 2;
-    if (outcome.result >= 0 || outcome.result == -2) {
+    if (outcome.result >= 0 || (outcome.attempts == 2 && outcome.result == -2)) {
         outcome.answered = true;
-        outcome.text = shown(m_reply);
+        outcome.text = CDeviceSession::withoutLineEnd(m_reply);
     } else {
-        outcome.text = shown(m_echo) + kNoAnswerSuffix;
+        outcome.text = CDeviceSession::withoutLineEnd(m_echo) + kNoAnswerSuffix;
     }
     return outcome;
 }
@@ -58,8 +45,28 @@ CCommandConsole::Outcome CCommandConsole::SendRepeated(const std::string &comman
     outcome.result = m_session.Transact(command, m_echo, m_reply);
     outcome.attempts = 1;
     outcome.answered = outcome.result >= 0;
-    outcome.text = outcome.answered ? shown(m_reply) : shown(m_echo) + kNoAnswerSuffix;
+    if (!refused(outcome))
+        outcome.text = outcome.answered ? CDeviceSession::withoutLineEnd(m_reply)
+                                        : CDeviceSession::withoutLineEnd(m_echo) + kNoAnswerSuffix;
     return outcome;
+}
+
+bool CCommandConsole::refused(Outcome &outcome) const
+{
+    // A command the exchange refused never reached the device: trying
+    // again cannot help, and "no answer" would not say why.
+    if (outcome.result >= 0 || m_reply != CDeviceSession::kCommandTooLong)
+        return false;
+    outcome.text = m_reply;
+    outcome.attempts = 0;
+    return true;
+}
+
+void CCommandConsole::setHistory(std::deque<std::string> history)
+{
+    m_history.clear();
+    for (auto it = history.rbegin(); it != history.rend(); ++it)
+        remember(*it);
 }
 
 void CCommandConsole::remember(const std::string &command)

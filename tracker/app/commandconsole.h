@@ -32,12 +32,17 @@ public:
     // ignored) and drops the oldest beyond kHistorySize.
     void remember(const std::string &command);
     const std::deque<std::string> &history() const { return m_history; }
+    // Replaces the history (newest first), by the rules of remember().
+    void setHistory(std::deque<std::string> history);
 
     static const char *const kNoAnswerSuffix;
     static const char *const kWaitText;
     static const char *const kNotConnectedText;
 
 private:
+    // Fills the outcome of a command the session refused as too long.
+    bool refused(Outcome &outcome) const;
+
     CDeviceSession &m_session;
     std::deque<std::string> m_history;
     std::string m_echo;

@@ -1,9 +1,10 @@
 #include "deviceconnection.h"
 
+#include "cnumber.h"
 #include "devicesession.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -20,15 +21,6 @@ std::string trimmed(const std::string &text)
         return {};
     const auto last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
-}
-
-// A reply keeps the CR of the device's line end; a field shows the text
-// without it.
-std::string withoutLineEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
 }
 
 } // namespace
@@ -101,6 +93,7 @@ CDeviceConnection::Result CDeviceConnection::OpenPort(const std::string &port,
 {
     m_port = trimmed(port);
     m_baud = baud;
+    m_foundBaud = 0;
     m_commands.clear();
     if (!isOpen())
         m_session.port().setSimulated(simulated);
@@ -157,7 +150,7 @@ bool CDeviceConnection::OpenLink(bool automatic)
 {
     SerialConfig &config = m_session.config();
     if (!automatic) {
-        config.baudRate = static_cast<uint32_t>(std::atoi(m_baud.c_str()));
+        config.baudRate = static_cast<uint32_t>(std::max(atoiC(m_baud), 0));
         config.readTimeout = kConnectedReadTimeoutMs;
     } else {
         config.readTimeout = kSearchReadTimeoutMs;
@@ -173,11 +166,15 @@ bool CDeviceConnection::OpenLink(bool automatic)
     // A port text that names no device, or a zero baud rate from a
     // garbled baud text, cannot be opened.
     if (m_port.empty() || config.baudRate == 0 || m_session.port().Open(config) != 1) {
+        m_openFailure = config.baudRate == 0 ? std::string("no such baud rate")
+                        : m_port.empty()     ? CSerialPort::openErrorText(ENOENT)
+                                             : CSerialPort::openErrorText(m_session.port().openError());
         report(openFailedText(m_port));
         if (m_callbacks.linkOpened)
             m_callbacks.linkOpened(false);
         return false;
     }
+    m_openFailure.clear();
     report(openedText(m_port));
     if (m_callbacks.linkOpened)
         m_callbacks.linkOpened(true);
@@ -186,6 +183,7 @@ bool CDeviceConnection::OpenLink(bool automatic)
 
 int CDeviceConnection::SearchBaud()
 {
+    m_foundBaud = 0;
     for (unsigned rate : searchOrder()) {
         if (isOpen())
             return 1;
@@ -196,6 +194,7 @@ int CDeviceConnection::SearchBaud()
         std::string reply;
         if (m_session.Transact("SSV", echo, reply) >= 0) {
             m_session.config().readTimeout = kConnectedReadTimeoutMs;
+            m_foundBaud = rate;
             return 1;
         }
         Disconnect();
@@ -212,29 +211,27 @@ bool CDeviceConnection::Identify()
     const auto at = reply.find("SSV");
     if (at != std::string::npos && at != 0)
         return false;
-    setField(Field::Revision, withoutLineEnd(reply));
+    setField(Field::Revision, CDeviceSession::withoutLineEnd(reply));
 
     if (m_session.Transact("PAN", echo, reply) >= 0) {
-        const std::string part = withoutLineEnd(reply);
+        const std::string part = CDeviceSession::withoutLineEnd(reply);
         setField(Field::Part, part.empty() ? std::string("unknown") : part);
     }
 
     if (m_session.Transact("SNU", echo, reply) >= 0)
-        setField(Field::Serial, withoutLineEnd(reply));
+        setField(Field::Serial, CDeviceSession::withoutLineEnd(reply));
 
     if (m_session.Transact("SPR", echo, reply) < 0)
         return true;
-    double fullScale = std::atof(("1.0" + reply).c_str());
+    double fullScale = atofC("1.0" + reply);
     m_session.setFullScale(fullScale);
     if (m_session.Transact("SFS", echo, reply) < 0)
         return true;
-    fullScale *= std::atof(reply.c_str());
+    fullScale *= atofC(reply);
     m_session.setFullScale(fullScale);
     if (m_session.Transact("AUN", echo, reply) < 0)
         return true;
-    char value[64];
-    std::snprintf(value, sizeof value, "%g", fullScale);
-    setField(Field::Model, std::string(value) + " " + withoutLineEnd(reply));
+    setField(Field::Model, formatC("%g", fullScale) + " " + CDeviceSession::withoutLineEnd(reply));
     return true;
 }
 

@@ -76,6 +76,12 @@ public:
     const std::string &model() const { return m_model; }
     // Entries of the device's command list, as the last Connect loaded them.
     const std::vector<std::string> &commandList() const { return m_commands; }
+    // The rate the last automatic search found; 0 when it found none or
+    // no search ran.
+    unsigned foundBaud() const { return m_foundBaud; }
+    // Why the port could not be opened (busy, no such device, no
+    // permission); empty after a good open.
+    const std::string &openFailure() const { return m_openFailure; }
 
     // The texts of the answer line.
     static std::string openFailedText(const std::string &port);
@@ -99,4 +105,6 @@ private:
     std::string m_serial;
     std::string m_model;
     std::vector<std::string> m_commands;
+    std::string m_openFailure;
+    unsigned m_foundBaud = 0;
 };

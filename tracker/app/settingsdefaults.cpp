@@ -1,21 +1,10 @@
 #include "settingsdefaults.h"
 
-#include <climits>
+#include "cnumber.h"
+
 #include <cmath>
-#include <cstdlib>
 
 namespace {
-
-// atoi without its undefined behaviour on numbers out of range.
-int toInt(const std::string &text)
-{
-    long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
-}
 
 // A stored "nan" or "inf" is no more usable than a value below 1.
 bool usable(double value)
@@ -29,24 +18,24 @@ namespace SettingsDefaults {
 
 double interval(const std::string &stored)
 {
-    double value = std::atof(stored.c_str());
+    double value = atofC(stored);
     return usable(value) ? value : 100.0;
 }
 
 double size(const std::string &stored)
 {
-    double value = std::atof(stored.c_str());
+    double value = atofC(stored);
     return usable(value) ? value : 60.0;
 }
 
 bool flag(const std::string &stored)
 {
-    return toInt(stored) > 0;
+    return atoiC(stored) > 0;
 }
 
 int color(const std::string &stored)
 {
-    return toInt(stored);
+    return atoiC(stored);
 }
 
 std::string plotCommand(const std::string &stored)

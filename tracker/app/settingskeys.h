@@ -13,6 +13,8 @@ constexpr const char *kKeyPath = "Software\\Norvane\\Dunvik";
 // Connection: the port as typed, the baud list's text.
 constexpr const char *kComport = "Comport";
 constexpr const char *kBaud = "Baud";
+// Console: the commands sent, newest first, one a line.
+constexpr const char *kCommandHistory = "CommandHistory";
 // Trace panel.
 constexpr const char *kPlotCommand = "PlotCommand";
 constexpr const char *kColorLine = "ColorLine";

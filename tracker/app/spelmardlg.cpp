@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSerialPortInfo>
@@ -186,6 +188,14 @@ void CSpelmarDlg::OnInitDialog()
     connect(m_ui->updatesButton, &QPushButton::clicked, this, &CSpelmarDlg::OnUpdateSettings);
     connect(m_ui->commandListCombo, qOverload<int>(&QComboBox::activated), this,
             [this](int) { ShowCommandHelp(); });
+    // Enter in the command field sends, as in any serial terminal; Up and
+    // Down walk through the commands sent before, kept across runs.
+    connect(m_ui->commandCombo->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (m_ui->sendButton->isEnabled())
+            OnSend();
+    });
+    m_ui->commandCombo->installEventFilter(this);
+    loadHistory();
     m_ui->portCombo->setFocus();
 }
 
@@ -302,10 +312,10 @@ void CSpelmarDlg::stopTraceAndWait()
     if (!m_trace || !m_trace->isTracing())
         return;
     m_trace->StopTrace();
-    // The last poll of the run must be over before the port closes. The
-    // run still sleeps out its interval, so the wait allows for it.
-    const double interval = std::min(std::max(m_trace->interval(), 0.0), 600000.0);
-    const int limitMs = static_cast<int>(interval) + 30000;
+    // The last poll of the run must be over before the port closes. A
+    // stop wakes the run from its sleep, so only a poll under way (bounded
+    // by the read time-out) is waited for.
+    const int limitMs = 30000;
     QEventLoop loop;
     connect(m_trace, &CTraceDlg::traceEnded, &loop, &QEventLoop::quit);
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
@@ -346,6 +356,12 @@ void CSpelmarDlg::OnConnect()
     }();
 
     m_ui->commandListCombo->clear();
+    // The reason an open failed, and the rate an automatic search found,
+    // are told beside the designed texts.
+    m_ui->answerLabel->setToolTip(qs(m_connection.openFailure()));
+    m_ui->baudCombo->setToolTip(m_connection.foundBaud() != 0
+                                    ? QStringLiteral("Found %1 baud").arg(m_connection.foundBaud())
+                                    : QString());
     switch (result) {
     case CDeviceConnection::Result::OpenFailed:
     case CDeviceConnection::Result::NoAnswer:
@@ -410,10 +426,50 @@ void CSpelmarDlg::askContinueLogging()
         m_trace->ToggleFileLog();
 }
 
+void CSpelmarDlg::loadHistory()
+{
+    std::deque<std::string> history;
+    const QString stored = qs(CSettingsStore().Value(SettingsKeys::kCommandHistory));
+    for (const QString &command : stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        history.push_back(command.toStdString());
+    m_console.setHistory(std::move(history));
+    showHistory(QString());
+}
+
 void CSpelmarDlg::rememberCommand(const std::string &command)
 {
     m_console.remember(command);
-    const QString text = m_ui->commandCombo->currentText();
+    std::string stored;
+    for (const std::string &previous : m_console.history())
+        stored += (stored.empty() ? "" : "\n") + previous;
+    CSettingsStore().WriteValue(SettingsKeys::kCommandHistory, stored);
+    showHistory(m_ui->commandCombo->currentText());
+}
+
+bool CSpelmarDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->commandCombo && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() == Qt::NoModifier
+            && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
+            // The newest command is the first entry: Up goes to older ones,
+            // Down back to newer ones and at last to an empty field.
+            QComboBox *combo = m_ui->commandCombo;
+            const int current = combo->findText(combo->currentText());
+            const int next = key->key() == Qt::Key_Up ? std::min(current + 1, combo->count() - 1)
+                                                      : current - 1;
+            if (next >= 0)
+                combo->setCurrentIndex(next);
+            else
+                combo->setEditText(QString());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CSpelmarDlg::showHistory(const QString &text)
+{
     m_ui->commandCombo->blockSignals(true);
     m_ui->commandCombo->clear();
     for (const std::string &previous : m_console.history())

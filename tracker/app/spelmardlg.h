@@ -81,6 +81,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
@@ -93,7 +94,10 @@ private:
     void onLinkClosed();
     void onField(CDeviceConnection::Field field, const std::string &text);
     void fillCommandList();
+    void loadHistory();
     void rememberCommand(const std::string &command);
+    // Fills the command field's list with the history, keeping the text.
+    void showHistory(const QString &text);
     void askContinueLogging();
     void stopTraceAndWait();
     QLabel *fieldLabel(CDeviceConnection::Field field) const;

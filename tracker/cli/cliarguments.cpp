@@ -1,5 +1,7 @@
 #include "cliarguments.h"
 
+#include "cnumber.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -18,7 +20,7 @@ bool parsePositive(const std::string &text, double &value)
         return false;
     char *end = nullptr;
     errno = 0;
-    const double parsed = std::strtod(text.c_str(), &end);
+    const double parsed = strtodC(text.c_str(), &end);
     if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || parsed <= 0)
         return false;
     value = parsed;

@@ -26,13 +26,6 @@ extern "C" void onInterrupt(int)
     g_interrupted.store(true);
 }
 
-std::string withoutLineEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    return text;
-}
-
 // Failures of the connection go to the error stream as the window shows them.
 void reportFailures(CDeviceConnection &connection, std::FILE *err)
 {
@@ -72,8 +65,12 @@ int CCliRunner::run()
 bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
 {
     reportFailures(connection, m_err);
-    return (connection.*step)(m_args.port, m_args.baud, m_args.simulate)
-           == CDeviceConnection::Result::Connected;
+    const auto result = (connection.*step)(m_args.port, m_args.baud, m_args.simulate);
+    if (result == CDeviceConnection::Result::OpenFailed && !connection.openFailure().empty())
+        std::fprintf(m_err, "!! %s\n", connection.openFailure().c_str());
+    if (connection.foundBaud() != 0)
+        std::fprintf(m_err, ">> Baud rate found: %u\n", connection.foundBaud());
+    return result == CDeviceConnection::Result::Connected;
 }
 
 int CCliRunner::runPorts()
@@ -103,7 +100,7 @@ int CCliRunner::runCommands()
     if (!open(connection, &CDeviceConnection::Connect))
         return 1;
     for (const std::string &entry : connection.commandList())
-        std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
+        std::fprintf(m_out, "%s\n", CDeviceSession::withoutLineEnd(entry).c_str());
     connection.Disconnect();
     return 0;
 }
@@ -140,7 +137,7 @@ int CCliRunner::runTrace()
         owner.port = connection.portText();
         if (!csv.start(m_args.csvPath, owner, m_args.traceCommand, m_args.intervalMs,
                        m_args.tick)) {
-            std::fprintf(m_err, "!! %s\n", withoutLineEnd(csv.lastError()).c_str());
+            std::fprintf(m_err, "!! %s\n", CDeviceSession::withoutLineEnd(csv.lastError()).c_str());
             connection.Disconnect();
             return 1;
         }
@@ -160,7 +157,7 @@ int CCliRunner::runTrace()
             std::fflush(out);
         } else {
             std::fprintf(err, "%s -> %s\n", sample.command.c_str(),
-                         withoutLineEnd(sample.reply).c_str());
+                         CDeviceSession::withoutLineEnd(sample.reply).c_str());
         }
         if (sample.writeFailed)
             std::fprintf(err, "!! ERROR! Can not write to the file: %s\n",
@@ -200,14 +197,17 @@ int CCliRunner::runTrace()
             changed.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
-    traceRun.abort();
+    traceRun.stop();
     traceRun.wait();
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
 
     csv.stop();
     connection.Disconnect();
-    if (writeFailed)
+    const long failed = polls - good;
+    if (failed > 0)
+        std::fprintf(m_err, "!! %ld of %ld polls failed\n", failed, polls);
+    if (writeFailed || failed > 0)
         return 1;
     return good > 0 ? 0 : 1;
 }

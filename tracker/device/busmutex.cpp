@@ -1,14 +1,12 @@
 #include "busmutex.h"
 
-#include "pseudorandom.h"
-
-#include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace {
 
-constexpr int kPollMs = 10;
+// How often the caller first in line looks whether the holder has kept
+// the lock too long; a release wakes it at once.
+constexpr auto kTakeOverCheck = std::chrono::milliseconds(50);
 
 } // namespace
 
@@ -16,61 +14,65 @@ CBusMutex::CBusMutex() = default;
 
 bool CBusMutex::Lock(int timeoutMs, int tag)
 {
+    (void)tag;
     try {
+        std::unique_lock<std::mutex> lock(m_state);
+        const uint64_t ticket = m_nextTicket++;
         for (;;) {
-            // Finding the lock free and taking it, stamped with the time,
-            // is one step; a lock time of 0 means free. A waiter therefore
-            // never measures against the time of an earlier holder.
-            const std::time_t now = std::max<std::time_t>(std::time(nullptr), 1);
-            std::time_t since = 0;
-            if (m_lockTime.compare_exchange_strong(since, now)) {
-                m_locked = true;
-                break;
+            if (ticket != m_nowServing) {
+                m_turn.wait(lock);
+                continue;
             }
-            const long long held = static_cast<long long>(now - since);
+            const std::time_t now = std::time(nullptr);
+            if (!m_locked) {
+                m_locked = true;
+                m_lockTime = now;
+                ++m_lockCount;
+                m_holder = std::this_thread::get_id();
+                ++m_nowServing;
+                m_turn.notify_all();
+                return true;
+            }
+            const long long held = static_cast<long long>(now - m_lockTime);
             m_heldSeconds = static_cast<int>(held);
             if (held * 1000 > static_cast<long long>(timeoutMs)) {
-                // The holder is taking too long: take the lock over as it
-                // stands (its time and count stay).
-                m_locked = true;
+                // The holder is taking too long: take the lock over. Its
+                // time restarts, so the next in line waits its own turn.
+                m_holder = std::this_thread::get_id();
+                m_lockTime = now;
+                ++m_nowServing;
+                m_turn.notify_all();
+                lock.unlock();
                 Report("Timeout in Lock", 0);
                 return true;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            m_turn.wait_for(lock, kTakeOverCheck);
         }
-
-        if (++m_lockCount == 1)
-            return true;
-
-        // Two callers registered at the same moment: back off for a random
-        // while and give up this registration.
-        const int pauseMs = static_cast<int>(pseudoRandom32767() / 32767.0 * 1000.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-        Report("Multiple locked mutex object -> Continue wait for lock!", tag);
-        if (--m_lockCount <= 0)
-            release();
-        return false;
     } catch (...) {
-        return m_locked;
+        return false;
     }
 }
 
 void CBusMutex::Unlock()
 {
-    if (!m_locked)
+    std::unique_lock<std::mutex> lock(m_state);
+    if (!m_locked) {
+        lock.unlock();
         Report("Unlock object but never locked!", 0);
-    else
-        --m_lockCount;
-    if (m_lockCount > 0)
+        return;
+    }
+    if (m_holder != std::this_thread::get_id()) {
+        // This caller was taken over: the lock stays with the one that
+        // took it.
+        lock.unlock();
         Report("Unlock but other object still locked!", 0);
+        return;
+    }
     m_lockCount = 0;
-    release();
-}
-
-void CBusMutex::release()
-{
     m_locked = false;
     m_lockTime = 0;
+    m_holder = std::thread::id();
+    m_turn.notify_all();
 }
 
 bool CBusMutex::Report(const char *text, int tag)
@@ -82,5 +84,12 @@ bool CBusMutex::Report(const char *text, int tag)
 
 bool CBusMutex::isLocked() const
 {
+    std::lock_guard<std::mutex> lock(m_state);
     return m_locked;
+}
+
+bool CBusMutex::holdsLock() const
+{
+    std::lock_guard<std::mutex> lock(m_state);
+    return m_locked && m_holder == std::this_thread::get_id();
 }

@@ -1,30 +1,43 @@
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
+#include <thread>
 
-// Advisory lock that serialises device exchanges. A waiter polls every
-// 10 ms and takes the lock over once the holder has kept it longer than
-// the time-out.
+// Advisory lock that serialises device exchanges, handed over fairly:
+// callers are served in the order they asked, so a waiting caller always
+// gets the lock before its holder can take it again. A waiter first in
+// line takes the lock over once the holder has kept it longer than the
+// time-out (measured in whole calendar seconds); the holder that was
+// taken over no longer holds it (holdsLock() turns false) and its Unlock
+// leaves the lock to the one that took it.
 class CBusMutex
 {
 public:
     CBusMutex();
 
+    // True when the caller now holds the lock, also after taking it over.
     bool Lock(int timeoutMs, int tag);
     void Unlock();
     // Diagnostic hook for the lock's event texts; does nothing.
     bool Report(const char *text, int tag);
 
     bool isLocked() const;
+    // The calling thread holds the lock and has not been taken over.
+    bool holdsLock() const;
 
 private:
-    void release();
-
-    std::atomic<bool> m_locked{false};
-    std::atomic<int> m_lockCount{0};
-    std::atomic<std::time_t> m_lockTime{0}; // when taken; 0 while free
-    std::atomic<int> m_heldSeconds{0};
+    mutable std::mutex m_state;
+    std::condition_variable m_turn;
+    uint64_t m_nextTicket = 0; // handed to the next caller of Lock
+    uint64_t m_nowServing = 0; // the ticket whose turn it is
+    bool m_locked = false;
+    int m_lockCount = 0;
+    std::time_t m_lockTime = 0;
+    int m_heldSeconds = 0;
+    std::thread::id m_holder;
     std::string m_objectName = "Unknown Object";
 };

@@ -1,11 +1,11 @@
 #include "devicesession.h"
 
+#include "cnumber.h"
 #include "commandcatalogue.h"
 #include "pseudorandom.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -16,6 +16,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLockTimeoutMs = 10000;
 constexpr int kSimulatedAnswerMs = 20;
 constexpr int kListingSettleMs = 50;
+// How long an exchange waits for input at most before it looks again
+// whether it still holds the bus lock.
+constexpr long long kTakeOverCheckMs = 500;
 
 // Holds the bus lock for one exchange, whatever the lock reported.
 class BusLockHolder
@@ -47,10 +50,10 @@ long long msSince(Clock::time_point start)
 
 } // namespace
 
-CDeviceSession::CDeviceSession()
-{
-    std::memset(m_buffer, 0, sizeof m_buffer);
-}
+const char *const CDeviceSession::kCommandTooLong = "Command too long!";
+const char *const CDeviceSession::kTimeoutText = "Timeout!";
+
+CDeviceSession::CDeviceSession() = default;
 
 double CDeviceSession::fullScale() const
 {
@@ -81,12 +84,20 @@ bool CDeviceSession::nextByte(ReadAhead &ahead, char &byte)
 
 int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply)
 {
+    return Transact(std::move(command), echo, reply, 1, nullptr);
+}
+
+int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply, int attempts,
+                             int *made)
+{
+    if (made)
+        *made = 0;
     echo.clear();
     reply.clear();
     command = trimmed(command);
     // The command and its LF must fit the exchange buffer.
     if (command.size() + 1 > static_cast<size_t>(kExchangeBufferSize)) {
-        reply = "Command too long!";
+        reply = kCommandTooLong;
         return -1;
     }
 
@@ -94,69 +105,13 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
     bool simulated = false;
     {
         BusLockHolder busLock(m_mutex);
-        std::lock_guard<std::mutex> exchange(m_exchange);
-
-        simulated = m_port.isSimulated();
-        const char separator = static_cast<char>(m_config.separator);
-        const long long readTimeout = m_config.readTimeout;
-
-        m_port.DrainInput();
-
-        std::memcpy(m_buffer, command.data(), command.size());
-        m_buffer[command.size()] = '\n';
-        m_port.Write(m_buffer, static_cast<int>(command.size() + 1));
-
-        ReadAhead ahead;
-        int separators = 0;
-        int p = 0;
-        Clock::time_point lastByte = Clock::now();
-        for (;;) {
-            if (!nextByte(ahead, m_buffer[p])) {
-                const long long quiet = msSince(lastByte);
-                if (quiet > readTimeout) {
-                    reply = "Timeout!";
-                    result = -1;
-                    break;
-                }
-                m_port.waitForInput(static_cast<int>(readTimeout - quiet + 1));
-                continue;
-            }
-            // The time-out runs from the last byte received.
-            lastByte = Clock::now();
-
-            if (p > 15 && simulated) {
-                echo = command;
-                result = p;
+        for (int attempt = 1; attempt <= attempts; ++attempt) {
+            result = exchange(command, echo, reply, simulated);
+            if (made)
+                *made = attempt;
+            // A lock taken over by a waiter is no longer ours to retry under.
+            if (result >= 0 || !m_mutex.holdsLock())
                 break;
-            }
-            if (m_buffer[p] == separator)
-                ++separators;
-            if (p >= kMaxCollected) {
-                // Full buffer: keep what came before the last byte.
-                reply.assign(m_buffer, static_cast<size_t>(p - 1));
-                result = p;
-                break;
-            }
-            if (separators == 2) {
-                // End of the echo block: drop the line end in front of the
-                // second separator and the separator itself.
-                echo.assign(m_buffer, static_cast<size_t>(p - 1));
-                separators = 3;
-                p = 0;
-                continue;
-            }
-            if (separators == 4 && command == "HLP") {
-                // The help listing is not one line; it ends by silence.
-                separators = 5;
-                ++p;
-                continue;
-            }
-            if (separators == 4) {
-                reply.assign(m_buffer, static_cast<size_t>(p));
-                result = reply.compare(0, 3, "Can") == 0 ? -2 : p;
-                break;
-            }
-            ++p;
         }
     }
 
@@ -164,9 +119,98 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
         std::this_thread::sleep_for(std::chrono::milliseconds(kSimulatedAnswerMs));
         reply = simulatedReply(command);
     }
-    if (echo.empty())
-        return -1;
     return result;
+}
+
+int CDeviceSession::exchange(const std::string &command, std::string &echo, std::string &reply,
+                             bool &simulated)
+{
+    echo.clear();
+    reply.clear();
+    int result = -1;
+    simulated = m_port.isSimulated();
+    const char separator = static_cast<char>(m_config.separator);
+    const long long readTimeout = m_config.readTimeout;
+
+    // Each exchange has a buffer of its own, so an exchange whose lock
+    // was taken over never writes into the buffer of the one that
+    // took it.
+    char buffer[kExchangeBufferSize];
+    m_port.DrainInput();
+
+    std::memcpy(buffer, command.data(), command.size());
+    buffer[command.size()] = '\n';
+    m_port.Write(buffer, static_cast<int>(command.size() + 1));
+
+    ReadAhead ahead;
+    int separators = 0;
+    int p = 0;
+    Clock::time_point lastByte = Clock::now();
+    for (;;) {
+        if (!m_mutex.holdsLock()) {
+            // Taken over by a waiter: the port is no longer ours.
+            reply = kTimeoutText;
+            result = -1;
+            break;
+        }
+        if (!nextByte(ahead, buffer[p])) {
+            const long long quiet = msSince(lastByte);
+            if (quiet > readTimeout) {
+                reply = kTimeoutText;
+                result = -1;
+                break;
+            }
+            m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kTakeOverCheckMs)));
+            continue;
+        }
+        // The time-out runs from the last byte received.
+        lastByte = Clock::now();
+
+        if (p > 15 && simulated) {
+            echo = command;
+            result = p;
+            break;
+        }
+        if (buffer[p] == separator)
+            ++separators;
+        if (p >= kMaxCollected) {
+            // Full buffer: keep what came before the last byte.
+            reply.assign(buffer, static_cast<size_t>(p - 1));
+            result = p;
+            break;
+        }
+        if (separators == 2) {
+            // End of the echo block: drop the line end in front of the
+            // second separator and the separator itself.
+            echo.assign(buffer, static_cast<size_t>(p - 1));
+            separators = 3;
+            p = 0;
+            continue;
+        }
+        if (separators == 4 && command == "HLP") {
+            // The help listing is not one line; it ends by silence.
+            separators = 5;
+            ++p;
+            continue;
+        }
+        if (separators == 4) {
+            reply.assign(buffer, static_cast<size_t>(p));
+            result = reply.compare(0, 3, "Can") == 0 ? -2 : p;
+            break;
+        }
+        ++p;
+    }
+    // Without the echo the exchange failed, whatever came after it.
+    if (echo.empty())
+        result = -1;
+    return result;
+}
+
+std::string CDeviceSession::withoutLineEnd(std::string reply)
+{
+    while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
+        reply.pop_back();
+    return reply;
 }
 
 std::string CDeviceSession::simulatedReply(const std::string &command) const
@@ -185,30 +229,25 @@ std::string CDeviceSession::simulatedReply(const std::string &command) const
             return canned.reply;
     }
     const double value = pseudoRandom32767() / 32767.0 * 0.005 + 0.7 * m_fullScale.load();
-    char text[64];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    return formatC("%g", value);
 }
 
 std::vector<std::string> CDeviceSession::LoadCommandList()
 {
-    std::lock_guard<std::mutex> exchange(m_exchange);
-
     std::this_thread::sleep_for(std::chrono::milliseconds(kListingSettleMs));
     m_port.DrainInput();
+    m_port.Write("HLP\n", 4);
 
-    std::memcpy(m_buffer, "HLP\n", 4);
-    m_port.Write(m_buffer, 4);
-
+    char chunk[kExchangeBufferSize];
     std::string listing;
     if (!m_port.isSimulated()) {
         const long long readTimeout = m_config.readTimeout;
         Clock::time_point lastByte = Clock::now();
         while (listing.size() < kMaxListing) {
-            const uint32_t room = static_cast<uint32_t>(std::min(kMaxListing - listing.size(), sizeof m_buffer));
-            const uint32_t count = m_port.readWaiting(m_buffer, room);
+            const uint32_t room = static_cast<uint32_t>(std::min(kMaxListing - listing.size(), sizeof chunk));
+            const uint32_t count = m_port.readWaiting(chunk, room);
             if (count > 0) {
-                listing.append(m_buffer, count);
+                listing.append(chunk, count);
                 lastByte = Clock::now();
                 continue;
             }

@@ -5,7 +5,6 @@
 #include "serialport.h"
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,8 @@ public:
     // The most of a help listing that is collected; a device that never
     // falls silent must not keep the connection waiting for ever.
     static constexpr size_t kMaxListing = 256 * 1024;
+    static const char *const kCommandTooLong;
+    static const char *const kTimeoutText;
 
     CDeviceSession();
 
@@ -35,13 +36,24 @@ public:
     // or time-out, reply "Timeout!"), -2 (reply beginning with "Can"), 16
     // in simulated mode, or the reply's length (2014 when cut off by a
     // full buffer). A command too long for the exchange buffer is refused
-    // with -1 and the reply "Command too long!".
+    // with -1 and the reply kCommandTooLong. An exchange whose lock was
+    // taken over by a waiter stops touching the port and ends as a
+    // time-out.
     int Transact(std::string command, std::string &echo, std::string &reply);
+    // The same, but a failed exchange is tried again, up to `attempts`
+    // exchanges in all, under one take of the bus lock, so a caller
+    // waiting for the lock (the trace) cannot slip in between a try and
+    // its retry. `made` receives the number of exchanges run.
+    int Transact(std::string command, std::string &echo, std::string &reply, int attempts, int *made);
 
     // Sends "HLP" outside the lock and collects the listing until the
     // device has been silent longer than the read time-out; returns the
     // command-list entries ("Simulation mode" alone in simulated mode).
     std::vector<std::string> LoadCommandList();
+
+    // A reply keeps the device's line end (its CR); shown or written
+    // elsewhere it goes without it.
+    static std::string withoutLineEnd(std::string reply);
 
     // The reply a simulated device gives to a (trimmed) command.
     std::string simulatedReply(const std::string &command) const;
@@ -51,18 +63,16 @@ private:
     // with whatever is waiting; false when nothing is waiting.
     struct ReadAhead
     {
-        char data[256];
+        char data[256] = {};
         size_t next = 0;
         size_t size = 0;
     };
     bool nextByte(ReadAhead &ahead, char &byte);
+    // One exchange; the caller holds the bus lock.
+    int exchange(const std::string &command, std::string &echo, std::string &reply, bool &simulated);
 
     CSerialPort m_port;
     SerialConfig m_config;
     CBusMutex m_mutex;
-    char m_buffer[kExchangeBufferSize];
     std::atomic<double> m_fullScale{0.0};
-    // Held by whoever uses the port and the exchange buffer, so that even
-    // a caller that took the bus lock over never shares them.
-    std::mutex m_exchange;
 };

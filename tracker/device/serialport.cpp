@@ -13,6 +13,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +31,16 @@ int msLeft(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// Pseudo-terminal slaves (Unix 98) have the majors 136 to 143.
+bool isPseudoTerminal(int fd)
+{
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned major = ::major(info.st_rdev);
+    return major >= 136 && major <= 143;
+}
+
 void sleepMs(int ms)
 {
     if (ms > 0)
@@ -43,10 +55,12 @@ struct CSerialPort::Impl
     std::atomic<bool> m_simulated{false};
     int m_fd = -1;
     SerialConfig m_config;
-    // Kept for diagnosis only, like the line status of the last query.
-    int m_lastError = 0;
-    uint32_t m_lastReadCount = 0;
-    uint32_t m_lastDrainCount = 0;
+    // Kept for diagnosis, like the line status of the last query. Atomic:
+    // an exchange that was taken over may still be finishing a call.
+    std::atomic<int> m_lastError{0};
+    std::atomic<int> m_openError{0};
+    std::atomic<uint32_t> m_lastReadCount{0};
+    std::atomic<uint32_t> m_lastDrainCount{0};
 
     // Bytes waiting in the input queue; 0 when the query fails (a device
     // that has gone away has nothing to offer).
@@ -157,28 +171,39 @@ int CSerialPort::Open(const SerialConfig &config)
         return 1;
     }
 
+    m_d->m_openError = 0;
     const std::string path = devicePath(config.port);
-    if (path.empty())
+    if (path.empty()) {
+        m_d->m_openError = ENOENT;
         return -1;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_d->m_lastError = errno;
+        m_d->m_openError = errno;
         return -1;
     }
     // Only a terminal device is a port; a plain file or a directory named
     // by the user is not.
     if (!::isatty(fd)) {
+        m_d->m_openError = ENOTTY;
         ::close(fd);
         return -1;
     }
-    // No sharing: the advisory lock also keeps out a second opener with
-    // the privilege to ignore the terminal's exclusive mode.
+    // No sharing. The advisory lock dies with its holder, even one killed
+    // outright, and also keeps out an opener with the privilege to ignore
+    // the terminal's exclusive mode.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         m_d->m_lastError = errno;
+        m_d->m_openError = EBUSY;
         ::close(fd);
         return -1;
     }
-    ::ioctl(fd, TIOCEXCL);
+    // The exclusive mode keeps out other programs. A pseudo-terminal keeps
+    // it for as long as its other end lives, even after a holder that was
+    // killed, so there the lock alone guards the port.
+    if (!isPseudoTerminal(fd))
+        ::ioctl(fd, TIOCEXCL);
 
     m_d->m_config = config;
     m_d->m_fd = fd;
@@ -358,6 +383,33 @@ bool CSerialPort::waitForInput(int timeoutMs)
         return false;
     }
     return m_d->waitReadable(timeoutMs);
+}
+
+int CSerialPort::openError() const
+{
+    return m_d->m_openError;
+}
+
+std::string CSerialPort::openErrorText(int error)
+{
+    switch (error) {
+    case 0:
+        return std::string();
+    case EBUSY:
+        return "the port is busy: another program is using it";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "no such device";
+    case EACCES:
+    case EPERM:
+        return "no permission: on Linux a user needs to be in the dialout group "
+               "to use serial ports";
+    case ENOTTY:
+        return "not a serial port";
+    default:
+        return std::strerror(error);
+    }
 }
 
 bool CSerialPort::isOpen() const

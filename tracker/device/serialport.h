@@ -41,6 +41,11 @@ public:
     // lets the time pass.
     bool waitForInput(int timeoutMs);
 
+    // Why the last Open failed (an errno value; 0 after a good Open), and
+    // the reason as a user reads it (busy, no such device, no permission).
+    int openError() const;
+    static std::string openErrorText(int error);
+
     bool isOpen() const;
     bool isSimulated() const;
     // Set by the owner only while the port is closed.

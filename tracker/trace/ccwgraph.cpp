@@ -1,5 +1,6 @@
 #include "ccwgraph.h"
 
+#include "logticker.h"
 #include "scaledticker.h"
 #include "tracecolor.h"
 
@@ -22,16 +23,10 @@ CCWGraph::CCWGraph(QWidget *parent)
     m_plot->setNotAntialiasedElements(QCP::aeAll);
     m_plot->setAntialiasedElements(QCP::aeNone);
     m_plot->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    // Tick labels read the same in every locale: with a decimal point.
+    m_plot->setLocale(QLocale::c());
     m_plot->xAxis->setTicker(m_xTicker);
     m_plot->yAxis->setTicker(m_yTicker);
-    const QColor axisColor(200, 200, 200);
-    for (QCPAxis *a : {m_plot->xAxis, m_plot->yAxis}) {
-        a->setBasePen(QPen(axisColor));
-        a->setTickPen(QPen(axisColor));
-        a->setSubTickPen(QPen(axisColor));
-        a->setTickLabelColor(axisColor);
-        a->grid()->setPen(QPen(QColor(90, 90, 90), 0, Qt::DotLine));
-    }
     SetBackColor(0);
 }
 
@@ -52,6 +47,18 @@ void CCWGraph::SetBackColor(uint32_t color)
     const QBrush brush(colorFromBgr(m_backColor));
     m_plot->setBackground(brush);
     m_plot->axisRect()->setBackground(brush);
+    // Axes, labels and grid stand out from any background: light on a
+    // dark one, dark on a light one.
+    const bool dark = colorFromBgr(m_backColor).lightnessF() < 0.5;
+    const QColor axisColor = dark ? QColor(200, 200, 200) : QColor(40, 40, 40);
+    const QColor gridColor = dark ? QColor(90, 90, 90) : QColor(170, 170, 170);
+    for (QCPAxis *a : {m_plot->xAxis, m_plot->yAxis}) {
+        a->setBasePen(QPen(axisColor));
+        a->setTickPen(QPen(axisColor));
+        a->setSubTickPen(QPen(axisColor));
+        a->setTickLabelColor(axisColor);
+        a->grid()->setPen(QPen(gridColor, 0, Qt::DotLine));
+    }
 }
 
 void CCWGraph::SetChartLength(int points)
@@ -109,7 +116,7 @@ void CCWGraph::SetAxisLog(int number, bool log)
         return;
     a->setScaleType(log ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
     if (log) {
-        a->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+        a->setTicker(QSharedPointer<CLogTicker>(new CLogTicker));
         a->setNumberFormat("eb");
         a->setNumberPrecision(0);
     } else {

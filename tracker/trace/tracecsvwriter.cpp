@@ -1,6 +1,7 @@
 #include "tracecsvwriter.h"
 
 #include "cnumber.h"
+#include "devicesession.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -93,11 +94,14 @@ bool CTraceCsvWriter::appendSample(const std::string &reply)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_logging.load())
         return true;
+    // The reply's own line end would split the line in two for a
+    // spreadsheet; the value field ends with the text.
+    const std::string value = CDeviceSession::withoutLineEnd(reply);
     std::string line;
     if (m_tickMode.load())
-        line = tickLine(m_tickCounter, reply);
+        line = tickLine(m_tickCounter, value);
     else
-        line = timeLine(m_startTime, now(), reply);
+        line = timeLine(m_startTime, now(), value);
     // A line that does not fit (a full disk) is taken back whole, so the
     // lines before it stay intact and later ones start on a line of their own.
     std::error_code error;

@@ -21,6 +21,8 @@ namespace {
 
 // The graph is redrawn at most this often, however fast samples arrive.
 constexpr int kRedrawIntervalMs = 33;
+// Green, as 0x00BBGGRR.
+constexpr uint32_t kFirstLineColor = 0x0000FF00;
 
 QString qs(const std::string &text)
 {
@@ -79,7 +81,7 @@ CTraceDlg::~CTraceDlg()
 {
     // The thread reports to this object: it must be gone first.
     if (m_run) {
-        m_run->abort();
+        m_run->stop();
         m_run.reset();
     }
     m_csv.stop();
@@ -124,7 +126,10 @@ void CTraceDlg::OnInitDialog()
     m_command = CTraceSettings::read(CTraceSettings::kPlotCommand);
     m_ui->commandEdit->setText(m_command.empty() ? QStringLiteral("PRE") : qs(m_command));
 
-    m_lineColor = static_cast<uint32_t>(atoiC(CTraceSettings::read(CTraceSettings::kColorLine)));
+    // Without a stored line colour the first trace is drawn green, not
+    // black on the black background; a stored colour is kept as it is.
+    const std::string lineColor = CTraceSettings::read(CTraceSettings::kColorLine);
+    m_lineColor = lineColor.empty() ? kFirstLineColor : static_cast<uint32_t>(atoiC(lineColor));
     m_backColor = static_cast<uint32_t>(atoiC(CTraceSettings::read(CTraceSettings::kColorBack)));
 
     const std::string interval = CTraceSettings::read(CTraceSettings::kInterval);
@@ -178,7 +183,9 @@ void CTraceDlg::layoutContents()
 {
     const QRect c = rect();
     m_ui->graph->setGeometry(10, 40, qMax(0, c.width() - 25), qMax(0, c.height() - 50));
-    m_ui->valueDisplay->setGeometry(c.width() - 142, 52, 100, 16);
+    // Near the graph's top right corner, with room for a whole "%.6g"
+    // value in the display font.
+    m_ui->valueDisplay->setGeometry(c.width() - 162, 50, 120, 22);
 }
 
 void CTraceDlg::resizeEvent(QResizeEvent *event)

@@ -21,7 +21,7 @@ CTraceRun::CTraceRun(CDeviceSession &session, std::string command, double interv
 
 CTraceRun::~CTraceRun()
 {
-    abort();
+    stop();
     wait();
 }
 
@@ -37,16 +37,10 @@ bool CTraceRun::start()
 
 void CTraceRun::stop()
 {
-    int running = Running;
-    m_stopRequest.compare_exchange_strong(running, StopRequested);
-}
-
-void CTraceRun::abort()
-{
     {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_abort = true;
-        stop();
+        int running = Running;
+        m_stopRequest.compare_exchange_strong(running, StopRequested);
     }
     m_wake.notify_all();
 }
@@ -70,23 +64,21 @@ void CTraceRun::setInterval(double intervalMs)
 void CTraceRun::TraceThread()
 {
     using Clock = std::chrono::steady_clock;
+    using Ms = std::chrono::duration<double, std::milli>;
     // Short intervals need the sleep to end on time, not up to the
     // default 50 us timer slack later.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     // Back to back, so the first poll counts as taking no time.
     Clock::time_point stampA = Clock::now();
     Clock::time_point stampB = stampA;
-    while (m_stopRequest.load() < StopRequested) {
-        const long long duration
-            = std::chrono::duration_cast<std::chrono::milliseconds>(stampB - stampA).count();
-        const TraceTiming timing = TraceTiming::next(m_interval.load(), duration);
+    for (;;) {
+        const TraceTiming timing = TraceTiming::next(m_interval.load(), Ms(stampB - stampA).count());
         {
             std::unique_lock<std::mutex> lock(m_wakeMutex);
-            m_wake.wait_for(lock, std::chrono::milliseconds(timing.sleepMs),
-                            [this] { return m_abort.load(); });
+            const auto wakeAt = stampB + std::chrono::duration_cast<Clock::duration>(Ms(timing.sleepMs));
+            if (m_wake.wait_until(lock, wakeAt, [this] { return m_stopRequest.load() != Running; }))
+                break;
         }
-        if (m_abort.load())
-            break;
         stampA = Clock::now();
         TraceSample sample = PollSample(timing.late);
         if (m_onSample)

@@ -41,13 +41,10 @@ public:
 
     // Starts the worker thread; false when it already ran.
     bool start();
-    // Asks the thread to end. It still finishes the sleep and the poll of
-    // the current turn, and that sample is reported in full.
-    void stop();
     // Asks the thread to end at once: a sleep in progress is cut short and
-    // no further poll starts (a poll under way completes).
-    void abort();
-    // Waits for the thread to end (after stop() or abort()).
+    // no further poll starts; a poll under way completes and is reported.
+    void stop();
+    // Waits for the thread to end (after stop()).
     void wait();
 
     // The thread exists and has not ended yet.
@@ -79,7 +76,6 @@ private:
 
     std::atomic<double> m_interval;
     std::atomic<int> m_stopRequest{Ended};
-    std::atomic<bool> m_abort{false};
     std::atomic<bool> m_started{false};
     uint64_t m_pollCount = 0;  // worker thread only
 

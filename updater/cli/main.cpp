@@ -9,12 +9,17 @@
 #include "installationaccess.h"
 #include "programinfo.h"
 #include "programpath.h"
+#include "publish.h"
 #include "releaselist.h"
 #include "restorejob.h"
+#include "signature.h"
 #include "updatecheck.h"
+#include "updatesecurity.h"
 #include "version.h"
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -31,19 +36,29 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNewerFiles = 3;
 
 const char *const kUsage =
-    "usage: moravel-cli check SERVERPATH PROGRAMPATH\n"
-    "       moravel-cli update SERVERPATH PROGRAMPATH [--all]\n"
+    "usage: moravel-cli check SERVERPATH PROGRAMPATH [TRUST]\n"
+    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [TRUST]\n"
     "       moravel-cli releases PROGRAMFOLDER\n"
     "       moravel-cli restore RELEASE PROGRAMPATH\n"
-    "\n"
-    "PROGRAMPATH names the installed program file or the folder that holds it.\n"
+    "       moravel-cli keygen NAME\n"
+    "       moravel-cli publish FOLDER --key NAME.key [--sequence N] [--expires DAYS]\n"
     "       moravel-cli --help | --version\n"
+    "TRUST: [--public-key FILE] [--ca-file FILE]\n"
     "\n"
     "PROGRAMPATH names the installed program file or the folder that holds it.\n"
-    "The FTP server is MORAVEL_FTP_HOST (host or host:port) when set, else the\n"
-    "reminder's Host value in $XDG_CONFIG_HOME/Norvane/AutoUpdate.conf, else\n"
-    "the built-in server. MORAVEL_FTP_PASSIVE=1 asks for passive transfers,\n"
-    "MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on standard error.\n"
+    "The FTP server is MORAVEL_FTP_HOST (host, host:port or ftpes://host:port\n"
+    "for FTP over TLS) when set, else the reminder's Host value in\n"
+    "$XDG_CONFIG_HOME/Norvane/AutoUpdate.conf, else the built-in server.\n"
+    "MORAVEL_FTP_PASSIVE=1 asks for passive transfers, MORAVEL_FTP_VERBOSE=1\n"
+    "traces the FTP dialogue on standard error.\n"
+    "A revision file must be signed with the key of --public-key, else the\n"
+    "built-in key, else moravel.pub beside moravel-cli; without any key it is\n"
+    "taken unsigned. --ca-file names the certificates a TLS server must present\n"
+    "instead of the system's.\n"
+    "keygen writes NAME.key (private, mode 0600) and NAME.pub. publish writes\n"
+    "FOLDER/RelInfoRemote.rel with each file's SHA-256 and its signature\n"
+    "RelInfoRemote.rel.sig (sequence: one above the last, at least the UTC\n"
+    "seconds; valid for DAYS days, 30 by default).\n"
     "\n"
     "exit status: 0 done (check: nothing newer), 3 check found newer files,\n"
     "             1 failed or no connection, 2 wrong usage\n";
@@ -81,6 +96,26 @@ void runJob(CUpdateJob &job)
     job.wait();
 }
 
+// Removes "NAME VALUE" from args; false when NAME is last (no value).
+bool takeOption(std::vector<std::string> &args, const char *name, std::string &value)
+{
+    const auto at = std::find(args.begin(), args.end(), name);
+    if (at == args.end())
+        return true;
+    if (at + 1 == args.end())
+        return false;
+    value = *(at + 1);
+    args.erase(at, at + 2);
+    return !value.empty();
+}
+
+template <typename Number>
+bool parseNumber(const std::string &text, Number &number)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
 // A program folder this user cannot write is said once, and nothing is
 // tried.
 bool readOnlyFolder(const ProgramPath &split)
@@ -91,14 +126,17 @@ bool readOnlyFolder(const ProgramPath &split)
     return true;
 }
 
-int runCheck(const std::string &serverPath, const std::string &programPath)
+int runCheck(const std::string &serverPath, const std::string &programPath,
+             const UpdateSecurity &security)
 {
     const ProgramPath split = splitProgramPath(programPath);
     if (readOnlyFolder(split))
         return kExitFailed;
     CliPrompt prompt(stdout);
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
+    client.setTls(ftpTlsSettings(serverPath, security.caFile));
     CUpdateCheck check(client, prompt);
+    check.setSecurity(security);
     check.CheckForUpdates(serverPath, split.folder, split.name, false);
     switch (check.lastOutcome()) {
     case CUpdateCheck::Outcome::NothingNewer:
@@ -110,7 +148,8 @@ int runCheck(const std::string &serverPath, const std::string &programPath)
     }
 }
 
-int runUpdate(const std::string &serverPath, const std::string &programPath, bool takeAll)
+int runUpdate(const std::string &serverPath, const std::string &programPath, bool takeAll,
+              const UpdateSecurity &security)
 {
     const ProgramPath split = splitProgramPath(programPath);
     if (readOnlyFolder(split))
@@ -118,7 +157,10 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
     CliPrompt prompt(stderr);
     CliReport report(stdout);
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
+    job.setSecurity(security);
     runJob(job);
+    for (const std::string &reason : job.result().failureReasons)
+        std::fprintf(stderr, "moravel-cli: %s\n", reason.c_str());
     return job.result().allArrived() ? kExitOk : kExitFailed;
 }
 
@@ -141,6 +183,30 @@ int runRestore(const std::string &release, const std::string &programPath)
     return job.result().allCopied() ? kExitOk : kExitFailed;
 }
 
+int runKeygen(const std::string &name)
+{
+    std::string error;
+    if (!Signature::makeKeyPair(name + ".key", name + ".pub", error)) {
+        std::fprintf(stderr, "moravel-cli: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::printf("%s.key\n%s.pub\n", name.c_str(), name.c_str());
+    return kExitOk;
+}
+
+int runPublish(const std::string &folder, const PublishOptions &options)
+{
+    PublishResult result;
+    std::string error;
+    if (!publishFolder(folder, options, result, error)) {
+        std::fprintf(stderr, "moravel-cli: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::printf("%zu files, sequence %llu, expires %s\n", result.files,
+                static_cast<unsigned long long>(result.sequence), result.expires.c_str());
+    return kExitOk;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -148,15 +214,38 @@ int main(int argc, char *argv[])
     int status = 0;
     if (answerInfoOption(argc, argv, "moravel-cli", MORAVEL_VERSION, kUsage, status))
         return status;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return usage();
-    const std::string &command = args[0];
+    const std::string command = args[0];
+
+    UpdateSecurity security;
+    PublishOptions publish;
+    std::string sequence;
+    std::string expires;
+    if (!takeOption(args, "--public-key", security.publicKeyFile)
+        || !takeOption(args, "--ca-file", security.caFile)
+        || !takeOption(args, "--key", publish.keyFile) || !takeOption(args, "--sequence", sequence)
+        || !takeOption(args, "--expires", expires)
+        || (!sequence.empty() && (!parseNumber(sequence, publish.sequence) || publish.sequence == 0))
+        || (!expires.empty() && (!parseNumber(expires, publish.expiresDays)
+                                 || publish.expiresDays < 1 || publish.expiresDays > 36500)))
+        return usage();
+    const bool trustOptions = !security.publicKeyFile.empty() || !security.caFile.empty();
+    const bool publishOptions = !publish.keyFile.empty() || !sequence.empty() || !expires.empty();
+    if (publishOptions && command != "publish")
+        return usage();
+    if (trustOptions && command != "check" && command != "update")
+        return usage();
 
     if (command == "check" && args.size() == 3)
-        return runCheck(args[1], args[2]);
+        return runCheck(args[1], args[2], security);
     if (command == "update" && (args.size() == 3 || (args.size() == 4 && args[3] == "--all")))
-        return runUpdate(args[1], args[2], args.size() == 4);
+        return runUpdate(args[1], args[2], args.size() == 4, security);
+    if (command == "keygen" && args.size() == 2)
+        return runKeygen(args[1]);
+    if (command == "publish" && args.size() == 2 && !publish.keyFile.empty())
+        return runPublish(args[1], publish);
     if (command == "releases" && args.size() == 2)
         return runReleases(args[1]);
     if (command == "restore" && args.size() == 3)

@@ -6,6 +6,7 @@
 #include "jobreport.h"
 #include "relinfo.h"
 #include "relinfolist.h"
+#include "revisiontrust.h"
 
 #include <vector>
 
@@ -94,6 +95,7 @@ void CDownloadJob::DownloadThread()
 
     CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
     client.setCancelFlag(&m_cancel);
+    client.setTls(ftpTlsSettings(m_serverPath, m_security.caFile));
     RelInfoList local;
     RelInfoList remote;
     const std::string localRelInfo = localPathFor(m_programFolder, kLocalRelInfoName);
@@ -124,6 +126,12 @@ void CDownloadJob::DownloadThread()
             return m_cancel ? Outcome::Cancelled : Outcome::ServerError;
         if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName)))
             return Outcome::ServerError;
+        CRevisionTrust trust(m_security);
+        if (!trust.accept(client, m_programFolder, remote)) {
+            m_result.refusal = trust.refusal();
+            m_report.addLine(" " + m_result.refusal);
+            return Outcome::Refused;
+        }
         m_report.addLine("... check local revision file");
         ReadLocalRelInfo(local, localRelInfo); // a missing file makes every server file new
         m_report.addLine("... compare new files");
@@ -202,6 +210,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             ++m_result.transferred;
         } else {
             m_report.addLine(kFail + name);
+            m_result.failureReasons.push_back(client.lastError());
             ++m_result.failed;
         }
     }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "updatejob.h"
+#include "updatesecurity.h"
 
 #include <cstddef>
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 class IPrompt;
 class RelInfoList;
@@ -29,6 +31,7 @@ public:
         NotRun,
         NoConnection,   // the server could not be reached
         ServerError,    // update directory or RelInfoRemote.rel missing or unreadable
+        Refused,        // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
         NothingNewer,
         Transferred,    // the selected files were attempted
         Cancelled
@@ -42,6 +45,8 @@ public:
         std::size_t failed = 0;      // failed downloads and refused names
         bool localRelInfoWritten = false;
         std::string backupFolder;    // empty when the run made none
+        std::string refusal;         // why RelInfoRemote.rel was refused
+        std::vector<std::string> failureReasons; // why each failed download failed
 
         // Nothing newer, or every selected file arrived and was recorded.
         bool allArrived() const
@@ -64,6 +69,9 @@ public:
     // The clock that names the backup folder; the system clock by default.
     // Set before start().
     void setClock(Clock clock);
+    // The key, CA file and clock that decide on the server's signature and
+    // certificate. Set before start().
+    void setSecurity(const UpdateSecurity &security) { m_security = security; }
 
     // Valid once the job has finished.
     Result result() const;
@@ -86,5 +94,6 @@ private:
     const std::string m_host;
     IPrompt *m_prompt;
     Clock m_clock;
+    UpdateSecurity m_security;
     Result m_result;
 };

@@ -121,9 +121,21 @@ struct CFtpFileClient::Transfer
 };
 
 CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
-    : m_prompt(prompt), m_host(host.empty() ? ftpServerHost() : host),
-      m_passive(ftpPassiveFromEnvironment())
+    : m_prompt(prompt), m_passive(ftpPassiveFromEnvironment())
 {
+    setHost(host.empty() ? ftpServerHost() : host);
+}
+
+void CFtpFileClient::setHost(const std::string &host)
+{
+    FtpTls mode = FtpTls::Off;
+    m_host = stripFtpScheme(host, mode);
+    m_hostWantsTls = mode == FtpTls::Required;
+}
+
+FtpTls CFtpFileClient::tlsMode() const
+{
+    return m_hostWantsTls ? FtpTls::Required : m_tls.mode;
 }
 
 CFtpFileClient::~CFtpFileClient()
@@ -164,7 +176,16 @@ void CFtpFileClient::resetRequestOptions()
     curl().easySetopt(session, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     curl().easySetopt(session, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
     curl().easySetopt(session, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
-    curl().easySetopt(session, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
+    const FtpTls tls = tlsMode();
+    curl().easySetopt(session, CURLOPT_FTPPORT, m_passive || tls != FtpTls::Off ? nullptr : "-");
+    if (tls != FtpTls::Off) {
+        curl().easySetopt(session, CURLOPT_USE_SSL,
+                          tls == FtpTls::Required ? CURLUSESSL_ALL : CURLUSESSL_TRY);
+        curl().easySetopt(session, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl().easySetopt(session, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!m_tls.caFile.empty())
+            curl().easySetopt(session, CURLOPT_CAINFO, m_tls.caFile.c_str());
+    }
     curl().easySetopt(session, CURLOPT_TRANSFERTEXT, 0L);
     curl().easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
     curl().easySetopt(session, CURLOPT_NOPROGRESS, 0L);
@@ -309,7 +330,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     if (m_connected)
         return false;
     if (!serverName.empty())
-        m_host = serverName;
+        setHost(serverName);
     if (!ensureSession()) {
         m_currentUrl.clear();
         return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftptls.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -41,8 +43,9 @@ public:
     static constexpr const char *kDefaultUserName = "vaskolt";
     static constexpr const char *kDefaultPassword = "tovrask27";
 
-    // host: "name" or "name:port"; empty means ftpServerHost("") (the
-    // environment's MORAVEL_FTP_HOST or the built-in default host).
+    // host: "name", "name:port" or "ftpes://name[:port]" (TLS required,
+    // ftptls.h); empty means ftpServerHost("") (the environment's
+    // MORAVEL_FTP_HOST or the built-in default host).
     explicit CFtpFileClient(IPrompt *prompt = nullptr, const std::string &host = std::string());
     ~CFtpFileClient();
 
@@ -98,7 +101,7 @@ public:
     std::string FindNextFile();
 
     // Settings. They take effect at the next Connect.
-    void setHost(const std::string &host) { m_host = host; }
+    void setHost(const std::string &host);
     std::string host() const { return m_host; }
     void setUserName(const std::string &userName) { m_userName = userName; }
     void setPassword(const std::string &password) { m_password = password; }
@@ -106,6 +109,10 @@ public:
     // active unless the environment sets MORAVEL_FTP_PASSIVE=1.
     void setPassive(bool passive) { m_passive = passive; }
     bool passive() const { return m_passive; }
+    // TLS for the next sessions (off by default); an "ftpes://" host
+    // requires it whatever this says. Under TLS transfers are passive.
+    void setTls(const FtpTlsSettings &tls) { m_tls = tls; }
+    FtpTls tlsMode() const;
 
     // A flag that, when it becomes true, aborts the running and every later
     // request of this client (it fails). Owned by the caller; may be null.
@@ -143,6 +150,8 @@ private:
     std::string m_currentUrl;
     std::string m_lastFoundName;
     bool m_passive = false;
+    FtpTlsSettings m_tls;
+    bool m_hostWantsTls = false; // the host was given as "ftpes://"
     const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;
 

@@ -11,7 +11,7 @@ CReplacingFile::CReplacingFile(const std::string &targetPath, bool withSha256)
     : m_targetPath(targetPath)
 {
     if (withSha256)
-        m_hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+        m_hash = std::make_unique<Sha256>();
 }
 
 CReplacingFile::~CReplacingFile()
@@ -48,7 +48,7 @@ bool CReplacingFile::write(const char *data, std::size_t size)
     if (m_fd < 0)
         return false;
     if (m_hash)
-        m_hash->addData(QByteArrayView(data, static_cast<qsizetype>(size)));
+        m_hash->add(data, size);
     while (size > 0) {
         const ssize_t written = ::write(m_fd, data, size);
         if (written < 0) {
@@ -65,7 +65,7 @@ bool CReplacingFile::write(const char *data, std::size_t size)
 
 std::string CReplacingFile::sha256Hex() const
 {
-    return m_hash ? m_hash->result().toHex().toStdString() : std::string();
+    return m_hash ? m_hash->hex() : std::string();
 }
 
 bool CReplacingFile::commit(bool sync)

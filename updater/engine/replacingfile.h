@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QCryptographicHash>
+#include "sha256.h"
 
 #include <cstddef>
 #include <memory>
@@ -39,5 +39,5 @@ private:
     std::string m_tempPath;
     std::string m_error;
     int m_fd = -1;
-    std::unique_ptr<QCryptographicHash> m_hash;
+    std::unique_ptr<Sha256> m_hash;
 };

@@ -6,6 +6,7 @@
 #include "prompt.h"
 #include "relinfo.h"
 #include "relinfolist.h"
+#include "revisiontrust.h"
 
 #include <exception>
 
@@ -57,6 +58,14 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
         || !ReadRemoteRelInfo(remote, localPathFor(programFolder, kRemoteRelInfoName))) {
         m_client.Close();
         return Outcome::NoRevisionFile;
+    }
+    CRevisionTrust trust(m_security);
+    if (!trust.accept(m_client, programFolder, remote)) {
+        m_client.Close();
+        // Told in scheduled runs too: someone may be tampering with updates.
+        m_message = trust.refusal();
+        m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Warning);
+        return Outcome::Refused;
     }
     RelInfoList local;
     ReadLocalRelInfo(local, localPathFor(programFolder, kLocalRelInfoName));

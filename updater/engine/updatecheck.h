@@ -1,5 +1,7 @@
 #pragma once
 
+#include "updatesecurity.h"
+
 #include <functional>
 #include <string>
 
@@ -24,6 +26,7 @@ public:
         NothingNewer,
         NoConnection,   // connect, update directory or RelInfoRemote.rel test failed
         NoRevisionFile, // RelInfoRemote.rel could not be downloaded or read
+        Refused,        // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
         Error           // an exception ended the check
     };
 
@@ -38,6 +41,9 @@ public:
     // programName is accepted and not used.
     bool CheckForUpdates(const std::string &serverPath, const std::string &programFolder,
                          const std::string &programName, bool scheduledRun);
+
+    // The key and clock that decide on the revision file's signature.
+    void setSecurity(const UpdateSecurity &security) { m_security = security; }
 
     Outcome lastOutcome() const { return m_outcome; }
     // The text of the last box the check showed (or would have shown, in a
@@ -59,6 +65,7 @@ private:
 
     CFtpFileClient &m_client;
     IPrompt &m_prompt;
+    UpdateSecurity m_security;
     ReleaseNotesRequest m_requestReleaseNotes;
     Outcome m_outcome = Outcome::NotRun;
     std::string m_message;

@@ -40,6 +40,7 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
             LibraryClosing::armExitHandler();
         });
         CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
+        client.setTls(ftpTlsSettings(request.serverPath));
         client.setCancelFlag(request.cancel);
         CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
         check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
@@ -57,6 +58,7 @@ void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)
     notes.setProgramFolder(folder);
 
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
+    client.setTls(ftpTlsSettings(serverPath));
     if (!client.Connect())
         return;
     if (!client.SetCurrentDirectory(serverPath) || !client.FindFile(kReleaseNotesPage)) {

@@ -41,9 +41,14 @@ std::string formatC(const char *format, ...)
     return result;
 }
 
+double strtodC(const char *text, char **end)
+{
+    return strtod_l(text, end, cLocale());
+}
+
 double atofC(const std::string &text)
 {
-    return strtod_l(text.c_str(), nullptr, cLocale());
+    return strtodC(text.c_str(), nullptr);
 }
 
 int atoiC(const std::string &text)

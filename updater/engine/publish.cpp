@@ -1,0 +1,99 @@
+#include "publish.h"
+
+#include "relinfo.h"
+#include "relinfolist.h"
+#include "revisionsignature.h"
+#include "sha256.h"
+#include "signature.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slashName(std::string name)
+{
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+// The plain files below folder as relative names with "/", sorted.
+bool listFiles(const std::string &folder, std::map<std::string, bool> &files, std::string &error)
+{
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec))
+            continue;
+        const std::string name = fs::relative(it->path(), folder, ec).generic_string();
+        if (name != kRemoteRelInfoName && name != kRevisionSignatureName && name != "LatestUpdate.html")
+            files.emplace(name, false);
+    }
+    if (ec)
+        error = "cannot list " + folder + ": " + ec.message();
+    return !ec;
+}
+
+} // namespace
+
+bool publishFolder(const std::string &folder, const PublishOptions &options,
+                   PublishResult &result, std::string &error)
+{
+    std::map<std::string, bool> files; // name -> listed already
+    if (!listFiles(folder, files, error))
+        return false;
+
+    RelInfoList records;
+    ReadLocalRelInfo(records, localPathFor(folder, kRemoteRelInfoName)); // none: all files are new
+    std::string text;
+    auto addRecord = [&](const std::string &name, const std::string &revision) {
+        std::string hex;
+        if (!Sha256::ofFile(localPathFor(folder, name), hex)) {
+            error = "cannot read " + localPathFor(folder, name);
+            return false;
+        }
+        text += name + "; " + revision + "; " + hex + "\r\n";
+        ++result.files;
+        return true;
+    };
+    for (const RelInfoRecord &record : records) {
+        const auto found = files.find(slashName(record.fileName));
+        if (found == files.end() || found->second) {
+            error = "the listed file " + record.fileName + " is missing from " + folder;
+            return false;
+        }
+        found->second = true;
+        if (!addRecord(record.fileName, record.revision))
+            return false;
+    }
+    for (const auto &[name, listed] : files) {
+        if (!listed && !addRecord(name, options.defaultRevision))
+            return false;
+    }
+
+    const std::time_t now = options.clock ? options.clock() : std::time(nullptr);
+    result.sequence = options.sequence;
+    if (result.sequence == 0) {
+        std::string previousText;
+        RevisionSignature previous;
+        result.sequence = static_cast<std::uint64_t>(now);
+        if (appendWholeFile(localPathFor(folder, kRevisionSignatureName), previousText,
+                            kMaxRevisionSignatureSize)
+            && parseRevisionSignature(previousText, previous))
+            result.sequence = std::max(result.sequence, previous.sequence + 1);
+    }
+    result.expires = utcMomentText(now + static_cast<std::time_t>(options.expiresDays) * 86400);
+
+    RevisionSignature signature;
+    signature.sequence = result.sequence;
+    signature.expires = result.expires;
+    if (!Signature::sign(options.keyFile, revisionSignatureMessage(result.sequence, result.expires, text),
+                         signature.signature, error))
+        return false;
+    return writeFileReplacing(localPathFor(folder, kRemoteRelInfoName), text, error)
+        && writeFileReplacing(localPathFor(folder, kRevisionSignatureName),
+                              formatRevisionSignature(signature), error);
+}

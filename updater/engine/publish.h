@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+// Publishing an update directory: RelInfoRemote.rel for the files of a
+// folder, each record with the file's SHA-256 as its third field, and its
+// detached signature RelInfoRemote.rel.sig (revisionsignature.h).
+//
+// The records of a RelInfoRemote.rel already in the folder keep their
+// order and revisions; files it does not name are added in name order
+// with defaultRevision. RelInfoRemote.rel, its signature and
+// LatestUpdate.html themselves are not listed. A listed file that is
+// missing is an error.
+struct PublishOptions
+{
+    std::string keyFile;              // the private key (PEM)
+    std::uint64_t sequence = 0;       // 0: one above the folder's last, at least the UTC seconds
+    int expiresDays = 30;
+    std::string defaultRevision = "1.00.00";
+    std::function<std::time_t()> clock; // empty: the system clock
+};
+
+struct PublishResult
+{
+    std::size_t files = 0;
+    std::uint64_t sequence = 0;
+    std::string expires;
+};
+
+bool publishFolder(const std::string &folder, const PublishOptions &options,
+                   PublishResult &result, std::string &error);
