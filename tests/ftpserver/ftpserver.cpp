@@ -1,5 +1,7 @@
 #include "ftpserver.h"
 
+#include "childprocess.h"
+
 #include <QDeadlineTimer>
 
 FtpTestServer::FtpTestServer(const QString &rootFolder, const QStringList &extraArguments,
@@ -26,8 +28,9 @@ bool FtpTestServer::start(int timeoutMs)
     QStringList arguments{scriptPath(), m_rootFolder, m_user, m_password, QStringLiteral("0")};
     arguments += m_extraArguments;
     // stdin stays an open pipe: the server ends when it closes, so it never
-    // outlives a crashed test.
+    // outlives a crashed test (it gets SIGKILL as well).
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    endWithParent(m_process);
     m_process.setWorkingDirectory(m_rootFolder);
     m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
     if (!m_process.waitForStarted(timeoutMs)) {

@@ -37,8 +37,8 @@ public:
     void stop();
 
     bool isRunning() const;
-    quint16 port() const { return m_port; }
     qint64 processId() const { return m_process.processId(); }
+    quint16 port() const { return m_port; }
     // "127.0.0.1:PORT"
     QString host() const;
     QString rootFolder() const { return m_rootFolder; }

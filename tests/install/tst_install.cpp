@@ -2,6 +2,7 @@
 // layout and revision file, the installed programs run from there, the
 // desktop files through their validators, and an installation that its
 // user cannot write.
+#include "childprocess.h"
 #include "installtree.h"
 #include "version.h"
 
@@ -41,6 +42,7 @@ struct Run
 Run run(const QStringList &command, const QProcessEnvironment &environment, const QString &folder)
 {
     QProcess process;
+    endWithParent(process);
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
     process.start(command.first(), command.mid(1));
@@ -280,6 +282,7 @@ void TestInstall::reminderTellsReadOnlyOnce()
     QStringList boxes;
     for (int start = 0; start < 2; ++start) {
         QProcess spelmar;
+        endWithParent(spelmar);
         spelmar.setProcessEnvironment(env);
         spelmar.setWorkingDirectory(QDir::rootPath());
         const QStringList command = readOnly({path(QStringLiteral("bin/spelmar"))});

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "ftpserver.h"
 #include "testsupport.h"
 
@@ -110,6 +111,7 @@ void TestMoravelCli::commands()
     arguments.replaceInStrings("@PROG@", program.path());
 
     QProcess cli;
+    endWithParent(cli);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("MORAVEL_FTP_HOST", m_server->host());
     environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));

@@ -1,4 +1,5 @@
 // The installer's command forms and its wait for the host program.
+#include "childprocess.h"
 #include "installercommand.h"
 #include "programwatch.h"
 
@@ -67,6 +68,7 @@ void TestQuennet::commandForms()
     const QString program = dir.filePath("Quennet");
     QVERIFY(QFile::copy(QUENNET_PROGRAM, program));
     QProcess quennet;
+    endWithParent(quennet);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("LD_LIBRARY_PATH");
     quennet.setProcessEnvironment(environment);
@@ -88,6 +90,7 @@ void TestQuennet::waitsForTheHost()
     QVERIFY(waitForProgramEnd(program, std::chrono::milliseconds(0)));
 
     QProcess host;
+    endWithParent(host);
     host.start(dir.filePath("host program"), {"600"});
     QVERIFY(host.waitForStarted(60000));
     QVERIFY(isProgramRunning(program));

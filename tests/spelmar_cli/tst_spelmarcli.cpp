@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "orbosim.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
@@ -22,6 +23,7 @@ struct Run
 Run runCli(const QStringList &arguments, const QString &configHome)
 {
     QProcess process;
+    endWithParent(process);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", configHome);
     process.setProcessEnvironment(environment);

@@ -1,10 +1,13 @@
 #include "installtree.h"
 
+#include "childprocess.h"
+
 #include <QProcess>
 
 QString installTree(const QString &prefix)
 {
     QProcess install;
+    endWithParent(install);
     install.setProcessChannelMode(QProcess::MergedChannels);
     install.start(QStringLiteral(CMAKE_PROGRAM),
                   {QStringLiteral("--install"), QStringLiteral(BUILD_FOLDER),

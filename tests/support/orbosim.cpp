@@ -1,5 +1,7 @@
 #include "orbosim.h"
 
+#include "childprocess.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -22,6 +24,7 @@ OrboSim::OrboSim(const QStringList &arguments, int startTimeoutMs)
         return;
     }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(m_process);
     m_process.start(executable, arguments);
     if (!m_process.waitForStarted(startTimeoutMs)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(executable, m_process.errorString());

@@ -21,6 +21,7 @@ public:
     // The pseudo-terminal a client opens, e.g. "/dev/pts/3".
     QString path() const { return m_path; }
     bool isRunning() const;
+    qint64 processId() const { return m_process.processId(); }
     QString errorString() const { return m_error; }
 
     // Ends the simulator now (SIGTERM, then kill); true when it exited

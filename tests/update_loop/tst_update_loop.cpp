@@ -2,6 +2,7 @@
 // files, the release notes start Quennet, Spelmar ends, Quennet replaces
 // the files with a backup and starts Spelmar again; in a staged folder and
 // in an installation. And Spelmar without a usable update library.
+#include "childprocess.h"
 #include "ftpserver.h"
 #include "installtree.h"
 #include "programpath.h"
@@ -108,6 +109,7 @@ void TestUpdateLoop::reminderToUpdatedFiles()
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
     QProcess demo;
+    endWithParent(demo);
     demo.start(QStringLiteral("/bin/bash"),
                {QStringLiteral(MAKE_DEMO),
                 installed ? installedProgramFolder(prefix) : QStringLiteral(PROGRAM_FOLDER),
@@ -133,6 +135,7 @@ void TestUpdateLoop::reminderToUpdatedFiles()
         stagedEnvironment(state.filePath(QStringLiteral("config")), QStringLiteral("yes,install,ok"));
     environment.insert(QStringLiteral("MORAVEL_FTP_HOST"), server.host());
     QProcess spelmar;
+    endWithParent(spelmar);
     spelmar.setProcessEnvironment(environment);
     spelmar.setWorkingDirectory(installed ? state.path() : program);
     // The installer and the restarted program inherit the log.
@@ -240,6 +243,7 @@ void TestUpdateLoop::withoutUsableLibrary()
         stagedEnvironment(state.filePath(QStringLiteral("config")), QString());
     environment.insert(QStringLiteral("SPELMAR_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
     QProcess spelmar;
+    endWithParent(spelmar);
     spelmar.setProcessEnvironment(environment);
     spelmar.setWorkingDirectory(program);
     spelmar.start(program + QStringLiteral("/Spelmar"), {});

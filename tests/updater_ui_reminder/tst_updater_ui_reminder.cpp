@@ -115,6 +115,8 @@ private slots:
     void dialog_data();
     void dialog();
     void workerRunsOnceAndStamps();
+    void workerStops_data();
+    void workerStops();
 
 private:
     QTemporaryDir m_config;
@@ -280,6 +282,51 @@ void TestReminder::workerRunsOnceAndStamps()
     QVERIFY(scheduler.StartSchedule(QDateTime::currentDateTime()));
     QVERIFY(!scheduler.workerRunning());
     QCOMPARE(runs.load(), 1);
+}
+
+void TestReminder::workerStops_data()
+{
+    QTest::addColumn<bool>("inCheck");    // stopped in the check, else in the wait before it
+    QTest::addColumn<bool>("checkGivesUp"); // the check ends when it sees the cancel
+    QTest::addColumn<bool>("stopped");    // the worker ended within the bound
+    QTest::newRow("in the wait") << false << true << true;
+    QTest::newRow("in a check that gives up") << true << true << true;
+    QTest::newRow("in a check that holds on") << true << false << false;
+}
+
+void TestReminder::workerStops()
+{
+    QFETCH(bool, inCheck);
+    QFETCH(bool, checkGivesUp);
+    QFETCH(bool, stopped);
+    ScriptedPrompt prompt;
+    CUpdateReminderDlg scheduler(prompt);
+    scheduler.prepare(kServer, "/nowhere/Spelmar.exe");
+    std::atomic<bool> checking{false};
+    std::atomic<bool> sawCancel{false};
+    std::atomic<bool> release{false};
+    scheduler.setCheckFunction([&](CUpdateReminderDlg &, const CUpdateReminderDlg::CheckRequest &r) {
+        checking = true;
+        while (!release && !(checkGivesUp && r.cancel && r.cancel->load()))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        sawCancel = r.cancel && r.cancel->load();
+    });
+
+    QVERIFY(scheduler.StartSchedule(kNoon));
+    if (inCheck)
+        QTRY_VERIFY_WITH_TIMEOUT(checking, 60000);
+    QCOMPARE(scheduler.stopWorker(std::chrono::milliseconds(300)), stopped);
+    QCOMPARE(scheduler.workerRunning(), !stopped);
+    release = true;
+    scheduler.waitForWorker();
+    QCOMPARE(checking.load(), inCheck);
+    QCOMPARE(sawCancel.load(), inCheck);
+    // Stamped only when the wait was over.
+    QCOMPARE(RS::read(kKey).lastUpdate > toOleDate(kNoon) + 1000, inCheck);
+
+    // Stopped for good: a due check starts no worker.
+    QVERIFY(scheduler.StartSchedule(kNoon));
+    QVERIFY(!scheduler.workerRunning());
 }
 
 QTEST_MAIN(TestReminder)

@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -208,10 +207,11 @@ void CSpelmarDlg::showEvent(QShowEvent *event)
         m_startupSize = size();
         setMinimumSize(m_startupSize);
         const char *exitWhenShown = std::getenv("SPELMAR_EXIT_WHEN_SHOWN");
-        if (exitWhenShown && std::strcmp(exitWhenShown, "1") == 0) {
+        const int closeAfterMs = exitWhenShown ? std::atoi(exitWhenShown) : 0;
+        if (closeAfterMs > 0) {
             std::puts("Spelmar: main window shown");
             std::fflush(stdout);
-            QTimer::singleShot(0, this, [] { QCoreApplication::exit(0); });
+            QTimer::singleShot(closeAfterMs - 1, this, &QWidget::close);
         }
     }
 }

@@ -14,12 +14,21 @@ struct CurlLibrary
     CURL *(*easyInit)();
     void (*easyReset)(CURL *curl);
     CURLcode (*easySetopt)(CURL *curl, CURLoption option, ...);
-    CURLcode (*easyPerform)(CURL *curl);
     CURLcode (*easyGetinfo)(CURL *curl, CURLINFO info, ...);
     const char *(*easyStrerror)(CURLcode code);
     char *(*easyEscape)(CURL *curl, const char *text, int length);
     void (*freeMemory)(void *pointer);
     void (*easyCleanup)(CURL *curl);
+    // The multi interface, through which a client waits in short steps so
+    // that a cancel request is seen at once, also while nothing arrives.
+    CURLM *(*multiInit)();
+    CURLMcode (*multiAddHandle)(CURLM *multi, CURL *curl);
+    CURLMcode (*multiRemoveHandle)(CURLM *multi, CURL *curl);
+    CURLMcode (*multiPerform)(CURLM *multi, int *running);
+    CURLMcode (*multiPoll)(CURLM *multi, struct curl_waitfd *extra, unsigned int extraCount,
+                           int timeoutMs, int *ready);
+    CURLMsg *(*multiInfoRead)(CURLM *multi, int *queued);
+    CURLMcode (*multiCleanup)(CURLM *multi);
 
     // The loaded and initialised library; null when it cannot be loaded,
     // with the loader's reason in error when one is given. Thread-safe;

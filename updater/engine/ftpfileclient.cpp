@@ -21,6 +21,10 @@ constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr std::size_t kMaxListingSize = 16 * 1024 * 1024;
 constexpr std::size_t kMaxErrorText = 1024;
+// Longest wait for the network before the cancel flag is looked at again;
+// libcurl's own progress callback comes only once a second while nothing
+// arrives.
+constexpr int kCancelPollMs = 50;
 
 const char *const kConnectFailedText =
     "Connection to the NORVANE server failed.\n"
@@ -30,6 +34,11 @@ const char *const kConnectFailedText =
 CURL *handle(void *session)
 {
     return static_cast<CURL *>(session);
+}
+
+CURLM *multiHandle(void *multi)
+{
+    return static_cast<CURLM *>(multi);
 }
 
 // Only called once a session exists, so the library is loaded.
@@ -74,6 +83,40 @@ bool leavesServerUnreachable(CURLcode result)
     default:
         return false;
     }
+}
+
+// curl_easy_perform's loop, waiting in short steps: a cancel request ends
+// the request at once, in the middle of connecting too. The connections
+// stay in the multi handle between requests, so the login is kept.
+CURLcode runRequest(CURLM *multi, CURL *session, const std::atomic<bool> *cancel)
+{
+    if (curl().multiAddHandle(multi, session) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl().multiPerform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int queued = 0;
+            CURLMsg *message = curl().multiInfoRead(multi, &queued);
+            result = message && message->msg == CURLMSG_DONE ? message->data.result
+                                                              : CURLE_FAILED_INIT;
+            break;
+        }
+        if (cancel && cancel->load()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (curl().multiPoll(multi, nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    curl().multiRemoveHandle(multi, session);
+    return result;
 }
 
 } // namespace
@@ -130,8 +173,13 @@ bool CFtpFileClient::ensureSession()
     if (!library)
         return false;
     m_session = library->easyInit();
-    if (!m_session)
+    m_multi = m_session ? library->multiInit() : nullptr;
+    if (!m_multi) {
+        if (m_session)
+            library->easyCleanup(handle(m_session));
+        m_session = nullptr;
         m_lastError = "cannot create a transfer handle";
+    }
     return m_session != nullptr;
 }
 
@@ -197,7 +245,7 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
         curl().easySetopt(session, CURLOPT_READDATA, transfer);
     }
     m_errorBuffer[0] = '\0';
-    const CURLcode result = curl().easyPerform(session);
+    const CURLcode result = runRequest(multiHandle(m_multi), session, m_cancel);
     if (result == CURLE_OK) {
         m_lastError.clear();
         return true;
@@ -562,6 +610,9 @@ bool CFtpFileClient::Close()
     if (m_session)
         curl().easyCleanup(handle(m_session));
     m_session = nullptr;
+    if (m_multi)
+        curl().multiCleanup(multiHandle(m_multi));
+    m_multi = nullptr;
     m_hasFinder = false;
     m_finderMatches.clear();
     m_finderIndex = 0;

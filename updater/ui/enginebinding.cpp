@@ -1,14 +1,17 @@
 #include "enginebinding.h"
 
+#include "curllibrary.h"
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
 #include "installationaccess.h"
+#include "libraryclosing.h"
 #include "prompt.h"
 #include "releasenotesdlg.h"
 #include "reminderschedule.h"
 #include "updatecheck.h"
 
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace EngineBinding {
@@ -29,8 +32,16 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
                                IPrompt::Buttons::Ok, IPrompt::Icon::Information);
             return;
         }
+        // libcurl brings OpenSSL, which registers an exit handler of its
+        // own; the library's closing has to run before it.
+        static std::once_flag loaded;
+        std::call_once(loaded, [] {
+            CurlLibrary::get();
+            LibraryClosing::armExitHandler();
+        });
         CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
         client.setTls(ftpTlsSettings(request.serverPath));
+        client.setCancelFlag(request.cancel);
         CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
         check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
                               request.scheduledRun);

@@ -4,7 +4,12 @@
  * Every text is UTF-8 and only read during the call. Results are one-byte
  * booleans. All calls belong on the host's user-interface thread; a host
  * without a Qt application object may call them too (the library then
- * makes one for itself). */
+ * makes one for itself).
+ *
+ * The host may end at any moment, also while the reminder's check runs:
+ * the check is cancelled and its worker joined (within a second) when the
+ * application object quits or is destroyed, or else first thing among the
+ * process's exit handlers. The library is never unloaded. */
 #ifndef MORAVEL_H
 #define MORAVEL_H
 

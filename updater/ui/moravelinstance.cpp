@@ -1,6 +1,7 @@
 #include "moravelinstance.h"
 
 #include "enginebinding.h"
+#include "libraryclosing.h"
 #include "programpath.h"
 #include "releasenotesdlg.h"
 #include "updateprogressdlg.h"
@@ -11,11 +12,29 @@
 #include <QDateTime>
 #include <QWindow>
 
+#include <chrono>
+
 namespace {
 
 // The one scheduler instance; made by the first call that needs it and
-// kept until the process ends.
+// kept until the process ends. Its worker is stopped before that.
 CUpdateReminderDlg *g_scheduler = nullptr;
+
+// How long the host's ending waits for the reminder's worker. The worker
+// sees the cancel within a twentieth of a second anywhere but while
+// libcurl is being loaded.
+constexpr std::chrono::milliseconds kWorkerStopBound{1000};
+
+// The library's closing step: the reminder's check gives up, its boxes
+// are answered without being shown, and its worker is joined.
+void closeDown()
+{
+    if (g_scheduler)
+        g_scheduler->cancelWorker();
+    CWidgetPrompt::closeDown();
+    if (g_scheduler)
+        g_scheduler->stopWorker(kWorkerStopBound);
+}
 
 } // namespace
 
@@ -41,6 +60,7 @@ CUpdateReminderDlg &CMoravelInstance::scheduler()
         g_scheduler->setReleaseNotesStep([&prompt](CUpdateReminderDlg &instance) {
             EngineBinding::showLatestReleaseNotes(instance, prompt);
         });
+        LibraryClosing::install(&closeDown);
     }
     return *g_scheduler;
 }
@@ -79,7 +99,11 @@ bool CMoravelInstance::startSchedule(const std::string &serverPath, const std::s
 {
     if (!ensureApplication())
         return true; // nothing can be shown, so no check is due
-    return prepare(serverPath, programPath).StartSchedule(QDateTime::currentDateTime());
+    const bool started = prepare(serverPath, programPath).StartSchedule(QDateTime::currentDateTime());
+    // After everything this thread set up: the worker is stopped before
+    // any of it is torn down.
+    LibraryClosing::armExitHandler();
+    return started;
 }
 
 void CMoravelInstance::updateFiles(const std::string &serverPath, const std::string &programPath,

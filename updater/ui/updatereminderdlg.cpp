@@ -16,6 +16,8 @@
 #include <climits>
 #include <system_error>
 
+#include <pthread.h>
+
 namespace {
 
 // atoi of the edit's text, saturating instead of overflowing.
@@ -53,6 +55,7 @@ CUpdateReminderDlg::CUpdateReminderDlg(IPrompt &prompt, QWidget *parent)
 
 CUpdateReminderDlg::~CUpdateReminderDlg()
 {
+    cancelWorker();
     waitForWorker();
 }
 
@@ -121,12 +124,13 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
         request.programName = m_programName;
     }
     request.scheduledRun = true;
+    request.cancel = &m_cancel;
     const std::string key = ReminderSchedule::keyPath(request.serverPath);
     if (ReminderSchedule::evaluate(key, toOleDate(now)) != ReminderSchedule::Decision::Due)
         return true;
 
-    if (m_workerRunning.load())
-        return true; // the running worker is left alone
+    if (m_workerRunning.load() || m_cancel.load())
+        return true; // the running worker is left alone; none after a cancel
     if (m_worker.joinable())
         m_worker.join(); // ended already; only its thread object is left
 
@@ -144,22 +148,62 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
 void CUpdateReminderDlg::ReminderThread(CheckFunction check, CheckRequest request,
                                    std::string keyPath)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerDelayMs));
-    // Stamped before the check, whatever its outcome.
-    ReminderSchedule::stamp(keyPath, toOleDate(QDateTime::currentDateTime()));
-    try {
-        if (check)
-            check(*this, request);
-    } catch (...) {
-        // A failed check must not end the host program.
+    pthread_setname_np(pthread_self(), kWorkerThreadName);
+    bool cancelled = false;
+    {
+        std::unique_lock<std::mutex> lock(m_workerMutex);
+        cancelled = m_workerChanged.wait_for(lock, std::chrono::milliseconds(kWorkerDelayMs),
+                                           [this] { return m_cancel.load(); });
     }
+    if (!cancelled) {
+        // Stamped before the check, whatever its outcome.
+        ReminderSchedule::stamp(keyPath, toOleDate(QDateTime::currentDateTime()));
+        try {
+            if (check && !m_cancel.load())
+                check(*this, request);
+        } catch (...) {
+            // A failed check must not end the host program.
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_workerMutex);
     m_workerRunning.store(false);
+    m_workerChanged.notify_all();
 }
 
 void CUpdateReminderDlg::waitForWorker()
 {
+    {
+        // Also a worker that stopWorker let go: after its last touch of
+        // this object.
+        std::unique_lock<std::mutex> lock(m_workerMutex);
+        m_workerChanged.wait(lock, [this] { return !m_workerRunning.load(); });
+    }
     if (m_worker.joinable())
         m_worker.join();
+}
+
+void CUpdateReminderDlg::cancelWorker()
+{
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    m_cancel.store(true);
+    m_workerChanged.notify_all();
+}
+
+bool CUpdateReminderDlg::stopWorker(std::chrono::milliseconds bound)
+{
+    cancelWorker();
+    bool ended = false;
+    {
+        std::unique_lock<std::mutex> lock(m_workerMutex);
+        ended = m_workerChanged.wait_for(lock, bound, [this] { return !m_workerRunning.load(); });
+    }
+    if (m_worker.joinable()) {
+        if (ended)
+            m_worker.join(); // it has left its work; only its return is left
+        else
+            m_worker.detach();
+    }
+    return ended;
 }
 
 bool CUpdateReminderDlg::CheckForUpdates(const std::string &serverPath)

@@ -3,6 +3,8 @@
 #include <QDialog>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,6 +34,9 @@ public:
         std::string programFolder;
         std::string programName;
         bool scheduledRun = false;
+        // Set when the check should give up (the host is ending); null for
+        // a check on request.
+        const std::atomic<bool> *cancel = nullptr;
     };
     // Runs one update check. Called on the worker thread for a scheduled
     // run, on the user-interface thread otherwise.
@@ -64,8 +69,15 @@ public:
     std::string programFolder() const;
     std::string programName() const;
     bool workerRunning() const { return m_workerRunning.load(); }
-    // Waits until a running worker has ended.
+    // Waits until a running worker has ended (one let go by stopWorker too).
     void waitForWorker();
+    // Asks a running worker to give up its wait or check; no worker starts
+    // after this. Callable from any thread.
+    void cancelWorker();
+    // cancelWorker(), then waits at most bound for the worker to end. True
+    // when no worker is left; false when it is still running (it is then
+    // let go and ends on its own).
+    bool stopWorker(std::chrono::milliseconds bound);
 
     // Replaces the check that runs (tests, and the engine's check).
     void setCheckFunction(CheckFunction check);
@@ -77,6 +89,8 @@ public:
     static constexpr int kReleaseNotesDelayMs = 100;
     // The worker waits this long before it checks.
     static constexpr int kWorkerDelayMs = 1000;
+    // The worker's thread name (ps, debuggers).
+    static constexpr const char *kWorkerThreadName = "moravel-remind";
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -105,5 +119,8 @@ private:
     CheckFunction m_check;
     std::function<void(CUpdateReminderDlg &)> m_releaseNotesStep;
     std::atomic<bool> m_workerRunning{false};
+    std::atomic<bool> m_cancel{false};
+    std::mutex m_workerMutex; // with m_workerChanged: a cancel, the worker's end
+    std::condition_variable m_workerChanged;
     std::thread m_worker;
 };

@@ -6,6 +6,10 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 namespace {
 
 IPrompt::Answer negativeAnswer(IPrompt::Buttons buttons)
@@ -30,6 +34,41 @@ QMessageBox::Icon boxIcon(IPrompt::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+// Questions of workers that wait for the user-interface thread's answer.
+// Never destroyed: workers may still ask while the process ends.
+struct WaitingWorkers
+{
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool closing = false;
+};
+
+WaitingWorkers &waitingWorkers()
+{
+    static WaitingWorkers *waiting = new WaitingWorkers;
+    return *waiting;
+}
+
+struct Question
+{
+    IPrompt::Answer answer;
+    bool finished = false;
+};
+
+// Rides along with a question handed to the user-interface thread and ends
+// the worker's wait when that call is done with, answered or dropped unrun.
+struct Handover
+{
+    std::shared_ptr<Question> question;
+    ~Handover()
+    {
+        WaitingWorkers &waiting = waitingWorkers();
+        std::lock_guard<std::mutex> lock(waiting.mutex);
+        question->finished = true;
+        waiting.answered.notify_all();
+    }
+};
+
 } // namespace
 
 CWidgetPrompt &CWidgetPrompt::instance()
@@ -50,11 +89,43 @@ IPrompt::Answer CWidgetPrompt::message(const std::string &text, const std::strin
     if (QThread::currentThread() == app->thread())
         return show(text, caption, buttons, icon);
 
-    Answer answer = negativeAnswer(buttons);
+    // Handed over without blocking the queue's owner: the wait ends with
+    // the answer or when the library closes down, whichever comes first.
+    WaitingWorkers &waiting = waitingWorkers();
+    auto question = std::make_shared<Question>();
+    question->answer = negativeAnswer(buttons);
+    {
+        std::lock_guard<std::mutex> lock(waiting.mutex);
+        if (waiting.closing)
+            return question->answer;
+    }
+    auto handover = std::make_shared<Handover>();
+    handover->question = question;
     QMetaObject::invokeMethod(
-        app, [&] { answer = show(text, caption, buttons, icon); },
-        Qt::BlockingQueuedConnection);
-    return answer;
+        app,
+        [handover, text, caption, buttons, icon] {
+            {
+                std::lock_guard<std::mutex> lock(waitingWorkers().mutex);
+                if (waitingWorkers().closing)
+                    return;
+            }
+            const Answer answer = show(text, caption, buttons, icon);
+            std::lock_guard<std::mutex> lock(waitingWorkers().mutex);
+            handover->question->answer = answer;
+        },
+        Qt::QueuedConnection);
+    handover.reset(); // the queued call holds the only reference now
+    std::unique_lock<std::mutex> lock(waiting.mutex);
+    waiting.answered.wait(lock, [&] { return question->finished || waiting.closing; });
+    return question->finished ? question->answer : negativeAnswer(buttons);
+}
+
+void CWidgetPrompt::closeDown()
+{
+    WaitingWorkers &waiting = waitingWorkers();
+    std::lock_guard<std::mutex> lock(waiting.mutex);
+    waiting.closing = true;
+    waiting.answered.notify_all();
 }
 
 IPrompt::Answer CWidgetPrompt::show(const std::string &text, const std::string &caption,

@@ -7,7 +7,8 @@
 // off the user-interface thread the box is shown by that thread while the
 // caller waits for the answer. Without a widget application nothing can
 // be shown and the answer is the negative one (Cancel or No; Ok for a box
-// that offers only OK).
+// that offers only OK). Once the library closes down, boxes asked off the
+// user-interface thread get the negative answer, those still waiting too.
 class CWidgetPrompt : public IPrompt
 {
 public:
@@ -16,6 +17,9 @@ public:
 
     // The library's shared instance.
     static CWidgetPrompt &instance();
+
+    // From now on workers are answered without a box (the process ends).
+    static void closeDown();
 
 private:
     static Answer show(const std::string &text, const std::string &caption, Buttons buttons,
