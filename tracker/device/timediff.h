@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string>
 
-// The time functions are exported from the program for other modules;
-// they keep default visibility whatever the build's default is.
+// The program exports GetTimeDiff and the C-linkage GetTimeDiffEx
+// (timediffexport.h) for the modules it loads; they keep default
+// visibility whatever the build's default is.
 #define SPELMAR_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
@@ -24,7 +25,7 @@ struct SYSTEMTIME
 };
 
 // The current UTC time.
-SPELMAR_EXPORT void GetSystemTime(SYSTEMTIME *now);
+void GetSystemTime(SYSTEMTIME *now);
 
 // Milliseconds elapsed since start, from day, hour, minute, second and
 // millisecond only; 86400000 when negative.
@@ -33,7 +34,7 @@ SPELMAR_EXPORT int32_t GetTimeDiff(const SYSTEMTIME *start);
 
 // Elapsed time since start as text: mode 0 "%d:%02d:%02d,%03d",
 // mode 1 "%lu.%03d", any other mode "?".
-SPELMAR_EXPORT std::string GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode);
+std::string GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode);
 
 // The same rules with the current moment given, for callers and tests
 // that fix the clock.
