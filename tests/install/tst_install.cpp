@@ -150,11 +150,9 @@ void TestInstall::layout_data()
         QTest::newRow(size) << QStringLiteral("share/icons/hicolor/%1/apps/com.norvane.Spelmar.png")
                                    .arg(QLatin1String(size))
                             << QString();
-#ifdef MANUAL_PAGES
     for (const char *page : {"spelmar", "spelmar-cli", "moravel-cli"})
         QTest::newRow(page) << QStringLiteral("share/man/man1/%1.1.gz").arg(QLatin1String(page))
                             << QString();
-#endif
 }
 
 void TestInstall::layout()

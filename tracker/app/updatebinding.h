@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../../updater/ui/moravel.h"
+#include "moravel.h"
 
 #include <string>
 
