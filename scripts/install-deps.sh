@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config ccache
+  # scripts/check-format.sh, run by ./test
+  clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-serialport-dev
   libqcustomplot-dev
