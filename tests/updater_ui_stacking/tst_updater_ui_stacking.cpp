@@ -72,6 +72,8 @@ private slots:
 
 private:
     QString xprop(const QStringList &arguments) { return run(m_xprop, arguments, m_environment); }
+    bool startDisplay(const QString &xvfb, const QString &openbox, QString *why);
+    void stopDisplay();
 
     QString m_xprop;
     QProcess m_xserver;
@@ -89,17 +91,6 @@ void TestStacking::initTestCase()
     if (xvfb.isEmpty() || openbox.isEmpty() || m_xprop.isEmpty())
         QSKIP("Xvfb, openbox or xprop is not installed: boxes under a window manager are not checked");
 
-    // The server picks a free display itself and writes its number on
-    // standard output once it accepts connections.
-    m_xserver.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    QVERIFY(m_xserver.waitForStarted());
-    QVERIFY2(QTest::qWaitFor([&] { return m_xserver.canReadLine() || m_xserver.state() == QProcess::NotRunning; }, 60000),
-             "Xvfb did not start");
-    bool numbered = false;
-    const int display = m_xserver.readLine().trimmed().toInt(&numbered);
-    QVERIFY2(numbered && display >= 0, "Xvfb did not tell its display number");
-    const QString name = QString(":%1").arg(display);
-    m_environment.insert("DISPLAY", name);
     m_environment.insert("QT_QPA_PLATFORM", "xcb");
     m_environment.remove("XDG_SESSION_TYPE");
     m_environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
@@ -107,11 +98,14 @@ void TestStacking::initTestCase()
     // the sanitizer's strict string checks take that for an overflow.
     if (m_environment.contains("ASAN_OPTIONS"))
         m_environment.insert("ASAN_OPTIONS", m_environment.value("ASAN_OPTIONS") + ":strict_string_checks=0");
-    m_windowManager.setProcessEnvironment(m_environment);
-    m_windowManager.start(openbox, {"--sm-disable"});
-    QVERIFY(m_windowManager.waitForStarted());
-    QVERIFY2(QTest::qWaitFor([&] { return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); }, 60000),
-             "openbox did not start");
+
+    // A display with a window manager on it; a second try on a new display
+    // if the first does not come up. What the two programs said is kept.
+    QString why;
+    for (int attempt = 0; attempt < 2 && !startDisplay(xvfb, openbox, &why); ++attempt)
+        stopDisplay();
+    if (!why.isEmpty())
+        QSKIP(qPrintable("no window manager could be started here, boxes under it are not checked: " + why));
 
     QVERIFY(writeFile(m_work.filePath("server/Spelmar/Updates/RelInfoRemote.rel"), "Spelmar.exe; 3.01.02\r\n"));
     QVERIFY(writeFile(m_work.filePath("server/Spelmar/Updates/Spelmar.exe"), "new"));
@@ -122,8 +116,52 @@ void TestStacking::initTestCase()
 
 void TestStacking::cleanupTestCase()
 {
+    stopDisplay();
+}
+
+bool TestStacking::startDisplay(const QString &xvfb, const QString &openbox, QString *why)
+{
+    // The server picks a free display itself and writes its number on
+    // standard output once it accepts connections.
+    m_xserver.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    const auto said = [](QProcess &process, const char *name) {
+        return QString("%1 %2 (%3): %4")
+            .arg(name, process.state() == QProcess::NotRunning ? "ended" : "running")
+            .arg(process.exitCode())
+            .arg(QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput()).trimmed());
+    };
+    if (!m_xserver.waitForStarted()
+        || !QTest::qWaitFor([&] { return m_xserver.canReadLine() || m_xserver.state() == QProcess::NotRunning; },
+                            60000)) {
+        *why = said(m_xserver, "Xvfb");
+        return false;
+    }
+    bool numbered = false;
+    const int display = m_xserver.readLine().trimmed().toInt(&numbered);
+    if (!numbered || display < 0) {
+        *why = said(m_xserver, "Xvfb");
+        return false;
+    }
+    m_environment.insert("DISPLAY", QString(":%1").arg(display));
+    m_windowManager.setProcessEnvironment(m_environment);
+    m_windowManager.start(openbox, {"--sm-disable"});
+    const bool managed = m_windowManager.waitForStarted() && QTest::qWaitFor([&] {
+        return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")
+            || m_windowManager.state() == QProcess::NotRunning || m_xserver.state() == QProcess::NotRunning;
+    }, 30000) && m_windowManager.state() == QProcess::Running;
+    if (!managed)
+        *why = QString("on display :%1, %2; %3").arg(display).arg(said(m_windowManager, "openbox"), said(m_xserver, "Xvfb"));
+    else
+        why->clear();
+    return managed;
+}
+
+void TestStacking::stopDisplay()
+{
     // Asked to end, so that the server removes its lock file and socket.
     for (QProcess *process : {&m_windowManager, &m_xserver}) {
+        if (process->state() == QProcess::NotRunning)
+            continue;
         process->terminate();
         if (!process->waitForFinished(10000)) {
             process->kill();
