@@ -24,7 +24,7 @@ double redrawMs(CCWGraph &graph, int points, bool log, int rounds)
     graph.ClearPlot();
     for (int i = 0; i < points; ++i)
         graph.AppendPoint(1e-3 * (1.5 + std::sin(i * 0.01) + 0.2 * std::sin(i * 0.37)), 1.0);
-    graph.Refresh();  // warm-up
+    graph.Refresh(); // warm-up
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < rounds; ++i)

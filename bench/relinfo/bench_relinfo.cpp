@@ -33,8 +33,7 @@
 
 namespace {
 
-template<typename Work>
-double bestOf(int runs, const Work &work)
+template <typename Work> double bestOf(int runs, const Work &work)
 {
     double best = 1e300;
     for (int run = 0; run < runs; ++run) {
@@ -58,7 +57,7 @@ std::size_t plainRead(const std::string &path)
 
 double peakRssMb()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB
 }
@@ -67,7 +66,8 @@ double peakRssMb()
 // revision digit, CR LF); names are letters, digits and "_" of the length
 // that is left. The local file names the same files in upper case; every
 // second server revision is newer.
-void writeHugePair(const std::string &remotePath, const std::string &localPath, long count, int lineBytes)
+void writeHugePair(const std::string &remotePath, const std::string &localPath, long count,
+                   int lineBytes)
 {
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
     const int nameBytes = std::max(1, lineBytes - 4);
@@ -104,7 +104,8 @@ int hugeFiles(long count, int lineBytes)
     const std::string remotePath = dir.filePath("RelInfoRemote.rel").toStdString();
     const std::string localPath = dir.filePath("RelInfoLocal.rel").toStdString();
     writeHugePair(remotePath, localPath, count, lineBytes);
-    const double fileMb = double(QFileInfo(QString::fromStdString(remotePath)).size()) / (1024.0 * 1024.0);
+    const double fileMb =
+        double(QFileInfo(QString::fromStdString(remotePath)).size()) / (1024.0 * 1024.0);
 
     QElapsedTimer clock;
     clock.start();
@@ -115,7 +116,8 @@ int hugeFiles(long count, int lineBytes)
     environment.insert("LC_ALL", "C");
     sort.setProcessEnvironment(environment);
     sort.setStandardOutputFile(QProcess::nullDevice());
-    sort.start("sort", {"-f", QString::fromStdString(remotePath), QString::fromStdString(localPath)});
+    sort.start("sort",
+               {"-f", QString::fromStdString(remotePath), QString::fromStdString(localPath)});
     if (!sort.waitForFinished(-1) || sort.exitCode() != 0) {
         std::fprintf(stderr, "bench_relinfo: sort -f failed\n");
         return 1;
@@ -142,8 +144,9 @@ int hugeFiles(long count, int lineBytes)
     std::printf("sort -f, both files:            %10.1f ms\n", sortMs);
     std::printf("read + compare, both files:     %10.1f ms  (%.2fx sort -f; target <= 2)\n",
                 compareMs, compareMs / sortMs);
-    std::printf("peak RSS:                       %10.1f MB  (%.1f MB before reading; %.2fx the file size; target <= 4)\n",
-                peakMb, baseMb, peakMb / fileMb);
+    std::printf(
+        "peak RSS:                       %10.1f MB  (%.1f MB before reading; %.2fx the file size; target <= 4)\n",
+        peakMb, baseMb, peakMb / fileMb);
     return 0;
 }
 
@@ -172,7 +175,8 @@ int main(int argc, char **argv)
 
     const int runs = 5;
     std::size_t sink = 0;
-    const double reference = bestOf(runs, [&] { sink += plainRead(remotePath) + plainRead(localPath); });
+    const double reference =
+        bestOf(runs, [&] { sink += plainRead(remotePath) + plainRead(localPath); });
     const double read = bestOf(runs, [&] {
         RelInfoList remote;
         RelInfoList local;
@@ -200,8 +204,11 @@ int main(int argc, char **argv)
 
     std::printf("records per file:            %ld\n", count);
     std::printf("reference (getline, 2 files): %8.2f ms\n", reference);
-    std::printf("read both files:              %8.2f ms  (%.2fx reference)\n", read, read / reference);
-    std::printf("select newer files:           %8.2f ms  (%.2fx reference)\n", select, select / reference);
-    std::printf("merge and rewrite local file: %8.2f ms  (%.2fx reference)\n", write, write / reference);
+    std::printf("read both files:              %8.2f ms  (%.2fx reference)\n", read,
+                read / reference);
+    std::printf("select newer files:           %8.2f ms  (%.2fx reference)\n", select,
+                select / reference);
+    std::printf("merge and rewrite local file: %8.2f ms  (%.2fx reference)\n", write,
+                write / reference);
     return sink == 0 ? 1 : 0;
 }

@@ -51,9 +51,11 @@ int runCheckHost(int argc, char **argv)
 {
     QApplication application(argc, argv);
     const QString folder = QString::fromLocal8Bit(argv[2]);
-    void *library = dlopen(QFile::encodeName(folder + "/libMoravel.so").constData(), RTLD_NOW | RTLD_LOCAL);
-    auto start = library ? reinterpret_cast<UpdateStartScheduleFunction>(dlsym(library, "UpdateStartSchedule"))
-                         : nullptr;
+    void *library =
+        dlopen(QFile::encodeName(folder + "/libMoravel.so").constData(), RTLD_NOW | RTLD_LOCAL);
+    auto start = library
+        ? reinterpret_cast<UpdateStartScheduleFunction>(dlsym(library, "UpdateStartSchedule"))
+        : nullptr;
     if (!start)
         return 1;
     QElapsedTimer clock;
@@ -91,7 +93,8 @@ double checkStallMs(const QString &folder, QProcessEnvironment environment, doub
     host.setProcessEnvironment(environment);
     host.setWorkingDirectory(folder);
     host.setStandardErrorFile(QProcess::nullDevice());
-    host.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kCheckHostArgument), folder});
+    host.start(QCoreApplication::applicationFilePath(),
+               {QString::fromLatin1(kCheckHostArgument), folder});
     if (!host.waitForFinished(90000)) {
         host.kill();
         host.waitForFinished(10000);

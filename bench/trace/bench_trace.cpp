@@ -40,7 +40,7 @@ double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Runs the event loop for ms while a 10 ms timer measures its lateness.
@@ -238,14 +238,14 @@ int main(int argc, char **argv)
     const double idleStall = maxStallMs(app, 1000);
 
     long long good = 0, failed = 0;
-    QObject::connect(panel, &CTraceDlg::sampleShown, [&](bool ok, bool, double) {
-        ok ? ++good : ++failed;
-    });
+    QObject::connect(panel, &CTraceDlg::sampleShown,
+                     [&](bool ok, bool, double) { ok ? ++good : ++failed; });
     panel->OnTraceStartStop();
     // Fill the graph first: a full chart is the costly case.
     QElapsedTimer filling;
     filling.start();
-    while (panel->graph()->pointCount() < panel->graph()->chartLength() && filling.elapsed() < 600000)
+    while (panel->graph()->pointCount() < panel->graph()->chartLength()
+           && filling.elapsed() < 600000)
         app.processEvents(QEventLoop::AllEvents, 50);
     std::printf("graph filled in %.1f s\n", double(filling.elapsed()) / 1000.0);
     good = failed = 0;
@@ -262,7 +262,8 @@ int main(int argc, char **argv)
 
     const long long samples = good + failed;
     const double asked = elapsed * 1000.0;
-    std::printf("samples: %lld good, %lld failed in %.2f s (asked %.0f)\n", good, failed, elapsed, asked);
+    std::printf("samples: %lld good, %lld failed in %.2f s (asked %.0f)\n", good, failed, elapsed,
+                asked);
     std::printf("graph points kept: %d of chart length %d\n", panel->graph()->pointCount(),
                 panel->graph()->chartLength());
     std::printf("idle UI timer lateness ms: %.2f\n", idleStall);

@@ -93,7 +93,8 @@ std::string besideMe(const char *name)
 {
     char self[PATH_MAX] = {};
     ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string(".");
+    std::string dir =
+        length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string(".");
     dir = dir.substr(0, dir.rfind('/'));
     return dir + "/" + name;
 }
@@ -215,8 +216,8 @@ int main(int argc, char **argv)
                              raw < 0 ? "raw loop" : "transact");
                 return 1;
             }
-            std::printf("round %d: raw %.0f exchanges/s, transact %.0f exchanges/s\n", round + 1, raw,
-                        transact);
+            std::printf("round %d: raw %.0f exchanges/s, transact %.0f exchanges/s\n", round + 1,
+                        raw, transact);
             bestRaw = std::max(bestRaw, raw);
             bestTransact = std::max(bestTransact, transact);
         }

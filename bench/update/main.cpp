@@ -83,7 +83,8 @@ RunResult run(const std::vector<std::string> &arguments)
     struct rusage usage = {};
     if (wait4(pid, &status, 0, &usage) != pid)
         return result;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peakMb = usage.ru_maxrss / 1024.0; // kilobytes on Linux
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return result;
@@ -186,14 +187,14 @@ int main(int argc, char *argv[])
                                       "--public-key", publicKey});
         if (!update.ok)
             return fail("moravel-cli update failed");
-        std::vector<std::string> curl{"/usr/bin/curl", "-s", "-S", "--fail",
-                                      "-u", "vaskolt:tovrask27"};
+        std::vector<std::string> curl{"/usr/bin/curl", "-s", "-S",
+                                      "--fail",        "-u", "vaskolt:tovrask27"};
         if (!passive) {
             curl.push_back("-P");
             curl.push_back("-");
         }
-        curl.push_back("ftp://" + host + "/Bench/Updates/f[0001-" + QString::asprintf("%04d", kFileCount).toStdString()
-                       + "].bin");
+        curl.push_back("ftp://" + host + "/Bench/Updates/f[0001-"
+                       + QString::asprintf("%04d", kFileCount).toStdString() + "].bin");
         curl.push_back("-o");
         curl.push_back(fetched.toStdString() + "/f#1.bin");
         const RunResult fetch = run(curl);
@@ -213,8 +214,8 @@ int main(int argc, char *argv[])
     }
     QDir(updates).removeRecursively();
 
-    std::printf("files: %d, %lld MB in all, signed, with SHA-256 fields, %s data connections\n", kFileCount,
-                kTotalBytes / (1024 * 1024), passive ? "passive" : "active");
+    std::printf("files: %d, %lld MB in all, signed, with SHA-256 fields, %s data connections\n",
+                kFileCount, kTotalBytes / (1024 * 1024), passive ? "passive" : "active");
     std::printf("moravel-cli update: %.3f s\n", bestUpdate);
     std::printf("curl (one invocation): %.3f s, then sync -f: %.3f s\n", bestCurl, bestCurlSync);
     std::printf("update/curl ratio: %.2f\n", bestUpdate / bestCurl);
@@ -232,8 +233,10 @@ int main(int argc, char *argv[])
             const QString program = root.filePath(QString("small%1").arg(round));
             const QString mirrored = root.filePath(QString("lftp%1").arg(round));
             root.mkpath(program);
-            const RunResult update = run({MORAVEL_CLI, "update", "Small/Updates", program.toStdString()});
-            const std::string script = std::string("set cmd:interactive false; set ftp:passive-mode ")
+            const RunResult update =
+                run({MORAVEL_CLI, "update", "Small/Updates", program.toStdString()});
+            const std::string script =
+                std::string("set cmd:interactive false; set ftp:passive-mode ")
                 + (passive ? "true" : "false") + "; open -u vaskolt,tovrask27 ftp://" + host
                 + "; mirror Small/Updates " + mirrored.toStdString();
             const RunResult mirror = run({lftp.toStdString(), "-c", script});

@@ -20,7 +20,8 @@ constexpr int kRounds = 5;
 
 double millisecondsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 } // namespace
@@ -49,8 +50,8 @@ VerifyTiming timeVerify(const QString &folder, int records)
     text.reserve(static_cast<std::size_t>(records) * 100);
     for (int i = 0; i < records; ++i) {
         char line[160];
-        std::snprintf(line, sizeof line, "folder%03d/file%06d.bin; 1.%02d.%02d; %064x\r\n", i % 100, i,
-                      i % 100, i % 97, i);
+        std::snprintf(line, sizeof line, "folder%03d/file%06d.bin; 1.%02d.%02d; %064x\r\n", i % 100,
+                      i, i % 100, i % 97, i);
         text += line;
     }
     RevisionSignature signature;

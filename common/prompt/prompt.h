@@ -9,9 +9,27 @@
 class IPrompt
 {
 public:
-    enum class Buttons { Ok, YesNo, OkCancel };
-    enum class Icon { None, Information, Question, Warning, Stop };
-    enum class Answer { Ok, Cancel, Yes, No };
+    enum class Buttons
+    {
+        Ok,
+        YesNo,
+        OkCancel
+    };
+    enum class Icon
+    {
+        None,
+        Information,
+        Question,
+        Warning,
+        Stop
+    };
+    enum class Answer
+    {
+        Ok,
+        Cancel,
+        Yes,
+        No
+    };
 
     virtual ~IPrompt() = default;
 
@@ -19,6 +37,6 @@ public:
     // button the user chose. May be called from a worker thread: an
     // implementation that shows a window must hand the question over to
     // the user-interface thread and wait for the answer.
-    virtual Answer message(const std::string &text, const std::string &caption,
-                           Buttons buttons, Icon icon) = 0;
+    virtual Answer message(const std::string &text, const std::string &caption, Buttons buttons,
+                           Icon icon) = 0;
 };

@@ -177,7 +177,8 @@ bool CTextFile::openSystemFile(const std::string &path, Mode mode, bool exclusiv
         error = errno;
         return false;
     }
-    struct stat info{};
+    struct stat info
+    { };
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         error = S_ISDIR(info.st_mode) ? EISDIR : errno;
         ::close(fd);
@@ -234,8 +235,8 @@ bool CTextFile::ensureFinalLineEnd()
     return true;
 }
 
-bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallback,
-                         bool exclusive, bool skipCrLfCheck)
+bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallback, bool exclusive,
+                         bool skipCrLfCheck)
 {
     // A file still open from before is let go first.
     m_open = false;
@@ -263,7 +264,8 @@ bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallba
 #else
             opened = ChooseAndOpen(path, std::string(), std::string(), true);
             if (!opened)
-                report("Sorry, can not open the file " + path + " !", ITextFileReporter::Icon::Stop);
+                report("Sorry, can not open the file " + path + " !",
+                       ITextFileReporter::Icon::Stop);
 #endif
         }
     }
@@ -293,8 +295,8 @@ void CTextFile::setNameAndFolder()
 }
 
 #ifdef TEXTFILE_TRACKER_BUILD
-bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback,
-                         bool exclusive, bool skipCrLfCheck)
+bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback, bool exclusive,
+                         bool skipCrLfCheck)
 {
     return openCore(path, create, dialogFallback, exclusive, skipCrLfCheck);
 }
@@ -341,7 +343,8 @@ bool CTextFile::CloseFile()
 
 uint64_t CTextFile::fileLength() const
 {
-    struct stat info{};
+    struct stat info
+    { };
     if (::fstat(m_fd, &info) != 0)
         throw std::system_error(errno, std::generic_category(), "text file size");
     return static_cast<uint64_t>(info.st_size);

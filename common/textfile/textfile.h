@@ -56,8 +56,8 @@ public:
     // one. exclusive: no other CTextFile may hold the file meanwhile.
     // skipCrLfCheck: do not end a file that lacks a final CR LF with one.
     // name() is the path afterwards.
-    bool OpenFile(const std::string &path, bool create, bool dialogFallback,
-                  bool exclusive = false, bool skipCrLfCheck = false);
+    bool OpenFile(const std::string &path, bool create, bool dialogFallback, bool exclusive = false,
+                  bool skipCrLfCheck = false);
 #else
     // Opens path for reading and writing, shared. create: make the file
     // empty (an existing one is truncated); without create an existing file
@@ -71,7 +71,10 @@ public:
 
     // True when a file was open and is now closed.
     bool CloseFile();
-    bool IsOpen() const { return m_open; }
+    bool IsOpen() const
+    {
+        return m_open;
+    }
 
 #ifndef TEXTFILE_TRACKER_BUILD
     // The line at the current position, without its CR LF. Does not move
@@ -93,22 +96,46 @@ public:
     // Empties the open file; position 0, line number 1.
     bool Truncate();
 
-    uint64_t Position() const { return m_position; }
-    uint32_t LineNumber() const { return m_lineNumber; }
-    const std::string &Name() const { return m_name; }
+    uint64_t Position() const
+    {
+        return m_position;
+    }
+    uint32_t LineNumber() const
+    {
+        return m_lineNumber;
+    }
+    const std::string &Name() const
+    {
+        return m_name;
+    }
     // Ends with '/'.
-    const std::string &Folder() const { return m_folder; }
+    const std::string &Folder() const
+    {
+        return m_folder;
+    }
     // Absolute path of the open (or last opened) file.
-    const std::string &FullPath() const { return m_fullPath; }
+    const std::string &FullPath() const
+    {
+        return m_fullPath;
+    }
 #ifdef TEXTFILE_TRACKER_BUILD
     // "Error occurred! \n<reason>\n" of the last failed open; empty before.
-    const std::string &LastError() const { return m_lastError; }
+    const std::string &LastError() const
+    {
+        return m_lastError;
+    }
 #endif
 
     // Dialog and reporting hooks. The object's own take precedence over the
     // process-wide defaults, which the user interface sets once.
-    void setChooser(TextFileChooser chooser) { m_chooser = std::move(chooser); }
-    void setReporter(ITextFileReporter *reporter) { m_reporter = reporter; }
+    void setChooser(TextFileChooser chooser)
+    {
+        m_chooser = std::move(chooser);
+    }
+    void setReporter(ITextFileReporter *reporter)
+    {
+        m_reporter = reporter;
+    }
     static void setDefaultChooser(TextFileChooser chooser);
     static void setDefaultReporter(ITextFileReporter *reporter);
 
@@ -121,8 +148,8 @@ private:
         ReadWriteTruncate
     };
 
-    bool openCore(const std::string &path, bool create, bool dialogFallback,
-                  bool exclusive, bool skipCrLfCheck);
+    bool openCore(const std::string &path, bool create, bool dialogFallback, bool exclusive,
+                  bool skipCrLfCheck);
     bool openSystemFile(const std::string &path, Mode mode, bool exclusive, int &error);
     void closeSystemFile();
     bool ensureFinalLineEnd();

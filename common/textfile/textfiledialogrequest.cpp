@@ -10,8 +10,8 @@ std::string TextFileDialogRequest::qtFilter(const std::string &filter)
     bool isName = true;
     while (start < filter.size()) {
         std::string::size_type bar = filter.find('|', start);
-        std::string piece = filter.substr(start, bar == std::string::npos ? std::string::npos
-                                                                          : bar - start);
+        std::string piece =
+            filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
         if (piece.empty())
             break;
         if (isName) {

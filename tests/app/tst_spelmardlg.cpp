@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 namespace {
 
 QString text(QWidget *window, const char *name)
@@ -77,8 +76,8 @@ QStringList clippedControls(QWidget *window)
             QStyleOptionButton option;
             option.initFrom(box);
             option.text = box->text();
-            const auto contents = qobject_cast<QCheckBox *>(w) ? QStyle::SE_CheckBoxContents
-                                                               : QStyle::SE_RadioButtonContents;
+            const auto contents =
+                qobject_cast<QCheckBox *>(w) ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents;
             note(box, box->text(), box->style()->subElementRect(contents, &option, box).width(),
                  box->height());
         } else if (auto *button = qobject_cast<QPushButton *>(w)) {
@@ -95,8 +94,8 @@ QStringList clippedControls(QWidget *window)
             option.initFrom(group);
             option.text = group->title();
             option.subControls = QStyle::SC_GroupBoxLabel;
-            const QRect label = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                               QStyle::SC_GroupBoxLabel, group);
+            const QRect label =
+                group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
             note(group, group->title().trimmed(), group->width() - 16, qMax(label.height(), 1) + 8);
         }
     }
@@ -191,15 +190,15 @@ private slots:
 
     void connectAndDisconnect_data()
     {
-        QTest::addColumn<bool>("simulated"); // else orbo-sim at 19200, found by the search
+        QTest::addColumn<bool>("simulated");     // else orbo-sim at 19200, found by the search
         QTest::addColumn<QStringList>("fields"); // model, revision, serial, part
         QTest::addColumn<QString>("firstEntry"); // of the command list
-        QTest::addColumn<bool>("unwritable"); // the settings cannot be saved
+        QTest::addColumn<bool>("unwritable");    // the settings cannot be saved
         const QStringList simulated{"100 Torr", "1.02.21", "3428 133", "Simulation Mode"};
         QTest::newRow("simulated") << true << simulated << "Simulation mode" << false;
         QTest::newRow("auto search") << false
-                                     << QStringList{"1000 mbar", "1.02.21", "4711 042", "ORBO Sim 100"}
-                                     << "" << false;
+                                     << QStringList{"1000 mbar", "1.02.21", "4711 042", "ORBO Sim 100"} << ""
+                                     << false;
         QTest::newRow("settings unwritable") << true << simulated << "Simulation mode" << true;
     }
 
@@ -271,9 +270,10 @@ private slots:
         QCOMPARE(command->itemText(0), QString("PAN"));
         // Up recalls older commands, Down newer ones, as in a shell; the
         // history outlives the window.
-        for (auto [key, expected] : {std::pair{Qt::Key_Up, "XYZ"}, {Qt::Key_Up, "SNU"}, {Qt::Key_Up, "SNU"},
-                                     {Qt::Key_Down, "XYZ"}})
-        {
+        for (auto [key, expected] : {std::pair{Qt::Key_Up, "XYZ"},
+                                     {Qt::Key_Up, "SNU"},
+                                     {Qt::Key_Up, "SNU"},
+                                     {Qt::Key_Down, "XYZ"}}) {
             QTest::keyClick(command, key);
             QCOMPARE(command->currentText(), QString(expected));
         }
@@ -348,7 +348,7 @@ private slots:
 
     void keysWhileTracing_data()
     {
-        QTest::addColumn<int>("key"); // 0: the close box
+        QTest::addColumn<int>("key");        // 0: the close box
         QTest::addColumn<QString>("target"); // the focused control; empty: the window
         QTest::addColumn<bool>("closes");
         QTest::newRow("Esc") << int(Qt::Key_Escape) << "" << true;

@@ -102,11 +102,8 @@ private slots:
             QCOMPARE(session.Transact("PRE", echo, actual), 16);
             actual = actual.substr(0, 5);
             break;
-        case 3:
-            actual = formatC("%.1f", SettingsDefaults::interval("250.6"));
-            break;
-        default:
-            actual = formatC("%g", 2.5) + " " + formatC("%g", atofC("2.5"));
+        case 3: actual = formatC("%.1f", SettingsDefaults::interval("250.6")); break;
+        default: actual = formatC("%g", 2.5) + " " + formatC("%g", atofC("2.5"));
         }
         std::setlocale(LC_ALL, "C");
         QTEST(QString::fromStdString(actual), "expected");
@@ -130,16 +127,15 @@ private slots:
         CDeviceSession session;
         CDeviceConnection connection(session);
         Recorder recorder(connection);
-        QCOMPARE(connection.Connect(sim.path().toStdString(), baud.toStdString(), false),
-                 Result::Connected);
+        QCOMPARE(connection.Connect(sim.path().toStdString(), baud.toStdString(), false), Result::Connected);
         QCOMPARE(recorder.opened, openings);
         QCOMPARE(recorder.closed, openings - 1);
         QCOMPARE(session.config().baudRate, 19200u);
         QCOMPARE(connection.foundBaud(), baud == "auto" ? 19200u : 0u);
         QCOMPARE(session.config().readTimeout, 2000u);
         QCOMPARE(recorder.last(), QString(">> OK, ready to operate!"));
-        const std::string opened = ">> Connection to ORBO on comport " + sim.path().toStdString()
-                                   + " successfull!";
+        const std::string opened =
+            ">> Connection to ORBO on comport " + sim.path().toStdString() + " successfull!";
         QCOMPARE(int(std::count(recorder.answers.begin(), recorder.answers.end(), opened)), openings);
 
         QCOMPARE(connection.revision(), std::string("1.02.21"));
@@ -169,23 +165,29 @@ private slots:
             "!! Fail ! No answer from ORBO. Try again after the device has been started.";
         const QStringList none;
         const QString noDevice = "no such device";
-        QTest::newRow("no such port") << none << "/dev/no-such-orbo" << "9600" << Result::OpenFailed
-                                      << "!! Can not open comport /dev/no-such-orbo!" << noDevice;
-        QTest::newRow("garbage port") << none << "COM#;x" << "auto" << Result::OpenFailed
-                                      << "!! Can not open comport COM#;x!" << noDevice;
-        QTest::newRow("blank port") << none << "  " << "9600" << Result::OpenFailed
-                                    << "!! Can not open comport !" << noDevice;
-        QTest::newRow("port in use") << QStringList{"held"} << "" << "9600" << Result::OpenFailed
-                                     << "" << "the port is busy: another program is using it";
-        QTest::newRow("silent fixed") << QStringList{"--silent"} << "" << "9600" << Result::NoAnswer
-                                      << noAnswer << "";
-        QTest::newRow("silent auto") << QStringList{"--silent"} << "" << "auto" << Result::NoAnswer
-                                     << noAnswer << "";
-        QTest::newRow("wrong fixed baud") << QStringList{"--baud", "19200"} << "" << "38400"
-                                          << Result::NoAnswer << noAnswer << "";
-        QTest::newRow("boot state") << QStringList{"--boot"} << "" << "9600" << Result::BootState
+        QTest::newRow("no such port")
+            << none << "/dev/no-such-orbo"
+            << "9600" << Result::OpenFailed << "!! Can not open comport /dev/no-such-orbo!" << noDevice;
+        QTest::newRow("garbage port")
+            << none << "COM#;x"
+            << "auto" << Result::OpenFailed << "!! Can not open comport COM#;x!" << noDevice;
+        QTest::newRow("blank port") << none << "  "
+                                    << "9600" << Result::OpenFailed << "!! Can not open comport !"
+                                    << noDevice;
+        QTest::newRow("port in use") << QStringList{"held"} << ""
+                                     << "9600" << Result::OpenFailed << ""
+                                     << "the port is busy: another program is using it";
+        QTest::newRow("silent fixed") << QStringList{"--silent"} << ""
+                                      << "9600" << Result::NoAnswer << noAnswer << "";
+        QTest::newRow("silent auto") << QStringList{"--silent"} << ""
+                                     << "auto" << Result::NoAnswer << noAnswer << "";
+        QTest::newRow("wrong fixed baud") << QStringList{"--baud", "19200"} << ""
+                                          << "38400" << Result::NoAnswer << noAnswer << "";
+        QTest::newRow("boot state") << QStringList{"--boot"} << ""
+                                    << "9600" << Result::BootState
                                     << "!! Fail ! No answer from ORBO. Check the device is not in "
-                                       "boot state. Else wait one minute" << "";
+                                       "boot state. Else wait one minute"
+                                    << "";
     }
 
     void connectFailures()
@@ -224,25 +226,24 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("attempts");
         QTest::addColumn<bool>("answered");
-        QTest::addColumn<int>("result"); // INT_MIN: any
+        QTest::addColumn<int>("result");   // INT_MIN: any
         QTest::addColumn<QString>("text"); // a pattern the whole answer matches
 
-        QTest::newRow("second try answered") << QStringList{"", "PRE\r\n\r\n12.3\r\n"} << false << "PRE"
-                                             << 2 << true << INT_MIN << "12\\.3";
+        QTest::newRow("second try answered")
+            << QStringList{"", "PRE\r\n\r\n12.3\r\n"} << false << "PRE" << 2 << true << INT_MIN << "12\\.3";
         QTest::newRow("silent device shows echo") << QStringList{"STA\r\n\r\n", "STA\r\n\r\n"} << false
                                                   << "STA" << 2 << false << -1 << "STA -> no answer!";
         // In continuous sending a "Can..." reply shows the echo, as any failure.
         QTest::newRow("repeated send, no second try")
-            << QStringList{"XYZ\r\n\r\nCan not execute command\r\n"} << true << "XYZ" << 1 << false
-            << -2 << "XYZ -> no answer!";
+            << QStringList{"XYZ\r\n\r\nCan not execute command\r\n"} << true << "XYZ" << 1 << false << -2
+            << "XYZ -> no answer!";
         // A reply line far longer than the exchange buffer is cut off.
-        QTest::newRow("flooding device")
-            << QStringList{"PRE\r\n\r\n" + QString(5000, '7') + "\r\n"} << false << "PRE" << 1 << true
-            << CDeviceSession::kMaxCollected
-            << QString("7{1,%1}").arg(CDeviceSession::kExchangeBufferSize - 1);
+        QTest::newRow("flooding device") << QStringList{"PRE\r\n\r\n" + QString(5000, '7') + "\r\n"} << false
+                                         << "PRE" << 1 << true << CDeviceSession::kMaxCollected
+                                         << QString("7{1,%1}").arg(CDeviceSession::kExchangeBufferSize - 1);
         // A command the exchange buffer cannot hold is not sent, and says so.
-        QTest::newRow("command too long") << QStringList{} << false << QString(2016, 'C') << 0 << false
-                                          << -1 << "Command too long!";
+        QTest::newRow("command too long")
+            << QStringList{} << false << QString(2016, 'C') << 0 << false << -1 << "Command too long!";
     }
 
     void consoleExchange()
@@ -262,8 +263,8 @@ private slots:
             answers.push_back(answer.toStdString());
         peer.serve(answers);
         CCommandConsole console(session);
-        const auto outcome = repeated ? console.SendRepeated(command.toStdString())
-                                      : console.Send(command.toStdString());
+        const auto outcome =
+            repeated ? console.SendRepeated(command.toStdString()) : console.Send(command.toStdString());
         QCOMPARE(int(peer.finish().size()), outcome.attempts);
         QTEST(outcome.attempts, "attempts");
         QTEST(outcome.answered, "answered");
@@ -293,8 +294,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("repeat moves to front") << QStringList{"SSV", "PAN", "SSV"}
-                                               << QStringList{"SSV", "PAN"};
+        QTest::newRow("repeat moves to front")
+            << QStringList{"SSV", "PAN", "SSV"} << QStringList{"SSV", "PAN"};
         QTest::newRow("blank ignored") << QStringList{"SSV", "  ", ""} << QStringList{"SSV"};
         QStringList many, kept;
         for (int i = 0; i < 25; ++i)

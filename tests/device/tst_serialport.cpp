@@ -16,12 +16,16 @@ private slots:
     void portNames_data()
     {
         QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("path"); // the device it names
+        QTest::addColumn<QString>("path");  // the device it names
         QTest::addColumn<bool>("mayExist"); // else opening it must fail
-        QTest::newRow("COM12") << "12" << "/dev/ttyS11" << true;
-        QTest::newRow("name") << "COM3" << "" << false;
-        QTest::newRow("no such device") << "/dev/no-such-serial-port" << "/dev/no-such-serial-port" << false;
-        QTest::newRow("directory") << "/tmp" << "/tmp" << false;
+        QTest::newRow("COM12") << "12"
+                               << "/dev/ttyS11" << true;
+        QTest::newRow("name") << "COM3"
+                              << "" << false;
+        QTest::newRow("no such device") << "/dev/no-such-serial-port"
+                                        << "/dev/no-such-serial-port" << false;
+        QTest::newRow("directory") << "/tmp"
+                                   << "/tmp" << false;
     }
     void portNames()
     {

@@ -39,21 +39,48 @@ private slots:
         QTest::addColumn<QString>("reply");
 
         const QString flood(2015, 'a'), longest(CDeviceSession::kExchangeBufferSize - 1, 'C');
-        QTest::newRow("two-line echo") << "X" << "X\r\n\r\n12.3\r\n" << 0 << 5 << "X\r\n" << "12.3\r";
+        QTest::newRow("two-line echo") << "X"
+                                       << "X\r\n\r\n12.3\r\n"
+                                       << 0 << 5 << "X\r\n"
+                                       << "12.3\r";
         // Every byte comes well within the read time-out of the one before,
         // though the whole answer takes longer than one time-out.
-        QTest::newRow("time-out from last byte") << "X" << "X\r\n\r\n12.3\r\n" << 250 << 5 << "X\r\n" << "12.3\r";
-        QTest::newRow("command trimmed") << " \tSSV \r\n" << "SSV\r\n\r\n1.0\r\n" << 0 << 4 << "SSV\r\n" << "1.0\r";
-        QTest::newRow("LF line ends") << "SSV" << "SSV\n\n\n" << 0 << 0 << "SSV" << "";
-        QTest::newRow("back-to-back LFs") << "X" << "\n\n12.3\r\n" << 0 << -1 << "" << "12.3\r";
-        QTest::newRow("Can") << "XYZ" << "XYZ\r\n\r\nCan not execute command\r\n" << 0 << -2 << "XYZ\r\n"
+        QTest::newRow("time-out from last byte") << "X"
+                                                 << "X\r\n\r\n12.3\r\n"
+                                                 << 250 << 5 << "X\r\n"
+                                                 << "12.3\r";
+        QTest::newRow("command trimmed") << " \tSSV \r\n"
+                                         << "SSV\r\n\r\n1.0\r\n"
+                                         << 0 << 4 << "SSV\r\n"
+                                         << "1.0\r";
+        QTest::newRow("LF line ends") << "SSV"
+                                      << "SSV\n\n\n"
+                                      << 0 << 0 << "SSV"
+                                      << "";
+        QTest::newRow("back-to-back LFs") << "X"
+                                          << "\n\n12.3\r\n"
+                                          << 0 << -1 << ""
+                                          << "12.3\r";
+        QTest::newRow("Can") << "XYZ"
+                             << "XYZ\r\n\r\nCan not execute command\r\n"
+                             << 0 << -2 << "XYZ\r\n"
                              << "Can not execute command\r";
-        QTest::newRow("silence") << "SSV" << "" << 0 << -1 << "" << "Timeout!";
-        QTest::newRow("HLP ends by silence") << "HLP" << "HLP\r\n\r\nSSV: Show version\r\nPAN: Show part\r\n" << 0
-                                             << -1 << "HLP\r\n" << "Timeout!";
-        QTest::newRow("flooded reply") << "X" << "X\r\n\r\n" + flood << 0 << 2014 << "X\r\n" << flood.left(2013);
-        QTest::newRow("longest command") << longest << "C\r\n\r\nok\r\n" << 0 << 3 << "C\r\n" << "ok\r";
-        QTest::newRow("command too long") << longest + "C" << "" << 0 << -1 << "" << "Command too long!";
+        QTest::newRow("silence") << "SSV"
+                                 << "" << 0 << -1 << ""
+                                 << "Timeout!";
+        QTest::newRow("HLP ends by silence") << "HLP"
+                                             << "HLP\r\n\r\nSSV: Show version\r\nPAN: Show part\r\n"
+                                             << 0 << -1 << "HLP\r\n"
+                                             << "Timeout!";
+        QTest::newRow("flooded reply") << "X"
+                                       << "X\r\n\r\n" + flood << 0 << 2014 << "X\r\n"
+                                       << flood.left(2013);
+        QTest::newRow("longest command") << longest << "C\r\n\r\nok\r\n"
+                                         << 0 << 3 << "C\r\n"
+                                         << "ok\r";
+        QTest::newRow("command too long") << longest + "C"
+                                          << "" << 0 << -1 << ""
+                                          << "Command too long!";
     }
     void exchange()
     {
@@ -168,7 +195,8 @@ private slots:
         QCOMPARE(QString::fromStdString(echo), result == 16 ? command.trimmed() : QString());
         bool number = false;
         const double value = QString::fromStdString(got).toDouble(&number);
-        QVERIFY2(reply.isEmpty() ? number && value >= 70.0 && value <= 70.005 : reply == got.c_str(), got.c_str());
+        QVERIFY2(reply.isEmpty() ? number && value >= 70.0 && value <= 70.005 : reply == got.c_str(),
+                 got.c_str());
         QCOMPARE(toList(session.LoadCommandList()), QStringList{"Simulation mode"});
     }
 
@@ -205,7 +233,8 @@ private slots:
         QTest::newRow("last line without LF lost") << "SSV: x\nPAN: y" << QStringList{"SSV: x"};
         QTest::newRow("leading blanks removed") << "  \tSSV: a  \n" << QStringList{"SSV: a  "};
         QTest::newRow("short pieces skipped") << "\n\r\nx\nab\n" << QStringList{"ab"};
-        QTest::newRow("HLP inside a line kept") << "HLP: Show this list\n" << QStringList{"HLP: Show this list"};
+        QTest::newRow("HLP inside a line kept") << "HLP: Show this list\n"
+                                                << QStringList{"HLP: Show this list"};
     }
     void parseListing()
     {
@@ -219,10 +248,18 @@ private slots:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("command"); // empty: not split
         QTest::addColumn<QString>("help");
-        QTest::newRow("command and help") << "SSV: Show software version" << "SSV" << "Show software version";
-        QTest::newRow("first colon") << "SET:a:b" << "SET" << "a:b";
-        QTest::newRow("leading colon") << ":no command" << "" << "";
-        QTest::newRow("no colon") << "Simulation mode" << "" << "";
+        QTest::newRow("command and help") << "SSV: Show software version"
+                                          << "SSV"
+                                          << "Show software version";
+        QTest::newRow("first colon") << "SET:a:b"
+                                     << "SET"
+                                     << "a:b";
+        QTest::newRow("leading colon") << ":no command"
+                                       << ""
+                                       << "";
+        QTest::newRow("no colon") << "Simulation mode"
+                                  << ""
+                                  << "";
     }
     void splitEntry()
     {

@@ -13,8 +13,9 @@ SYSTEMTIME at(const QString &text)
     const QDateTime moment = QDateTime::fromString("2024-" + text, "yyyy-MM-dd hh:mm:ss.zzz");
     const QDate d = moment.date();
     const QTime t = moment.time();
-    return SYSTEMTIME{uint16_t(d.year()), uint16_t(d.month()),  uint16_t(d.dayOfWeek() % 7), uint16_t(d.day()),
-                      uint16_t(t.hour()), uint16_t(t.minute()), uint16_t(t.second()),        uint16_t(t.msec())};
+    return SYSTEMTIME{uint16_t(d.year()),   uint16_t(d.month()), uint16_t(d.dayOfWeek() % 7),
+                      uint16_t(d.day()),    uint16_t(t.hour()),  uint16_t(t.minute()),
+                      uint16_t(t.second()), uint16_t(t.msec())};
 }
 
 } // namespace
@@ -31,13 +32,17 @@ private slots:
         QTest::addColumn<int>("ms");
         QTest::addColumn<QString>("clock");   // mode 0
         QTest::addColumn<QString>("seconds"); // mode 1
-        QTest::newRow("3725.5 s") << "05-07 10:00:00.000" << "05-07 11:02:05.500" << 3725500 << "1:02:05,500"
+        QTest::newRow("3725.5 s") << "05-07 10:00:00.000"
+                                  << "05-07 11:02:05.500" << 3725500 << "1:02:05,500"
                                   << "3725.500";
-        QTest::newRow("month end") << "01-31 23:59:59.000" << "02-01 00:00:01.000" << 86400000 << "0:00:02,000"
+        QTest::newRow("month end") << "01-31 23:59:59.000"
+                                   << "02-01 00:00:01.000" << 86400000 << "0:00:02,000"
                                    << "2.000";
-        QTest::newRow("future start") << "05-07 10:00:01.100" << "05-07 10:00:00.900" << 86400000 << "-0:00:00,200"
+        QTest::newRow("future start") << "05-07 10:00:01.100"
+                                      << "05-07 10:00:00.900" << 86400000 << "-0:00:00,200"
                                       << "-0.200";
-        QTest::newRow("30 days") << "05-01 00:00:00.000" << "05-31 00:00:00.000" << INT_MAX << "720:00:00,000"
+        QTest::newRow("30 days") << "05-01 00:00:00.000"
+                                 << "05-31 00:00:00.000" << INT_MAX << "720:00:00,000"
                                  << "2592000.000";
     }
     void difference()

@@ -84,8 +84,12 @@ void TestFtpFileClient::initTestCase()
     qunsetenv(kFtpHostEnv);
     qunsetenv(kFtpPassiveEnv);
     writeFiles(m_serverRoot.filePath("Spelmar/Updates"),
-               {{"RelInfoRemote.rel", "Spelmar.exe; 3.01.02\r\n"}, {"LatestUpdate.html", "<html>notes</html>"},
-                {"Spelmar.exe", m_program}, {"big.bin", m_big}, {"empty.txt", QByteArray()}, {"notes [1].txt", "n"},
+               {{"RelInfoRemote.rel", "Spelmar.exe; 3.01.02\r\n"},
+                {"LatestUpdate.html", "<html>notes</html>"},
+                {"Spelmar.exe", m_program},
+                {"big.bin", m_big},
+                {"empty.txt", QByteArray()},
+                {"notes [1].txt", "n"},
                 {"plugins/Filter.dll", "filter plug-in"}});
     m_server = std::make_unique<FtpTestServer>(m_serverRoot.path());
     QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
@@ -108,7 +112,8 @@ void TestFtpFileClient::connectAndLogin_data()
     QTest::addColumn<bool>("expected");
 
     QTest::newRow("built-in account") << FtpTestServer::kUser << FtpTestServer::kPassword << "" << true;
-    QTest::newRow("wrong password") << FtpTestServer::kUser << "wrong" << "" << false;
+    QTest::newRow("wrong password") << FtpTestServer::kUser << "wrong"
+                                    << "" << false;
     // Port 1 on the loopback refuses at once.
     QTest::newRow("no server") << FtpTestServer::kUser << FtpTestServer::kPassword << "127.0.0.1:1" << false;
 }
@@ -127,7 +132,8 @@ void TestFtpFileClient::connectAndLogin()
     client.setUserName(user.toStdString());
     client.setPassword(password.toStdString());
     QCOMPARE(client.Connect(host.toStdString()), expected);
-    QCOMPARE(QString::fromStdString(client.GetCurrentDirectoryAsURL()), expected ? "ftp://" + host + "/" : "");
+    QCOMPARE(QString::fromStdString(client.GetCurrentDirectoryAsURL()),
+             expected ? "ftp://" + host + "/" : "");
     // On failure one box: the fixed head, a reason, the host in angle brackets.
     const QString head = "Connection to the NORVANE server failed.\nCannot check the new software updates.\n"
                          "You can inactivate this feature if no internet line is available!\n\nERROR!  ";
@@ -161,9 +167,11 @@ void TestFtpFileClient::directoriesAndNames()
     // folder or a file leaves the current directory as it was.
     QVERIFY(client.SetCurrentDirectory("\\Spelmar\\Updates"));
     QVERIFY(!client.SetCurrentDirectory("Missing") && !client.SetCurrentDirectory("Spelmar.exe"));
-    QCOMPARE(QString::fromStdString(client.GetCurrentDirectoryAsURL()), "ftp://" + m_server->host() + "/Spelmar/Updates");
+    QCOMPARE(QString::fromStdString(client.GetCurrentDirectoryAsURL()),
+             "ftp://" + m_server->host() + "/Spelmar/Updates");
     // Names may reach into sub-folders; case counts on the server.
-    QVERIFY(client.FindFile("plugins\\Filter.dll") && client.FindFile("notes [1].txt") && client.FindFile("*.ht*"));
+    QVERIFY(client.FindFile("plugins\\Filter.dll") && client.FindFile("notes [1].txt")
+            && client.FindFile("*.ht*"));
     QVERIFY(!client.FindFile("relinforemote.rel") && !client.FindFile("nothing\\Filter.dll"));
 }
 
@@ -175,12 +183,18 @@ void TestFtpFileClient::getFile_data()
     QTest::addColumn<bool>("passive");
     QTest::addColumn<bool>("expected");
 
-    QTest::newRow("folder without slash") << "Spelmar.exe" << "" << false << false << true;
-    QTest::newRow("folder with slash, passive") << "Spelmar.exe" << "/" << false << true << true;
-    QTest::newRow("empty file") << "empty.txt" << "" << false << false << true;
-    QTest::newRow("space and brackets") << "notes [1].txt" << "" << false << false << true;
-    QTest::newRow("sub-folder with backslash") << "plugins\\Filter.dll" << "" << true << false << true;
-    QTest::newRow("climbing out refused") << "..\\Spelmar.exe" << "" << false << false << false;
+    QTest::newRow("folder without slash") << "Spelmar.exe"
+                                          << "" << false << false << true;
+    QTest::newRow("folder with slash, passive") << "Spelmar.exe"
+                                                << "/" << false << true << true;
+    QTest::newRow("empty file") << "empty.txt"
+                                << "" << false << false << true;
+    QTest::newRow("space and brackets") << "notes [1].txt"
+                                        << "" << false << false << true;
+    QTest::newRow("sub-folder with backslash") << "plugins\\Filter.dll"
+                                               << "" << true << false << true;
+    QTest::newRow("climbing out refused") << "..\\Spelmar.exe"
+                                          << "" << false << false << false;
 }
 
 void TestFtpFileClient::getFile()
@@ -207,8 +221,9 @@ void TestFtpFileClient::getFile()
     auto client = connectedClient(*m_server, passive);
     QVERIFY(client);
     QCOMPARE(client->GetFile(remoteName.toStdString(), (folder + folderSuffix).toStdString()), expected);
-    QCOMPARE(readFile(local), expected ? readFile(m_serverRoot.filePath("Spelmar/Updates/" + relative))
-                                       : QByteArray("<missing>"));
+    QCOMPARE(readFile(local),
+             expected ? readFile(m_serverRoot.filePath("Spelmar/Updates/" + relative))
+                      : QByteArray("<missing>"));
     QVERIFY(!expected || makeSubFolder || (QFileInfo(local).permissions() & QFile::ExeOwner));
     QCOMPARE(leftovers(QFileInfo(local).absolutePath()) + leftovers(folder), QStringList());
     // No folder is no folder, not the root.
@@ -305,7 +320,8 @@ void TestFtpFileClient::cancelWhileServerIsSilent()
     // A server that takes the connection and never greets: the login waits
     // for the greeting until the flag is set from another thread.
     const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    const std::unique_ptr<const int, void (*)(const int *)> closer(&silent, [](const int *fd) { ::close(*fd); });
+    const std::unique_ptr<const int, void (*)(const int *)> closer(&silent,
+                                                                   [](const int *fd) { ::close(*fd); });
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -335,12 +351,14 @@ void TestFtpFileClient::serverHost_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("built-in") << QByteArray() << QString() << "Spelmar/Updates" << kDefaultFtpHost;
-    QTest::newRow("stored") << QByteArray() << "updates.example:2121" << "Spelmar/Updates"
+    QTest::newRow("stored") << QByteArray() << "updates.example:2121"
+                            << "Spelmar/Updates"
                             << "updates.example:2121";
-    QTest::newRow("stored for another path") << QByteArray() << "updates.example" << "Other/Updates"
-                                             << kDefaultFtpHost;
+    QTest::newRow("stored for another path") << QByteArray() << "updates.example"
+                                             << "Other/Updates" << kDefaultFtpHost;
     QTest::newRow("environment wins") << QByteArray("127.0.0.1:2100") << "updates.example"
-                                      << "Spelmar/Updates" << "127.0.0.1:2100";
+                                      << "Spelmar/Updates"
+                                      << "127.0.0.1:2100";
 }
 
 void TestFtpFileClient::serverHost()

@@ -93,14 +93,13 @@ void TestRelInfo::readRecords_data()
 
     QTest::newRow("as written") << QByteArray("Spelmar.exe; 3.01.02\r\nMoravel.dll; 0.00.00\r\n")
                                 << QStringList{"Spelmar.exe|3.01.02|0", "Moravel.dll|0.00.00|0"};
-    QTest::newRow("spacing and extra field") << QByteArray(" Spelmar.exe ;  3.01.02 ;extra\r\n")
-                                             << QStringList{"Spelmar.exe|3.01.02|0"};
+    QTest::newRow("spacing and extra field")
+        << QByteArray(" Spelmar.exe ;  3.01.02 ;extra\r\n") << QStringList{"Spelmar.exe|3.01.02|0"};
     QTest::newRow("hash field") << "A.dll;1; " + kHash.toUpper() + "\r\nB;2;" + kHash.left(63)
                                 << QStringList{"A.dll|1|0|" + kHash, "B|2|0"};
-    QTest::newRow("skipped lines, no final line end") << QByteArray("\r\n;1\r\n  ; 2\r\nA;1\r\nB;2")
-                                                      << QStringList{"A|1|0", "B|2|0"};
-    QTest::newRow("no ';' at all") << QByteArray("just text\r\nA\r\n")
-                                   << QStringList{"just text||0", "A||0"};
+    QTest::newRow("skipped lines, no final line end")
+        << QByteArray("\r\n;1\r\n  ; 2\r\nA;1\r\nB;2") << QStringList{"A|1|0", "B|2|0"};
+    QTest::newRow("no ';' at all") << QByteArray("just text\r\nA\r\n") << QStringList{"just text||0", "A||0"};
     // Only CR LF ends a line; a lone LF or CR belongs to the line.
     QTest::newRow("LF and CR inside") << QByteArray("A;1\nB;2\rC\r\n") << QStringList{"A|1\nB|0"};
     QTest::newRow("NUL bytes") << QByteArray("A\0B;1\0\r\n\0;2\r\n", 13)
@@ -109,8 +108,7 @@ void TestRelInfo::readRecords_data()
     const QByteArray longName(kMaxRelInfoLineLength + 1, 'x');
     QTest::newRow("overlong line skipped") << "A;1\r\n" + longName + ";2\r\nB;3\r\n"
                                            << QStringList{"A|1|0", "B|3|0"};
-    QTest::newRow("20 MB last line") << "A;1\r\n" + QByteArray(20 * 1024 * 1024, ';')
-                                     << QStringList{"A|1|0"};
+    QTest::newRow("20 MB last line") << "A;1\r\n" + QByteArray(20 * 1024 * 1024, ';') << QStringList{"A|1|0"};
 }
 
 void TestRelInfo::readRecords()
@@ -128,7 +126,8 @@ void TestRelInfo::readRecords()
     // The local reader appends the same records without marks and hashes.
     RelInfoList local = listOf({"Kept|1"});
     QVERIFY(ReadLocalRelInfo(local, path));
-    QCOMPARE(describe(local), QStringList{"Kept|1"} + records.replaceInStrings(QRegularExpression("\\|0(\\|.*)?$"), ""));
+    QCOMPARE(describe(local),
+             QStringList{"Kept|1"} + records.replaceInStrings(QRegularExpression("\\|0(\\|.*)?$"), ""));
 }
 
 void TestRelInfo::readMissingOrHuge()
@@ -153,14 +152,22 @@ void TestRelInfo::revisionRule_data()
     QTest::addColumn<QString>("local");
     QTest::addColumn<bool>("newer");
 
-    QTest::newRow("short patch is a bigger minor") << "1.23.5" << "1.23.45" << true;
-    QTest::newRow("two-digit minor") << "1.10.00" << "1.9.99" << true;
-    QTest::newRow("smaller major") << "2.00.00" << "10.00.00" << false;
-    QTest::newRow("equal") << "3.01.02" << "3.01.02" << false;
-    QTest::newRow("index from remote major") << "12.03.10" << "12.3.09" << true;
-    QTest::newRow("no patch reads huge") << "1.2" << "1.99.99" << true;
-    QTest::newRow("empty local") << "0.00.01" << "" << true;
-    QTest::newRow("huge major does not wrap") << "99999999999999999999.1" << "1.00.00" << true;
+    QTest::newRow("short patch is a bigger minor") << "1.23.5"
+                                                   << "1.23.45" << true;
+    QTest::newRow("two-digit minor") << "1.10.00"
+                                     << "1.9.99" << true;
+    QTest::newRow("smaller major") << "2.00.00"
+                                   << "10.00.00" << false;
+    QTest::newRow("equal") << "3.01.02"
+                           << "3.01.02" << false;
+    QTest::newRow("index from remote major") << "12.03.10"
+                                             << "12.3.09" << true;
+    QTest::newRow("no patch reads huge") << "1.2"
+                                         << "1.99.99" << true;
+    QTest::newRow("empty local") << "0.00.01"
+                                 << "" << true;
+    QTest::newRow("huge major does not wrap") << "99999999999999999999.1"
+                                              << "1.00.00" << true;
 }
 
 void TestRelInfo::revisionRule()
@@ -183,12 +190,14 @@ void TestRelInfo::writeLocalRelInfo()
     QFile reader(file);
     QVERIFY(reader.open(QIODevice::ReadOnly));
     RelInfoList local = listOf({"Spelmar.exe|3.01.02", "Moravel.dll|1.00.00", "Old.txt|0.01.00", "C|1"});
-    QVERIFY(WriteLocalRelInfo(local, listOf({"SPELMAR.EXE|3.02.00|1", "New.dll|2.00.00|1", "Moravel.dll|1.10.00|0",
-                                             "Failed.dll|1.00.00|0", "A|1|0", "a|2|1", "C|2|-1", "C|3|x"}),
+    QVERIFY(WriteLocalRelInfo(local,
+                              listOf({"SPELMAR.EXE|3.02.00|1", "New.dll|2.00.00|1", "Moravel.dll|1.10.00|0",
+                                      "Failed.dll|1.00.00|0", "A|1|0", "a|2|1", "C|2|-1", "C|3|x"}),
                               file.toStdString()));
     QCOMPARE(reader.readAll(), QByteArray("old\r\n"));
-    QCOMPARE(readFile(file), QByteArray("Spelmar.exe; 3.02.00\r\nMoravel.dll; 1.00.00\r\nOld.txt; 0.01.00\r\nC; 1\r\n"
-                                        "New.dll; 2.00.00\r\nFailed.dll; 0.00.00\r\nA; 2\r\n"));
+    QCOMPARE(readFile(file),
+             QByteArray("Spelmar.exe; 3.02.00\r\nMoravel.dll; 1.00.00\r\nOld.txt; 0.01.00\r\nC; 1\r\n"
+                        "New.dll; 2.00.00\r\nFailed.dll; 0.00.00\r\nA; 2\r\n"));
 
     // When nothing can be written that is reported, and nothing is left.
     QVERIFY(!WriteLocalRelInfo(local, RelInfoList(), dir.filePath("missing/x.rel").toStdString()));
@@ -228,8 +237,9 @@ void TestRelInfo::manyRecords()
     RelInfoList reread;
     QVERIFY(ReadLocalRelInfo(reread, localPath));
     QCOMPARE(reread.size(), std::size_t(kCount));
-    QCOMPARE(describe(reread).mid(0, 4), (QStringList{"FOLDER\\FILE0.DLL|1.00.01", "FOLDER\\FILE1.DLL|1.00.02",
-                                                      "FOLDER\\FILE2.DLL|1.00.01", "FOLDER\\FILE3.DLL|1.00.01"}));
+    QCOMPARE(describe(reread).mid(0, 4),
+             (QStringList{"FOLDER\\FILE0.DLL|1.00.01", "FOLDER\\FILE1.DLL|1.00.02",
+                          "FOLDER\\FILE2.DLL|1.00.01", "FOLDER\\FILE3.DLL|1.00.01"}));
 }
 
 // A field of random bytes (no ";", CR, LF; no white space at its ends),
@@ -265,7 +275,8 @@ void TestRelInfo::roundTrip()
             const int total = nearBound ? bound - 2 + random.bounded(4) : random.bounded(40);
             const int revisionLength = random.bounded(std::min(total, 30) + 1);
             const int nameLength = std::max(total - revisionLength - 2, 0);
-            const QByteArray fullName = name + randomField(random, std::max(nameLength - int(name.size()), 0));
+            const QByteArray fullName =
+                name + randomField(random, std::max(nameLength - int(name.size()), 0));
             const QByteArray revision = randomField(random, revisionLength);
             records.append(fullName.toStdString(), revision.toStdString(), "1");
             const bool spaced = random.bounded(2) == 0;
@@ -302,14 +313,16 @@ void TestRelInfo::listBackupFolder()
     const QString backup = dir.filePath("202401311405");
     for (const char *name : {"Spelmar.exe", "Moravel.dll", "readme.txt", "plugins/Filter.dll"})
         writeFile(backup + "/" + name, "x");
-    writeFile(backup + "/RelInfoLocal.rel", "Spelmar.exe; 3.01.02\r\nmoravel.dll; 9.99.99\r\nMoravel.dll; 1.00.00\r\n"
-                                            "Moravel.dll; 1.10.00\r\nreadme.txt;\r\nplugins\\Filter.dll; 2.0\r\n");
+    writeFile(backup + "/RelInfoLocal.rel",
+              "Spelmar.exe; 3.01.02\r\nmoravel.dll; 9.99.99\r\nMoravel.dll; 1.00.00\r\n"
+              "Moravel.dll; 1.10.00\r\nreadme.txt;\r\nplugins\\Filter.dll; 2.0\r\n");
     // Case counts, a later record wins, an empty revision changes nothing,
     // sub-folders are not listed.
     RelInfoList list;
     QVERIFY(ListBackupFolder(backup.toStdString() + "/", list));
-    QCOMPARE(describe(list), (QStringList{"Moravel.dll|1.10.00", "RelInfoLocal.rel|-", "Spelmar.exe|3.01.02",
-                                          "readme.txt|-"}));
+    QCOMPARE(
+        describe(list),
+        (QStringList{"Moravel.dll|1.10.00", "RelInfoLocal.rel|-", "Spelmar.exe|3.01.02", "readme.txt|-"}));
 }
 
 QTEST_GUILESS_MAIN(TestRelInfo)

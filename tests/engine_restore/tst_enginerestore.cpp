@@ -10,7 +10,8 @@ namespace {
 const QString kJanuary = QStringLiteral("201401011000");
 const QString kMarch = QStringLiteral("201403151200");
 const QString kJune = QStringLiteral("201406301800");
-const Files kInstalled{{"Spelmar.exe", "current"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "current rel"}};
+const Files kInstalled{
+    {"Spelmar.exe", "current"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "current rel"}};
 
 QString ok(const QString &source)
 {
@@ -33,7 +34,8 @@ private slots:
 void TestEngineRestore::listReleases()
 {
     QTemporaryDir program;
-    for (const QString &folder : {kJune, QStringLiteral("2014080107"), QStringLiteral("200912312359"), kJanuary})
+    for (const QString &folder :
+         {kJune, QStringLiteral("2014080107"), QStringLiteral("200912312359"), kJanuary})
         QVERIFY(QDir(program.path()).mkdir(folder));
     writeFile(program.filePath("201405050505"), "x");
 
@@ -44,17 +46,18 @@ void TestEngineRestore::listReleases()
         got << QString::fromStdString(list.names[row] + "\t" + list.displays[row])
                 + (isOldRelease(list.names[row]) ? " old" : "");
     // " old": from before restore was supported.
-    QCOMPARE(got, (QStringList{"200912312359\t2009-12-31   (23:59) old", kJanuary + "\t2014-01-01   (10:00)",
-                               kJune + "\t2014-06-30   (18:00)"}));
+    QCOMPARE(got,
+             (QStringList{"200912312359\t2009-12-31   (23:59) old", kJanuary + "\t2014-01-01   (10:00)",
+                          kJune + "\t2014-06-30   (18:00)"}));
 }
 
 void TestEngineRestore::restore_data()
 {
     QTest::addColumn<QString>("release");
-    QTest::addColumn<QString>("blocked"); // a target that is a folder, so its copy fails
+    QTest::addColumn<QString>("blocked");  // a target that is a folder, so its copy fails
     QTest::addColumn<QString>("cancelAt"); // "abort" when this line appears
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<Files>("after");     // program files outside the releases
+    QTest::addColumn<Files>("after"); // program files outside the releases
     QTest::addColumn<bool>("allCopied");
 
     const QStringList start{"... Preparing restore from directory!"};
@@ -65,24 +68,30 @@ void TestEngineRestore::restore_data()
                               ok(kJanuary + "/Spelmar.exe")};
 
     QTest::newRow("oldest of three") << kJanuary << QString() << QString()
-        << start + QStringList{"---- start restore to " + kJanuary} + june + march + january + end
-        << Files{{"Spelmar.exe", "jan exe"}, {"Moravel.so", "mar lib"}, {"RelInfoLocal.rel", "jan rel"},
-                 {"Help.txt", "jan help"}}
-        << true;
+                                     << start + QStringList{"---- start restore to " + kJanuary} + june
+            + march + january + end
+                                     << Files{{"Spelmar.exe", "jan exe"},
+                                              {"Moravel.so", "mar lib"},
+                                              {"RelInfoLocal.rel", "jan rel"},
+                                              {"Help.txt", "jan help"}}
+                                     << true;
     QTest::newRow("no such release") << "201402020202" << QString() << QString() << start + end << kInstalled
                                      << false;
-    QTest::newRow("release name of another form") << "../" + kJune << QString() << QString() << start + end
-                                                  << kInstalled << false;
+    QTest::newRow("release name of another form")
+        << "../" + kJune << QString() << QString() << start + end << kInstalled << false;
     // Only the chosen release and the newer ones count.
-    QTest::newRow("a file that cannot be copied") << kMarch << "Moravel.so" << QString()
+    QTest::newRow("a file that cannot be copied")
+        << kMarch << "Moravel.so" << QString()
         << start + QStringList{"---- start restore to " + kMarch} + june
-               + QStringList{" fail!    " + kMarch + "/Moravel.so", march[1]} + end
+            + QStringList{" fail!    " + kMarch + "/Moravel.so", march[1]} + end
         << Files{{"Spelmar.exe", "mar exe"}, {"RelInfoLocal.rel", "jun rel"}} << false;
     QTest::newRow("aborted") << kJanuary << QString() << " restore -> " + kMarch + "/Moravel.so"
-        << start + QStringList{"---- start restore to " + kJanuary} + june
-               + QStringList{" fail!    " + kMarch + "/Moravel.so"} + end
-        << Files{{"Spelmar.exe", "jun exe"}, {"Moravel.so", "current lib"}, {"RelInfoLocal.rel", "jun rel"}}
-        << false;
+                             << start + QStringList{"---- start restore to " + kJanuary} + june
+            + QStringList{" fail!    " + kMarch + "/Moravel.so"} + end
+                             << Files{{"Spelmar.exe", "jun exe"},
+                                      {"Moravel.so", "current lib"},
+                                      {"RelInfoLocal.rel", "jun rel"}}
+                             << false;
 }
 
 void TestEngineRestore::restore()
@@ -97,11 +106,10 @@ void TestEngineRestore::restore()
     QTemporaryDir dir;
     const QString program = dir.filePath("program");
     writeFiles(program, kInstalled);
-    const Files releases{
-        {kJanuary + "/Spelmar.exe", "jan exe"}, {kJanuary + "/RelInfoLocal.rel", "jan rel"},
-        {kJanuary + "/Help.txt", "jan help"}, {kJanuary + "/sub/Nested.txt", "ignored"},
-        {kMarch + "/Spelmar.exe", "mar exe"}, {kMarch + "/Moravel.so", "mar lib"},
-        {kJune + "/Spelmar.exe", "jun exe"}, {kJune + "/RelInfoLocal.rel", "jun rel"}};
+    const Files releases{{kJanuary + "/Spelmar.exe", "jan exe"}, {kJanuary + "/RelInfoLocal.rel", "jan rel"},
+                         {kJanuary + "/Help.txt", "jan help"},   {kJanuary + "/sub/Nested.txt", "ignored"},
+                         {kMarch + "/Spelmar.exe", "mar exe"},   {kMarch + "/Moravel.so", "mar lib"},
+                         {kJune + "/Spelmar.exe", "jun exe"},    {kJune + "/RelInfoLocal.rel", "jun rel"}};
     writeFiles(program, releases);
     if (!blocked.isEmpty()) {
         QVERIFY(QFile::remove(program + "/" + blocked));

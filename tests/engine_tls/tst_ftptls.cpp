@@ -44,7 +44,8 @@ void TestFtpTls::initTestCase()
     QVERIFY(QDir().mkpath(m_work.filePath("certs")));
     QString error;
     QVERIFY2(TlsFtpTestServer::makeCertificates(m_work.filePath("certs"), error), qPrintable(error));
-    writeFiles(m_work.filePath("root/" + kUpdates), {{"RelInfoRemote.rel", kServerRel}, {"Spelmar.exe", "new exe"}});
+    writeFiles(m_work.filePath("root/" + kUpdates),
+               {{"RelInfoRemote.rel", kServerRel}, {"Spelmar.exe", "new exe"}});
     qunsetenv(kFtpHostEnv);
     qputenv("XDG_CONFIG_HOME", m_work.filePath("config").toLocal8Bit());
 }
@@ -58,19 +59,40 @@ void TestFtpTls::setReminderValue(const QString &name, const QString &value)
 void TestFtpTls::connect_data()
 {
     QTest::addColumn<QString>("serverCertificate");
-    QTest::addColumn<QString>("host");   // the Host setting; @HOST@: the server's host:port
-    QTest::addColumn<QString>("tls");    // the TLS setting
-    QTest::addColumn<QString>("caFile"); // the CAFile setting; empty: the system's store
+    QTest::addColumn<QString>("host");    // the Host setting; @HOST@: the server's host:port
+    QTest::addColumn<QString>("tls");     // the TLS setting
+    QTest::addColumn<QString>("caFile");  // the CAFile setting; empty: the system's store
     QTest::addColumn<QString>("refusal"); // empty: the file arrives
 
-    QTest::newRow("ftpes host") << "server" << "ftpes://@HOST@" << "" << "ca" << "";
-    QTest::newRow("TLS required by the setting") << "server" << "@HOST@" << "required" << "ca" << "";
-    QTest::newRow("TLS when offered") << "server" << "@HOST@" << "offered" << "ca" << "";
-    QTest::newRow("certificate from another authority") << "stranger" << "ftpes://@HOST@" << "" << "ca"
+    QTest::newRow("ftpes host") << "server"
+                                << "ftpes://@HOST@"
+                                << ""
+                                << "ca"
+                                << "";
+    QTest::newRow("TLS required by the setting") << "server"
+                                                 << "@HOST@"
+                                                 << "required"
+                                                 << "ca"
+                                                 << "";
+    QTest::newRow("TLS when offered") << "server"
+                                      << "@HOST@"
+                                      << "offered"
+                                      << "ca"
+                                      << "";
+    QTest::newRow("certificate from another authority") << "stranger"
+                                                        << "ftpes://@HOST@"
+                                                        << ""
+                                                        << "ca"
                                                         << "SSL certificate problem";
-    QTest::newRow("certificate for another host name") << "othername" << "ftpes://@HOST@" << "" << "ca"
+    QTest::newRow("certificate for another host name") << "othername"
+                                                       << "ftpes://@HOST@"
+                                                       << ""
+                                                       << "ca"
                                                        << "certificate";
-    QTest::newRow("test authority unknown to the system") << "server" << "ftpes://@HOST@" << "" << ""
+    QTest::newRow("test authority unknown to the system") << "server"
+                                                          << "ftpes://@HOST@"
+                                                          << ""
+                                                          << ""
                                                           << "SSL certificate problem";
 }
 

@@ -75,15 +75,18 @@ struct RecordingReport : IJobReport
             onLine(line);
     }
     void removeLastLine() override { lines.removeLast(); }
-    void setProgressRange(int, int) override {}
-    void setProgress(int) override {}
+    void setProgressRange(int, int) override { }
+    void setProgress(int) override { }
     void finished() override { ++finishedCount; }
 };
 
 // Answers questions with a fixed answer, other boxes with OK; keeps the texts.
 struct ScriptedPrompt : IPrompt
 {
-    explicit ScriptedPrompt(Answer toQuestions = Answer::No) : toQuestions(toQuestions) {}
+    explicit ScriptedPrompt(Answer toQuestions = Answer::No)
+        : toQuestions(toQuestions)
+    {
+    }
     Answer message(const std::string &text, const std::string &, Buttons buttons, Icon) override
     {
         texts << QString::fromStdString(text);

@@ -171,9 +171,9 @@ void TestEngineUpdate::downloadRun_data()
     QTest::addColumn<QStringList>("serverOptions"); // non-empty: a server of its own with these
     QTest::addColumn<QString>("cancelAt");          // cancel when this line is added
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<Files>("after");               // program files afterwards (subset)
-    QTest::addColumn<Files>("backup");              // whole backup folder; none made when empty
-    QTest::addColumn<QStringList>("offeredAgain");  // names the next check lists
+    QTest::addColumn<Files>("after");              // program files afterwards (subset)
+    QTest::addColumn<Files>("backup");             // whole backup folder; none made when empty
+    QTest::addColumn<QStringList>("offeredAgain"); // names the next check lists
 
     const QByteArray oldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
     const QByteArray newRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
@@ -182,18 +182,22 @@ void TestEngineUpdate::downloadRun_data()
     const QStringList none;
     const QString noCancel;
 
-    QTest::newRow("one newer file")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so;1.00.00\r\n|Spelmar.exe=new exe|Moravel.so=lib")
-        << oldWithLib << false << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe"})
-        << files("Spelmar.exe=new exe|Moravel.so=lib|RelInfoLocal.rel=" + newRel) << oldInstall << none;
-    QTest::newRow("nothing newer")
-        << files("RelInfoRemote.rel=" + oldRel + "|Spelmar.exe=new exe") << oldInstall << false << kUpdates
-        << none << noCancel << comparedLines({" end! No updates found!"}) << oldInstall
-        << files("RelInfoLocal.rel=" + oldRel) << none;
-    QTest::newRow("take all")
-        << files("RelInfoRemote.rel=" + oldRel + "|Spelmar.exe=new exe|Moravel.so=new lib") << oldWithLib
-        << true << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe", "  ok!    Moravel.so"})
-        << files("Spelmar.exe=new exe|Moravel.so=new lib|RelInfoLocal.rel=" + oldRel) << oldWithLib << none;
+    QTest::newRow("one newer file") << files(
+        "RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so;1.00.00\r\n|Spelmar.exe=new exe|Moravel.so=lib")
+                                    << oldWithLib << false << kUpdates << none << noCancel
+                                    << transferLines({"  ok!    Spelmar.exe"})
+                                    << files("Spelmar.exe=new exe|Moravel.so=lib|RelInfoLocal.rel=" + newRel)
+                                    << oldInstall << none;
+    QTest::newRow("nothing newer") << files("RelInfoRemote.rel=" + oldRel + "|Spelmar.exe=new exe")
+                                   << oldInstall << false << kUpdates << none << noCancel
+                                   << comparedLines({" end! No updates found!"}) << oldInstall
+                                   << files("RelInfoLocal.rel=" + oldRel) << none;
+    QTest::newRow("take all") << files("RelInfoRemote.rel=" + oldRel
+                                       + "|Spelmar.exe=new exe|Moravel.so=new lib")
+                              << oldWithLib << true << kUpdates << none << noCancel
+                              << transferLines({"  ok!    Spelmar.exe", "  ok!    Moravel.so"})
+                              << files("Spelmar.exe=new exe|Moravel.so=new lib|RelInfoLocal.rel=" + oldRel)
+                              << oldWithLib << none;
     QTest::newRow("percent name has no backup copy")
         << files("RelInfoRemote.rel=%Settings.ini; 1.00.00\r\n|%Settings.ini=new ini")
         << files("RelInfoLocal.rel=%Settings.ini; 0.09.00\r\n|%Settings.ini=old ini") << false << kUpdates
@@ -202,8 +206,9 @@ void TestEngineUpdate::downloadRun_data()
         << files("RelInfoLocal.rel=%Settings.ini; 0.09.00\r\n") << none;
     // A new first-level folder is made; a second level below a missing one is not.
     QTest::newRow("sub-folders, one and two levels new")
-        << files("RelInfoRemote.rel=lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
-                 "|lib/Core.so=core|plugins/net/Net.so=net|Spelmar.exe=new exe")
+        << files(
+               "RelInfoRemote.rel=lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
+               "|lib/Core.so=core|plugins/net/Net.so=net|Spelmar.exe=new exe")
         << oldInstall << false << kUpdates << none << noCancel
         << transferLines({"  ok!    lib\\Core.so", " fail!    plugins\\net\\Net.so", "  ok!    Spelmar.exe"})
         << files("lib/Core.so=core|Spelmar.exe=new exe|RelInfoLocal.rel=" + newRel
@@ -212,25 +217,29 @@ void TestEngineUpdate::downloadRun_data()
     const QByteArray helpRel = "Spelmar.exe; 3.01.01\r\nHelp.txt; 1.00.00\r\n";
     QTest::newRow("file missing on the server")
         << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nHelp.txt; 2.00.00\r\n|Spelmar.exe=new exe")
-        << files("RelInfoLocal.rel=" + helpRel + "|Spelmar.exe=old exe|Help.txt=old help") << false << kUpdates
-        << none << noCancel << transferLines({"  ok!    Spelmar.exe", " fail!    Help.txt"})
-        << files("Spelmar.exe=new exe|Help.txt=old help|RelInfoLocal.rel=Spelmar.exe; 3.01.02\r\nHelp.txt; 1.00.00\r\n")
-        << files("RelInfoLocal.rel=" + helpRel + "|Spelmar.exe=old exe|Help.txt=old help") << QStringList{"Help.txt"};
+        << files("RelInfoLocal.rel=" + helpRel + "|Spelmar.exe=old exe|Help.txt=old help") << false
+        << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe", " fail!    Help.txt"})
+        << files(
+               "Spelmar.exe=new exe|Help.txt=old help|RelInfoLocal.rel=Spelmar.exe; 3.01.02\r\nHelp.txt; 1.00.00\r\n")
+        << files("RelInfoLocal.rel=" + helpRel + "|Spelmar.exe=old exe|Help.txt=old help")
+        << QStringList{"Help.txt"};
     QTest::newRow("no local revision file")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so ;1.00.00; extra\r\n|Spelmar.exe=new exe"
-                 "|Moravel.so=lib")
+        << files(
+               "RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so ;1.00.00; extra\r\n|Spelmar.exe=new exe"
+               "|Moravel.so=lib")
         << files("Spelmar.exe=old exe") << false << kUpdates << none << noCancel
         << transferLines({"  ok!    Spelmar.exe", "  ok!    Moravel.so"})
-        << files("Spelmar.exe=new exe|Moravel.so=lib|RelInfoLocal.rel=" + newRel) << files("Spelmar.exe=old exe")
-        << none;
+        << files("Spelmar.exe=new exe|Moravel.so=lib|RelInfoLocal.rel=" + newRel)
+        << files("Spelmar.exe=old exe") << none;
     QTest::newRow("missing update directory")
         << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\n|Spelmar.exe=new exe") << oldInstall << false
         << QStringLiteral("Spelmar/Nowhere") << none << noCancel
         << QStringList(headLines("Spelmar/Nowhere").mid(0, 3)) + kEndLines << oldInstall << Files() << none;
     const QByteArray goodLib = "lib 1.00.01";
     QTest::newRow("hash mismatch")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02; " + sha256("another exe") + "\r\nMoravel.so; 1.00.01;"
-                 + sha256(goodLib).toUpper() + "\r\n|Spelmar.exe=new exe|Moravel.so=" + goodLib)
+        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02; " + sha256("another exe")
+                 + "\r\nMoravel.so; 1.00.01;" + sha256(goodLib).toUpper()
+                 + "\r\n|Spelmar.exe=new exe|Moravel.so=" + goodLib)
         << oldWithLib << false << kUpdates << none << noCancel
         << transferLines({" fail!    Spelmar.exe", "  ok!    Moravel.so"})
         << files("Spelmar.exe=old exe|Moravel.so=" + goodLib
@@ -239,13 +248,16 @@ void TestEngineUpdate::downloadRun_data()
     const QByteArray bigRel = "Big.bin; 1.00.00\r\nSmall.txt; 1.00.00\r\n";
     // The server root holds evil.sh next to the Spelmar folder, so a name
     // that climbs out of the update directory would find a file.
-    const QStringList evil{"..\\evil.sh", "../../evil.sh", "/tmp/evil.sh", "C:\\evil.sh",
-                           "lib\\..\\..\\evil.sh", "bad\x01name", "lib/./x", "lib//x"};
+    const QStringList evil{"..\\evil.sh",          "../../evil.sh", "/tmp/evil.sh", "C:\\evil.sh",
+                           "lib\\..\\..\\evil.sh", "bad\x01name",   "lib/./x",      "lib//x"};
     // Such names, and a second record of a name in another case, are no
     // files to install: neither the run nor the next check offers them.
     QTest::newRow("names that leave the program folder, names twice")
-        << files("RelInfoRemote.rel=" + (evil.join("; 1.00.00\r\n") + "; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
-                                         "SPELMAR.EXE; 3.01.07\r\n").toLatin1()
+        << files("RelInfoRemote.rel="
+                 + (evil.join("; 1.00.00\r\n")
+                    + "; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
+                      "SPELMAR.EXE; 3.01.07\r\n")
+                       .toLatin1()
                  + "|../../evil.sh=evil|Spelmar.exe=new exe|SPELMAR.EXE=other")
         << oldInstall << false << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe"})
         << files("Spelmar.exe=new exe|RelInfoLocal.rel=" + newRel) << oldInstall << none;
@@ -258,17 +270,21 @@ void TestEngineUpdate::downloadRun_data()
         << QStringList{"--announce-size", "Spelmar/Updates/Spelmar.exe:10", "--announce-size",
                        "Spelmar/Updates/RelInfoRemote.rel:10"}
         << noCancel << transferLines({"  ok!    Spelmar.exe"})
-        << files("Spelmar.exe=" + QByteArray(200000, 'x') + "|RelInfoLocal.rel=" + newRel) << oldInstall << none;
+        << files("Spelmar.exe=" + QByteArray(200000, 'x') + "|RelInfoLocal.rel=" + newRel) << oldInstall
+        << none;
     // Files may grow to 100000 bytes here: the backup copy of the big
     // installed file fails, so that file stays as it is.
-    QTest::newRow("backup copy fails")
-        << files("RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin=new big")
-        << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=" + QByteArray(300000, 'o') + "|Small.txt=old small")
-        << false << kUpdates << QStringList{kFileSizeLimit} << noCancel
-        << transferLines({" fail!    Big.bin", "  ok!    Small.txt"})
-        << files("Big.bin=" + QByteArray(300000, 'o') + "|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\n"
-                 "Small.txt; 2.00.00\r\n")
-        << files("RelInfoLocal.rel=" + bigRel + "|Small.txt=old small") << QStringList{"Big.bin"};
+    QTest::newRow("backup copy fails") << files(
+        "RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin=new big")
+                                       << files("RelInfoLocal.rel=" + bigRel + "|Big.bin="
+                                                + QByteArray(300000, 'o') + "|Small.txt=old small")
+                                       << false << kUpdates << QStringList{kFileSizeLimit} << noCancel
+                                       << transferLines({" fail!    Big.bin", "  ok!    Small.txt"})
+                                       << files("Big.bin=" + QByteArray(300000, 'o')
+                                                + "|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\n"
+                                                  "Small.txt; 2.00.00\r\n")
+                                       << files("RelInfoLocal.rel=" + bigRel + "|Small.txt=old small")
+                                       << QStringList{"Big.bin"};
     // The server closes the data connection after 40000 bytes of Big.bin.
     QTest::newRow("data connection dropped")
         << files("RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin="
@@ -276,8 +292,10 @@ void TestEngineUpdate::downloadRun_data()
         << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=old big|Small.txt=old small") << false << kUpdates
         << QStringList{"--drop-after-bytes", "Spelmar/Updates/Big.bin:40000"} << noCancel
         << transferLines({" fail!    Big.bin", "  ok!    Small.txt"})
-        << files("Big.bin=old big|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\nSmall.txt; 2.00.00\r\n")
-        << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=old big|Small.txt=old small") << QStringList{"Big.bin"};
+        << files(
+               "Big.bin=old big|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\nSmall.txt; 2.00.00\r\n")
+        << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=old big|Small.txt=old small")
+        << QStringList{"Big.bin"};
     // "abort and exit" while B.txt is on its way: C.txt is not tried, the
     // revision file is not rewritten.
     const QByteArray abcRel = "A.txt; 1.00.00\r\nB.txt; 1.00.00\r\nC.txt; 1.00.00\r\n";
@@ -285,7 +303,8 @@ void TestEngineUpdate::downloadRun_data()
         << files("RelInfoRemote.rel=A.txt; 2.00.00\r\nB.txt; 2.00.00\r\nC.txt; 2.00.00\r\n"
                  "|A.txt=new a|B.txt=new b|C.txt=new c")
         << files("RelInfoLocal.rel=" + abcRel + "|A.txt=old a|B.txt=old b|C.txt=old c") << false << kUpdates
-        << none << " copy -> B.txt" << comparedLines({"---- start transfer ----", "  ok!    A.txt", " fail!    B.txt"})
+        << none << " copy -> B.txt"
+        << comparedLines({"---- start transfer ----", "  ok!    A.txt", " fail!    B.txt"})
         << files("A.txt=new a|B.txt=old b|C.txt=old c|RelInfoLocal.rel=" + abcRel)
         << files("RelInfoLocal.rel=" + abcRel + "|A.txt=old a|B.txt=old b") << QStringList{"B.txt", "C.txt"};
 }
@@ -352,10 +371,12 @@ void TestEngineUpdate::downloadRun()
     CFtpFileClient client(&checkPrompt, m_server->host().toStdString());
     CUpdateCheck check(client, checkPrompt);
     check.CheckForUpdates(kUpdates.toStdString(), programFolder().toStdString(), "", false);
-    QCOMPARE(check.lastOutcome(), offeredAgain.isEmpty() ? CUpdateCheck::Outcome::NothingNewer
-                                                         : CUpdateCheck::Outcome::NewerFiles);
+    QCOMPARE(check.lastOutcome(),
+             offeredAgain.isEmpty() ? CUpdateCheck::Outcome::NothingNewer
+                                    : CUpdateCheck::Outcome::NewerFiles);
     for (const QString &name : offeredAgain)
-        QVERIFY2(QString::fromStdString(check.lastMessage()).contains("->> " + name + " \n"), qPrintable(name));
+        QVERIFY2(QString::fromStdString(check.lastMessage()).contains("->> " + name + " \n"),
+                 qPrintable(name));
 }
 
 // Runs within one minute share the backup folder, which keeps the state
@@ -365,7 +386,8 @@ void TestEngineUpdate::secondRunInTheSameMinute()
     const Files before = files("RelInfoLocal.rel=Spelmar.exe; 3.01.01\r\n|Spelmar.exe=old exe");
     writeFiles(programFolder(), before);
     for (const QByteArray revision : {"3.01.02", "3.01.03", "3.01.03"}) {
-        writeFiles(updateFolder(), files("RelInfoRemote.rel=Spelmar.exe; " + revision + "\r\n|Spelmar.exe=" + revision));
+        writeFiles(updateFolder(),
+                   files("RelInfoRemote.rel=Spelmar.exe; " + revision + "\r\n|Spelmar.exe=" + revision));
         RecordingReport report;
         CDownloadJob job(report, nullptr, kUpdates.toStdString(), programFolder().toStdString(), false,
                          m_server->host().toStdString());
@@ -389,13 +411,16 @@ void TestEngineUpdate::leftoversPurged()
     QFETCH(bool, byUpdate);
     const QByteArray rel = "Spelmar.exe; 3.01.01\r\nlib\\Core.so; 1.00.00\r\n";
     writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel + "|Spelmar.exe=exe|lib/Core.so=core"));
-    writeFiles(programFolder(), files("RelInfoLocal.rel=" + rel + "|Spelmar.exe=exe|lib/Core.so=core"
-                                      "|upd_Spelmar.exe.part-a1B2c3=half|lib/upd_Core.so.part-Zz09Yy=half"
-                                      "|lib/deeper/upd_x.part-000000=half|201001010000/upd_Core.so.part=half"
-                                      "|lib/upd_notes.txt=delivered|lib/upd_.partial=delivered"));
+    writeFiles(programFolder(),
+               files("RelInfoLocal.rel=" + rel
+                     + "|Spelmar.exe=exe|lib/Core.so=core"
+                       "|upd_Spelmar.exe.part-a1B2c3=half|lib/upd_Core.so.part-Zz09Yy=half"
+                       "|lib/deeper/upd_x.part-000000=half|201001010000/upd_Core.so.part=half"
+                       "|lib/upd_notes.txt=delivered|lib/upd_.partial=delivered"));
     QVERIFY(QFile::link(programFolder() + "/lib/Core.so", programFolder() + "/lib/upd_Core.so.lnk"));
     QVERIFY(::link(QFile::encodeName(programFolder() + "/lib/Core.so").constData(),
-                   QFile::encodeName(programFolder() + "/lib/upd_Core.so").constData()) == 0);
+                   QFile::encodeName(programFolder() + "/lib/upd_Core.so").constData())
+            == 0);
 
     ScriptedPrompt prompt;
     if (byUpdate) {
@@ -412,8 +437,9 @@ void TestEngineUpdate::leftoversPurged()
     }
     QStringList left = readTree(programFolder()).keys();
     left.removeAll(kBackupName + "/RelInfoLocal.rel");
-    QCOMPARE(left, (QStringList{"RelInfoLocal.rel", "RelInfoRemote.rel", "Spelmar.exe", "lib/Core.so",
-                                "lib/upd_.partial", "lib/upd_Core.so.lnk", "lib/upd_notes.txt"}));
+    QCOMPARE(left,
+             (QStringList{"RelInfoLocal.rel", "RelInfoRemote.rel", "Spelmar.exe", "lib/Core.so",
+                          "lib/upd_.partial", "lib/upd_Core.so.lnk", "lib/upd_notes.txt"}));
 }
 
 // A server that stops answering in the middle of a run costs one stall
@@ -458,9 +484,9 @@ void TestEngineUpdate::checkMessage_data()
     QTest::addColumn<QByteArray>("remoteRel"); // null: no file on the server
     QTest::addColumn<QByteArray>("localRel");  // null: no local file
     QTest::addColumn<QString>("serverPath");
-    QTest::addColumn<QString>("host");         // empty: the test server
+    QTest::addColumn<QString>("host"); // empty: the test server
     QTest::addColumn<bool>("scheduled");
-    QTest::addColumn<bool>("answerYes");       // to the question; Yes asks for the release notes
+    QTest::addColumn<bool>("answerYes"); // to the question; Yes asks for the release notes
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<int>("outcome");
 
@@ -479,20 +505,25 @@ void TestEngineUpdate::checkMessage_data()
 
     // Without a local revision file every server file is newer, and newer
     // files are shown in scheduled runs too.
-    QTest::newRow("ten newer files, no local file, scheduled") << ten << QByteArray() << kUpdates << QString()
-        << true << false << QStringList{checkText(newer + tenLines)} << newerFiles;
-    QTest::newRow("eleven newer files") << ten + "File11.dat; 1.00.11\r\n" << QByteArray() << kUpdates
-        << QString() << false << false << QStringList{checkText(newer + tenLines + " ... and more ... \n")}
-        << newerFiles;
-    QTest::newRow("nothing newer, on request, yes") << rel << rel << kUpdates << QString() << false << true
+    QTest::newRow("ten newer files, no local file, scheduled")
+        << ten << QByteArray() << kUpdates << QString() << true << false
+        << QStringList{checkText(newer + tenLines)} << newerFiles;
+    QTest::newRow("eleven newer files")
+        << ten + "File11.dat; 1.00.11\r\n"
+        << QByteArray() << kUpdates << QString() << false << false
+        << QStringList{checkText(newer + tenLines + " ... and more ... \n")} << newerFiles;
+    QTest::newRow("nothing newer, on request, yes")
+        << rel << rel << kUpdates << QString() << false << true
         << QStringList{checkText(" Your programm is working with the latest version!\n\n")} << nothingNewer;
-    QTest::newRow("nothing newer, scheduled") << rel << rel << kUpdates << QString() << true << true
-        << QStringList() << nothingNewer;
-    QTest::newRow("missing update directory, scheduled") << rel << rel << QStringLiteral("Spelmar/Nowhere")
-        << QString() << true << false << QStringList{kNoConnection} << noConnection;
+    QTest::newRow("nothing newer, scheduled")
+        << rel << rel << kUpdates << QString() << true << true << QStringList() << nothingNewer;
+    QTest::newRow("missing update directory, scheduled")
+        << rel << rel << QStringLiteral("Spelmar/Nowhere") << QString() << true << false
+        << QStringList{kNoConnection} << noConnection;
     // Port 1 on the loopback refuses at once.
-    QTest::newRow("server unreachable") << rel << rel << kUpdates << QStringLiteral("127.0.0.1:1") << false
-        << false << QStringList{"Connection to the NORVANE server failed.", kNoConnection} << noConnection;
+    QTest::newRow("server unreachable")
+        << rel << rel << kUpdates << QStringLiteral("127.0.0.1:1") << false << false
+        << QStringList{"Connection to the NORVANE server failed.", kNoConnection} << noConnection;
 }
 
 void TestEngineUpdate::checkMessage()
@@ -532,7 +563,8 @@ void TestEngineUpdate::checkMessage()
     QCOMPARE(releaseNotesRequests, answerYes && !texts.isEmpty() ? 1 : 0);
     // Closed again, so the release-notes step can connect.
     QVERIFY(!client.isConnected());
-    QVERIFY(!QFile::exists(programFolder() + "/upd_Spelmar.exe") && QFileInfo(programFolder() + "/upd_folder").isDir());
+    QVERIFY(!QFile::exists(programFolder() + "/upd_Spelmar.exe")
+            && QFileInfo(programFolder() + "/upd_folder").isDir());
     for (auto it = kept.begin(); it != kept.end(); ++it)
         QCOMPARE(readFile(programFolder() + "/" + it.key()), it.value());
 }
@@ -543,9 +575,12 @@ void TestEngineUpdate::setAside_data()
     QTest::addColumn<QString>("aside"); // local path of the upd_ file
     QTest::addColumn<bool>("installed");
 
-    QTest::newRow("bare name") << "Spelmar.exe" << "upd_Spelmar.exe" << true;
-    QTest::newRow("sub-folder") << "lib\\Core.so" << "lib/upd_Core.so" << true;
-    QTest::newRow("not installed yet") << "New.txt" << "upd_New.txt" << false;
+    QTest::newRow("bare name") << "Spelmar.exe"
+                               << "upd_Spelmar.exe" << true;
+    QTest::newRow("sub-folder") << "lib\\Core.so"
+                                << "lib/upd_Core.so" << true;
+    QTest::newRow("not installed yet") << "New.txt"
+                                       << "upd_New.txt" << false;
 }
 
 // A run that ends at any moment (killed, say) after a file was set aside
@@ -580,9 +615,15 @@ void TestEngineUpdate::programPathSplit_data()
     QTest::addColumn<QString>("name");
 
     // @FILE@ is a regular file without ".exe"; @DIR@ its folder.
-    QTest::newRow("program") << "/opt/app/Spelmar.exe" << "/opt/app" << "Spelmar.exe";
-    QTest::newRow("existing file without .exe") << "@FILE@" << "@DIR@" << "spelmar";
-    QTest::newRow("empty") << "" << "/current" << "";
+    QTest::newRow("program") << "/opt/app/Spelmar.exe"
+                             << "/opt/app"
+                             << "Spelmar.exe";
+    QTest::newRow("existing file without .exe") << "@FILE@"
+                                                << "@DIR@"
+                                                << "spelmar";
+    QTest::newRow("empty") << ""
+                           << "/current"
+                           << "";
 }
 
 void TestEngineUpdate::programPathSplit()

@@ -6,8 +6,10 @@
 
 FtpTestServer::FtpTestServer(const QString &rootFolder, const QStringList &extraArguments,
                              const QString &user, const QString &password)
-    : m_rootFolder(rootFolder), m_extraArguments(extraArguments), m_user(user),
-      m_password(password)
+    : m_rootFolder(rootFolder)
+    , m_extraArguments(extraArguments)
+    , m_user(user)
+    , m_password(password)
 {
 }
 

@@ -23,8 +23,7 @@ public:
     static constexpr const char *kUser = "vaskolt";
     static constexpr const char *kPassword = "tovrask27";
 
-    explicit FtpTestServer(const QString &rootFolder,
-                           const QStringList &extraArguments = QStringList(),
+    explicit FtpTestServer(const QString &rootFolder, const QStringList &extraArguments = QStringList(),
                            const QString &user = QString::fromLatin1(kUser),
                            const QString &password = QString::fromLatin1(kPassword));
     ~FtpTestServer();

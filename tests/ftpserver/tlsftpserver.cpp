@@ -80,13 +80,12 @@ bool makeSigned(const QString &folder, const QString &name, const QString &subje
     ext.write(QStringLiteral("subjectAltName=%1\n").arg(subjectName).toLatin1());
     ext.close();
     if (!run(QStringLiteral("openssl"),
-             {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
-              key, "-out", request, "-subj", "/CN=" + subjectName.section(QLatin1Char(':'), 1)},
+             {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key, "-out",
+              request, "-subj", "/CN=" + subjectName.section(QLatin1Char(':'), 1)},
              error)
         || !run(QStringLiteral("openssl"),
-                {"x509", "-req", "-in", request, "-CA", authority + ".pem", "-CAkey",
-                 authority + ".key", "-CAcreateserial", "-days", "2", "-extfile", extensions,
-                 "-out", certificate},
+                {"x509", "-req", "-in", request, "-CA", authority + ".pem", "-CAkey", authority + ".key",
+                 "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", certificate},
                 error))
         return false;
     QFile out(folder + QLatin1Char('/') + name + QStringLiteral(".pem"));
@@ -103,8 +102,8 @@ bool makeAuthority(const QString &folder, const QString &name, QString &error)
 {
     const QString base = folder + QLatin1Char('/') + name;
     return run(QStringLiteral("openssl"),
-               {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                "-keyout", base + ".key", "-out", base + ".pem", "-days", "2", "-subj",
+               {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+                base + ".key", "-out", base + ".pem", "-days", "2", "-subj",
                 "/CN=Spelmar test authority " + name},
                error);
 }
@@ -133,7 +132,8 @@ QString TlsFtpTestServer::unavailable()
 }
 
 TlsFtpTestServer::TlsFtpTestServer(const QString &rootFolder, const QString &certificate)
-    : m_rootFolder(rootFolder), m_certificate(certificate)
+    : m_rootFolder(rootFolder)
+    , m_certificate(certificate)
 {
 }
 
@@ -153,7 +153,8 @@ bool TlsFtpTestServer::start(int timeoutMs)
     const QString temporary = QDir::tempPath();
     for (QString folder = m_rootFolder; folder.startsWith(temporary + QLatin1Char('/'));
          folder = QFileInfo(folder).path()) {
-        struct stat info {};
+        struct stat info
+        { };
         if (::stat(QFile::encodeName(folder).constData(), &info) == 0)
             ::chmod(QFile::encodeName(folder).constData(), (info.st_mode & 07777) | 0005);
     }
@@ -187,14 +188,14 @@ bool TlsFtpTestServer::start(int timeoutMs)
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     // The server ends with the test, however the test ends.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    m_process.start(kPureFtpd, {"-S", QStringLiteral("127.0.0.1,%1").arg(m_port), "-l",
-                                "puredb:" + database, "-Y", "2", "-2", m_certificate, "-E", "-H",
-                                "-A"});
+    m_process.start(kPureFtpd,
+                    {"-S", QStringLiteral("127.0.0.1,%1").arg(m_port), "-l", "puredb:" + database, "-Y", "2",
+                     "-2", m_certificate, "-E", "-H", "-A"});
     QDeadlineTimer deadline(timeoutMs);
     while (!accepts(m_port)) {
         if (m_process.state() == QProcess::NotRunning || deadline.hasExpired()) {
-            m_errorText = QStringLiteral("pure-ftpd did not start: ")
-                + QString::fromLocal8Bit(m_process.readAll());
+            m_errorText =
+                QStringLiteral("pure-ftpd did not start: ") + QString::fromLocal8Bit(m_process.readAll());
             stop();
             return false;
         }

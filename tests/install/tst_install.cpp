@@ -29,7 +29,7 @@ QString revisionOf(const QString &version)
 {
     const QStringList parts = version.split(QLatin1Char('.'));
     return parts.value(0) + QLatin1Char('.') + parts.value(1).rightJustified(2, QLatin1Char('0'))
-           + QLatin1Char('.') + parts.value(2).rightJustified(2, QLatin1Char('0'));
+        + QLatin1Char('.') + parts.value(2).rightJustified(2, QLatin1Char('0'));
 }
 
 struct Run
@@ -100,19 +100,18 @@ void TestInstall::initTestCase()
     m_asRoot = ::geteuid() == 0;
     // Root needs a mount namespace of its own for a read-only folder; a
     // container may not grant one.
-    m_readOnlyPossible =
-        !m_asRoot
+    m_readOnlyPossible = !m_asRoot
         || run(readOnly({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
                          QStringLiteral("! touch \"$0/probe\" 2>/dev/null"), m_program}),
                environment(), QDir::rootPath())
-                   .exitCode
-               == 0;
+                .exitCode
+            == 0;
 }
 
 void TestInstall::makeWritable()
 {
-    QFile::setPermissions(m_program, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                         | QFileDevice::ExeOwner);
+    QFile::setPermissions(m_program,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 QProcessEnvironment TestInstall::environment() const
@@ -130,11 +129,14 @@ QStringList TestInstall::readOnly(const QStringList &command) const
 {
     if (!m_asRoot)
         return command;
-    return QStringList{QStringLiteral("unshare"), QStringLiteral("--mount"),
-                       QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+    return QStringList{QStringLiteral("unshare"),
+                       QStringLiteral("--mount"),
+                       QStringLiteral("/bin/sh"),
+                       QStringLiteral("-c"),
                        QStringLiteral("mount --bind -o ro \"$1\" \"$1\" && shift && exec \"$@\""),
-                       QStringLiteral("sh"), m_program}
-           + command;
+                       QStringLiteral("sh"),
+                       m_program}
+    + command;
 }
 
 void TestInstall::layout_data()
@@ -147,12 +149,11 @@ void TestInstall::layout_data()
     QTest::newRow("spelmar-cli link") << QStringLiteral("bin/spelmar-cli") << QStringLiteral("spelmar-cli");
     QTest::newRow("moravel-cli link") << QStringLiteral("bin/moravel-cli") << QStringLiteral("moravel-cli");
     for (const char *size : {"16x16", "22x22", "24x24", "32x32", "48x48", "64x64", "128x128", "256x256"})
-        QTest::newRow(size) << QStringLiteral("share/icons/hicolor/%1/apps/com.norvane.Spelmar.png")
-                                   .arg(QLatin1String(size))
-                            << QString();
+        QTest::newRow(size)
+            << QStringLiteral("share/icons/hicolor/%1/apps/com.norvane.Spelmar.png").arg(QLatin1String(size))
+            << QString();
     for (const char *page : {"spelmar", "spelmar-cli", "moravel-cli"})
-        QTest::newRow(page) << QStringLiteral("share/man/man1/%1.1.gz").arg(QLatin1String(page))
-                            << QString();
+        QTest::newRow(page) << QStringLiteral("share/man/man1/%1.1.gz").arg(QLatin1String(page)) << QString();
 }
 
 void TestInstall::layout()
@@ -165,7 +166,8 @@ void TestInstall::layout()
         // A relative link, so that the tree can move.
         const std::filesystem::path link = std::filesystem::read_symlink(path(file).toStdString());
         QVERIFY2(link.is_relative(), link.c_str());
-        QCOMPARE(info.canonicalFilePath(), QFileInfo(m_program + QLatin1Char('/') + target).canonicalFilePath());
+        QCOMPARE(info.canonicalFilePath(),
+                 QFileInfo(m_program + QLatin1Char('/') + target).canonicalFilePath());
     }
 }
 
@@ -212,12 +214,12 @@ void TestInstall::programsAnswer()
 void TestInstall::validators_data()
 {
     QTest::addColumn<QStringList>("command");
-    QTest::newRow("desktop entry")
-        << QStringList{QStringLiteral("desktop-file-validate"),
-                       path(QStringLiteral("share/applications/com.norvane.Spelmar.desktop"))};
-    QTest::newRow("metainfo")
-        << QStringList{QStringLiteral("appstreamcli"), QStringLiteral("validate"), QStringLiteral("--no-net"),
-                       path(QStringLiteral("share/metainfo/com.norvane.Spelmar.metainfo.xml"))};
+    QTest::newRow("desktop entry") << QStringList{
+        QStringLiteral("desktop-file-validate"),
+        path(QStringLiteral("share/applications/com.norvane.Spelmar.desktop"))};
+    QTest::newRow("metainfo") << QStringList{
+        QStringLiteral("appstreamcli"), QStringLiteral("validate"), QStringLiteral("--no-net"),
+        path(QStringLiteral("share/metainfo/com.norvane.Spelmar.metainfo.xml"))};
 }
 
 void TestInstall::validators()
@@ -245,10 +247,10 @@ void TestInstall::readOnlyInstallation()
     const QStringList before = QDir(m_program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (!m_asRoot)
         QVERIFY(QFile::setPermissions(m_program, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const Run refused = run(readOnly({path(QStringLiteral("bin/moravel-cli")), subcommand,
-                                      QStringLiteral("Spelmar/Updates"),
-                                      m_program + QStringLiteral("/Spelmar")}),
-                            environment(), QDir::rootPath());
+    const Run refused =
+        run(readOnly({path(QStringLiteral("bin/moravel-cli")), subcommand, QStringLiteral("Spelmar/Updates"),
+                      m_program + QStringLiteral("/Spelmar")}),
+            environment(), QDir::rootPath());
     makeWritable();
     QCOMPARE(refused.exitCode, 1);
     QCOMPARE(refused.errors.count(kReadOnlyText), 1);
@@ -288,13 +290,14 @@ void TestInstall::reminderTellsReadOnlyOnce()
         QVERIFY(spelmar.waitForStarted(60000));
         // The check's worker stamps LastUpdate, then looks at the folder;
         // its box follows at once.
-        QTRY_VERIFY_WITH_TIMEOUT(QSettings(store, QSettings::IniFormat)
-                                     .contains(kReminderKey + QStringLiteral("LastUpdate")),
-                                 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QSettings(store, QSettings::IniFormat).contains(kReminderKey + QStringLiteral("LastUpdate")),
+            60000);
         QTest::qWait(2000);
         spelmar.terminate();
         QVERIFY(spelmar.waitForFinished(60000));
-        for (const QString &line : QString::fromLocal8Bit(spelmar.readAllStandardError()).split(QLatin1Char('\n')))
+        for (const QString &line :
+             QString::fromLocal8Bit(spelmar.readAllStandardError()).split(QLatin1Char('\n')))
             if (line.startsWith(QLatin1String("box: ")))
                 boxes.append(QString::number(start) + QLatin1Char(' ') + line);
         QSettings(store, QSettings::IniFormat).remove(kReminderKey + QStringLiteral("LastUpdate"));

@@ -135,8 +135,7 @@ static int settingsOnly(const char *libraryPath)
     if (!setup || !start)
         return fail("missing export");
 
-    if (!setup("Chost/Updates") || !start("Chost/Updates", "/nowhere/chost")
-        || !setup("Chost/Updates"))
+    if (!setup("Chost/Updates") || !start("Chost/Updates", "/nowhere/chost") || !setup("Chost/Updates"))
         result = fail("an export returned false");
 
     /* Switched off: nothing was written. */

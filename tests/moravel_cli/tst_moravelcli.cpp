@@ -17,8 +17,9 @@ const QByteArray kOldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
 QString downloadOutput(const QStringList &lines)
 {
     return QStringList{"... Preparing download from server!", "... connect to the NORVANE server",
-                       "... set path (Spelmar/Updates)", "... check remote revision file",
-                       "... check local revision file", "... compare new files"}.join('\n')
+                       "... set path (Spelmar/Updates)",      "... check remote revision file",
+                       "... check local revision file",       "... compare new files"}
+               .join('\n')
         + '\n' + lines.join('\n') + "\n   \n  End of download procedure!! \n";
 }
 
@@ -58,7 +59,7 @@ void TestMoravelCli::commands_data()
     QTest::addColumn<QByteArray>("localRel");
     QTest::addColumn<QStringList>("releases");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output");        // null: not compared
+    QTest::addColumn<QString>("output"); // null: not compared
     // What standard error begins with, for runs that fail with a reason.
     QTest::addColumn<QString>("reason");
 
@@ -66,31 +67,45 @@ void TestMoravelCli::commands_data()
     const QString update = "Spelmar/Updates";
 
     QTest::newRow("no arguments") << none << kOldRel << none << 2 << "" << QString();
-    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << none << 2 << "" << QString();
+    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << none << 2 << ""
+                                     << QString();
 
-    QTest::newRow("check, newer files") << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 3
-        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n" << QString();
-    QTest::newRow("check, nothing newer") << QStringList{"check", update, "@PROG@"} << kServerRel << none << 0
-        << checkText(" Your programm is working with the latest version!\n\n") + "\n" << QString();
-    QTest::newRow("check, no update directory") << QStringList{"check", "Spelmar/Nowhere", "@PROG@"} << kOldRel
-        << none << 1 << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n"
+    QTest::newRow("check, newer files")
+        << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 3
+        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n"
+        << QString();
+    QTest::newRow("check, nothing newer")
+        << QStringList{"check", update, "@PROG@"} << kServerRel << none << 0
+        << checkText(" Your programm is working with the latest version!\n\n") + "\n"
+        << QString();
+    QTest::newRow("check, no update directory")
+        << QStringList{"check", "Spelmar/Nowhere", "@PROG@"} << kOldRel << none << 1
+        << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n"
         << "moravel-cli: no update folder Spelmar/Nowhere: ";
 
     QTest::newRow("update") << QStringList{"update", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 0
-        << downloadOutput({"---- start transfer ----", "  ok!    Spelmar.exe", "---- end transfer ----",
-                           "... update local revision file", "  ok!  updated local revision file"}) << QString();
-    QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel << none
-                                       << 0 << QString() << QString();
-    QTest::newRow("update, no update directory") << QStringList{"update", "Spelmar/Nowhere", "@PROG@"} << kOldRel
-                                                 << none << 1 << QString()
-                                                 << "moravel-cli: no update folder Spelmar/Nowhere: ";
+                            << downloadOutput({"---- start transfer ----", "  ok!    Spelmar.exe",
+                                               "---- end transfer ----", "... update local revision file",
+                                               "  ok!  updated local revision file"})
+                            << QString();
+    QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel
+                                       << none << 0 << QString() << QString();
+    QTest::newRow("update, no update directory")
+        << QStringList{"update", "Spelmar/Nowhere", "@PROG@"} << kOldRel << none << 1 << QString()
+        << "moravel-cli: no update folder Spelmar/Nowhere: ";
 
     const QStringList january{"201401011000"};
-    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << none << 1 << "" << QString();
-    QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel << january + QStringList{"201406301800"}
-        << 0 << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n" << QString();
-    QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel << january
-        << 0 << restoreOutput({"---- start restore to 201401011000", "  ok!    201401011000/Spelmar.exe"}) << QString();
+    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << none << 1 << ""
+                                    << QString();
+    QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel
+                              << january + QStringList{"201406301800"} << 0
+                              << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n"
+                              << QString();
+    QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel
+                             << january << 0
+                             << restoreOutput({"---- start restore to 201401011000",
+                                               "  ok!    201401011000/Spelmar.exe"})
+                             << QString();
     QTest::newRow("restore, unknown release") << QStringList{"restore", "201402020202", "@PROG@"} << kOldRel
                                               << january << 1 << restoreOutput({}) << QString();
 }

@@ -42,7 +42,8 @@ class ModalDriver : public QObject
 public:
     using Step = std::function<bool(QWidget *)>;
 
-    explicit ModalDriver(QList<Step> steps) : m_steps(std::move(steps))
+    explicit ModalDriver(QList<Step> steps)
+        : m_steps(std::move(steps))
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             QWidget *modal = QApplication::activeModalWidget();
@@ -107,11 +108,7 @@ private slots:
     void progressWindow();
 
 private:
-    template <typename F>
-    F resolve(const char *name)
-    {
-        return reinterpret_cast<F>(dlsym(m_library, name));
-    }
+    template <typename F> F resolve(const char *name) { return reinterpret_cast<F>(dlsym(m_library, name)); }
 
     QTemporaryDir m_config;
     QTemporaryDir m_serverRoot;
@@ -147,9 +144,10 @@ void TestExports::dynamicSymbols_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QStringList>("names");
     QTest::newRow("library") << QStringLiteral(MORAVEL_LIBRARY)
-                             << QStringList{"ReleaseInfo", "RestoreFiles", "UpdateFiles", "UpdateInfo",
-                                            "UpdateSetupScheduler", "UpdateStartSchedule"};
-    QTest::newRow("program") << QStringLiteral(SPELMAR_PROGRAM) << QStringList{"GetTimeDiff", "GetTimeDiffEx"};
+                             << QStringList{"ReleaseInfo", "RestoreFiles",         "UpdateFiles",
+                                            "UpdateInfo",  "UpdateSetupScheduler", "UpdateStartSchedule"};
+    QTest::newRow("program") << QStringLiteral(SPELMAR_PROGRAM)
+                             << QStringList{"GetTimeDiff", "GetTimeDiffEx"};
 }
 
 // The library exports its six functions and the program its two time
@@ -211,8 +209,8 @@ void TestExports::settingsWindowBeforeAnythingElse()
     host.exec();
     QCOMPARE(reloaded, QString("9"));
     QVERIFY(clicked);
-    QSettings(QSettings::UserScope, "Norvane", "AutoUpdate").remove(
-        "Software/Norvane/AutoUpdate/Spelmar/Updates");
+    QSettings(QSettings::UserScope, "Norvane", "AutoUpdate")
+        .remove("Software/Norvane/AutoUpdate/Spelmar/Updates");
 }
 
 void TestExports::scheduledCheckLeadsToReleaseNotes()
@@ -241,9 +239,10 @@ void TestExports::scheduledCheckLeadsToReleaseNotes()
     QVERIFY2(question.startsWith(" Message from: <Moravel>-Tool  V 3.0.0\n"), qPrintable(question));
     QVERIFY2(question.contains("   1.00.01\t\t->> a.txt \n"), qPrintable(question));
     QVERIFY(!question.contains("b.txt"));
-    QCOMPARE(caption, QString(" <<<  Last Software Updates on <%1>  (NORVANE AG Westmark)  >>>"
-                              "Moravel Release Notes Version: 3.0.0")
-                          .arg(m_server->host()));
+    QCOMPARE(caption,
+             QString(" <<<  Last Software Updates on <%1>  (NORVANE AG Westmark)  >>>"
+                     "Moravel Release Notes Version: 3.0.0")
+                 .arg(m_server->host()));
     QCOMPARE(readFile(m_program.filePath("LatestUpdate.html")), QByteArray("<h1>Release 1.00.01</h1>"));
     QVERIFY(!QFile::exists(m_program.filePath("upd_a.txt")));
     QVERIFY(reminderValue("LastUpdate").toString().toDouble() >= firstStamp);
@@ -313,17 +312,16 @@ void TestExports::progressWindow()
 
     QStringList lines;
     const bool restoring = !release.isEmpty();
-    ModalDriver driver({finishProgress(restoring ? "  End of restore procedure!! "
-                                                 : "  End of download procedure!! ",
-                                       &lines)});
+    ModalDriver driver({finishProgress(
+        restoring ? "  End of restore procedure!! " : "  End of download procedure!! ", &lines)});
     // A folder path: no program to offer at the end.
     const QByteArray programPath = (folder.path() + "/").toUtf8();
     if (restoring)
         QVERIFY(resolve<RestoreFilesFunction>("RestoreFiles")(release.toUtf8().constData(),
-                                                                programPath.constData()));
+                                                              programPath.constData()));
     else
         QVERIFY(resolve<UpdateFilesFunction>("UpdateFiles")(kServer, programPath.constData(),
-                                                              static_cast<unsigned char>(takeAll)));
+                                                            static_cast<unsigned char>(takeAll)));
     QVERIFY(driver.done());
     QVERIFY2(lines.contains(line), qPrintable(lines.join('\n')));
     QCOMPARE(readFile(folder.filePath("a.txt")), a);

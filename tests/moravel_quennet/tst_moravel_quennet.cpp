@@ -29,18 +29,28 @@ void TestQuennet::commandForms_data()
     QTest::addColumn<QString>("programPath");
 
     QTest::newRow("newer files") << QStringList{"Spelmar/Updates", "/opt/My Tools/spelmar"}
-                                 << Kind::UpdateNewer << "Spelmar/Updates" << ""
+                                 << Kind::UpdateNewer << "Spelmar/Updates"
+                                 << ""
                                  << "/opt/My Tools/spelmar";
     QTest::newRow("all files") << QStringList{"instcomplete", "Spelmar/Updates", "/opt/t/spelmar"}
-                               << Kind::UpdateAll << "Spelmar/Updates" << "" << "/opt/t/spelmar";
-    QTest::newRow("restore") << QStringList{"REST=201403151200", "/opt/t/spelmar"} << Kind::Restore
-                             << "" << "201403151200" << "/opt/t/spelmar";
+                               << Kind::UpdateAll << "Spelmar/Updates"
+                               << ""
+                               << "/opt/t/spelmar";
+    QTest::newRow("restore") << QStringList{"REST=201403151200", "/opt/t/spelmar"} << Kind::Restore << ""
+                             << "201403151200"
+                             << "/opt/t/spelmar";
     QTest::newRow("restore, no release") << QStringList{"REST=", "/opt/t/"} << Kind::Restore << ""
-                                         << "" << "/opt/t/";
-    QTest::newRow("nothing") << QStringList{} << Kind::Invalid << "" << "" << "";
-    QTest::newRow("one word") << QStringList{"Spelmar/Updates"} << Kind::Invalid << "" << "" << "";
-    QTest::newRow("restore with extra word") << QStringList{"REST=1", "a", "b"} << Kind::Invalid
-                                             << "" << "" << "";
+                                         << ""
+                                         << "/opt/t/";
+    QTest::newRow("nothing") << QStringList{} << Kind::Invalid << ""
+                             << ""
+                             << "";
+    QTest::newRow("one word") << QStringList{"Spelmar/Updates"} << Kind::Invalid << ""
+                              << ""
+                              << "";
+    QTest::newRow("restore with extra word") << QStringList{"REST=1", "a", "b"} << Kind::Invalid << ""
+                                             << ""
+                                             << "";
 }
 
 void TestQuennet::commandForms()

@@ -51,7 +51,8 @@ public:
         while ((tail.isEmpty() || !got.contains(tail)) && !deadline.hasExpired()) {
             pollfd fd{m_fd, POLLIN, 0};
             const ssize_t count = ::poll(&fd, 1, int(qMax<qint64>(1, deadline.remainingTime()))) > 0
-                                      ? ::read(m_fd, buffer, sizeof buffer) : 0;
+                ? ::read(m_fd, buffer, sizeof buffer)
+                : 0;
             if (count > 0)
                 got.append(buffer, int(count));
         }

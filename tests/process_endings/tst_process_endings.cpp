@@ -115,8 +115,7 @@ int holdChildren()
     program.start(QStringLiteral("/bin/sleep"), {QStringLiteral("600")});
     if (simulator.path().isEmpty() || !server.start() || !program.waitForStarted())
         return 1;
-    std::printf("children: %lld %lld %lld\n", simulator.processId(), server.processId(),
-                program.processId());
+    std::printf("children: %lld %lld %lld\n", simulator.processId(), server.processId(), program.processId());
     std::fflush(stdout);
     for (;;)
         ::pause();
@@ -194,8 +193,8 @@ void TestProcessEndings::hostEndsDuringCheck()
         } else {
             host.setProcessEnvironment(environment);
             host.start(QStringLiteral(CHOST_PROGRAM),
-                       {QStringLiteral(MORAVEL_LIBRARY), QStringLiteral("--end-during-check"),
-                        server.host(), QString::number(endMs)});
+                       {QStringLiteral(MORAVEL_LIBRARY), QStringLiteral("--end-during-check"), server.host(),
+                        QString::number(endMs)});
         }
         // Far below the server's 30 s response time-out: nothing waits for it.
         const bool ended = host.waitForFinished(20000);
@@ -250,9 +249,7 @@ void TestProcessEndings::killedTestLeavesNoChild()
     const bool pipeEnded = readsToEnd(pipeEnds[0], 20000);
     ::close(pipeEnds[0]);
     QDeadlineTimer deadline(20000);
-    auto anyLives = [&children] {
-        return std::any_of(children.begin(), children.end(), processLives);
-    };
+    auto anyLives = [&children] { return std::any_of(children.begin(), children.end(), processLives); };
     while (anyLives() && !deadline.hasExpired())
         QTest::qWait(50);
     const bool childLeft = anyLives();

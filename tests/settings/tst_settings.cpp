@@ -30,8 +30,7 @@ private slots:
     {
         QDir(storeFolder()).removeRecursively();
         QFile::remove(storeFolder());
-        QSettings(QSettings::UserScope, SettingsKeys::kOrganisation, SettingsKeys::kApplication)
-            .clear();
+        QSettings(QSettings::UserScope, SettingsKeys::kOrganisation, SettingsKeys::kApplication).clear();
     }
 
     void readBack_data()
@@ -45,16 +44,14 @@ private slots:
         const QString own = SettingsKeys::kKeyPath;
         const QString other = "Software\\Norvane\\Other";
         QTest::newRow("empty store") << "" << own << "" << CSettingsStore::kNoKey;
-        QTest::newRow("only in a subkey") << own + "\\Sub" << own << "1"
-                                          << CSettingsStore::kNoValue;
+        QTest::newRow("only in a subkey") << own + "\\Sub" << own << "1" << CSettingsStore::kNoValue;
         QTest::newRow("read elsewhere") << own << other << "1" << CSettingsStore::kNoKey;
         QTest::newRow("written elsewhere") << other << own << "1" << CSettingsStore::kNoKey;
         QTest::newRow("trailing separator") << own + "\\" << own << "1" << CSettingsStore::kOk;
         QTest::newRow("empty text") << own << own << "" << CSettingsStore::kOk;
-        QTest::newRow("blanks, separators") << own << own << "  a=b;c#d \\e \"f\" [g] "
-                                            << CSettingsStore::kOk;
-        QTest::newRow("non-ASCII") << own << own << "/home/\u00e4rger/m\u00fc.csv"
-                                   << CSettingsStore::kOk;
+        QTest::newRow("blanks, separators")
+            << own << own << "  a=b;c#d \\e \"f\" [g] " << CSettingsStore::kOk;
+        QTest::newRow("non-ASCII") << own << own << "/home/\u00e4rger/m\u00fc.csv" << CSettingsStore::kOk;
         // Longer than the 99 characters a registry read would have taken.
         QTest::newRow("long folder") << own << own << "/data/" + QString(300, 'x') + "/traces/"
                                      << CSettingsStore::kOk;
@@ -113,8 +110,8 @@ private slots:
         QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP";
         QTest::newRow("nan") << "nan" << 100.0 << 60.0 << false << 0 << "nan";
         QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf";
-        QTest::newRow("too large") << "99999999999" << 99999999999.0 << 99999999999.0 << true
-                                   << INT_MAX << "99999999999";
+        QTest::newRow("too large") << "99999999999" << 99999999999.0 << 99999999999.0 << true << INT_MAX
+                                   << "99999999999";
     }
 
     void readerRules()

@@ -24,7 +24,8 @@ const QByteArray kOldExe = "old exe";
 const QByteArray kNewExe = "new exe";
 
 // How a row changes the published release before the update runs.
-enum class Tamper {
+enum class Tamper
+{
     None,
     DropSignature,
     BadSignature,
@@ -78,7 +79,8 @@ void TestSignedUpdate::initTestCase()
     QVERIFY(QDir().mkpath(m_work.filePath("keys")) && QDir().mkpath(m_work.filePath("server")));
     for (const char *name : {"maker", "successor", "stranger"})
         QCOMPARE(cli(MORAVEL_CLI, {"keygen", key(name)}).exitCode, 0);
-    struct stat info {};
+    struct stat info
+    { };
     QCOMPARE(::stat(qPrintable(key("maker.key")), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
@@ -90,29 +92,41 @@ void TestSignedUpdate::refusals_data()
     QTest::addColumn<QString>("signingKey");
     QTest::addColumn<QString>("deliveredKey"); // a new moravel.pub in the release; empty: none
     QTest::addColumn<int>("tamper");
-    QTest::addColumn<int>("expiredDaysAgo");   // 0: valid
-    QTest::addColumn<bool>("replayOlder");     // a newer release was accepted before this one
-    QTest::addColumn<QString>("reason");       // empty: accepted
+    QTest::addColumn<int>("expiredDaysAgo"); // 0: valid
+    QTest::addColumn<bool>("replayOlder");   // a newer release was accepted before this one
+    QTest::addColumn<QString>("reason");     // empty: accepted
 
     const int none = int(Tamper::None);
-    QTest::newRow("signed by the key in force") << "maker" << "" << none << 0 << false << "";
-    QTest::newRow("missing signature") << "maker" << "" << int(Tamper::DropSignature) << 0 << false
+    QTest::newRow("signed by the key in force") << "maker"
+                                                << "" << none << 0 << false << "";
+    QTest::newRow("missing signature") << "maker"
+                                       << "" << int(Tamper::DropSignature) << 0 << false
                                        << "Update refused: RelInfoRemote.rel is not signed";
-    QTest::newRow("bad signature") << "maker" << "" << int(Tamper::BadSignature) << 0 << false
+    QTest::newRow("bad signature") << "maker"
+                                   << "" << int(Tamper::BadSignature) << 0 << false
                                    << "Update refused: RelInfoRemote.rel does not match its signature";
-    QTest::newRow("wrong key") << "stranger" << "" << none << 0 << false
+    QTest::newRow("wrong key") << "stranger"
+                               << "" << none << 0 << false
                                << "Update refused: RelInfoRemote.rel does not match its signature";
-    QTest::newRow("tampered file") << "maker" << "" << int(Tamper::File) << 0 << false
+    QTest::newRow("tampered file") << "maker"
+                                   << "" << int(Tamper::File) << 0 << false
                                    << "SHA-256 mismatch for Spelmar.exe";
-    QTest::newRow("tampered revision file") << "maker" << "" << int(Tamper::RevisionFile) << 0 << false
-                                            << "Update refused: RelInfoRemote.rel does not match its signature";
-    QTest::newRow("expired") << "maker" << "" << none << 2 << false
-                             << "Update refused: RelInfoRemote.rel expired on ";
-    QTest::newRow("replayed older sequence") << "maker" << "" << none << 0 << true
-                                             << "Update refused: RelInfoRemote.rel has sequence 99, older than the accepted 100";
-    QTest::newRow("key rotation signed by the old key") << "maker" << "successor" << none << 0 << false << "";
-    QTest::newRow("key rotation signed by a stranger") << "stranger" << "stranger" << none << 0 << false
-                                                        << "Update refused: RelInfoRemote.rel does not match its signature";
+    QTest::newRow("tampered revision file")
+        << "maker"
+        << "" << int(Tamper::RevisionFile) << 0 << false
+        << "Update refused: RelInfoRemote.rel does not match its signature";
+    QTest::newRow("expired") << "maker"
+                             << "" << none << 2 << false << "Update refused: RelInfoRemote.rel expired on ";
+    QTest::newRow("replayed older sequence")
+        << "maker"
+        << "" << none << 0 << true
+        << "Update refused: RelInfoRemote.rel has sequence 99, older than the accepted 100";
+    QTest::newRow("key rotation signed by the old key") << "maker"
+                                                        << "successor" << none << 0 << false << "";
+    QTest::newRow("key rotation signed by a stranger")
+        << "stranger"
+        << "stranger" << none << 0 << false
+        << "Update refused: RelInfoRemote.rel does not match its signature";
 }
 
 void TestSignedUpdate::refusals()
@@ -140,9 +154,10 @@ void TestSignedUpdate::refusals()
     const QString program = programDir.path();
     const QString programCli = program + "/moravel-cli";
     QVERIFY(QFile::copy(MORAVEL_CLI, programCli));
-    writeFiles(program, {{"Spelmar.exe", kOldExe},
-                         {"moravel.pub", readFile(key("maker.pub"))},
-                         {"RelInfoLocal.rel", "Spelmar.exe; 3.01.01\r\nmoravel.pub; 1.00.00\r\n"}});
+    writeFiles(program,
+               {{"Spelmar.exe", kOldExe},
+                {"moravel.pub", readFile(key("maker.pub"))},
+                {"RelInfoLocal.rel", "Spelmar.exe; 3.01.01\r\nmoravel.pub; 1.00.00\r\n"}});
 
     auto publish = [&](const QString &keyName, quint64 sequence, int daysAgo) {
         PublishOptions options;
@@ -163,11 +178,8 @@ void TestSignedUpdate::refusals()
     }
     const QString signature = offered + "/RelInfoRemote.rel.sig";
     switch (Tamper(tamper)) {
-    case Tamper::None:
-        break;
-    case Tamper::DropSignature:
-        QVERIFY(QFile::remove(signature));
-        break;
+    case Tamper::None: break;
+    case Tamper::DropSignature: QVERIFY(QFile::remove(signature)); break;
     case Tamper::BadSignature: {
         QByteArray text = readFile(signature);
         const int at = text.indexOf("\nSignature: ") + 13;
@@ -175,11 +187,10 @@ void TestSignedUpdate::refusals()
         writeFile(signature, text);
         break;
     }
-    case Tamper::File:
-        writeFile(offered + "/Spelmar.exe", "evil exe");
-        break;
+    case Tamper::File: writeFile(offered + "/Spelmar.exe", "evil exe"); break;
     case Tamper::RevisionFile:
-        writeFile(offered + "/RelInfoRemote.rel", readFile(offered + "/RelInfoRemote.rel").replace("3.01.02", "3.01.03"));
+        writeFile(offered + "/RelInfoRemote.rel",
+                  readFile(offered + "/RelInfoRemote.rel").replace("3.01.02", "3.01.03"));
         break;
     }
 

@@ -59,48 +59,64 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments"); // %SIM% and %BOOT% name the simulators
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("out");  // a line stdout must hold
-        QTest::addColumn<QString>("err");  // a text stderr must hold
+        QTest::addColumn<QString>("out"); // a line stdout must hold
+        QTest::addColumn<QString>("err"); // a text stderr must hold
 
-        const QString noAnswer = "!! Fail ! No answer from ORBO. Try again after the device has been started.";
-        QTest::newRow("ports") << QStringList{"ports"} << 0 << "" << "";
-        QTest::newRow("identify auto") << QStringList{"identify", "--port", "%SIM%"} << 0
-                                       << "Model: 1000 mbar" << ">> Baud rate found: 19200";
-        QTest::newRow("identify simulated") << QStringList{"identify", "--port", "1", "--simulate"} << 0
-                                            << "Model: 100 Torr" << "";
-        QTest::newRow("identify wrong baud") << QStringList{"identify", "--port", "%SIM%", "--baud", "9600"}
-                                             << 1 << "" << noAnswer;
-        QTest::newRow("identify no port") << QStringList{"identify", "--port", "/dev/no-such-orbo"} << 1
-                                          << "" << "!! Can not open comport /dev/no-such-orbo!\n!! no such device";
-        QTest::newRow("identify boot") << QStringList{"identify", "--port", "%BOOT%", "--baud", "9600"}
-                                       << 0 << "Rev: 1.02.21" << "";
+        const QString noAnswer =
+            "!! Fail ! No answer from ORBO. Try again after the device has been started.";
+        QTest::newRow("ports") << QStringList{"ports"} << 0 << ""
+                               << "";
+        QTest::newRow("identify auto")
+            << QStringList{"identify", "--port", "%SIM%"} << 0 << "Model: 1000 mbar"
+            << ">> Baud rate found: 19200";
+        QTest::newRow("identify simulated")
+            << QStringList{"identify", "--port", "1", "--simulate"} << 0 << "Model: 100 Torr"
+            << "";
+        QTest::newRow("identify wrong baud")
+            << QStringList{"identify", "--port", "%SIM%", "--baud", "9600"} << 1 << "" << noAnswer;
+        QTest::newRow("identify no port") << QStringList{"identify", "--port", "/dev/no-such-orbo"} << 1 << ""
+                                          << "!! Can not open comport /dev/no-such-orbo!\n!! no such device";
+        QTest::newRow("identify boot")
+            << QStringList{"identify", "--port", "%BOOT%", "--baud", "9600"} << 0 << "Rev: 1.02.21"
+            << "";
         QTest::newRow("commands") << QStringList{"commands", "--port", "%SIM%", "--baud", "19200"} << 0
-                                  << "PRE: Read pressure in the active unit" << "";
-        QTest::newRow("send") << QStringList{"send", "--port", "%SIM%", "PAN"} << 0 << "ORBO Sim 100" << "";
-        QTest::newRow("send unknown") << QStringList{"send", "--port", "%SIM%", "--baud", "19200", "XYZ"}
-                                      << 0 << "Can not execute command" << "";
-        QTest::newRow("send too long") << QStringList{"send", "--port", "%SIM%", "--baud", "19200",
-                                                      QString(2016, 'C')}
-                                       << 1 << "" << "Command too long!";
-        QTest::newRow("no subcommand") << QStringList{} << 2 << "" << "Usage: spelmar-cli";
-        QTest::newRow("missing port") << QStringList{"identify"} << 2 << "" << "--port is missing";
+                                  << "PRE: Read pressure in the active unit"
+                                  << "";
+        QTest::newRow("send") << QStringList{"send", "--port", "%SIM%", "PAN"} << 0 << "ORBO Sim 100"
+                              << "";
+        QTest::newRow("send unknown") << QStringList{"send", "--port", "%SIM%", "--baud", "19200", "XYZ"} << 0
+                                      << "Can not execute command"
+                                      << "";
+        QTest::newRow("send too long")
+            << QStringList{"send", "--port", "%SIM%", "--baud", "19200", QString(2016, 'C')} << 1 << ""
+            << "Command too long!";
+        QTest::newRow("no subcommand") << QStringList{} << 2 << ""
+                                       << "Usage: spelmar-cli";
+        QTest::newRow("missing port") << QStringList{"identify"} << 2 << ""
+                                      << "--port is missing";
         QTest::newRow("bad baud") << QStringList{"identify", "--port", "1", "--baud", "1200"} << 2 << ""
                                   << "bad baud rate";
-        QTest::newRow("send without command") << QStringList{"send", "--port", "1"} << 2 << "" << "Usage";
+        QTest::newRow("send without command") << QStringList{"send", "--port", "1"} << 2 << ""
+                                              << "Usage";
         QTest::newRow("trace both limits")
             << QStringList{"trace", "--port", "1", "--command", "PRE", "--duration", "1", "--samples", "2"}
-            << 2 << "" << "either --duration or --samples";
-        QTest::newRow("trace simulated") << QStringList{"trace", "--port", "1", "--simulate", "--command",
-                                                        "PRE", "--interval", "20", "--samples", "3"}
-                                         << 0 << "" << "";
+            << 2 << ""
+            << "either --duration or --samples";
+        QTest::newRow("trace simulated")
+            << QStringList{"trace", "--port",     "1",  "--simulate", "--command",
+                           "PRE",   "--interval", "20", "--samples",  "3"}
+            << 0 << ""
+            << "";
         QTest::newRow("trace failing polls")
-            << QStringList{"trace", "--port", "%SIM%", "--baud", "19200", "--command", "XYZ",
-                           "--interval", "20", "--samples", "2"}
-            << 1 << "" << "XYZ -> Can not execute command\n!! 2 of 2 polls failed\n";
+            << QStringList{"trace", "--port",     "%SIM%", "--baud",    "19200", "--command",
+                           "XYZ",   "--interval", "20",    "--samples", "2"}
+            << 1 << ""
+            << "XYZ -> Can not execute command\n!! 2 of 2 polls failed\n";
         QTest::newRow("trace unwritable csv")
-            << QStringList{"trace", "--port", "1", "--simulate", "--command", "PRE", "--samples", "1",
-                           "--csv", "/proc/no-such-dir/x.csv"}
-            << 1 << "" << "!! Error occurred!";
+            << QStringList{"trace", "--port",    "1", "--simulate", "--command",
+                           "PRE",   "--samples", "1", "--csv",      "/proc/no-such-dir/x.csv"}
+            << 1 << ""
+            << "!! Error occurred!";
     }
 
     void subcommands()
@@ -113,7 +129,8 @@ private slots:
         arguments.replaceInStrings("%BOOT%", m_boot->path());
 
         const Run run = runCli(arguments, m_config.path());
-        QVERIFY2(run.status == status, qPrintable(QString("status %1, stderr: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(run.status == status,
+                 qPrintable(QString("status %1, stderr: %2").arg(run.status).arg(run.err)));
         if (!out.isEmpty())
             QVERIFY2(run.out.split('\n').contains(out), qPrintable(run.out));
         if (!err.isEmpty())
@@ -137,9 +154,9 @@ private slots:
         const QList<QByteArray> lines = csv.readAll().split('\n');
         QCOMPARE(lines.size(), 8 + 4 + 1);
         QCOMPARE(lines.mid(0, 2), QList<QByteArray>({"Report for;ORBO Sim 100\r", "Serial;4711 042\r"}));
-        QCOMPARE(lines.mid(3, 5), QList<QByteArray>({"Comport;" + m_sim->path().toLocal8Bit() + "\r",
-                                                    "Signal;TMP\r", "Interval;50 ms\r", "\r",
-                                                    "Tick counts;Value;\r"}));
+        QCOMPARE(lines.mid(3, 5),
+                 QList<QByteArray>({"Comport;" + m_sim->path().toLocal8Bit() + "\r", "Signal;TMP\r",
+                                    "Interval;50 ms\r", "\r", "Tick counts;Value;\r"}));
         QVERIFY(lines[8].startsWith("0; ") && lines[11].startsWith("3; "));
     }
 
@@ -151,18 +168,19 @@ private slots:
         QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
         QProcess tracer;
         tracer.start(qEnvironmentVariable("SPELMAR_CLI"),
-                     {"trace", "--port", sim.path(), "--baud", "9600", "--command", "PRE", "--interval",
-                      "20", "--duration", "60"});
+                     {"trace", "--port", sim.path(), "--baud", "9600", "--command", "PRE", "--interval", "20",
+                      "--duration", "60"});
         QVERIFY(tracer.waitForReadyRead(60000)); // the first value: the port is open
         ::kill(pid_t(tracer.processId()), SIGKILL);
         QVERIFY(tracer.waitForFinished(60000));
 
-        QStringList command{qEnvironmentVariable("SPELMAR_CLI"), "send", "--port", sim.path(),
-                            "--baud", "9600", "SSV"};
+        QStringList command{
+            qEnvironmentVariable("SPELMAR_CLI"), "send", "--port", sim.path(), "--baud", "9600", "SSV"};
         if (::geteuid() == 0) {
             // Root passes by a terminal's exclusive mode: ask as nobody.
-            QVERIFY(QFile::setPermissions(sim.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                          | QFileDevice::ReadOther | QFileDevice::WriteOther));
+            QVERIFY(QFile::setPermissions(sim.path(),
+                                          QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                              | QFileDevice::ReadOther | QFileDevice::WriteOther));
             command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
         }
         QProcess sender;

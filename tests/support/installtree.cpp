@@ -9,9 +9,9 @@ QString installTree(const QString &prefix)
     QProcess install;
     endWithParent(install);
     install.setProcessChannelMode(QProcess::MergedChannels);
-    install.start(QStringLiteral(CMAKE_PROGRAM),
-                  {QStringLiteral("--install"), QStringLiteral(BUILD_FOLDER),
-                   QStringLiteral("--prefix"), prefix});
+    install.start(
+        QStringLiteral(CMAKE_PROGRAM),
+        {QStringLiteral("--install"), QStringLiteral(BUILD_FOLDER), QStringLiteral("--prefix"), prefix});
     if (!install.waitForFinished(300000))
         return QStringLiteral("cmake --install did not end");
     if (install.exitStatus() != QProcess::NormalExit || install.exitCode() != 0)

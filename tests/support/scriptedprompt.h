@@ -20,8 +20,7 @@ public:
         Icon icon;
     };
 
-    Answer message(const std::string &text, const std::string &caption, Buttons buttons,
-                   Icon icon) override;
+    Answer message(const std::string &text, const std::string &caption, Buttons buttons, Icon icon) override;
 
     void queueAnswer(Answer answer);
     std::vector<Box> boxes() const;

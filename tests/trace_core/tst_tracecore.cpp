@@ -134,8 +134,8 @@ private slots:
         QTest::newRow("250 ms over 10 s") << 250.0 << 10.0 << 250.0 << 40.0 << 41 << "*0.250000\"s";
         QTest::newRow("1 ms over a minute") << 1.0 << 60.0 << 1.0 << 60000.0 << 60001 << "*0.001000\"s";
         QTest::newRow("interval 0 becomes 100") << 0.0 << 60.0 << 100.0 << 600.0 << 601 << "*0.100000\"s";
-        QTest::newRow("uneven points truncated") << 300.0 << 1.0 << 300.0 << 1000.0 / 300.0 << 4
-                                                 << "*0.300000\"s";
+        QTest::newRow("uneven points truncated")
+            << 300.0 << 1.0 << 300.0 << 1000.0 / 300.0 << 4 << "*0.300000\"s";
         QTest::newRow("size 0: no points") << 100.0 << 0.0 << 100.0 << 0.0 << 1 << "*0.100000\"s";
     }
 
@@ -179,14 +179,16 @@ private slots:
         QTest::addColumn<QStringList>("row"); // a data row as a CSV reader reads it (time left out)
 
         // The clock gives 09.900 at the start, then 10.150 and 11.134.
-        QTest::newRow("time") << false << 100.0 << "3" << "1.5E-3 mbar\r"
+        QTest::newRow("time") << false << 100.0 << "3"
+                              << "1.5E-3 mbar\r"
                               << QByteArray("Interval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n"
                                             "0.250; 1.5E-3 mbar;\r\n1.234; 1.5E-3 mbar;\r\n")
                               << QStringList{" 1.5E-3 mbar", ""};
         // A reply is written as received, even one with format characters;
         // only its line end goes.
         QTest::newRow("tick, rounded interval, device path")
-            << true << 250.6 << "/dev/pts/7" << "%s%n\r\n"
+            << true << 250.6 << "/dev/pts/7"
+            << "%s%n\r\n"
             << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n")
             << QStringList{" %s%n", ""};
     }
@@ -215,19 +217,22 @@ private slots:
         QVERIFY(writer.appendSample(reply.toStdString()));
         writer.stop();
         QVERIFY(!writer.isLogging());
-        QCOMPARE(readAll(path), "Report for;P\r\nSerial;S\r\nStart time;2015-11-26 08:05:09\r\nComport;"
-                                    + port.toLatin1() + "\r\nSignal;PRE\r\n" + tail);
+        QCOMPARE(readAll(path),
+                 "Report for;P\r\nSerial;S\r\nStart time;2015-11-26 08:05:09\r\nComport;" + port.toLatin1()
+                     + "\r\nSignal;PRE\r\n" + tail);
 
         // A spreadsheet's reader finds the eight header rows, then one row
         // per sample.
         QProcess reader;
         reader.start("/usr/bin/python3",
-                     {"-c", "import csv, sys\n"
-                            "for r in csv.reader(open(sys.argv[1], newline=''), delimiter=';'):\n"
-                            "    print('|'.join(r))\n",
+                     {"-c",
+                      "import csv, sys\n"
+                      "for r in csv.reader(open(sys.argv[1], newline=''), delimiter=';'):\n"
+                      "    print('|'.join(r))\n",
                       path});
         QVERIFY(reader.waitForFinished(60000) && reader.exitCode() == 0);
-        const QStringList rows = QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList rows =
+            QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 7 + 2); // the empty header line is no row
         for (int i = 7; i < 9; ++i)
             QCOMPARE(rows[i].split('|').mid(1), row);
@@ -319,7 +324,7 @@ private slots:
         QTest::addColumn<int>("delay"); // the simulator's answer delay
         QTest::addColumn<QString>("command");
         QTest::addColumn<double>("interval");
-        QTest::addColumn<bool>("vanish"); // the device goes after three samples
+        QTest::addColumn<bool>("vanish");   // the device goes after three samples
         QTest::addColumn<QString>("reply"); // how the replies start; empty: good values
         QTest::addColumn<bool>("laterLate");
         QTest::newRow("poll slower than the interval") << 300 << "PRE" << 100.0 << false << "" << true;
@@ -442,7 +447,6 @@ private slots:
             QVERIFY2(lines[i].startsWith(QByteArray::number(i - 8) + "; ") && lines[i].endsWith(";\r"),
                      lines[i].constData());
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestTraceCore)

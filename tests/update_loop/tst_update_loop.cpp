@@ -112,8 +112,7 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     endWithParent(demo);
     demo.start(QStringLiteral("/bin/bash"),
                {QStringLiteral(MAKE_DEMO),
-                installed ? installedProgramFolder(prefix) : QStringLiteral(PROGRAM_FOLDER),
-                state.path()});
+                installed ? installedProgramFolder(prefix) : QStringLiteral(PROGRAM_FOLDER), state.path()});
     QVERIFY(demo.waitForFinished(120000));
     QVERIFY2(demo.exitCode() == 0, demo.readAllStandardError().constData());
 
@@ -141,8 +140,7 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     // The installer and the restarted program inherit the log.
     spelmar.setStandardOutputFile(log, QIODevice::Append);
     spelmar.setStandardErrorFile(log, QIODevice::Append);
-    spelmar.start(installed ? prefix + QStringLiteral("/bin/spelmar")
-                            : program + QStringLiteral("/Spelmar"),
+    spelmar.start(installed ? prefix + QStringLiteral("/bin/spelmar") : program + QStringLiteral("/Spelmar"),
                   {});
     QVERIFY(spelmar.waitForStarted(60000));
     QVERIFY2(spelmar.waitForFinished(180000), contents(log).constData());
@@ -166,9 +164,9 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     // readme.txt at the end (and the publisher's key, which an
     // installation does not have yet).
     QString relInfo = QString::fromLatin1(oldRelInfo);
-    relInfo.replace(QRegularExpression(QStringLiteral("^Spelmar; [^\r]*"),
-                                       QRegularExpression::MultilineOption),
-                    QStringLiteral("Spelmar; 2.01.00"));
+    relInfo.replace(
+        QRegularExpression(QStringLiteral("^Spelmar; [^\r]*"), QRegularExpression::MultilineOption),
+        QStringLiteral("Spelmar; 2.01.00"));
     if (installed)
         relInfo += QStringLiteral("readme.txt; 2.01.00\r\nmoravel.pub; 1.00.00\r\n");
     else
@@ -192,9 +190,8 @@ void TestUpdateLoop::reminderToUpdatedFiles()
     QStringList saved = QDir(backup).entryList(QDir::Files);
     saved.sort();
     // A file that was not installed before has nothing to keep.
-    const QStringList expected = installed
-                                     ? QStringList{"RelInfoLocal.rel", "Spelmar"}
-                                     : QStringList{"RelInfoLocal.rel", "Spelmar", "readme.txt"};
+    const QStringList expected = installed ? QStringList{"RelInfoLocal.rel", "Spelmar"}
+                                           : QStringList{"RelInfoLocal.rel", "Spelmar", "readme.txt"};
     QCOMPARE(saved, expected);
     QCOMPARE(contents(backup + QStringLiteral("/RelInfoLocal.rel")), oldRelInfo);
     QCOMPARE(contents(backup + QStringLiteral("/Spelmar")), oldSpelmar);
@@ -239,8 +236,7 @@ void TestUpdateLoop::withoutUsableLibrary()
         QVERIFY(QFile::copy(QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1"), target));
     }
 
-    QProcessEnvironment environment =
-        stagedEnvironment(state.filePath(QStringLiteral("config")), QString());
+    QProcessEnvironment environment = stagedEnvironment(state.filePath(QStringLiteral("config")), QString());
     environment.insert(QStringLiteral("SPELMAR_EXIT_WHEN_SHOWN"), QStringLiteral("1"));
     QProcess spelmar;
     endWithParent(spelmar);
@@ -302,7 +298,8 @@ void TestUpdateLoop::settingsButtonOpensTheReminderSettings()
     store.close();
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
 
-    struct : IPrompt {
+    struct : IPrompt
+    {
         int boxes = 0;
         Answer message(const std::string &, const std::string &, Buttons, Icon) override
         {
@@ -314,8 +311,7 @@ void TestUpdateLoop::settingsButtonOpensTheReminderSettings()
     QVERIFY(window.updateBinding().isBound());
     QCOMPARE(prompt.boxes, 0);
     window.show();
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("updatesButton")),
-                      Qt::LeftButton);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("updatesButton")), Qt::LeftButton);
 
     QWidget *settings = nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets())
@@ -323,8 +319,7 @@ void TestUpdateLoop::settingsButtonOpensTheReminderSettings()
             && widget->findChild<QCheckBox *>(QStringLiteral("activeCheck")))
             settings = widget;
     QVERIFY(settings);
-    QCOMPARE(settings->findChild<QLineEdit *>(QStringLiteral("intervalEdit"))->text(),
-             QStringLiteral("7"));
+    QCOMPARE(settings->findChild<QLineEdit *>(QStringLiteral("intervalEdit"))->text(), QStringLiteral("7"));
     QVERIFY(!settings->findChild<QCheckBox *>(QStringLiteral("activeCheck"))->isChecked());
     settings->hide();
 }

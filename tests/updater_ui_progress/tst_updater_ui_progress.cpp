@@ -39,8 +39,7 @@ struct Run
     QByteArray installed() { return readFile(program.filePath("Spelmar.exe")); }
     // Runs the window modally, as the exports do, while check is called
     // every few milliseconds.
-    template <typename Check>
-    int exec(Check check)
+    template <typename Check> int exec(Check check)
     {
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, &dialog, check);
@@ -85,20 +84,23 @@ void TestProgress::download_data()
     QTest::addColumn<QByteArray>("installed");
 
     const QStringList head{"... Preparing download from server!", "... connect to the NORVANE server",
-                           "... set path (Spelmar/Updates)", "... check remote revision file",
-                           "... check local revision file", "... compare new files"};
-    const QStringList transfer{"---- start transfer ----", "  ok!    Spelmar.exe",
-                               "---- end transfer ----", "... update local revision file",
-                               "  ok!  updated local revision file", "   ",
+                           "... set path (Spelmar/Updates)",      "... check remote revision file",
+                           "... check local revision file",       "... compare new files"};
+    const QStringList transfer{"---- start transfer ----",
+                               "  ok!    Spelmar.exe",
+                               "---- end transfer ----",
+                               "... update local revision file",
+                               "  ok!  updated local revision file",
+                               "   ",
                                "  End of download procedure!! "};
     const QStringList nothing{" end! No updates found!", "   ", "  End of download procedure!! "};
 
     QTest::newRow("one newer file, keep running")
-        << QByteArray("Spelmar.exe;3.01.01\r\n") << "Spelmar.exe" << IPrompt::Answer::No
-        << head + transfer << QByteArray("new program");
+        << QByteArray("Spelmar.exe;3.01.01\r\n") << "Spelmar.exe" << IPrompt::Answer::No << head + transfer
+        << QByteArray("new program");
     QTest::newRow("nothing newer, start the program")
-        << QByteArray("Spelmar.exe;3.01.02\r\n") << "Spelmar.exe" << IPrompt::Answer::Yes
-        << head + nothing << QByteArray("old program");
+        << QByteArray("Spelmar.exe;3.01.02\r\n") << "Spelmar.exe" << IPrompt::Answer::Yes << head + nothing
+        << QByteArray("old program");
     QTest::newRow("no program name: no question")
         << QByteArray("Spelmar.exe;3.01.01\r\n") << "" << IPrompt::Answer::Yes << head + transfer
         << QByteArray("new program");
@@ -119,8 +121,7 @@ void TestProgress::download()
     // stays, with 42 once the run is over.
     const int result = run.exec([&] {
         const QStringList shown = run.dialog.lines();
-        if (run.dialog.isVisible() && !shown.isEmpty()
-            && shown.last() == "  End of download procedure!! "
+        if (run.dialog.isVisible() && !shown.isEmpty() && shown.last() == "  End of download procedure!! "
             && run.dialog.findChild<QPushButton *>("okButton")->isEnabled()
             && run.dialog.findChild<QProgressBar *>("progressBar")->value() == 0
             && run.prompt.boxes().size() == questions)

@@ -31,8 +31,7 @@ protected:
 // exit code: 0 when action told the host to quit. Otherwise the loop ends
 // with 99 after a while (a quit request queued by action is taken on the
 // loop's first pass, long before).
-template <typename Action>
-int hostLoopResult(Action action)
+template <typename Action> int hostLoopResult(Action action)
 {
     action();
     QTimer patience; // gone with this call, so it cannot end a later loop
@@ -74,8 +73,8 @@ void TestReleaseNotes::initTestCase()
     QFile file(m_dir.filePath("Quennet"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     const QByteArray record = "'" + m_record.toUtf8();
-    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + record
-               + ".part'\nmv " + record + ".part' " + record + "'\n");
+    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + record + ".part'\nmv "
+               + record + ".part' " + record + "'\n");
     file.close();
     QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", QFile::encodeName(m_dir.path()) + ":" + qgetenv("PATH"));
@@ -96,15 +95,14 @@ QStringList TestReleaseNotes::recordedArguments()
 void TestReleaseNotes::viewer_data()
 {
     QTest::addColumn<bool>("installMode");
-    QTest::addColumn<bool>("fallback"); // the primary viewer cannot be made
+    QTest::addColumn<bool>("fallback");   // the primary viewer cannot be made
     QTest::addColumn<QByteArray>("page"); // empty: no page file
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("caption");
 
     const QString version = "Moravel Release Notes Version: 3.0.0";
     const QString server = " <<<  Last Software Updates on <h>  (NORVANE AG Westmark)  >>>";
-    QTest::newRow("view only") << false << false << QByteArray("<h1>Faster tracing.</h1>") << ""
-                               << version;
+    QTest::newRow("view only") << false << false << QByteArray("<h1>Faster tracing.</h1>") << "" << version;
     QTest::newRow("install, server caption, missing page")
         << true << false << QByteArray() << server << server + version;
     QTest::newRow("fallback viewer takes no input")
@@ -124,8 +122,8 @@ void TestReleaseNotes::viewer()
     QVERIFY(page.isEmpty() || writeFile(path, page));
 
     ScriptedPrompt prompt;
-    std::unique_ptr<CReleaseNotesDlg> dialog = fallback
-        ? std::make_unique<NoPrimaryViewerDlg>(prompt) : std::make_unique<CReleaseNotesDlg>(prompt);
+    std::unique_ptr<CReleaseNotesDlg> dialog =
+        fallback ? std::make_unique<NoPrimaryViewerDlg>(prompt) : std::make_unique<CReleaseNotesDlg>(prompt);
     dialog->setInstallMode(installMode);
     dialog->setCaptionPrefix(prefix.toStdString());
     dialog->setPagePath(path.toStdString());
@@ -154,20 +152,29 @@ void TestReleaseNotes::buttons_data()
     QTest::addColumn<QStringList>("words");
 
     const QStringList server{"Spelmar/Updates"};
-    QTest::newRow("new files") << "installNew" << "/opt/tools/spelmar" << "" << true << server;
-    QTest::newRow("folder with blanks") << "installNew" << "/opt/My Tools/spelmar" << "" << true
-                                        << server;
-    QTest::newRow("no program name") << "installNew" << "/opt/tools/" << "" << true << server;
-    QTest::newRow("all files") << "installAll" << "/opt/tools/spelmar" << "" << true
-                               << QStringList{"instcomplete", server[0]};
-    QTest::newRow("restore") << "restore" << "/opt/tools/spelmar" << "201403151200" << true
-                             << QStringList{"REST=201403151200"};
-    QTest::newRow("new files, cancelled") << "installNew" << "/opt/tools/spelmar" << "" << false
-                                          << QStringList();
-    QTest::newRow("all files, cancelled") << "installAll" << "/opt/tools/spelmar" << "" << false
-                                          << QStringList();
-    QTest::newRow("restore abandoned") << "restore" << "/opt/tools/spelmar" << QString() << true
-                                       << QStringList();
+    QTest::newRow("new files") << "installNew"
+                               << "/opt/tools/spelmar"
+                               << "" << true << server;
+    QTest::newRow("folder with blanks") << "installNew"
+                                        << "/opt/My Tools/spelmar"
+                                        << "" << true << server;
+    QTest::newRow("no program name") << "installNew"
+                                     << "/opt/tools/"
+                                     << "" << true << server;
+    QTest::newRow("all files") << "installAll"
+                               << "/opt/tools/spelmar"
+                               << "" << true << QStringList{"instcomplete", server[0]};
+    QTest::newRow("restore") << "restore"
+                             << "/opt/tools/spelmar"
+                             << "201403151200" << true << QStringList{"REST=201403151200"};
+    QTest::newRow("new files, cancelled") << "installNew"
+                                          << "/opt/tools/spelmar"
+                                          << "" << false << QStringList();
+    QTest::newRow("all files, cancelled") << "installAll"
+                                          << "/opt/tools/spelmar"
+                                          << "" << false << QStringList();
+    QTest::newRow("restore abandoned") << "restore"
+                                       << "/opt/tools/spelmar" << QString() << true << QStringList();
 }
 
 void TestReleaseNotes::buttons()
@@ -179,8 +186,8 @@ void TestReleaseNotes::buttons()
     QFETCH(QStringList, words);
 
     const auto boxText = [](const std::string &what, const std::string &tail = {}) {
-        return " Attention!!\n----------------------------------------------------------\n\n"
-               + what + " to stop the running application!\n" + tail;
+        return " Attention!!\n----------------------------------------------------------\n\n" + what
+            + " to stop the running application!\n" + tail;
     };
     const std::map<QString, std::string> boxTexts{
         {"installNew", boxText(" To install the new software release it is necessary\n")},

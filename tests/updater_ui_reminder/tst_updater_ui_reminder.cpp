@@ -59,8 +59,7 @@ struct Dialog
         window.setServerPath(kServer);
         window.show();
     }
-    template <typename T>
-    T *child(const char *name) { return window.findChild<T *>(name); }
+    template <typename T> T *child(const char *name) { return window.findChild<T *>(name); }
 
     // "on"/"off", the chosen radio, the edit's text, whether the three
     // controls under the check box can be used.
@@ -72,8 +71,13 @@ struct Dialog
         const int usable = edit->isEnabled() + startup->isEnabled() + afterDays->isEnabled();
         return QString("%1 %2 %3 %4")
             .arg(child<QCheckBox>("activeCheck")->isChecked() ? "on" : "off",
-                 startup->isChecked() ? "start" : afterDays->isChecked() ? "days" : "none",
-                 edit->text(), usable == 3 ? "usable" : usable == 0 ? "locked" : "mixed");
+                 startup->isChecked()         ? "start"
+                     : afterDays->isChecked() ? "days"
+                                              : "none",
+                 edit->text(),
+                 usable == 3       ? "usable"
+                     : usable == 0 ? "locked"
+                                   : "mixed");
     }
 
     // Words: "toggle" clicks the check box, "days" the after-days radio,
@@ -208,20 +212,48 @@ void TestReminder::dialog_data()
     QTest::addColumn<QString>("storedAfter");
 
     // A second click on a radio keeps the choice.
-    QTest::newRow("each start, then after 7 days") << "1 0 5" << "on start 5 usable"
-        << "days days =7" << "on days 7 usable" << "ok" << "1 1 7";
-    QTest::newRow("off, after days, switched on") << "0 1 12" << "off days 12 locked"
-        << "toggle" << "on days 12 usable" << "ok" << "1 1 12";
-    QTest::newRow("check 2: no radio, stores 0") << "1 2 3" << "on none 3 usable"
-        << "" << "on none 3 usable" << "ok" << "1 0 3";
-    QTest::newRow("nothing stored") << "- - -" << "off start 0 locked"
-        << "" << "off start 0 locked" << "ok" << "0 0 0";
-    QTest::newRow("emptied edit") << "1 0 5" << "on start 5 usable"
-        << "=" << "on start  usable" << "ok" << "1 0 0";
-    QTest::newRow("switched off keeps the rest") << "1 1 5" << "on days 5 usable"
-        << "toggle =9" << "off days 9 locked" << "ok" << "0 1 9";
-    QTest::newRow("cancel stores nothing") << "1 0 5" << "on start 5 usable"
-        << "days toggle =3" << "off days 3 locked" << "cancel" << "1 0 5";
+    QTest::newRow("each start, then after 7 days") << "1 0 5"
+                                                   << "on start 5 usable"
+                                                   << "days days =7"
+                                                   << "on days 7 usable"
+                                                   << "ok"
+                                                   << "1 1 7";
+    QTest::newRow("off, after days, switched on") << "0 1 12"
+                                                  << "off days 12 locked"
+                                                  << "toggle"
+                                                  << "on days 12 usable"
+                                                  << "ok"
+                                                  << "1 1 12";
+    QTest::newRow("check 2: no radio, stores 0") << "1 2 3"
+                                                 << "on none 3 usable"
+                                                 << ""
+                                                 << "on none 3 usable"
+                                                 << "ok"
+                                                 << "1 0 3";
+    QTest::newRow("nothing stored") << "- - -"
+                                    << "off start 0 locked"
+                                    << ""
+                                    << "off start 0 locked"
+                                    << "ok"
+                                    << "0 0 0";
+    QTest::newRow("emptied edit") << "1 0 5"
+                                  << "on start 5 usable"
+                                  << "="
+                                  << "on start  usable"
+                                  << "ok"
+                                  << "1 0 0";
+    QTest::newRow("switched off keeps the rest") << "1 1 5"
+                                                 << "on days 5 usable"
+                                                 << "toggle =9"
+                                                 << "off days 9 locked"
+                                                 << "ok"
+                                                 << "0 1 9";
+    QTest::newRow("cancel stores nothing") << "1 0 5"
+                                           << "on start 5 usable"
+                                           << "days toggle =3"
+                                           << "off days 3 locked"
+                                           << "cancel"
+                                           << "1 0 5";
 }
 
 void TestReminder::dialog()
@@ -286,9 +318,9 @@ void TestReminder::workerRunsOnceAndStamps()
 
 void TestReminder::workerStops_data()
 {
-    QTest::addColumn<bool>("inCheck");    // stopped in the check, else in the wait before it
+    QTest::addColumn<bool>("inCheck");      // stopped in the check, else in the wait before it
     QTest::addColumn<bool>("checkGivesUp"); // the check ends when it sees the cancel
-    QTest::addColumn<bool>("stopped");    // the worker ended within the bound
+    QTest::addColumn<bool>("stopped");      // the worker ended within the bound
     QTest::newRow("in the wait") << false << true << true;
     QTest::newRow("in a check that gives up") << true << true << true;
     QTest::newRow("in a check that holds on") << true << false << false;

@@ -63,8 +63,9 @@ void TestRestore::listAndColumns()
     QStringList shown;
     for (int i = 0; i < list->count(); ++i)
         shown << list->item(i)->text();
-    QCOMPARE(shown, (QStringList{"2010-03-28   (12:00)", "2010-03-29   (12:00)",
-                                 "2014-03-15   (12:00)", "2014-06-30   (12:00)"}));
+    QCOMPARE(shown,
+             (QStringList{"2010-03-28   (12:00)", "2010-03-29   (12:00)", "2014-03-15   (12:00)",
+                          "2014-06-30   (12:00)"}));
     QVERIFY(list->selectedItems().isEmpty());
 
     // Revisions from the folder's own RelInfoLocal.rel.
@@ -96,8 +97,7 @@ void TestRestore::choice_data()
     QTest::addColumn<bool>("warned"); // on selection and again on accepting
 
     QTest::newRow("nothing selected") << -1 << IPrompt::Answer::Yes << true << "" << false;
-    QTest::newRow("first day with restore")
-        << 1 << IPrompt::Answer::Yes << true << "201003291200" << false;
+    QTest::newRow("first day with restore") << 1 << IPrompt::Answer::Yes << true << "201003291200" << false;
     QTest::newRow("day before, yes") << 0 << IPrompt::Answer::Yes << true << "201003281200" << true;
     QTest::newRow("day before, no") << 0 << IPrompt::Answer::No << false << "" << true;
 }

@@ -103,12 +103,12 @@ void TestStacking::initTestCase()
     // if the first does not come up (the first stays up meanwhile, so that
     // the second gets another number). What the programs said is kept.
     QString why;
-    for (int attempt = 0; attempt < 2 && !startDisplay(xvfb, openbox, &why); ++attempt) {
-    }
+    for (int attempt = 0; attempt < 2 && !startDisplay(xvfb, openbox, &why); ++attempt) { }
     if (!why.isEmpty())
         QSKIP(qPrintable("no window manager could be started here, boxes under it are not checked: " + why));
 
-    QVERIFY(writeFile(m_work.filePath("server/Spelmar/Updates/RelInfoRemote.rel"), "Spelmar.exe; 3.01.02\r\n"));
+    QVERIFY(
+        writeFile(m_work.filePath("server/Spelmar/Updates/RelInfoRemote.rel"), "Spelmar.exe; 3.01.02\r\n"));
     QVERIFY(writeFile(m_work.filePath("server/Spelmar/Updates/Spelmar.exe"), "new"));
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
     QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
@@ -140,7 +140,8 @@ bool TestStacking::startDisplay(const QString &xvfb, const QString &openbox, QSt
         return QString("%1 %2 (%3): %4")
             .arg(name, process.state() == QProcess::NotRunning ? "ended" : "running")
             .arg(process.exitCode())
-            .arg(QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput()).trimmed());
+            .arg(QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput())
+                     .trimmed());
     };
     if (!server.waitForStarted()
         || !QTest::qWaitFor([&] { return server.canReadLine() || server.state() == QProcess::NotRunning; },
@@ -156,12 +157,18 @@ bool TestStacking::startDisplay(const QString &xvfb, const QString &openbox, QSt
     }
     m_environment.insert("DISPLAY", QString(":%1").arg(display));
     QProcess &manager = started(openbox, {"--sm-disable"});
-    const bool managed = manager.waitForStarted() && QTest::qWaitFor([&] {
-        return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")
-            || manager.state() == QProcess::NotRunning || server.state() == QProcess::NotRunning;
-    }, 30000) && manager.state() == QProcess::Running;
+    const bool managed = manager.waitForStarted()
+        && QTest::qWaitFor(
+                             [&] {
+                                 return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")
+                                     || manager.state() == QProcess::NotRunning
+                                     || server.state() == QProcess::NotRunning;
+                             },
+                             30000)
+        && manager.state() == QProcess::Running;
     if (!managed)
-        *why += QString("on display :%1, ").arg(display) + said(manager, "openbox") + ", " + said(server, "Xvfb");
+        *why +=
+            QString("on display :%1, ").arg(display) + said(manager, "openbox") + ", " + said(server, "Xvfb");
     else
         why->clear();
     return managed;

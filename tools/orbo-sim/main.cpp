@@ -30,20 +30,19 @@ void onStopSignal(int)
 
 void usage(FILE *out)
 {
-    std::fputs(
-        "Usage: orbo-sim [options]\n"
-        "Simulates an ORBO device on a pseudo-terminal; prints its path first.\n"
-        "  --baud N       answer only while the terminal is set to N bit/s\n"
-        "  --boot         boot state: identification works, HLP stays silent\n"
-        "  --silent       answer nothing\n"
-        "  --delay MS     wait MS milliseconds before each reply line\n"
-        "                 (the echo block goes out at once)\n"
-        "  --line-rate    send at the terminal's speed, 10 bits a byte\n"
-        "  --seed N       seed of the reading's noise (default 1)\n"
-        "  --link PATH    also make PATH a symbolic link to the terminal\n"
-        "  --verbose      log received commands to standard error\n"
-        "  --help         show this text\n",
-        out);
+    std::fputs("Usage: orbo-sim [options]\n"
+               "Simulates an ORBO device on a pseudo-terminal; prints its path first.\n"
+               "  --baud N       answer only while the terminal is set to N bit/s\n"
+               "  --boot         boot state: identification works, HLP stays silent\n"
+               "  --silent       answer nothing\n"
+               "  --delay MS     wait MS milliseconds before each reply line\n"
+               "                 (the echo block goes out at once)\n"
+               "  --line-rate    send at the terminal's speed, 10 bits a byte\n"
+               "  --seed N       seed of the reading's noise (default 1)\n"
+               "  --link PATH    also make PATH a symbolic link to the terminal\n"
+               "  --verbose      log received commands to standard error\n"
+               "  --help         show this text\n",
+               out);
 }
 
 bool parseNumber(const char *text, long min, long max, long &value)
@@ -103,7 +102,8 @@ int main(int argc, char **argv)
         std::perror("orbo-sim: pipe");
         return 1;
     }
-    struct sigaction action{};
+    struct sigaction action
+    { };
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
@@ -118,7 +118,8 @@ int main(int argc, char **argv)
 
     bool linked = false;
     if (!linkPath.empty()) {
-        struct stat info{};
+        struct stat info
+        { };
         if (::lstat(linkPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
             ::unlink(linkPath.c_str());
         if (::symlink(server.slavePath().c_str(), linkPath.c_str()) != 0) {

@@ -37,7 +37,8 @@ const HelpEntry kHelp[] = {
 } // namespace
 
 OrboDevice::OrboDevice(uint32_t seed, bool bootState)
-    : m_random(seed), m_bootState(bootState)
+    : m_random(seed)
+    , m_bootState(bootState)
 {
 }
 
@@ -74,12 +75,11 @@ std::string OrboDevice::pressure(double seconds)
     // A slow swing over about a decade around 1E-3 with a little noise on top.
     const double pi = 3.14159265358979323846;
     double exponent = -3.0 + 0.5 * std::sin(2.0 * pi * seconds / 120.0)
-                      + 0.05 * std::sin(2.0 * pi * seconds / 37.0)
-                      + 0.002 * m_noise(m_random);
+        + 0.05 * std::sin(2.0 * pi * seconds / 37.0) + 0.002 * m_noise(m_random);
     double value = std::pow(10.0, exponent);
     int power = static_cast<int>(std::floor(std::log10(value)));
     double mantissa = value / std::pow(10.0, power);
-    if (mantissa >= 9.9995) {  // would print as 10.000
+    if (mantissa >= 9.9995) { // would print as 10.000
         mantissa /= 10.0;
         ++power;
     }
@@ -111,8 +111,8 @@ std::string OrboDevice::reply(const std::string &command, double seconds)
         return text;
     }
     if (command == "TMP") {
-        std::snprintf(text, sizeof text, "%.1f", 23.5 + 0.3 * std::sin(seconds / 40.0)
-                                                      + 0.05 * m_noise(m_random));
+        std::snprintf(text, sizeof text, "%.1f",
+                      23.5 + 0.3 * std::sin(seconds / 40.0) + 0.05 * m_noise(m_random));
         return text;
     }
     if (command == "VLT") {

@@ -27,7 +27,8 @@ std::string trimmed(const std::string &text)
 } // namespace
 
 SimServer::SimServer(const Options &options)
-    : m_options(options), m_device(options.seed, options.boot)
+    : m_options(options)
+    , m_device(options.seed, options.boot)
 {
     m_start = Clock::now();
     m_nextByte = m_start;

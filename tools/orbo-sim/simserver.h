@@ -15,13 +15,13 @@ class SimServer
 public:
     struct Options
     {
-        uint32_t baud = 0;       // 0: answer at any speed
-        bool boot = false;       // boot state: HLP stays silent
-        bool silent = false;     // answer nothing at all
-        int delayMs = 0;         // pause before each reply line
-        bool lineRate = false;   // pace output at the terminal's speed
+        uint32_t baud = 0;     // 0: answer at any speed
+        bool boot = false;     // boot state: HLP stays silent
+        bool silent = false;   // answer nothing at all
+        int delayMs = 0;       // pause before each reply line
+        bool lineRate = false; // pace output at the terminal's speed
         uint32_t seed = 1;
-        bool verbose = false;    // log commands to stderr
+        bool verbose = false; // log commands to stderr
     };
 
     explicit SimServer(const Options &options);
@@ -66,8 +66,8 @@ private:
     std::string m_error;
     std::string m_line;
     std::deque<Chunk> m_queue;
-    bool m_blocked = false;            // master end full: wait for POLLOUT
+    bool m_blocked = false; // master end full: wait for POLLOUT
     Clock::time_point m_start;
-    Clock::time_point m_nextByte;      // line-rate pacing
+    Clock::time_point m_nextByte; // line-rate pacing
     bool m_failed = false;
 };

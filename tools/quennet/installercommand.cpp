@@ -4,7 +4,8 @@ InstallerCommand InstallerCommand::parse(const std::vector<std::string> &argumen
 {
     InstallerCommand command;
     static const std::string restorePrefix = "REST=";
-    if (arguments.size() == 2 && arguments[0].compare(0, restorePrefix.size(), restorePrefix) == 0) {
+    if (arguments.size() == 2
+        && arguments[0].compare(0, restorePrefix.size(), restorePrefix) == 0) {
         command.kind = Kind::Restore;
         command.release = arguments[0].substr(restorePrefix.size());
         command.programPath = arguments[1];

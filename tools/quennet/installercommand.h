@@ -10,7 +10,13 @@
 //   REST=RELEASE PROGRAMPATH             restore a backup release
 struct InstallerCommand
 {
-    enum class Kind { Invalid, UpdateNewer, UpdateAll, Restore };
+    enum class Kind
+    {
+        Invalid,
+        UpdateNewer,
+        UpdateAll,
+        Restore
+    };
 
     Kind kind = Kind::Invalid;
     std::string serverPath; // UpdateNewer, UpdateAll

@@ -32,14 +32,13 @@ void snapshot(QWidget *window, const QString &path)
                              .arg(frame.height())
                              .arg(frame.x())
                              .arg(frame.y());
-    QProcess::execute(QStringLiteral("import"),
-                      {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                       crop, path});
+    QProcess::execute(
+        QStringLiteral("import"),
+        {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"), crop, path});
     std::printf("saved %s\n", qPrintable(path));
 }
 
-template <typename T>
-T *shownWindow(const std::function<bool(T *)> &wanted)
+template <typename T> T *shownWindow(const std::function<bool(T *)> &wanted)
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         T *window = qobject_cast<T *>(widget);
@@ -77,12 +76,19 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "update-screenshots: %s\n", dlerror());
         return 1;
     }
-    auto start = reinterpret_cast<UpdateStartScheduleFunction>(dlsym(library, "UpdateStartSchedule"));
+    auto start =
+        reinterpret_cast<UpdateStartScheduleFunction>(dlsym(library, "UpdateStartSchedule"));
     auto update = reinterpret_cast<UpdateFilesFunction>(dlsym(library, "UpdateFiles"));
     if (!start || !update)
         return 1;
 
-    enum class Step { NewerFiles, ReleaseNotes, Progress, Done };
+    enum class Step
+    {
+        NewerFiles,
+        ReleaseNotes,
+        Progress,
+        Done
+    };
     Step step = Step::NewerFiles;
     int settle = 0; // polls to wait before a picture, so the window is drawn
     QTimer poll;
@@ -135,8 +141,7 @@ int main(int argc, char **argv)
                 }
             }
             return;
-        case Step::Done:
-            return;
+        case Step::Done: return;
         }
     });
     poll.start();

@@ -4,7 +4,9 @@
 
 #include <memory>
 
-namespace Ui { class CAboutDlg; }
+namespace Ui {
+class CAboutDlg;
+}
 
 // The About box: icon, version text and an OK button; nothing else.
 class CAboutDlg : public QDialog

@@ -25,7 +25,8 @@ std::string trimmed(const std::string &text)
 
 } // namespace
 
-const char *const CDeviceConnection::kLoadingText = ">> ... load all ORBO commands! Please wait ...";
+const char *const CDeviceConnection::kLoadingText =
+    ">> ... load all ORBO commands! Please wait ...";
 const char *const CDeviceConnection::kNoAnswerText =
     "!! Fail ! No answer from ORBO. Try again after the device has been started.";
 const char *const CDeviceConnection::kBootStateText =
@@ -167,8 +168,8 @@ bool CDeviceConnection::OpenLink(bool automatic)
     // garbled baud text, cannot be opened.
     if (m_port.empty() || config.baudRate == 0 || m_session.port().Open(config) != 1) {
         m_openFailure = config.baudRate == 0 ? std::string("no such baud rate")
-                        : m_port.empty()     ? CSerialPort::openErrorText(ENOENT)
-                                             : CSerialPort::openErrorText(m_session.port().openError());
+            : m_port.empty()                 ? CSerialPort::openErrorText(ENOENT)
+                             : CSerialPort::openErrorText(m_session.port().openError());
         report(openFailedText(m_port));
         if (m_callbacks.linkOpened)
             m_callbacks.linkOpened(false);

@@ -14,13 +14,20 @@ class CDeviceSession;
 class CDeviceConnection
 {
 public:
-    enum class Field { Model, Revision, Serial, Part };
+    enum class Field
+    {
+        Model,
+        Revision,
+        Serial,
+        Part
+    };
 
-    enum class Result {
-        Connected,   // identified and the command list loaded
-        OpenFailed,  // the port could not be opened
-        NoAnswer,    // no answer to the revision query (or no baud rate answered)
-        BootState    // identified, but the device sent no command list
+    enum class Result
+    {
+        Connected,  // identified and the command list loaded
+        OpenFailed, // the port could not be opened
+        NoAnswer,   // no answer to the revision query (or no baud rate answered)
+        BootState   // identified, but the device sent no command list
     };
 
     struct Callbacks

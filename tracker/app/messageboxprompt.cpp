@@ -23,8 +23,7 @@ IPrompt::Answer CMessageBoxPrompt::message(const std::string &text, const std::s
 
     Answer answer = buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
     QMetaObject::invokeMethod(
-        app, [&] { answer = show(text, caption, buttons, icon); },
-        Qt::BlockingQueuedConnection);
+        app, [&] { answer = show(text, caption, buttons, icon); }, Qt::BlockingQueuedConnection);
     return answer;
 }
 
@@ -45,8 +44,8 @@ IPrompt::Answer CMessageBoxPrompt::show(const std::string &text, const std::stri
     else if (buttons == Buttons::OkCancel)
         standard = QMessageBox::Ok | QMessageBox::Cancel;
 
-    const QString title = caption.empty() ? QStringLiteral("Spelmar")
-                                          : QString::fromStdString(caption);
+    const QString title =
+        caption.empty() ? QStringLiteral("Spelmar") : QString::fromStdString(caption);
     QMessageBox box(boxIcon, title, QString::fromStdString(text), standard, m_parent.data());
     switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;

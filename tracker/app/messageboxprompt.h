@@ -16,8 +16,7 @@ public:
                    Icon icon) override;
 
 private:
-    Answer show(const std::string &text, const std::string &caption, Buttons buttons,
-                Icon icon);
+    Answer show(const std::string &text, const std::string &caption, Buttons buttons, Icon icon);
 
     QPointer<QWidget> m_parent;
 };

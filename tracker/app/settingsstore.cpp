@@ -13,8 +13,8 @@ namespace {
 // separator; empty names (doubled or trailing separators) are dropped.
 QString groupOf(const std::string &keyPath)
 {
-    const QStringList parts = QString::fromStdString(keyPath)
-                                  .split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    const QStringList parts =
+        QString::fromStdString(keyPath).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
     return parts.join(QLatin1Char('/'));
 }
 

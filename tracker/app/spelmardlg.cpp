@@ -26,7 +26,8 @@
 namespace {
 
 const int kSendIntervalMs = 200;
-const char *const kAboutEntry = "Inf&o \xc3\xbc" "ber Dunvik...";
+const char *const kAboutEntry = "Inf&o \xc3\xbc"
+                                "ber Dunvik...";
 
 QString qs(const std::string &text)
 {
@@ -153,9 +154,9 @@ void CSpelmarDlg::OnInitDialog()
     QFont display(QStringLiteral("Arial"));
     display.setPixelSize(16);
     display.setBold(true);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_ui->modelLabel, m_ui->revLabel,
-                                                      m_ui->serialLabel, m_ui->partLabel,
-                                                      m_ui->commandCombo, m_ui->answerLabel})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{m_ui->modelLabel, m_ui->revLabel, m_ui->serialLabel,
+                                          m_ui->partLabel, m_ui->commandCombo, m_ui->answerLabel})
         w->setFont(display);
     m_continuousSending = false;
 
@@ -364,8 +365,7 @@ void CSpelmarDlg::OnConnect()
                                     : QString());
     switch (result) {
     case CDeviceConnection::Result::OpenFailed:
-    case CDeviceConnection::Result::NoAnswer:
-        break;
+    case CDeviceConnection::Result::NoAnswer: break;
     case CDeviceConnection::Result::BootState:
         setHelp(QString());
         setConsoleEnabled(false);
@@ -404,8 +404,8 @@ void CSpelmarDlg::fillCommandList()
 void CSpelmarDlg::ShowCommandHelp()
 {
     const std::string entry = m_ui->commandListCombo->count() > 0
-                                  ? m_ui->commandListCombo->currentText().toStdString()
-                                  : std::string();
+        ? m_ui->commandListCombo->currentText().toStdString()
+        : std::string();
     std::string command;
     std::string help;
     if (!splitCommandHelp(entry, command, help))
@@ -418,8 +418,8 @@ void CSpelmarDlg::askContinueLogging()
 {
     if (!m_trace || !m_trace->isLogging())
         return;
-    const std::string question = "Do you want to continue logging data into the file \n"
-                                 + m_trace->logFilePath() + " ?";
+    const std::string question =
+        "Do you want to continue logging data into the file \n" + m_trace->logFilePath() + " ?";
     const auto answer = m_prompt->message(question, std::string(), IPrompt::Buttons::YesNo,
                                           IPrompt::Icon::Question);
     if (answer != IPrompt::Answer::Yes)
@@ -456,8 +456,8 @@ bool CSpelmarDlg::eventFilter(QObject *watched, QEvent *event)
             // Down back to newer ones and at last to an empty field.
             QComboBox *combo = m_ui->commandCombo;
             const int current = combo->findText(combo->currentText());
-            const int next = key->key() == Qt::Key_Up ? std::min(current + 1, combo->count() - 1)
-                                                      : current - 1;
+            const int next =
+                key->key() == Qt::Key_Up ? std::min(current + 1, combo->count() - 1) : current - 1;
             if (next >= 0)
                 combo->setCurrentIndex(next);
             else

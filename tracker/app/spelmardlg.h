@@ -18,7 +18,9 @@ class CTraceDlg;
 class IPrompt;
 class QAction;
 class QLabel;
-namespace Ui { class CSpelmarDlg; }
+namespace Ui {
+class CSpelmarDlg;
+}
 
 // The tracker's main window: connection and identity at the top, the
 // command console in the middle, the trace panel below. It owns the device
@@ -43,7 +45,11 @@ public:
     // Whether the window binds the update library while it is set up. The
     // program does; windows made for other purposes (tests, screenshots)
     // leave the user's reminder alone.
-    enum class UpdateLibrary { Skip, Load };
+    enum class UpdateLibrary
+    {
+        Skip,
+        Load
+    };
 
     // prompt: where boxes and questions go; null means message boxes.
     explicit CSpelmarDlg(IPrompt *prompt = nullptr, QWidget *parent = nullptr,

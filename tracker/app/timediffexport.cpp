@@ -3,8 +3,7 @@
 #include <cstring>
 #include <string>
 
-extern "C" int32_t GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode, char *text,
-                                     size_t size)
+extern "C" int32_t GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode, char *text, size_t size)
 {
     if (!start || !text)
         return -1;

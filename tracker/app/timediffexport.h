@@ -12,5 +12,6 @@ extern "C" {
 // elapsed-time text of the given mode into text (always NUL-terminated
 // when size > 0) and returns the length of the full text, or -1 when start
 // or text is null. A result of size or more means the text was shortened.
-SPELMAR_EXPORT int32_t GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode, char *text, size_t size);
+SPELMAR_EXPORT int32_t GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode, char *text,
+                                     size_t size);
 }

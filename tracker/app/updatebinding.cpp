@@ -16,8 +16,7 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
-template <typename Function>
-Function entry(void *module, const char *name)
+template <typename Function> Function entry(void *module, const char *name)
 {
     return reinterpret_cast<Function>(dlsym(module, name));
 }
@@ -56,7 +55,8 @@ bool CUpdateBinding::LoadUpdateLibrary(IPrompt &prompt)
     }
     if (m_module) {
         m_updateInfo = entry<UpdateInfoFunction>(m_module, "UpdateInfo");
-        m_updateSetupScheduler = entry<UpdateSetupSchedulerFunction>(m_module, "UpdateSetupScheduler");
+        m_updateSetupScheduler =
+            entry<UpdateSetupSchedulerFunction>(m_module, "UpdateSetupScheduler");
         m_updateStartSchedule = entry<UpdateStartScheduleFunction>(m_module, "UpdateStartSchedule");
     }
     // The library stays loaded even when an entry is missing.

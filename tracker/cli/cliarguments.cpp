@@ -11,7 +11,7 @@ namespace {
 bool isBaud(const std::string &text)
 {
     return text == "auto" || text == "9600" || text == "19200" || text == "38400"
-           || text == "57600";
+        || text == "57600";
 }
 
 bool parsePositive(const std::string &text, double &value)
@@ -77,9 +77,8 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
         return false;
     }
     subcommand = args[0];
-    const bool known = subcommand == "ports" || subcommand == "identify"
-                       || subcommand == "commands" || subcommand == "send"
-                       || subcommand == "trace" || subcommand == "configure";
+    const bool known = subcommand == "ports" || subcommand == "identify" || subcommand == "commands"
+        || subcommand == "send" || subcommand == "trace" || subcommand == "configure";
     if (!known) {
         error = "unknown subcommand '" + subcommand + "'";
         return false;

@@ -6,7 +6,7 @@
 // The command line of spelmar-cli, checked: a subcommand and its options.
 struct CliArguments
 {
-    std::string subcommand;   // ports, identify, commands, send, trace, configure
+    std::string subcommand; // ports, identify, commands, send, trace, configure
     std::string port;
     std::string baud = "auto";
     bool simulate = false;

@@ -86,9 +86,9 @@ int CCliRunner::runIdentify()
     CDeviceConnection connection(session);
     if (!open(connection, &CDeviceConnection::OpenAndIdentify))
         return 1;
-    std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n",
-                 connection.revision().c_str(), connection.part().c_str(),
-                 connection.serial().c_str(), connection.model().c_str());
+    std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n", connection.revision().c_str(),
+                 connection.part().c_str(), connection.serial().c_str(),
+                 connection.model().c_str());
     connection.Disconnect();
     return 0;
 }
@@ -160,8 +160,7 @@ int CCliRunner::runTrace()
                          CDeviceSession::withoutLineEnd(sample.reply).c_str());
         }
         if (sample.writeFailed)
-            std::fprintf(err, "!! ERROR! Can not write to the file: %s\n",
-                         sample.filePath.c_str());
+            std::fprintf(err, "!! ERROR! Can not write to the file: %s\n", sample.filePath.c_str());
         std::lock_guard<std::mutex> lock(mutex);
         ++polls;
         if (sample.ok)
@@ -179,12 +178,10 @@ int CCliRunner::runTrace()
     auto previousInt = std::signal(SIGINT, onInterrupt);
     auto previousTerm = std::signal(SIGTERM, onInterrupt);
 
-    CTraceRun traceRun(session, m_args.traceCommand, m_args.intervalMs, &csv, onSample,
-                       onFinished);
+    CTraceRun traceRun(session, m_args.traceCommand, m_args.intervalMs, &csv, onSample, onFinished);
     traceRun.start();
     const auto deadline = std::chrono::steady_clock::now()
-                          + std::chrono::milliseconds(
-                              static_cast<long long>(m_args.durationSeconds * 1000.0));
+        + std::chrono::milliseconds(static_cast<long long>(m_args.durationSeconds * 1000.0));
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {

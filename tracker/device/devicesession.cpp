@@ -24,7 +24,11 @@ constexpr long long kTakeOverCheckMs = 500;
 class BusLockHolder
 {
 public:
-    explicit BusLockHolder(CBusMutex &mutex) : m_mutex(mutex) { m_mutex.Lock(kLockTimeoutMs, 0); }
+    explicit BusLockHolder(CBusMutex &mutex)
+        : m_mutex(mutex)
+    {
+        m_mutex.Lock(kLockTimeoutMs, 0);
+    }
     ~BusLockHolder() { m_mutex.Unlock(); }
     BusLockHolder(const BusLockHolder &) = delete;
     BusLockHolder &operator=(const BusLockHolder &) = delete;
@@ -87,8 +91,8 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
     return Transact(std::move(command), echo, reply, 1, nullptr);
 }
 
-int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply, int attempts,
-                             int *made)
+int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply,
+                             int attempts, int *made)
 {
     if (made)
         *made = 0;
@@ -160,7 +164,8 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
                 result = -1;
                 break;
             }
-            m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kTakeOverCheckMs)));
+            m_port.waitForInput(
+                static_cast<int>(std::min(readTimeout - quiet + 1, kTakeOverCheckMs)));
             continue;
         }
         // The time-out runs from the last byte received.
@@ -221,8 +226,9 @@ std::string CDeviceSession::simulatedReply(const std::string &command) const
         const char *reply;
     };
     static const Canned kCanned[] = {
-        {"SSV", "1.02.21"}, {"PAN", "Simulation Mode"}, {"SNU", "3428 133"},
-        {"SPR", "E2"},      {"SFS", "1.0"},             {"AUN", "Torr"},
+        {"SSV", "1.02.21"},  {"PAN", "Simulation Mode"},
+        {"SNU", "3428 133"}, {"SPR", "E2"},
+        {"SFS", "1.0"},      {"AUN", "Torr"},
     };
     for (const Canned &canned : kCanned) {
         if (command == canned.command)
@@ -244,7 +250,8 @@ std::vector<std::string> CDeviceSession::LoadCommandList()
         const long long readTimeout = m_config.readTimeout;
         Clock::time_point lastByte = Clock::now();
         while (listing.size() < kMaxListing) {
-            const uint32_t room = static_cast<uint32_t>(std::min(kMaxListing - listing.size(), sizeof chunk));
+            const uint32_t room =
+                static_cast<uint32_t>(std::min(kMaxListing - listing.size(), sizeof chunk));
             const uint32_t count = m_port.readWaiting(chunk, room);
             if (count > 0) {
                 listing.append(chunk, count);

@@ -44,7 +44,8 @@ public:
     // exchanges in all, under one take of the bus lock, so a caller
     // waiting for the lock (the trace) cannot slip in between a try and
     // its retry. `made` receives the number of exchanges run.
-    int Transact(std::string command, std::string &echo, std::string &reply, int attempts, int *made);
+    int Transact(std::string command, std::string &echo, std::string &reply, int attempts,
+                 int *made);
 
     // Sends "HLP" outside the lock and collects the listing until the
     // device has been silent longer than the read time-out; returns the
@@ -69,7 +70,8 @@ private:
     };
     bool nextByte(ReadAhead &ahead, char &byte);
     // One exchange; the caller holds the bus lock.
-    int exchange(const std::string &command, std::string &echo, std::string &reply, bool &simulated);
+    int exchange(const std::string &command, std::string &echo, std::string &reply,
+                 bool &simulated);
 
     CSerialPort m_port;
     SerialConfig m_config;

@@ -10,9 +10,9 @@ bool speedFor(uint32_t baudRate, speed_t &speed)
         speed_t value;
     };
     static const Rate kRates[] = {
-        {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200},
-        {300, B300}, {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400},
-        {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
+        {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
+        {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+        {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
 #ifdef B57600
         {57600, B57600},
 #endif
@@ -106,8 +106,8 @@ bool apply(termios &settings, const SerialConfig &config)
     termios next = settings;
     // Raw binary transfer: no line editing, no translation, no echo, no
     // signals, no software flow control.
-    next.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR
-                                           | ICRNL | IXON | IXOFF | IXANY | IGNPAR | INPCK);
+    next.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL
+                                           | IXON | IXOFF | IXANY | IGNPAR | INPCK);
     next.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     next.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     next.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);

@@ -27,14 +27,16 @@ constexpr int kWriteWaitPerByteMs = 100;
 
 int msLeft(Clock::time_point deadline)
 {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // Pseudo-terminal slaves (Unix 98) have the majors 136 to 143.
 bool isPseudoTerminal(int fd)
 {
-    struct stat info{};
+    struct stat info
+    { };
     if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
         return false;
     const unsigned major = ::major(info.st_rdev);
@@ -132,7 +134,8 @@ struct CSerialPort::Impl
     }
 };
 
-CSerialPort::CSerialPort() : m_d(new Impl)
+CSerialPort::CSerialPort()
+    : m_d(new Impl)
 {
 }
 
@@ -317,7 +320,8 @@ int CSerialPort::Write(const char *buffer, int count)
     if (terminate)
         block[total - 1] = static_cast<char>(m_d->m_config.terminator);
 
-    const long long budgetMs = static_cast<long long>(kWriteWaitPerByteMs) * static_cast<long long>(total);
+    const long long budgetMs =
+        static_cast<long long>(kWriteWaitPerByteMs) * static_cast<long long>(total);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
     size_t done = 0;
     while (done < total) {
@@ -393,22 +397,17 @@ int CSerialPort::openError() const
 std::string CSerialPort::openErrorText(int error)
 {
     switch (error) {
-    case 0:
-        return std::string();
-    case EBUSY:
-        return "the port is busy: another program is using it";
+    case 0: return std::string();
+    case EBUSY: return "the port is busy: another program is using it";
     case ENOENT:
     case ENODEV:
-    case ENXIO:
-        return "no such device";
+    case ENXIO: return "no such device";
     case EACCES:
     case EPERM:
         return "no permission: on Linux a user needs to be in the dialout group "
                "to use serial ports";
-    case ENOTTY:
-        return "not a serial port";
-    default:
-        return std::strerror(error);
+    case ENOTTY: return "not a serial port";
+    default: return std::strerror(error);
     }
 }
 

@@ -87,8 +87,9 @@ void CCWButton::mouseReleaseEvent(QMouseEvent *event)
 
 void CCWButton::keyPressEvent(QKeyEvent *event)
 {
-    if (!m_led && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
-                   || event->key() == Qt::Key_Enter)) {
+    if (!m_led
+        && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
+            || event->key() == Qt::Key_Enter)) {
         emit clicked();
         return;
     }

@@ -23,8 +23,8 @@ GraphSettings GraphSettings::compute(double intervalMs, double sizeSeconds)
     // Seconds per sample; the same as interval / 1000 whenever the span
     // holds any points at all.
     const double perSample = settings.points != 0.0 && std::isfinite(settings.points)
-                                 ? sizeSeconds / settings.points
-                                 : settings.interval / 1000.0;
+        ? sizeSeconds / settings.points
+        : settings.interval / 1000.0;
     settings.labelFormat = formatC("*%f\"s", perSample);
     return settings;
 }

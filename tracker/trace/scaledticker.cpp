@@ -15,7 +15,8 @@ bool CScaledTicker::setFormat(const std::string &format)
         return false;
     // The unit follows the number, after an optional quote.
     size_t unitStart = body.find('"');
-    m_unit = unitStart == std::string::npos ? QString() : QString::fromStdString(body.substr(unitStart + 1));
+    m_unit = unitStart == std::string::npos ? QString()
+                                            : QString::fromStdString(body.substr(unitStart + 1));
     m_factor = factor;
     return true;
 }

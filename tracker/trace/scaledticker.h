@@ -19,7 +19,8 @@ public:
 
 protected:
     double getTickStep(const QCPRange &range) override;
-    QString getTickLabel(double tick, const QLocale &locale, QChar formatChar, int precision) override;
+    QString getTickLabel(double tick, const QLocale &locale, QChar formatChar,
+                         int precision) override;
 
 private:
     double m_factor = 1.0;

@@ -29,7 +29,7 @@ public:
     {
         TraceOwnerInfo owner;
         std::string command;
-        double interval = 100.0;  // ms
+        double interval = 100.0; // ms
         bool tickMode = false;
         SYSTEMTIME startTime{};
     };
@@ -44,8 +44,8 @@ public:
     // Opens path exclusively, empties it and writes the header. On failure
     // nothing at path is changed, logging stays off and lastError() says
     // why. A running log is stopped first.
-    bool start(const std::string &path, const TraceOwnerInfo &owner,
-               const std::string &command, double interval, bool tickMode);
+    bool start(const std::string &path, const TraceOwnerInfo &owner, const std::string &command,
+               double interval, bool tickMode);
     // Ends the log and closes the file. Harmless when no log runs.
     void stop();
 

@@ -34,12 +34,14 @@ std::string ss(const QString &text)
     return text.toStdString();
 }
 
-std::string defaultChooseFile(QWidget *parent, const std::string &lastFile, const std::string &folder)
+std::string defaultChooseFile(QWidget *parent, const std::string &lastFile,
+                              const std::string &folder)
 {
     const QString start = !lastFile.empty() ? qs(lastFile) : qs(folder);
     const QString name = QFileInfo(qs(lastFile)).fileName();
-    return ss(QFileDialog::getSaveFileName(parent, QStringLiteral("save file...") + name, start,
-                                           QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
+    return ss(QFileDialog::getSaveFileName(
+        parent, QStringLiteral("save file...") + name, start,
+        QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
 }
 
 uint32_t defaultChooseColor(QWidget *parent, uint32_t current)
@@ -248,11 +250,12 @@ void CTraceDlg::OnTraceStartStop()
 
     const unsigned generation = ++m_runGeneration;
     auto onSample = [this](const TraceSample &sample) {
-        QMetaObject::invokeMethod(this, [this, sample] { showSample(sample); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, sample] { showSample(sample); }, Qt::QueuedConnection);
     };
     auto onFinished = [this, generation] {
-        QMetaObject::invokeMethod(this, [this, generation] { onThreadEnded(generation); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, generation] { onThreadEnded(generation); }, Qt::QueuedConnection);
     };
     m_run = std::make_unique<CTraceRun>(*m_session, m_command, m_interval, &m_csv,
                                         std::move(onSample), std::move(onFinished));
@@ -340,7 +343,8 @@ void CTraceDlg::ApplyGraphSettings()
 
 void CTraceDlg::OnChooseBackColor()
 {
-    m_backColor = m_colorChooser ? m_colorChooser(m_backColor) : defaultChooseColor(this, m_backColor);
+    m_backColor =
+        m_colorChooser ? m_colorChooser(m_backColor) : defaultChooseColor(this, m_backColor);
     m_ui->graph->SetBackColor(m_backColor);
     m_ui->backColorButton->SetOffColor(m_backColor);
     CTraceSettings::write(CTraceSettings::kColorBack, formatC("%d", static_cast<int>(m_backColor)));
@@ -349,7 +353,8 @@ void CTraceDlg::OnChooseBackColor()
 
 void CTraceDlg::OnChooseLineColor()
 {
-    m_lineColor = m_colorChooser ? m_colorChooser(m_lineColor) : defaultChooseColor(this, m_lineColor);
+    m_lineColor =
+        m_colorChooser ? m_colorChooser(m_lineColor) : defaultChooseColor(this, m_lineColor);
     m_ui->graph->SetPlotLineColor(m_lineColor);
     m_ui->lineColorButton->SetOffColor(m_lineColor);
     CTraceSettings::write(CTraceSettings::kColorLine, formatC("%d", static_cast<int>(m_lineColor)));
@@ -388,10 +393,10 @@ void CTraceDlg::ToggleFileLog()
     m_tickMode = m_ui->tickRadio->isChecked();
     CTraceSettings::write(CTraceSettings::kTraceTick, m_tickMode ? "1" : "0");
 
-    const std::string chosen = m_fileChooser ? m_fileChooser(lastFile, folder)
-                                             : defaultChooseFile(this, lastFile, folder);
+    const std::string chosen =
+        m_fileChooser ? m_fileChooser(lastFile, folder) : defaultChooseFile(this, lastFile, folder);
     if (chosen.empty())
-        return;  // cancelled: nothing to report
+        return; // cancelled: nothing to report
 
     const TraceOwnerInfo owner = m_ownerInfo ? m_ownerInfo() : TraceOwnerInfo{};
     if (!m_csv.start(chosen, owner, m_command, m_interval, m_tickMode)) {

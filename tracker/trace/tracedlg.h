@@ -20,7 +20,9 @@ class IPrompt;
 class QHideEvent;
 class QResizeEvent;
 class QShowEvent;
-namespace Ui { class CTraceDlg; }
+namespace Ui {
+class CTraceDlg;
+}
 
 // The trace panel: the lower part of the main window. It holds the trace
 // command, the poll interval, the graph's time span, the scale and colour
@@ -54,8 +56,8 @@ class CTraceDlg : public QWidget
 public:
     // Returns a chosen file for the CSV log, or an empty string when the
     // user cancelled. Arguments: the last file (full path) and its folder.
-    using FileChooser = std::function<std::string(const std::string &lastFile,
-                                                  const std::string &folder)>;
+    using FileChooser =
+        std::function<std::string(const std::string &lastFile, const std::string &folder)>;
     // Returns the chosen colour (0x00BBGGRR); given the current one, which
     // is also the answer after a cancel.
     using ColorChooser = std::function<uint32_t(uint32_t current)>;

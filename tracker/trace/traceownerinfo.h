@@ -7,7 +7,7 @@
 // the port as the user typed it.
 struct TraceOwnerInfo
 {
-    std::string part;    // text of the "Part :" field
-    std::string serial;  // text of the "Serial :" field
-    std::string port;    // the port field's text, e.g. "3" or "/dev/pts/4"
+    std::string part;   // text of the "Part :" field
+    std::string serial; // text of the "Serial :" field
+    std::string port;   // the port field's text, e.g. "3" or "/dev/pts/4"
 };

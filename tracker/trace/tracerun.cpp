@@ -72,10 +72,12 @@ void CTraceRun::TraceThread()
     Clock::time_point stampA = Clock::now();
     Clock::time_point stampB = stampA;
     for (;;) {
-        const TraceTiming timing = TraceTiming::next(m_interval.load(), Ms(stampB - stampA).count());
+        const TraceTiming timing =
+            TraceTiming::next(m_interval.load(), Ms(stampB - stampA).count());
         {
             std::unique_lock<std::mutex> lock(m_wakeMutex);
-            const auto wakeAt = stampB + std::chrono::duration_cast<Clock::duration>(Ms(timing.sleepMs));
+            const auto wakeAt =
+                stampB + std::chrono::duration_cast<Clock::duration>(Ms(timing.sleepMs));
             if (m_wake.wait_until(lock, wakeAt, [this] { return m_stopRequest.load() != Running; }))
                 break;
         }

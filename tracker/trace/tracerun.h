@@ -29,11 +29,15 @@ public:
     using SampleCallback = std::function<void(const TraceSample &)>;
     using FinishedCallback = std::function<void()>;
 
-    enum StopState { Running = 0, StopRequested = 1, Ended = 2 };
+    enum StopState
+    {
+        Running = 0,
+        StopRequested = 1,
+        Ended = 2
+    };
 
-    CTraceRun(CDeviceSession &session, std::string command, double intervalMs,
-              CTraceCsvWriter *csv, SampleCallback onSample,
-              FinishedCallback onFinished = {});
+    CTraceRun(CDeviceSession &session, std::string command, double intervalMs, CTraceCsvWriter *csv,
+              SampleCallback onSample, FinishedCallback onFinished = {});
     // Aborts the run and waits for the thread.
     ~CTraceRun();
     CTraceRun(const CTraceRun &) = delete;
@@ -77,7 +81,7 @@ private:
     std::atomic<double> m_interval;
     std::atomic<int> m_stopRequest{Ended};
     std::atomic<bool> m_started{false};
-    uint64_t m_pollCount = 0;  // worker thread only
+    uint64_t m_pollCount = 0; // worker thread only
 
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;

@@ -1,7 +1,8 @@
 #include "clireport.h"
 
 CliReport::CliReport(std::FILE *out, std::FILE *reasons)
-    : m_out(out), m_reasons(reasons)
+    : m_out(out)
+    , m_reasons(reasons)
 {
 }
 

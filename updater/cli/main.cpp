@@ -109,8 +109,7 @@ bool takeOption(std::vector<std::string> &args, const char *name, std::string &v
     return !value.empty();
 }
 
-template <typename Number>
-bool parseNumber(const std::string &text, Number &number)
+template <typename Number> bool parseNumber(const std::string &text, Number &number)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
     return !text.empty() && error == std::errc() && end == text.data() + text.size();
@@ -146,12 +145,9 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
         start = end == std::string::npos ? reasons.size() : end + 1;
     }
     switch (check.lastOutcome()) {
-    case CUpdateCheck::Outcome::NothingNewer:
-        return kExitOk;
-    case CUpdateCheck::Outcome::NewerFiles:
-        return kExitNewerFiles;
-    default:
-        return kExitFailed;
+    case CUpdateCheck::Outcome::NothingNewer: return kExitOk;
+    case CUpdateCheck::Outcome::NewerFiles: return kExitNewerFiles;
+    default: return kExitFailed;
     }
 }
 
@@ -232,9 +228,11 @@ int main(int argc, char *argv[])
         || !takeOption(args, "--ca-file", security.caFile)
         || !takeOption(args, "--key", publish.keyFile) || !takeOption(args, "--sequence", sequence)
         || !takeOption(args, "--expires", expires)
-        || (!sequence.empty() && (!parseNumber(sequence, publish.sequence) || publish.sequence == 0))
-        || (!expires.empty() && (!parseNumber(expires, publish.expiresDays)
-                                 || publish.expiresDays < 1 || publish.expiresDays > 36500)))
+        || (!sequence.empty()
+            && (!parseNumber(sequence, publish.sequence) || publish.sequence == 0))
+        || (!expires.empty()
+            && (!parseNumber(expires, publish.expiresDays) || publish.expiresDays < 1
+                || publish.expiresDays > 36500)))
         return usage();
     const bool trustOptions = !security.publicKeyFile.empty() || !security.caFile.empty();
     const bool publishOptions = !publish.keyFile.empty() || !sequence.empty() || !expires.empty();

@@ -6,8 +6,7 @@
 
 namespace {
 
-template <typename Function>
-bool bind(void *module, const char *name, Function &function)
+template <typename Function> bool bind(void *module, const char *name, Function &function)
 {
     function = reinterpret_cast<Function>(dlsym(module, name));
     return function != nullptr;
@@ -31,21 +30,21 @@ Loaded load()
     }
     CurlLibrary &api = loaded.api;
     const bool bound = bind(module, "curl_global_init", api.globalInit)
-                       && bind(module, "curl_easy_init", api.easyInit)
-                       && bind(module, "curl_easy_reset", api.easyReset)
-                       && bind(module, "curl_easy_setopt", api.easySetopt)
-                       && bind(module, "curl_easy_getinfo", api.easyGetinfo)
-                       && bind(module, "curl_easy_strerror", api.easyStrerror)
-                       && bind(module, "curl_easy_escape", api.easyEscape)
-                       && bind(module, "curl_free", api.freeMemory)
-                       && bind(module, "curl_easy_cleanup", api.easyCleanup)
-                       && bind(module, "curl_multi_init", api.multiInit)
-                       && bind(module, "curl_multi_add_handle", api.multiAddHandle)
-                       && bind(module, "curl_multi_remove_handle", api.multiRemoveHandle)
-                       && bind(module, "curl_multi_perform", api.multiPerform)
-                       && bind(module, "curl_multi_poll", api.multiPoll)
-                       && bind(module, "curl_multi_info_read", api.multiInfoRead)
-                       && bind(module, "curl_multi_cleanup", api.multiCleanup);
+        && bind(module, "curl_easy_init", api.easyInit)
+        && bind(module, "curl_easy_reset", api.easyReset)
+        && bind(module, "curl_easy_setopt", api.easySetopt)
+        && bind(module, "curl_easy_getinfo", api.easyGetinfo)
+        && bind(module, "curl_easy_strerror", api.easyStrerror)
+        && bind(module, "curl_easy_escape", api.easyEscape)
+        && bind(module, "curl_free", api.freeMemory)
+        && bind(module, "curl_easy_cleanup", api.easyCleanup)
+        && bind(module, "curl_multi_init", api.multiInit)
+        && bind(module, "curl_multi_add_handle", api.multiAddHandle)
+        && bind(module, "curl_multi_remove_handle", api.multiRemoveHandle)
+        && bind(module, "curl_multi_perform", api.multiPerform)
+        && bind(module, "curl_multi_poll", api.multiPoll)
+        && bind(module, "curl_multi_info_read", api.multiInfoRead)
+        && bind(module, "curl_multi_cleanup", api.multiCleanup);
     if (!bound) {
         loaded.error = "libcurl.so.4 lacks an entry point";
         return loaded;

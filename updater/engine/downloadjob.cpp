@@ -134,8 +134,7 @@ void CDownloadJob::DownloadThread()
             return serverFailure(Outcome::ServerError,
                                  std::string("no ") + kRemoteRelInfoName + " in " + m_serverPath);
 
-        const std::string backupFolder =
-            localPathFor(m_programFolder, backupFolderName(m_clock()));
+        const std::string backupFolder = localPathFor(m_programFolder, backupFolderName(m_clock()));
         ::mkdir(backupFolder.c_str(), 0777); // an existing folder is used again
         m_result.backupFolder = backupFolder;
         keepBackupCopy(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName), m_cancel);
@@ -218,7 +217,8 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         } else if (!backupInstalledFile(name, backupFolder)) {
             // Without its backup copy the installed file stays: it would be
             // in no backup folder otherwise.
-            fail(name, "not replaced: cannot keep a backup copy in " + backupFolder + systemReason());
+            fail(name,
+                 "not replaced: cannot keep a backup copy in " + backupFolder + systemReason());
             continue;
         }
 

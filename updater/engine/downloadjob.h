@@ -31,25 +31,26 @@ class RelInfoList;
 class CDownloadJob : public CUpdateJob
 {
 public:
-    enum class Outcome {
+    enum class Outcome
+    {
         NotRun,
-        NoConnection,   // the server could not be reached
-        ServerError,    // update directory or RelInfoRemote.rel missing or unreadable
-        Refused,        // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
+        NoConnection, // the server could not be reached
+        ServerError,  // update directory or RelInfoRemote.rel missing or unreadable
+        Refused,      // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
         NothingNewer,
-        Transferred,    // the selected files were attempted
+        Transferred, // the selected files were attempted
         Cancelled
     };
 
     struct Result
     {
         Outcome outcome = Outcome::NotRun;
-        std::size_t selected = 0;    // files the run attempted
+        std::size_t selected = 0; // files the run attempted
         std::size_t transferred = 0;
-        std::size_t failed = 0;      // failed downloads and refused names
+        std::size_t failed = 0; // failed downloads and refused names
         bool localRelInfoWritten = false;
-        std::string backupFolder;    // empty when the run made none
-        std::string refusal;         // why RelInfoRemote.rel was refused
+        std::string backupFolder;                // empty when the run made none
+        std::string refusal;                     // why RelInfoRemote.rel was refused
         std::vector<std::string> failureReasons; // why each failed download failed
 
         // Nothing newer, or every selected file arrived and was recorded.

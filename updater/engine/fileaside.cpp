@@ -54,7 +54,8 @@ bool copyContents(int in, int out, const std::atomic<bool> *cancel)
         ssize_t done = -1;
         if (kernelCopy) {
             done = ::copy_file_range(in, nullptr, out, nullptr, kStep, 0);
-            if (done < 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+            if (done < 0
+                && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
                 kernelCopy = false;
                 continue;
             }
@@ -62,7 +63,8 @@ bool copyContents(int in, int out, const std::atomic<bool> *cancel)
             buffer.resize(1024 * 1024);
             done = ::read(in, buffer.data(), buffer.size());
             for (ssize_t written = 0; done > 0 && written < done;) {
-                const ssize_t step = ::write(out, buffer.data() + written, static_cast<std::size_t>(done - written));
+                const ssize_t step =
+                    ::write(out, buffer.data() + written, static_cast<std::size_t>(done - written));
                 if (step < 0 && errno != EINTR)
                     return false;
                 written += step > 0 ? step : 0;
@@ -141,7 +143,8 @@ bool isLeftAsideLink(const fs::path &path, const struct stat &info)
         return false;
     const std::string fileName = path.filename().string();
     const std::string installed =
-        (path.parent_path() / fileName.substr(std::char_traits<char>::length(kAsidePrefix))).string();
+        (path.parent_path() / fileName.substr(std::char_traits<char>::length(kAsidePrefix)))
+            .string();
     struct stat other;
     return ::lstat(installed.c_str(), &other) == 0 && other.st_dev == info.st_dev
         && other.st_ino == info.st_ino;
@@ -152,7 +155,8 @@ bool isLeftAsideLink(const fs::path &path, const struct stat &info)
 bool PurgeAsideFiles(const std::string &programFolder)
 {
     std::error_code ec;
-    fs::recursive_directory_iterator it(programFolder, fs::directory_options::skip_permission_denied, ec);
+    fs::recursive_directory_iterator it(programFolder,
+                                        fs::directory_options::skip_permission_denied, ec);
     if (ec)
         return false;
     bool allGone = true;
@@ -184,7 +188,8 @@ bool copyFileReplacing(const std::string &source, const std::string &target,
     }
     const std::string part = partPathFor(target);
     removeIfPresent(part);
-    const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+    const int out =
+        ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
     if (out < 0) {
         ::close(in);
         return false;

@@ -78,10 +78,8 @@ bool leavesServerUnreachable(CURLcode result)
     case CURLE_COULDNT_CONNECT:
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_FTP_ACCEPT_TIMEOUT:
-    case CURLE_LOGIN_DENIED:
-        return true;
-    default:
-        return false;
+    case CURLE_LOGIN_DENIED: return true;
+    default: return false;
     }
 }
 
@@ -102,8 +100,8 @@ CURLcode runRequest(CURLM *multi, CURL *session, const std::atomic<bool> *cancel
         if (running == 0) {
             int queued = 0;
             CURLMsg *message = curl().multiInfoRead(multi, &queued);
-            result = message && message->msg == CURLMSG_DONE ? message->data.result
-                                                              : CURLE_FAILED_INIT;
+            result =
+                message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_FAILED_INIT;
             break;
         }
         if (cancel && cancel->load()) {
@@ -142,8 +140,9 @@ struct CFtpFileClient::Transfer
 };
 
 CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
-    : m_prompt(prompt), m_passive(ftpPassiveFromEnvironment()),
-      m_stallSeconds(ftpStallSecondsFromEnvironment())
+    : m_prompt(prompt)
+    , m_passive(ftpPassiveFromEnvironment())
+    , m_stallSeconds(ftpStallSecondsFromEnvironment())
 {
     setHost(host.empty() ? ftpServerHost() : host);
 }
@@ -330,7 +329,8 @@ std::string CFtpFileClient::urlFor(const std::vector<std::string> &parts, bool d
         url += "%2F";
     CURL *session = handle(m_session);
     for (std::size_t i = first; i < parts.size(); ++i) {
-        char *escaped = curl().easyEscape(session, parts[i].data(), static_cast<int>(parts[i].size()));
+        char *escaped =
+            curl().easyEscape(session, parts[i].data(), static_cast<int>(parts[i].size()));
         if (escaped) {
             url += escaped;
             curl().freeMemory(escaped);
@@ -533,8 +533,9 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
 
     // The folder itself is made (one level) only when it is missing.
     CReplacingFile file(localPath, !options.expectedSha256.empty());
-    if (!file.open() && !(file.lastErrno() == ENOENT && !folder.empty()
-                          && ::mkdir(folder.c_str(), 0777) == 0 && file.open())) {
+    if (!file.open()
+        && !(file.lastErrno() == ENOENT && !folder.empty() && ::mkdir(folder.c_str(), 0777) == 0
+             && file.open())) {
         m_lastError = file.error();
         return false;
     }
@@ -557,7 +558,8 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
         return false;
     }
     if (!options.expectedSha256.empty()
-        && file.sha256Hex() != QByteArray::fromStdString(options.expectedSha256).toLower().toStdString()) {
+        && file.sha256Hex()
+            != QByteArray::fromStdString(options.expectedSha256).toLower().toStdString()) {
         m_lastError = "SHA-256 mismatch for " + remoteName;
         return false;
     }
@@ -585,7 +587,8 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
         m_lastError = std::string("cannot read ") + localPath + ": " + std::strerror(errno);
         return false;
     }
-    struct stat info {};
+    struct stat info
+    { };
     const bool sized = ::fstat(fileno(source), &info) == 0 && S_ISREG(info.st_mode);
     Transfer transfer;
     transfer.cancel = m_cancel;

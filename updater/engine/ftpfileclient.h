@@ -151,7 +151,8 @@ private:
     void refreshCurrentUrl();
 
     static std::size_t writeToTransfer(char *data, std::size_t size, std::size_t count, void *user);
-    static std::size_t readFromTransfer(char *data, std::size_t size, std::size_t count, void *user);
+    static std::size_t readFromTransfer(char *data, std::size_t size, std::size_t count,
+                                        void *user);
     static int onProgress(void *user, std::int64_t total, std::int64_t done,
                           std::int64_t uploadTotal, std::int64_t uploaded);
 
@@ -171,9 +172,9 @@ private:
     const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;
 
-    void *m_session = nullptr;           // the curl easy handle
-    void *m_multi = nullptr;             // the multi handle it runs in
-    std::string m_entryPath;             // login directory as the server reports it
+    void *m_session = nullptr;               // the curl easy handle
+    void *m_multi = nullptr;                 // the multi handle it runs in
+    std::string m_entryPath;                 // login directory as the server reports it
     std::vector<std::string> m_currentParts; // remote current directory below the login directory
     std::vector<std::string> m_finderMatches;
     std::size_t m_finderIndex = 0;

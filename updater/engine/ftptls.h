@@ -14,7 +14,12 @@
 // value `CAFile` (a PEM file of the certificates to trust instead of the
 // system's store). "offered" keeps a passive listener out, not an active
 // one that strips the offer; "required" never sends the account in clear.
-enum class FtpTls { Off, WhenOffered, Required };
+enum class FtpTls
+{
+    Off,
+    WhenOffered,
+    Required
+};
 
 struct FtpTlsSettings
 {
@@ -38,4 +43,5 @@ std::string stripFtpScheme(const std::string &hostText, FtpTls &mode);
 
 // The TLS settings of a server path's reminder settings; a non-empty
 // caFile replaces the CAFile value.
-FtpTlsSettings ftpTlsSettings(const std::string &serverPath, const std::string &caFile = std::string());
+FtpTlsSettings ftpTlsSettings(const std::string &serverPath,
+                              const std::string &caFile = std::string());

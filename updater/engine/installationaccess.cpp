@@ -13,8 +13,7 @@ bool programFolderWritable(const std::string &programFolder)
 
 std::string readOnlyInstallationMessage(const std::string &programFolder)
 {
-    return " This installation cannot be updated from here: the program folder\n "
-           + programFolder
-           + "\n is not writable for you. Updates for it come from its package\n"
-             " (the system's package manager) or need an administrator.\n";
+    return " This installation cannot be updated from here: the program folder\n " + programFolder
+        + "\n is not writable for you. Updates for it come from its package\n"
+          " (the system's package manager) or need an administrator.\n";
 }

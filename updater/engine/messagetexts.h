@@ -5,8 +5,7 @@
 // Fixed texts of the update library's boxes.
 
 // 58 hyphen-minus characters and a line break.
-constexpr const char *kRuleLine =
-    "----------------------------------------------------------\n";
+constexpr const char *kRuleLine = "----------------------------------------------------------\n";
 
 constexpr const char *kToolVersion = MORAVEL_VERSION;
 constexpr const char *kCheckHead = " Message from: <Moravel>-Tool  V ";

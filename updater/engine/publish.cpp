@@ -29,7 +29,8 @@ bool listFiles(const std::string &folder, std::map<std::string, bool> &files, st
         if (!it->is_regular_file(ec))
             continue;
         const std::string name = fs::relative(it->path(), folder, ec).generic_string();
-        if (name != kRemoteRelInfoName && name != kRevisionSignatureName && name != "LatestUpdate.html")
+        if (name != kRemoteRelInfoName && name != kRevisionSignatureName
+            && name != "LatestUpdate.html")
             files.emplace(name, false);
     }
     if (ec)
@@ -39,8 +40,8 @@ bool listFiles(const std::string &folder, std::map<std::string, bool> &files, st
 
 } // namespace
 
-bool publishFolder(const std::string &folder, const PublishOptions &options,
-                   PublishResult &result, std::string &error)
+bool publishFolder(const std::string &folder, const PublishOptions &options, PublishResult &result,
+                   std::string &error)
 {
     std::map<std::string, bool> files; // name -> listed already
     if (!listFiles(folder, files, error))
@@ -90,7 +91,8 @@ bool publishFolder(const std::string &folder, const PublishOptions &options,
     RevisionSignature signature;
     signature.sequence = result.sequence;
     signature.expires = result.expires;
-    if (!Signature::sign(options.keyFile, revisionSignatureMessage(result.sequence, result.expires, text),
+    if (!Signature::sign(options.keyFile,
+                         revisionSignatureMessage(result.sequence, result.expires, text),
                          signature.signature, error))
         return false;
     return writeFileReplacing(localPathFor(folder, kRemoteRelInfoName), text, error)

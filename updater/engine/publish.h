@@ -16,8 +16,8 @@
 // missing is an error.
 struct PublishOptions
 {
-    std::string keyFile;              // the private key (PEM)
-    std::uint64_t sequence = 0;       // 0: one above the folder's last, at least the UTC seconds
+    std::string keyFile;        // the private key (PEM)
+    std::uint64_t sequence = 0; // 0: one above the folder's last, at least the UTC seconds
     int expiresDays = 30;
     std::string defaultRevision = "1.00.00";
     std::function<std::time_t()> clock; // empty: the system clock
@@ -30,5 +30,5 @@ struct PublishResult
     std::string expires;
 };
 
-bool publishFolder(const std::string &folder, const PublishOptions &options,
-                   PublishResult &result, std::string &error);
+bool publishFolder(const std::string &folder, const PublishOptions &options, PublishResult &result,
+                   std::string &error);

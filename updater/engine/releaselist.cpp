@@ -15,8 +15,7 @@ constexpr std::size_t kReleaseNameLength = 12;
 constexpr long kRestoreSupportedSince = 20100329;
 
 // Names of the entries of folder for which keep(entry) holds, sorted.
-template <typename Keep>
-std::vector<std::string> entryNames(const std::string &folder, Keep keep)
+template <typename Keep> std::vector<std::string> entryNames(const std::string &folder, Keep keep)
 {
     std::vector<std::string> names;
     std::error_code ec;
@@ -82,10 +81,12 @@ bool CollectRestoreFiles(const std::string &programFolder, const std::string &re
     for (std::size_t row = releases.size(); row-- > first;) {
         const std::string &name = releases.names[row];
         // A half-written copy that a killed run left is never restored.
-        const auto files = entryNames(programFolder + "/" + name, [](const fs::directory_entry &entry) {
-            std::error_code ec;
-            return entry.is_regular_file(ec) && !isPartialFileName(entry.path().filename().string());
-        });
+        const auto files =
+            entryNames(programFolder + "/" + name, [](const fs::directory_entry &entry) {
+                std::error_code ec;
+                return entry.is_regular_file(ec)
+                    && !isPartialFileName(entry.path().filename().string());
+            });
         for (const std::string &file : files) {
             sources.push_back(name + "/" + file);
             targets.push_back(file);

@@ -27,15 +27,15 @@ std::string lowerCase(const std::string &text)
 
 bool isFile(const std::string &path)
 {
-    struct stat info {};
+    struct stat info
+    { };
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Reads the CR LF separated lines of a file and hands each to take(line).
 // A lone CR or LF is part of the line; the last line may lack CR LF.
 // Lines longer than kMaxRelInfoLineLength are passed over whole.
-template<typename Take>
-bool forEachLine(const std::string &path, Take take)
+template <typename Take> bool forEachLine(const std::string &path, Take take)
 {
     if (!isFile(path))
         return false;
@@ -339,7 +339,8 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         text += record.revision;
         text += "\r\n";
         if (text.size() >= 65536) {
-            if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+            if (file.write(text.data(), static_cast<qint64>(text.size()))
+                != static_cast<qint64>(text.size())) {
                 file.cancelWriting();
                 return false;
             }
@@ -347,7 +348,8 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         }
     }
     if (!text.empty()
-        && file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+        && file.write(text.data(), static_cast<qint64>(text.size()))
+            != static_cast<qint64>(text.size())) {
         file.cancelWriting();
         return false;
     }

@@ -25,10 +25,10 @@ bool CReplacingFile::open()
 {
     discard();
     const std::size_t slash = m_targetPath.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string(".")
-                                                          : m_targetPath.substr(0, slash);
-    const std::string name = slash == std::string::npos ? m_targetPath
-                                                        : m_targetPath.substr(slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : m_targetPath.substr(0, slash);
+    const std::string name =
+        slash == std::string::npos ? m_targetPath : m_targetPath.substr(slash + 1);
     std::string pattern = (slash == 0 ? std::string() : folder) + "/upd_" + name + ".part-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -39,8 +39,10 @@ bool CReplacingFile::open()
         return false;
     }
     m_tempPath = buffer.data();
-    struct stat existing {};
-    ::fchmod(m_fd, ::stat(m_targetPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
+    struct stat existing
+    { };
+    ::fchmod(m_fd,
+             ::stat(m_targetPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
     if (m_hash)
         m_hash->reset();
     return true;

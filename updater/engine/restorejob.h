@@ -14,13 +14,16 @@ public:
     struct Result
     {
         bool releaseFound = false;
-        std::size_t files = 0;  // files listed for copying back
+        std::size_t files = 0; // files listed for copying back
         std::size_t copied = 0;
         std::size_t failed = 0;
         bool cancelled = false;
 
         // Every listed file copied back (false when the release is missing).
-        bool allCopied() const { return releaseFound && !cancelled && failed == 0 && copied == files; }
+        bool allCopied() const
+        {
+            return releaseFound && !cancelled && failed == 0 && copied == files;
+        }
     };
 
     CRestoreJob(IJobReport &report, const std::string &programFolder, const std::string &release);

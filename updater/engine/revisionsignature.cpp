@@ -81,7 +81,8 @@ bool parseRevisionSignature(const std::string &text, RevisionSignature &signatur
     if (!valueOf(lines[0], kVersionKey, version)
         || version != std::to_string(kRevisionSignatureVersion)
         || !valueOf(lines[1], kSequenceKey, sequence) || !parseNumber(sequence, parsed.sequence)
-        || !valueOf(lines[2], kExpiresKey, parsed.expires) || !parseUtcMoment(parsed.expires, moment)
+        || !valueOf(lines[2], kExpiresKey, parsed.expires)
+        || !parseUtcMoment(parsed.expires, moment)
         || !valueOf(lines[3], kSignatureKey, parsed.signature))
         return false;
     signature = parsed;
@@ -104,7 +105,7 @@ bool parseUtcMoment(const std::string &text, std::time_t &moment)
     if (text.size() != 20
         || std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &utc.tm_year, &utc.tm_mon,
                        &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &consumed)
-               != 6
+            != 6
         || consumed != 20)
         return false;
     utc.tm_year -= 1900;
@@ -134,7 +135,8 @@ bool writeFileReplacing(const std::string &path, const std::string &text, std::s
 {
     QSaveFile file(QFile::decodeName(path.c_str()));
     if (!file.open(QIODevice::WriteOnly)
-        || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())
+        || file.write(text.data(), static_cast<qint64>(text.size()))
+            != static_cast<qint64>(text.size())
         || !file.commit()) {
         error = "cannot write " + path + ": " + file.errorString().toStdString();
         return false;

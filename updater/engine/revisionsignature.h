@@ -33,7 +33,7 @@ constexpr std::size_t kMaxRevisionSignatureSize = 4096;
 struct RevisionSignature
 {
     std::uint64_t sequence = 0;
-    std::string expires; // "YYYY-MM-DDThh:mm:ssZ"
+    std::string expires;   // "YYYY-MM-DDThh:mm:ssZ"
     std::string signature; // base64
 };
 

@@ -32,7 +32,13 @@ constexpr const char *kAcceptedSequenceName = "RelInfoLocal.seq";
 
 struct TrustedKey
 {
-    enum class Source { None, File, BuiltIn, Beside };
+    enum class Source
+    {
+        None,
+        File,
+        BuiltIn,
+        Beside
+    };
     Source source = Source::None;
     std::string pem;
     std::string path;  // the file it came from (File, Beside)

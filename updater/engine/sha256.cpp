@@ -36,7 +36,7 @@ std::string Sha256::hex() const
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     const bool ok = copy && EVP_MD_CTX_copy_ex(copy, m_context->context) == 1
-                    && EVP_DigestFinal_ex(copy, digest, &length) == 1;
+        && EVP_DigestFinal_ex(copy, digest, &length) == 1;
     EVP_MD_CTX_free(copy);
     if (!ok)
         return std::string();

@@ -97,16 +97,17 @@ bool makeKeyPair(const std::string &keyPath, const std::string &publicKeyPath, s
         error = "cannot make a key: " + openSslError();
         return false;
     }
-    if (!writeNewFile(keyPath, 0600,
-                      [&](std::FILE *file) {
-                          return PEM_write_PrivateKey(file, key.get(), nullptr, nullptr, 0,
-                                                      nullptr, nullptr) == 1;
-                      },
-                      error))
+    if (!writeNewFile(
+            keyPath, 0600,
+            [&](std::FILE *file) {
+                return PEM_write_PrivateKey(file, key.get(), nullptr, nullptr, 0, nullptr, nullptr)
+                    == 1;
+            },
+            error))
         return false;
-    if (!writeNewFile(publicKeyPath, 0644,
-                      [&](std::FILE *file) { return PEM_write_PUBKEY(file, key.get()) == 1; },
-                      error)) {
+    if (!writeNewFile(
+            publicKeyPath, 0644,
+            [&](std::FILE *file) { return PEM_write_PUBKEY(file, key.get()) == 1; }, error)) {
         ::unlink(keyPath.c_str());
         return false;
     }
@@ -133,13 +134,14 @@ bool sign(const std::string &keyPath, const std::string &message, std::string &s
     if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1
         || EVP_DigestSign(context.get(), signature, &length,
                           reinterpret_cast<const unsigned char *>(message.data()), message.size())
-               != 1) {
+            != 1) {
         error = "cannot sign: " + openSslError();
         return false;
     }
-    signatureBase64 = QByteArray(reinterpret_cast<const char *>(signature), static_cast<int>(length))
-                          .toBase64()
-                          .toStdString();
+    signatureBase64 =
+        QByteArray(reinterpret_cast<const char *>(signature), static_cast<int>(length))
+            .toBase64()
+            .toStdString();
     return true;
 }
 

@@ -59,7 +59,8 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
     options.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
     options.syncToDisk = false; // a copy, fetched again by every check
     if (!m_client.GetFile(kRemoteRelInfoName, programFolder, options)) {
-        addReason(std::string("cannot download ") + kRemoteRelInfoName + ": " + m_client.lastError());
+        addReason(std::string("cannot download ") + kRemoteRelInfoName + ": "
+                  + m_client.lastError());
         m_client.Close();
         return Outcome::NoRevisionFile;
     }
@@ -84,9 +85,8 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
     const bool anyNewer = SelectNewerFiles(local, remote, false);
     m_message = composeMessage(remote, anyNewer);
     if (anyNewer || !scheduledRun) {
-        const IPrompt::Answer answer = m_prompt.message(m_message, std::string(),
-                                                        IPrompt::Buttons::YesNo,
-                                                        IPrompt::Icon::Question);
+        const IPrompt::Answer answer = m_prompt.message(
+            m_message, std::string(), IPrompt::Buttons::YesNo, IPrompt::Icon::Question);
         if (answer == IPrompt::Answer::Yes && m_requestReleaseNotes)
             m_requestReleaseNotes();
     }

@@ -20,7 +20,8 @@ class RelInfoList;
 class CUpdateCheck
 {
 public:
-    enum class Outcome {
+    enum class Outcome
+    {
         NotRun,
         NewerFiles,
         NothingNewer,

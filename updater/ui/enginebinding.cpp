@@ -22,30 +22,32 @@ const char *const kReleaseNotesPage = "LatestUpdate.html";
 
 CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
-    return [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
-        if (!programFolderWritable(request.programFolder)) {
-            // Scheduled runs say it once for good; an asked-for check
-            // says it each time.
-            if (!request.scheduledRun
-                || ReminderSchedule::takeReadOnlyNotice(ReminderSchedule::keyPath(request.serverPath)))
-                prompt.message(readOnlyInstallationMessage(request.programFolder), std::string(),
-                               IPrompt::Buttons::Ok, IPrompt::Icon::Information);
-            return;
-        }
-        // libcurl brings OpenSSL, which registers an exit handler of its
-        // own; the library's closing has to run before it.
-        static std::once_flag loaded;
-        std::call_once(loaded, [] {
-            CurlLibrary::get();
-            LibraryClosing::armExitHandler();
-        });
-        CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
-        client.setTls(ftpTlsSettings(request.serverPath));
-        client.setCancelFlag(request.cancel);
-        CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
-        check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
-                              request.scheduledRun);
-    };
+    return
+        [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
+            if (!programFolderWritable(request.programFolder)) {
+                // Scheduled runs say it once for good; an asked-for check
+                // says it each time.
+                if (!request.scheduledRun
+                    || ReminderSchedule::takeReadOnlyNotice(
+                        ReminderSchedule::keyPath(request.serverPath)))
+                    prompt.message(readOnlyInstallationMessage(request.programFolder),
+                                   std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Information);
+                return;
+            }
+            // libcurl brings OpenSSL, which registers an exit handler of its
+            // own; the library's closing has to run before it.
+            static std::once_flag loaded;
+            std::call_once(loaded, [] {
+                CurlLibrary::get();
+                LibraryClosing::armExitHandler();
+            });
+            CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
+            client.setTls(ftpTlsSettings(request.serverPath));
+            client.setCancelFlag(request.cancel);
+            CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
+            check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
+                                  request.scheduledRun);
+        };
 }
 
 void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)

@@ -23,7 +23,9 @@ QString hostProgramFolder()
 {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+    return QFileInfo(QStringLiteral("/proc/self/exe"))
+        .canonicalFilePath()
+        .section(QLatin1Char('/'), 0, -2);
 }
 
 } // namespace
@@ -98,5 +100,6 @@ void requestHostQuit()
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

@@ -99,7 +99,8 @@ bool CMoravelInstance::startSchedule(const std::string &serverPath, const std::s
 {
     if (!ensureApplication())
         return true; // nothing can be shown, so no check is due
-    const bool started = prepare(serverPath, programPath).StartSchedule(QDateTime::currentDateTime());
+    const bool started =
+        prepare(serverPath, programPath).StartSchedule(QDateTime::currentDateTime());
     // After everything this thread set up: the worker is stopped before
     // any of it is torn down.
     LibraryClosing::armExitHandler();

@@ -24,5 +24,6 @@ private:
     // application without widgets).
     static bool ensureApplication();
     static CUpdateReminderDlg &scheduler();
-    static CUpdateReminderDlg &prepare(const std::string &serverPath, const std::string &programPath);
+    static CUpdateReminderDlg &prepare(const std::string &serverPath,
+                                       const std::string &programPath);
 };

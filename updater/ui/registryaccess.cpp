@@ -18,7 +18,6 @@ QString settingsKey(const std::string &keyPath, const std::string &valueName)
     return group + QLatin1Char('/') + QString::fromStdString(valueName);
 }
 
-
 } // namespace
 
 int CRegistryAccess::ReadDword(const std::string &keyPath, const std::string &valueName,

@@ -19,19 +19,21 @@ const std::string kAttention = " Attention!!\n";
 std::string attentionText(const std::string &what, const std::string &tail = std::string())
 {
     return kAttention + MoravelText::kRuleLine + "\n" + what + " to stop the running application!\n"
-           + tail;
+        + tail;
 }
 
 std::string cannotStartText(const QString &reason)
 {
     return " The installer could not be started!\n" + std::string(MoravelText::kRuleLine) + "\n "
-           + reason.toStdString() + "\n\n The application keeps running.\n";
+        + reason.toStdString() + "\n\n The application keeps running.\n";
 }
 
 } // namespace
 
 CReleaseNotesDlg::CReleaseNotesDlg(IPrompt &prompt, QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::MoravelReleaseNotes>()), m_prompt(prompt)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::MoravelReleaseNotes>())
+    , m_prompt(prompt)
 {
     m_ui->setupUi(this);
     setWindowModality(Qt::ApplicationModal);
@@ -54,7 +56,8 @@ CReleaseNotesDlg::~CReleaseNotesDlg() = default;
 
 QString CReleaseNotesDlg::versionText()
 {
-    return QStringLiteral("Moravel Release Notes Version: ") + QString::fromLatin1(MoravelText::kVersion);
+    return QStringLiteral("Moravel Release Notes Version: ")
+        + QString::fromLatin1(MoravelText::kVersion);
 }
 
 QWidget *CReleaseNotesDlg::pageViewer() const
@@ -147,7 +150,8 @@ void CReleaseNotesDlg::ShowLastError(const QString &reason)
 
 void CReleaseNotesDlg::onInstallNew()
 {
-    const std::string text = attentionText(" To install the new software release it is necessary\n");
+    const std::string text =
+        attentionText(" To install the new software release it is necessary\n");
     if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
         != IPrompt::Answer::Ok)
         return;
@@ -170,7 +174,8 @@ void CReleaseNotesDlg::onRestore()
     std::string release;
     if (!m_chooseRelease || !m_chooseRelease(m_programFolder, release))
         return;
-    const std::string text = attentionText(" To install the old software release it is necessary\n");
+    const std::string text =
+        attentionText(" To install the old software release it is necessary\n");
     if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
         != IPrompt::Answer::Ok)
         return;

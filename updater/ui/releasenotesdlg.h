@@ -24,7 +24,8 @@ class CReleaseNotesDlg : public QDialog
 public:
     // Lets the user pick a backup release of the program folder; false
     // when the choice was abandoned.
-    using RestoreChooser = std::function<bool(const std::string &programFolder, std::string &release)>;
+    using RestoreChooser =
+        std::function<bool(const std::string &programFolder, std::string &release)>;
 
     explicit CReleaseNotesDlg(IPrompt &prompt, QWidget *parent = nullptr);
     ~CReleaseNotesDlg() override;
@@ -53,8 +54,7 @@ private:
     void initialise();
     void placeViewer(QWidget *viewer);
     // Creates the viewer once, places it and shows the page in it.
-    template <typename Viewer>
-    bool showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled);
+    template <typename Viewer> bool showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled);
     void ShowLastError(const QString &reason);
     void onInstallNew();
     void onInstallAll();

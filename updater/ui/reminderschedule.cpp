@@ -29,7 +29,8 @@ Values read(const std::string &keyPath)
 {
     Values values;
     CRegistryAccess registry;
-    values.activeFound = registry.ReadDword(keyPath, kActive, values.active) == CRegistryAccess::kOk;
+    values.activeFound =
+        registry.ReadDword(keyPath, kActive, values.active) == CRegistryAccess::kOk;
     registry.ReadDword(keyPath, kCheck, values.check);
     registry.ReadDword(keyPath, kInterval, values.interval);
     std::string lastUpdate;

@@ -29,7 +29,12 @@ struct Values
     double lastUpdate = 0.0; // OLE automation date, local time
 };
 
-enum class Decision { Off, NotDue, Due };
+enum class Decision
+{
+    Off,
+    NotDue,
+    Due
+};
 
 // The key path of a server path: the registry base followed directly by
 // the server path as given.

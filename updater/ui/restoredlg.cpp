@@ -24,7 +24,9 @@ QString columnText(const std::vector<std::string> &rows, std::size_t first)
 } // namespace
 
 CRestoreDlg::CRestoreDlg(IPrompt &prompt, QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::MoravelRestore>()), m_prompt(prompt)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::MoravelRestore>())
+    , m_prompt(prompt)
 {
     m_ui->setupUi(this);
     connect(m_ui->restoreButton, &QPushButton::clicked, this, &CRestoreDlg::accept);
@@ -95,7 +97,7 @@ void CRestoreDlg::accept()
 {
     const int row = m_ui->releaseList->currentRow();
     const bool selected = row >= 0 && static_cast<std::size_t>(row) < m_releases.size()
-                          && !m_ui->releaseList->selectedItems().isEmpty();
+        && !m_ui->releaseList->selectedItems().isEmpty();
     m_chosenRelease.clear();
     if (selected) {
         m_chosenRelease = m_releases.names[static_cast<std::size_t>(row)];
@@ -103,7 +105,7 @@ void CRestoreDlg::accept()
             && m_prompt.message(kOldReleaseWarning
                                     + "Press <YES> to continue, or <NO> to cancel this action\n",
                                 std::string(), IPrompt::Buttons::YesNo, IPrompt::Icon::Warning)
-                   == IPrompt::Answer::No) {
+                == IPrompt::Answer::No) {
             m_chosenRelease.clear();
             QDialog::reject();
             return;

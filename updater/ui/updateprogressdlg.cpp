@@ -14,7 +14,10 @@
 class CUpdateProgressDlg::Report : public IJobReport
 {
 public:
-    explicit Report(CUpdateProgressDlg *dialog) : m_dialog(dialog) {}
+    explicit Report(CUpdateProgressDlg *dialog)
+        : m_dialog(dialog)
+    {
+    }
 
     void addLine(const std::string &line) override
     {
@@ -38,18 +41,20 @@ public:
     }
 
 private:
-    template <typename F>
-    void post(F work)
+    template <typename F> void post(F work)
     {
         CUpdateProgressDlg *dialog = m_dialog;
-        QMetaObject::invokeMethod(dialog, [dialog, work] { work(*dialog); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            dialog, [dialog, work] { work(*dialog); }, Qt::QueuedConnection);
     }
 
     CUpdateProgressDlg *m_dialog;
 };
 
 CUpdateProgressDlg::CUpdateProgressDlg(IPrompt &prompt, QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::MoravelProgress>()), m_prompt(prompt)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::MoravelProgress>())
+    , m_prompt(prompt)
 {
     m_ui->setupUi(this);
     setWindowModality(Qt::ApplicationModal);
@@ -137,8 +142,8 @@ void CUpdateProgressDlg::addLine(const QString &line)
 void CUpdateProgressDlg::addJobLine(const QString &line)
 {
     // The job opens with the line that the window showed when it opened.
-    const bool echo = !m_jobHasReported && m_ui->logList->count() == 1
-                      && m_ui->logList->item(0)->text() == line;
+    const bool echo =
+        !m_jobHasReported && m_ui->logList->count() == 1 && m_ui->logList->item(0)->text() == line;
     m_jobHasReported = true;
     if (!echo)
         addLine(line);

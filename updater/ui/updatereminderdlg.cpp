@@ -27,7 +27,8 @@ int digitsToInt(const QString &text)
     int i = 0;
     while (i < text.size() && text.at(i).isSpace())
         ++i;
-    for (; i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9'); ++i) {
+    for (; i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9');
+         ++i) {
         value = value * 10 + (text.at(i).unicode() - '0');
         if (value > INT_MAX)
             return INT_MAX;
@@ -38,7 +39,9 @@ int digitsToInt(const QString &text)
 } // namespace
 
 CUpdateReminderDlg::CUpdateReminderDlg(IPrompt &prompt, QWidget *parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::MoravelReminder>()), m_prompt(prompt)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::MoravelReminder>())
+    , m_prompt(prompt)
 {
     m_ui->setupUi(this);
     setWindowTitle(windowTitle() + QStringLiteral("  Version: ")
@@ -146,14 +149,14 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
 }
 
 void CUpdateReminderDlg::ReminderThread(CheckFunction check, CheckRequest request,
-                                   std::string keyPath)
+                                        std::string keyPath)
 {
     pthread_setname_np(pthread_self(), kWorkerThreadName);
     bool cancelled = false;
     {
         std::unique_lock<std::mutex> lock(m_workerMutex);
         cancelled = m_workerChanged.wait_for(lock, std::chrono::milliseconds(kWorkerDelayMs),
-                                           [this] { return m_cancel.load(); });
+                                             [this] { return m_cancel.load(); });
     }
     if (!cancelled) {
         // Stamped before the check, whatever its outcome.
@@ -223,7 +226,8 @@ void CUpdateReminderDlg::armReleaseNotesTimer()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            QTimer::singleShot(kReleaseNotesDelayMs, this, &CUpdateReminderDlg::runReleaseNotesStep);
+            QTimer::singleShot(kReleaseNotesDelayMs, this,
+                               &CUpdateReminderDlg::runReleaseNotesStep);
         },
         Qt::QueuedConnection);
 }

@@ -146,9 +146,7 @@ IPrompt::Answer CWidgetPrompt::show(const std::string &text, const std::string &
     if (!caption.empty())
         box.setWindowTitle(QString::fromStdString(caption));
     switch (buttons) {
-    case Buttons::Ok:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
+    case Buttons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
     case Buttons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
