@@ -61,13 +61,6 @@ RelInfoRecord RelInfoList::operator[](std::size_t index) const
     return record;
 }
 
-RelInfoRecord RelInfoList::at(std::size_t index) const
-{
-    if (index >= size())
-        throw std::out_of_range("RelInfoList::at");
-    return (*this)[index];
-}
-
 std::size_t RelInfoList::recordEnd(std::size_t index) const
 {
     std::size_t position = m_offsets[index];
@@ -99,7 +92,11 @@ void RelInfoList::append(std::string_view fileName, std::string_view revision,
                          std::string_view transferMark, std::string_view sha256)
 {
     unsigned char mark = MarkNone;
-    if (!transferMark.empty())
+    if (transferMark == "0")
+        mark = MarkZero;
+    else if (transferMark == "1")
+        mark = MarkOne;
+    else if (!transferMark.empty())
         mark = std::strtol(std::string(transferMark).c_str(), nullptr, 10) > 0 ? MarkOne : MarkZero;
     m_offsets.push_back(appendPacked(fileName, revision, mark, sha256));
 }

@@ -47,8 +47,6 @@ public:
     void clear();
 
     RelInfoRecord operator[](std::size_t index) const;
-    // As operator[], and std::out_of_range beyond the last record.
-    RelInfoRecord at(std::size_t index) const;
 
     const_iterator begin() const { return const_iterator(this, 0); }
     const_iterator end() const { return const_iterator(this, size()); }
@@ -74,7 +72,8 @@ public:
     // further reallocation. Room that the records do not use is reserved
     // address space only.
     void reserveForFile(std::uint64_t fileBytes);
-    // Takes back the records from index size on (after a failed read).
+    // Takes back the records appended last, from index size on (a read
+    // that failed half-way).
     void truncate(std::size_t size);
 
 private:
