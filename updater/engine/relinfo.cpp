@@ -95,8 +95,9 @@ bool forEachLine(const std::string &path, Sized sized, Take take)
         const char *data = buffer.data();
         const std::size_t size = buffer.size();
         std::size_t lineStart = 0;
-        // A LF at the chunk's first byte ends a line only after a carried CR.
-        std::size_t searchFrom = carried > 0 ? carried : 0;
+        // The carried bytes hold no line end; a LF at the chunk's first
+        // byte ends a line after a carried CR.
+        std::size_t searchFrom = carried;
         while (searchFrom < size) {
             const void *found = std::memchr(data + searchFrom, '\n', size - searchFrom);
             if (!found)
