@@ -251,7 +251,8 @@ void TestRelInfo::dropUnusable_data()
     QTest::addColumn<QStringList>("reasons");
 
     QTest::newRow("unsafe and repeated names")
-        << QStringList{"../x|1", "Spelmar.exe|1", "b|1", "SPELMAR.EXE|2"} << QStringList{"Spelmar.exe|1", "b|1"}
+        << QStringList{"../x|1", "Spelmar.exe|1", "b|1", "SPELMAR.EXE|2"}
+        << QStringList{"Spelmar.exe|1", "b|1"}
         << QStringList{"refused file name \"../x\": not a plain name below the program folder",
                        "ignored \"SPELMAR.EXE\": the same file as \"Spelmar.exe\" listed before"};
     // A huge list keeps the first reasons and counts the rest.

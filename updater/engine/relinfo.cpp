@@ -26,7 +26,8 @@ constexpr std::size_t kMaxDropReasons = 100;
 
 bool isFile(const std::string &path)
 {
-    struct stat info {};
+    struct stat info
+    { };
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -57,14 +58,15 @@ std::string_view fieldView(std::string_view line, int n)
 // A lone CR or LF is part of the line; the last line may lack CR LF.
 // Lines longer than kMaxRelInfoLineLength are passed over whole. sized
 // gets the file's size before the first line.
-template<typename Sized, typename Take>
+template <typename Sized, typename Take>
 bool forEachLine(const std::string &path, Sized sized, Take take)
 {
     // Not blocking: a FIFO is refused below instead of waited for.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info
+    { };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxRelInfoFileSize) {
         ::close(fd);
         return false;
@@ -102,7 +104,8 @@ bool forEachLine(const std::string &path, Sized sized, Take take)
             const void *found = std::memchr(data + searchFrom, '\n', size - searchFrom);
             if (!found)
                 break;
-            const std::size_t lf = static_cast<std::size_t>(static_cast<const char *>(found) - data);
+            const std::size_t lf =
+                static_cast<std::size_t>(static_cast<const char *>(found) - data);
             searchFrom = lf + 1;
             if (lf == lineStart || data[lf - 1] != '\r')
                 continue; // a lone LF belongs to the line
@@ -173,7 +176,8 @@ bool equalNoCase(std::string_view a, std::string_view b)
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i])))
+        if (foldCase(static_cast<unsigned char>(a[i]))
+            != foldCase(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
@@ -194,7 +198,11 @@ class NameIndex
 public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-    NameIndex(const RelInfoList &list, std::size_t expected) : m_list(list) { grow(expected); }
+    NameIndex(const RelInfoList &list, std::size_t expected)
+        : m_list(list)
+    {
+        grow(expected);
+    }
 
     // Adds record index unless a record of the same name is in already;
     // returns that record, or npos when index went in.
@@ -204,7 +212,8 @@ public:
         const std::uint32_t hash = hashNoCase(name);
         std::size_t slot = hash & m_mask;
         for (; m_slots[slot].record != 0; slot = (slot + 1) & m_mask) {
-            if (m_slots[slot].hash == hash && equalNoCase(m_list[m_slots[slot].record - 1].fileName, name))
+            if (m_slots[slot].hash == hash
+                && equalNoCase(m_list[m_slots[slot].record - 1].fileName, name))
                 return m_slots[slot].record - 1;
         }
         m_slots[slot] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
@@ -217,8 +226,10 @@ public:
     std::size_t find(std::string_view name) const
     {
         const std::uint32_t hash = hashNoCase(name);
-        for (std::size_t slot = hash & m_mask; m_slots[slot].record != 0; slot = (slot + 1) & m_mask) {
-            if (m_slots[slot].hash == hash && equalNoCase(m_list[m_slots[slot].record - 1].fileName, name))
+        for (std::size_t slot = hash & m_mask; m_slots[slot].record != 0;
+             slot = (slot + 1) & m_mask) {
+            if (m_slots[slot].hash == hash
+                && equalNoCase(m_list[m_slots[slot].record - 1].fileName, name))
                 return m_slots[slot].record - 1;
         }
         return npos;
@@ -460,7 +471,8 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
                 local.setRevision(found, record.revision);
             continue;
         }
-        local.append(record.fileName, remote.isTransferred(r) ? record.revision : std::string_view("0.00.00"));
+        local.append(record.fileName,
+                     remote.isTransferred(r) ? record.revision : std::string_view("0.00.00"));
         names.insert(local.size() - 1);
     }
 
@@ -478,7 +490,8 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         text += record.revision;
         text += "\r\n";
         if (text.size() >= 65536) {
-            if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+            if (file.write(text.data(), static_cast<qint64>(text.size()))
+                != static_cast<qint64>(text.size())) {
                 file.cancelWriting();
                 return false;
             }
@@ -486,7 +499,8 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         }
     }
     if (!text.empty()
-        && file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+        && file.write(text.data(), static_cast<qint64>(text.size()))
+            != static_cast<qint64>(text.size())) {
         file.cancelWriting();
         return false;
     }

@@ -30,10 +30,23 @@ public:
         using pointer = void;
         using reference = RelInfoRecord;
 
-        const_iterator(const RelInfoList *list, std::size_t index) : m_list(list), m_index(index) {}
+        const_iterator(const RelInfoList *list, std::size_t index)
+            : m_list(list)
+            , m_index(index)
+        {
+        }
         RelInfoRecord operator*() const { return (*m_list)[m_index]; }
-        const_iterator &operator++() { ++m_index; return *this; }
-        const_iterator operator++(int) { const_iterator old = *this; ++m_index; return old; }
+        const_iterator &operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator old = *this;
+            ++m_index;
+            return old;
+        }
         bool operator==(const const_iterator &other) const { return m_index == other.m_index; }
         bool operator!=(const const_iterator &other) const { return m_index != other.m_index; }
 
@@ -77,7 +90,14 @@ public:
     void truncate(std::size_t size);
 
 private:
-    enum Flags : unsigned char { MarkNone = 0, MarkZero = 1, MarkOne = 2, MarkBits = 3, HasSha = 4 };
+    enum Flags : unsigned char
+    {
+        MarkNone = 0,
+        MarkZero = 1,
+        MarkOne = 2,
+        MarkBits = 3,
+        HasSha = 4
+    };
 
     // Writes a record's bytes at the end of the text; returns their offset.
     std::uint32_t appendPacked(std::string_view fileName, std::string_view revision,

@@ -56,7 +56,7 @@ std::string engineBinaryFolder()
     char self[PATH_MAX];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     return length > 0 ? folderOf(std::string(self, static_cast<std::size_t>(length)))
-                       : std::string(".");
+                      : std::string(".");
 }
 
 TrustedKey findTrustedKey(const std::string &explicitFile)
@@ -130,9 +130,11 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
     if (!client.GetFile(kRevisionSignatureName, programFolder)) {
         const std::string why = client.lastError();
         if (!client.FindFile(kRevisionSignatureName))
-            return refuse(programFolder, std::string(kRemoteRelInfoName) + " is not signed (no "
-                                             + kRevisionSignatureName + " on the server)");
-        return refuse(programFolder, std::string(kRevisionSignatureName) + " cannot be fetched: " + why);
+            return refuse(programFolder,
+                          std::string(kRemoteRelInfoName) + " is not signed (no "
+                              + kRevisionSignatureName + " on the server)");
+        return refuse(programFolder,
+                      std::string(kRevisionSignatureName) + " cannot be fetched: " + why);
     }
     std::string signatureText;
     if (!appendWholeFile(localPathFor(programFolder, kRevisionSignatureName), signatureText,
@@ -147,13 +149,14 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
 
     const std::uint64_t accepted = acceptedSequence(programFolder);
     if (sequence < accepted)
-        return refuse(programFolder, std::string(kRemoteRelInfoName) + " has sequence "
-                                         + std::to_string(sequence) + ", older than the accepted "
-                                         + std::to_string(accepted));
+        return refuse(programFolder,
+                      std::string(kRemoteRelInfoName) + " has sequence " + std::to_string(sequence)
+                          + ", older than the accepted " + std::to_string(accepted));
     for (const RelInfoRecord &record : remote) {
         if (record.sha256.empty())
-            return refuse(programFolder, std::string(kRemoteRelInfoName) + " lists "
-                                             + std::string(record.fileName) + " without a SHA-256");
+            return refuse(programFolder,
+                          std::string(kRemoteRelInfoName) + " lists " + std::string(record.fileName)
+                              + " without a SHA-256");
     }
     if (sequence > accepted) {
         // Not being able to record it weakens only the replay check of a
