@@ -33,7 +33,8 @@
 
 namespace {
 
-template <typename Work> double bestOf(int runs, const Work &work)
+template <typename Work>
+double bestOf(int runs, const Work &work)
 {
     double best = 1e300;
     for (int run = 0; run < runs; ++run) {

@@ -153,8 +153,7 @@ bool TlsFtpTestServer::start(int timeoutMs)
     const QString temporary = QDir::tempPath();
     for (QString folder = m_rootFolder; folder.startsWith(temporary + QLatin1Char('/'));
          folder = QFileInfo(folder).path()) {
-        struct stat info
-        { };
+        struct stat info = {};
         if (::stat(QFile::encodeName(folder).constData(), &info) == 0)
             ::chmod(QFile::encodeName(folder).constData(), (info.st_mode & 07777) | 0005);
     }

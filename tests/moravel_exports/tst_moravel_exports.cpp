@@ -108,7 +108,11 @@ private slots:
     void progressWindow();
 
 private:
-    template <typename F> F resolve(const char *name) { return reinterpret_cast<F>(dlsym(m_library, name)); }
+    template <typename F>
+    F resolve(const char *name)
+    {
+        return reinterpret_cast<F>(dlsym(m_library, name));
+    }
 
     QTemporaryDir m_config;
     QTemporaryDir m_serverRoot;

@@ -79,8 +79,7 @@ void TestSignedUpdate::initTestCase()
     QVERIFY(QDir().mkpath(m_work.filePath("keys")) && QDir().mkpath(m_work.filePath("server")));
     for (const char *name : {"maker", "successor", "stranger"})
         QCOMPARE(cli(MORAVEL_CLI, {"keygen", key(name)}).exitCode, 0);
-    struct stat info
-    { };
+    struct stat info = {};
     QCOMPARE(::stat(qPrintable(key("maker.key")), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0600u);
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));

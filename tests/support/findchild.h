@@ -3,7 +3,8 @@
 #include <QWidget>
 
 // The named child of a window; a test without it cannot go on.
-template <typename T = QWidget> T *child(QWidget *window, const char *name)
+template <typename T = QWidget>
+T *child(QWidget *window, const char *name)
 {
     T *found = window->findChild<T *>(QString::fromLatin1(name));
     if (!found)

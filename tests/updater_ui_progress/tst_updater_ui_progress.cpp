@@ -39,7 +39,8 @@ struct Run
     QByteArray installed() { return readFile(program.filePath("Spelmar.exe")); }
     // Runs the window modally, as the exports do, while check is called
     // every few milliseconds.
-    template <typename Check> int exec(Check check)
+    template <typename Check>
+    int exec(Check check)
     {
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, &dialog, check);

@@ -31,7 +31,8 @@ protected:
 // exit code: 0 when action told the host to quit. Otherwise the loop ends
 // with 99 after a while (a quit request queued by action is taken on the
 // loop's first pass, long before).
-template <typename Action> int hostLoopResult(Action action)
+template <typename Action>
+int hostLoopResult(Action action)
 {
     action();
     QTimer patience; // gone with this call, so it cannot end a later loop

@@ -59,7 +59,11 @@ struct Dialog
         window.setServerPath(kServer);
         window.show();
     }
-    template <typename T> T *child(const char *name) { return window.findChild<T *>(name); }
+    template <typename T>
+    T *child(const char *name)
+    {
+        return window.findChild<T *>(name);
+    }
 
     // "on"/"off", the chosen radio, the edit's text, whether the three
     // controls under the check box can be used.

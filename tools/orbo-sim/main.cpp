@@ -102,8 +102,7 @@ int main(int argc, char **argv)
         std::perror("orbo-sim: pipe");
         return 1;
     }
-    struct sigaction action
-    { };
+    struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
@@ -118,8 +117,7 @@ int main(int argc, char **argv)
 
     bool linked = false;
     if (!linkPath.empty()) {
-        struct stat info
-        { };
+        struct stat info = {};
         if (::lstat(linkPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
             ::unlink(linkPath.c_str());
         if (::symlink(server.slavePath().c_str(), linkPath.c_str()) != 0) {

@@ -38,7 +38,8 @@ void snapshot(QWidget *window, const QString &path)
     std::printf("saved %s\n", qPrintable(path));
 }
 
-template <typename T> T *shownWindow(const std::function<bool(T *)> &wanted)
+template <typename T>
+T *shownWindow(const std::function<bool(T *)> &wanted)
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         T *window = qobject_cast<T *>(widget);

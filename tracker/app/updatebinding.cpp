@@ -16,7 +16,8 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
-template <typename Function> Function entry(void *module, const char *name)
+template <typename Function>
+Function entry(void *module, const char *name)
 {
     return reinterpret_cast<Function>(dlsym(module, name));
 }

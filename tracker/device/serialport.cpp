@@ -35,8 +35,7 @@ int msLeft(Clock::time_point deadline)
 // Pseudo-terminal slaves (Unix 98) have the majors 136 to 143.
 bool isPseudoTerminal(int fd)
 {
-    struct stat info
-    { };
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
         return false;
     const unsigned major = ::major(info.st_rdev);

@@ -109,7 +109,8 @@ bool takeOption(std::vector<std::string> &args, const char *name, std::string &v
     return !value.empty();
 }
 
-template <typename Number> bool parseNumber(const std::string &text, Number &number)
+template <typename Number>
+bool parseNumber(const std::string &text, Number &number)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
     return !text.empty() && error == std::errc() && end == text.data() + text.size();

@@ -6,7 +6,8 @@
 
 namespace {
 
-template <typename Function> bool bind(void *module, const char *name, Function &function)
+template <typename Function>
+bool bind(void *module, const char *name, Function &function)
 {
     function = reinterpret_cast<Function>(dlsym(module, name));
     return function != nullptr;

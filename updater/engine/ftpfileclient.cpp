@@ -587,8 +587,7 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
         m_lastError = std::string("cannot read ") + localPath + ": " + std::strerror(errno);
         return false;
     }
-    struct stat info
-    { };
+    struct stat info = {};
     const bool sized = ::fstat(fileno(source), &info) == 0 && S_ISREG(info.st_mode);
     Transfer transfer;
     transfer.cancel = m_cancel;

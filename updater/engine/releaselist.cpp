@@ -15,7 +15,8 @@ constexpr std::size_t kReleaseNameLength = 12;
 constexpr long kRestoreSupportedSince = 20100329;
 
 // Names of the entries of folder for which keep(entry) holds, sorted.
-template <typename Keep> std::vector<std::string> entryNames(const std::string &folder, Keep keep)
+template <typename Keep>
+std::vector<std::string> entryNames(const std::string &folder, Keep keep)
 {
     std::vector<std::string> names;
     std::error_code ec;

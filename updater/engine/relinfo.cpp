@@ -26,8 +26,7 @@ constexpr std::size_t kMaxDropReasons = 100;
 
 bool isFile(const std::string &path)
 {
-    struct stat info
-    { };
+    struct stat info = {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -65,8 +64,7 @@ bool forEachLine(const std::string &path, Sized sized, Take take)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
-    struct stat info
-    { };
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxRelInfoFileSize) {
         ::close(fd);
         return false;

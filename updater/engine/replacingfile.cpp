@@ -39,8 +39,7 @@ bool CReplacingFile::open()
         return false;
     }
     m_tempPath = buffer.data();
-    struct stat existing
-    { };
+    struct stat existing = {};
     ::fchmod(m_fd,
              ::stat(m_targetPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
     if (m_hash)

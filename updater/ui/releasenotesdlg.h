@@ -54,7 +54,8 @@ private:
     void initialise();
     void placeViewer(QWidget *viewer);
     // Creates the viewer once, places it and shows the page in it.
-    template <typename Viewer> bool showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled);
+    template <typename Viewer>
+    bool showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled);
     void ShowLastError(const QString &reason);
     void onInstallNew();
     void onInstallAll();

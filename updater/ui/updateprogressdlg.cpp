@@ -41,7 +41,8 @@ public:
     }
 
 private:
-    template <typename F> void post(F work)
+    template <typename F>
+    void post(F work)
     {
         CUpdateProgressDlg *dialog = m_dialog;
         QMetaObject::invokeMethod(
