@@ -6,6 +6,8 @@
 
 namespace {
 
+const char kAnswersVariable[] = "SPELMAR_TEST_ANSWERS";
+
 std::atomic<std::size_t> g_nextIndex{0};
 
 std::string wordAt(const std::string &list, std::size_t index)
@@ -35,12 +37,12 @@ IPrompt::Answer negative(IPrompt::Buttons buttons)
 
 bool CTestAnswers::active()
 {
-    return std::getenv(kVariable) != nullptr;
+    return std::getenv(kAnswersVariable) != nullptr;
 }
 
 std::string CTestAnswers::nextWord()
 {
-    const char *list = std::getenv(kVariable);
+    const char *list = std::getenv(kAnswersVariable);
     if (!list)
         return std::string();
     return wordAt(list, g_nextIndex.fetch_add(1));
@@ -69,4 +71,10 @@ bool CTestAnswers::answer(const std::string &text, IPrompt::Buttons buttons,
     else if (buttons == IPrompt::Buttons::OkCancel && word == "ok")
         answer = IPrompt::Answer::Ok;
     return true;
+}
+
+int CTestAnswers::exitWhenShownMs()
+{
+    const char *value = std::getenv("SPELMAR_EXIT_WHEN_SHOWN");
+    return value ? std::atoi(value) : 0;
 }

@@ -6,6 +6,7 @@
 #include "messageboxprompt.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
+#include "testanswers.h"
 #include "tracedlg.h"
 #include "ui_spelmardlg.h"
 #include "version.h"
@@ -206,8 +207,7 @@ void CSpelmarDlg::showEvent(QShowEvent *event)
         // Never smaller than at start-up.
         m_startupSize = size();
         setMinimumSize(m_startupSize);
-        const char *exitWhenShown = std::getenv("SPELMAR_EXIT_WHEN_SHOWN");
-        const int closeAfterMs = exitWhenShown ? std::atoi(exitWhenShown) : 0;
+        const int closeAfterMs = CTestAnswers::exitWhenShownMs();
         if (closeAfterMs > 0) {
             std::puts("Spelmar: main window shown");
             std::fflush(stdout);

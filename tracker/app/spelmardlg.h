@@ -30,11 +30,7 @@ namespace Ui { class CSpelmarDlg; }
 // commandListCombo, helpLabel, commandCombo, sendButton, continuousCheck,
 // answerLabel, simulationCheck, connectedLed.
 //
-// With the environment variable SPELMAR_EXIT_WHEN_SHOWN=N (N > 0) the window
-// writes "Spelmar: main window shown" to stdout when it has first been
-// shown and closes N - 1 milliseconds later, as by its close box: 1 ends
-// the program at once (start-up measurements), larger values end it at a
-// chosen moment of its start (exit tests).
+// Test builds can make the window end itself once shown (CTestAnswers).
 class CSpelmarDlg : public QDialog
 {
     Q_OBJECT
