@@ -97,7 +97,7 @@ private slots:
             << QStringList{"PlotCommand=PRA", "T_Interval=250", "T_Size=10", "T_Log=1", "TraceTick=2",
                            "ColorLine=65280"}
             << "PRA" << 250.0 << 10.0 << true << true << 65280u;
-        QTest::newRow("garbage") << QStringList{"T_Interval=abc", "T_Log=x", "ColorLine=-"} << "PRE"
+        QTest::newRow("garbage, infinite") << QStringList{"T_Interval=abc", "T_Size=inf", "T_Log=x", "ColorLine=-"} << "PRE"
                                  << 100.0 << 60.0 << false << false << 0u;
     }
 
