@@ -3,11 +3,11 @@
 #include "aboutdlg.h"
 #include "ccwbutton.h"
 #include "commandcatalogue.h"
-#include "messageboxprompt.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
 #include "testanswers.h"
 #include "tracedlg.h"
+#include "widgetprompt.h"
 #include "ui_spelmardlg.h"
 #include "version.h"
 
@@ -68,7 +68,7 @@ CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates
 {
     Q_INIT_RESOURCE(spelmar);
     if (!m_prompt) {
-        m_ownPrompt = std::make_unique<CMessageBoxPrompt>(this);
+        m_ownPrompt = std::make_unique<CWidgetPrompt>(this, QStringLiteral("Spelmar"));
         m_prompt = m_ownPrompt.get();
     }
     m_programFolder = QDir::currentPath() + QLatin1Char('/');

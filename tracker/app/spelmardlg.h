@@ -13,7 +13,7 @@
 #include <string>
 
 class CCWButton;
-class CMessageBoxPrompt;
+class CWidgetPrompt;
 class CTraceDlg;
 class IPrompt;
 class QAction;
@@ -99,7 +99,7 @@ private:
     QLabel *fieldLabel(CDeviceConnection::Field field) const;
 
     std::unique_ptr<Ui::CSpelmarDlg> m_ui;
-    std::unique_ptr<CMessageBoxPrompt> m_ownPrompt;
+    std::unique_ptr<CWidgetPrompt> m_ownPrompt;
     IPrompt *m_prompt = nullptr;
     CDeviceSession m_session;
     CDeviceConnection m_connection;
