@@ -23,16 +23,6 @@ std::string wordAt(const std::string &list, std::size_t index)
     return list.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-IPrompt::Answer negative(IPrompt::Buttons buttons)
-{
-    switch (buttons) {
-    case IPrompt::Buttons::Ok: return IPrompt::Answer::Ok;
-    case IPrompt::Buttons::YesNo: return IPrompt::Answer::No;
-    case IPrompt::Buttons::OkCancel: break;
-    }
-    return IPrompt::Answer::Cancel;
-}
-
 } // namespace
 
 bool CTestAnswers::active()
@@ -65,7 +55,7 @@ bool CTestAnswers::answer(const std::string &text, IPrompt::Buttons buttons,
     std::fflush(stderr);
 
     const std::string word = nextWord();
-    answer = negative(buttons);
+    answer = IPrompt::negativeAnswer(buttons);
     if (buttons == IPrompt::Buttons::YesNo && word == "yes")
         answer = IPrompt::Answer::Yes;
     else if (buttons == IPrompt::Buttons::OkCancel && word == "ok")

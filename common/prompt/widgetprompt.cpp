@@ -12,16 +12,6 @@
 
 namespace {
 
-IPrompt::Answer negativeAnswer(IPrompt::Buttons buttons)
-{
-    switch (buttons) {
-    case IPrompt::Buttons::Ok: return IPrompt::Answer::Ok;
-    case IPrompt::Buttons::YesNo: return IPrompt::Answer::No;
-    case IPrompt::Buttons::OkCancel: break;
-    }
-    return IPrompt::Answer::Cancel;
-}
-
 QMessageBox::Icon boxIcon(IPrompt::Icon icon)
 {
     switch (icon) {

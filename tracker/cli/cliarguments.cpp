@@ -1,7 +1,9 @@
 #include "cliarguments.h"
 
 #include "cnumber.h"
+#include "deviceconnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -10,8 +12,8 @@ namespace {
 
 bool isBaud(const std::string &text)
 {
-    return text == "auto" || text == "9600" || text == "19200" || text == "38400"
-           || text == "57600";
+    const std::vector<std::string> &choices = CDeviceConnection::baudChoices();
+    return std::find(choices.begin(), choices.end(), text) != choices.end();
 }
 
 bool parsePositive(const std::string &text, double &value)
