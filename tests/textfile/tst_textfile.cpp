@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "textfile.h"
 
 #include <QDir>
@@ -16,15 +17,12 @@ const std::string kBusy = "Error occurred! \nDevice or resource busy\n";
 
 QByteArray contents(const std::string &path)
 {
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(kMissing);
+    return readFile(QString::fromStdString(path));
 }
 
 void writeContents(const std::string &path, const QByteArray &bytes)
 {
-    QFile file(QString::fromStdString(path));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    QVERIFY(writeFile(QString::fromStdString(path), bytes));
 }
 
 bool choose(CTextFile &file, const std::string &filter, const std::string &folder,
