@@ -129,7 +129,9 @@ int hugeFiles(long count, int lineBytes)
         RelInfoList remote;
         RelInfoList local;
         ReadRemoteRelInfo(remote, remotePath);
-        const std::size_t dropped = dropUnusableRecords(remote).size();
+        const std::size_t read = remote.size();
+        dropUnusableRecords(remote);
+        const std::size_t dropped = read - remote.size();
         ReadLocalRelInfo(local, localPath);
         SelectNewerFiles(local, remote, false);
         kept = remote.size();

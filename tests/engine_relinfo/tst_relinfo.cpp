@@ -13,7 +13,7 @@
 
 namespace {
 
-QString latin1(const std::string &text)
+QString latin1(std::string_view text)
 {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -62,6 +62,8 @@ private slots:
     void revisionRule();
     void writeLocalRelInfo();
     void manyRecords();
+    void dropUnusable_data();
+    void dropUnusable();
     void roundTrip();
     void listBackupFolder();
 };
@@ -221,7 +223,7 @@ void TestRelInfo::manyRecords()
     QVERIFY(ReadLocalRelInfo(local, localPath));
     QVERIFY(SelectNewerFiles(local, remote, false));
     QCOMPARE(remote.size(), std::size_t(kCount / 2));
-    QCOMPARE(remote[0].fileName, std::string("folder\\File1.dll"));
+    QCOMPARE(std::string(remote[0].fileName), std::string("folder\\File1.dll"));
     for (std::size_t i = 0; i < remote.size(); i += 2)
         remote.setTransferred(i);
     QVERIFY(WriteLocalRelInfo(local, remote, localPath));
@@ -230,6 +232,42 @@ void TestRelInfo::manyRecords()
     QCOMPARE(reread.size(), std::size_t(kCount));
     QCOMPARE(describe(reread).mid(0, 4), (QStringList{"FOLDER\\FILE0.DLL|1.00.01", "FOLDER\\FILE1.DLL|1.00.02",
                                                       "FOLDER\\FILE2.DLL|1.00.01", "FOLDER\\FILE3.DLL|1.00.01"}));
+}
+
+void TestRelInfo::dropUnusable_data()
+{
+    QTest::addColumn<QStringList>("records");
+    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<QStringList>("reasons");
+
+    QTest::newRow("unsafe and repeated names")
+        << QStringList{"../x|1", "Spelmar.exe|1", "b|1", "SPELMAR.EXE|2"} << QStringList{"Spelmar.exe|1", "b|1"}
+        << QStringList{"refused file name \"../x\": not a plain name below the program folder",
+                       "ignored \"SPELMAR.EXE\": the same file as \"Spelmar.exe\" listed before"};
+    // A huge list keeps the first reasons and counts the rest.
+    QStringList many{"A|1"};
+    QStringList told;
+    for (int i = 0; i < 150; ++i) {
+        many << "a|2";
+        if (i < 100)
+            told << "ignored \"a\": the same file as \"A\" listed before";
+    }
+    QTest::newRow("reasons capped") << many << QStringList{"A|1"}
+                                    << told + QStringList{"... and 50 more records refused or ignored"};
+}
+
+void TestRelInfo::dropUnusable()
+{
+    QFETCH(QStringList, records);
+    QFETCH(QStringList, kept);
+    QFETCH(QStringList, reasons);
+
+    RelInfoList list = listOf(records);
+    QStringList given;
+    for (const std::string &reason : dropUnusableRecords(list))
+        given << latin1(reason);
+    QCOMPARE(given, reasons);
+    QCOMPARE(describe(list), kept);
 }
 
 // A field of random bytes (no ";", CR, LF; no white space at its ends),

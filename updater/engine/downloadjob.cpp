@@ -156,10 +156,13 @@ void CDownloadJob::DownloadThread()
             m_report.addLine(" " + m_result.refusal);
             return Outcome::Refused;
         }
+        // Dropped before the local file is read: a huge server list
+        // shrinks to what a run can install first.
+        const std::vector<std::string> dropped = dropUnusableRecords(remote);
         m_report.addLine("... check local revision file");
         ReadLocalRelInfo(local, localRelInfo); // a missing file makes every server file new
         m_report.addLine("... compare new files");
-        for (const std::string &reason : dropUnusableRecords(remote))
+        for (const std::string &reason : dropped)
             m_report.failureReason(reason);
         if (!SelectNewerFiles(local, remote, m_takeAll)) {
             m_report.addLine(" end! No updates found!");
@@ -199,8 +202,8 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
     for (std::size_t i = 0; i < remote.size(); ++i) {
         if (m_cancel)
             break;
-        const RelInfoRecord &record = remote[i];
-        const std::string &name = record.fileName;
+        const RelInfoRecord record = remote[i];
+        const std::string name(record.fileName);
         ++m_result.selected;
         m_report.setProgress(static_cast<int>(i) + 1);
 
@@ -227,7 +230,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             EnsureParentFolder(target);
         MoveAside(m_programFolder, name);
         CFtpFileClient::GetFileOptions options;
-        options.expectedSha256 = record.sha256;
+        options.expectedSha256 = std::string(record.sha256);
         options.syncToDisk = false; // one sync for the whole run, below
         const bool arrived = client.GetFile(name, m_programFolder, options);
         // The download replaced the installed file by one rename, or left

@@ -60,13 +60,14 @@ bool publishFolder(const std::string &folder, const PublishOptions &options,
         return true;
     };
     for (const RelInfoRecord &record : records) {
-        const auto found = files.find(slashName(record.fileName));
+        const std::string name(record.fileName);
+        const auto found = files.find(slashName(name));
         if (found == files.end() || found->second) {
-            error = "the listed file " + record.fileName + " is missing from " + folder;
+            error = "the listed file " + name + " is missing from " + folder;
             return false;
         }
         found->second = true;
-        if (!addRecord(record.fileName, record.revision))
+        if (!addRecord(name, std::string(record.revision)))
             return false;
     }
     for (const auto &[name, listed] : files) {

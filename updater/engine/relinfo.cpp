@@ -5,25 +5,24 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace {
 
 const char *const kFieldSpace = " \t\r\n\v\f";
 
-std::string lowerCase(const std::string &text)
-{
-    std::string lower = text;
-    for (char &c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
+// Readable reasons dropUnusableRecords returns at most, besides the line
+// that counts the rest.
+constexpr std::size_t kMaxDropReasons = 100;
 
 bool isFile(const std::string &path)
 {
@@ -31,104 +30,235 @@ bool isFile(const std::string &path)
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+std::string_view trimView(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(kFieldSpace);
+    if (first == std::string_view::npos)
+        return std::string_view();
+    const std::size_t last = text.find_last_not_of(kFieldSpace);
+    return text.substr(first, last - first + 1);
+}
+
+// Field n (from 1) of line split at ";", as GetField.
+std::string_view fieldView(std::string_view line, int n)
+{
+    std::size_t start = 0;
+    for (int field = 1; field < n; ++field) {
+        const std::size_t next = line.find(';', start);
+        if (next == std::string_view::npos)
+            return std::string_view();
+        start = next + 1;
+    }
+    const std::size_t end = line.find(';', start);
+    return line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
 // Reads the CR LF separated lines of a file and hands each to take(line).
 // A lone CR or LF is part of the line; the last line may lack CR LF.
-// Lines longer than kMaxRelInfoLineLength are passed over whole.
-template<typename Take>
-bool forEachLine(const std::string &path, Take take)
+// Lines longer than kMaxRelInfoLineLength are passed over whole. sized
+// gets the file's size before the first line.
+template<typename Sized, typename Take>
+bool forEachLine(const std::string &path, Sized sized, Take take)
 {
-    if (!isFile(path))
+    // Not blocking: a FIFO is refused below instead of waited for.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxRelInfoFileSize) {
+        ::close(fd);
         return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || size > kMaxRelInfoFileSize)
-        return false;
-    in.seekg(0, std::ios::beg);
-
-    std::string line;
-    bool tooLong = false;
-    bool pendingCr = false;
-    char buffer[65536];
-    auto addByte = [&](char c) {
-        if (tooLong)
-            return;
-        if (line.size() >= kMaxRelInfoLineLength) {
-            tooLong = true;
-            line.clear();
-            return;
-        }
-        line += c;
-    };
-    auto endLine = [&] {
-        if (!tooLong)
-            take(line);
-        line.clear();
-        tooLong = false;
-    };
-    bool anyData = false;
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        const std::streamsize got = in.gcount();
-        if (got <= 0)
-            break;
-        anyData = true;
-        for (std::streamsize i = 0; i < got; ++i) {
-            const char c = buffer[i];
-            if (pendingCr) {
-                pendingCr = false;
-                if (c == '\n') {
-                    endLine();
-                    continue;
-                }
-                addByte('\r');
-            }
-            if (c == '\r')
-                pendingCr = true;
-            else
-                addByte(c);
-        }
     }
-    if (in.bad())
+    sized(static_cast<std::uint64_t>(info.st_size));
+
+    constexpr std::size_t kChunk = 1 << 20;
+    // The bytes of the line not ended yet, then the chunk read.
+    std::string buffer;
+    buffer.reserve(kChunk + kMaxRelInfoLineLength + 2);
+    bool skipping = false; // within a line that is too long
+    bool ok = true;
+    for (;;) {
+        const std::size_t carried = buffer.size();
+        buffer.resize(carried + kChunk);
+        ssize_t got;
+        do
+            got = ::read(fd, &buffer[carried], kChunk);
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            ok = false;
+            break;
+        }
+        buffer.resize(carried + static_cast<std::size_t>(got));
+        if (got == 0)
+            break;
+
+        const char *data = buffer.data();
+        const std::size_t size = buffer.size();
+        std::size_t lineStart = 0;
+        // The carried bytes hold no line end; a LF at the chunk's first
+        // byte ends a line after a carried CR.
+        std::size_t searchFrom = carried;
+        while (searchFrom < size) {
+            const void *found = std::memchr(data + searchFrom, '\n', size - searchFrom);
+            if (!found)
+                break;
+            const std::size_t lf = static_cast<std::size_t>(static_cast<const char *>(found) - data);
+            searchFrom = lf + 1;
+            if (lf == lineStart || data[lf - 1] != '\r')
+                continue; // a lone LF belongs to the line
+            const std::size_t length = lf - 1 - lineStart;
+            if (!skipping && length <= kMaxRelInfoLineLength)
+                take(std::string_view(data + lineStart, length));
+            skipping = false;
+            lineStart = lf + 1;
+        }
+        const std::size_t rest = size - lineStart;
+        if (skipping || rest > kMaxRelInfoLineLength + 1) {
+            // Too long already: only a final CR can matter, for a LF that
+            // may follow in the next chunk.
+            skipping = true;
+            const bool finalCr = rest > 0 && data[size - 1] == '\r';
+            lineStart = size - (finalCr ? 1 : 0);
+        }
+        buffer.erase(0, lineStart);
+    }
+    ::close(fd);
+    if (!ok)
         return false;
-    if (pendingCr)
-        addByte('\r');
-    if (anyData && (!line.empty() || tooLong))
-        endLine();
+    if (!skipping && !buffer.empty() && buffer.size() <= kMaxRelInfoLineLength)
+        take(std::string_view(buffer));
     return true;
 }
 
 bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
 {
-    RelInfoList read;
-    const bool ok = forEachLine(path, [&](const std::string &line) {
-        const std::string name = trimField(GetField(line, 1, ';'));
-        if (name.empty())
-            return;
-        RelInfoRecord record;
-        record.fileName = name;
-        record.revision = trimField(GetField(line, 2, ';'));
-        if (!relInfoRecordFits(record.fileName, record.revision))
-            return;
-        if (remote) {
-            record.transferMark = "0";
-            const std::string hash = trimField(GetField(line, 3, ';'));
-            if (isSha256Text(hash))
-                record.sha256 = lowerCase(hash);
-        }
-        read.append(record);
-    });
+    const std::size_t before = list.size();
+    std::string lowerHash;
+    const bool ok = forEachLine(
+        path, [&](std::uint64_t bytes) { list.reserveForFile(bytes); },
+        [&](std::string_view line) {
+            const std::string_view name = trimView(fieldView(line, 1));
+            if (name.empty())
+                return;
+            const std::string_view revision = trimView(fieldView(line, 2));
+            if (!relInfoRecordFits(name, revision))
+                return;
+            if (!remote) {
+                list.append(name, revision);
+                return;
+            }
+            const std::string_view hash = trimView(fieldView(line, 3));
+            if (isSha256Text(hash)) {
+                lowerHash.assign(hash);
+                for (char &c : lowerHash)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                list.append(name, revision, "0", lowerHash);
+            } else {
+                list.append(name, revision, "0");
+            }
+        });
     if (!ok)
+        list.truncate(before);
+    return ok;
+}
+
+// ASCII letter case folded; other bytes as they are.
+inline unsigned char foldCase(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
         return false;
-    // Handed over, not copied: a big file's records exist once.
-    if (list.empty())
-        list.records().swap(read.records());
-    else
-        std::move(read.begin(), read.end(), std::back_inserter(list.records()));
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i])))
+            return false;
+    }
     return true;
 }
+
+std::uint32_t hashNoCase(std::string_view text)
+{
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (char c : text)
+        hash = (hash ^ foldCase(static_cast<unsigned char>(c))) * 16777619u;
+    return hash;
+}
+
+// The records of one list by file name without regard to letter case: an
+// open-addressing table of record indices, the names staying in the list.
+class NameIndex
+{
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    NameIndex(const RelInfoList &list, std::size_t expected) : m_list(list) { grow(expected); }
+
+    // Adds record index unless a record of the same name is in already;
+    // returns that record, or npos when index went in.
+    std::size_t insert(std::size_t index)
+    {
+        const std::string_view name = m_list[index].fileName;
+        const std::uint32_t hash = hashNoCase(name);
+        std::size_t slot = hash & m_mask;
+        for (; m_slots[slot].record != 0; slot = (slot + 1) & m_mask) {
+            if (m_slots[slot].hash == hash && equalNoCase(m_list[m_slots[slot].record - 1].fileName, name))
+                return m_slots[slot].record - 1;
+        }
+        m_slots[slot] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
+        if (++m_count * 10 > m_slots.size() * 7)
+            grow(m_count * 2);
+        return npos;
+    }
+
+    // The record of that name, or npos.
+    std::size_t find(std::string_view name) const
+    {
+        const std::uint32_t hash = hashNoCase(name);
+        for (std::size_t slot = hash & m_mask; m_slots[slot].record != 0; slot = (slot + 1) & m_mask) {
+            if (m_slots[slot].hash == hash && equalNoCase(m_list[m_slots[slot].record - 1].fileName, name))
+                return m_slots[slot].record - 1;
+        }
+        return npos;
+    }
+
+    std::size_t size() const { return m_count; }
+
+private:
+    struct Slot
+    {
+        std::uint32_t hash;
+        std::uint32_t record; // index + 1; 0: free
+    };
+
+    // Room for entries names at a load of at most 0.7.
+    void grow(std::size_t entries)
+    {
+        std::size_t slotCount = 16;
+        while (slotCount * 7 < entries * 10)
+            slotCount *= 2;
+        if (slotCount <= m_slots.size())
+            return;
+        std::vector<Slot> old(slotCount, Slot{0, 0});
+        old.swap(m_slots);
+        m_mask = slotCount - 1;
+        for (const Slot &entry : old) {
+            if (entry.record == 0)
+                continue;
+            std::size_t slot = entry.hash & m_mask;
+            while (m_slots[slot].record != 0)
+                slot = (slot + 1) & m_mask;
+            m_slots[slot] = entry;
+        }
+    }
+
+    const RelInfoList &m_list;
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_count = 0;
+};
 
 // The C library's strtod in the "C" locale: the revision text always uses
 // "." whatever locale the host program runs in.
@@ -171,11 +301,7 @@ std::string GetField(const std::string &text, int n, char separator)
 
 std::string trimField(const std::string &text)
 {
-    const std::size_t first = text.find_first_not_of(kFieldSpace);
-    if (first == std::string::npos)
-        return std::string();
-    const std::size_t last = text.find_last_not_of(kFieldSpace);
-    return text.substr(first, last - first + 1);
+    return std::string(trimView(text));
 }
 
 bool ReadLocalRelInfo(RelInfoList &list, const std::string &path)
@@ -222,24 +348,26 @@ bool ListBackupFolder(const std::string &folder, RelInfoList &list)
 
     std::unordered_map<std::string, std::vector<std::size_t>> byName;
     for (std::size_t i = first; i < list.size(); ++i)
-        byName[list[i].fileName].push_back(i);
-    forEachLine(relInfoPath, [&](const std::string &line) {
-        const auto found = byName.find(trimField(GetField(line, 1, ';')));
-        if (found == byName.end())
-            return;
-        const std::string revision = trimField(GetField(line, 2, ';'));
-        if (revision.empty())
-            return;
-        for (std::size_t index : found->second)
-            list[index].revision = revision;
-    });
+        byName[std::string(list[i].fileName)].push_back(i);
+    forEachLine(
+        relInfoPath, [](std::uint64_t) {},
+        [&](std::string_view line) {
+            const auto found = byName.find(std::string(trimView(fieldView(line, 1))));
+            if (found == byName.end())
+                return;
+            const std::string_view revision = trimView(fieldView(line, 2));
+            if (revision.empty())
+                return;
+            for (std::size_t index : found->second)
+                list.setRevision(index, revision);
+        });
     return foundFile;
 }
 
-bool isNewerRevision(const std::string &remoteRevision, const std::string &localRevision)
+bool isNewerRevision(std::string_view remoteRevision, std::string_view localRevision)
 {
-    const std::string remoteText = remoteRevision + "00000000";
-    const std::string localText = localRevision + "00000000";
+    const std::string remoteText = std::string(remoteRevision) + "00000000";
+    const std::string localText = std::string(localRevision) + "00000000";
     RevisionNumber remote;
     RevisionNumber local;
     remote.major = parseMajor(remoteText);
@@ -257,25 +385,32 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 {
     if (takeAll)
         return true;
-    // First local record of each name, case folded.
-    std::unordered_map<std::string, std::size_t> localIndex;
-    localIndex.reserve(local.size());
-    for (std::size_t i = 0; i < local.size(); ++i)
-        localIndex.emplace(lowerCase(local[i].fileName), i);
-
-    std::vector<RelInfoRecord> kept;
-    kept.reserve(remote.size());
-    for (const RelInfoRecord &record : remote) {
-        const auto found = localIndex.find(lowerCase(record.fileName));
-        if (found == localIndex.end()
-            || isNewerRevision(record.revision, local[found->second].revision))
-            kept.push_back(record);
+    std::vector<bool> keep(remote.size());
+    {
+        // The server's names, each with the first local record of that name.
+        NameIndex names(remote, remote.size());
+        for (std::size_t r = 0; r < remote.size(); ++r)
+            names.insert(r);
+        std::vector<std::uint32_t> firstLocal(remote.size(), 0); // index + 1
+        std::size_t unmatched = names.size();
+        for (std::size_t l = 0; l < local.size() && unmatched > 0; ++l) {
+            const std::size_t r = names.find(local[l].fileName);
+            if (r != NameIndex::npos && firstLocal[r] == 0) {
+                firstLocal[r] = static_cast<std::uint32_t>(l + 1);
+                --unmatched;
+            }
+        }
+        for (std::size_t r = 0; r < remote.size(); ++r) {
+            const RelInfoRecord record = remote[r];
+            const std::uint32_t l = firstLocal[names.find(record.fileName)];
+            keep[r] = l == 0 || isNewerRevision(record.revision, local[l - 1].revision);
+        }
     }
-    remote.records().swap(kept);
+    remote.keepOnly(keep);
     return !remote.empty();
 }
 
-bool relInfoRecordFits(const std::string &fileName, const std::string &revision)
+bool relInfoRecordFits(std::string_view fileName, std::string_view revision)
 {
     return fileName.size() + 2 + revision.size() <= kMaxRelInfoLineLength;
 }
@@ -283,46 +418,50 @@ bool relInfoRecordFits(const std::string &fileName, const std::string &revision)
 std::vector<std::string> dropUnusableRecords(RelInfoList &remote)
 {
     std::vector<std::string> reasons;
-    std::unordered_map<std::string, std::string> firstByKey;
-    firstByKey.reserve(remote.size());
-    std::vector<RelInfoRecord> kept;
-    kept.reserve(remote.size());
-    for (RelInfoRecord &record : remote) {
-        if (!isSafeRelativeName(record.fileName)) {
-            reasons.push_back("refused file name \"" + record.fileName
-                              + "\": not a plain name below the program folder");
-            continue;
+    std::size_t untold = 0;
+    std::vector<bool> keep(remote.size());
+    {
+        NameIndex names(remote, 0);
+        for (std::size_t i = 0; i < remote.size(); ++i) {
+            const std::string_view name = remote[i].fileName;
+            const bool safe = isSafeRelativeName(name);
+            const std::size_t first = safe ? names.insert(i) : NameIndex::npos;
+            if (safe && first == NameIndex::npos) {
+                keep[i] = true;
+            } else if (reasons.size() == kMaxDropReasons) {
+                ++untold;
+            } else if (!safe) {
+                reasons.push_back("refused file name \"" + std::string(name)
+                                  + "\": not a plain name below the program folder");
+            } else {
+                reasons.push_back("ignored \"" + std::string(name) + "\": the same file as \""
+                                  + std::string(remote[first].fileName) + "\" listed before");
+            }
         }
-        const auto inserted = firstByKey.emplace(lowerCase(record.fileName), record.fileName);
-        if (!inserted.second) {
-            reasons.push_back("ignored \"" + record.fileName + "\": the same file as \""
-                              + inserted.first->second + "\" listed before");
-            continue;
-        }
-        kept.push_back(std::move(record));
     }
-    remote.records().swap(kept);
+    if (untold > 0)
+        reasons.push_back("... and " + std::to_string(untold) + " more records refused or ignored");
+    remote.keepOnly(keep);
     return reasons;
 }
 
 bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path)
 {
-    std::unordered_map<std::string, std::size_t> localIndex;
-    localIndex.reserve(local.size() + remote.size());
+    // First local record of each name.
+    NameIndex names(local, local.size() + remote.size());
     for (std::size_t i = 0; i < local.size(); ++i)
-        localIndex.emplace(lowerCase(local[i].fileName), i);
+        names.insert(i);
 
     for (std::size_t r = 0; r < remote.size(); ++r) {
-        const bool transferred = remote.isTransferred(r);
-        const std::string key = lowerCase(remote[r].fileName);
-        const auto found = localIndex.find(key);
-        if (found != localIndex.end()) {
-            if (transferred)
-                local[found->second].revision = remote[r].revision;
+        const RelInfoRecord record = remote[r];
+        const std::size_t found = names.find(record.fileName);
+        if (found != NameIndex::npos) {
+            if (remote.isTransferred(r))
+                local.setRevision(found, record.revision);
             continue;
         }
-        local.append(remote[r].fileName, transferred ? remote[r].revision : std::string("0.00.00"));
-        localIndex.emplace(key, local.size() - 1);
+        local.append(record.fileName, remote.isTransferred(r) ? record.revision : std::string_view("0.00.00"));
+        names.insert(local.size() - 1);
     }
 
     // Written beside the old file and renamed over it when complete, so a
@@ -354,7 +493,7 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
     return file.commit();
 }
 
-bool isSha256Text(const std::string &text)
+bool isSha256Text(std::string_view text)
 {
     if (text.size() != 64)
         return false;
@@ -365,28 +504,26 @@ bool isSha256Text(const std::string &text)
     return true;
 }
 
-bool isSafeRelativeName(const std::string &name)
+bool isSafeRelativeName(std::string_view name)
 {
     if (name.empty() || name[0] == '/' || name[0] == '\\')
         return false;
     // "C:" and the like: a drive letter.
     if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
-    std::string part;
-    const auto partOk = [](const std::string &p) { return !p.empty() && p != "." && p != ".."; };
-    for (char c : name) {
-        const unsigned char byte = static_cast<unsigned char>(c);
+    const auto partOk = [](std::string_view p) { return !p.empty() && p != "." && p != ".."; };
+    std::size_t partStart = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(name[i]);
         if (byte < 0x20 || byte == 0x7f)
             return false;
-        if (c == '/' || c == '\\') {
-            if (!partOk(part))
+        if (byte == '/' || byte == '\\') {
+            if (!partOk(name.substr(partStart, i - partStart)))
                 return false;
-            part.clear();
-        } else {
-            part += c;
+            partStart = i + 1;
         }
     }
-    return partOk(part);
+    return partOk(name.substr(partStart));
 }
 
 std::string localPathFor(const std::string &programFolder, const std::string &name)

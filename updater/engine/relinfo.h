@@ -3,6 +3,7 @@
 #include "relinfolist.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Revision-information files (RelInfoRemote.rel on the server,
@@ -31,7 +32,7 @@ constexpr long long kMaxRelInfoFileSize = 64LL * 1024 * 1024;
 
 // True when the written line of a record (name, "; ", revision) is at most
 // kMaxRelInfoLineLength bytes long.
-bool relInfoRecordFits(const std::string &fileName, const std::string &revision);
+bool relInfoRecordFits(std::string_view fileName, std::string_view revision);
 
 // Field n (counting from 1) of text split at every separator: "a;;b" has
 // the fields "a", "" and "b"; a trailing separator gives an empty last
@@ -64,19 +65,22 @@ bool ListBackupFolder(const std::string &folder, RelInfoList &list);
 // index 3 (remote major >= 10) on, the same index for both. Newer means a
 // greater major, or an equal major and a greater minor. Parsing does not
 // depend on the locale and does not overflow.
-bool isNewerRevision(const std::string &remoteRevision, const std::string &localRevision);
+bool isNewerRevision(std::string_view remoteRevision, std::string_view localRevision);
 
 // Reduces remote to the records that are newer than the local record of
-// the same name (compared without regard to case) or have no local record.
+// the same name (compared without regard to ASCII letter case) or have no
+// local record.
 // takeAll keeps remote whole and returns true at once. Returns whether
 // remote still holds a record. local is not changed.
 bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAll);
 
 // Drops the server records that no run installs: names that are not safe
 // relative names (isSafeRelativeName), and every later record of a name
-// listed before (compared without regard to case: one file). Returns one
-// readable reason per dropped record. The update check and the download
-// both apply it before SelectNewerFiles, so they agree on what is newer.
+// listed before (compared without regard to case: one file). Returns a
+// readable reason for each of the first 100 dropped records and, when more
+// were dropped, one last line that counts the others. The update check and
+// the download both apply it before SelectNewerFiles, so they agree on
+// what is newer.
 std::vector<std::string> dropUnusableRecords(RelInfoList &remote);
 
 // Merges the transferred remote records into local (revision taken over,
@@ -89,12 +93,12 @@ std::vector<std::string> dropUnusableRecords(RelInfoList &remote);
 bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path);
 
 // True when text is 64 hex digits (either case): a SHA-256 as text.
-bool isSha256Text(const std::string &text);
+bool isSha256Text(std::string_view text);
 
 // True when name (as listed by the server) is safe to use below the program
 // folder: not empty, not absolute, no drive letter, no empty part, no "."
 // or ".." part, no control characters. "\" and "/" both separate parts.
-bool isSafeRelativeName(const std::string &name);
+bool isSafeRelativeName(std::string_view name);
 
 // The local path of a listed name: programFolder (a trailing "/" or "\" is
 // dropped), "/", and the name with every "\" turned into "/".

@@ -3,50 +3,91 @@
 #include "relinforecord.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // In-memory contents of one revision-information file, records in file
 // order. The list read from the server uses the transfer marks; local and
-// backup lists leave them empty. Records are added and removed whole.
+// backup lists leave them empty.
+//
+// The texts of all records share one buffer and each record costs one
+// offset into it besides its bytes, so a list of many short records takes
+// about the room of its file. Records are read as RelInfoRecord values
+// whose texts point into the buffer: any change of the list invalidates
+// them.
 class RelInfoList
 {
 public:
-    using const_iterator = std::vector<RelInfoRecord>::const_iterator;
-    using iterator = std::vector<RelInfoRecord>::iterator;
+    class const_iterator
+    {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = RelInfoRecord;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = RelInfoRecord;
 
-    std::size_t size() const { return m_records.size(); }
-    bool empty() const { return m_records.empty(); }
-    void clear() { m_records.clear(); }
+        const_iterator(const RelInfoList *list, std::size_t index) : m_list(list), m_index(index) {}
+        RelInfoRecord operator*() const { return (*m_list)[m_index]; }
+        const_iterator &operator++() { ++m_index; return *this; }
+        const_iterator operator++(int) { const_iterator old = *this; ++m_index; return old; }
+        bool operator==(const const_iterator &other) const { return m_index == other.m_index; }
+        bool operator!=(const const_iterator &other) const { return m_index != other.m_index; }
 
-    const RelInfoRecord &at(std::size_t index) const { return m_records.at(index); }
-    RelInfoRecord &at(std::size_t index) { return m_records.at(index); }
-    const RelInfoRecord &operator[](std::size_t index) const { return m_records[index]; }
-    RelInfoRecord &operator[](std::size_t index) { return m_records[index]; }
+    private:
+        const RelInfoList *m_list;
+        std::size_t m_index;
+    };
 
-    iterator begin() { return m_records.begin(); }
-    iterator end() { return m_records.end(); }
-    const_iterator begin() const { return m_records.begin(); }
-    const_iterator end() const { return m_records.end(); }
+    std::size_t size() const { return m_offsets.size(); }
+    bool empty() const { return m_offsets.empty(); }
+    void clear();
 
-    void append(const RelInfoRecord &record) { m_records.push_back(record); }
-    void append(const std::string &fileName, const std::string &revision,
-                const std::string &transferMark = std::string());
-    void removeAt(std::size_t index);
+    RelInfoRecord operator[](std::size_t index) const;
 
-    // Index of the first record whose file name equals name without regard
-    // to (ASCII) letter case, or -1. Linear; use for single look-ups only.
-    long indexOfNoCase(const std::string &name) const;
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, size()); }
 
+    // transferMark: empty for none; any other text counts as "1" when it
+    // reads as a number above 0 and as "0" otherwise.
+    void append(std::string_view fileName, std::string_view revision,
+                std::string_view transferMark = std::string_view(),
+                std::string_view sha256 = std::string_view());
+    void append(const RelInfoRecord &record);
+
+    void setRevision(std::size_t index, std::string_view revision);
     // Marks record index as downloaded (transfer mark "1").
     void setTransferred(std::size_t index);
-    // True when the record's transfer mark read as a number is above 0.
+    // True when the record's transfer mark is "1".
     bool isTransferred(std::size_t index) const;
 
-    // The whole vector, for algorithms that rebuild the list in one pass.
-    std::vector<RelInfoRecord> &records() { return m_records; }
-    const std::vector<RelInfoRecord> &records() const { return m_records; }
+    // Keeps the records whose flag in keep is true (one flag per record, in
+    // order) and gives back the room of the others when they were many.
+    void keepOnly(const std::vector<bool> &keep);
+
+    // Makes room for the records of a file of fileBytes bytes without
+    // further reallocation. Room that the records do not use is reserved
+    // address space only.
+    void reserveForFile(std::uint64_t fileBytes);
+    // Takes back the records appended last, from index size on (a read
+    // that failed half-way).
+    void truncate(std::size_t size);
 
 private:
-    std::vector<RelInfoRecord> m_records;
+    enum Flags : unsigned char { MarkNone = 0, MarkZero = 1, MarkOne = 2, MarkBits = 3, HasSha = 4 };
+
+    // Writes a record's bytes at the end of the text; returns their offset.
+    std::uint32_t appendPacked(std::string_view fileName, std::string_view revision,
+                               unsigned char flags, std::string_view sha256);
+    std::uint32_t appendRaw(const RelInfoList &from, std::size_t index);
+    std::size_t flagsAt(std::size_t index) const;
+    std::size_t recordEnd(std::size_t index) const;
+
+    // Per record: varint name length, varint revision length, flag byte,
+    // name, revision and, with HasSha, the 64 hex digits.
+    std::string m_text;
+    std::vector<std::uint32_t> m_offsets;
 };

@@ -1,18 +1,20 @@
 #pragma once
 
-#include <string>
+#include <string_view>
 
-// One record of a revision-information file: a file name relative to the
-// program folder, its revision text, the transfer mark and, when the
-// server list carries one, the expected SHA-256 of the file.
+// One record of a revision-information file, as read from its list: a file
+// name relative to the program folder, its revision text, the transfer
+// mark and, when the server list carries one, the expected SHA-256 of the
+// file. The texts point into the list and stay valid until the list is
+// changed.
 struct RelInfoRecord
 {
-    std::string fileName;
-    std::string revision;
+    std::string_view fileName;
+    std::string_view revision;
     // "0" when read from the server list, "1" once the download run has
     // fetched the file; empty in local and backup lists.
-    std::string transferMark;
+    std::string_view transferMark;
     // Optional third field of a server record: 64 hex digits, kept in
     // lower case; empty when the record has none.
-    std::string sha256;
+    std::string_view sha256;
 };

@@ -153,7 +153,7 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
     for (const RelInfoRecord &record : remote) {
         if (record.sha256.empty())
             return refuse(programFolder, std::string(kRemoteRelInfoName) + " lists "
-                                             + record.fileName + " without a SHA-256");
+                                             + std::string(record.fileName) + " without a SHA-256");
     }
     if (sequence > accepted) {
         // Not being able to record it weakens only the replay check of a

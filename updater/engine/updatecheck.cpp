@@ -120,7 +120,11 @@ std::string CUpdateCheck::composeMessage(const RelInfoList &newer, bool anyNewer
                 text += kCheckOverflow;
                 break;
             }
-            text += "   " + record.revision + "\t\t->> " + record.fileName + " \n";
+            text += "   ";
+            text += record.revision;
+            text += "\t\t->> ";
+            text += record.fileName;
+            text += " \n";
             ++listed;
         }
     } else {

@@ -68,8 +68,8 @@ void CRestoreDlg::onSelectionChanged()
     m_fileNames.clear();
     m_revisions.clear();
     for (const RelInfoRecord &record : files) {
-        m_fileNames.push_back(record.fileName);
-        m_revisions.push_back(record.revision);
+        m_fileNames.emplace_back(record.fileName);
+        m_revisions.emplace_back(record.revision);
     }
     m_ui->fileSlider->setRange(0, static_cast<int>(files.size()) - 1);
     m_ui->fileSlider->setValue(0);
