@@ -33,6 +33,18 @@ public:
 
     virtual ~IPrompt() = default;
 
+    // What a box is taken to answer when nobody chooses: Cancel or No, Ok
+    // for a box that offers only OK.
+    static Answer negativeAnswer(Buttons buttons)
+    {
+        switch (buttons) {
+        case Buttons::Ok: return Answer::Ok;
+        case Buttons::YesNo: return Answer::No;
+        case Buttons::OkCancel: break;
+        }
+        return Answer::Cancel;
+    }
+
     // Shows text (with caption, empty for the default) and returns the
     // button the user chose. May be called from a worker thread: an
     // implementation that shows a window must hand the question over to

@@ -6,6 +6,8 @@
 
 namespace {
 
+const char kAnswersVariable[] = "SPELMAR_TEST_ANSWERS";
+
 std::atomic<std::size_t> g_nextIndex{0};
 
 std::string wordAt(const std::string &list, std::size_t index)
@@ -21,26 +23,16 @@ std::string wordAt(const std::string &list, std::size_t index)
     return list.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-IPrompt::Answer negative(IPrompt::Buttons buttons)
-{
-    switch (buttons) {
-    case IPrompt::Buttons::Ok: return IPrompt::Answer::Ok;
-    case IPrompt::Buttons::YesNo: return IPrompt::Answer::No;
-    case IPrompt::Buttons::OkCancel: break;
-    }
-    return IPrompt::Answer::Cancel;
-}
-
 } // namespace
 
 bool CTestAnswers::active()
 {
-    return std::getenv(kVariable) != nullptr;
+    return std::getenv(kAnswersVariable) != nullptr;
 }
 
 std::string CTestAnswers::nextWord()
 {
-    const char *list = std::getenv(kVariable);
+    const char *list = std::getenv(kAnswersVariable);
     if (!list)
         return std::string();
     return wordAt(list, g_nextIndex.fetch_add(1));
@@ -63,10 +55,16 @@ bool CTestAnswers::answer(const std::string &text, IPrompt::Buttons buttons,
     std::fflush(stderr);
 
     const std::string word = nextWord();
-    answer = negative(buttons);
+    answer = IPrompt::negativeAnswer(buttons);
     if (buttons == IPrompt::Buttons::YesNo && word == "yes")
         answer = IPrompt::Answer::Yes;
     else if (buttons == IPrompt::Buttons::OkCancel && word == "ok")
         answer = IPrompt::Answer::Ok;
     return true;
+}
+
+int CTestAnswers::exitWhenShownMs()
+{
+    const char *value = std::getenv("SPELMAR_EXIT_WHEN_SHOWN");
+    return value ? std::atoi(value) : 0;
 }

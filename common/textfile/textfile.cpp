@@ -12,22 +12,14 @@
 #include <unistd.h>
 #include <vector>
 
-#ifdef TEXTFILE_TRACKER_BUILD
-inline namespace textfile_tracker {
-#else
-inline namespace textfile_updater {
-#endif
-
 namespace {
 
 const char kDefaultFilter[] = "All Files (*.*)|*.*|Text Files (*.txt)|*.txt||";
-const size_t kChunk = 4096;
 
 struct Defaults
 {
     std::mutex mutex;
     TextFileChooser chooser;
-    ITextFileReporter *reporter = nullptr;
 };
 
 Defaults &defaults()
@@ -95,25 +87,6 @@ void CTextFile::setDefaultChooser(TextFileChooser chooser)
     defaults().chooser = std::move(chooser);
 }
 
-void CTextFile::setDefaultReporter(ITextFileReporter *reporter)
-{
-    std::lock_guard<std::mutex> lock(defaults().mutex);
-    defaults().reporter = reporter;
-}
-
-void CTextFile::report(const std::string &text, ITextFileReporter::Icon icon)
-{
-    ITextFileReporter *reporter = m_reporter;
-    if (!reporter) {
-        std::lock_guard<std::mutex> lock(defaults().mutex);
-        reporter = defaults().reporter;
-    }
-    if (reporter)
-        reporter->message(text, icon);
-    else
-        std::fprintf(stderr, "%s\n", text.c_str());
-}
-
 std::string CTextFile::chooseFile(const std::string &defaultName, const std::string &filter,
                                   const std::string &initialFolder, bool openDialog)
 {
@@ -139,7 +112,6 @@ std::string CTextFile::chooseFile(const std::string &defaultName, const std::str
     return chosen.empty() ? chosen : absolutePath(chosen);
 }
 
-#ifdef TEXTFILE_TRACKER_BUILD
 bool CTextFile::ChooseAndOpen(const std::string &defaultName, const std::string &filter,
                               const std::string &initialFolder, bool openDialog, bool exclusive)
 {
@@ -150,49 +122,29 @@ bool CTextFile::ChooseAndOpen(const std::string &defaultName, const std::string 
     // A save dialog names a file that may not exist yet.
     return OpenFile(chosen, !openDialog, false, exclusive, false);
 }
-#else
-bool CTextFile::ChooseAndOpen(const std::string &defaultName, const std::string &filter,
-                              const std::string &initialFolder, bool openDialog)
-{
-    std::string chosen = chooseFile(defaultName, filter, initialFolder, openDialog);
-    if (chosen.empty())
-        return false;
-    m_name = fileNameOf(chosen);
-    m_folder = folderOf(chosen);
-    return OpenFile(chosen, false, false);
-}
-#endif
 
 bool CTextFile::openSystemFile(const std::string &path, Mode mode, bool exclusive, int &error)
 {
     int flags = O_CLOEXEC | O_NOCTTY;
     switch (mode) {
-    case Mode::ReadOnly: flags |= O_RDONLY; break;
     case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::ReadWriteCreate:
-    case Mode::ReadWriteTruncate: flags |= O_RDWR | O_CREAT; break;
+    case Mode::ReadWriteCreate: flags |= O_RDWR | O_CREAT; break;
     }
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         error = errno;
         return false;
     }
-    struct stat info = {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         error = S_ISDIR(info.st_mode) ? EISDIR : errno;
         ::close(fd);
         return false;
     }
     // Sharing between openers: shared opens coexist, an exclusive one
-    // stands alone. The lock comes before any truncation, so a file held
-    // exclusively elsewhere keeps its content.
+    // stands alone.
     if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         error = (errno == EWOULDBLOCK) ? EBUSY : errno;
-        ::close(fd);
-        return false;
-    }
-    if (mode == Mode::ReadWriteTruncate && ::ftruncate(fd, 0) != 0) {
-        error = errno;
         ::close(fd);
         return false;
     }
@@ -211,11 +163,7 @@ void CTextFile::closeSystemFile()
 
 void CTextFile::failure(int error)
 {
-#ifdef TEXTFILE_TRACKER_BUILD
     m_lastError = errorText(error);
-#else
-    report(errorText(error), ITextFileReporter::Icon::Warning);
-#endif
 }
 
 bool CTextFile::ensureFinalLineEnd()
@@ -234,8 +182,8 @@ bool CTextFile::ensureFinalLineEnd()
     return true;
 }
 
-bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallback, bool exclusive,
-                         bool skipCrLfCheck)
+bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback,
+                         bool exclusive, bool skipCrLfCheck)
 {
     // A file still open from before is let go first.
     m_open = false;
@@ -243,13 +191,8 @@ bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallba
     m_name = path;
     int error = 0;
     bool opened = false;
-#ifdef TEXTFILE_TRACKER_BUILD
-    const Mode createMode = Mode::ReadWriteCreate;
-#else
-    const Mode createMode = Mode::ReadWriteTruncate;
-#endif
     if (create) {
-        opened = openSystemFile(path, createMode, exclusive, error);
+        opened = openSystemFile(path, Mode::ReadWriteCreate, exclusive, error);
     } else {
         opened = openSystemFile(path, Mode::ReadWrite, exclusive, error);
         if (!opened && !dialogFallback) {
@@ -258,14 +201,7 @@ bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallba
             if (!opened)
                 error = createError;
         } else if (!opened) {
-#ifdef TEXTFILE_TRACKER_BUILD
             opened = ChooseAndOpen(path, std::string(), std::string(), true, true);
-#else
-            opened = ChooseAndOpen(path, std::string(), std::string(), true);
-            if (!opened)
-                report("Sorry, can not open the file " + path + " !",
-                       ITextFileReporter::Icon::Stop);
-#endif
         }
     }
     if (!opened) {
@@ -287,50 +223,6 @@ bool CTextFile::openCore(const std::string &path, bool create, bool dialogFallba
     return true;
 }
 
-void CTextFile::setNameAndFolder()
-{
-    m_name = fileNameOf(m_fullPath);
-    m_folder = folderOf(m_fullPath);
-}
-
-#ifdef TEXTFILE_TRACKER_BUILD
-bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback, bool exclusive,
-                         bool skipCrLfCheck)
-{
-    return openCore(path, create, dialogFallback, exclusive, skipCrLfCheck);
-}
-#else
-bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback)
-{
-    bool opened = openCore(path, create, dialogFallback, false, false);
-    if (opened)
-        setNameAndFolder();
-    return opened;
-}
-
-bool CTextFile::OpenForRead(const std::string &path, bool dialogFallback)
-{
-    m_open = false;
-    closeSystemFile();
-    m_name = path;
-    int error = 0;
-    bool opened = openSystemFile(path, Mode::ReadOnly, false, error);
-    if (!opened && dialogFallback) {
-        opened = ChooseAndOpen(path, std::string(), std::string(), true);
-        if (!opened)
-            report("Sorry, can not open the file " + path + " !", ITextFileReporter::Icon::Stop);
-    }
-    if (!opened) {
-        failure(error);
-        return false;
-    }
-    m_open = true;
-    m_position = 0;
-    setNameAndFolder();
-    return true;
-}
-#endif
-
 bool CTextFile::CloseFile()
 {
     m_open = false;
@@ -342,7 +234,7 @@ bool CTextFile::CloseFile()
 
 uint64_t CTextFile::fileLength() const
 {
-    struct stat info = {};
+    struct stat info{};
     if (::fstat(m_fd, &info) != 0)
         throw std::system_error(errno, std::generic_category(), "text file size");
     return static_cast<uint64_t>(info.st_size);
@@ -378,68 +270,6 @@ void CTextFile::writeAt(uint64_t offset, const char *buffer, size_t count)
         done += static_cast<size_t>(n);
     }
 }
-
-uint64_t CTextFile::findLineEnd(uint64_t from, std::string *text) const
-{
-    std::string scanned;
-    char chunk[kChunk];
-    uint64_t offset = from;
-    std::string::size_type searchFrom = 0;
-    for (;;) {
-        size_t count = readAt(offset, chunk, sizeof chunk);
-        if (count == 0)
-            break;
-        scanned.append(chunk, count);
-        offset += count;
-        std::string::size_type end = scanned.find("\r\n", searchFrom);
-        if (end != std::string::npos) {
-            if (text)
-                text->assign(scanned, 0, end);
-            return from + end;
-        }
-        // A CR at the end of this piece may pair with an LF in the next.
-        searchFrom = scanned.size() - 1;
-    }
-    if (text)
-        *text = scanned;
-    return from + scanned.size();
-}
-
-#ifndef TEXTFILE_TRACKER_BUILD
-bool CTextFile::ReadLine(std::string &line)
-{
-    line.clear();
-    if (!m_open || m_position >= fileLength())
-        return false;
-    findLineEnd(m_position, &line);
-    return true;
-}
-
-bool CTextFile::SkipLines(uint32_t count)
-{
-    if (!m_open)
-        return false;
-    uint64_t length = fileLength();
-    if (m_position >= length)
-        return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        m_position = findLineEnd(m_position, nullptr) + 2;
-        ++m_lineNumber;
-        if (m_position >= length)
-            return false;
-    }
-    return true;
-}
-
-uint32_t CTextFile::Rewind()
-{
-    if (!m_open)
-        return m_lineNumber;
-    m_position = 0;
-    m_lineNumber = 1;
-    return m_lineNumber;
-}
-#endif
 
 bool CTextFile::InsertLine(const std::string &text)
 {
@@ -479,5 +309,3 @@ bool CTextFile::Truncate()
     m_lineNumber = 1;
     return true;
 }
-
-} // inline namespace

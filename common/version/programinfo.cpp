@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 bool answerInfoOption(int argc, char **argv, const char *name, const char *version,
                       const char *helpText, int &status)
@@ -18,4 +19,11 @@ bool answerInfoOption(int argc, char **argv, const char *name, const char *versi
     }
     status = std::fflush(stdout) == 0 ? 0 : 1;
     return true;
+}
+
+std::string executableFolder()
+{
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : self.parent_path().string();
 }

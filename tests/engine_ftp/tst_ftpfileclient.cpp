@@ -3,7 +3,7 @@
 #include "ftpfileclient.h"
 #include "ftpserver.h"
 #include "ftpsettings.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>

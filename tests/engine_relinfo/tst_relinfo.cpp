@@ -2,7 +2,7 @@
 // rewrite of the local file and backup folder listings.
 
 #include "relinfo.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>

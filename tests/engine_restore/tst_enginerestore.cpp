@@ -1,6 +1,6 @@
 #include "releaselist.h"
 #include "restorejob.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 
 #include <QTemporaryDir>
 #include <QTest>

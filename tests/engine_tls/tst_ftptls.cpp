@@ -3,7 +3,7 @@
 // moravel-cli configure it, and refuses a certificate it must not trust.
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 #include "tlsftpserver.h"
 
 #include <QProcess>

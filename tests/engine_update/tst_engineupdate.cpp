@@ -3,7 +3,7 @@
 #include "ftpfileclient.h"
 #include "ftpserver.h"
 #include "programpath.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 #include "updatecheck.h"
 
 #include <QCryptographicHash>

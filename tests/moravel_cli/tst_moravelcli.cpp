@@ -1,6 +1,6 @@
 #include "childprocess.h"
 #include "ftpserver.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

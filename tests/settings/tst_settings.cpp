@@ -94,6 +94,43 @@ private slots:
         QCOMPARE(value, std::string());
     }
 
+    void storedFileReadsTheSame()
+    {
+        // A settings file as the tracker has written it since its first
+        // release, byte for byte: the names and texts must keep reading.
+        QVERIFY(QDir().mkpath(storeFolder()));
+        QFile file(storeFolder() + "/" + SettingsKeys::kApplication + ".conf");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Software]\n"
+                   "Norvane\\Dunvik\\Baud=9600\n"
+                   "Norvane\\Dunvik\\ColorBack=0\n"
+                   "Norvane\\Dunvik\\ColorLine=65280\n"
+                   "Norvane\\Dunvik\\CommandHistory=PRE\\nHLP\n"
+                   "Norvane\\Dunvik\\Comport=/dev/ttyUSB0\n"
+                   "Norvane\\Dunvik\\PlotCommand=TMP\n"
+                   "Norvane\\Dunvik\\T_Interval=0.5\n"
+                   "Norvane\\Dunvik\\T_Log=1\n"
+                   "Norvane\\Dunvik\\T_Size=30\n"
+                   "Norvane\\Dunvik\\TraceFile=/home/\xc3\xa4rger/traces/trace.csv\n"
+                   "Norvane\\Dunvik\\TracePath=/home/\xc3\xa4rger/traces/\n"
+                   "Norvane\\Dunvik\\TraceTick=1\n");
+        file.close();
+        CSettingsStore store;
+        QCOMPARE(store.Value(SettingsKeys::kBaud), std::string("9600"));
+        QCOMPARE(store.Value(SettingsKeys::kComport), std::string("/dev/ttyUSB0"));
+        QCOMPARE(store.Value(SettingsKeys::kCommandHistory), std::string("PRE\nHLP"));
+        QCOMPARE(SettingsDefaults::plotCommand(store.Value(SettingsKeys::kPlotCommand)), std::string("TMP"));
+        QCOMPARE(SettingsDefaults::color(store.Value(SettingsKeys::kColorBack)), 0);
+        QCOMPARE(SettingsDefaults::lineColor(store.Value(SettingsKeys::kColorLine)), 65280);
+        QCOMPARE(SettingsDefaults::interval(store.Value(SettingsKeys::kInterval)), 100.0);
+        QCOMPARE(SettingsDefaults::size(store.Value(SettingsKeys::kSize)), 30.0);
+        QVERIFY(SettingsDefaults::flag(store.Value(SettingsKeys::kLog)));
+        QVERIFY(SettingsDefaults::flag(store.Value(SettingsKeys::kTraceTick)));
+        QCOMPARE(store.Value(SettingsKeys::kTracePath), std::string("/home/\xc3\xa4rger/traces/"));
+        QCOMPARE(store.Value(SettingsKeys::kTraceFile),
+                 std::string("/home/\xc3\xa4rger/traces/trace.csv"));
+    }
+
     void readerRules_data()
     {
         QTest::addColumn<QString>("stored");
@@ -102,7 +139,7 @@ private slots:
         QTest::addColumn<bool>("flag");
         QTest::addColumn<int>("color");
         QTest::addColumn<QString>("command");
-        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0 << "PRE";
+        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE";
         QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5";
         QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1";
         QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms";
@@ -126,7 +163,8 @@ private slots:
         QCOMPARE(SettingsDefaults::interval(text), interval);
         QCOMPARE(SettingsDefaults::size(text), size);
         QCOMPARE(SettingsDefaults::flag(text), flag);
-        QCOMPARE(SettingsDefaults::color(text), color);
+        QCOMPARE(SettingsDefaults::lineColor(text), color);
+        QCOMPARE(SettingsDefaults::color(text), text.empty() ? 0 : color);
         QCOMPARE(SettingsDefaults::plotCommand(text), command.toStdString());
     }
 };

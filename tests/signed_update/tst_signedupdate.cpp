@@ -4,7 +4,7 @@
 // moravel.pub beside it is the key in force, as beside the library.
 #include "ftpserver.h"
 #include "publish.h"
-#include "testsupport.h"
+#include "updatetestsupport.h"
 
 #include <QProcess>
 #include <QRegularExpression>

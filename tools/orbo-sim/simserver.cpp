@@ -1,5 +1,7 @@
 #include "simserver.h"
 
+#include "textline.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,15 +16,6 @@ namespace {
 
 const size_t kMaxQueued = 256 * 1024;
 
-std::string trimmed(const std::string &text)
-{
-    const char *blanks = " \t\r\n\v\f";
-    std::string::size_type first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return std::string();
-    std::string::size_type last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
 
 } // namespace
 

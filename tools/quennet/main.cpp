@@ -23,10 +23,9 @@ const char *const kLibraryName = "libMoravel.so";
 
 void *loadLibrary()
 {
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const std::string beside = (self.parent_path() / kLibraryName).string();
+    const std::string folder = executableFolder();
+    if (!folder.empty()) {
+        const std::string beside = folder + "/" + kLibraryName;
         if (void *handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL))
             return handle;
     }

@@ -1,6 +1,7 @@
 #include "commandconsole.h"
 
 #include "devicesession.h"
+#include "textline.h"
 
 #include <algorithm>
 
@@ -32,9 +33,9 @@ CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
         return outcome;
     if (outcome.result >= 0 || (outcome.attempts == 2 && outcome.result == -2)) {
         outcome.answered = true;
-        outcome.text = CDeviceSession::withoutLineEnd(m_reply);
+        outcome.text = withoutLineEnd(m_reply);
     } else {
-        outcome.text = CDeviceSession::withoutLineEnd(m_echo) + kNoAnswerSuffix;
+        outcome.text = withoutLineEnd(m_echo) + kNoAnswerSuffix;
     }
     return outcome;
 }
@@ -46,8 +47,8 @@ CCommandConsole::Outcome CCommandConsole::SendRepeated(const std::string &comman
     outcome.attempts = 1;
     outcome.answered = outcome.result >= 0;
     if (!refused(outcome))
-        outcome.text = outcome.answered ? CDeviceSession::withoutLineEnd(m_reply)
-                                        : CDeviceSession::withoutLineEnd(m_echo) + kNoAnswerSuffix;
+        outcome.text = outcome.answered ? withoutLineEnd(m_reply)
+                                        : withoutLineEnd(m_echo) + kNoAnswerSuffix;
     return outcome;
 }
 

@@ -2,6 +2,7 @@
 
 #include "cnumber.h"
 #include "devicesession.h"
+#include "textline.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,15 +14,6 @@ const uint32_t kConnectedReadTimeoutMs = 2000;
 const uint32_t kSearchReadTimeoutMs = 200;
 const uint32_t kInputQueueSize = 4096;
 
-std::string trimmed(const std::string &text)
-{
-    const char *blanks = " \t\r\n";
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
 
 } // namespace
 
@@ -212,15 +204,15 @@ bool CDeviceConnection::Identify()
     const auto at = reply.find("SSV");
     if (at != std::string::npos && at != 0)
         return false;
-    setField(Field::Revision, CDeviceSession::withoutLineEnd(reply));
+    setField(Field::Revision, withoutLineEnd(reply));
 
     if (m_session.Transact("PAN", echo, reply) >= 0) {
-        const std::string part = CDeviceSession::withoutLineEnd(reply);
+        const std::string part = withoutLineEnd(reply);
         setField(Field::Part, part.empty() ? std::string("unknown") : part);
     }
 
     if (m_session.Transact("SNU", echo, reply) >= 0)
-        setField(Field::Serial, CDeviceSession::withoutLineEnd(reply));
+        setField(Field::Serial, withoutLineEnd(reply));
 
     if (m_session.Transact("SPR", echo, reply) < 0)
         return true;
@@ -232,7 +224,7 @@ bool CDeviceConnection::Identify()
     m_session.setFullScale(fullScale);
     if (m_session.Transact("AUN", echo, reply) < 0)
         return true;
-    setField(Field::Model, formatC("%g", fullScale) + " " + CDeviceSession::withoutLineEnd(reply));
+    setField(Field::Model, formatC("%g", fullScale) + " " + withoutLineEnd(reply));
     return true;
 }
 

@@ -3,10 +3,12 @@
 #include "aboutdlg.h"
 #include "ccwbutton.h"
 #include "commandcatalogue.h"
-#include "messageboxprompt.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
+#include "testanswers.h"
+#include "textline.h"
 #include "tracedlg.h"
+#include "widgetprompt.h"
 #include "ui_spelmardlg.h"
 #include "version.h"
 
@@ -32,14 +34,6 @@ const char *const kAboutEntry = "Inf&o \xc3\xbc"
 QString qs(const std::string &text)
 {
     return QString::fromStdString(text);
-}
-
-// The answer and help texts keep nothing of a device's line end.
-QString withoutLineEnd(QString text)
-{
-    while (text.endsWith(QLatin1Char('\r')) || text.endsWith(QLatin1Char('\n')))
-        text.chop(1);
-    return text;
 }
 
 // Shown while the device is being identified; removed on every way out.
@@ -68,7 +62,7 @@ CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates
 {
     Q_INIT_RESOURCE(spelmar);
     if (!m_prompt) {
-        m_ownPrompt = std::make_unique<CMessageBoxPrompt>(this);
+        m_ownPrompt = std::make_unique<CWidgetPrompt>(this, QStringLiteral("Spelmar"));
         m_prompt = m_ownPrompt.get();
     }
     m_programFolder = QDir::currentPath() + QLatin1Char('/');
@@ -207,8 +201,7 @@ void CSpelmarDlg::showEvent(QShowEvent *event)
         // Never smaller than at start-up.
         m_startupSize = size();
         setMinimumSize(m_startupSize);
-        const char *exitWhenShown = std::getenv("SPELMAR_EXIT_WHEN_SHOWN");
-        const int closeAfterMs = exitWhenShown ? std::atoi(exitWhenShown) : 0;
+        const int closeAfterMs = CTestAnswers::exitWhenShownMs();
         if (closeAfterMs > 0) {
             std::puts("Spelmar: main window shown");
             std::fflush(stdout);
@@ -249,7 +242,7 @@ void CSpelmarDlg::OnUpdateSettings()
 
 void CSpelmarDlg::setAnswer(const std::string &text)
 {
-    m_ui->answerLabel->setText(withoutLineEnd(qs(text)));
+    m_ui->answerLabel->setText(qs(withoutLineEnd(text)));
     // The connection runs on this thread: show each step as it happens.
     if (m_ui->answerLabel->isVisible())
         m_ui->answerLabel->repaint();
@@ -395,7 +388,7 @@ void CSpelmarDlg::OnConnect()
 void CSpelmarDlg::fillCommandList()
 {
     for (const std::string &entry : m_connection.commandList())
-        m_ui->commandListCombo->addItem(withoutLineEnd(qs(entry)));
+        m_ui->commandListCombo->addItem(qs(withoutLineEnd(entry)));
     if (m_ui->commandListCombo->count() > 0)
         m_ui->commandListCombo->setCurrentIndex(0);
     ShowCommandHelp();
@@ -411,7 +404,7 @@ void CSpelmarDlg::ShowCommandHelp()
     if (!splitCommandHelp(entry, command, help))
         return;
     m_ui->commandCombo->setEditText(qs(command));
-    setHelp(withoutLineEnd(qs(help)));
+    setHelp(qs(withoutLineEnd(help)));
 }
 
 void CSpelmarDlg::askContinueLogging()

@@ -13,7 +13,7 @@
 #include <string>
 
 class CCWButton;
-class CMessageBoxPrompt;
+class CWidgetPrompt;
 class CTraceDlg;
 class IPrompt;
 class QAction;
@@ -32,11 +32,7 @@ class CSpelmarDlg;
 // commandListCombo, helpLabel, commandCombo, sendButton, continuousCheck,
 // answerLabel, simulationCheck, connectedLed.
 //
-// With the environment variable SPELMAR_EXIT_WHEN_SHOWN=N (N > 0) the window
-// writes "Spelmar: main window shown" to stdout when it has first been
-// shown and closes N - 1 milliseconds later, as by its close box: 1 ends
-// the program at once (start-up measurements), larger values end it at a
-// chosen moment of its start (exit tests).
+// Test builds can make the window end itself once shown (CTestAnswers).
 class CSpelmarDlg : public QDialog
 {
     Q_OBJECT
@@ -109,7 +105,7 @@ private:
     QLabel *fieldLabel(CDeviceConnection::Field field) const;
 
     std::unique_ptr<Ui::CSpelmarDlg> m_ui;
-    std::unique_ptr<CMessageBoxPrompt> m_ownPrompt;
+    std::unique_ptr<CWidgetPrompt> m_ownPrompt;
     IPrompt *m_prompt = nullptr;
     CDeviceSession m_session;
     CDeviceConnection m_connection;

@@ -1,5 +1,6 @@
 #include "updatebinding.h"
 
+#include "programinfo.h"
 #include "prompt.h"
 
 #include <filesystem>
@@ -27,13 +28,6 @@ Function entry(void *module, const char *name)
 CUpdateBinding::CUpdateBinding(std::string ownFolder)
     : m_ownFolder(ownFolder.empty() ? executableFolder() : std::move(ownFolder))
 {
-}
-
-std::string CUpdateBinding::executableFolder()
-{
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : self.parent_path().string();
 }
 
 std::string CUpdateBinding::programPathFor(const std::string &programFolder)

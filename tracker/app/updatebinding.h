@@ -40,8 +40,6 @@ public:
     // trailing "/"), so the library never takes a missing program file for
     // a folder.
     static std::string programPathFor(const std::string &programFolder);
-    // The folder of the running program file.
-    static std::string executableFolder();
 
 private:
     std::string m_ownFolder;

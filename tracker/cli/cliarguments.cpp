@@ -1,7 +1,9 @@
 #include "cliarguments.h"
 
 #include "cnumber.h"
+#include "deviceconnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -10,8 +12,8 @@ namespace {
 
 bool isBaud(const std::string &text)
 {
-    return text == "auto" || text == "9600" || text == "19200" || text == "38400"
-        || text == "57600";
+    const std::vector<std::string> &choices = CDeviceConnection::baudChoices();
+    return std::find(choices.begin(), choices.end(), text) != choices.end();
 }
 
 bool parsePositive(const std::string &text, double &value)
@@ -77,8 +79,9 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
         return false;
     }
     subcommand = args[0];
-    const bool known = subcommand == "ports" || subcommand == "identify" || subcommand == "commands"
-        || subcommand == "send" || subcommand == "trace" || subcommand == "configure";
+    const bool known = subcommand == "ports" || subcommand == "identify"
+                       || subcommand == "commands" || subcommand == "send"
+                       || subcommand == "trace" || subcommand == "configure";
     if (!known) {
         error = "unknown subcommand '" + subcommand + "'";
         return false;

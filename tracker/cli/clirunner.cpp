@@ -5,6 +5,7 @@
 #include "devicesession.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
+#include "textline.h"
 #include "tracecsvwriter.h"
 #include "tracerun.h"
 
@@ -100,7 +101,7 @@ int CCliRunner::runCommands()
     if (!open(connection, &CDeviceConnection::Connect))
         return 1;
     for (const std::string &entry : connection.commandList())
-        std::fprintf(m_out, "%s\n", CDeviceSession::withoutLineEnd(entry).c_str());
+        std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
     connection.Disconnect();
     return 0;
 }
@@ -137,7 +138,7 @@ int CCliRunner::runTrace()
         owner.port = connection.portText();
         if (!csv.start(m_args.csvPath, owner, m_args.traceCommand, m_args.intervalMs,
                        m_args.tick)) {
-            std::fprintf(m_err, "!! %s\n", CDeviceSession::withoutLineEnd(csv.lastError()).c_str());
+            std::fprintf(m_err, "!! %s\n", withoutLineEnd(csv.lastError()).c_str());
             connection.Disconnect();
             return 1;
         }
@@ -157,7 +158,7 @@ int CCliRunner::runTrace()
             std::fflush(out);
         } else {
             std::fprintf(err, "%s -> %s\n", sample.command.c_str(),
-                         CDeviceSession::withoutLineEnd(sample.reply).c_str());
+                         withoutLineEnd(sample.reply).c_str());
         }
         if (sample.writeFailed)
             std::fprintf(err, "!! ERROR! Can not write to the file: %s\n", sample.filePath.c_str());

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
-#include <string>
 #include <thread>
 
 // Advisory lock that serialises device exchanges, handed over fairly:
@@ -22,8 +21,6 @@ public:
     // True when the caller now holds the lock, also after taking it over.
     bool Lock(int timeoutMs, int tag);
     void Unlock();
-    // Diagnostic hook for the lock's event texts; does nothing.
-    bool Report(const char *text, int tag);
 
     bool isLocked() const;
     // The calling thread holds the lock and has not been taken over.
@@ -35,9 +32,6 @@ private:
     uint64_t m_nextTicket = 0; // handed to the next caller of Lock
     uint64_t m_nowServing = 0; // the ticket whose turn it is
     bool m_locked = false;
-    int m_lockCount = 0;
     std::time_t m_lockTime = 0;
-    int m_heldSeconds = 0;
     std::thread::id m_holder;
-    std::string m_objectName = "Unknown Object";
 };

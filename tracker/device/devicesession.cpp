@@ -1,5 +1,7 @@
 #include "devicesession.h"
 
+#include "textline.h"
+
 #include "cnumber.h"
 #include "commandcatalogue.h"
 #include "pseudorandom.h"
@@ -37,15 +39,6 @@ private:
     CBusMutex &m_mutex;
 };
 
-std::string trimmed(const std::string &text)
-{
-    const char *blanks = " \t\r\n\v\f";
-    const std::string::size_type first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return std::string();
-    const std::string::size_type last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
 
 long long msSince(Clock::time_point start)
 {
@@ -211,12 +204,6 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
     return result;
 }
 
-std::string CDeviceSession::withoutLineEnd(std::string reply)
-{
-    while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n'))
-        reply.pop_back();
-    return reply;
-}
 
 std::string CDeviceSession::simulatedReply(const std::string &command) const
 {

@@ -52,10 +52,6 @@ public:
     // command-list entries ("Simulation mode" alone in simulated mode).
     std::vector<std::string> LoadCommandList();
 
-    // A reply keeps the device's line end (its CR); shown or written
-    // elsewhere it goes without it.
-    static std::string withoutLineEnd(std::string reply);
-
     // The reply a simulated device gives to a (trimmed) command.
     std::string simulatedReply(const std::string &command) const;
 

@@ -32,7 +32,7 @@ CCWGraph::CCWGraph(QWidget *parent)
 
 CCWGraph::~CCWGraph() = default;
 
-QCPAxis *CCWGraph::axis(int number) const
+QCPAxis *CCWGraph::axis(Axis number) const
 {
     if (number == XAxis)
         return m_plot->xAxis;
@@ -109,7 +109,7 @@ void CCWGraph::followData()
     }
 }
 
-void CCWGraph::SetAxisLog(int number, bool log)
+void CCWGraph::SetAxisLog(Axis number, bool log)
 {
     QCPAxis *a = axis(number);
     if (!a)
@@ -126,13 +126,13 @@ void CCWGraph::SetAxisLog(int number, bool log)
     }
 }
 
-void CCWGraph::SetAxisAutoScale(int number, bool autoScale)
+void CCWGraph::SetAxisAutoScale(Axis number, bool autoScale)
 {
     if (number == YAxis)
         m_yAutoScale = autoScale;
 }
 
-void CCWGraph::SetAxisFormat(int number, const std::string &format)
+void CCWGraph::SetAxisFormat(Axis number, const std::string &format)
 {
     if (number == XAxis) {
         m_xFormat = format;
@@ -143,7 +143,7 @@ void CCWGraph::SetAxisFormat(int number, const std::string &format)
     }
 }
 
-void CCWGraph::SetAxisRange(int number, double minimum, double maximum)
+void CCWGraph::SetAxisRange(Axis number, double minimum, double maximum)
 {
     QCPAxis *a = axis(number);
     if (!a)
@@ -218,30 +218,30 @@ int CCWGraph::pointCount() const
     return m_data ? m_data->data()->size() : 0;
 }
 
-bool CCWGraph::axisLog(int number) const
+bool CCWGraph::axisLog(Axis number) const
 {
     const QCPAxis *a = axis(number);
     return a && a->scaleType() == QCPAxis::stLogarithmic;
 }
 
-std::string CCWGraph::axisFormat(int number) const
+std::string CCWGraph::axisFormat(Axis number) const
 {
     return number == XAxis ? m_xFormat : number == YAxis ? m_yFormat : std::string();
 }
 
-double CCWGraph::axisMinimum(int number) const
+double CCWGraph::axisMinimum(Axis number) const
 {
     const QCPAxis *a = axis(number);
     return a ? a->range().lower : 0.0;
 }
 
-double CCWGraph::axisMaximum(int number) const
+double CCWGraph::axisMaximum(Axis number) const
 {
     const QCPAxis *a = axis(number);
     return a ? a->range().upper : 0.0;
 }
 
-QString CCWGraph::axisLabel(int number, double x) const
+QString CCWGraph::axisLabel(Axis number, double x) const
 {
     return number == XAxis ? m_xTicker->label(x) : m_yTicker->label(x);
 }

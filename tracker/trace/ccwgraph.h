@@ -23,8 +23,7 @@ class CCWGraph : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int XAxis = 1;
-    static constexpr int YAxis = 2;
+    enum Axis { XAxis = 1, YAxis = 2 };
 
     explicit CCWGraph(QWidget *parent = nullptr);
     ~CCWGraph() override;
@@ -37,13 +36,13 @@ public:
     // Redraws now.
     void Refresh();
 
-    void SetAxisLog(int axis, bool log);
+    void SetAxisLog(Axis axis, bool log);
     // The axis range follows the data (the Y axis is never given a range).
-    void SetAxisAutoScale(int axis, bool autoScale);
+    void SetAxisAutoScale(Axis axis, bool autoScale);
     // "*<factor>\"<unit>": labels show the axis value times factor,
     // followed by the unit; e.g. *0.100000"s for 0.1 s per sample.
-    void SetAxisFormat(int axis, const std::string &format);
-    void SetAxisRange(int axis, double minimum, double maximum);
+    void SetAxisFormat(Axis axis, const std::string &format);
+    void SetAxisRange(Axis axis, double minimum, double maximum);
 
     // Obtains the data plot; until then the plot operations do nothing.
     void AttachDataPlot();
@@ -59,16 +58,16 @@ public:
     int chartLength() const { return m_chartLength; }
     int pointCount() const;
     double lastX() const { return m_nextX - m_lastIncrement; }
-    bool axisLog(int axis) const;
-    std::string axisFormat(int axis) const;
-    double axisMinimum(int axis) const;
-    double axisMaximum(int axis) const;
+    bool axisLog(Axis axis) const;
+    std::string axisFormat(Axis axis) const;
+    double axisMinimum(Axis axis) const;
+    double axisMaximum(Axis axis) const;
     // The value shown at x by an axis label, e.g. "6s".
-    QString axisLabel(int axis, double x) const;
+    QString axisLabel(Axis axis, double x) const;
     QCustomPlot *customPlot() const { return m_plot; }
 
 private:
-    QCPAxis *axis(int number) const;
+    QCPAxis *axis(Axis number) const;
     void followData();
     void dropOldest();
 

@@ -1,6 +1,7 @@
 #include "graphsettings.h"
 
 #include "cnumber.h"
+#include "settingsdefaults.h"
 
 #include <cmath>
 #include <limits>
@@ -8,7 +9,7 @@
 GraphSettings GraphSettings::compute(double intervalMs, double sizeSeconds)
 {
     GraphSettings settings;
-    settings.interval = intervalMs < 1.0 || std::isnan(intervalMs) ? 100.0 : intervalMs;
+    settings.interval = SettingsDefaults::usableInterval(intervalMs);
     settings.points = sizeSeconds * 1000.0 / settings.interval;
     const double length = std::trunc(settings.points + 1.0);
     // A span too large (or negative) for a chart is held at what fits.

@@ -2,6 +2,7 @@
 
 #include "cnumber.h"
 #include "devicesession.h"
+#include "textline.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -96,7 +97,7 @@ bool CTraceCsvWriter::appendSample(const std::string &reply)
         return true;
     // The reply's own line end would split the line in two for a
     // spreadsheet; the value field ends with the text.
-    const std::string value = CDeviceSession::withoutLineEnd(reply);
+    const std::string value = withoutLineEnd(reply);
     std::string line;
     if (m_tickMode.load())
         line = tickLine(m_tickCounter, value);

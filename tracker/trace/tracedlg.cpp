@@ -5,6 +5,7 @@
 #include "cnumber.h"
 #include "graphsettings.h"
 #include "prompt.h"
+#include "settingsdefaults.h"
 #include "tracecolor.h"
 #include "tracerun.h"
 #include "tracesettings.h"
@@ -21,8 +22,6 @@ namespace {
 
 // The graph is redrawn at most this often, however fast samples arrive.
 constexpr int kRedrawIntervalMs = 33;
-// Green, as 0x00BBGGRR.
-constexpr uint32_t kFirstLineColor = 0x0000FF00;
 
 QString qs(const std::string &text)
 {
@@ -126,31 +125,24 @@ void CTraceDlg::OnInitDialog()
     m_ui->valueDisplay->setFont(display);
 
     m_command = CTraceSettings::read(CTraceSettings::kPlotCommand);
-    m_ui->commandEdit->setText(m_command.empty() ? QStringLiteral("PRE") : qs(m_command));
+    m_ui->commandEdit->setText(qs(SettingsDefaults::plotCommand(m_command)));
 
-    // Without a stored line colour the first trace is drawn green, not
-    // black on the black background; a stored colour is kept as it is.
-    const std::string lineColor = CTraceSettings::read(CTraceSettings::kColorLine);
-    m_lineColor = lineColor.empty() ? kFirstLineColor : static_cast<uint32_t>(atoiC(lineColor));
-    m_backColor = static_cast<uint32_t>(atoiC(CTraceSettings::read(CTraceSettings::kColorBack)));
+    m_lineColor = static_cast<uint32_t>(
+        SettingsDefaults::lineColor(CTraceSettings::read(CTraceSettings::kColorLine)));
+    m_backColor = static_cast<uint32_t>(
+        SettingsDefaults::color(CTraceSettings::read(CTraceSettings::kColorBack)));
 
+    // A stored value the rules replace shows as what is used instead.
     const std::string interval = CTraceSettings::read(CTraceSettings::kInterval);
-    m_ui->intervalEdit->setText(qs(interval));
-    m_interval = atofC(interval);
-    if (!(m_interval >= 1.0)) {
-        m_interval = 100.0;
-        m_ui->intervalEdit->setText(QStringLiteral("100"));
-    }
+    m_interval = SettingsDefaults::interval(interval);
+    m_ui->intervalEdit->setText(m_interval == atofC(interval) ? qs(interval)
+                                                              : QString::number(m_interval));
 
     const std::string size = CTraceSettings::read(CTraceSettings::kSize);
-    m_ui->sizeEdit->setText(qs(size));
-    m_size = atofC(size);
-    if (!(m_size >= 1.0)) {
-        m_size = 60.0;
-        m_ui->sizeEdit->setText(QStringLiteral("60"));
-    }
+    m_size = SettingsDefaults::size(size);
+    m_ui->sizeEdit->setText(m_size == atofC(size) ? qs(size) : QString::number(m_size));
 
-    m_logScale = atoiC(CTraceSettings::read(CTraceSettings::kLog)) > 0;
+    m_logScale = SettingsDefaults::flag(CTraceSettings::read(CTraceSettings::kLog));
     m_ui->logCheck->setChecked(m_logScale);
 
     OnClearGraph();
@@ -165,7 +157,7 @@ void CTraceDlg::OnInitDialog()
     graph->ClearPlot();
     graph->SetPlotLineColor(m_lineColor);
 
-    m_tickMode = atoiC(CTraceSettings::read(CTraceSettings::kTraceTick)) > 0;
+    m_tickMode = SettingsDefaults::flag(CTraceSettings::read(CTraceSettings::kTraceTick));
     m_ui->timeRadio->setChecked(!m_tickMode);
     m_ui->tickRadio->setChecked(m_tickMode);
 

@@ -2,6 +2,7 @@
 
 #include "cnumber.h"
 #include "devicesession.h"
+#include "settingsdefaults.h"
 #include "tracecsvwriter.h"
 #include "tracetiming.h"
 
@@ -15,7 +16,7 @@ CTraceRun::CTraceRun(CDeviceSession &session, std::string command, double interv
     , m_csv(csv)
     , m_onSample(std::move(onSample))
     , m_onFinished(std::move(onFinished))
-    , m_interval(intervalMs < 1.0 ? 100.0 : intervalMs)
+    , m_interval(SettingsDefaults::usableInterval(intervalMs))
 {
 }
 
@@ -58,7 +59,7 @@ bool CTraceRun::isRunning() const
 
 void CTraceRun::setInterval(double intervalMs)
 {
-    m_interval = intervalMs < 1.0 ? 100.0 : intervalMs;
+    m_interval = SettingsDefaults::usableInterval(intervalMs);
 }
 
 void CTraceRun::TraceThread()

@@ -1,11 +1,12 @@
 #include "tracetiming.h"
 
+#include "settingsdefaults.h"
+
 #include <algorithm>
 
 TraceTiming TraceTiming::next(double intervalMs, double durationMs)
 {
-    if (!(intervalMs >= 1.0))
-        intervalMs = 100.0;
+    intervalMs = SettingsDefaults::usableInterval(intervalMs);
     if (!(durationMs > 0.0))
         durationMs = 0.0;
     TraceTiming timing;

@@ -2,16 +2,23 @@
 
 #include <QPointer>
 #include <QString>
-#include <QTextBrowser>
+#include <QTextEdit>
 
 class QWidget;
 
-// The release-notes window's primary page viewer: a browser for local HTML
-// pages with a vertical scroll bar. The window owns it.
+// The release-notes window's page viewer. The primary viewer is a browser
+// for local HTML pages with a vertical scroll bar; the fallback, used only
+// when the primary cannot be made, shows the page read-only and, once the
+// window disables it, takes no input. The window owns it.
 class CExplorer1
 {
 public:
-    CExplorer1() = default;
+    enum class Mode { Primary, Fallback };
+
+    explicit CExplorer1(Mode mode = Mode::Primary)
+        : m_mode(mode)
+    {
+    }
     ~CExplorer1();
     CExplorer1(const CExplorer1 &) = delete;
     CExplorer1 &operator=(const CExplorer1 &) = delete;
@@ -24,10 +31,10 @@ public:
     void EnableWindow(bool enable);
 
     QWidget *widget() const;
-    QTextBrowser *browser() const { return m_browser; }
     QString lastError() const { return m_lastError; }
 
 private:
-    QPointer<QTextBrowser> m_browser;
+    Mode m_mode;
+    QPointer<QTextEdit> m_view;
     QString m_lastError;
 };

@@ -1,5 +1,7 @@
 #include "launchinstaller.h"
 
+#include "programinfo.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -23,9 +25,7 @@ QString hostProgramFolder()
 {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
-    return QFileInfo(QStringLiteral("/proc/self/exe"))
-        .canonicalFilePath()
-        .section(QLatin1Char('/'), 0, -2);
+    return QString::fromStdString(executableFolder());
 }
 
 } // namespace
@@ -100,6 +100,5 @@ void requestHostQuit()
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    QMetaObject::invokeMethod(
-        app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

@@ -5,8 +5,6 @@
 // The library's own fixed texts.
 namespace MoravelText {
 
-// Registry base of the reminder settings; the server path follows directly.
-inline constexpr const char *kRegistryBase = "Software\\Norvane\\AutoUpdate\\";
 // Version shown in captions and message heads.
 inline constexpr const char *kVersion = MORAVEL_VERSION;
 // 58 hyphen-minus characters and a line break.

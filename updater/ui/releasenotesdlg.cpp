@@ -1,13 +1,11 @@
 #include "releasenotesdlg.h"
 
-#include "explorer1.h"
 #include "launchinstaller.h"
 #include "moravelstrings.h"
 #include "prompt.h"
 #include "restoredlg.h"
 #include "testanswers.h"
 #include "ui_moravel_releasenotes.h"
-#include "webbrowser.h"
 
 #include <QThread>
 #include <QTimer>
@@ -114,11 +112,10 @@ void CReleaseNotesDlg::placeViewer(QWidget *viewer)
     delete m_ui->mainLayout->replaceWidget(m_ui->viewerPlaceholder, viewer);
 }
 
-template <typename Viewer>
-bool CReleaseNotesDlg::showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled)
+bool CReleaseNotesDlg::showPageIn(std::unique_ptr<CExplorer1> &viewer, CExplorer1::Mode mode)
 {
     if (!viewer)
-        viewer = std::make_unique<Viewer>();
+        viewer = std::make_unique<CExplorer1>(mode);
     if (!viewer->widget()) {
         if (!viewer->Create(this)) {
             ShowLastError(viewer->lastError());
@@ -126,7 +123,7 @@ bool CReleaseNotesDlg::showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEna
             return false;
         }
         placeViewer(viewer->widget());
-        viewer->EnableWindow(inputEnabled);
+        viewer->EnableWindow(mode == CExplorer1::Mode::Primary);
     }
     viewer->Navigate(QString::fromStdString(m_pagePath));
     return true;
@@ -134,12 +131,12 @@ bool CReleaseNotesDlg::showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEna
 
 bool CReleaseNotesDlg::createPrimaryViewer()
 {
-    return showPageIn(m_primaryViewer, true);
+    return showPageIn(m_primaryViewer, CExplorer1::Mode::Primary);
 }
 
 bool CReleaseNotesDlg::createFallbackViewer()
 {
-    return showPageIn(m_fallbackViewer, false);
+    return showPageIn(m_fallbackViewer, CExplorer1::Mode::Fallback);
 }
 
 void CReleaseNotesDlg::ShowLastError(const QString &reason)

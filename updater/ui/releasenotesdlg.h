@@ -1,5 +1,7 @@
 #pragma once
 
+#include "explorer1.h"
+
 #include <QDialog>
 #include <QStringList>
 
@@ -7,8 +9,6 @@
 #include <memory>
 #include <string>
 
-class CExplorer1;
-class CWebBrowser;
 class IPrompt;
 namespace Ui {
 class MoravelReleaseNotes;
@@ -54,8 +54,7 @@ private:
     void initialise();
     void placeViewer(QWidget *viewer);
     // Creates the viewer once, places it and shows the page in it.
-    template <typename Viewer>
-    bool showPageIn(std::unique_ptr<Viewer> &viewer, bool inputEnabled);
+    bool showPageIn(std::unique_ptr<CExplorer1> &viewer, CExplorer1::Mode mode);
     void ShowLastError(const QString &reason);
     void onInstallNew();
     void onInstallAll();
@@ -66,7 +65,7 @@ private:
 
     std::unique_ptr<Ui::MoravelReleaseNotes> m_ui;
     IPrompt &m_prompt;
-    std::unique_ptr<CWebBrowser> m_fallbackViewer;
+    std::unique_ptr<CExplorer1> m_fallbackViewer;
     std::unique_ptr<CExplorer1> m_primaryViewer;
     std::string m_captionPrefix;
     std::string m_pagePath;

@@ -1,6 +1,6 @@
 #include "reminderschedule.h"
 
-#include "moravelstrings.h"
+#include "ftpsettings.h"
 #include "oledate.h"
 #include "registryaccess.h"
 
@@ -8,7 +8,7 @@ namespace ReminderSchedule {
 
 std::string keyPath(const std::string &serverPath)
 {
-    return std::string(MoravelText::kRegistryBase) + serverPath;
+    return std::string(kReminderKeyBase) + serverPath;
 }
 
 Decision decide(const Values &values, double now)

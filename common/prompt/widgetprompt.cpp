@@ -12,16 +12,6 @@
 
 namespace {
 
-IPrompt::Answer negativeAnswer(IPrompt::Buttons buttons)
-{
-    switch (buttons) {
-    case IPrompt::Buttons::Ok: return IPrompt::Answer::Ok;
-    case IPrompt::Buttons::YesNo: return IPrompt::Answer::No;
-    case IPrompt::Buttons::OkCancel: break;
-    }
-    return IPrompt::Answer::Cancel;
-}
-
 QMessageBox::Icon boxIcon(IPrompt::Icon icon)
 {
     switch (icon) {
@@ -71,6 +61,12 @@ struct Handover
 
 } // namespace
 
+CWidgetPrompt::CWidgetPrompt(QWidget *owner, const QString &defaultCaption)
+    : m_owner(owner)
+    , m_defaultCaption(defaultCaption)
+{
+}
+
 CWidgetPrompt &CWidgetPrompt::instance()
 {
     static CWidgetPrompt prompt;
@@ -86,8 +82,9 @@ IPrompt::Answer CWidgetPrompt::message(const std::string &text, const std::strin
     QCoreApplication *app = QCoreApplication::instance();
     if (!qobject_cast<QApplication *>(app) || QCoreApplication::closingDown())
         return negativeAnswer(buttons);
+    const QString title = caption.empty() ? m_defaultCaption : QString::fromStdString(caption);
     if (QThread::currentThread() == app->thread())
-        return show(text, caption, buttons, icon);
+        return show(m_owner.data(), title, text, buttons, icon);
 
     // Handed over without blocking the queue's owner: the wait ends with
     // the answer or when the library closes down, whichever comes first.
@@ -103,13 +100,13 @@ IPrompt::Answer CWidgetPrompt::message(const std::string &text, const std::strin
     handover->question = question;
     QMetaObject::invokeMethod(
         app,
-        [handover, text, caption, buttons, icon] {
+        [handover, owner = m_owner, title, text, buttons, icon] {
             {
                 std::lock_guard<std::mutex> lock(waitingWorkers().mutex);
                 if (waitingWorkers().closing)
                     return;
             }
-            const Answer answer = show(text, caption, buttons, icon);
+            const Answer answer = show(owner.data(), title, text, buttons, icon);
             std::lock_guard<std::mutex> lock(waitingWorkers().mutex);
             handover->question->answer = answer;
         },
@@ -128,14 +125,15 @@ void CWidgetPrompt::closeDown()
     waiting.answered.notify_all();
 }
 
-IPrompt::Answer CWidgetPrompt::show(const std::string &text, const std::string &caption,
-                                    Buttons buttons, Icon icon)
+IPrompt::Answer CWidgetPrompt::show(QWidget *owner, const QString &caption,
+                                    const std::string &text, Buttons buttons, Icon icon)
 {
-    // The box belongs to the window that asks: the modal window on top of
-    // the stack (a progress, restore or release-notes window, which may
-    // stay on top of everything), else the active window. A window
-    // manager then keeps the box above it.
-    QWidget *owner = QApplication::activeModalWidget();
+    // Without an owner the box belongs to the window that asks: the modal
+    // window on top of the stack (a progress, restore or release-notes
+    // window, which may stay on top of everything), else the active
+    // window. A window manager then keeps the box above it.
+    if (!owner)
+        owner = QApplication::activeModalWidget();
     if (!owner)
         owner = QApplication::activeWindow();
     QMessageBox box(owner);
@@ -143,8 +141,8 @@ IPrompt::Answer CWidgetPrompt::show(const std::string &text, const std::string &
     box.setIcon(boxIcon(icon));
     box.setText(QString::fromStdString(text));
     box.setTextFormat(Qt::PlainText);
-    if (!caption.empty())
-        box.setWindowTitle(QString::fromStdString(caption));
+    if (!caption.isEmpty())
+        box.setWindowTitle(caption);
     switch (buttons) {
     case Buttons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
     case Buttons::YesNo:

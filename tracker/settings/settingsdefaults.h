@@ -7,14 +7,23 @@
 // rule for a missing, empty or unusable value.
 namespace SettingsDefaults {
 
-// T_Interval in ms: below 1 (or not a finite number) becomes 100.
+// An interval in ms below 1 (or not a finite number, which no poll loop
+// could wait for) becomes 100.
+double usableInterval(double intervalMs);
+// A time span in seconds below 1 (or not a finite number) becomes 60.
+double usableSize(double sizeSeconds);
+
+// T_Interval in ms, by usableInterval.
 double interval(const std::string &stored);
-// T_Size in seconds: below 1 (or not a finite number) becomes 60.
+// T_Size in seconds, by usableSize.
 double size(const std::string &stored);
 // T_Log, TraceTick: on when the number is greater than 0.
 bool flag(const std::string &stored);
-// ColorLine, ColorBack: the number, 0 (black) when missing.
+// ColorBack: the number, 0 (black) when missing.
 int color(const std::string &stored);
+// ColorLine: the number; green (BGR 0x00FF00) when missing, so that the
+// first trace does not draw black on the black background.
+int lineColor(const std::string &stored);
 // PlotCommand: "PRE" when missing or empty.
 std::string plotCommand(const std::string &stored);
 

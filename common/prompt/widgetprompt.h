@@ -2,8 +2,13 @@
 
 #include "prompt.h"
 
-// Message boxes of the library's windows, each parented to the window that
-// asks (the top modal window, else the active one). Safe to call from any thread:
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+// Message boxes, each parented to the prompt's owner window when it has one
+// and that still exists, else to the window that asks (the top modal
+// window, else the active one). Safe to call from any thread:
 // off the user-interface thread the box is shown by that thread while the
 // caller waits for the answer. Without a widget application nothing can
 // be shown and the answer is the negative one (Cancel or No; Ok for a box
@@ -12,16 +17,22 @@
 class CWidgetPrompt : public IPrompt
 {
 public:
+    // defaultCaption titles the boxes asked without a caption of their own.
+    explicit CWidgetPrompt(QWidget *owner = nullptr, const QString &defaultCaption = QString());
+
     Answer message(const std::string &text, const std::string &caption, Buttons buttons,
                    Icon icon) override;
 
-    // The library's shared instance.
+    // The update library's shared instance.
     static CWidgetPrompt &instance();
 
     // From now on workers are answered without a box (the process ends).
     static void closeDown();
 
 private:
-    static Answer show(const std::string &text, const std::string &caption, Buttons buttons,
-                       Icon icon);
+    static Answer show(QWidget *owner, const QString &caption, const std::string &text,
+                       Buttons buttons, Icon icon);
+
+    QPointer<QWidget> m_owner;
+    QString m_defaultCaption;
 };

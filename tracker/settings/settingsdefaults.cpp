@@ -16,16 +16,24 @@ bool usable(double value)
 
 namespace SettingsDefaults {
 
+double usableInterval(double intervalMs)
+{
+    return usable(intervalMs) ? intervalMs : 100.0;
+}
+
+double usableSize(double sizeSeconds)
+{
+    return usable(sizeSeconds) ? sizeSeconds : 60.0;
+}
+
 double interval(const std::string &stored)
 {
-    double value = atofC(stored);
-    return usable(value) ? value : 100.0;
+    return usableInterval(atofC(stored));
 }
 
 double size(const std::string &stored)
 {
-    double value = atofC(stored);
-    return usable(value) ? value : 60.0;
+    return usableSize(atofC(stored));
 }
 
 bool flag(const std::string &stored)
@@ -36,6 +44,11 @@ bool flag(const std::string &stored)
 int color(const std::string &stored)
 {
     return atoiC(stored);
+}
+
+int lineColor(const std::string &stored)
+{
+    return stored.empty() ? 0x0000FF00 : atoiC(stored);
 }
 
 std::string plotCommand(const std::string &stored)

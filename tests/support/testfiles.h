@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-// Writes content to path, making its folders.
+// Writes content to path, making its folders; false when that fails.
 inline bool writeFile(const QString &path, const QByteArray &content = "x")
 {
     QDir().mkpath(QFileInfo(path).path());

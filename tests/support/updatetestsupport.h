@@ -4,6 +4,7 @@
 
 #include "jobreport.h"
 #include "prompt.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -18,20 +19,6 @@
 // Relative path -> content.
 using Files = QMap<QString, QByteArray>;
 Q_DECLARE_METATYPE(Files)
-
-inline void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(data);
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 inline void writeFiles(const QString &folder, const Files &files)
 {

@@ -1,3 +1,0 @@
-#include "textfilereporter.h"
-
-ITextFileReporter::~ITextFileReporter() = default;
