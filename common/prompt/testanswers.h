@@ -35,9 +35,21 @@ public:
     // N of SPELMAR_EXIT_WHEN_SHOWN, 0 when unset.
     static int exitWhenShownMs();
 #else
-    static bool active() { return false; }
-    static bool answer(const std::string &, IPrompt::Buttons, IPrompt::Answer &) { return false; }
-    static std::string nextWord() { return std::string(); }
-    static int exitWhenShownMs() { return 0; }
+    static bool active()
+    {
+        return false;
+    }
+    static bool answer(const std::string &, IPrompt::Buttons, IPrompt::Answer &)
+    {
+        return false;
+    }
+    static std::string nextWord()
+    {
+        return std::string();
+    }
+    static int exitWhenShownMs()
+    {
+        return 0;
+    }
 #endif
 };

@@ -125,8 +125,8 @@ void CWidgetPrompt::closeDown()
     waiting.answered.notify_all();
 }
 
-IPrompt::Answer CWidgetPrompt::show(QWidget *owner, const QString &caption,
-                                    const std::string &text, Buttons buttons, Icon icon)
+IPrompt::Answer CWidgetPrompt::show(QWidget *owner, const QString &caption, const std::string &text,
+                                    Buttons buttons, Icon icon)
 {
     // Without an owner the box belongs to the window that asks: the modal
     // window on top of the stack (a progress, restore or release-notes

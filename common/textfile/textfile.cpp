@@ -135,7 +135,7 @@ bool CTextFile::openSystemFile(const std::string &path, Mode mode, bool exclusiv
         error = errno;
         return false;
     }
-    struct stat info{};
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         error = S_ISDIR(info.st_mode) ? EISDIR : errno;
         ::close(fd);
@@ -182,8 +182,8 @@ bool CTextFile::ensureFinalLineEnd()
     return true;
 }
 
-bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback,
-                         bool exclusive, bool skipCrLfCheck)
+bool CTextFile::OpenFile(const std::string &path, bool create, bool dialogFallback, bool exclusive,
+                         bool skipCrLfCheck)
 {
     // A file still open from before is let go first.
     m_open = false;
@@ -234,7 +234,7 @@ bool CTextFile::CloseFile()
 
 uint64_t CTextFile::fileLength() const
 {
-    struct stat info{};
+    struct stat info = {};
     if (::fstat(m_fd, &info) != 0)
         throw std::system_error(errno, std::generic_category(), "text file size");
     return static_cast<uint64_t>(info.st_size);

@@ -36,8 +36,8 @@ public:
     // one. exclusive: no other CTextFile may hold the file meanwhile.
     // skipCrLfCheck: do not end a file that lacks a final CR LF with one.
     // name() is the path afterwards.
-    bool OpenFile(const std::string &path, bool create, bool dialogFallback,
-                  bool exclusive = false, bool skipCrLfCheck = false);
+    bool OpenFile(const std::string &path, bool create, bool dialogFallback, bool exclusive = false,
+                  bool skipCrLfCheck = false);
 
     // True when a file was open and is now closed.
     bool CloseFile();

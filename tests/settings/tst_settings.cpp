@@ -127,8 +127,7 @@ private slots:
         QVERIFY(SettingsDefaults::flag(store.Value(SettingsKeys::kLog)));
         QVERIFY(SettingsDefaults::flag(store.Value(SettingsKeys::kTraceTick)));
         QCOMPARE(store.Value(SettingsKeys::kTracePath), std::string("/home/\xc3\xa4rger/traces/"));
-        QCOMPARE(store.Value(SettingsKeys::kTraceFile),
-                 std::string("/home/\xc3\xa4rger/traces/trace.csv"));
+        QCOMPARE(store.Value(SettingsKeys::kTraceFile), std::string("/home/\xc3\xa4rger/traces/trace.csv"));
     }
 
     void readerRules_data()

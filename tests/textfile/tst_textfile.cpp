@@ -25,8 +25,7 @@ void writeContents(const std::string &path, const QByteArray &bytes)
     QVERIFY(writeFile(QString::fromStdString(path), bytes));
 }
 
-bool choose(CTextFile &file, const std::string &filter, const std::string &folder,
-            bool openDialog)
+bool choose(CTextFile &file, const std::string &filter, const std::string &folder, bool openDialog)
 {
     return file.ChooseAndOpen("trace.csv", filter, folder, openDialog, false);
 }
@@ -68,23 +67,26 @@ private slots:
         QTest::addColumn<int>("lineNumber");
         const QStringList none;
         QTest::newRow("open empty") << QByteArray() << "" << none << QByteArray() << 0 << 0;
-        QTest::newRow("last line open") << QByteArray("A\r\nB") << "" << none << QByteArray("A\r\nB\r\n") << 0 << 0;
+        QTest::newRow("last line open")
+            << QByteArray("A\r\nB") << "" << none << QByteArray("A\r\nB\r\n") << 0 << 0;
         QTest::newRow("already closed") << QByteArray("A\r\n") << "" << none << QByteArray("A\r\n") << 0 << 0;
         QTest::newRow("LF only") << QByteArray("A\n") << "" << none << QByteArray("A\n\r\n") << 0 << 0;
         QTest::newRow("missing is made") << QByteArray(kMissing) << "" << none << QByteArray() << 0 << 0;
-        QTest::newRow("create keeps") << QByteArray("old\r\nB") << "create" << none
-                                      << QByteArray("old\r\nB\r\n") << 0 << 0;
-        QTest::newRow("check skipped") << QByteArray("A\r\nB") << "skip" << none << QByteArray("A\r\nB") << 0 << 0;
-        QTest::newRow("append to empty") << QByteArray() << "" << QStringList{"Aone", "Atwo"}
-                                         << QByteArray("one\r\ntwo\r\n") << 10 << 3;
-        QTest::newRow("empty line") << QByteArray("A") << "" << QStringList{"A"} << QByteArray("A\r\n\r\n") << 5 << 2;
+        QTest::newRow("create keeps")
+            << QByteArray("old\r\nB") << "create" << none << QByteArray("old\r\nB\r\n") << 0 << 0;
+        QTest::newRow("check skipped")
+            << QByteArray("A\r\nB") << "skip" << none << QByteArray("A\r\nB") << 0 << 0;
+        QTest::newRow("append to empty")
+            << QByteArray() << "" << QStringList{"Aone", "Atwo"} << QByteArray("one\r\ntwo\r\n") << 10 << 3;
+        QTest::newRow("empty line") << QByteArray("A") << "" << QStringList{"A"} << QByteArray("A\r\n\r\n")
+                                    << 5 << 2;
         QTest::newRow("insert moves all") << QByteArray(5000, 'x') << "" << QStringList{"Iy"}
                                           << QByteArray("y\r\n" + QByteArray(5000, 'x') + "\r\n") << 3 << 2;
         QTest::newRow("truncate") << QByteArray("A\r\nB\r\n") << "" << QStringList{"IX", "T", "Ahead"}
                                   << QByteArray("head\r\n") << 6 << 2;
-        QTest::newRow("insert after file shrank") << QByteArray("A\r\nB\r\n") << ""
-                                                  << QStringList{"AC", "X3", "ID"}
-                                                  << QByteArray("A\r\nD\r\n") << 6 << 3;
+        QTest::newRow("insert after file shrank")
+            << QByteArray("A\r\nB\r\n") << "" << QStringList{"AC", "X3", "ID"} << QByteArray("A\r\nD\r\n")
+            << 6 << 3;
     }
 
     void edit()
@@ -136,12 +138,15 @@ private slots:
     {
         QTest::addColumn<QString>("relative"); // empty: the user cancels
         QTest::addColumn<bool>("openDialog");
-        QTest::addColumn<QString>("folder");   // passed in; empty: the current one
+        QTest::addColumn<QString>("folder"); // passed in; empty: the current one
         QTest::addColumn<QString>("expectedFolder");
-        QTest::newRow("save") << "trace.csv" << false << "" << "";
+        QTest::newRow("save") << "trace.csv" << false << ""
+                              << "";
         // The name is cut from the end only, not wherever it occurs.
-        QTest::newRow("folder named like the file") << "trace.csv/trace.csv" << false << "" << "trace.csv/";
-        QTest::newRow("open, cancelled") << "" << true << "/var" << "";
+        QTest::newRow("folder named like the file") << "trace.csv/trace.csv" << false << ""
+                                                    << "trace.csv/";
+        QTest::newRow("open, cancelled") << "" << true << "/var"
+                                         << "";
     }
 
     void chooseAndOpen()
@@ -164,7 +169,8 @@ private slots:
         QCOMPARE(seen.save, !openDialog);
         QCOMPARE(seen.title, (openDialog ? "open file..." : "save file...") + std::string("trace.csv"));
         QCOMPARE(seen.filter, std::string("All Files (*.*)|*.*|Text Files (*.txt)|*.txt||"));
-        QCOMPARE(seen.initialFolder, folder.isEmpty() ? QDir::currentPath().toStdString() : folder.toStdString());
+        QCOMPARE(seen.initialFolder,
+                 folder.isEmpty() ? QDir::currentPath().toStdString() : folder.toStdString());
         if (chosen.empty())
             return;
         QCOMPARE(file.Name(), chosen);

@@ -90,15 +90,16 @@ private slots:
 
         // A first start draws a green line on the black background; a
         // stored colour stays as it is, black included.
-        QTest::newRow("nothing stored") << QStringList() << "PRE" << 100.0 << 60.0 << false << false << 65280u;
+        QTest::newRow("nothing stored")
+            << QStringList() << "PRE" << 100.0 << 60.0 << false << false << 65280u;
         QTest::newRow("below 1, black line kept") << QStringList{"T_Interval=0.5", "T_Size=0", "ColorLine=0"}
                                                   << "PRE" << 100.0 << 60.0 << false << false << 0u;
-        QTest::newRow("stored values")
-            << QStringList{"PlotCommand=PRA", "T_Interval=250", "T_Size=10", "T_Log=1", "TraceTick=2",
-                           "ColorLine=65280"}
-            << "PRA" << 250.0 << 10.0 << true << true << 65280u;
-        QTest::newRow("garbage, infinite") << QStringList{"T_Interval=abc", "T_Size=inf", "T_Log=x", "ColorLine=-"} << "PRE"
-                                 << 100.0 << 60.0 << false << false << 0u;
+        QTest::newRow("stored values") << QStringList{"PlotCommand=PRA", "T_Interval=250", "T_Size=10",
+                                                      "T_Log=1",         "TraceTick=2",    "ColorLine=65280"}
+                                       << "PRA" << 250.0 << 10.0 << true << true << 65280u;
+        QTest::newRow("garbage, infinite")
+            << QStringList{"T_Interval=abc", "T_Size=inf", "T_Log=x", "ColorLine=-"} << "PRE" << 100.0 << 60.0
+            << false << false << 0u;
     }
 
     void startupSettings()
@@ -213,8 +214,8 @@ private slots:
         QCOMPARE(offered, background ? 0u : 0x0000FF00u);
         QCOMPARE(uint(button->offColor()), chosen);
         QCOMPARE(uint(background ? panel.graph()->backColor() : panel.graph()->lineColor()), chosen);
-        QTEST(QString::fromStdString(CTraceSettings::read(background ? CTraceSettings::kColorBack
-                                                                     : CTraceSettings::kColorLine)),
+        QTEST(QString::fromStdString(
+                  CTraceSettings::read(background ? CTraceSettings::kColorBack : CTraceSettings::kColorLine)),
               "stored");
     }
 
@@ -274,8 +275,9 @@ private slots:
         const QByteArray content = file.readAll();
         QVERIFY(content.startsWith("Report for;ORBO\r\nSerial;123\r\nStart time;"));
         const QList<QByteArray> lines = content.split('\n');
-        QCOMPARE(lines.mid(3, 5), QList<QByteArray>({"Comport;3\r", "Signal;PRE\r", "Interval;20 ms\r",
-                                                    "\r", "Tick counts;Value;\r"}));
+        QCOMPARE(lines.mid(3, 5),
+                 QList<QByteArray>(
+                     {"Comport;3\r", "Signal;PRE\r", "Interval;20 ms\r", "\r", "Tick counts;Value;\r"}));
         QCOMPARE(lines.size(), 8 + samples + 1);
         // The tick, a blank, the reply as sent without its line end.
         const QRegularExpression line("^\\d+; [-+0-9.Ee]+;\r$");

@@ -16,7 +16,6 @@ namespace {
 
 const size_t kMaxQueued = 256 * 1024;
 
-
 } // namespace
 
 SimServer::SimServer(const Options &options)

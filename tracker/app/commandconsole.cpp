@@ -47,8 +47,8 @@ CCommandConsole::Outcome CCommandConsole::SendRepeated(const std::string &comman
     outcome.attempts = 1;
     outcome.answered = outcome.result >= 0;
     if (!refused(outcome))
-        outcome.text = outcome.answered ? withoutLineEnd(m_reply)
-                                        : withoutLineEnd(m_echo) + kNoAnswerSuffix;
+        outcome.text =
+            outcome.answered ? withoutLineEnd(m_reply) : withoutLineEnd(m_echo) + kNoAnswerSuffix;
     return outcome;
 }
 

@@ -14,7 +14,6 @@ const uint32_t kConnectedReadTimeoutMs = 2000;
 const uint32_t kSearchReadTimeoutMs = 200;
 const uint32_t kInputQueueSize = 4096;
 
-
 } // namespace
 
 const char *const CDeviceConnection::kLoadingText =

@@ -79,9 +79,8 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
         return false;
     }
     subcommand = args[0];
-    const bool known = subcommand == "ports" || subcommand == "identify"
-                       || subcommand == "commands" || subcommand == "send"
-                       || subcommand == "trace" || subcommand == "configure";
+    const bool known = subcommand == "ports" || subcommand == "identify" || subcommand == "commands"
+        || subcommand == "send" || subcommand == "trace" || subcommand == "configure";
     if (!known) {
         error = "unknown subcommand '" + subcommand + "'";
         return false;

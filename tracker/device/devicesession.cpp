@@ -39,7 +39,6 @@ private:
     CBusMutex &m_mutex;
 };
 
-
 long long msSince(Clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -203,7 +202,6 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
         result = -1;
     return result;
 }
-
 
 std::string CDeviceSession::simulatedReply(const std::string &command) const
 {

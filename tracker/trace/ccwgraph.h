@@ -23,7 +23,11 @@ class CCWGraph : public QWidget
     Q_OBJECT
 
 public:
-    enum Axis { XAxis = 1, YAxis = 2 };
+    enum Axis
+    {
+        XAxis = 1,
+        YAxis = 2
+    };
 
     explicit CCWGraph(QWidget *parent = nullptr);
     ~CCWGraph() override;

@@ -13,7 +13,11 @@ class QWidget;
 class CExplorer1
 {
 public:
-    enum class Mode { Primary, Fallback };
+    enum class Mode
+    {
+        Primary,
+        Fallback
+    };
 
     explicit CExplorer1(Mode mode = Mode::Primary)
         : m_mode(mode)

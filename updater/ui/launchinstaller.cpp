@@ -100,5 +100,6 @@ void requestHostQuit()
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
