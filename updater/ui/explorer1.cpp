@@ -10,7 +10,7 @@ CExplorer1::~CExplorer1()
     delete m_view.data(); // null once its parent window has taken it down
 }
 
-bool CExplorer1::Create(QWidget *parent)
+bool CExplorer1::create(QWidget *parent)
 {
     if (m_view)
         return true;
@@ -33,7 +33,7 @@ bool CExplorer1::Create(QWidget *parent)
     return true;
 }
 
-void CExplorer1::Navigate(const QString &address)
+void CExplorer1::navigate(const QString &address)
 {
     if (!m_view)
         return;

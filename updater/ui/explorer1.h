@@ -29,9 +29,9 @@ public:
 
     // Creates the viewer as a child of parent; false (with lastError())
     // when that is not possible.
-    bool Create(QWidget *parent);
+    bool create(QWidget *parent);
     // Shows a local file path or a file: address.
-    void Navigate(const QString &address);
+    void navigate(const QString &address);
     void EnableWindow(bool enable);
 
     QWidget *widget() const;

@@ -117,7 +117,7 @@ bool CReleaseNotesDlg::showPageIn(std::unique_ptr<CExplorer1> &viewer, CExplorer
     if (!viewer)
         viewer = std::make_unique<CExplorer1>(mode);
     if (!viewer->widget()) {
-        if (!viewer->Create(this)) {
+        if (!viewer->create(this)) {
             ShowLastError(viewer->lastError());
             viewer.reset();
             return false;
@@ -125,7 +125,7 @@ bool CReleaseNotesDlg::showPageIn(std::unique_ptr<CExplorer1> &viewer, CExplorer
         placeViewer(viewer->widget());
         viewer->EnableWindow(mode == CExplorer1::Mode::Primary);
     }
-    viewer->Navigate(QString::fromStdString(m_pagePath));
+    viewer->navigate(QString::fromStdString(m_pagePath));
     return true;
 }
 
