@@ -1,5 +1,6 @@
 // The reminder: its settings store, the start-up rule, the settings window
 // and the worker that runs a scheduled check.
+#include "ftpsettings.h"
 #include "oledate.h"
 #include "registryaccess.h"
 #include "reminderschedule.h"
@@ -25,7 +26,7 @@ Q_DECLARE_METATYPE(RS::Decision)
 namespace {
 
 const std::string kServer = "Spelmar/Updates";
-const std::string kKey = RS::keyPath(kServer);
+const std::string kKey = UpdateSettings::keyPath(kServer);
 
 // Noon of 11 August 2014, exactly representable as an OLE date.
 const QDateTime kNoon(QDate(2014, 8, 11), QTime(12, 0));
@@ -35,12 +36,12 @@ void writeValues(const QString &values, const std::string &lastUpdate = {})
 {
     CRegistryAccess registry;
     const QStringList words = values.split(' ');
-    const char *names[] = {RS::kActive, RS::kCheck, RS::kInterval};
+    const char *names[] = {UpdateSettings::kActive, UpdateSettings::kCheck, UpdateSettings::kInterval};
     for (int i = 0; i < 3; ++i)
         if (words[i] != "-")
             registry.WriteDword(kKey, names[i], words[i].toUInt());
     if (!lastUpdate.empty())
-        registry.WriteString(kKey, RS::kLastUpdate, lastUpdate);
+        registry.WriteString(kKey, UpdateSettings::kLastUpdate, lastUpdate);
 }
 
 QString storedValues()
@@ -117,7 +118,8 @@ private slots:
 
     void oleDates_data();
     void oleDates();
-    void unreadableValues();
+    void storedFile_data();
+    void storedFile();
     void decision_data();
     void decision();
     void dialog_data();
@@ -154,19 +156,58 @@ void TestReminder::oleDates()
     QCOMPARE(parseOleDate(text.toStdString()), value);
 }
 
-void TestReminder::unreadableValues()
+void TestReminder::storedFile_data()
 {
-    CRegistryAccess registry;
-    std::uint32_t number = 7;
-    std::string text = "old";
-    // Longer than the reader's buffer: unreadable, not cut.
-    QCOMPARE(registry.WriteString(kKey, "LastUpdate", std::string(101, '1')), 0);
-    QCOMPARE(registry.ReadString(kKey, "LastUpdate", text), CRegistryAccess::kNoString);
-    QCOMPARE(text, std::string());
-    // A DWORD that holds text cannot be read and counts as 0.
-    QCOMPARE(registry.WriteString(kKey, "Check", "yes"), 0);
-    QCOMPARE(registry.ReadDword(kKey, "Check", number), CRegistryAccess::kNoKey);
-    QCOMPARE(number, 0u);
+    // Lines of the group of kServer, as the library writes them.
+    QTest::addColumn<QByteArray>("lines");
+    // Active Check Interval LastUpdate, host, TLS, CA file, whether the
+    // read-only notice is still to be given.
+    QTest::addColumn<QString>("read");
+    QTest::newRow("every value") << QByteArray(
+        "Active=1\n"
+        "CAFile=/etc/ssl/ca one.pem\n"
+        "Check=1\n"
+        "Host=ftpes://127.0.0.1:2121\n"
+        "Interval=7\n"
+        "LastUpdate=41862.500000\n"
+        "ReadOnlyNotice=1\n"
+        "TLS=when offered\n") << "1 1 7 41862.5|ftpes://127.0.0.1:2121|when offered|/etc/ssl/ca one.pem|told";
+    QTest::newRow("none") << QByteArray() << "- 0 0 0|ftp.norvane.com|||to tell";
+    // Longer than the reader's buffer: unreadable, not cut. A DWORD that
+    // holds text counts as 0.
+    QTest::newRow("unreadable") << QByteArray(
+        "Active=0\nCheck=yes\nHost=  \nLastUpdate=" + QByteArray(101, '1') + "\n")
+                                << "0 0 0 0|ftp.norvane.com|||to tell";
+}
+
+void TestReminder::storedFile()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, read);
+    QVERIFY(QDir().mkpath(m_config.filePath("Norvane")));
+    QFile store(m_config.filePath("Norvane/AutoUpdate.conf"));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write("[Software]\n");
+    for (const QByteArray &line : lines.split('\n'))
+        if (!line.isEmpty())
+            store.write("Norvane\\AutoUpdate\\Spelmar\\Updates\\" + line + "\n");
+    store.close();
+    qunsetenv(kFtpHostEnv);
+
+    const RS::Values v = RS::read(kKey);
+    const QString values = QString("%1 %2 %3 %4")
+                               .arg(v.activeFound ? QString::number(v.active) : "-")
+                               .arg(v.check)
+                               .arg(v.interval)
+                               .arg(v.lastUpdate);
+    const QStringList found = {
+        values,
+        QString::fromStdString(ftpServerHost(kServer)),
+        QString::fromStdString(UpdateSettings::text(kServer, UpdateSettings::kTls)),
+        QString::fromStdString(UpdateSettings::text(kServer, UpdateSettings::kCaFile)),
+        RS::takeReadOnlyNotice(kKey) ? "to tell" : "told",
+    };
+    QCOMPARE(found.join('|'), read);
 }
 
 void TestReminder::decision_data()

@@ -1,8 +1,5 @@
 #include "ftpsettings.h"
 
-#include <QSettings>
-#include <QString>
-
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -13,21 +10,10 @@ std::string ftpServerHost(const std::string &serverPath)
     if (fromEnvironment && *fromEnvironment)
         return fromEnvironment;
 
-    const std::string host = reminderSettingText(serverPath, kHostValueName);
+    const std::string host = UpdateSettings::text(serverPath, UpdateSettings::kHost);
     if (!host.empty())
         return host;
     return kDefaultFtpHost;
-}
-
-std::string reminderSettingText(const std::string &serverPath, const char *valueName)
-{
-    QSettings settings(QString::fromLatin1(kSettingsOrganisation),
-                       QString::fromLatin1(kSettingsApplication));
-    // The registry's "\" between key names is the store's "/".
-    QString group = QString::fromLatin1(kReminderKeyBase) + QString::fromStdString(serverPath);
-    group.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QString key = group + QLatin1Char('/') + QString::fromLatin1(valueName);
-    return settings.value(key).toString().trimmed().toStdString();
 }
 
 bool ftpPassiveFromEnvironment()

@@ -39,7 +39,8 @@ std::string stripFtpScheme(const std::string &hostText, FtpTls &mode)
 FtpTlsSettings ftpTlsSettings(const std::string &serverPath, const std::string &caFile)
 {
     FtpTlsSettings settings;
-    settings.mode = parseFtpTlsMode(reminderSettingText(serverPath, kTlsValueName));
-    settings.caFile = caFile.empty() ? reminderSettingText(serverPath, kCaFileValueName) : caFile;
+    settings.mode = parseFtpTlsMode(UpdateSettings::text(serverPath, UpdateSettings::kTls));
+    settings.caFile =
+        caFile.empty() ? UpdateSettings::text(serverPath, UpdateSettings::kCaFile) : caFile;
     return settings;
 }

@@ -27,8 +27,6 @@ struct FtpTlsSettings
     std::string caFile; // empty: the system's CA store
 };
 
-constexpr const char *kTlsValueName = "TLS";
-constexpr const char *kCaFileValueName = "CAFile";
 constexpr const char *kTlsScheme = "ftpes://";
 constexpr const char *kPlainScheme = "ftp://";
 

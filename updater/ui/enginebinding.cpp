@@ -29,7 +29,7 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
                 // says it each time.
                 if (!request.scheduledRun
                     || ReminderSchedule::takeReadOnlyNotice(
-                        ReminderSchedule::keyPath(request.serverPath)))
+                        UpdateSettings::keyPath(request.serverPath)))
                     prompt.message(readOnlyInstallationMessage(request.programFolder),
                                    std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Information);
                 return;

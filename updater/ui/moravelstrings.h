@@ -11,8 +11,4 @@ inline constexpr const char *kVersion = MORAVEL_VERSION;
 inline constexpr const char *kRuleLine =
     "----------------------------------------------------------\n";
 
-// Per-user settings store that stands in for the registry.
-inline constexpr const char *kStoreOrganisation = "Norvane";
-inline constexpr const char *kStoreApplication = "AutoUpdate";
-
 } // namespace MoravelText

@@ -1,32 +1,15 @@
 #include "registryaccess.h"
 
-#include "moravelstrings.h"
+#include "updatesettings.h"
 
-#include <QSettings>
 #include <QString>
 #include <QVariant>
-
-namespace {
-
-// The registry's "\" between key names becomes the store's group separator.
-QString settingsKey(const std::string &keyPath, const std::string &valueName)
-{
-    QString group = QString::fromStdString(keyPath);
-    group.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    while (group.endsWith(QLatin1Char('/')))
-        group.chop(1);
-    return group + QLatin1Char('/') + QString::fromStdString(valueName);
-}
-
-} // namespace
 
 int CRegistryAccess::ReadDword(const std::string &keyPath, const std::string &valueName,
                                std::uint32_t &value)
 {
     value = 0;
-    QSettings store(QSettings::UserScope, MoravelText::kStoreOrganisation,
-                    MoravelText::kStoreApplication);
-    const QVariant stored = store.value(settingsKey(keyPath, valueName));
+    const QVariant stored = UpdateSettings::value(keyPath, valueName);
     if (!stored.isValid())
         return m_result = kNoKey;
     bool ok = false;
@@ -40,13 +23,9 @@ int CRegistryAccess::ReadDword(const std::string &keyPath, const std::string &va
 int CRegistryAccess::WriteDword(const std::string &keyPath, const std::string &valueName,
                                 std::uint32_t value)
 {
-    QSettings store(QSettings::UserScope, MoravelText::kStoreOrganisation,
-                    MoravelText::kStoreApplication);
-    if (!store.isWritable())
-        return m_result = kWriteFailed;
-    store.setValue(settingsKey(keyPath, valueName), static_cast<qulonglong>(value));
-    store.sync();
-    return m_result = store.status() == QSettings::NoError ? kOk : kWriteFailed;
+    return m_result = UpdateSettings::setValue(keyPath, valueName, static_cast<qulonglong>(value))
+        ? kOk
+        : kWriteFailed;
 }
 
 int CRegistryAccess::ReadString(const std::string &keyPath, const std::string &valueName,
@@ -54,9 +33,7 @@ int CRegistryAccess::ReadString(const std::string &keyPath, const std::string &v
 {
     value.clear();
     m_lastString.clear();
-    QSettings store(QSettings::UserScope, MoravelText::kStoreOrganisation,
-                    MoravelText::kStoreApplication);
-    const QVariant stored = store.value(settingsKey(keyPath, valueName));
+    const QVariant stored = UpdateSettings::value(keyPath, valueName);
     if (!stored.isValid() || !stored.canConvert<QString>())
         return m_result = kNoString;
     const QByteArray bytes = stored.toString().toUtf8();
@@ -70,11 +47,7 @@ int CRegistryAccess::ReadString(const std::string &keyPath, const std::string &v
 int CRegistryAccess::WriteString(const std::string &keyPath, const std::string &valueName,
                                  const std::string &value)
 {
-    QSettings store(QSettings::UserScope, MoravelText::kStoreOrganisation,
-                    MoravelText::kStoreApplication);
-    if (!store.isWritable())
-        return m_result = kWriteFailed;
-    store.setValue(settingsKey(keyPath, valueName), QString::fromStdString(value));
-    store.sync();
-    return m_result = store.status() == QSettings::NoError ? kOk : kWriteFailed;
+    return m_result = UpdateSettings::setValue(keyPath, valueName, QString::fromStdString(value))
+        ? kOk
+        : kWriteFailed;
 }

@@ -1,15 +1,11 @@
 #include "reminderschedule.h"
 
-#include "ftpsettings.h"
 #include "oledate.h"
 #include "registryaccess.h"
 
 namespace ReminderSchedule {
 
-std::string keyPath(const std::string &serverPath)
-{
-    return std::string(kReminderKeyBase) + serverPath;
-}
+using namespace UpdateSettings;
 
 Decision decide(const Values &values, double now)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "updatesettings.h"
+
 #include <cstdint>
 #include <string>
 
@@ -7,18 +9,6 @@
 // whether a scheduled update check is due. Logic only: the clock is a
 // parameter.
 namespace ReminderSchedule {
-
-inline constexpr const char *kActive = "Active";
-inline constexpr const char *kCheck = "Check";
-inline constexpr const char *kInterval = "Interval";
-inline constexpr const char *kLastUpdate = "LastUpdate";
-// 1 once the scheduled check has said that the program folder is read-only.
-inline constexpr const char *kReadOnlyNotice = "ReadOnlyNotice";
-
-// Written on the first start.
-inline constexpr std::uint32_t kDefaultActive = 1;
-inline constexpr std::uint32_t kDefaultCheck = 0;
-inline constexpr std::uint32_t kDefaultInterval = 5;
 
 struct Values
 {
@@ -35,10 +25,6 @@ enum class Decision
     NotDue,
     Due
 };
-
-// The key path of a server path: the registry base followed directly by
-// the server path as given.
-std::string keyPath(const std::string &serverPath);
 
 // Pure start-up rule. now is the current moment as an OLE automation date.
 // Without an Active value the reminder counts as on and checking at each

@@ -104,7 +104,7 @@ std::string CUpdateReminderDlg::programName() const
 
 std::string CUpdateReminderDlg::keyPath() const
 {
-    return ReminderSchedule::keyPath(serverPath());
+    return UpdateSettings::keyPath(serverPath());
 }
 
 void CUpdateReminderDlg::setCheckFunction(CheckFunction check)
@@ -128,7 +128,7 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
     }
     request.scheduledRun = true;
     request.cancel = &m_cancel;
-    const std::string key = ReminderSchedule::keyPath(request.serverPath);
+    const std::string key = UpdateSettings::keyPath(request.serverPath);
     if (ReminderSchedule::evaluate(key, toOleDate(now)) != ReminderSchedule::Decision::Due)
         return true;
 
@@ -273,9 +273,9 @@ void CUpdateReminderDlg::accept()
 {
     const std::string key = keyPath();
     CRegistryAccess registry;
-    registry.WriteDword(key, ReminderSchedule::kActive, m_ui->activeCheck->isChecked() ? 1 : 0);
-    registry.WriteDword(key, ReminderSchedule::kCheck, m_ui->intervalRadio->isChecked() ? 1 : 0);
-    registry.WriteDword(key, ReminderSchedule::kInterval,
+    registry.WriteDword(key, UpdateSettings::kActive, m_ui->activeCheck->isChecked() ? 1 : 0);
+    registry.WriteDword(key, UpdateSettings::kCheck, m_ui->intervalRadio->isChecked() ? 1 : 0);
+    registry.WriteDword(key, UpdateSettings::kInterval,
                         static_cast<std::uint32_t>(digitsToInt(m_ui->intervalEdit->text())));
     QDialog::accept();
 }
