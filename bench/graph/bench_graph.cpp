@@ -18,17 +18,17 @@ namespace {
 
 double redrawMs(CCWGraph &graph, int points, bool log, int rounds)
 {
-    graph.SetChartLength(points);
-    graph.SetAxisRange(CCWGraph::XAxis, 0, points - 1);
-    graph.SetAxisLog(CCWGraph::YAxis, log);
-    graph.ClearPlot();
+    graph.setChartLength(points);
+    graph.setAxisRange(CCWGraph::XAxis, 0, points - 1);
+    graph.setAxisLog(CCWGraph::YAxis, log);
+    graph.clearPlot();
     for (int i = 0; i < points; ++i)
-        graph.AppendPoint(1e-3 * (1.5 + std::sin(i * 0.01) + 0.2 * std::sin(i * 0.37)), 1.0);
-    graph.Refresh(); // warm-up
+        graph.appendPoint(1e-3 * (1.5 + std::sin(i * 0.01) + 0.2 * std::sin(i * 0.37)), 1.0);
+    graph.refresh(); // warm-up
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < rounds; ++i)
-        graph.Refresh();
+        graph.refresh();
     return double(timer.nsecsElapsed()) / 1e6 / rounds;
 }
 
@@ -39,10 +39,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     CCWGraph graph;
     graph.resize(1000, 450);
-    graph.AttachDataPlot();
-    graph.SetPlotLineColor(0x0000FF00);
-    graph.SetAxisAutoScale(CCWGraph::YAxis, true);
-    graph.SetAxisFormat(CCWGraph::XAxis, "*0.001000\"s");
+    graph.attachDataPlot();
+    graph.setPlotLineColor(Qt::green);
+    graph.setAxisAutoScale(CCWGraph::YAxis, true);
+    graph.setAxisFormat(CCWGraph::XAxis, "*0.001000\"s");
     graph.show();
     app.processEvents();
 

@@ -133,7 +133,7 @@ double deadDeviceSendMs()
         QThread::msleep(unsigned(37 * i % 500)); // meet the trace at varying points
         QElapsedTimer clock;
         clock.start();
-        console.Send("SSV");
+        console.send("SSV");
         worst = std::max(worst, double(clock.nsecsElapsed()) / 1e6);
     }
     run.stop();

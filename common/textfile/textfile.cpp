@@ -299,7 +299,7 @@ bool CTextFile::AppendLine(const std::string &text)
     return InsertLine(text);
 }
 
-bool CTextFile::Truncate()
+bool CTextFile::truncate()
 {
     if (!m_open)
         return false;

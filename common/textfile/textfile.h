@@ -3,7 +3,7 @@
 // A line-oriented text file: lines end with CR LF, a lone CR or LF is an
 // ordinary character, the last line may lack its CR LF.
 //
-// Open failures show nothing: the failure is kept as LastError() for the
+// Open failures show nothing: the failure is kept as lastError() for the
 // caller. Creating keeps the content of an existing file.
 //
 // Read and write failures on an open file throw std::system_error.
@@ -50,17 +50,17 @@ public:
     bool InsertLine(const std::string &text);
 
     // Empties the open file; position 0, line number 1.
-    bool Truncate();
+    bool truncate();
 
     uint64_t Position() const { return m_position; }
-    uint32_t LineNumber() const { return m_lineNumber; }
+    uint32_t lineNumber() const { return m_lineNumber; }
     const std::string &Name() const { return m_name; }
     // Ends with '/'.
     const std::string &Folder() const { return m_folder; }
     // Absolute path of the open (or last opened) file.
-    const std::string &FullPath() const { return m_fullPath; }
+    const std::string &fullPath() const { return m_fullPath; }
     // "Error occurred! \n<reason>\n" of the last failed open; empty before.
-    const std::string &LastError() const { return m_lastError; }
+    const std::string &lastError() const { return m_lastError; }
 
     // The file dialog. The object's own takes precedence over the
     // process-wide default, which the user interface sets once.

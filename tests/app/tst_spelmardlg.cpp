@@ -136,7 +136,7 @@ private slots:
         QVERIFY(child(&w.dlg, "simulationCheck")->isVisible());
         QVERIFY(!w.dlg.tracePanel()->isVisible());
         // Sending before any connect only says so.
-        w.dlg.OnSend();
+        w.dlg.onSend();
         QCOMPARE(text(&w.dlg, "answerLabel"), QString(">> not connected to ORBO"));
 
         // Never smaller than at start; the trace panel follows the window.

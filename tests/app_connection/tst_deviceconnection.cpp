@@ -91,7 +91,7 @@ private slots:
         switch (kind) {
         case 0:
         case 1:
-            QCOMPARE(connection.OpenAndIdentify(sim ? sim->path().toStdString() : "1", "9600", !sim),
+            QCOMPARE(connection.openAndIdentify(sim ? sim->path().toStdString() : "1", "9600", !sim),
                      Result::Connected);
             actual = connection.model();
             break;
@@ -257,14 +257,14 @@ private slots:
         QVERIFY(peer.isValid());
         CDeviceSession session;
         CDeviceConnection connection(session);
-        QCOMPARE(connection.OpenPort(peer.path(), "9600", false), Result::Connected);
+        QCOMPARE(connection.openPort(peer.path(), "9600", false), Result::Connected);
         std::vector<std::string> answers;
         for (const QString &answer : script)
             answers.push_back(answer.toStdString());
         peer.serve(answers);
         CCommandConsole console(session);
         const auto outcome =
-            repeated ? console.SendRepeated(command.toStdString()) : console.Send(command.toStdString());
+            repeated ? console.sendRepeated(command.toStdString()) : console.send(command.toStdString());
         QCOMPARE(int(peer.finish().size()), outcome.attempts);
         QTEST(outcome.attempts, "attempts");
         QTEST(outcome.answered, "answered");
@@ -283,7 +283,7 @@ private slots:
         CDeviceConnection connection(session);
         QCOMPARE(connection.Connect(sim->path().toStdString(), "9600", false), Result::Connected);
         sim.reset(); // the device vanishes
-        const auto outcome = CCommandConsole(session).Send("PRE");
+        const auto outcome = CCommandConsole(session).send("PRE");
         QVERIFY(!outcome.answered);
         QVERIFY(QString::fromStdString(outcome.text).endsWith(" -> no answer!"));
         QVERIFY(connection.Disconnect());

@@ -116,18 +116,18 @@ private slots:
                    "Norvane\\Dunvik\\TraceTick=1\n");
         file.close();
         CSettingsStore store;
-        QCOMPARE(store.Value(SettingsKeys::kBaud), std::string("9600"));
-        QCOMPARE(store.Value(SettingsKeys::kComport), std::string("/dev/ttyUSB0"));
-        QCOMPARE(store.Value(SettingsKeys::kCommandHistory), std::string("PRE\nHLP"));
-        QCOMPARE(SettingsDefaults::plotCommand(store.Value(SettingsKeys::kPlotCommand)), std::string("TMP"));
-        QCOMPARE(SettingsDefaults::color(store.Value(SettingsKeys::kColorBack)), 0);
-        QCOMPARE(SettingsDefaults::lineColor(store.Value(SettingsKeys::kColorLine)), 65280);
-        QCOMPARE(SettingsDefaults::interval(store.Value(SettingsKeys::kInterval)), 100.0);
-        QCOMPARE(SettingsDefaults::size(store.Value(SettingsKeys::kSize)), 30.0);
-        QVERIFY(SettingsDefaults::flag(store.Value(SettingsKeys::kLog)));
-        QVERIFY(SettingsDefaults::flag(store.Value(SettingsKeys::kTraceTick)));
-        QCOMPARE(store.Value(SettingsKeys::kTracePath), std::string("/home/\xc3\xa4rger/traces/"));
-        QCOMPARE(store.Value(SettingsKeys::kTraceFile), std::string("/home/\xc3\xa4rger/traces/trace.csv"));
+        QCOMPARE(store.value(SettingsKeys::kBaud), std::string("9600"));
+        QCOMPARE(store.value(SettingsKeys::kComport), std::string("/dev/ttyUSB0"));
+        QCOMPARE(store.value(SettingsKeys::kCommandHistory), std::string("PRE\nHLP"));
+        QCOMPARE(SettingsDefaults::plotCommand(store.value(SettingsKeys::kPlotCommand)), std::string("TMP"));
+        QCOMPARE(SettingsDefaults::color(store.value(SettingsKeys::kColorBack)), 0);
+        QCOMPARE(SettingsDefaults::lineColor(store.value(SettingsKeys::kColorLine)), 65280);
+        QCOMPARE(SettingsDefaults::interval(store.value(SettingsKeys::kInterval)), 100.0);
+        QCOMPARE(SettingsDefaults::size(store.value(SettingsKeys::kSize)), 30.0);
+        QVERIFY(SettingsDefaults::flag(store.value(SettingsKeys::kLog)));
+        QVERIFY(SettingsDefaults::flag(store.value(SettingsKeys::kTraceTick)));
+        QCOMPARE(store.value(SettingsKeys::kTracePath), std::string("/home/\xc3\xa4rger/traces/"));
+        QCOMPARE(store.value(SettingsKeys::kTraceFile), std::string("/home/\xc3\xa4rger/traces/trace.csv"));
     }
 
     void readerRules_data()

@@ -196,8 +196,8 @@ private slots:
         QCOMPARE(runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path()).status, 0);
         // Read back the way the window reads them.
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-        QCOMPARE(CSettingsStore().Value(SettingsKeys::kComport), std::string("/dev/pts/42"));
-        QCOMPARE(CSettingsStore().Value(SettingsKeys::kBaud), std::string("auto"));
+        QCOMPARE(CSettingsStore().value(SettingsKeys::kComport), std::string("/dev/pts/42"));
+        QCOMPARE(CSettingsStore().value(SettingsKeys::kBaud), std::string("auto"));
     }
 
 private:

@@ -56,7 +56,7 @@ private slots:
     void edit_data()
     {
         // mode: "create" sets the create flag, "skip" skips the CR LF check.
-        // Operations: I<text> InsertLine, A<text> AppendLine, T Truncate,
+        // Operations: I<text> InsertLine, A<text> AppendLine, T truncate,
         // X<n> another writer cuts the file to n bytes.
         // Without operations only the open (and its CR LF) is checked.
         QTest::addColumn<QByteArray>("before");
@@ -106,14 +106,14 @@ private slots:
             switch (operation.at(0).toLatin1()) {
             case 'I': QVERIFY(file.InsertLine(argument.toStdString())); break;
             case 'A': QVERIFY(file.AppendLine(argument.toStdString())); break;
-            case 'T': QVERIFY(file.Truncate()); break;
+            case 'T': QVERIFY(file.truncate()); break;
             case 'X': QVERIFY(::truncate(path("edit.txt").c_str(), argument.toInt()) == 0); break;
             default: QFAIL(qPrintable(operation));
             }
         }
         if (!operations.isEmpty()) {
             QCOMPARE(file.Position(), uint64_t(position));
-            QCOMPARE(file.LineNumber(), uint32_t(lineNumber));
+            QCOMPARE(file.lineNumber(), uint32_t(lineNumber));
         }
         QVERIFY(file.CloseFile());
         QCOMPARE(contents(path("edit.txt")), after);
@@ -126,7 +126,7 @@ private slots:
         QVERIFY(file.OpenFile(path("first.txt"), true, false));
         // A failed open lets go of the file opened before.
         QVERIFY(!file.OpenFile(missing, false, false));
-        QCOMPARE(file.LastError(), kNoSuchFile);
+        QCOMPARE(file.lastError(), kNoSuchFile);
         // A folder is not a text file.
         QVERIFY(!file.OpenFile(path(), false, false));
         QVERIFY(!file.CloseFile());
@@ -204,7 +204,7 @@ private slots:
         QVERIFY(first.OpenFile(log, true, false, firstExclusive, true));
         QCOMPARE(second.OpenFile(log, true, false, secondExclusive, true), secondOpens);
         if (!secondOpens)
-            QCOMPARE(second.LastError(), kBusy);
+            QCOMPARE(second.lastError(), kBusy);
         first.CloseFile();
         // Once the holder lets go, the file is free again.
         QVERIFY(second.OpenFile(log, true, false, true, true));

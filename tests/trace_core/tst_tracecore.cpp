@@ -27,12 +27,9 @@
 namespace {
 
 // 26 Nov 2015, 08:05 and the given seconds and milliseconds.
-SYSTEMTIME at(int second, int ms)
+QDateTime at(int second, int ms)
 {
-    SYSTEMTIME t{};
-    t.wYear = 2015, t.wMonth = 11, t.wDay = 26, t.wHour = 8, t.wMinute = 5;
-    t.wSecond = uint16_t(second), t.wMilliseconds = uint16_t(ms);
-    return t;
+    return QDateTime(QDate(2015, 11, 26), QTime(8, 5, second, ms), Qt::UTC);
 }
 
 QByteArray readAll(const QString &path)
@@ -208,7 +205,7 @@ private slots:
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write(QByteArray(5000, 'x'));
         }
-        const std::vector<SYSTEMTIME> moments = {at(9, 900), at(10, 150), at(11, 134)};
+        const std::vector<QDateTime> moments = {at(9, 900), at(10, 150), at(11, 134)};
         size_t next = 0;
         CTraceCsvWriter writer([&] { return moments[qMin(next++, moments.size() - 1)]; });
         QVERIFY(writer.start(path.toStdString(), {"P", "S", port.toStdString()}, "PRE", interval, tick));
@@ -404,7 +401,7 @@ private slots:
             QVERIFY(collected.waitFor(1));
         for (int i = 0; i < sends; ++i) {
             const size_t before = collected.copy().size();
-            const CCommandConsole::Outcome outcome = console.Send("SSV");
+            const CCommandConsole::Outcome outcome = console.send("SSV");
             QVERIFY(!outcome.answered);
             QCOMPARE(outcome.attempts, 2);
             QVERIFY2(collected.copy().size() - before <= 1,

@@ -120,7 +120,7 @@ private slots:
         QTEST(panel.graph()->axisLog(CCWGraph::YAxis), "log");
         QCOMPARE(child<QRadioButton>(&panel, "tickRadio")->isChecked(), tick);
         QCOMPARE(child<QRadioButton>(&panel, "timeRadio")->isChecked(), !tick);
-        QTEST(uint(panel.graph()->lineColor()), "lineColor");
+        QTEST(bgrFromColor(panel.graph()->lineColor()), "lineColor");
         QVERIFY(child(&panel, "messageLine")->isHidden());
     }
 
@@ -151,8 +151,8 @@ private slots:
         // The oldest points drop out beyond the chart length, and their values
         // leave the Y range; the X axis follows the newest point.
         for (int i = 0; i < 100; ++i)
-            graph->AppendPoint(i % 2 ? i : 1000 - i, 1.0);
-        graph->Refresh();
+            graph->appendPoint(i % 2 ? i : 1000 - i, 1.0);
+        graph->refresh();
         QCOMPARE(graph->pointCount(), 41);
         QCOMPARE(graph->axisMaximum(CCWGraph::XAxis), 99.0);
         QCOMPARE(graph->axisMinimum(CCWGraph::YAxis), 59.0);
@@ -165,8 +165,8 @@ private slots:
         child<QCheckBox>(&panel, "logCheck")->setChecked(true);
         panel.OnTraceSettingsChanged();
         for (double value : {0.0, -1.0, 2e-3, 5e-4, 0.0})
-            graph->AppendPoint(value, 1.0);
-        graph->Refresh();
+            graph->appendPoint(value, 1.0);
+        graph->refresh();
         QCOMPARE(graph->pointCount(), 5);
         QVERIFY(graph->axisMinimum(CCWGraph::YAxis) > 0.0);
         QVERIFY(graph->axisMinimum(CCWGraph::YAxis) <= 5e-4);
@@ -176,10 +176,10 @@ private slots:
         // labels stand out from a dark and from a light background.
         panel.OnClearGraph();
         for (int i = 0; i < 50; ++i)
-            graph->AppendPoint(2.5e-3 + i * 0.9e-3 / 49, 1.0);
+            graph->appendPoint(2.5e-3 + i * 0.9e-3 / 49, 1.0);
         for (uint32_t back : {0x000000u, 0xFFFFFFu}) {
-            graph->SetBackColor(back);
-            graph->Refresh();
+            graph->setBackColor(colorFromBgr(back));
+            graph->refresh();
             QCPAxis *y = graph->customPlot()->yAxis;
             const QVector<QString> labels = y->tickVectorLabels();
             QVERIFY2(labels.size() >= 2, qPrintable(QString::number(labels.size())));
@@ -204,16 +204,16 @@ private slots:
         QFETCH(uint, chosen);
         CTraceDlg panel;
         uint32_t offered = 1;
-        panel.setColorChooser([&](uint32_t current) {
-            offered = current;
-            return chosen;
+        panel.setColorChooser([&](const QColor &current) {
+            offered = bgrFromColor(current);
+            return colorFromBgr(chosen);
         });
         auto *button = child<CCWButton>(&panel, background ? "backColorButton" : "lineColorButton");
         panel.show();
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(offered, background ? 0u : 0x0000FF00u);
-        QCOMPARE(uint(button->offColor()), chosen);
-        QCOMPARE(uint(background ? panel.graph()->backColor() : panel.graph()->lineColor()), chosen);
+        QCOMPARE(bgrFromColor(button->offColor()), chosen);
+        QCOMPARE(bgrFromColor(background ? panel.graph()->backColor() : panel.graph()->lineColor()), chosen);
         QTEST(QString::fromStdString(
                   CTraceSettings::read(background ? CTraceSettings::kColorBack : CTraceSettings::kColorLine)),
               "stored");

@@ -27,7 +27,7 @@ int main(int argc, char **argv)
 
     // A green line on the default black background.
     CSettingsStore store;
-    if (store.Value(SettingsKeys::kColorLine).empty())
+    if (store.value(SettingsKeys::kColorLine).empty())
         store.WriteValue(SettingsKeys::kColorLine, "65280");
     CSpelmarDlg window;
     window.move(0, 0);
@@ -36,7 +36,7 @@ int main(int argc, char **argv)
         window.findChild<QComboBox *>("portCombo")->setEditText(port);
         auto *baud = window.findChild<QComboBox *>("baudCombo");
         baud->setCurrentIndex(baud->findText("auto"));
-        window.OnConnect();
+        window.onConnect();
         window.tracePanel()->OnTraceStartStop();
     });
     QTimer::singleShot(seconds * 1000, &window, [&] {

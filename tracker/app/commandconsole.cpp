@@ -23,7 +23,7 @@ CCommandConsole::CCommandConsole(CDeviceSession &session)
 {
 }
 
-CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
+CCommandConsole::Outcome CCommandConsole::send(const std::string &command)
 {
     // A failed first try is made once more; both run under one take of
     // the bus lock, so a polling trace cannot double the wait between them.
@@ -40,7 +40,7 @@ CCommandConsole::Outcome CCommandConsole::Send(const std::string &command)
     return outcome;
 }
 
-CCommandConsole::Outcome CCommandConsole::SendRepeated(const std::string &command)
+CCommandConsole::Outcome CCommandConsole::sendRepeated(const std::string &command)
 {
     Outcome outcome;
     outcome.result = m_session.Transact(command, m_echo, m_reply);

@@ -24,9 +24,9 @@ public:
     explicit CCommandConsole(CDeviceSession &session);
 
     // Single send: a failed first exchange is repeated once.
-    Outcome Send(const std::string &command);
+    Outcome send(const std::string &command);
     // One exchange of continuous sending; no second attempt.
-    Outcome SendRepeated(const std::string &command);
+    Outcome sendRepeated(const std::string &command);
 
     // Puts a command at the front of the history (once; blank ones are
     // ignored) and drops the oldest beyond kHistorySize.

@@ -80,7 +80,7 @@ void CDeviceConnection::setField(Field field, const std::string &text)
         m_callbacks.field(field, text);
 }
 
-CDeviceConnection::Result CDeviceConnection::OpenPort(const std::string &port,
+CDeviceConnection::Result CDeviceConnection::openPort(const std::string &port,
                                                       const std::string &baud, bool simulated)
 {
     m_port = trimmed(port);
@@ -106,11 +106,11 @@ CDeviceConnection::Result CDeviceConnection::OpenPort(const std::string &port,
     return Result::Connected;
 }
 
-CDeviceConnection::Result CDeviceConnection::OpenAndIdentify(const std::string &port,
+CDeviceConnection::Result CDeviceConnection::openAndIdentify(const std::string &port,
                                                              const std::string &baud,
                                                              bool simulated)
 {
-    const Result opened = OpenPort(port, baud, simulated);
+    const Result opened = openPort(port, baud, simulated);
     if (opened != Result::Connected)
         return opened;
     report(kLoadingText);
@@ -125,7 +125,7 @@ CDeviceConnection::Result CDeviceConnection::OpenAndIdentify(const std::string &
 CDeviceConnection::Result CDeviceConnection::Connect(const std::string &port,
                                                      const std::string &baud, bool simulated)
 {
-    const Result identified = OpenAndIdentify(port, baud, simulated);
+    const Result identified = openAndIdentify(port, baud, simulated);
     if (identified != Result::Connected)
         return identified;
     m_commands = m_session.LoadCommandList();

@@ -56,10 +56,10 @@ public:
     Result Connect(const std::string &port, const std::string &baud, bool simulated);
     // The first steps of Connect alone: open the port (searching the baud
     // rate for "auto"); Connected means open.
-    Result OpenPort(const std::string &port, const std::string &baud, bool simulated);
+    Result openPort(const std::string &port, const std::string &baud, bool simulated);
     // Open and identify, without the command list; Connected means
     // identified.
-    Result OpenAndIdentify(const std::string &port, const std::string &baud, bool simulated);
+    Result openAndIdentify(const std::string &port, const std::string &baud, bool simulated);
 
     // Fills the configuration and opens the port. Automatic: keeps the
     // baud rate the search set and uses a 200 ms read time-out, else the

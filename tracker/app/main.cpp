@@ -44,5 +44,5 @@ int main(int argc, char **argv)
         return status;
     QApplication application(argc, argv);
     CSpelmarApp spelmar(application);
-    return spelmar.InitInstance();
+    return spelmar.initInstance();
 }

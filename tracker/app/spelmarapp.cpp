@@ -9,7 +9,7 @@ CSpelmarApp::CSpelmarApp(QApplication &application)
 {
 }
 
-int CSpelmarApp::InitInstance()
+int CSpelmarApp::initInstance()
 {
     CSpelmarDlg dialog(nullptr, nullptr, CSpelmarDlg::UpdateLibrary::Load);
     dialog.exec();

@@ -10,7 +10,7 @@ public:
     explicit CSpelmarApp(QApplication &application);
 
     // Returns the process exit status.
-    int InitInstance();
+    int initInstance();
 
 private:
     QApplication &m_application;

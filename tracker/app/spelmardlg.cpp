@@ -120,11 +120,11 @@ void CSpelmarDlg::OnInitDialog()
     // COM number or a device path as typed.
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         m_ui->portCombo->addItem(info.systemLocation());
-    m_ui->portCombo->setEditText(qs(CSettingsStore().Value(SettingsKeys::kComport)));
+    m_ui->portCombo->setEditText(qs(CSettingsStore().value(SettingsKeys::kComport)));
 
     for (const std::string &baud : CDeviceConnection::baudChoices())
         m_ui->baudCombo->addItem(qs(baud));
-    const QString storedBaud = qs(CSettingsStore().Value(SettingsKeys::kBaud));
+    const QString storedBaud = qs(CSettingsStore().value(SettingsKeys::kBaud));
     int baudIndex = -1;
     // Prefix search that starts after the first entry and wraps; an empty
     // text matches the entry after the first.
@@ -177,17 +177,17 @@ void CSpelmarDlg::OnInitDialog()
     m_connection.setCallbacks(std::move(callbacks));
 
     m_sendTimer.setInterval(kSendIntervalMs);
-    connect(&m_sendTimer, &QTimer::timeout, this, &CSpelmarDlg::OnSendTimer);
-    connect(m_ui->connectButton, &QPushButton::clicked, this, &CSpelmarDlg::OnConnect);
-    connect(m_ui->sendButton, &QPushButton::clicked, this, &CSpelmarDlg::OnSend);
-    connect(m_ui->updatesButton, &QPushButton::clicked, this, &CSpelmarDlg::OnUpdateSettings);
+    connect(&m_sendTimer, &QTimer::timeout, this, &CSpelmarDlg::onSendTimer);
+    connect(m_ui->connectButton, &QPushButton::clicked, this, &CSpelmarDlg::onConnect);
+    connect(m_ui->sendButton, &QPushButton::clicked, this, &CSpelmarDlg::onSend);
+    connect(m_ui->updatesButton, &QPushButton::clicked, this, &CSpelmarDlg::onUpdateSettings);
     connect(m_ui->commandListCombo, qOverload<int>(&QComboBox::activated), this,
             [this](int) { ShowCommandHelp(); });
     // Enter in the command field sends, as in any serial terminal; Up and
     // Down walk through the commands sent before, kept across runs.
     connect(m_ui->commandCombo->lineEdit(), &QLineEdit::returnPressed, this, [this] {
         if (m_ui->sendButton->isEnabled())
-            OnSend();
+            onSend();
     });
     m_ui->commandCombo->installEventFilter(this);
     loadHistory();
@@ -235,9 +235,9 @@ void CSpelmarDlg::showAbout()
     about.exec();
 }
 
-void CSpelmarDlg::OnUpdateSettings()
+void CSpelmarDlg::onUpdateSettings()
 {
-    m_updates.SetupScheduler();
+    m_updates.setupScheduler();
 }
 
 void CSpelmarDlg::setAnswer(const std::string &text)
@@ -327,13 +327,13 @@ bool CSpelmarDlg::Disconnect()
     return true;
 }
 
-void CSpelmarDlg::OnConnect()
+void CSpelmarDlg::onConnect()
 {
     if (m_connection.isOpen()) {
         Disconnect();
         setAnswer(CDeviceConnection::kDisconnectedText);
         m_ui->commandListCombo->clear();
-        m_connectedLed->SetValue(m_session.port().isOpen());
+        m_connectedLed->setValue(m_session.port().isOpen());
         m_session.port().setSimulated(false);
         return;
     }
@@ -376,7 +376,7 @@ void CSpelmarDlg::OnConnect()
             m_trace->LayoutTracePanel();
         }
         m_ui->simulationCheck->hide();
-        m_connectedLed->SetValue(m_session.port().isOpen());
+        m_connectedLed->setValue(m_session.port().isOpen());
         askContinueLogging();
         break;
     }
@@ -422,7 +422,7 @@ void CSpelmarDlg::askContinueLogging()
 void CSpelmarDlg::loadHistory()
 {
     std::deque<std::string> history;
-    const QString stored = qs(CSettingsStore().Value(SettingsKeys::kCommandHistory));
+    const QString stored = qs(CSettingsStore().value(SettingsKeys::kCommandHistory));
     for (const QString &command : stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         history.push_back(command.toStdString());
     m_console.setHistory(std::move(history));
@@ -473,7 +473,7 @@ void CSpelmarDlg::showHistory(const QString &text)
     m_ui->commandCombo->blockSignals(false);
 }
 
-void CSpelmarDlg::OnSend()
+void CSpelmarDlg::onSend()
 {
     if (!m_session.port().isOpen()) {
         setAnswer(CCommandConsole::kNotConnectedText);
@@ -504,12 +504,12 @@ void CSpelmarDlg::OnSend()
 
     setAnswer(CCommandConsole::kWaitText);
     WaitCursor wait;
-    const CCommandConsole::Outcome outcome = m_console.Send(m_command);
+    const CCommandConsole::Outcome outcome = m_console.send(m_command);
     setAnswer(outcome.text);
 }
 
-void CSpelmarDlg::OnSendTimer()
+void CSpelmarDlg::onSendTimer()
 {
-    const CCommandConsole::Outcome outcome = m_console.SendRepeated(m_command);
+    const CCommandConsole::Outcome outcome = m_console.sendRepeated(m_command);
     setAnswer(outcome.text);
 }

@@ -55,16 +55,16 @@ public:
     static QString windowTitleText();
 
     // Connect / Disconnect button.
-    void OnConnect();
+    void onConnect();
     // Ends continuous sending, stops a trace (waiting for its last poll)
     // and closes the port. Always true.
     bool Disconnect();
     // Send / Stop button.
-    void OnSend();
+    void onSend();
     // The chosen command list entry's command and help into their fields.
     void ShowCommandHelp();
     // The ">" button next to "Updates :".
-    void OnUpdateSettings();
+    void onUpdateSettings();
     void showAbout();
 
     CTraceDlg *tracePanel() const { return m_trace; }
@@ -88,7 +88,7 @@ protected:
 
 private:
     void OnInitDialog();
-    void OnSendTimer();
+    void onSendTimer();
     void setAnswer(const std::string &text);
     void setHelp(const QString &text);
     void setConsoleEnabled(bool enabled);

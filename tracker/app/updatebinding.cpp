@@ -71,7 +71,7 @@ void CUpdateBinding::StartSchedule(const std::string &programFolder)
     m_updateStartSchedule(kServerPath, programPathFor(programFolder).c_str());
 }
 
-void CUpdateBinding::SetupScheduler()
+void CUpdateBinding::setupScheduler()
 {
     if (m_bound)
         m_updateSetupScheduler(kServerPath);

@@ -33,7 +33,7 @@ public:
     // directory at start-up.
     void StartSchedule(const std::string &programFolder);
     // The library's reminder settings window.
-    void SetupScheduler();
+    void setupScheduler();
 
     // The program path handed to the library: programFolder + "Spelmar"
     // when that file exists there; otherwise the folder itself (with a

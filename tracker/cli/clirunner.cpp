@@ -85,7 +85,7 @@ int CCliRunner::runIdentify()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    if (!open(connection, &CDeviceConnection::OpenAndIdentify))
+    if (!open(connection, &CDeviceConnection::openAndIdentify))
         return 1;
     std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n", connection.revision().c_str(),
                  connection.part().c_str(), connection.serial().c_str(),
@@ -110,10 +110,10 @@ int CCliRunner::runSend()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    if (!open(connection, &CDeviceConnection::OpenPort))
+    if (!open(connection, &CDeviceConnection::openPort))
         return 1;
     CCommandConsole console(session);
-    const CCommandConsole::Outcome outcome = console.Send(m_args.sendCommand);
+    const CCommandConsole::Outcome outcome = console.send(m_args.sendCommand);
     connection.Disconnect();
     if (!outcome.answered) {
         std::fprintf(m_err, "%s\n", outcome.text.c_str());
@@ -127,7 +127,7 @@ int CCliRunner::runTrace()
 {
     CDeviceSession session;
     CDeviceConnection connection(session);
-    if (!open(connection, &CDeviceConnection::OpenAndIdentify))
+    if (!open(connection, &CDeviceConnection::openAndIdentify))
         return 1;
 
     CTraceCsvWriter csv;

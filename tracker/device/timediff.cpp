@@ -84,10 +84,15 @@ int32_t timeDiffBetween(const SYSTEMTIME &start, const SYSTEMTIME &now)
 
 std::string timeDiffTextBetween(const SYSTEMTIME &start, const SYSTEMTIME &now, int32_t mode)
 {
+    const int64_t d = int64_t(calendarSeconds(now)) - int64_t(calendarSeconds(start));
+    return elapsedText(d * 1000 + (int64_t(now.wMilliseconds) - int64_t(start.wMilliseconds)),
+                       mode);
+}
+
+std::string elapsedText(int64_t total, int32_t mode)
+{
     if (mode != 0 && mode != 1)
         return "?";
-    const int64_t d = int64_t(calendarSeconds(now)) - int64_t(calendarSeconds(start));
-    int64_t total = d * 1000 + (int64_t(now.wMilliseconds) - int64_t(start.wMilliseconds));
     // A start in the future (clock set back) is shown as a negative time
     // rather than as a wrapped-around unsigned count.
     const char *sign = "";

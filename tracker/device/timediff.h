@@ -40,3 +40,5 @@ std::string GetTimeDiffEx(const SYSTEMTIME *start, int32_t mode);
 // that fix the clock.
 int32_t timeDiffBetween(const SYSTEMTIME &start, const SYSTEMTIME &now);
 std::string timeDiffTextBetween(const SYSTEMTIME &start, const SYSTEMTIME &now, int32_t mode);
+// The text of an elapsed time in milliseconds, by the same modes.
+std::string elapsedText(int64_t totalMs, int32_t mode);

@@ -67,7 +67,7 @@ int CSettingsStore::WriteValue(const std::string &valueName, const std::string &
     return WriteValue(SettingsKeys::kKeyPath, valueName, text);
 }
 
-std::string CSettingsStore::Value(const std::string &valueName)
+std::string CSettingsStore::value(const std::string &valueName)
 {
     std::string value;
     ReadValue(valueName, value);

@@ -30,7 +30,7 @@ public:
     int ReadValue(const std::string &valueName, std::string &value);
     int WriteValue(const std::string &valueName, const std::string &text);
     // The stored text under the tracker's key, or "" when it cannot be read.
-    std::string Value(const std::string &valueName);
+    std::string value(const std::string &valueName);
 
     // Status of the last call.
     int Status() const { return m_status; }

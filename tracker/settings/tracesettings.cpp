@@ -5,7 +5,7 @@
 std::string CTraceSettings::read(const char *name)
 {
     CSettingsStore store;
-    return store.Value(name);
+    return store.value(name);
 }
 
 void CTraceSettings::write(const char *name, const std::string &value)

@@ -1,7 +1,5 @@
 #include "ccwbutton.h"
 
-#include "tracecolor.h"
-
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -19,7 +17,7 @@ void CCWButton::setLed(bool led)
     update();
 }
 
-void CCWButton::SetValue(bool on)
+void CCWButton::setValue(bool on)
 {
     if (m_on == on)
         return;
@@ -27,9 +25,9 @@ void CCWButton::SetValue(bool on)
     update();
 }
 
-void CCWButton::SetOffColor(uint32_t color)
+void CCWButton::setOffColor(const QColor &color)
 {
-    m_color = color & 0x00FFFFFFu;
+    m_color = color;
     update();
 }
 
@@ -56,7 +54,7 @@ void CCWButton::paintEvent(QPaintEvent *)
     painter.drawRoundedRect(area, 2, 2);
     const QRectF swatch = area.adjusted(3, 3, -3, -3);
     painter.setPen(QPen(palette().color(QPalette::Shadow), 1));
-    painter.setBrush(colorFromBgr(m_color));
+    painter.setBrush(m_color);
     painter.drawRect(swatch);
     if (hasFocus()) {
         painter.setBrush(Qt::NoBrush);

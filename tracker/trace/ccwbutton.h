@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 
 #include <cstdint>
@@ -19,12 +20,12 @@ public:
     bool isLed() const { return m_led; }
 
     // Indicator on or off.
-    void SetValue(bool on);
+    void setValue(bool on);
     bool value() const { return m_on; }
 
     // Colour shown by a colour button.
-    void SetOffColor(uint32_t color);
-    uint32_t offColor() const { return m_color; }
+    void setOffColor(const QColor &color);
+    QColor offColor() const { return m_color; }
 
     QSize sizeHint() const override;
 
@@ -41,5 +42,5 @@ private:
     bool m_led = false;
     bool m_on = false;
     bool m_pressed = false;
-    uint32_t m_color = 0;
+    QColor m_color = Qt::black;
 };

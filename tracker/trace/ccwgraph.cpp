@@ -2,7 +2,6 @@
 
 #include "logticker.h"
 #include "scaledticker.h"
-#include "tracecolor.h"
 
 #include <qcustomplot.h>
 
@@ -27,7 +26,7 @@ CCWGraph::CCWGraph(QWidget *parent)
     m_plot->setLocale(QLocale::c());
     m_plot->xAxis->setTicker(m_xTicker);
     m_plot->yAxis->setTicker(m_yTicker);
-    SetBackColor(0);
+    setBackColor(Qt::black);
 }
 
 CCWGraph::~CCWGraph() = default;
@@ -41,15 +40,15 @@ QCPAxis *CCWGraph::axis(Axis number) const
     return nullptr;
 }
 
-void CCWGraph::SetBackColor(uint32_t color)
+void CCWGraph::setBackColor(const QColor &color)
 {
-    m_backColor = color & 0x00FFFFFFu;
-    const QBrush brush(colorFromBgr(m_backColor));
+    m_backColor = color;
+    const QBrush brush(m_backColor);
     m_plot->setBackground(brush);
     m_plot->axisRect()->setBackground(brush);
     // Axes, labels and grid stand out from any background: light on a
     // dark one, dark on a light one.
-    const bool dark = colorFromBgr(m_backColor).lightnessF() < 0.5;
+    const bool dark = m_backColor.lightnessF() < 0.5;
     const QColor axisColor = dark ? QColor(200, 200, 200) : QColor(40, 40, 40);
     const QColor gridColor = dark ? QColor(90, 90, 90) : QColor(170, 170, 170);
     for (QCPAxis *a : {m_plot->xAxis, m_plot->yAxis}) {
@@ -61,24 +60,24 @@ void CCWGraph::SetBackColor(uint32_t color)
     }
 }
 
-void CCWGraph::SetChartLength(int points)
+void CCWGraph::setChartLength(int points)
 {
     m_chartLength = points < 0 ? 0 : points;
     if (m_data)
         dropOldest();
 }
 
-void CCWGraph::ClearData()
+void CCWGraph::clearData()
 {
     if (m_data)
         m_data->data()->clear();
     m_range.clear();
     m_positiveRange.clear();
     m_nextX = 0.0;
-    Refresh();
+    refresh();
 }
 
-void CCWGraph::Refresh()
+void CCWGraph::refresh()
 {
     followData();
     m_plot->replot(QCustomPlot::rpImmediateRefresh);
@@ -109,7 +108,7 @@ void CCWGraph::followData()
     }
 }
 
-void CCWGraph::SetAxisLog(Axis number, bool log)
+void CCWGraph::setAxisLog(Axis number, bool log)
 {
     QCPAxis *a = axis(number);
     if (!a)
@@ -126,13 +125,13 @@ void CCWGraph::SetAxisLog(Axis number, bool log)
     }
 }
 
-void CCWGraph::SetAxisAutoScale(Axis number, bool autoScale)
+void CCWGraph::setAxisAutoScale(Axis number, bool autoScale)
 {
     if (number == YAxis)
         m_yAutoScale = autoScale;
 }
 
-void CCWGraph::SetAxisFormat(Axis number, const std::string &format)
+void CCWGraph::setAxisFormat(Axis number, const std::string &format)
 {
     if (number == XAxis) {
         m_xFormat = format;
@@ -143,7 +142,7 @@ void CCWGraph::SetAxisFormat(Axis number, const std::string &format)
     }
 }
 
-void CCWGraph::SetAxisRange(Axis number, double minimum, double maximum)
+void CCWGraph::setAxisRange(Axis number, double minimum, double maximum)
 {
     QCPAxis *a = axis(number);
     if (!a)
@@ -153,25 +152,25 @@ void CCWGraph::SetAxisRange(Axis number, double minimum, double maximum)
         m_xSpan = a->range().size();
 }
 
-void CCWGraph::AttachDataPlot()
+void CCWGraph::attachDataPlot()
 {
     if (m_data)
         return;
     m_data = m_plot->addGraph();
     m_data->setAdaptiveSampling(true);
     m_data->setLineStyle(QCPGraph::lsLine);
-    SetPlotLineColor(m_lineColor);
+    setPlotLineColor(m_lineColor);
 }
 
-void CCWGraph::SetPlotLineColor(uint32_t color)
+void CCWGraph::setPlotLineColor(const QColor &color)
 {
     if (!m_data)
         return;
-    m_lineColor = color & 0x00FFFFFFu;
-    m_data->setPen(QPen(colorFromBgr(m_lineColor), 1));
+    m_lineColor = color;
+    m_data->setPen(QPen(m_lineColor, 1));
 }
 
-void CCWGraph::ClearPlot()
+void CCWGraph::clearPlot()
 {
     if (!m_data)
         return;
@@ -181,7 +180,7 @@ void CCWGraph::ClearPlot()
     m_nextX = 0.0;
 }
 
-void CCWGraph::AppendPoint(double value, double xIncrement)
+void CCWGraph::appendPoint(double value, double xIncrement)
 {
     if (!m_data)
         return;

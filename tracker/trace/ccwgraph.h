@@ -2,6 +2,7 @@
 
 #include "slidingrange.h"
 
+#include <QColor>
 #include <QSharedPointer>
 #include <QWidget>
 
@@ -17,7 +18,7 @@ class CScaledTicker;
 //
 // Axes are addressed by number: 1 is the X axis, 2 the Y axis. Colours
 // are 0x00BBGGRR values. Operations on the data plot before
-// AttachDataPlot() do nothing. Nothing is redrawn until Refresh().
+// attachDataPlot() do nothing. Nothing is redrawn until refresh().
 class CCWGraph : public QWidget
 {
     Q_OBJECT
@@ -32,33 +33,33 @@ public:
     explicit CCWGraph(QWidget *parent = nullptr);
     ~CCWGraph() override;
 
-    void SetBackColor(uint32_t color);
+    void setBackColor(const QColor &color);
     // Number of points kept; when more arrive the oldest drop out.
-    void SetChartLength(int points);
+    void setChartLength(int points);
     // Clears every point and redraws.
-    void ClearData();
+    void clearData();
     // Redraws now.
-    void Refresh();
+    void refresh();
 
-    void SetAxisLog(Axis axis, bool log);
+    void setAxisLog(Axis axis, bool log);
     // The axis range follows the data (the Y axis is never given a range).
-    void SetAxisAutoScale(Axis axis, bool autoScale);
+    void setAxisAutoScale(Axis axis, bool autoScale);
     // "*<factor>\"<unit>": labels show the axis value times factor,
     // followed by the unit; e.g. *0.100000"s for 0.1 s per sample.
-    void SetAxisFormat(Axis axis, const std::string &format);
-    void SetAxisRange(Axis axis, double minimum, double maximum);
+    void setAxisFormat(Axis axis, const std::string &format);
+    void setAxisRange(Axis axis, double minimum, double maximum);
 
     // Obtains the data plot; until then the plot operations do nothing.
-    void AttachDataPlot();
-    void SetPlotLineColor(uint32_t color);
-    void ClearPlot();
+    void attachDataPlot();
+    void setPlotLineColor(const QColor &color);
+    void clearPlot();
     // Appends value one step of xIncrement after the previous point (the
     // first point after a clear sits at 0).
-    void AppendPoint(double value, double xIncrement = 1.0);
+    void appendPoint(double value, double xIncrement = 1.0);
 
     // Read back, for the panel and tests.
-    uint32_t backColor() const { return m_backColor; }
-    uint32_t lineColor() const { return m_lineColor; }
+    QColor backColor() const { return m_backColor; }
+    QColor lineColor() const { return m_lineColor; }
     int chartLength() const { return m_chartLength; }
     int pointCount() const;
     double lastX() const { return m_nextX - m_lastIncrement; }
@@ -77,8 +78,8 @@ private:
 
     QCustomPlot *m_plot = nullptr;
     QCPGraph *m_data = nullptr;
-    uint32_t m_backColor = 0;
-    uint32_t m_lineColor = 0;
+    QColor m_backColor = Qt::black;
+    QColor m_lineColor = Qt::black;
     int m_chartLength = 0;
     double m_nextX = 0.0;
     double m_lastIncrement = 1.0;

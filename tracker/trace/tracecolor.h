@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-// Colours are kept as 0x00BBGGRR values in settings and controls.
+// Settings keep colours as 0x00BBGGRR values; everything else uses QColor.
 inline QColor colorFromBgr(uint32_t color)
 {
     return QColor(int(color & 0xFF), int((color >> 8) & 0xFF), int((color >> 16) & 0xFF));

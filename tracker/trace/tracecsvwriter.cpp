@@ -3,21 +3,11 @@
 #include "cnumber.h"
 #include "devicesession.h"
 #include "textline.h"
+#include "timediff.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
-
-namespace {
-
-SYSTEMTIME systemNow()
-{
-    SYSTEMTIME now{};
-    GetSystemTime(&now);
-    return now;
-}
-
-} // namespace
 
 CTraceCsvWriter::CTraceCsvWriter(Clock clock)
     : m_file(std::make_unique<CTextFile>())
@@ -36,9 +26,9 @@ void CTraceCsvWriter::setClock(Clock clock)
     m_clock = std::move(clock);
 }
 
-SYSTEMTIME CTraceCsvWriter::now() const
+QDateTime CTraceCsvWriter::now() const
 {
-    return m_clock ? m_clock() : systemNow();
+    return m_clock ? m_clock() : QDateTime::currentDateTimeUtc();
 }
 
 bool CTraceCsvWriter::start(const std::string &path, const TraceOwnerInfo &owner,
@@ -53,14 +43,14 @@ bool CTraceCsvWriter::start(const std::string &path, const TraceOwnerInfo &owner
     // cannot be opened (a folder without write access, a file another log
     // holds) keeps its content.
     if (!m_file->OpenFile(path, true, false, true, true)) {
-        m_lastError = m_file->LastError();
+        m_lastError = m_file->lastError();
         if (m_lastError.empty())
             m_lastError = "Error occurred! \n" + std::generic_category().message(EACCES) + "\n";
         return false;
     }
     // Then start it empty: the log replaces what the file held.
     try {
-        if (!m_file->Truncate())
+        if (!m_file->truncate())
             throw std::system_error(errno, std::generic_category(), "truncate");
         m_path = path;
         m_tickMode = tickMode;
@@ -106,7 +96,7 @@ bool CTraceCsvWriter::appendSample(const std::string &reply)
     // A line that does not fit (a full disk) is taken back whole, so the
     // lines before it stay intact and later ones start on a line of their own.
     std::error_code error;
-    const auto lengthBefore = std::filesystem::file_size(m_file->FullPath(), error);
+    const auto lengthBefore = std::filesystem::file_size(m_file->fullPath(), error);
     bool written = false;
     try {
         written = m_file->AppendLine(line);
@@ -115,7 +105,7 @@ bool CTraceCsvWriter::appendSample(const std::string &reply)
     }
     if (!written) {
         if (!error)
-            std::filesystem::resize_file(m_file->FullPath(), lengthBefore, error);
+            std::filesystem::resize_file(m_file->fullPath(), lengthBefore, error);
         return false;
     }
     if (m_tickMode.load())
@@ -137,19 +127,20 @@ std::string CTraceCsvWriter::lastError() const
 
 std::string CTraceCsvWriter::headerText(const Header &header)
 {
-    const SYSTEMTIME &t = header.startTime;
+    const QDate day = header.startTime.date();
+    const QTime time = header.startTime.time();
     return formatC("Report for;%s\r\nSerial;%s\r\nStart time;%d-%02d-%02d %02d:%02d:%02d\r\n"
                    "Comport;%s\r\nSignal;%s\r\nInterval;%.0f ms\r\n\r\n%s;Value;",
-                   header.owner.part.c_str(), header.owner.serial.c_str(), t.wYear, t.wMonth,
-                   t.wDay, t.wHour, t.wMinute, t.wSecond, header.owner.port.c_str(),
+                   header.owner.part.c_str(), header.owner.serial.c_str(), day.year(), day.month(),
+                   day.day(), time.hour(), time.minute(), time.second(), header.owner.port.c_str(),
                    header.command.c_str(), header.interval,
                    header.tickMode ? "Tick counts" : "time[s.ms] after start");
 }
 
-std::string CTraceCsvWriter::timeLine(const SYSTEMTIME &start, const SYSTEMTIME &now,
+std::string CTraceCsvWriter::timeLine(const QDateTime &start, const QDateTime &now,
                                       const std::string &reply)
 {
-    return timeDiffTextBetween(start, now, 1) + "; " + reply + ";";
+    return elapsedText(start.msecsTo(now), 1) + "; " + reply + ";";
 }
 
 std::string CTraceCsvWriter::tickLine(uint32_t tick, const std::string &reply)

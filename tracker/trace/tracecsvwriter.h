@@ -1,8 +1,9 @@
 #pragma once
 
 #include "textfile.h"
-#include "timediff.h"
 #include "traceownerinfo.h"
+
+#include <QDateTime>
 
 #include <atomic>
 #include <cstdint>
@@ -23,7 +24,7 @@ class CTraceCsvWriter
 public:
     // Gives the current moment in UTC; the log's start time and the
     // elapsed time of each line come from it.
-    using Clock = std::function<SYSTEMTIME()>;
+    using Clock = std::function<QDateTime()>;
 
     struct Header
     {
@@ -31,7 +32,7 @@ public:
         std::string command;
         double interval = 100.0; // ms
         bool tickMode = false;
-        SYSTEMTIME startTime{};
+        QDateTime startTime; // UTC
     };
 
     explicit CTraceCsvWriter(Clock clock = {});
@@ -66,19 +67,19 @@ public:
     static std::string headerText(const Header &header);
     // One data line without its CR LF: "<elapsed>; <reply>;" in time mode,
     // "<tick>; <reply>;" in tick mode.
-    static std::string timeLine(const SYSTEMTIME &start, const SYSTEMTIME &now,
+    static std::string timeLine(const QDateTime &start, const QDateTime &now,
                                 const std::string &reply);
     static std::string tickLine(uint32_t tick, const std::string &reply);
 
 private:
-    SYSTEMTIME now() const;
+    QDateTime now() const;
 
     mutable std::mutex m_mutex;
     std::unique_ptr<CTextFile> m_file;
     Clock m_clock;
     std::string m_path;
     std::string m_lastError;
-    SYSTEMTIME m_startTime{};
+    QDateTime m_startTime;
     uint32_t m_tickCounter = 0;
     std::atomic<bool> m_logging{false};
     std::atomic<bool> m_tickMode{false};

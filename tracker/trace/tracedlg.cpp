@@ -43,10 +43,10 @@ std::string defaultChooseFile(QWidget *parent, const std::string &lastFile,
         QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
 }
 
-uint32_t defaultChooseColor(QWidget *parent, uint32_t current)
+QColor defaultChooseColor(QWidget *parent, const QColor &current)
 {
-    const QColor chosen = QColorDialog::getColor(colorFromBgr(current), parent);
-    return chosen.isValid() ? bgrFromColor(chosen) : current;
+    const QColor chosen = QColorDialog::getColor(current, parent);
+    return chosen.isValid() ? chosen : current;
 }
 
 } // namespace
@@ -66,7 +66,7 @@ CTraceDlg::CTraceDlg(QWidget *parent)
 
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawIntervalMs);
-    connect(&m_redrawTimer, &QTimer::timeout, this, [this] { m_ui->graph->Refresh(); });
+    connect(&m_redrawTimer, &QTimer::timeout, this, [this] { m_ui->graph->refresh(); });
 
     connect(m_ui->traceButton, &QPushButton::clicked, this, &CTraceDlg::OnTraceStartStop);
     connect(m_ui->clearButton, &QPushButton::clicked, this, &CTraceDlg::OnClearGraph);
@@ -127,10 +127,10 @@ void CTraceDlg::OnInitDialog()
     m_command = CTraceSettings::read(CTraceSettings::kPlotCommand);
     m_ui->commandEdit->setText(qs(SettingsDefaults::plotCommand(m_command)));
 
-    m_lineColor = static_cast<uint32_t>(
-        SettingsDefaults::lineColor(CTraceSettings::read(CTraceSettings::kColorLine)));
-    m_backColor = static_cast<uint32_t>(
-        SettingsDefaults::color(CTraceSettings::read(CTraceSettings::kColorBack)));
+    m_lineColor = colorFromBgr(static_cast<uint32_t>(
+        SettingsDefaults::lineColor(CTraceSettings::read(CTraceSettings::kColorLine))));
+    m_backColor = colorFromBgr(static_cast<uint32_t>(
+        SettingsDefaults::color(CTraceSettings::read(CTraceSettings::kColorBack))));
 
     // A stored value the rules replace shows as what is used instead.
     const std::string interval = CTraceSettings::read(CTraceSettings::kInterval);
@@ -148,14 +148,14 @@ void CTraceDlg::OnInitDialog()
     OnClearGraph();
 
     CCWGraph *graph = m_ui->graph;
-    graph->SetAxisAutoScale(CCWGraph::YAxis, true);
-    graph->SetAxisLog(CCWGraph::YAxis, m_logScale);
-    m_ui->backColorButton->SetOffColor(m_backColor);
-    m_ui->lineColorButton->SetOffColor(m_lineColor);
-    graph->SetBackColor(m_backColor);
-    graph->AttachDataPlot();
-    graph->ClearPlot();
-    graph->SetPlotLineColor(m_lineColor);
+    graph->setAxisAutoScale(CCWGraph::YAxis, true);
+    graph->setAxisLog(CCWGraph::YAxis, m_logScale);
+    m_ui->backColorButton->setOffColor(m_backColor);
+    m_ui->lineColorButton->setOffColor(m_lineColor);
+    graph->setBackColor(m_backColor);
+    graph->attachDataPlot();
+    graph->clearPlot();
+    graph->setPlotLineColor(m_lineColor);
 
     m_tickMode = SettingsDefaults::flag(CTraceSettings::read(CTraceSettings::kTraceTick));
     m_ui->timeRadio->setChecked(!m_tickMode);
@@ -285,9 +285,9 @@ void CTraceDlg::showSample(const TraceSample &sample)
         m_ui->messageLine->setText(qs("ERROR! Can not write to the file: " + sample.filePath));
         m_ui->messageLine->show();
     }
-    m_ui->graph->AppendPoint(sample.value, 1.0);
+    m_ui->graph->appendPoint(sample.value, 1.0);
     scheduleRedraw();
-    m_ui->lateLed->SetValue(sample.late);
+    m_ui->lateLed->setValue(sample.late);
     m_ui->valueDisplay->setText(qs(formatC("%.6g", sample.value)));
     emit sampleShown(true, sample.late, sample.value);
 }
@@ -300,9 +300,9 @@ void CTraceDlg::scheduleRedraw()
 
 void CTraceDlg::OnClearGraph()
 {
-    m_ui->graph->ClearData();
-    m_ui->graph->Refresh();
-    m_ui->graph->ClearPlot();
+    m_ui->graph->clearData();
+    m_ui->graph->refresh();
+    m_ui->graph->clearPlot();
     ApplyGraphSettings();
 }
 
@@ -326,10 +326,10 @@ void CTraceDlg::ApplyGraphSettings()
     if (m_run)
         m_run->setInterval(m_interval);
     CCWGraph *graph = m_ui->graph;
-    graph->SetChartLength(settings.chartLength);
-    graph->SetAxisRange(CCWGraph::XAxis, settings.xMin, settings.xMax);
-    graph->SetAxisFormat(CCWGraph::XAxis, settings.labelFormat);
-    graph->SetAxisLog(CCWGraph::YAxis, m_logScale);
+    graph->setChartLength(settings.chartLength);
+    graph->setAxisRange(CCWGraph::XAxis, settings.xMin, settings.xMax);
+    graph->setAxisFormat(CCWGraph::XAxis, settings.labelFormat);
+    graph->setAxisLog(CCWGraph::YAxis, m_logScale);
     scheduleRedraw();
 }
 
@@ -337,9 +337,10 @@ void CTraceDlg::OnChooseBackColor()
 {
     m_backColor =
         m_colorChooser ? m_colorChooser(m_backColor) : defaultChooseColor(this, m_backColor);
-    m_ui->graph->SetBackColor(m_backColor);
-    m_ui->backColorButton->SetOffColor(m_backColor);
-    CTraceSettings::write(CTraceSettings::kColorBack, formatC("%d", static_cast<int>(m_backColor)));
+    m_ui->graph->setBackColor(m_backColor);
+    m_ui->backColorButton->setOffColor(m_backColor);
+    CTraceSettings::write(CTraceSettings::kColorBack,
+                          formatC("%d", static_cast<int>(bgrFromColor(m_backColor))));
     scheduleRedraw();
 }
 
@@ -347,9 +348,10 @@ void CTraceDlg::OnChooseLineColor()
 {
     m_lineColor =
         m_colorChooser ? m_colorChooser(m_lineColor) : defaultChooseColor(this, m_lineColor);
-    m_ui->graph->SetPlotLineColor(m_lineColor);
-    m_ui->lineColorButton->SetOffColor(m_lineColor);
-    CTraceSettings::write(CTraceSettings::kColorLine, formatC("%d", static_cast<int>(m_lineColor)));
+    m_ui->graph->setPlotLineColor(m_lineColor);
+    m_ui->lineColorButton->setOffColor(m_lineColor);
+    CTraceSettings::write(CTraceSettings::kColorLine,
+                          formatC("%d", static_cast<int>(bgrFromColor(m_lineColor))));
     scheduleRedraw();
 }
 
@@ -366,7 +368,7 @@ std::string CTraceDlg::logFilePath() const
 void CTraceDlg::setFileLogControls(bool on)
 {
     m_ui->fileButton->setText(on ? QStringLiteral("Stop") : QStringLiteral("Start"));
-    m_ui->fileLed->SetValue(on);
+    m_ui->fileLed->setValue(on);
     m_ui->timeRadio->setEnabled(!on);
     m_ui->tickRadio->setEnabled(!on);
 }

@@ -5,6 +5,7 @@
 #include "tracesample.h"
 
 #include <QTimer>
+#include <QColor>
 #include <QWidget>
 
 #include <cstdint>
@@ -60,7 +61,7 @@ public:
         std::function<std::string(const std::string &lastFile, const std::string &folder)>;
     // Returns the chosen colour (0x00BBGGRR); given the current one, which
     // is also the answer after a cancel.
-    using ColorChooser = std::function<uint32_t(uint32_t current)>;
+    using ColorChooser = std::function<QColor(const QColor &current)>;
 
     explicit CTraceDlg(QWidget *parent = nullptr);
     // Ends a running trace (waiting for its thread) and closes the CSV file.
@@ -110,8 +111,8 @@ public:
     double size() const { return m_size; }
     bool logScale() const { return m_logScale; }
     bool tickMode() const { return m_tickMode; }
-    uint32_t backColor() const { return m_backColor; }
-    uint32_t lineColor() const { return m_lineColor; }
+    QColor backColor() const { return m_backColor; }
+    QColor lineColor() const { return m_lineColor; }
 
     CCWGraph *graph() const;
 
@@ -145,8 +146,8 @@ private:
 
     std::string m_command;
     bool m_tickMode = false;
-    uint32_t m_backColor = 0;
-    uint32_t m_lineColor = 0;
+    QColor m_backColor;
+    QColor m_lineColor;
     double m_interval = 100.0;
     double m_size = 60.0;
     bool m_logScale = false;
