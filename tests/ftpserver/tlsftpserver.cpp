@@ -1,6 +1,8 @@
 #include "tlsftpserver.h"
 
+#include "childprocess.h"
 #include "ftpserver.h"
+#include "testfiles.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -10,8 +12,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,14 +26,11 @@ const QString kPurePw = QStringLiteral(PURE_FTPD_ROOT "/usr/bin/pure-pw");
 
 bool run(const QString &program, const QStringList &arguments, QString &error)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0)
+    const ProgramRun done = runProgram(QStringList{program} + arguments);
+    if (done.exitCode == 0)
         return true;
-    error = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QStringLiteral(": ")
-        + QString::fromLocal8Bit(process.readAll());
+    error = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QStringLiteral(": ") + done.output
+        + done.errors;
     return false;
 }
 
@@ -74,28 +71,18 @@ bool makeSigned(const QString &folder, const QString &name, const QString &subje
     const QString request = folder + QLatin1Char('/') + name + QStringLiteral(".csr");
     const QString certificate = folder + QLatin1Char('/') + name + QStringLiteral(".crt");
     const QString extensions = folder + QLatin1Char('/') + name + QStringLiteral(".ext");
-    QFile ext(extensions);
-    if (!ext.open(QIODevice::WriteOnly))
-        return false;
-    ext.write(QStringLiteral("subjectAltName=%1\n").arg(subjectName).toLatin1());
-    ext.close();
-    if (!run(QStringLiteral("openssl"),
-             {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key, "-out",
-              request, "-subj", "/CN=" + subjectName.section(QLatin1Char(':'), 1)},
-             error)
+    if (!writeFile(extensions, QStringLiteral("subjectAltName=%1\n").arg(subjectName).toLatin1())
+        || !run(QStringLiteral("openssl"),
+                {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout", key,
+                 "-out", request, "-subj", "/CN=" + subjectName.section(QLatin1Char(':'), 1)},
+                error)
         || !run(QStringLiteral("openssl"),
                 {"x509", "-req", "-in", request, "-CA", authority + ".pem", "-CAkey", authority + ".key",
                  "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", certificate},
                 error))
         return false;
-    QFile out(folder + QLatin1Char('/') + name + QStringLiteral(".pem"));
-    QFile keyFile(key);
-    QFile certificateFile(certificate);
-    if (!out.open(QIODevice::WriteOnly) || !keyFile.open(QIODevice::ReadOnly)
-        || !certificateFile.open(QIODevice::ReadOnly))
-        return false;
-    out.write(keyFile.readAll() + certificateFile.readAll());
-    return true;
+    return writeFile(folder + QLatin1Char('/') + name + QStringLiteral(".pem"),
+                     readFile(key) + readFile(certificate));
 }
 
 bool makeAuthority(const QString &folder, const QString &name, QString &error)
@@ -165,28 +152,24 @@ bool TlsFtpTestServer::start(int timeoutMs)
     QFile::remove(database);
     // The account's line written here with a SHA-512 crypt hash: pure-pw's
     // own hash costs seconds at every login.
-    QProcess hasher;
-    hasher.start(QStringLiteral("openssl"), {"passwd", "-6", FtpTestServer::kPassword});
-    if (!hasher.waitForFinished(30000) || hasher.exitCode() != 0) {
-        m_errorText = QStringLiteral("openssl passwd failed");
+    const ProgramRun hash = runProgram({QStringLiteral("openssl"), "passwd", "-6", FtpTestServer::kPassword});
+    if (hash.exitCode != 0) {
+        m_errorText = QStringLiteral("openssl passwd failed: ") + hash.errors;
         return false;
     }
-    QFile account(passwd);
-    if (!account.open(QIODevice::WriteOnly)) {
+    if (!writeFile(passwd,
+                   QByteArray(FtpTestServer::kUser) + ':' + hash.output.trimmed().toLatin1() + ':'
+                       + kSessionId + ':' + kSessionId + "::" + QFile::encodeName(m_rootFolder)
+                       + "/./::::::::::::\n")) {
         m_errorText = QStringLiteral("cannot write ") + passwd;
         return false;
     }
-    account.write(QByteArray(FtpTestServer::kUser) + ':' + hasher.readAllStandardOutput().trimmed() + ':'
-                  + kSessionId + ':' + kSessionId + "::" + QFile::encodeName(m_rootFolder)
-                  + "/./::::::::::::\n");
-    account.close();
     if (!run(kPurePw, {"mkdb", database, "-f", passwd}, m_errorText))
         return false;
 
     m_port = freeLoopbackPort();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    // The server ends with the test, however the test ends.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    endWithParent(m_process);
     m_process.start(kPureFtpd,
                     {"-S", QStringLiteral("127.0.0.1,%1").arg(m_port), "-l", "puredb:" + database, "-Y", "2",
                      "-2", m_certificate, "-E", "-H", "-A"});

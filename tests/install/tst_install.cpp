@@ -4,6 +4,7 @@
 // user cannot write.
 #include "childprocess.h"
 #include "installtree.h"
+#include "testfiles.h"
 #include "version.h"
 
 #include <QDir>
@@ -30,29 +31,6 @@ QString revisionOf(const QString &version)
     const QStringList parts = version.split(QLatin1Char('.'));
     return parts.value(0) + QLatin1Char('.') + parts.value(1).rightJustified(2, QLatin1Char('0'))
         + QLatin1Char('.') + parts.value(2).rightJustified(2, QLatin1Char('0'));
-}
-
-struct Run
-{
-    int exitCode = -1;
-    QString output;
-    QString errors;
-};
-
-Run run(const QStringList &command, const QProcessEnvironment &environment, const QString &folder)
-{
-    QProcess process;
-    endWithParent(process);
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-    process.start(command.first(), command.mid(1));
-    Run result;
-    if (!process.waitForFinished(120000))
-        return result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.output = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
 }
 
 } // namespace
@@ -101,9 +79,9 @@ void TestInstall::initTestCase()
     // Root needs a mount namespace of its own for a read-only folder; a
     // container may not grant one.
     m_readOnlyPossible = !m_asRoot
-        || run(readOnly({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                         QStringLiteral("! touch \"$0/probe\" 2>/dev/null"), m_program}),
-               environment(), QDir::rootPath())
+        || runProgram(readOnly({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                QStringLiteral("! touch \"$0/probe\" 2>/dev/null"), m_program}),
+                      environment(), QDir::rootPath())
                 .exitCode
             == 0;
 }
@@ -173,11 +151,9 @@ void TestInstall::layout()
 
 void TestInstall::revisionFile()
 {
-    QFile file(m_program + QStringLiteral("/RelInfoLocal.rel"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
     const QString spelmar = revisionOf(QStringLiteral(SPELMAR_VERSION));
     const QString moravel = revisionOf(QStringLiteral(MORAVEL_VERSION));
-    QCOMPARE(QString::fromLatin1(file.readAll()),
+    QCOMPARE(QString::fromLatin1(readFile(m_program + QStringLiteral("/RelInfoLocal.rel"))),
              QStringLiteral("Spelmar; %1\r\nlibMoravel.so; %2\r\nQuennet; %2\r\n"
                             "spelmar-cli; %1\r\nmoravel-cli; %2\r\n")
                  .arg(spelmar, moravel));
@@ -201,10 +177,12 @@ void TestInstall::programsAnswer()
     // Started from elsewhere, as a user on the search path would.
     QFETCH(QString, program);
     QFETCH(QString, version);
-    const Run shown = run({path(program), QStringLiteral("--version")}, environment(), QDir::rootPath());
+    const ProgramRun shown =
+        runProgram({path(program), QStringLiteral("--version")}, environment(), QDir::rootPath());
     QCOMPARE(shown.exitCode, 0);
     QCOMPARE(shown.output, version + QLatin1Char('\n'));
-    const Run help = run({path(program), QStringLiteral("--help")}, environment(), QDir::rootPath());
+    const ProgramRun help =
+        runProgram({path(program), QStringLiteral("--help")}, environment(), QDir::rootPath());
     QCOMPARE(help.exitCode, 0);
     QVERIFY2(help.output.startsWith(QLatin1String("usage"), Qt::CaseInsensitive)
                  && help.output.contains(QLatin1String("--version")),
@@ -227,7 +205,7 @@ void TestInstall::validators()
     QFETCH(QStringList, command);
     if (QStandardPaths::findExecutable(command.first()).isEmpty())
         QSKIP("validator not installed");
-    const Run validated = run(command, environment(), QDir::rootPath());
+    const ProgramRun validated = runProgram(command, environment(), QDir::rootPath());
     QVERIFY2(validated.exitCode == 0, qPrintable(validated.output + validated.errors));
 }
 
@@ -247,10 +225,10 @@ void TestInstall::readOnlyInstallation()
     const QStringList before = QDir(m_program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (!m_asRoot)
         QVERIFY(QFile::setPermissions(m_program, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const Run refused =
-        run(readOnly({path(QStringLiteral("bin/moravel-cli")), subcommand, QStringLiteral("Spelmar/Updates"),
-                      m_program + QStringLiteral("/Spelmar")}),
-            environment(), QDir::rootPath());
+    const ProgramRun refused =
+        runProgram(readOnly({path(QStringLiteral("bin/moravel-cli")), subcommand,
+                             QStringLiteral("Spelmar/Updates"), m_program + QStringLiteral("/Spelmar")}),
+                   environment(), QDir::rootPath());
     makeWritable();
     QCOMPARE(refused.exitCode, 1);
     QCOMPARE(refused.errors.count(kReadOnlyText), 1);
@@ -265,15 +243,11 @@ void TestInstall::reminderTellsReadOnlyOnce()
     // installation is updated elsewhere, later starts stay silent.
     if (!m_readOnlyPossible)
         QSKIP("no read-only bind mount for root here");
-    QVERIFY(QDir().mkpath(m_config.filePath(QStringLiteral("Norvane"))));
     const QString store = m_config.filePath(QStringLiteral("Norvane/AutoUpdate.conf"));
-    QFile::remove(store);
-    QFile file(store);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[Software]\n"
-               "Norvane\\AutoUpdate\\Spelmar\\Updates\\Active=1\n"
-               "Norvane\\AutoUpdate\\Spelmar\\Updates\\Check=0\n");
-    file.close();
+    QVERIFY(writeFile(store,
+                      "[Software]\n"
+                      "Norvane\\AutoUpdate\\Spelmar\\Updates\\Active=1\n"
+                      "Norvane\\AutoUpdate\\Spelmar\\Updates\\Check=0\n"));
 
     QProcessEnvironment env = environment();
     env.insert(QStringLiteral("SPELMAR_TEST_ANSWERS"), QStringLiteral("ok,ok"));
@@ -296,15 +270,13 @@ void TestInstall::reminderTellsReadOnlyOnce()
         QTest::qWait(2000);
         spelmar.terminate();
         QVERIFY(spelmar.waitForFinished(60000));
-        for (const QString &line :
-             QString::fromLocal8Bit(spelmar.readAllStandardError()).split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("box: ")))
-                boxes.append(QString::number(start) + QLatin1Char(' ') + line);
+        for (const QString &box : boxLines(spelmar.readAllStandardError()))
+            boxes.append(QString::number(start) + QLatin1Char(' ') + box);
         QSettings(store, QSettings::IniFormat).remove(kReminderKey + QStringLiteral("LastUpdate"));
     }
     makeWritable();
     QCOMPARE(boxes.size(), 1);
-    QVERIFY2(boxes.first().startsWith(QLatin1String("0 box: ")) && boxes.first().contains(kReadOnlyText),
+    QVERIFY2(boxes.first().startsWith(QLatin1String("0 ")) && boxes.first().contains(kReadOnlyText),
              qPrintable(boxes.first()));
 }
 

@@ -7,6 +7,7 @@
 #include "childprocess.h"
 #include "ftpserver.h"
 #include "orbosim.h"
+#include "silentserver.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -14,18 +15,13 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <thread>
-#include <vector>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,62 +30,6 @@ extern char **environ;
 namespace {
 
 const char *const kHoldChildren = "--hold-children";
-
-// A loopback server that accepts connections and never sends a byte, as a
-// server that hangs after the handshake. Counts the connections.
-class SilentServer
-{
-public:
-    SilentServer()
-    {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_socket, 16) != 0
-            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { acceptUntilStopped(); });
-    }
-    ~SilentServer()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        for (int connection : m_connections)
-            ::close(connection);
-        if (m_socket >= 0)
-            ::close(m_socket);
-    }
-    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    bool listening() const { return m_port != 0; }
-    int connections() const { return m_count.load(); }
-
-private:
-    void acceptUntilStopped()
-    {
-        while (!m_stop) {
-            pollfd waiting{m_socket, POLLIN, 0};
-            if (::poll(&waiting, 1, 50) <= 0)
-                continue;
-            const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection >= 0) {
-                m_connections.push_back(connection); // kept open, never answered
-                ++m_count;
-            }
-        }
-    }
-
-    int m_socket = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_count{0};
-    std::vector<int> m_connections; // the accepting thread's only
-    std::thread m_thread;
-};
 
 // True while pid names a process that is neither gone nor a zombie.
 bool processLives(qint64 pid)

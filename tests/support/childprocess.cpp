@@ -17,3 +17,23 @@ void endWithParent(QProcess &process)
             ::_exit(127);
     });
 }
+
+ProgramRun runProgram(const QStringList &command, const QProcessEnvironment &environment,
+                      const QString &folder, int timeoutMs)
+{
+    QProcess process;
+    endWithParent(process);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(command.first(), command.mid(1));
+    ProgramRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        run.exitCode = process.exitCode();
+    }
+    run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QProcessEnvironment>
+#include <QStringList>
+
 class QProcess;
 
 // Makes the program that process starts next end with the test that
@@ -8,3 +11,17 @@ class QProcess;
 // output pipe. Call before start(), on the thread that stays until the
 // child has ended.
 void endWithParent(QProcess &process);
+
+// How a program run by runProgram ended.
+struct ProgramRun
+{
+    int exitCode = -1; // -1 when it crashed or did not end in time (then it is killed)
+    QString output;
+    QString errors;
+};
+
+// Runs command (the program first) in folder with environment and waits
+// for its end, at most timeoutMs.
+ProgramRun runProgram(const QStringList &command,
+                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                      const QString &folder = QString(), int timeoutMs = 120000);

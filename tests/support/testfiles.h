@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 // Writes content to path, making its folders; false when that fails.
 inline bool writeFile(const QString &path, const QByteArray &content = "x")
@@ -16,4 +17,15 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// The texts of the boxes that a program answering from a test script wrote
+// to output, one "box: " line each.
+inline QStringList boxLines(const QByteArray &output)
+{
+    QStringList boxes;
+    for (const QString &line : QString::fromLocal8Bit(output).split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("box: ")))
+            boxes.append(line.mid(5));
+    return boxes;
 }

@@ -15,11 +15,6 @@ const char kMissing[] = "<missing>";
 const std::string kNoSuchFile = "Error occurred! \nNo such file or directory\n";
 const std::string kBusy = "Error occurred! \nDevice or resource busy\n";
 
-QByteArray contents(const std::string &path)
-{
-    return readFile(QString::fromStdString(path));
-}
-
 void writeContents(const std::string &path, const QByteArray &bytes)
 {
     QVERIFY(writeFile(QString::fromStdString(path), bytes));
@@ -116,7 +111,7 @@ private slots:
             QCOMPARE(file.lineNumber(), uint32_t(lineNumber));
         }
         QVERIFY(file.CloseFile());
-        QCOMPARE(contents(path("edit.txt")), after);
+        QCOMPARE(readFile(QString::fromStdString(path("edit.txt"))), after);
     }
 
     void openFailure()
@@ -177,7 +172,7 @@ private slots:
         QCOMPARE(file.Folder(), path(expectedFolder));
         QVERIFY(file.AppendLine("x"));
         file.CloseFile();
-        QCOMPARE(contents(chosen), QByteArray("x\r\n"));
+        QCOMPARE(readFile(QString::fromStdString(chosen)), QByteArray("x\r\n"));
         QCOMPARE(TextFileDialogRequest::qtFilter("Csv (*.csv)|*.csv|All Files (*.*)|*.*||"),
                  std::string("Csv (*.csv);;All Files (*.*)"));
     }
@@ -228,11 +223,11 @@ private slots:
         QCOMPARE(file.Name(), path("other.csv"));
         QVERIFY(!other.OpenFile(path("other.csv"), false, false));
         file.CloseFile();
-        QCOMPARE(contents(path("other.csv")), QByteArray("x\r\n"));
+        QCOMPARE(readFile(QString::fromStdString(path("other.csv"))), QByteArray("x\r\n"));
 
         file.setChooser([](const TextFileDialogRequest &) { return std::string(); });
         QVERIFY(!file.OpenFile(missing, false, true));
-        QCOMPARE(contents(missing), QByteArray(kMissing));
+        QCOMPARE(readFile(QString::fromStdString(missing)), QByteArray(kMissing));
     }
 };
 

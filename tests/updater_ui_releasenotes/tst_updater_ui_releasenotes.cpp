@@ -71,13 +71,12 @@ void TestReleaseNotes::initTestCase()
     m_record = m_dir.filePath("record.txt");
     // The stand-in installer writes its arguments one a line, then renames
     // the file into place so the test never reads half of it.
-    QFile file(m_dir.filePath("Quennet"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
     const QByteArray record = "'" + m_record.toUtf8();
-    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + record + ".part'\nmv "
-               + record + ".part' " + record + "'\n");
-    file.close();
-    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString installer = m_dir.filePath("Quennet");
+    QVERIFY(writeFile(installer,
+                      "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + record + ".part'\nmv "
+                          + record + ".part' " + record + "'\n"));
+    QVERIFY(QFile::setPermissions(installer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", QFile::encodeName(m_dir.path()) + ":" + qgetenv("PATH"));
 }
 
@@ -85,10 +84,7 @@ QStringList TestReleaseNotes::recordedArguments()
 {
     if (!QTest::qWaitFor([this] { return QFile::exists(m_record); }, 60000))
         return {"<installer not started>"};
-    QFile file(m_record);
-    if (!file.open(QIODevice::ReadOnly))
-        return {"<unreadable>"};
-    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    QStringList lines = QString::fromUtf8(readFile(m_record)).split('\n');
     lines.removeLast();
     return lines;
 }

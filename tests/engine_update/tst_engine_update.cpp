@@ -641,4 +641,4 @@ void TestEngineUpdate::programPathSplit()
 }
 
 QTEST_GUILESS_MAIN(TestEngineUpdate)
-#include "tst_engineupdate.moc"
+#include "tst_engine_update.moc"

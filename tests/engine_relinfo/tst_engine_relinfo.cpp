@@ -61,7 +61,6 @@ private slots:
     void revisionRule_data();
     void revisionRule();
     void writeLocalRelInfo();
-    void manyRecords();
     void dropUnusable_data();
     void dropUnusable();
     void roundTrip();
@@ -210,40 +209,6 @@ void TestRelInfo::writeLocalRelInfo()
              (QStringList{"folder.rel", "RelInfoLocal.rel"}));
 }
 
-void TestRelInfo::manyRecords()
-{
-    QTemporaryDir dir;
-    constexpr int kCount = 100000;
-    QByteArray remoteText;
-    QByteArray localText;
-    for (int i = 0; i < kCount; ++i) {
-        const QByteArray name = "folder\\File" + QByteArray::number(i) + ".dll";
-        remoteText += name + "; 1.00.0" + QByteArray::number(i % 2 + 1) + "\r\n";
-        // Local names differ in case only; every second file is newer remotely.
-        localText += name.toUpper() + "; 1.00.01\r\n";
-    }
-    const std::string localPath = dir.filePath("RelInfoLocal.rel").toStdString();
-    writeFile(dir.filePath("RelInfoRemote.rel"), remoteText);
-    writeFile(dir.filePath("RelInfoLocal.rel"), localText);
-
-    RelInfoList remote;
-    RelInfoList local;
-    QVERIFY(ReadRemoteRelInfo(remote, dir.filePath("RelInfoRemote.rel").toStdString()));
-    QVERIFY(ReadLocalRelInfo(local, localPath));
-    QVERIFY(SelectNewerFiles(local, remote, false));
-    QCOMPARE(remote.size(), std::size_t(kCount / 2));
-    QCOMPARE(std::string(remote[0].fileName), std::string("folder\\File1.dll"));
-    for (std::size_t i = 0; i < remote.size(); i += 2)
-        remote.setTransferred(i);
-    QVERIFY(WriteLocalRelInfo(local, remote, localPath));
-    RelInfoList reread;
-    QVERIFY(ReadLocalRelInfo(reread, localPath));
-    QCOMPARE(reread.size(), std::size_t(kCount));
-    QCOMPARE(describe(reread).mid(0, 4),
-             (QStringList{"FOLDER\\FILE0.DLL|1.00.01", "FOLDER\\FILE1.DLL|1.00.02",
-                          "FOLDER\\FILE2.DLL|1.00.01", "FOLDER\\FILE3.DLL|1.00.01"}));
-}
-
 void TestRelInfo::dropUnusable_data()
 {
     QTest::addColumn<QStringList>("records");
@@ -365,4 +330,4 @@ void TestRelInfo::listBackupFolder()
 }
 
 QTEST_GUILESS_MAIN(TestRelInfo)
-#include "tst_relinfo.moc"
+#include "tst_engine_relinfo.moc"

@@ -137,4 +137,4 @@ void TestEngineRestore::restore()
 }
 
 QTEST_GUILESS_MAIN(TestEngineRestore)
-#include "tst_enginerestore.moc"
+#include "tst_engine_restore.moc"

@@ -163,4 +163,4 @@ void TestFtpTls::commandLine()
 }
 
 QTEST_GUILESS_MAIN(TestFtpTls)
-#include "tst_ftptls.moc"
+#include "tst_engine_tls.moc"

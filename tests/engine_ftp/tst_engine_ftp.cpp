@@ -3,6 +3,7 @@
 #include "ftpfileclient.h"
 #include "ftpserver.h"
 #include "ftpsettings.h"
+#include "silentserver.h"
 #include "updatetestsupport.h"
 
 #include <QCryptographicHash>
@@ -14,11 +15,6 @@
 #include <atomic>
 #include <memory>
 #include <thread>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -319,17 +315,9 @@ void TestFtpFileClient::cancelWhileServerIsSilent()
 {
     // A server that takes the connection and never greets: the login waits
     // for the greeting until the flag is set from another thread.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    const std::unique_ptr<const int, void (*)(const int *)> closer(&silent,
-                                                                   [](const int *fd) { ::close(*fd); });
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    QVERIFY(::bind(silent, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(silent, 4) == 0
-            && ::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length) == 0);
-
-    CFtpFileClient client(&m_prompt, "127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    SilentServer silent;
+    QVERIFY(silent.listening());
+    CFtpFileClient client(&m_prompt, silent.host().toStdString());
     std::atomic<bool> cancelled{false};
     client.setCancelFlag(&cancelled);
     bool connected = true;
@@ -385,4 +373,4 @@ void TestFtpFileClient::serverHost()
 }
 
 QTEST_GUILESS_MAIN(TestFtpFileClient)
-#include "tst_ftpfileclient.moc"
+#include "tst_engine_ftp.moc"

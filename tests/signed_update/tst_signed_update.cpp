@@ -2,11 +2,11 @@
 // releases published by moravel-cli publish on a loopback FTP server, and
 // the real moravel-cli, copied into each program folder so that the
 // moravel.pub beside it is the key in force, as beside the library.
+#include "childprocess.h"
 #include "ftpserver.h"
 #include "publish.h"
 #include "updatetestsupport.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,12 +45,7 @@ private slots:
     void refusals();
 
 private:
-    struct Run
-    {
-        int exitCode = -1;
-        QString output; // standard output and error
-    };
-    Run cli(const QString &program, const QStringList &arguments);
+    ProgramRun cli(const QString &program, const QStringList &arguments);
     QString key(const QString &name) const { return m_work.filePath("keys/" + name); }
 
     QTemporaryDir m_work;
@@ -58,19 +53,13 @@ private:
     int m_row = 0;
 };
 
-TestSignedUpdate::Run TestSignedUpdate::cli(const QString &program, const QStringList &arguments)
+ProgramRun TestSignedUpdate::cli(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("MORAVEL_FTP_HOST", m_server ? m_server->host() : QString());
     environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    Run run;
-    if (process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit)
-        run.exitCode = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAll());
+    ProgramRun run = runProgram(QStringList{program} + arguments, environment, QString(), 300000);
+    run.output += run.errors;
     return run;
 }
 
@@ -204,7 +193,7 @@ void TestSignedUpdate::refusals()
         return files;
     };
     const Files before = installed();
-    const Run update = cli(programCli, {"update", serverPath, program});
+    const ProgramRun update = cli(programCli, {"update", serverPath, program});
     const Files after = installed();
 
     if (reason.isEmpty()) {
@@ -216,7 +205,7 @@ void TestSignedUpdate::refusals()
             QCOMPARE(after.value("moravel.pub"), readFile(key(deliveredKey + ".pub")));
             writeFile(offered + "/RelInfoRemote.rel", serverRel.replace("3.01.02", "3.01.03"));
             publish(deliveredKey, 0, 0);
-            const Run check = cli(programCli, {"check", serverPath, program});
+            const ProgramRun check = cli(programCli, {"check", serverPath, program});
             QVERIFY2(check.exitCode == 3, qPrintable(check.output));
         }
         return;
@@ -228,4 +217,4 @@ void TestSignedUpdate::refusals()
 }
 
 QTEST_GUILESS_MAIN(TestSignedUpdate)
-#include "tst_signedupdate.moc"
+#include "tst_signed_update.moc"

@@ -13,30 +13,11 @@
 
 namespace {
 
-struct Run
+ProgramRun runCli(const QStringList &arguments, const QString &configHome)
 {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments, const QString &configHome)
-{
-    QProcess process;
-    endWithParent(process);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", configHome);
-    process.setProcessEnvironment(environment);
-    process.start(qEnvironmentVariable("SPELMAR_CLI"), arguments);
-    Run run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-    } else if (process.exitStatus() == QProcess::NormalExit)
-        run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return runProgram(QStringList{qEnvironmentVariable("SPELMAR_CLI")} + arguments, environment);
 }
 
 } // namespace
@@ -128,24 +109,25 @@ private slots:
         arguments.replaceInStrings("%SIM%", m_sim->path());
         arguments.replaceInStrings("%BOOT%", m_boot->path());
 
-        const Run run = runCli(arguments, m_config.path());
-        QVERIFY2(run.status == status,
-                 qPrintable(QString("status %1, stderr: %2").arg(run.status).arg(run.err)));
+        const ProgramRun run = runCli(arguments, m_config.path());
+        QVERIFY2(run.exitCode == status,
+                 qPrintable(QString("status %1, stderr: %2").arg(run.exitCode).arg(run.errors)));
         if (!out.isEmpty())
-            QVERIFY2(run.out.split('\n').contains(out), qPrintable(run.out));
+            QVERIFY2(run.output.split('\n').contains(out), qPrintable(run.output));
         if (!err.isEmpty())
-            QVERIFY2(run.err.contains(err), qPrintable(run.err));
+            QVERIFY2(run.errors.contains(err), qPrintable(run.errors));
     }
 
     void traceWritesReport()
     {
         QTemporaryDir files;
         const QString csvPath = files.path() + "/report.csv";
-        const Run run = runCli({"trace", "--port", m_sim->path(), "--baud", "19200", "--command", "TMP",
-                                "--interval", "50", "--samples", "4", "--csv", csvPath, "--tick"},
-                               m_config.path());
-        QCOMPARE(run.status, 0);
-        const QStringList values = run.out.split('\n', Qt::SkipEmptyParts);
+        const ProgramRun run =
+            runCli({"trace", "--port", m_sim->path(), "--baud", "19200", "--command", "TMP", "--interval",
+                    "50", "--samples", "4", "--csv", csvPath, "--tick"},
+                   m_config.path());
+        QCOMPARE(run.exitCode, 0);
+        const QStringList values = run.output.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(values.size(), 4);
         for (const QString &value : values)
             QVERIFY2(value.toDouble() > 20 && value.toDouble() < 30, qPrintable(value));
@@ -193,7 +175,8 @@ private slots:
 
     void configureStoresSettings()
     {
-        QCOMPARE(runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path()).status, 0);
+        QCOMPARE(runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path()).exitCode,
+                 0);
         // Read back the way the window reads them.
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
         QCOMPARE(CSettingsStore().value(SettingsKeys::kComport), std::string("/dev/pts/42"));
@@ -207,4 +190,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestSpelmarCli)
-#include "tst_spelmarcli.moc"
+#include "tst_spelmar_cli.moc"

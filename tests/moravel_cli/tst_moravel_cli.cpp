@@ -125,19 +125,13 @@ void TestMoravelCli::commands()
         writeFile(program.filePath(release + "/Spelmar.exe"), release.toLatin1());
     arguments.replaceInStrings("@PROG@", program.path());
 
-    QProcess cli;
-    endWithParent(cli);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("MORAVEL_FTP_HOST", m_server->host());
     environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
-    cli.setProcessEnvironment(environment);
-    cli.start(MORAVEL_CLI, arguments);
-    QVERIFY(cli.waitForFinished(300000));
-    const QString out = QString::fromLocal8Bit(cli.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
-
-    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(cli.exitCode() == exitCode, qPrintable(out + err));
+    const ProgramRun run = runProgram(QStringList{MORAVEL_CLI} + arguments, environment, QString(), 300000);
+    const QString &out = run.output;
+    const QString &err = run.errors;
+    QVERIFY2(run.exitCode == exitCode, qPrintable(out + err));
     if (!output.isNull())
         QCOMPARE(out, output);
     if (exitCode == 2)
@@ -151,4 +145,4 @@ void TestMoravelCli::commands()
 }
 
 QTEST_GUILESS_MAIN(TestMoravelCli)
-#include "tst_moravelcli.moc"
+#include "tst_moravel_cli.moc"
