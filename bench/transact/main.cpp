@@ -9,11 +9,11 @@
 // Usage: bench_transact [seconds per round]
 
 #include "devicesession.h"
+#include "programinfo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -91,12 +91,8 @@ struct Simulator
 
 std::string besideMe(const char *name)
 {
-    char self[PATH_MAX] = {};
-    ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir =
-        length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string(".");
-    dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/" + name;
+    const std::string folder = executableFolder();
+    return (folder.empty() ? std::string(".") : folder) + "/" + name;
 }
 
 double secondsSince(Clock::time_point start)

@@ -2,6 +2,7 @@
 
 #include "builtinkey.h"
 #include "ftpfileclient.h"
+#include "programinfo.h"
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisionsignature.h"
@@ -16,7 +17,6 @@
 #include <system_error>
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,10 +53,8 @@ std::string engineBinaryFolder()
             return folderOf(resolved);
     }
     // The main program: its link-map name is not a path.
-    char self[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    return length > 0 ? folderOf(std::string(self, static_cast<std::size_t>(length)))
-                      : std::string(".");
+    const std::string program = executableFolder();
+    return program.empty() ? std::string(".") : program;
 }
 
 TrustedKey findTrustedKey(const std::string &explicitFile)
