@@ -4,12 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-// Runs the orbo-sim device simulator for the life of the object.
-//
-// The simulator is looked up in $ORBO_SIM, else next to the running test
-// executable. The constructor waits (generously) for the terminal path the
-// simulator prints first; path() is empty when that failed, and
-// errorString() then says why. The destructor ends the simulator.
+// Runs the orbo-sim device simulator ($ORBO_SIM, else beside the test
+// executable) for the life of the object. path() is the pseudo-terminal the
+// simulator printed first, empty when it did not start (errorString() says
+// why).
 class OrboSim
 {
 public:
@@ -18,22 +16,25 @@ public:
     OrboSim(const OrboSim &) = delete;
     OrboSim &operator=(const OrboSim &) = delete;
 
-    // The pseudo-terminal a client opens, e.g. "/dev/pts/3".
     QString path() const { return m_path; }
-    bool isRunning() const;
-    qint64 processId() const { return m_process.processId(); }
     QString errorString() const { return m_error; }
-
-    // Ends the simulator now (SIGTERM, then kill); true when it exited
-    // normally with status 0.
-    bool stop(int timeoutMs = 30000);
-
-    static QString program();
+    qint64 processId() const { return m_process.processId(); }
 
 private:
     QProcess m_process;
     QString m_path;
     QString m_error;
-    bool m_stopped = false;
-    bool m_cleanExit = false;
 };
+
+// Opens a device session's port on the simulator: LF line ends, 2 s read
+// time-out. A template, so that the helpers need not link the device code.
+template <typename Session>
+bool openOnSim(const OrboSim &sim, Session &session)
+{
+    auto &config = session.config();
+    config.port = sim.path().toStdString();
+    config.separator = config.terminator = '\n';
+    config.readTimeout = 2000;
+    config.inQueueSize = 4096;
+    return !sim.path().isEmpty() && session.port().Open(config) == 1;
+}

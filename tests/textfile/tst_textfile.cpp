@@ -20,11 +20,6 @@ void writeContents(const std::string &path, const QByteArray &bytes)
     QVERIFY(writeFile(QString::fromStdString(path), bytes));
 }
 
-bool choose(CTextFile &file, const std::string &filter, const std::string &folder, bool openDialog)
-{
-    return file.ChooseAndOpen("trace.csv", filter, folder, openDialog, false);
-}
-
 } // namespace
 
 class TestTextFile : public QObject
@@ -50,38 +45,30 @@ private slots:
 
     void edit_data()
     {
-        // mode: "create" sets the create flag, "skip" skips the CR LF check.
-        // Operations: I<text> InsertLine, A<text> AppendLine, T truncate,
-        // X<n> another writer cuts the file to n bytes.
-        // Without operations only the open (and its CR LF) is checked.
+        // mode: "create" or "skip" (the CR LF check). Operations: I<text> InsertLine,
+        // A<text> AppendLine, T truncate, X<n> another writer cuts the file to n bytes.
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QStringList>("operations");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<int>("position");
         QTest::addColumn<int>("lineNumber");
-        const QStringList none;
-        QTest::newRow("open empty") << QByteArray() << "" << none << QByteArray() << 0 << 0;
-        QTest::newRow("last line open")
-            << QByteArray("A\r\nB") << "" << none << QByteArray("A\r\nB\r\n") << 0 << 0;
-        QTest::newRow("already closed") << QByteArray("A\r\n") << "" << none << QByteArray("A\r\n") << 0 << 0;
-        QTest::newRow("LF only") << QByteArray("A\n") << "" << none << QByteArray("A\n\r\n") << 0 << 0;
-        QTest::newRow("missing is made") << QByteArray(kMissing) << "" << none << QByteArray() << 0 << 0;
-        QTest::newRow("create keeps")
-            << QByteArray("old\r\nB") << "create" << none << QByteArray("old\r\nB\r\n") << 0 << 0;
-        QTest::newRow("check skipped")
-            << QByteArray("A\r\nB") << "skip" << none << QByteArray("A\r\nB") << 0 << 0;
-        QTest::newRow("append to empty")
-            << QByteArray() << "" << QStringList{"Aone", "Atwo"} << QByteArray("one\r\ntwo\r\n") << 10 << 3;
-        QTest::newRow("empty line") << QByteArray("A") << "" << QStringList{"A"} << QByteArray("A\r\n\r\n")
-                                    << 5 << 2;
-        QTest::newRow("insert moves all") << QByteArray(5000, 'x') << "" << QStringList{"Iy"}
-                                          << QByteArray("y\r\n" + QByteArray(5000, 'x') + "\r\n") << 3 << 2;
-        QTest::newRow("truncate") << QByteArray("A\r\nB\r\n") << "" << QStringList{"IX", "T", "Ahead"}
-                                  << QByteArray("head\r\n") << 6 << 2;
-        QTest::newRow("insert after file shrank")
-            << QByteArray("A\r\nB\r\n") << "" << QStringList{"AC", "X3", "ID"} << QByteArray("A\r\nD\r\n")
-            << 6 << 3;
+        const auto row = [](const char *name, const QByteArray &before, const QString &mode,
+                            const QString &operations, const QByteArray &after, int position,
+                            int lineNumber) {
+            QTest::newRow(name) << before << mode << operations.split(' ', Qt::SkipEmptyParts) << after
+                                << position << lineNumber;
+        };
+        row("last line open", "A\r\nB", "", "", "A\r\nB\r\n", 0, 0);
+        row("LF only", "A\n", "", "", "A\n\r\n", 0, 0);
+        row("missing is made", kMissing, "", "", "", 0, 0);
+        row("create keeps", "old\r\nB", "create", "", "old\r\nB\r\n", 0, 0);
+        row("check skipped", "A\r\nB", "skip", "", "A\r\nB", 0, 0);
+        row("append, empty line", "", "", "Aone A", "one\r\n\r\n", 7, 3);
+        row("insert moves all", QByteArray(5000, 'x'), "", "Iy", "y\r\n" + QByteArray(5000, 'x') + "\r\n", 3,
+            2);
+        row("truncate", "A\r\nB\r\n", "", "IX T Ahead", "head\r\n", 6, 2);
+        row("insert after file shrank", "A\r\nB\r\n", "", "AC X3 ID", "A\r\nD\r\n", 6, 3);
     }
 
     void edit()
@@ -129,80 +116,47 @@ private slots:
         QVERIFY(!file.InsertLine("x"));
     }
 
-    void chooseAndOpen_data()
-    {
-        QTest::addColumn<QString>("relative"); // empty: the user cancels
-        QTest::addColumn<bool>("openDialog");
-        QTest::addColumn<QString>("folder"); // passed in; empty: the current one
-        QTest::addColumn<QString>("expectedFolder");
-        QTest::newRow("save") << "trace.csv" << false << ""
-                              << "";
-        // The name is cut from the end only, not wherever it occurs.
-        QTest::newRow("folder named like the file") << "trace.csv/trace.csv" << false << ""
-                                                    << "trace.csv/";
-        QTest::newRow("open, cancelled") << "" << true << "/var"
-                                         << "";
-    }
-
     void chooseAndOpen()
     {
-        QFETCH(QString, relative);
-        QFETCH(bool, openDialog);
-        QFETCH(QString, folder);
-        QFETCH(QString, expectedFolder);
-        const std::string chosen = relative.isEmpty() ? std::string() : path(relative);
-        QVERIFY(QDir(m_tempDir->path()).mkpath(QFileInfo(m_tempDir->filePath(relative)).path()));
-        TextFileDialogRequest seen;
         CTextFile file;
-        // No chooser at all counts as cancelled.
-        QVERIFY(!choose(file, "", "/", true));
+        // No chooser at all counts as cancelled, as does an empty answer.
+        QVERIFY(!file.ChooseAndOpen("trace.csv", "", "/", true, false));
+        TextFileDialogRequest seen;
+        std::string chosen;
         file.setChooser([&](const TextFileDialogRequest &request) {
             seen = request;
             return chosen;
         });
-        QCOMPARE(choose(file, "", folder.toStdString(), openDialog), !chosen.empty());
-        QCOMPARE(seen.save, !openDialog);
-        QCOMPARE(seen.title, (openDialog ? "open file..." : "save file...") + std::string("trace.csv"));
-        QCOMPARE(seen.filter, std::string("All Files (*.*)|*.*|Text Files (*.txt)|*.txt||"));
-        QCOMPARE(seen.initialFolder,
-                 folder.isEmpty() ? QDir::currentPath().toStdString() : folder.toStdString());
-        if (chosen.empty())
-            return;
+        QVERIFY(!file.ChooseAndOpen("trace.csv", "", "/var", true, false));
+        QVERIFY(!seen.save);
+        QCOMPARE(seen.initialFolder, std::string("/var"));
+        // The name is cut from the end only, not wherever it occurs.
+        chosen = path("trace.csv/trace.csv");
+        QVERIFY(QDir().mkpath(QString::fromStdString(path("trace.csv"))));
+        QVERIFY(file.ChooseAndOpen("trace.csv", "", "", false, false));
+        QVERIFY(seen.save);
+        QCOMPARE(seen.initialFolder, QDir::currentPath().toStdString());
         QCOMPARE(file.Name(), chosen);
-        QCOMPARE(file.Folder(), path(expectedFolder));
+        QCOMPARE(file.Folder(), path("trace.csv/"));
         QVERIFY(file.AppendLine("x"));
         file.CloseFile();
         QCOMPARE(readFile(QString::fromStdString(chosen)), QByteArray("x\r\n"));
-        QCOMPARE(TextFileDialogRequest::qtFilter("Csv (*.csv)|*.csv|All Files (*.*)|*.*||"),
-                 std::string("Csv (*.csv);;All Files (*.*)"));
-    }
-
-    void exclusiveOpen_data()
-    {
-        QTest::addColumn<bool>("firstExclusive");
-        QTest::addColumn<bool>("secondExclusive");
-        QTest::addColumn<bool>("secondOpens");
-        QTest::newRow("shared, shared") << false << false << true;
-        QTest::newRow("exclusive, shared") << true << false << false;
-        QTest::newRow("shared, exclusive") << false << true << false;
     }
 
     void exclusiveOpen()
     {
-        QFETCH(bool, firstExclusive);
-        QFETCH(bool, secondExclusive);
-        QFETCH(bool, secondOpens);
+        // An exclusive holder keeps every other opener out, and a shared
+        // holder an exclusive one; once the holder lets go the file is free.
         const std::string log = path("log.csv");
         writeContents(log, "held\r\n");
-        CTextFile first;
-        CTextFile second;
-        QVERIFY(first.OpenFile(log, true, false, firstExclusive, true));
-        QCOMPARE(second.OpenFile(log, true, false, secondExclusive, true), secondOpens);
-        if (!secondOpens)
+        for (bool firstExclusive : {true, false}) {
+            CTextFile first, second;
+            QVERIFY(first.OpenFile(log, true, false, firstExclusive, true));
+            QVERIFY(!second.OpenFile(log, true, false, !firstExclusive, true));
             QCOMPARE(second.lastError(), kBusy);
-        first.CloseFile();
-        // Once the holder lets go, the file is free again.
-        QVERIFY(second.OpenFile(log, true, false, true, true));
+            first.CloseFile();
+            QVERIFY(second.OpenFile(log, true, false, true, true));
+        }
     }
 
     void dialogFallback()

@@ -1,0 +1,281 @@
+#include "commandcatalogue.h"
+#include "devicesession.h"
+#include "lineformat.h"
+#include "ptypeer.h"
+#include "timediff.h"
+
+#include <QDateTime>
+#include <QTest>
+
+#include <atomic>
+#include <climits>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+namespace {
+
+QStringList toList(const std::vector<std::string> &entries)
+{
+    QStringList list;
+    for (const std::string &entry : entries)
+        list << QString::fromStdString(entry);
+    return list;
+}
+
+// A moment of 2024 written "MM-dd hh:mm:ss.zzz".
+SYSTEMTIME at(const QString &text)
+{
+    const QDateTime moment = QDateTime::fromString("2024-" + text, "yyyy-MM-dd hh:mm:ss.zzz");
+    const QDate d = moment.date();
+    const QTime t = moment.time();
+    return SYSTEMTIME{uint16_t(d.year()),   uint16_t(d.month()), uint16_t(d.dayOfWeek() % 7),
+                      uint16_t(d.day()),    uint16_t(t.hour()),  uint16_t(t.minute()),
+                      uint16_t(t.second()), uint16_t(t.msec())};
+}
+
+} // namespace
+
+class TestDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exchange_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("gapMs"); // between the answer's bytes
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("echo");
+        QTest::addColumn<QString>("reply");
+        const QString flood(2015, 'a'), longest(CDeviceSession::kExchangeBufferSize - 1, 'C');
+        const auto row = [](const char *name, QString command, QString answer, int gapMs, int result,
+                            QString echo, QString reply) {
+            QTest::newRow(name) << command << answer << gapMs << result << echo << reply;
+        };
+        row("two-line echo", "X", "X\r\n\r\n12.3\r\n", 0, 5, "X\r\n", "12.3\r");
+        // Each byte comes well within the read time-out of the one before,
+        // though the whole answer takes longer than one time-out.
+        row("time-out from last byte", "X", "X\r\n\r\n12.3\r\n", 250, 5, "X\r\n", "12.3\r");
+        row("command trimmed", " \tSSV \r\n", "SSV\r\n\r\n1.0\r\n", 0, 4, "SSV\r\n", "1.0\r");
+        row("LF line ends", "SSV", "SSV\n\n\n", 0, 0, "SSV", "");
+        row("back-to-back LFs", "X", "\n\n12.3\r\n", 0, -1, "", "12.3\r");
+        row("Can", "XYZ", "XYZ\r\n\r\nCan not execute command\r\n", 0, -2, "XYZ\r\n",
+            "Can not execute command\r");
+        row("silence", "SSV", "", 0, -1, "", "Timeout!");
+        row("flooded reply", "X", "X\r\n\r\n" + flood, 0, 2014, "X\r\n", flood.left(2013));
+        row("longest command", longest, "C\r\n\r\nok\r\n", 0, 3, "C\r\n", "ok\r");
+        row("command too long", longest + "C", "", 0, -1, "", "Command too long!");
+    }
+    void exchange()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, answer);
+        QFETCH(int, gapMs);
+        QFETCH(QString, reply);
+        const bool refused = reply == "Command too long!";
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        CDeviceSession session;
+        session.config() = linkConfig(peer.path(), 2000);
+        QCOMPARE(session.port().Open(session.config()), 1);
+        // Stale input is thrown away before the command goes out.
+        QVERIFY(peer.send("stale\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(session.port().bytesWaiting(), 7, 10000);
+        if (!refused)
+            peer.serve({answer.toStdString()}, gapMs);
+        std::string echo = "old", got = "old";
+        QTEST(session.Transact(command.toStdString(), echo, got), "result");
+        QTEST(QString::fromStdString(echo), "echo");
+        QCOMPARE(QString::fromStdString(got), reply);
+        peer.finish();
+
+        // The lock was released: the next exchange goes through, and the
+        // device saw nothing but the commands, trimmed and ending with LF.
+        peer.serve({"SSV\r\n\r\n1.02.21\r\n"});
+        QCOMPARE(session.Transact("SSV", echo, got), 8);
+        QCOMPARE(got, std::string("1.02.21\r"));
+        std::vector<std::string> sent{"SSV\n\n"};
+        if (!refused)
+            sent.insert(sent.begin(), command.trimmed().toStdString() + "\n\n");
+        QCOMPARE(peer.finish(), sent);
+    }
+
+    void busLock()
+    {
+        CBusMutex mutex;
+        std::atomic<int> inside{0}, overlaps{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 25; ++i)
+                    if (mutex.Lock(60000, 0)) {
+                        overlaps += ++inside > 1 ? 1 : 0;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        --inside;
+                        mutex.Unlock();
+                    }
+            });
+        for (std::thread &thread : threads)
+            thread.join();
+        QCOMPARE(overlaps.load(), 0);
+        // Releasing a free lock is only reported. Held seconds are whole
+        // calendar seconds: a zero time-out passes once the holder has held
+        // the lock into the next second.
+        mutex.Unlock();
+        QVERIFY(mutex.Lock(10000, 0) && mutex.Lock(0, 0));
+        mutex.Unlock();
+        QVERIFY(!mutex.isLocked());
+    }
+
+    void parseListing_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("echo skipped, CR kept") << "HLP\r\n\r\nSSV: x\r\nPAN: y\r\n"
+                                               << QStringList{"SSV: x\r", "PAN: y\r"};
+        QTest::newRow("last line without LF lost") << "SSV: x\nPAN: y" << QStringList{"SSV: x"};
+        QTest::newRow("leading blanks removed") << "  \tSSV: a  \n" << QStringList{"SSV: a  "};
+        QTest::newRow("short pieces skipped") << "\n\r\nx\nab\n" << QStringList{"ab"};
+        QTest::newRow("HLP inside a line kept") << "HLP: Show this list\n"
+                                                << QStringList{"HLP: Show this list"};
+    }
+    void parseListing()
+    {
+        QFETCH(QString, raw);
+        QTEST(toList(parseCommandListing(raw.toStdString())), "entries");
+        // An entry splits at its first colon; without a command before one
+        // it stays whole and the outputs are left alone.
+        std::string command, help;
+        QVERIFY(splitCommandHelp("SET:a:b", command, help) && command == "SET" && help == "a:b");
+        QVERIFY(!splitCommandHelp(":no command", command, help)
+                && !splitCommandHelp("Simulation mode", command, help));
+        QVERIFY(command == "SET" && help == "a:b");
+    }
+
+    void portNames()
+    {
+        QCOMPARE(CSerialPort::devicePath("12"), std::string("/dev/ttyS11"));
+        QCOMPARE(CSerialPort::devicePath("COM3"), std::string());
+        // A folder is no port; a port that did not open refuses everything.
+        CSerialPort serial;
+        QCOMPARE(serial.Open(linkConfig("/tmp")), -1);
+        QVERIFY(!serial.isOpen());
+        char buffer[2] = {};
+        QCOMPARE(serial.Write("a", 1), -1);
+        QCOMPARE(serial.ReadAvailable(buffer, 1), 0u);
+        QCOMPARE(serial.DrainInput(), -1);
+        QCOMPARE(serial.Close(), -1);
+    }
+
+    void configure_data()
+    {
+        QTest::addColumn<uint>("baud");
+        QTest::addColumn<QString>("format"); // data bits, parity (NOEMS), stop bits
+        QTest::addColumn<uint>("speed");     // 0: refused
+        QTest::addColumn<uint>("cflags");    // CSIZE, PARENB, PARODD, CMSPAR, CSTOPB
+        QTest::newRow("4000000 8N1") << 4000000u << "8N1" << uint(B4000000) << uint(CS8);
+        QTest::newRow("9600 7O1") << 9600u << "7O1" << uint(B9600) << uint(CS7 | PARENB | PARODD);
+        QTest::newRow("mark") << 19200u << "8M1" << uint(B19200) << uint(CS8 | PARENB | PARODD | CMSPAR);
+        QTest::newRow("1.5 stop bits as two") << 2400u << "5N1.5" << uint(B2400) << uint(CS5 | CSTOPB);
+        QTest::newRow("odd rate") << 12345u << "8N1" << 0u << 0u;
+        QTest::newRow("unknown parity") << 9600u << "8X1" << 0u << 0u;
+    }
+    void configure()
+    {
+        QFETCH(uint, baud);
+        QFETCH(QString, format);
+        QFETCH(uint, speed);
+        const bool accepted = speed != 0;
+        PtyPeer peer;
+        CSerialPort serial;
+        SerialConfig config = linkConfig(peer.path());
+        QCOMPARE(serial.Open(config), 1);
+        config.baudRate = baud;
+        config.dataBits = static_cast<uint8_t>(format[0].digitValue());
+        config.parity = static_cast<uint8_t>(QString("NOEMS").indexOf(format[1]));
+        config.stopBits = format.mid(2) == "1" ? 0 : format.mid(2) == "2" ? 2 : 1;
+        config.readTimeout = 2000;
+        QCOMPARE(serial.Configure(config), accepted ? 1 : -1);
+
+        // A pseudo-terminal always reports 8 data bits without parity, so the
+        // line format is checked on the attributes that would be written: raw,
+        // or untouched when refused, like the line and the stored settings.
+        termios written{};
+        written.c_lflag = ICANON | ECHO | ISIG;
+        written.c_iflag = IXON | ICRNL;
+        QCOMPARE(LineFormat::apply(written, config), accepted);
+        QTEST(uint(written.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)), "cflags");
+        QCOMPARE(written.c_lflag == 0 && (written.c_iflag & (IXON | ICRNL)) == 0, accepted);
+        termios settings{};
+        QCOMPARE(::tcgetattr(peer.slaveFd(), &settings), 0);
+        QCOMPARE(uint(::cfgetospeed(&settings)), accepted ? speed : uint(B9600));
+        QCOMPARE(serial.config().readTimeout, accepted ? 2000u : 200u);
+        // Settings that belong to the open line cannot change while it is open.
+        config.inQueueSize = 1024;
+        QCOMPARE(serial.Configure(config), -1);
+    }
+
+    void input()
+    {
+        PtyPeer peer;
+        QVERIFY(peer.send("stale bytes"));
+        int waiting = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(::ioctl(peer.slaveFd(), FIONREAD, &waiting) == 0 && waiting == 11, 10000);
+        // Opening drains what was waiting.
+        CSerialPort serial;
+        QCOMPARE(serial.Open(linkConfig(peer.path())), 1);
+        QCOMPARE(serial.bytesWaiting(), 0);
+        // A read takes all that it asks for or nothing.
+        QVERIFY(peer.send("Q"));
+        QTRY_COMPARE_WITH_TIMEOUT(serial.bytesWaiting(), 1, 10000);
+        char buffer[4] = {};
+        QCOMPARE(serial.ReadAvailable(buffer, 2), 0u);
+        QCOMPARE(serial.ReadAvailable(nullptr, 1), 0u);
+        QCOMPARE(serial.ReadAvailable(buffer, 1), 1u);
+        QCOMPARE(buffer[0], 'Q');
+        QVERIFY(peer.send("1234567"));
+        QTRY_COMPARE_WITH_TIMEOUT(serial.bytesWaiting(), 7, 10000);
+        QCOMPARE(serial.DrainInput(), 7);
+        QCOMPARE(serial.bytesWaiting(), 0);
+        // The device hangs up: nothing more to read, writing fails, closing works.
+        peer.closeMaster();
+        QVERIFY(!serial.waitForInput(200));
+        QCOMPARE(serial.ReadAvailable(buffer, 1), 0u);
+        QCOMPARE(serial.DrainInput(), 0);
+        QVERIFY(serial.Write("SSV", 3) <= 0);
+        QCOMPARE(serial.Write("SSV", -1), -1);
+        QCOMPARE(serial.Close(), 1);
+    }
+
+    void timeDifference_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<QString>("clock");   // mode 0
+        QTest::addColumn<QString>("seconds"); // mode 1
+        const auto row = [](const char *name, QString start, QString now, int ms, QString clock,
+                            QString seconds) {
+            QTest::newRow(name) << start << now << ms << clock << seconds;
+        };
+        row("3725.5 s", "05-07 10:00:00.000", "05-07 11:02:05.500", 3725500, "1:02:05,500", "3725.500");
+        row("month end", "01-31 23:59:59.000", "02-01 00:00:01.000", 86400000, "0:00:02,000", "2.000");
+        row("future start", "05-07 10:00:01.100", "05-07 10:00:00.900", 86400000, "-0:00:00,200", "-0.200");
+        row("30 days", "05-01 00:00:00.000", "05-31 00:00:00.000", INT_MAX, "720:00:00,000", "2592000.000");
+    }
+    void timeDifference()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, now);
+        const SYSTEMTIME from = at(start), to = at(now);
+        QTEST(timeDiffBetween(from, to), "ms");
+        QTEST(QString::fromStdString(timeDiffTextBetween(from, to, 0)), "clock");
+        QTEST(QString::fromStdString(timeDiffTextBetween(from, to, 1)), "seconds");
+        for (int mode : {2, -1})
+            QCOMPARE(timeDiffTextBetween(from, to, mode), std::string("?"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
