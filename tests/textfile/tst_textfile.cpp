@@ -1,8 +1,6 @@
 #include "testfiles.h"
 #include "textfile.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,13 +10,6 @@
 namespace {
 
 const char kMissing[] = "<missing>";
-const std::string kNoSuchFile = "Error occurred! \nNo such file or directory\n";
-const std::string kBusy = "Error occurred! \nDevice or resource busy\n";
-
-void writeContents(const std::string &path, const QByteArray &bytes)
-{
-    QVERIFY(writeFile(QString::fromStdString(path), bytes));
-}
 
 } // namespace
 
@@ -40,7 +31,6 @@ private slots:
     {
         m_tempDir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_tempDir->isValid());
-        CTextFile::setDefaultChooser(nullptr);
     }
 
     void edit_data()
@@ -80,7 +70,7 @@ private slots:
         QFETCH(int, position);
         QFETCH(int, lineNumber);
         if (before != kMissing)
-            writeContents(path("edit.txt"), before);
+            QVERIFY(writeFile(QString::fromStdString(path("edit.txt")), before));
         CTextFile file;
         QVERIFY(file.OpenFile(path("edit.txt"), mode == "create", false, false, mode == "skip"));
         for (const QString &operation : operations) {
@@ -108,7 +98,7 @@ private slots:
         QVERIFY(file.OpenFile(path("first.txt"), true, false));
         // A failed open lets go of the file opened before.
         QVERIFY(!file.OpenFile(missing, false, false));
-        QCOMPARE(file.lastError(), kNoSuchFile);
+        QCOMPARE(file.lastError(), std::string("Error occurred! \nNo such file or directory\n"));
         // A folder is not a text file.
         QVERIFY(!file.OpenFile(path(), false, false));
         QVERIFY(!file.CloseFile());
@@ -116,72 +106,20 @@ private slots:
         QVERIFY(!file.InsertLine("x"));
     }
 
-    void chooseAndOpen()
-    {
-        CTextFile file;
-        // No chooser at all counts as cancelled, as does an empty answer.
-        QVERIFY(!file.ChooseAndOpen("trace.csv", "", "/", true, false));
-        TextFileDialogRequest seen;
-        std::string chosen;
-        file.setChooser([&](const TextFileDialogRequest &request) {
-            seen = request;
-            return chosen;
-        });
-        QVERIFY(!file.ChooseAndOpen("trace.csv", "", "/var", true, false));
-        QVERIFY(!seen.save);
-        QCOMPARE(seen.initialFolder, std::string("/var"));
-        // The name is cut from the end only, not wherever it occurs.
-        chosen = path("trace.csv/trace.csv");
-        QVERIFY(QDir().mkpath(QString::fromStdString(path("trace.csv"))));
-        QVERIFY(file.ChooseAndOpen("trace.csv", "", "", false, false));
-        QVERIFY(seen.save);
-        QCOMPARE(seen.initialFolder, QDir::currentPath().toStdString());
-        QCOMPARE(file.Name(), chosen);
-        QCOMPARE(file.Folder(), path("trace.csv/"));
-        QVERIFY(file.AppendLine("x"));
-        file.CloseFile();
-        QCOMPARE(readFile(QString::fromStdString(chosen)), QByteArray("x\r\n"));
-    }
-
     void exclusiveOpen()
     {
         // An exclusive holder keeps every other opener out, and a shared
         // holder an exclusive one; once the holder lets go the file is free.
         const std::string log = path("log.csv");
-        writeContents(log, "held\r\n");
+        QVERIFY(writeFile(QString::fromStdString(log), "held\r\n"));
         for (bool firstExclusive : {true, false}) {
             CTextFile first, second;
             QVERIFY(first.OpenFile(log, true, false, firstExclusive, true));
             QVERIFY(!second.OpenFile(log, true, false, !firstExclusive, true));
-            QCOMPARE(second.lastError(), kBusy);
+            QCOMPARE(second.lastError(), std::string("Error occurred! \nDevice or resource busy\n"));
             first.CloseFile();
             QVERIFY(second.OpenFile(log, true, false, true, true));
         }
-    }
-
-    void dialogFallback()
-    {
-        // An open that fails lets the user choose another file, held
-        // exclusively; cancelling leaves the missing file missing.
-        const std::string missing = path("gone.csv");
-        writeContents(path("other.csv"), "x");
-        CTextFile file;
-        CTextFile other;
-        std::string asked;
-        file.setChooser([&](const TextFileDialogRequest &request) {
-            asked = request.defaultName;
-            return request.save ? std::string() : path("other.csv");
-        });
-        QVERIFY(file.OpenFile(missing, false, true));
-        QCOMPARE(asked, missing);
-        QCOMPARE(file.Name(), path("other.csv"));
-        QVERIFY(!other.OpenFile(path("other.csv"), false, false));
-        file.CloseFile();
-        QCOMPARE(readFile(QString::fromStdString(path("other.csv"))), QByteArray("x\r\n"));
-
-        file.setChooser([](const TextFileDialogRequest &) { return std::string(); });
-        QVERIFY(!file.OpenFile(missing, false, true));
-        QCOMPARE(readFile(QString::fromStdString(missing)), QByteArray(kMissing));
     }
 };
 
