@@ -31,8 +31,6 @@ public:
         closeMaster();
         ::close(m_slave);
     }
-    PtyPeer(const PtyPeer &) = delete;
-    PtyPeer &operator=(const PtyPeer &) = delete;
 
     bool isValid() const { return !m_path.empty(); }
     std::string path() const { return m_path; }

@@ -91,21 +91,6 @@ private slots:
         QCOMPARE(readFile(QString::fromStdString(path("edit.txt"))), after);
     }
 
-    void openFailure()
-    {
-        const std::string missing = path("no/such/folder/file.txt");
-        CTextFile file;
-        QVERIFY(file.OpenFile(path("first.txt"), true, false));
-        // A failed open lets go of the file opened before.
-        QVERIFY(!file.OpenFile(missing, false, false));
-        QCOMPARE(file.lastError(), std::string("Error occurred! \nNo such file or directory\n"));
-        // A folder is not a text file.
-        QVERIFY(!file.OpenFile(path(), false, false));
-        QVERIFY(!file.CloseFile());
-        QVERIFY(!file.AppendLine("x"));
-        QVERIFY(!file.InsertLine("x"));
-    }
-
     void exclusiveOpen()
     {
         // An exclusive holder keeps every other opener out, and a shared

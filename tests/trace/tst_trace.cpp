@@ -22,7 +22,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -384,21 +383,18 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("reply");   // as the device sends it, line end and all
         QTest::addColumn<QByteArray>("tail"); // from the Interval line on
-        QTest::addColumn<QStringList>("row"); // a data row as a CSV reader reads it (time left out)
 
         // The clock gives 09.900 at the start, then 10.150 and 11.134.
         QTest::newRow("time") << false << 100.0 << "3"
                               << "1.5E-3 mbar\r"
                               << QByteArray("Interval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n"
-                                            "0.250; 1.5E-3 mbar;\r\n1.234; 1.5E-3 mbar;\r\n")
-                              << QStringList{" 1.5E-3 mbar", ""};
+                                            "0.250; 1.5E-3 mbar;\r\n1.234; 1.5E-3 mbar;\r\n");
         // A reply is written as received, even one with format characters;
         // only its line end goes.
         QTest::newRow("tick, rounded interval, device path")
             << true << 250.6 << "/dev/pts/7"
             << "%s%n\r\n"
-            << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n")
-            << QStringList{" %s%n", ""};
+            << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n");
     }
 
     void csvLog()
@@ -408,7 +404,6 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, reply);
         QFETCH(QByteArray, tail);
-        QFETCH(QStringList, row);
         QTemporaryDir dir;
         const QString path = dir.filePath("trace.csv");
         {
@@ -428,22 +423,6 @@ private slots:
         QCOMPARE(readAll(path),
                  "Report for;P\r\nSerial;S\r\nStart time;2015-11-26 08:05:09\r\nComport;" + port.toLatin1()
                      + "\r\nSignal;PRE\r\n" + tail);
-
-        // A spreadsheet's reader finds the eight header rows, then one row
-        // per sample.
-        QProcess reader;
-        reader.start("/usr/bin/python3",
-                     {"-c",
-                      "import csv, sys\n"
-                      "for r in csv.reader(open(sys.argv[1], newline=''), delimiter=';'):\n"
-                      "    print('|'.join(r))\n",
-                      path});
-        QVERIFY(reader.waitForFinished(60000) && reader.exitCode() == 0);
-        const QStringList rows =
-            QString::fromUtf8(reader.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(rows.size(), 7 + 2); // the empty header line is no row
-        for (int i = 7; i < 9; ++i)
-            QCOMPARE(rows[i].split('|').mid(1), row);
     }
 
     void csvWriteFailureKeepsLog()
@@ -487,45 +466,28 @@ private slots:
         QCOMPARE(content.count('\n'), 8 + written);
     }
 
-    void run_data()
+    void deviceVanishesMidTrace()
     {
-        QTest::addColumn<int>("delay"); // the simulator's answer delay
-        QTest::addColumn<double>("interval");
-        QTest::addColumn<bool>("vanish"); // the device goes after three samples
-        QTest::newRow("poll slower than the interval") << 300 << 100.0 << false;
-        QTest::newRow("device vanishes") << 0 << 20.0 << true;
-    }
-
-    void run()
-    {
-        QFETCH(int, delay);
-        QFETCH(double, interval);
-        QFETCH(bool, vanish);
-        auto sim = std::make_unique<OrboSim>(QStringList{"--delay", QString::number(delay)});
+        auto sim = std::make_unique<OrboSim>();
         CDeviceSession session;
         QVERIFY(openOnSim(*sim, session));
         Collector collected;
-        CTraceRun run(session, "PRE", interval, nullptr, collected.callback());
+        CTraceRun run(session, "PRE", 200, nullptr, collected.callback());
         QVERIFY(run.start());
         QVERIFY(collected.waitFor(3));
-        if (vanish) {
-            sim.reset();
-            // Later polls fail and are reported; the run goes on until stopped.
-            QVERIFY(QTest::qWaitFor([&] { return !collected.copy().back().ok; }, 60000));
-            QVERIFY(run.isRunning());
-        }
+        sim.reset();
+        // Later polls fail and are reported; the run goes on until stopped.
+        QVERIFY(QTest::qWaitFor([&] { return !collected.copy().back().ok; }, 60000));
+        QVERIFY(run.isRunning());
         run.stop();
         run.wait();
         QVERIFY(!run.isRunning());
         QCOMPARE(run.stopState(), CTraceRun::Ended);
-        // The first poll waits one interval and is never late; a poll slower
-        // than the interval makes the next ones late.
-        QVERIFY(collected.arrivals[0] >= qint64(interval) + delay - 20);
+        // The first poll waits one interval; none of the good ones is late.
+        QVERIFY(collected.arrivals[0] >= 180);
         const std::vector<TraceSample> samples = collected.copy();
-        for (size_t i = 0; i < (vanish ? 3 : samples.size()); ++i) {
-            QVERIFY2(samples[i].ok && samples[i].value > 0.0, samples[i].reply.c_str());
-            QCOMPARE(samples[i].late, i > 0 && !vanish);
-        }
+        for (size_t i = 0; i < 3; ++i)
+            QVERIFY2(samples[i].ok && samples[i].value > 0.0 && !samples[i].late, samples[i].reply.c_str());
     }
 
     void responsiveness_data()
