@@ -79,7 +79,6 @@ private slots:
         // Sending before any connect only says so.
         w.dlg.onSend();
         QCOMPARE(text(&w.dlg, "answerLabel"), QString(">> not connected to ORBO"));
-
         // Never smaller than at start; the trace panel follows the window.
         const QSize start = w.dlg.size();
         w.dlg.resize(start - QSize(100, 100));
@@ -118,14 +117,13 @@ private slots:
         QTest::addColumn<QStringList>("fields"); // model, revision, serial, part
         QTest::addColumn<QString>("firstEntry"); // of the command list
         QTest::addColumn<bool>("unwritable");    // the settings cannot be saved
-        const QStringList simulated{"100 Torr", "1.02.21", "3428 133", "Simulation Mode"};
-        QTest::newRow("simulated") << true << simulated << "Simulation mode" << false;
         QTest::newRow("auto search") << false
                                      << QStringList{"1000 mbar", "1.02.21", "4711 042", "ORBO Sim 100"} << ""
                                      << false;
-        QTest::newRow("settings unwritable") << true << simulated << "Simulation mode" << true;
+        QTest::newRow("simulated, settings unwritable")
+            << true << QStringList{"100 Torr", "1.02.21", "3428 133", "Simulation Mode"} << "Simulation mode"
+            << true;
     }
-
     void connectAndDisconnect()
     {
         QFETCH(bool, simulated);
@@ -224,7 +222,6 @@ private slots:
         QCOMPARE(send->text(), QString("Send"));
         QVERIFY(command->isEnabled());
         QVERIFY(!w.dlg.isContinuousSending());
-
         // Disconnect also ends continuous sending.
         QTest::mouseClick(send, Qt::LeftButton);
         QVERIFY(w.dlg.isContinuousSending());
@@ -245,7 +242,6 @@ private slots:
         // No button of the trace panel takes a stray Enter.
         QTest::newRow("Enter in the interval field") << int(Qt::Key_Enter) << "intervalEdit" << false;
     }
-
     void keysWhileTracing()
     {
         QFETCH(int, key);
@@ -260,7 +256,6 @@ private slots:
         QSignalSpy samples(trace, &CTraceDlg::sampleShown);
         trace->OnTraceStartStop();
         QTRY_VERIFY_WITH_TIMEOUT(samples.count() > 0, 30000);
-
         QWidget *focused = target.isEmpty() ? &w.dlg : child(&w.dlg, qPrintable(target));
         focused->setFocus();
         if (key)
@@ -281,7 +276,6 @@ private slots:
         QTest::newRow("yes") << int(IPrompt::Answer::Yes) << true;
         QTest::newRow("no") << int(IPrompt::Answer::No) << false;
     }
-
     void continueLoggingQuestion()
     {
         QFETCH(int, answer);
@@ -295,7 +289,6 @@ private slots:
         trace->ToggleFileLog();
         QVERIFY(trace->isLogging());
         QVERIFY(w.prompt.boxes().empty());
-
         click(&w.dlg, "connectButton");
         QVERIFY(trace->isLogging()); // a disconnect keeps the log
         w.prompt.queueAnswer(static_cast<IPrompt::Answer>(answer));
@@ -305,7 +298,6 @@ private slots:
         QCOMPARE(boxes.size(), size_t(1));
         QCOMPARE(boxes[0].text, "Do you want to continue logging data into the file \n" + path + " ?");
         QCOMPARE(trace->isLogging(), stillLogging);
-
         // The report's header names the port as typed.
         if (stillLogging)
             trace->ToggleFileLog();

@@ -105,7 +105,6 @@ private slots:
         QTest::newRow("too large") << "99999999999" << 99999999999.0 << 99999999999.0 << true << INT_MAX
                                    << "99999999999";
     }
-
     void readerRules()
     {
         QFETCH(QString, stored);

@@ -56,7 +56,6 @@ private slots:
             "!! Can not open comport /dev/no-such-orbo!\n!! no such device");
         row("identify boot", "identify --port %BOOT% --baud 9600", 0, "Rev: 1.02.21", "");
         row("commands", "commands --port %SIM% --baud 19200", 0, "PRE: Read pressure in the active unit", "");
-        row("send", "send --port %SIM% PAN", 0, "ORBO Sim 100", "");
         row("send unknown", "send --port %SIM% --baud 19200 XYZ", 0, "Can not execute command", "");
         row("send too long", "send --port %SIM% --baud 19200 " + QString(2016, 'C'), 1, "",
             "Command too long!");
@@ -71,7 +70,6 @@ private slots:
             "trace --port 1 --simulate --command PRE --samples 1 --csv /proc/no/x.csv", 1, "",
             "!! Error occurred!");
     }
-
     void subcommands()
     {
         QFETCH(QStringList, arguments);
@@ -81,7 +79,6 @@ private slots:
         arguments.removeAll(QString());
         arguments.replaceInStrings("%SIM%", m_link);
         arguments.replaceInStrings("%BOOT%", m_boot->path());
-
         const ProgramRun run = runCli(arguments, m_config.path());
         QVERIFY2(run.exitCode == status,
                  qPrintable(QString("status %1, stderr: %2").arg(run.exitCode).arg(run.errors)));
@@ -125,7 +122,6 @@ private slots:
         QVERIFY(tracer.waitForReadyRead(60000)); // the first value: the port is open
         ::kill(pid_t(tracer.processId()), SIGKILL);
         QVERIFY(tracer.waitForFinished(60000));
-
         QStringList command{
             qEnvironmentVariable("SPELMAR_CLI"), "send", "--port", sim.path(), "--baud", "9600", "SSV"};
         if (::geteuid() == 0) {

@@ -60,7 +60,6 @@ private slots:
         row("truncate", "A\r\nB\r\n", "", "IX T Ahead", "head\r\n", 6, 2);
         row("insert after file shrank", "A\r\nB\r\n", "", "AC X3 ID", "A\r\nD\r\n", 6, 3);
     }
-
     void edit()
     {
         QFETCH(QByteArray, before);

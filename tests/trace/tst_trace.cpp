@@ -175,7 +175,6 @@ private slots:
         QCOMPARE(graph->axisMaximum(CCWGraph::YAxis), 940.0);
         panel.OnClearGraph();
         QCOMPARE(graph->pointCount(), 0);
-
         // On a log scale the range follows the positive values alone; zero and
         // negative values are kept but cannot be drawn.
         child<QCheckBox>(&panel, "logCheck")->setChecked(true);
@@ -187,7 +186,6 @@ private slots:
         QVERIFY(graph->axisMinimum(CCWGraph::YAxis) > 0.0);
         QVERIFY(graph->axisMinimum(CCWGraph::YAxis) <= 5e-4);
         QVERIFY(graph->axisMaximum(CCWGraph::YAxis) >= 2e-3);
-
         // In a range narrower than a decade no tick label repeats, and the
         // labels stand out from a dark and from a light background.
         panel.OnClearGraph();
@@ -244,7 +242,6 @@ private slots:
         t.panel.show();
         QSignalSpy shown(&t.panel, &CTraceDlg::sampleShown);
         QSignalSpy ended(&t.panel, &CTraceDlg::traceEnded);
-
         child<QRadioButton>(&t.panel, "tickRadio")->setChecked(true);
         t.panel.ToggleFileLog(); // while no trace runs
         QVERIFY(t.panel.isLogging());
@@ -255,7 +252,6 @@ private slots:
         QCOMPARE(CTraceSettings::read(CTraceSettings::kTraceTick), std::string("1"));
         QCOMPARE(CTraceSettings::read(CTraceSettings::kTraceFile), path.toStdString());
         QCOMPARE(CTraceSettings::read(CTraceSettings::kTracePath), dir.path().toStdString() + "/");
-
         QTest::mouseClick(child<QPushButton>(&t.panel, "traceButton"), Qt::LeftButton);
         QCOMPARE(buttonText(&t.panel, "traceButton"), QString("Stop"));
         QVERIFY(!child(&t.panel, "commandEdit")->isEnabled());
@@ -271,7 +267,6 @@ private slots:
         QVERIFY(!child<CCWButton>(&t.panel, "fileLed")->value());
         QVERIFY(child(&t.panel, "tickRadio")->isEnabled());
         QVERIFY(t.prompt.boxes().empty());
-
         const int samples = int(shown.count());
         QCOMPARE(t.panel.graph()->pointCount(), samples);
         QCOMPARE(child<QLabel>(&t.panel, "valueDisplay")->text(),
@@ -296,7 +291,6 @@ private slots:
         panel.ToggleFileLog();
         QVERIFY(!panel.isLogging());
         QVERIFY(prompt.boxes().empty());
-
         answer = dir.filePath("missing/trace.csv").toStdString();
         panel.ToggleFileLog();
         QVERIFY(!panel.isLogging());
@@ -322,7 +316,6 @@ private slots:
         QVERIFY(message->isVisible());
         QVERIFY2(message->text().startsWith("XYZ -> Can"), qPrintable(message->text()));
         QCOMPARE(t.panel.graph()->pointCount(), 0);
-
         // The next good sample hides the message again.
         t.panel.StopTrace();
         QVERIFY(ended.wait(60000) || ended.count() == 1);
@@ -330,7 +323,6 @@ private slots:
         t.panel.OnTraceStartStop();
         QVERIFY(waitFor([&] { return t.panel.graph()->pointCount() >= 1; }));
         QVERIFY(!message->isVisible());
-
         // Hiding the panel stops the trace.
         t.panel.hide();
         QCOMPARE(buttonText(&t.panel, "traceButton"), QString("Start"));
@@ -345,7 +337,6 @@ private slots:
         QTest::addColumn<double>("rest");
         QTest::addColumn<double>("sleep");
         QTest::addColumn<bool>("late");
-
         QTest::newRow("quick poll") << 100.0 << 30.0 << 70.0 << 70.0 << false;
         QTest::newRow("slow poll") << 100.0 << 130.0 << -30.0 << 1.0 << true;
         QTest::newRow("exactly the interval") << 100.0 << 100.0 << 0.0 << 1.0 << false;
@@ -354,7 +345,6 @@ private slots:
         QTest::newRow("fraction of a ms counted") << 10.0 << 0.13 << 9.87 << 9.87 << false;
         QTest::newRow("interval below 1 means 100") << 0.5 << 30.0 << 70.0 << 70.0 << false;
     }
-
     void timingRule()
     {
         QFETCH(double, interval);
@@ -396,7 +386,6 @@ private slots:
             << "%s%n\r\n"
             << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n");
     }
-
     void csvLog()
     {
         QFETCH(bool, tick);
@@ -435,21 +424,18 @@ private slots:
         CTraceCsvWriter writer;
         QVERIFY(writer.start(path.toStdString(), {}, "PRE", 100, true));
         const qint64 headerSize = QFileInfo(path).size();
-
         // A disk that fills up: files of this process may not grow past room
         // for a line and a half.
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
+        rlimit saved{}, limited{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit limited = saved;
-        limited.rlim_cur = rlim_t(headerSize + 20);
+        limited = {rlim_t(headerSize + 20), saved.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
         CTraceRun run(session, "PRE", 100, &writer, {});
         std::vector<TraceSample> samples;
         for (int i = 0; i < 4; ++i)
             samples.push_back(run.PollSample(false));
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
-
         QVERIFY(writer.isLogging());
         int written = 0;
         for (const TraceSample &sample : samples) {
@@ -502,7 +488,6 @@ private slots:
         // Stopping wakes the trace from its sleep.
         QTest::newRow("stop during a long interval") << QStringList{} << 10000.0 << 0;
     }
-
     void responsiveness()
     {
         QFETCH(QStringList, simArgs);
@@ -556,7 +541,6 @@ private slots:
         run.stop();
         run.wait();
         QCOMPARE(readAll(path), atStop);
-
         // Eight header lines, one whole line per sample written, the empty rest.
         const QList<QByteArray> lines = atStop.split('\n');
         QVERIFY(lines.size() >= 8 + 5 + 1);
