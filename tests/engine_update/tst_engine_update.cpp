@@ -346,7 +346,7 @@ void TestEngineUpdate::deadServerEndsRun()
 
 // Scheduled, as the reminder runs it: newer files (ten listed at most) and
 // a failed connection are told all the same. moravel_cli shows the check's
-// other texts, moravel_exports and update_loop the scheduled questions.
+// other texts, moravel_exports and install the scheduled questions.
 void TestEngineUpdate::checkMessage()
 {
     QByteArray eleven;

@@ -1,8 +1,11 @@
 // The installation from `cmake --install` into a temporary prefix: its
-// layout and revision file, the installed programs run from there, the
-// desktop files through their validators, and an installation that its
-// user cannot write.
+// layout and revision file, the desktop files through their validators, an
+// installation that its user cannot write, Spelmar without a usable update
+// library, and the update loop with the installed programs: Spelmar's
+// reminder finds newer files, the release notes start Quennet, Spelmar
+// ends, Quennet replaces the files with a backup and starts Spelmar again.
 #include "childprocess.h"
+#include "ftpserver.h"
 #include "installtree.h"
 #include "testfiles.h"
 #include "version.h"
@@ -11,9 +14,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -25,6 +31,24 @@ QString revisionOf(const QString &version)
     const QStringList parts = version.split('.');
     return parts.value(0) + '.' + parts.value(1).rightJustified(2, '0') + '.'
         + parts.value(2).rightJustified(2, '0');
+}
+
+// The processes that run the program file at path.
+QList<qint64> processesRunning(const QString &path)
+{
+    QList<qint64> found;
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    const QStringList entries = QDir("/proc").entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid || pid == QCoreApplication::applicationPid())
+            continue;
+        const QString exe = QFile::symLinkTarget(QString("/proc/%1/exe").arg(entry));
+        if (!exe.isEmpty() && exe == wanted)
+            found.append(pid);
+    }
+    return found;
 }
 
 } // namespace
@@ -41,11 +65,16 @@ private slots:
     void validators();
     void readOnlyInstallation_data();
     void readOnlyInstallation();
+    void withoutUsableLibrary_data();
+    void withoutUsableLibrary();
+    void updateLoop();
     void cleanupTestCase() { makeWritable(); }
 
 private:
     void makeWritable();
     QString path(const QString &relative) const { return m_prefix.filePath(relative); }
+    // Own settings, no library search path that could find the build's
+    // library, no server (a refused port), boxes answered.
     QProcessEnvironment environment() const;
     // The command that runs program with the program folder read-only for
     // it: a read-only bind mount for root, whom permissions do not stop,
@@ -86,8 +115,8 @@ QProcessEnvironment TestInstall::environment() const
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", m_config.path());
     environment.insert("QT_QPA_PLATFORM", "offscreen");
-    // Nothing may reach a server here: a refused port.
     environment.insert("MORAVEL_FTP_HOST", "127.0.0.1:1");
+    environment.insert("SPELMAR_TEST_ANSWERS", QString()); // boxes written to stderr, not shown
     environment.remove("LD_LIBRARY_PATH");
     return environment;
 }
@@ -96,14 +125,8 @@ QStringList TestInstall::readOnly(const QStringList &command) const
 {
     if (!m_asRoot)
         return command;
-    return QStringList{"unshare",
-                       "--mount",
-                       "/bin/sh",
-                       "-c",
-                       "mount --bind -o ro \"$1\" \"$1\" && shift && exec \"$@\"",
-                       "sh",
-                       m_program}
-    + command;
+    return QString("unshare --mount /bin/sh -c").split(' ')
+        + QStringList{"mount --bind -o ro \"$1\" \"$1\" && shift && exec \"$@\"", "sh", m_program} + command;
 }
 
 // The program folder, the commands and their links, desktop entry and
@@ -172,6 +195,108 @@ void TestInstall::readOnlyInstallation()
     QVERIFY2(refused.errors.contains(m_program), qPrintable(refused.errors));
     QVERIFY2(refused.output.isEmpty(), qPrintable(refused.output));
     QCOMPARE(QDir(m_program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+// Spelmar started by the launcher from another folder; the demo's server
+// offers a newer Spelmar and a readme.txt that the installation does not
+// have yet. The packages test runs the loop in a moved folder. Last, as it
+// changes the installation.
+void TestInstall::updateLoop()
+{
+    QTemporaryDir state;
+    QVERIFY(state.isValid());
+    const QString &program = m_program;
+    const ProgramRun demo = runProgram({"/bin/bash", MAKE_DEMO, program, state.path()});
+    QVERIFY2(demo.exitCode == 0, qPrintable(demo.errors));
+
+    const QString offered = state.filePath("server/Spelmar/Updates");
+    const QByteArray oldSpelmar = readFile(program + "/Spelmar");
+    const QByteArray oldRelInfo = readFile(program + "/RelInfoLocal.rel");
+    QVERIFY(oldSpelmar != readFile(offered + "/Spelmar"));
+    FtpTestServer server(state.filePath("server"));
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+
+    // Yes to the newer files, install from the release notes, OK to end
+    // Spelmar; Quennet takes the first word again: yes, start Spelmar.
+    const QString log = state.filePath("programs.log");
+    QProcessEnvironment environment = this->environment();
+    environment.insert("XDG_CONFIG_HOME", state.filePath("config"));
+    environment.insert("SPELMAR_TEST_ANSWERS", "yes,install,ok");
+    environment.insert("MORAVEL_FTP_HOST", server.host());
+    QProcess spelmar;
+    endWithParent(spelmar);
+    spelmar.setProcessEnvironment(environment);
+    spelmar.setWorkingDirectory(state.path());
+    // The installer and the restarted program inherit the log.
+    spelmar.setStandardOutputFile(log, QIODevice::Append);
+    spelmar.setStandardErrorFile(log, QIODevice::Append);
+    spelmar.start(path("bin/spelmar"), {});
+    QVERIFY(spelmar.waitForStarted(60000));
+    QVERIFY2(spelmar.waitForFinished(180000), readFile(log).constData());
+    QCOMPARE(spelmar.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(spelmar.exitCode(), 0);
+
+    // Quennet replaces the files and starts Spelmar again.
+    const QString spelmarPath = program + "/Spelmar";
+    QTRY_VERIFY2_WITH_TIMEOUT(!processesRunning(spelmarPath).isEmpty()
+                                  && processesRunning(program + "/Quennet").isEmpty(),
+                              readFile(log).constData(), 180000);
+    for (const qint64 pid : processesRunning(spelmarPath))
+        ::kill(static_cast<pid_t>(pid), SIGTERM);
+    QCOMPARE(readFile(spelmarPath), readFile(offered + "/Spelmar"));
+    QCOMPARE(readFile(program + "/readme.txt"), readFile(offered + "/readme.txt"));
+    // The old records in their order, Spelmar's revision raised, the new
+    // readme.txt and the publisher's key at the end: the loop was signed,
+    // and the installation, which had no key, received the publisher's.
+    QString relInfo = QString::fromLatin1(oldRelInfo);
+    relInfo.replace(QRegularExpression("^Spelmar; [^\r]*", QRegularExpression::MultilineOption),
+                    "Spelmar; 2.01.00");
+    QCOMPARE(QString::fromLatin1(readFile(program + "/RelInfoLocal.rel")),
+             relInfo + "readme.txt; 2.01.00\r\nmoravel.pub; 1.00.00\r\n");
+    QVERIFY(QFile::exists(offered + "/RelInfoRemote.rel.sig"));
+    QCOMPARE(readFile(program + "/moravel.pub"), readFile(offered + "/moravel.pub"));
+    // The backup (engine_update checks what backups hold).
+    const QStringList backups = QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QVERIFY2(backups.size() == 1 && QRegularExpression("^\\d{12}$").match(backups.first()).hasMatch(),
+             qPrintable(backups.join(' ')));
+    QCOMPARE(readFile(program + "/" + backups.first() + "/Spelmar"), oldSpelmar);
+
+    // Exactly the three boxes of the loop, in order; the restarted
+    // Spelmar's reminder finds nothing newer and stays silent.
+    const QStringList boxes = boxLines(readFile(log));
+    QCOMPARE(boxes.size(), 3);
+    QVERIFY2(boxes[0].contains("newer files") && boxes[0].contains("->> Spelmar")
+                 && boxes[0].contains("->> readme.txt") && !boxes[0].contains("Quennet"),
+             qPrintable(boxes[0]));
+    QVERIFY2(boxes[1].startsWith(" Attention!!"), qPrintable(boxes[1]));
+    QVERIFY2(boxes[2].startsWith(" End of software update!"), qPrintable(boxes[2]));
+}
+
+void TestInstall::withoutUsableLibrary_data()
+{
+    QTest::addColumn<QString>("library"); // copied in as libMoravel.so; empty: none
+    QTest::newRow("no library") << QString();
+    QTest::newRow("a library without the entries") << "/lib/x86_64-linux-gnu/libz.so.1";
+}
+
+void TestInstall::withoutUsableLibrary()
+{
+    QFETCH(QString, library);
+    QTemporaryDir state;
+    QVERIFY(state.isValid());
+    const QString program = state.filePath("program");
+    QVERIFY(QDir().mkpath(program));
+    QVERIFY(QFile::copy(m_program + "/Spelmar", program + "/Spelmar"));
+    if (!library.isEmpty())
+        QVERIFY(QFile::copy(library, program + "/libMoravel.so"));
+
+    QProcessEnvironment environment = this->environment();
+    environment.insert("SPELMAR_EXIT_WHEN_SHOWN", "1");
+    const ProgramRun spelmar = runProgram({program + "/Spelmar"}, environment, program);
+    QCOMPARE(spelmar.exitCode, 0);
+    // One box before the window, then the window as usual.
+    QCOMPARE(boxLines(spelmar.errors.toLocal8Bit()), QStringList{"Can not load the libMoravel.so !!! "});
+    QVERIFY2(spelmar.output.contains("Spelmar: main window shown"), qPrintable(spelmar.output));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
