@@ -2,6 +2,7 @@
 #include "fileaside.h"
 #include "ftpfileclient.h"
 #include "ftpserver.h"
+#include "relinfo.h"
 #include "restorejob.h"
 #include "updatecheck.h"
 #include "updatetestsupport.h"
@@ -9,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,9 +65,33 @@ struct Run
     QString cancelAt;
 };
 
-QByteArray sha256(const QByteArray &data)
+QString latin1(std::string_view text)
 {
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// "name|revision[|mark[|sha256]]" per record.
+QStringList describe(const RelInfoList &list)
+{
+    QStringList lines;
+    for (const RelInfoRecord &record : list) {
+        QString line = latin1(record.fileName) + "|" + latin1(record.revision);
+        for (std::string_view field : {record.transferMark, record.sha256})
+            line += field.empty() ? "" : "|" + latin1(field);
+        lines << line;
+    }
+    return lines;
+}
+
+RelInfoList listOf(const QStringList &records)
+{
+    RelInfoList list;
+    for (const QString &record : records) {
+        const QStringList fields = record.split('|');
+        list.append(fields.value(0).toStdString(), fields.value(1).toStdString(),
+                    fields.value(2).toStdString());
+    }
+    return list;
 }
 
 } // namespace
@@ -89,6 +115,13 @@ private slots:
     void setAside();
     void restore_data();
     void restore();
+    void readRecords_data();
+    void readRecords();
+    void readMissingOrHuge();
+    void revisionRule_data();
+    void revisionRule();
+    void writeLocalRelInfo();
+    void dropUnusable();
 
 private:
     QString serverFolder() const { return m_work.filePath("server"); }
@@ -152,6 +185,9 @@ void TestEngineUpdate::downloadRun_data()
     };
     auto ok = [](const QString &name) { return "  ok!    " + name; };
     auto fail = [](const QString &name) { return " fail!    " + name; };
+    auto sha256 = [](const QByteArray &data) {
+        return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    };
     // The revision file afterwards is not compared: the next check offers
     // again exactly what did not arrive.
     const QByteArray oldInstall = "RelInfoLocal.rel=Spelmar.exe; 3.01.01\r\n|Spelmar.exe=old exe";
@@ -327,7 +363,7 @@ void TestEngineUpdate::deadServerEndsRun()
         fileLines << QString(i < 3 ? "  ok!    " : " fail!    ") + name;
     }
     writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel + serverFiles));
-    FtpTestServer server(serverFolder(), {"--max-connections", "8"});
+    FtpTestServer server(serverFolder());
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     qputenv("MORAVEL_FTP_STALL_SECONDS", "2");
     RecordingReport report;
@@ -380,10 +416,8 @@ void TestEngineUpdate::setAside_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("aside"); // local path of the upd_ file
     QTest::addColumn<bool>("installed");
-    QTest::newRow("sub-folder") << "lib\\Core.so"
-                                << "lib/upd_Core.so" << true;
-    QTest::newRow("not installed yet") << "New.txt"
-                                       << "upd_New.txt" << false;
+    QTest::newRow("sub-folder") << QString("lib\\Core.so") << QString("lib/upd_Core.so") << true;
+    QTest::newRow("not installed yet") << QString("New.txt") << QString("upd_New.txt") << false;
 }
 
 // A run that ends at any moment (killed, say) after a file was set aside
@@ -422,19 +456,19 @@ void TestEngineUpdate::restore_data()
         QTest::newRow(name) << release << blocked << cancelAt << fileLines << files(after);
     };
     const QString jan = "201401011000/", mar = "201403151200/", jun = "201406301800/";
-    const QStringList june{"  ok!    " + jun + "RelInfoLocal.rel", "  ok!    " + jun + "Spelmar.exe"};
+    auto ok = [](const QString &source) { return "  ok!    " + source; };
+    const QStringList june{ok(jun + "RelInfoLocal.rel"), ok(jun + "Spelmar.exe")};
     // The releases from the newest back to the chosen one, each file of each.
     row("oldest of three", jan.chopped(1), "", "",
         june
-            + QStringList{"  ok!    " + mar + "Moravel.so", "  ok!    " + mar + "Spelmar.exe",
-                          "  ok!    " + jan + "Help.txt", "  ok!    " + jan + "RelInfoLocal.rel",
-                          "  ok!    " + jan + "Spelmar.exe"},
+            + QStringList{ok(mar + "Moravel.so"), ok(mar + "Spelmar.exe"), ok(jan + "Help.txt"),
+                          ok(jan + "RelInfoLocal.rel"), ok(jan + "Spelmar.exe")},
         "Spelmar.exe=jan exe|Moravel.so=mar lib|RelInfoLocal.rel=jan rel|Help.txt=jan help");
     // moravel_cli restores a release that does not exist.
     row("release name of another form", "../" + jun.chopped(1), "", "", {},
         "Spelmar.exe=current|Moravel.so=current lib|RelInfoLocal.rel=current rel");
     row("a file that cannot be copied", mar.chopped(1), "Moravel.so", "",
-        june + QStringList{" fail!    " + mar + "Moravel.so", "  ok!    " + mar + "Spelmar.exe"},
+        june + QStringList{" fail!    " + mar + "Moravel.so", ok(mar + "Spelmar.exe")},
         "Spelmar.exe=mar exe|RelInfoLocal.rel=jun rel");
     row("aborted", jan.chopped(1), "", " restore -> " + mar + "Moravel.so",
         june + QStringList{" fail!    " + mar + "Moravel.so"},
@@ -479,6 +513,132 @@ void TestEngineUpdate::restore()
     for (auto it = releases.begin(); it != releases.end(); ++it)
         QCOMPARE(now.take(it.key()), it.value()); // the backups stay as they were
     QCOMPARE(now, after);
+}
+
+// Revision-information files: the readers, the revision rule, the merge
+// and rewrite of the local file, the refusal of unusable records.
+void TestEngineUpdate::readRecords_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("records");
+    const QByteArray hash("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
+    QTest::newRow("spacing, extra and hash fields")
+        << " Spelmar.exe ;  3.01.02 ;extra\r\nA.dll;1; " + hash.toUpper() + "\r\nB;2;" + hash.left(63)
+        << QStringList{"Spelmar.exe|3.01.02|0", "A.dll|1|0|" + hash, "B|2|0"};
+    QTest::newRow("skipped lines, no final line end")
+        << QByteArray("\r\n;1\r\n  ; 2\r\nA;1\r\nB") << QStringList{"A|1|0", "B||0"};
+    // Only CR LF ends a line; a lone LF or CR belongs to the line.
+    QTest::newRow("LF and CR inside") << QByteArray("A;1\nB;2\rC\r\n") << QStringList{"A|1\nB|0"};
+    QTest::newRow("NUL bytes") << QByteArray("A\0B;1\0\r\n\0;2\r\n", 13)
+                               << QStringList{QString::fromLatin1("A\0B|1\0|0", 8),
+                                              QString::fromLatin1("\0|2|0", 5)};
+    QTest::newRow("overlong line skipped") << "A;1\r\n" + QByteArray(kMaxRelInfoLineLength + 1, 'x')
+            + ";2\r\nB;3\r\n" << QStringList{"A|1|0", "B|3|0"};
+    QTest::newRow("20 MB last line") << "A;1\r\n" + QByteArray(20 * 1024 * 1024, ';') << QStringList{"A|1|0"};
+}
+
+void TestEngineUpdate::readRecords()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, records);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("RelInfoRemote.rel").toStdString();
+    writeFile(dir.filePath("RelInfoRemote.rel"), content);
+    RelInfoList remote;
+    QVERIFY(ReadRemoteRelInfo(remote, path));
+    QCOMPARE(describe(remote), records);
+    // The local reader appends the same records without marks and hashes.
+    RelInfoList local = listOf({"Kept|1"});
+    QVERIFY(ReadLocalRelInfo(local, path));
+    QCOMPARE(describe(local),
+             QStringList{"Kept|1"} + records.replaceInStrings(QRegularExpression("\\|0(\\|.*)?$"), ""));
+}
+
+void TestEngineUpdate::readMissingOrHuge()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("folder.rel"));
+    QFile huge(dir.filePath("huge.rel"));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(kMaxRelInfoFileSize + 1));
+    huge.close();
+    RelInfoList list = listOf({"A|1"});
+    for (const char *name : {"missing.rel", "folder.rel", "huge.rel"}) {
+        QVERIFY(!ReadLocalRelInfo(list, dir.filePath(name).toStdString()));
+        QVERIFY(!ReadRemoteRelInfo(list, dir.filePath(name).toStdString()));
+    }
+    QCOMPARE(describe(list), QStringList{"A|1"});
+}
+
+void TestEngineUpdate::revisionRule_data()
+{
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<bool>("newer");
+    auto row = [](const char *name, const char *remote, const char *local, bool newer) {
+        QTest::newRow(name) << QString(remote) << QString(local) << newer;
+    };
+    row("short patch is a bigger minor", "1.23.5", "1.23.45", true);
+    row("smaller major", "2.00.00", "10.00.00", false);
+    row("equal", "3.01.02", "3.01.02", false);
+    row("no patch reads huge", "1.2", "1.99.99", true);
+    row("empty local", "0.00.01", "", true);
+    row("huge major does not wrap", "99999999999999999999.1", "1.00.00", true);
+}
+
+void TestEngineUpdate::revisionRule()
+{
+    QFETCH(QString, remote);
+    QFETCH(QString, local);
+    QFETCH(bool, newer);
+    QCOMPARE(isNewerRevision(remote.toStdString(), local.toStdString()), newer);
+}
+
+// Transferred records take over their revision or are appended; a new file
+// that did not arrive is appended with 0.00.00, once however often it is
+// listed; marks other than 1 count as not transferred. The new file is
+// renamed over the old one: a reader that has the old file open keeps it.
+void TestEngineUpdate::writeLocalRelInfo()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("RelInfoLocal.rel");
+    writeFile(file, "old\r\n");
+    QFile reader(file);
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    RelInfoList local = listOf({"Spelmar.exe|3.01.02", "Moravel.dll|1.00.00", "Old.txt|0.01.00", "C|1"});
+    QVERIFY(WriteLocalRelInfo(local,
+                              listOf({"SPELMAR.EXE|3.02.00|1", "New.dll|2.00.00|1", "Moravel.dll|1.10.00|0",
+                                      "Failed.dll|1.00.00|0", "A|1|0", "a|2|1", "C|2|-1", "C|3|x"}),
+                              file.toStdString()));
+    QCOMPARE(reader.readAll(), QByteArray("old\r\n"));
+    QCOMPARE(readFile(file),
+             QByteArray("Spelmar.exe; 3.02.00\r\nMoravel.dll; 1.00.00\r\nOld.txt; 0.01.00\r\nC; 1\r\n"
+                        "New.dll; 2.00.00\r\nFailed.dll; 0.00.00\r\nA; 2\r\n"));
+    // When nothing can be written that is reported, and nothing is left.
+    QVERIFY(!WriteLocalRelInfo(local, RelInfoList(), dir.filePath("missing/x.rel").toStdString()));
+    QVERIFY(QDir(dir.path()).mkpath("folder.rel/inside"));
+    QVERIFY(!WriteLocalRelInfo(local, RelInfoList(), dir.filePath("folder.rel").toStdString()));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"folder.rel", "RelInfoLocal.rel"}));
+    QVERIFY(QFileInfo(dir.filePath("folder.rel/inside")).isDir());
+}
+
+// Unsafe and repeated names go, each with its reason; a huge list keeps
+// the first reasons and counts the rest.
+void TestEngineUpdate::dropUnusable()
+{
+    QStringList records{"../x|1", "A|1"};
+    QStringList reasons{"refused file name \"../x\": not a plain name below the program folder"};
+    for (int i = 0; i < 150; ++i) {
+        records << "a|2";
+        if (i < 99)
+            reasons << "ignored \"a\": the same file as \"A\" listed before";
+    }
+    RelInfoList list = listOf(records);
+    QStringList given;
+    for (const std::string &reason : dropUnusableRecords(list))
+        given << latin1(reason);
+    QCOMPARE(given, reasons + QStringList{"... and 51 more records refused or ignored"});
+    QCOMPARE(describe(list), QStringList{"A|1"});
 }
 
 QTEST_GUILESS_MAIN(TestEngineUpdate)

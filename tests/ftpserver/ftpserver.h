@@ -5,14 +5,11 @@
 #include <QStringList>
 
 // A real FTP server on a free loopback port serving rootFolder to the
-// update library's built-in account; the destructor stops it.
-//
-// Without a certificate it is ftpserver.py (pyftpdlib), given
-// extraArguments such as {"--drop-after-bytes", "Spelmar/Updates/big.bin:40000"}
-// (see its usage). With one (a PEM file holding key and certificate) it is
-// Debian's pure-ftpd, unpacked by scripts/install-deps.sh, which requires
-// TLS for logins and logs users in only when run as root: tlsUnavailable()
-// says why a test must skip.
+// update library's built-in account, until destroyed. Without a certificate
+// it is ftpserver.py (pyftpdlib) with extraArguments (see its usage); with
+// one (key and certificate in a PEM file) Debian's pure-ftpd, unpacked by
+// scripts/install-deps.sh, which requires TLS for logins and logs users in
+// only when run as root: tlsUnavailable() says why a test must skip.
 class FtpTestServer
 {
 public:

@@ -7,7 +7,6 @@ NAME is a file's path below ROOT or its bare name; options may repeat.
   --drop-after-bytes NAME:N  send N bytes of NAME, then close and answer 426
   --lie-after-bytes NAME:N   send N bytes of NAME, then report success (226)
   --announce-size NAME:N     announce N bytes for NAME (SIZE and 150), send it whole
-  --max-connections N        refuse more than N control connections at once
 """
 
 import argparse
@@ -26,7 +25,6 @@ def main():
     parser.add_argument("root")
     for option in ("--drop-after-bytes", "--lie-after-bytes", "--announce-size"):
         parser.add_argument(option, action="append", default=[])
-    parser.add_argument("--max-connections", type=int, default=0)
     args = parser.parse_args()
     root = os.path.realpath(args.root)
     tables = [{name: int(count) for name, _, count in (v.rpartition(":") for v in values)}
@@ -84,8 +82,6 @@ def main():
     TestHandler.authorizer.add_user("vaskolt", "tovrask27", root, perm="elradfmwMT")
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
     server = FTPServer(("127.0.0.1", 0), TestHandler)
-    if args.max_connections > 0:
-        server.max_cons_per_ip = args.max_connections
     sys.stdout.write("%d\n" % server.socket.getsockname()[1])
     sys.stdout.flush()
 

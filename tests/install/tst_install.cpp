@@ -10,9 +10,6 @@
 #include "testfiles.h"
 #include "version.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -282,11 +279,9 @@ void TestInstall::withoutUsableLibrary_data()
 void TestInstall::withoutUsableLibrary()
 {
     QFETCH(QString, library);
-    QTemporaryDir state;
-    QVERIFY(state.isValid());
-    const QString program = state.filePath("program");
-    QVERIFY(QDir().mkpath(program));
-    QVERIFY(QFile::copy(m_program + "/Spelmar", program + "/Spelmar"));
+    QTemporaryDir folder;
+    const QString program = folder.path();
+    QVERIFY(folder.isValid() && QFile::copy(m_program + "/Spelmar", program + "/Spelmar"));
     if (!library.isEmpty())
         QVERIFY(QFile::copy(library, program + "/libMoravel.so"));
 

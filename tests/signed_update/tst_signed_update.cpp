@@ -14,14 +14,6 @@
 #include <functional>
 #include <memory>
 
-#include <sys/stat.h>
-
-namespace {
-
-const QString kUpdates = "Spelmar/Updates";
-
-} // namespace
-
 class TestSignedUpdate : public QObject
 {
     Q_OBJECT
@@ -55,9 +47,8 @@ void TestSignedUpdate::initTestCase()
     QVERIFY(QDir().mkpath(m_work.filePath("keys")) && QDir().mkpath(m_work.filePath("server")));
     for (const char *name : {"maker", "successor", "stranger"})
         QCOMPARE(cli(MORAVEL_CLI, {"keygen", key(name)}).exitCode, 0);
-    struct stat info = {};
-    QCOMPARE(::stat(qPrintable(key("maker.key")), &info), 0);
-    QCOMPARE(info.st_mode & 0777, 0600u);
+    QCOMPARE(QFile::permissions(key("maker.key")),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
     QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
 }
