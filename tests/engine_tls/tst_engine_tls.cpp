@@ -11,9 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
 const QString kUpdates = "Spelmar/Updates";
-} // namespace
 
 class TestFtpTls : public QObject
 {

@@ -31,15 +31,6 @@ const QString kBackupName = QStringLiteral("201408110730");
 // may not grow beyond 100000 bytes during the run (a full disk).
 const QString kFileSizeLimit = QStringLiteral("<file size limit>");
 
-// The list of a run that got as far as comparing, then had these lines.
-QStringList comparedLines(const QStringList &lines)
-{
-    return QStringList{"... Preparing download from server!", "... connect to the NORVANE server",
-                       "... set path (" + kUpdates + ")",     "... check remote revision file",
-                       "... check local revision file",       "... compare new files"}
-    + lines + QStringList{"   ", "  End of download procedure!! "};
-}
-
 // "name=content" entries split at "|".
 Files files(const QByteArray &entries)
 {
@@ -275,12 +266,19 @@ void TestEngineUpdate::downloadRun()
                     });
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &before) == 0);
 
-    const QStringList transfer = QStringList{"---- start transfer ----"} + run.fileLines;
+    const QStringList start{"... Preparing download from server!",
+                            "... connect to the NORVANE server",
+                            "... set path (" + kUpdates + ")",
+                            "... check remote revision file",
+                            "... check local revision file",
+                            "... compare new files",
+                            "---- start transfer ----"};
+    // The revision file is rewritten unless the run was cancelled.
+    const QStringList rewritten{"---- end transfer ----", "... update local revision file",
+                                "  ok!  updated local revision file"};
+    const QStringList end{"   ", "  End of download procedure!! "};
     QCOMPARE(report.lines,
-             comparedLines(run.cancelAt.isEmpty() ? transfer
-                                   + QStringList{"---- end transfer ----", "... update local revision file",
-                                                 "  ok!  updated local revision file"}
-                                                  : transfer));
+             start + run.fileLines + (run.cancelAt.isEmpty() ? rewritten : QStringList()) + end);
     QCOMPARE(result.allArrived(), run.offeredAgain.isEmpty());
     QCOMPARE(result.outcome == CDownloadJob::Outcome::Cancelled, !run.cancelAt.isEmpty());
     const Files now = readTree(programFolder());

@@ -27,9 +27,8 @@ def main():
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
-    tables = [{name: int(count) for name, _, count in (v.rpartition(":") for v in values)}
-              for values in (args.drop_after_bytes, args.lie_after_bytes, args.announce_size)]
-    drops, lies, announced = tables
+    drops, lies, announced = [{name: int(count) for name, _, count in (v.rpartition(":") for v in values)}
+                              for values in (args.drop_after_bytes, args.lie_after_bytes, args.announce_size)]
 
     def limit_for(table, path):
         if path:
@@ -85,15 +84,8 @@ def main():
     sys.stdout.write("%d\n" % server.socket.getsockname()[1])
     sys.stdout.flush()
 
-    def watch_stdin():
-        try:
-            while sys.stdin.buffer.read(4096):
-                pass
-        finally:
-            os._exit(0)
-
     if not sys.stdin.isatty():
-        threading.Thread(target=watch_stdin, daemon=True).start()
+        threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
     server.serve_forever(handle_exit=True)
 
 

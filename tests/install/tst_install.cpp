@@ -1,9 +1,6 @@
 // The installation from `cmake --install` into a temporary prefix: its
-// layout and revision file, the desktop files through their validators, an
-// installation that its user cannot write, Spelmar without a usable update
-// library, and the update loop with the installed programs: Spelmar's
-// reminder finds newer files, the release notes start Quennet, Spelmar
-// ends, Quennet replaces the files with a backup and starts Spelmar again.
+// files, an installation that its user cannot write, Spelmar without a
+// usable update library, and the update loop with the installed programs.
 #include "childprocess.h"
 #include "ftpserver.h"
 #include "installtree.h"
@@ -14,6 +11,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QVersionNumber>
 #include <QtTest>
 
 #include <csignal>
@@ -21,14 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-// A release as the revision files write it: 2.0.0 becomes 2.00.00.
-QString revisionOf(const QString &version)
-{
-    const QStringList parts = version.split('.');
-    return parts.value(0) + '.' + parts.value(1).rightJustified(2, '0') + '.'
-        + parts.value(2).rightJustified(2, '0');
-}
 
 // The processes that run the program file at path.
 QList<qint64> processesRunning(const QString &path)
@@ -139,14 +129,18 @@ void TestInstall::layout()
         QVERIFY2(QFileInfo::exists(path(file)), qPrintable(file));
 }
 
+// Each release as the revision files write it: 2.0.0 becomes 2.00.00.
 void TestInstall::revisionFile()
 {
-    const QString spelmar = revisionOf(SPELMAR_VERSION);
-    const QString moravel = revisionOf(MORAVEL_VERSION);
-    QCOMPARE(QString::fromLatin1(readFile(m_program + "/RelInfoLocal.rel")),
-             QStringLiteral("Spelmar; %1\r\nlibMoravel.so; %2\r\nQuennet; %2\r\n"
-                            "spelmar-cli; %1\r\nmoravel-cli; %2\r\n")
-                 .arg(spelmar, moravel));
+    QStringList revisions;
+    for (const QVersionNumber &version :
+         {QVersionNumber::fromString(SPELMAR_VERSION), QVersionNumber::fromString(MORAVEL_VERSION)})
+        revisions << QString::asprintf("%d.%02d.%02d", version.majorVersion(), version.minorVersion(),
+                                       version.microVersion());
+    QCOMPARE(
+        QString::fromLatin1(readFile(m_program + "/RelInfoLocal.rel")),
+        QString("Spelmar; %1\r\nlibMoravel.so; %2\r\nQuennet; %2\r\nspelmar-cli; %1\r\nmoravel-cli; %2\r\n")
+            .arg(revisions[0], revisions[1]));
 }
 
 void TestInstall::validators_data()
