@@ -2,9 +2,10 @@
 #include "fileaside.h"
 #include "ftpfileclient.h"
 #include "ftpserver.h"
-#include "programpath.h"
-#include "updatetestsupport.h"
+#include "relinfo.h"
+#include "restorejob.h"
 #include "updatecheck.h"
+#include "updatetestsupport.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -14,9 +15,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
-#include <signal.h>
 #include <sys/resource.h>
 
 namespace {
@@ -24,86 +25,69 @@ namespace {
 const QString kUpdates = QStringLiteral("Spelmar/Updates");
 // An expected file that must not exist.
 const QByteArray kAbsent("\x01<absent>");
+// The backup folder of 2014-08-11 07:30 local time, the runs' clock.
 const QString kBackupName = QStringLiteral("201408110730");
-const QStringList kEndLines{"   ", "  End of download procedure!! "};
-const QString kNoConnection =
-    QStringLiteral("No connection to the NORVANE ftp server!\nSwitch off the automatic updates!");
-
-QStringList headLines(const QString &serverPath = kUpdates)
-{
-    return {"... Preparing download from server!", "... connect to the NORVANE server",
-            "... set path (" + serverPath + ")", "... check remote revision file"};
-}
-
-// The list of a run that got as far as comparing, then had these lines.
-QStringList comparedLines(const QStringList &lines)
-{
-    return headLines() + QStringList{"... check local revision file", "... compare new files"} + lines
-        + kEndLines;
-}
-
-// The list of a run that transferred files with these lines.
-QStringList transferLines(const QStringList &fileLines)
-{
-    return comparedLines(QStringList{"---- start transfer ----"} + fileLines
-                         + QStringList{"---- end transfer ----", "... update local revision file",
-                                       "  ok!  updated local revision file"});
-}
-
-// 2014-08-11 07:30 local time: the backup folder kBackupName.
-std::time_t fixedMoment()
-{
-    return QDateTime(QDate(2014, 8, 11), QTime(7, 30)).toSecsSinceEpoch();
-}
+// A server option that the test takes for itself: files of this process
+// may not grow beyond 100000 bytes during the run (a full disk).
+const QString kFileSizeLimit = QStringLiteral("<file size limit>");
 
 // "name=content" entries split at "|".
 Files files(const QByteArray &entries)
 {
     Files result;
     for (const QByteArray &entry : entries.split('|')) {
-        const qsizetype cut = entry.indexOf('=');
-        result.insert(QString::fromLatin1(entry.left(cut)), entry.mid(cut + 1));
+        if (!entry.isEmpty())
+            result.insert(QString::fromLatin1(entry.left(entry.indexOf('='))),
+                          entry.mid(entry.indexOf('=') + 1));
     }
     return result;
 }
 
-// A server option that the test takes for itself: files of this process
-// may not grow beyond 100000 bytes during the run (a full disk).
-const QString kFileSizeLimit = QStringLiteral("<file size limit>");
-
-// Limits the size of files this process writes, until lift().
-class FileSizeLimit
+// One download run: the update directory, the program folder before and
+// after (a subset), the transfer's lines per file, the whole backup folder
+// and the names that the next check offers again. Server options give the
+// run a server of its own; cancelAt: "abort" when that line is added.
+struct Run
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        if (bytes == 0)
-            return;
-        ::signal(SIGXFSZ, SIG_IGN); // EFBIG instead of the signal
-        m_active = ::getrlimit(RLIMIT_FSIZE, &m_before) == 0;
-        rlimit limit = m_before;
-        limit.rlim_cur = bytes;
-        m_active = m_active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() { lift(); }
-    void lift()
-    {
-        if (m_active)
-            ::setrlimit(RLIMIT_FSIZE, &m_before);
-        m_active = false;
-    }
-
-private:
-    rlimit m_before{};
-    bool m_active = false;
+    Files server, installed;
+    QStringList fileLines;
+    Files after, backup;
+    QStringList offeredAgain, serverOptions;
+    QString cancelAt;
 };
 
-QByteArray sha256(const QByteArray &data)
+QString latin1(std::string_view text)
 {
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// "name|revision[|mark[|sha256]]" per record.
+QStringList describe(const RelInfoList &list)
+{
+    QStringList lines;
+    for (const RelInfoRecord &record : list) {
+        QString line = latin1(record.fileName) + "|" + latin1(record.revision);
+        for (std::string_view field : {record.transferMark, record.sha256})
+            line += field.empty() ? "" : "|" + latin1(field);
+        lines << line;
+    }
+    return lines;
+}
+
+RelInfoList listOf(const QStringList &records)
+{
+    RelInfoList list;
+    for (const QString &record : records) {
+        const QStringList fields = record.split('|');
+        list.append(fields.value(0).toStdString(), fields.value(1).toStdString(),
+                    fields.value(2).toStdString());
+    }
+    return list;
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class TestEngineUpdate : public QObject
 {
@@ -115,21 +99,28 @@ private slots:
     void downloadRun_data();
     void downloadRun();
     void secondRunInTheSameMinute();
-    void leftoversPurged_data();
     void leftoversPurged();
     void deadServerEndsRun();
-    void checkMessage_data();
     void checkMessage();
     void setAside_data();
     void setAside();
-    void programPathSplit_data();
-    void programPathSplit();
+    void restore_data();
+    void restore();
+    void readRecords_data();
+    void readRecords();
+    void readMissingOrHuge();
+    void revisionRule_data();
+    void revisionRule();
+    void writeLocalRelInfo();
+    void dropUnusable();
 
 private:
     QString serverFolder() const { return m_work.filePath("server"); }
     QString updateFolder() const { return serverFolder() + "/" + kUpdates; }
     QString programFolder() const { return m_work.filePath("program"); }
-    void runDownload(CDownloadJob &job, RecordingReport &report);
+    using OnLine = std::function<void(CDownloadJob &, const QString &)>;
+    CDownloadJob::Result runDownload(RecordingReport &report, const QString &host = QString(),
+                                     const OnLine &onLine = nullptr);
 
     QTemporaryDir m_config;
     QTemporaryDir m_work;
@@ -150,211 +141,148 @@ void TestEngineUpdate::init()
     // Every case starts with an empty update directory and program folder.
     QDir(serverFolder() + "/Spelmar").removeRecursively();
     QDir(programFolder()).removeRecursively();
-    QVERIFY(QDir().mkpath(updateFolder()));
-    QVERIFY(QDir().mkpath(programFolder()));
+    QVERIFY(QDir().mkpath(updateFolder()) && QDir().mkpath(programFolder()));
 }
 
-void TestEngineUpdate::runDownload(CDownloadJob &job, RecordingReport &report)
+CDownloadJob::Result TestEngineUpdate::runDownload(RecordingReport &report, const QString &host,
+                                                   const OnLine &onLine)
 {
-    job.setClock(fixedMoment);
-    QVERIFY(job.start());
-    job.wait();
-    QCOMPARE(report.finishedCount, 1);
+    ScriptedPrompt prompt;
+    CDownloadJob job(report, &prompt, kUpdates.toStdString(), programFolder().toStdString(), false,
+                     (host.isEmpty() ? m_server->host() : host).toStdString());
+    report.onLine = [&](const std::string &line) {
+        if (onLine)
+            onLine(job, QString::fromStdString(line));
+    };
+    job.setClock([] { return std::time_t(QDateTime(QDate(2014, 8, 11), QTime(7, 30)).toSecsSinceEpoch()); });
+    if (job.start())
+        job.wait();
+    [&] {
+        QCOMPARE(report.finishedCount, 1);
+        QVERIFY(prompt.boxes().empty());
+    }();
+    return job.result();
 }
 
 void TestEngineUpdate::downloadRun_data()
 {
-    QTest::addColumn<Files>("server");
-    QTest::addColumn<Files>("installed");
-    QTest::addColumn<bool>("takeAll");
-    QTest::addColumn<QString>("serverPath");
-    QTest::addColumn<QStringList>("serverOptions"); // non-empty: a server of its own with these
-    QTest::addColumn<QString>("cancelAt");          // cancel when this line is added
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<Files>("after");              // program files afterwards (subset)
-    QTest::addColumn<Files>("backup");             // whole backup folder; none made when empty
-    QTest::addColumn<QStringList>("offeredAgain"); // names the next check lists
-
-    const QByteArray oldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
-    const QByteArray newRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
-    const Files oldInstall = files("RelInfoLocal.rel=" + oldRel + "|Spelmar.exe=old exe");
-    const Files oldWithLib = files("RelInfoLocal.rel=" + oldRel + "|Spelmar.exe=old exe|Moravel.so=lib");
-    const QStringList none;
-    const QString noCancel;
-
-    QTest::newRow("one newer file") << files(
-        "RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so;1.00.00\r\n|Spelmar.exe=new exe|Moravel.so=lib")
-                                    << oldWithLib << false << kUpdates << none << noCancel
-                                    << transferLines({"  ok!    Spelmar.exe"})
-                                    << files("Spelmar.exe=new exe|Moravel.so=lib|RelInfoLocal.rel=" + newRel)
-                                    << oldInstall << none;
-    QTest::newRow("nothing newer") << files("RelInfoRemote.rel=" + oldRel + "|Spelmar.exe=new exe")
-                                   << oldInstall << false << kUpdates << none << noCancel
-                                   << comparedLines({" end! No updates found!"}) << oldInstall
-                                   << files("RelInfoLocal.rel=" + oldRel) << none;
-    QTest::newRow("take all") << files("RelInfoRemote.rel=" + oldRel
-                                       + "|Spelmar.exe=new exe|Moravel.so=new lib")
-                              << oldWithLib << true << kUpdates << none << noCancel
-                              << transferLines({"  ok!    Spelmar.exe", "  ok!    Moravel.so"})
-                              << files("Spelmar.exe=new exe|Moravel.so=new lib|RelInfoLocal.rel=" + oldRel)
-                              << oldWithLib << none;
-    QTest::newRow("percent name has no backup copy")
-        << files("RelInfoRemote.rel=%Settings.ini; 1.00.00\r\n|%Settings.ini=new ini")
-        << files("RelInfoLocal.rel=%Settings.ini; 0.09.00\r\n|%Settings.ini=old ini") << false << kUpdates
-        << none << noCancel << transferLines({"  ok!    %Settings.ini"})
-        << files("%Settings.ini=new ini|RelInfoLocal.rel=%Settings.ini; 1.00.00\r\n")
-        << files("RelInfoLocal.rel=%Settings.ini; 0.09.00\r\n") << none;
+    QTest::addColumn<Run>("run");
+    auto row = [](const char *name, const QByteArray &server, const QByteArray &installed,
+                  const QStringList &fileLines, const QByteArray &after, const QByteArray &backup,
+                  const QStringList &offeredAgain = {}, const QStringList &options = {},
+                  const QString &cancelAt = {}) {
+        QTest::newRow(name) << Run{files(server), files(installed), fileLines, files(after),
+                                   files(backup), offeredAgain,     options,   cancelAt};
+    };
+    auto ok = [](const QString &name) { return "  ok!    " + name; };
+    auto fail = [](const QString &name) { return " fail!    " + name; };
+    auto sha256 = [](const QByteArray &data) {
+        return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+    };
+    // The revision file afterwards is not compared: the next check offers
+    // again exactly what did not arrive.
+    const QByteArray oldInstall = "RelInfoLocal.rel=Spelmar.exe; 3.01.01\r\n|Spelmar.exe=old exe";
+    const QByteArray newExe = "RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\n";
+    // A file whose name begins with % has no backup copy; names may hold
+    // spaces and brackets; a file may be empty.
+    row("newer files, percent name",
+        newExe
+            + "%Settings.ini;1.00.00\r\nnotes [1].txt;1\r\nempty.txt;1\r\n|Spelmar.exe=new exe"
+              "|%Settings.ini=new|notes [1].txt=n|empty.txt=",
+        oldInstall + "|%Settings.ini=old",
+        {ok("Spelmar.exe"), ok("%Settings.ini"), ok("notes [1].txt"), ok("empty.txt")},
+        "Spelmar.exe=new exe|%Settings.ini=new|notes [1].txt=n|empty.txt=", oldInstall);
     // A new first-level folder is made; a second level below a missing one is not.
-    QTest::newRow("sub-folders, one and two levels new")
-        << files(
-               "RelInfoRemote.rel=lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
-               "|lib/Core.so=core|plugins/net/Net.so=net|Spelmar.exe=new exe")
-        << oldInstall << false << kUpdates << none << noCancel
-        << transferLines({"  ok!    lib\\Core.so", " fail!    plugins\\net\\Net.so", "  ok!    Spelmar.exe"})
-        << files("lib/Core.so=core|Spelmar.exe=new exe|RelInfoLocal.rel=" + newRel
-                 + "lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 0.00.00\r\n|plugins/net/Net.so=" + kAbsent)
-        << oldInstall << QStringList{"plugins\\net\\Net.so"};
-    const QByteArray helpRel = "Spelmar.exe; 3.01.01\r\nHelp.txt; 1.00.00\r\n";
-    QTest::newRow("file missing on the server")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nHelp.txt; 2.00.00\r\n|Spelmar.exe=new exe")
-        << files("RelInfoLocal.rel=" + helpRel + "|Spelmar.exe=old exe|Help.txt=old help") << false
-        << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe", " fail!    Help.txt"})
-        << files(
-               "Spelmar.exe=new exe|Help.txt=old help|RelInfoLocal.rel=Spelmar.exe; 3.01.02\r\nHelp.txt; 1.00.00\r\n")
-        << files("RelInfoLocal.rel=" + helpRel + "|Spelmar.exe=old exe|Help.txt=old help")
-        << QStringList{"Help.txt"};
-    QTest::newRow("no local revision file")
-        << files(
-               "RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so ;1.00.00; extra\r\n|Spelmar.exe=new exe"
-               "|Moravel.so=lib")
-        << files("Spelmar.exe=old exe") << false << kUpdates << none << noCancel
-        << transferLines({"  ok!    Spelmar.exe", "  ok!    Moravel.so"})
-        << files("Spelmar.exe=new exe|Moravel.so=lib|RelInfoLocal.rel=" + newRel)
-        << files("Spelmar.exe=old exe") << none;
-    QTest::newRow("missing update directory")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\n|Spelmar.exe=new exe") << oldInstall << false
-        << QStringLiteral("Spelmar/Nowhere") << none << noCancel
-        << QStringList(headLines("Spelmar/Nowhere").mid(0, 3)) + kEndLines << oldInstall << Files() << none;
-    const QByteArray goodLib = "lib 1.00.01";
-    QTest::newRow("hash mismatch")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02; " + sha256("another exe")
-                 + "\r\nMoravel.so; 1.00.01;" + sha256(goodLib).toUpper()
-                 + "\r\n|Spelmar.exe=new exe|Moravel.so=" + goodLib)
-        << oldWithLib << false << kUpdates << none << noCancel
-        << transferLines({" fail!    Spelmar.exe", "  ok!    Moravel.so"})
-        << files("Spelmar.exe=old exe|Moravel.so=" + goodLib
-                 + "|RelInfoLocal.rel=Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.01\r\n")
-        << oldWithLib << QStringList{"Spelmar.exe"};
-    const QByteArray bigRel = "Big.bin; 1.00.00\r\nSmall.txt; 1.00.00\r\n";
+    row("sub-folders, one and two levels new",
+        newExe
+            + "lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 1.00.00\r\n|lib/Core.so=core|plugins/net/Net.so=net"
+              "|Spelmar.exe=new exe",
+        oldInstall, {ok("Spelmar.exe"), ok("lib\\Core.so"), fail("plugins\\net\\Net.so")},
+        "lib/Core.so=core|Spelmar.exe=new exe|plugins/net/Net.so=" + kAbsent, oldInstall,
+        {"plugins\\net\\Net.so"});
+    row("file missing on the server, no local revision file",
+        newExe + "Help.txt; 2.00.00\r\n|Spelmar.exe=new exe", "Spelmar.exe=old exe|Help.txt=old help",
+        {ok("Spelmar.exe"), fail("Help.txt")}, "Spelmar.exe=new exe|Help.txt=old help",
+        "Spelmar.exe=old exe|Help.txt=old help", {"Help.txt"});
+    // The server closes the data connection after 40000 bytes of Big.bin;
+    // Spelmar.exe does not have the hash that the revision file gives.
+    const QByteArray bigInstall = oldInstall + "|Big.bin=old big|Lib.so=lib";
+    row("hash mismatch, data connection dropped",
+        "RelInfoRemote.rel=Spelmar.exe; 3.01.02; " + sha256("another exe")
+            + "\r\nBig.bin; 2.00.00\r\nLib.so; 1.00.01;" + sha256("new lib").toUpper()
+            + "\r\n|Spelmar.exe=new exe|Lib.so=new lib|Big.bin=" + QByteArray(300000, 'n'),
+        bigInstall, {fail("Spelmar.exe"), fail("Big.bin"), ok("Lib.so")},
+        "Spelmar.exe=old exe|Big.bin=old big|Lib.so=new lib", bigInstall, {"Spelmar.exe", "Big.bin"},
+        {"--drop-after-bytes", "Spelmar/Updates/Big.bin:40000"});
     // The server root holds evil.sh next to the Spelmar folder, so a name
-    // that climbs out of the update directory would find a file.
+    // that climbs out of the update directory would find a file. Such
+    // names, and a second record of a name in another case, are no files
+    // to install: neither the run nor the next check offers them.
     const QStringList evil{"..\\evil.sh",          "../../evil.sh", "/tmp/evil.sh", "C:\\evil.sh",
-                           "lib\\..\\..\\evil.sh", "bad\x01name",   "lib/./x",      "lib//x"};
-    // Such names, and a second record of a name in another case, are no
-    // files to install: neither the run nor the next check offers them.
-    QTest::newRow("names that leave the program folder, names twice")
-        << files("RelInfoRemote.rel="
-                 + (evil.join("; 1.00.00\r\n")
-                    + "; 1.00.00\r\nSpelmar.exe; 3.01.02\r\n"
-                      "SPELMAR.EXE; 3.01.07\r\n")
-                       .toLatin1()
-                 + "|../../evil.sh=evil|Spelmar.exe=new exe|SPELMAR.EXE=other")
-        << oldInstall << false << kUpdates << none << noCancel << transferLines({"  ok!    Spelmar.exe"})
-        << files("Spelmar.exe=new exe|RelInfoLocal.rel=" + newRel) << oldInstall << none;
-    // The server announces a few bytes (SIZE and the 150 reply) and sends
-    // the whole file; the files arrive whole.
-    QTest::newRow("sizes announced too small")
-        << files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n|Spelmar.exe="
-                 + QByteArray(200000, 'x') + "|Moravel.so=lib")
-        << oldWithLib << false << kUpdates
-        << QStringList{"--announce-size", "Spelmar/Updates/Spelmar.exe:10", "--announce-size",
-                       "Spelmar/Updates/RelInfoRemote.rel:10"}
-        << noCancel << transferLines({"  ok!    Spelmar.exe"})
-        << files("Spelmar.exe=" + QByteArray(200000, 'x') + "|RelInfoLocal.rel=" + newRel) << oldInstall
-        << none;
-    // Files may grow to 100000 bytes here: the backup copy of the big
-    // installed file fails, so that file stays as it is.
-    QTest::newRow("backup copy fails") << files(
-        "RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin=new big")
-                                       << files("RelInfoLocal.rel=" + bigRel + "|Big.bin="
-                                                + QByteArray(300000, 'o') + "|Small.txt=old small")
-                                       << false << kUpdates << QStringList{kFileSizeLimit} << noCancel
-                                       << transferLines({" fail!    Big.bin", "  ok!    Small.txt"})
-                                       << files("Big.bin=" + QByteArray(300000, 'o')
-                                                + "|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\n"
-                                                  "Small.txt; 2.00.00\r\n")
-                                       << files("RelInfoLocal.rel=" + bigRel + "|Small.txt=old small")
-                                       << QStringList{"Big.bin"};
-    // The server closes the data connection after 40000 bytes of Big.bin.
-    QTest::newRow("data connection dropped")
-        << files("RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new small|Big.bin="
-                 + QByteArray(300000, 'n'))
-        << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=old big|Small.txt=old small") << false << kUpdates
-        << QStringList{"--drop-after-bytes", "Spelmar/Updates/Big.bin:40000"} << noCancel
-        << transferLines({" fail!    Big.bin", "  ok!    Small.txt"})
-        << files(
-               "Big.bin=old big|Small.txt=new small|RelInfoLocal.rel=Big.bin; 1.00.00\r\nSmall.txt; 2.00.00\r\n")
-        << files("RelInfoLocal.rel=" + bigRel + "|Big.bin=old big|Small.txt=old small")
-        << QStringList{"Big.bin"};
+                           "lib\\..\\..\\evil.sh", "bad\x01name",   "lib/./x",      "lib//x",
+                           "SPELMAR.EXE"};
+    row("names that leave the program folder, names twice",
+        newExe + evil.join("; 1.00.00\r\n").toLatin1()
+            + "; 1.00.00\r\n|../../evil.sh=evil|Spelmar.exe=new exe",
+        oldInstall, {ok("Spelmar.exe")}, "Spelmar.exe=new exe", oldInstall);
+    // Files may not grow beyond 100000 bytes: the backup copy of the big
+    // installed file fails, so it stays as it is.
+    row("backup copy fails",
+        "RelInfoRemote.rel=Big.bin; 2.00.00\r\nSmall.txt; 2.00.00\r\n|Small.txt=new|Big.bin=new",
+        "Big.bin=" + QByteArray(300000, 'o') + "|Small.txt=old", {fail("Big.bin"), ok("Small.txt")},
+        "Big.bin=" + QByteArray(300000, 'o') + "|Small.txt=new", "Small.txt=old", {"Big.bin"},
+        {kFileSizeLimit});
     // "abort and exit" while B.txt is on its way: C.txt is not tried, the
     // revision file is not rewritten.
-    const QByteArray abcRel = "A.txt; 1.00.00\r\nB.txt; 1.00.00\r\nC.txt; 1.00.00\r\n";
-    QTest::newRow("cancelled")
-        << files("RelInfoRemote.rel=A.txt; 2.00.00\r\nB.txt; 2.00.00\r\nC.txt; 2.00.00\r\n"
-                 "|A.txt=new a|B.txt=new b|C.txt=new c")
-        << files("RelInfoLocal.rel=" + abcRel + "|A.txt=old a|B.txt=old b|C.txt=old c") << false << kUpdates
-        << none << " copy -> B.txt"
-        << comparedLines({"---- start transfer ----", "  ok!    A.txt", " fail!    B.txt"})
-        << files("A.txt=new a|B.txt=old b|C.txt=old c|RelInfoLocal.rel=" + abcRel)
-        << files("RelInfoLocal.rel=" + abcRel + "|A.txt=old a|B.txt=old b") << QStringList{"B.txt", "C.txt"};
+    row("cancelled",
+        "RelInfoRemote.rel=A.txt; 2.00.00\r\nB.txt; 2.00.00\r\nC.txt; 2.00.00\r\n|A.txt=new|B.txt=new|C.txt=new",
+        "A.txt=old|B.txt=old|C.txt=old", {ok("A.txt"), fail("B.txt")}, "A.txt=new|B.txt=old|C.txt=old",
+        "A.txt=old|B.txt=old", {"A.txt", "B.txt", "C.txt"}, {}, " copy -> B.txt");
 }
 
 void TestEngineUpdate::downloadRun()
 {
-    QFETCH(Files, server);
-    QFETCH(Files, installed);
-    QFETCH(bool, takeAll);
-    QFETCH(QString, serverPath);
-    QFETCH(QStringList, serverOptions);
-    QFETCH(QString, cancelAt);
-    QFETCH(QStringList, lines);
-    QFETCH(Files, after);
-    QFETCH(Files, backup);
-    QFETCH(QStringList, offeredAgain);
+    QFETCH(Run, run);
 
-    writeFiles(updateFolder(), server);
-    writeFiles(programFolder(), installed);
+    writeFiles(updateFolder(), run.server);
+    writeFiles(programFolder(), run.installed);
     const Files serverBefore = readTree(serverFolder());
-    const bool limitFileSize = serverOptions == QStringList{kFileSizeLimit};
-    if (limitFileSize)
-        serverOptions.clear();
-    FtpTestServer ownServer(serverFolder(), serverOptions);
-    if (!serverOptions.isEmpty())
+    const bool limitFileSize = run.serverOptions == QStringList{kFileSizeLimit};
+    FtpTestServer ownServer(serverFolder(), run.serverOptions);
+    if (!run.serverOptions.isEmpty() && !limitFileSize)
         QVERIFY2(ownServer.start(), qPrintable(ownServer.errorText()));
-    const QString host = serverOptions.isEmpty() ? m_server->host() : ownServer.host();
-    FileSizeLimit sizeLimit(limitFileSize ? 100000 : 0);
-
+    rlimit before{};
+    ::signal(SIGXFSZ, SIG_IGN); // EFBIG instead of the signal
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+    rlimit limit = before;
+    limit.rlim_cur = limitFileSize ? 100000 : before.rlim_cur;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
     RecordingReport report;
-    ScriptedPrompt prompt;
-    CDownloadJob job(report, &prompt, serverPath.toStdString(), programFolder().toStdString(), takeAll,
-                     host.toStdString());
-    report.onLine = [&](const std::string &line) {
-        if (!cancelAt.isEmpty() && QString::fromStdString(line) == cancelAt)
-            job.cancel();
-    };
-    runDownload(job, report);
-    sizeLimit.lift();
+    const CDownloadJob::Result result =
+        runDownload(report, run.serverOptions.isEmpty() || limitFileSize ? QString() : ownServer.host(),
+                    [&](CDownloadJob &job, const QString &line) {
+                        if (line == run.cancelAt)
+                            job.cancel();
+                    });
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &before) == 0);
 
-    QCOMPARE(report.lines, lines);
-    QVERIFY(prompt.texts.isEmpty());
-    const QString backupFolder = programFolder() + "/" + kBackupName;
-    const bool madeBackup = !backup.isEmpty();
-    // Everything arrived exactly when a backup was made and nothing is left to offer.
-    QCOMPARE(job.result().allArrived(), madeBackup && offeredAgain.isEmpty());
-    QCOMPARE(job.result().outcome == CDownloadJob::Outcome::Cancelled, !cancelAt.isEmpty());
-
+    const QStringList start{"... Preparing download from server!",
+                            "... connect to the NORVANE server",
+                            "... set path (" + kUpdates + ")",
+                            "... check remote revision file",
+                            "... check local revision file",
+                            "... compare new files",
+                            "---- start transfer ----"};
+    // The revision file is rewritten unless the run was cancelled.
+    const QStringList rewritten{"---- end transfer ----", "... update local revision file",
+                                "  ok!  updated local revision file"};
+    const QStringList end{"   ", "  End of download procedure!! "};
+    QCOMPARE(report.lines,
+             start + run.fileLines + (run.cancelAt.isEmpty() ? rewritten : QStringList()) + end);
+    QCOMPARE(result.allArrived(), run.offeredAgain.isEmpty());
+    QCOMPARE(result.outcome == CDownloadJob::Outcome::Cancelled, !run.cancelAt.isEmpty());
     const Files now = readTree(programFolder());
-    for (auto it = after.begin(); it != after.end(); ++it)
+    for (auto it = run.after.begin(); it != run.after.end(); ++it)
         QCOMPARE(now.value(it.key(), kAbsent), it.value());
     // Nothing set aside or half-written stays behind, and nothing was
     // written outside the program folder.
@@ -362,19 +290,17 @@ void TestEngineUpdate::downloadRun()
         QVERIFY2(!QFileInfo(name).fileName().startsWith("upd_") && !name.contains(".part"), qPrintable(name));
     QCOMPARE(readTree(serverFolder()), serverBefore);
     QVERIFY(!QFile::exists(m_work.filePath("evil.sh")));
-    QCOMPARE(QFileInfo::exists(backupFolder), madeBackup);
-    QCOMPARE(readTree(backupFolder), backup);
-    if (!madeBackup)
-        return;
+    QCOMPARE(readTree(programFolder() + "/" + kBackupName), run.backup);
+
     // What did not arrive is offered by the next check.
     ScriptedPrompt checkPrompt;
     CFtpFileClient client(&checkPrompt, m_server->host().toStdString());
     CUpdateCheck check(client, checkPrompt);
     check.CheckForUpdates(kUpdates.toStdString(), programFolder().toStdString(), "", false);
     QCOMPARE(check.lastOutcome(),
-             offeredAgain.isEmpty() ? CUpdateCheck::Outcome::NothingNewer
-                                    : CUpdateCheck::Outcome::NewerFiles);
-    for (const QString &name : offeredAgain)
+             run.offeredAgain.isEmpty() ? CUpdateCheck::Outcome::NothingNewer
+                                        : CUpdateCheck::Outcome::NewerFiles);
+    for (const QString &name : run.offeredAgain)
         QVERIFY2(QString::fromStdString(check.lastMessage()).contains("->> " + name + " \n"),
                  qPrintable(name));
 }
@@ -389,55 +315,34 @@ void TestEngineUpdate::secondRunInTheSameMinute()
         writeFiles(updateFolder(),
                    files("RelInfoRemote.rel=Spelmar.exe; " + revision + "\r\n|Spelmar.exe=" + revision));
         RecordingReport report;
-        CDownloadJob job(report, nullptr, kUpdates.toStdString(), programFolder().toStdString(), false,
-                         m_server->host().toStdString());
-        runDownload(job, report);
-        QVERIFY(job.result().allArrived());
+        QVERIFY(runDownload(report).allArrived());
     }
     QCOMPARE(readTree(programFolder() + "/" + kBackupName), before);
 }
 
-void TestEngineUpdate::leftoversPurged_data()
-{
-    QTest::addColumn<bool>("byUpdate");
-    QTest::newRow("check") << false;
-    QTest::newRow("update") << true;
-}
-
-// What a killed run leaves behind goes at the next check or update, at
-// every depth; files that merely begin with upd_ in sub-folders stay.
+// What a killed run leaves behind goes at the next check, at every depth;
+// files that merely begin with upd_ in sub-folders stay.
 void TestEngineUpdate::leftoversPurged()
 {
-    QFETCH(bool, byUpdate);
     const QByteArray rel = "Spelmar.exe; 3.01.01\r\nlib\\Core.so; 1.00.00\r\n";
-    writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel + "|Spelmar.exe=exe|lib/Core.so=core"));
-    writeFiles(programFolder(),
-               files("RelInfoLocal.rel=" + rel
-                     + "|Spelmar.exe=exe|lib/Core.so=core"
-                       "|upd_Spelmar.exe.part-a1B2c3=half|lib/upd_Core.so.part-Zz09Yy=half"
-                       "|lib/deeper/upd_x.part-000000=half|201001010000/upd_Core.so.part=half"
-                       "|lib/upd_notes.txt=delivered|lib/upd_.partial=delivered"));
+    writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel));
+    writeFiles(
+        programFolder(),
+        files(
+            "RelInfoLocal.rel=" + rel
+            + "|Spelmar.exe=exe|lib/Core.so=core|upd_Spelmar.exe=old|upd_Spelmar.exe.part-a1B2c3=half"
+              "|lib/upd_Core.so.part-Zz09Yy=half|lib/deeper/upd_x.part-000000=half"
+              "|201001010000/upd_Core.so.part=half|lib/upd_notes.txt=delivered|lib/upd_.partial=delivered"));
     QVERIFY(QFile::link(programFolder() + "/lib/Core.so", programFolder() + "/lib/upd_Core.so.lnk"));
     QVERIFY(::link(QFile::encodeName(programFolder() + "/lib/Core.so").constData(),
                    QFile::encodeName(programFolder() + "/lib/upd_Core.so").constData())
             == 0);
-
     ScriptedPrompt prompt;
-    if (byUpdate) {
-        RecordingReport report;
-        CDownloadJob job(report, &prompt, kUpdates.toStdString(), programFolder().toStdString(), false,
-                         m_server->host().toStdString());
-        runDownload(job, report);
-        QVERIFY(job.result().allArrived());
-    } else {
-        CFtpFileClient client(&prompt, m_server->host().toStdString());
-        CUpdateCheck check(client, prompt);
-        check.CheckForUpdates(kUpdates.toStdString(), programFolder().toStdString(), "", true);
-        QCOMPARE(check.lastOutcome(), CUpdateCheck::Outcome::NothingNewer);
-    }
-    QStringList left = readTree(programFolder()).keys();
-    left.removeAll(kBackupName + "/RelInfoLocal.rel");
-    QCOMPARE(left,
+    CFtpFileClient client(&prompt, m_server->host().toStdString());
+    CUpdateCheck check(client, prompt);
+    check.CheckForUpdates(kUpdates.toStdString(), programFolder().toStdString(), "", true);
+    QCOMPARE(check.lastOutcome(), CUpdateCheck::Outcome::NothingNewer);
+    QCOMPARE(readTree(programFolder()).keys(),
              (QStringList{"RelInfoLocal.rel", "RelInfoRemote.rel", "Spelmar.exe", "lib/Core.so",
                           "lib/upd_.partial", "lib/upd_Core.so.lnk", "lib/upd_notes.txt"}));
 }
@@ -456,117 +361,52 @@ void TestEngineUpdate::deadServerEndsRun()
         fileLines << QString(i < 3 ? "  ok!    " : " fail!    ") + name;
     }
     writeFiles(updateFolder(), files("RelInfoRemote.rel=" + rel + serverFiles));
-    FtpTestServer server(serverFolder(), {"--max-connections", "8"});
+    FtpTestServer server(serverFolder());
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     qputenv("MORAVEL_FTP_STALL_SECONDS", "2");
-
     RecordingReport report;
-    ScriptedPrompt prompt;
-    CDownloadJob job(report, &prompt, kUpdates.toStdString(), programFolder().toStdString(), false,
-                     server.host().toStdString());
-    report.onLine = [&](const std::string &line) {
-        if (line == " copy -> F3.txt")
-            ::kill(static_cast<pid_t>(server.processId()), SIGSTOP);
-    };
     QElapsedTimer clock;
     clock.start();
-    runDownload(job, report);
+    runDownload(report, server.host(), [&](CDownloadJob &, const QString &line) {
+        if (line == " copy -> F3.txt")
+            ::kill(static_cast<pid_t>(server.processId()), SIGSTOP);
+    });
     const qint64 elapsed = clock.elapsed();
     ::kill(static_cast<pid_t>(server.processId()), SIGCONT);
     qunsetenv("MORAVEL_FTP_STALL_SECONDS");
-
     QCOMPARE(report.lines.mid(7, 20), fileLines);
     QVERIFY2(elapsed < 2 * 2000 + 1500, qPrintable(QString::number(elapsed)));
 }
 
-void TestEngineUpdate::checkMessage_data()
-{
-    QTest::addColumn<QByteArray>("remoteRel"); // null: no file on the server
-    QTest::addColumn<QByteArray>("localRel");  // null: no local file
-    QTest::addColumn<QString>("serverPath");
-    QTest::addColumn<QString>("host"); // empty: the test server
-    QTest::addColumn<bool>("scheduled");
-    QTest::addColumn<bool>("answerYes"); // to the question; Yes asks for the release notes
-    QTest::addColumn<QStringList>("texts");
-    QTest::addColumn<int>("outcome");
-
-    QByteArray ten;
-    QString tenLines;
-    for (int i = 1; i <= 10; ++i) {
-        const QString number = QString::number(i).rightJustified(2, '0');
-        ten += ("File" + number + ".dat; 1.00." + number + "\r\n").toLatin1();
-        tenLines += "   1.00." + number + "\t\t->> File" + number + ".dat \n";
-    }
-    const QString newer = " There are some newer files on the server:\n\n";
-    const QByteArray rel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
-    const int newerFiles = int(CUpdateCheck::Outcome::NewerFiles);
-    const int nothingNewer = int(CUpdateCheck::Outcome::NothingNewer);
-    const int noConnection = int(CUpdateCheck::Outcome::NoConnection);
-
-    // Without a local revision file every server file is newer, and newer
-    // files are shown in scheduled runs too.
-    QTest::newRow("ten newer files, no local file, scheduled")
-        << ten << QByteArray() << kUpdates << QString() << true << false
-        << QStringList{checkText(newer + tenLines)} << newerFiles;
-    QTest::newRow("eleven newer files")
-        << ten + "File11.dat; 1.00.11\r\n"
-        << QByteArray() << kUpdates << QString() << false << false
-        << QStringList{checkText(newer + tenLines + " ... and more ... \n")} << newerFiles;
-    QTest::newRow("nothing newer, on request, yes")
-        << rel << rel << kUpdates << QString() << false << true
-        << QStringList{checkText(" Your programm is working with the latest version!\n\n")} << nothingNewer;
-    QTest::newRow("nothing newer, scheduled")
-        << rel << rel << kUpdates << QString() << true << true << QStringList() << nothingNewer;
-    QTest::newRow("missing update directory, scheduled")
-        << rel << rel << QStringLiteral("Spelmar/Nowhere") << QString() << true << false
-        << QStringList{kNoConnection} << noConnection;
-    // Port 1 on the loopback refuses at once.
-    QTest::newRow("server unreachable")
-        << rel << rel << kUpdates << QStringLiteral("127.0.0.1:1") << false << false
-        << QStringList{"Connection to the NORVANE server failed.", kNoConnection} << noConnection;
-}
-
+// Scheduled, as the reminder runs it: newer files (ten listed at most) and
+// a failed connection are told all the same. moravel_cli shows the check's
+// other texts, moravel_exports and install the scheduled questions.
 void TestEngineUpdate::checkMessage()
 {
-    QFETCH(QByteArray, remoteRel);
-    QFETCH(QByteArray, localRel);
-    QFETCH(QString, serverPath);
-    QFETCH(QString, host);
-    QFETCH(bool, scheduled);
-    QFETCH(bool, answerYes);
-    QFETCH(QStringList, texts);
-    QFETCH(int, outcome);
-
-    if (!remoteRel.isNull())
-        writeFile(updateFolder() + "/RelInfoRemote.rel", remoteRel);
-    if (!localRel.isNull())
-        writeFile(programFolder() + "/RelInfoLocal.rel", localRel);
-    // Whether or not the server answers, the check deletes the upd_ files of
-    // the program folder and leaves other files and folders alone.
-    const Files kept{{"Spelmar.exe", "keep"}, {"lib/upd_Core.so", "keep"}, {"keep_upd_.txt", "keep"}};
-    writeFiles(programFolder(), kept);
-    writeFile(programFolder() + "/upd_Spelmar.exe", "old");
-    QVERIFY(QDir(programFolder()).mkdir("upd_folder"));
-
-    ScriptedPrompt prompt(answerYes ? IPrompt::Answer::Yes : IPrompt::Answer::No);
-    CFtpFileClient client(&prompt, (host.isEmpty() ? m_server->host() : host).toStdString());
-    int releaseNotesRequests = 0;
-    CUpdateCheck check(client, prompt, [&releaseNotesRequests] { ++releaseNotesRequests; });
-    QVERIFY(!check.CheckForUpdates(serverPath.toStdString(), programFolder().toStdString(), "Spelmar.exe",
-                                   scheduled));
-
-    QCOMPARE(int(check.lastOutcome()), outcome);
-    // The client's own connection box goes on with the platform's reason.
-    QCOMPARE(prompt.texts.size(), texts.size());
-    for (int i = 0; i < texts.size(); ++i)
-        QVERIFY2(prompt.texts[i].startsWith(texts[i]), qPrintable(prompt.texts[i]));
-    QCOMPARE(releaseNotesRequests, answerYes && !texts.isEmpty() ? 1 : 0);
-    // Closed again, so the release-notes step can connect.
-    QVERIFY(!client.isConnected());
-    QVERIFY(!QFile::exists(programFolder() + "/upd_Spelmar.exe")
-            && QFileInfo(programFolder() + "/upd_folder").isDir());
-    for (auto it = kept.begin(); it != kept.end(); ++it)
-        QCOMPARE(readFile(programFolder() + "/" + it.key()), it.value());
+    QByteArray eleven;
+    QString lines;
+    for (int i = 1; i <= 11; ++i) {
+        const QString number = QString::number(i).rightJustified(2, '0');
+        eleven += ("File" + number + ".dat; 1.00." + number + "\r\n").toLatin1();
+        lines += i <= 10 ? "   1.00." + number + "\t\t->> File" + number + ".dat \n" : " ... and more ... \n";
+    }
+    writeFile(updateFolder() + "/RelInfoRemote.rel", eleven);
+    // Port 1 on the loopback refuses at once; the client's own box comes first.
+    for (const QString &host : {m_server->host(), QString("127.0.0.1:1")}) {
+        ScriptedPrompt prompt;
+        CFtpFileClient client(&prompt, host.toStdString());
+        CUpdateCheck check(client, prompt);
+        QVERIFY(!check.CheckForUpdates(kUpdates.toStdString(), programFolder().toStdString(), "Spelmar.exe",
+                                       true));
+        const bool reached = host == m_server->host();
+        QCOMPARE(check.lastOutcome(),
+                 reached ? CUpdateCheck::Outcome::NewerFiles : CUpdateCheck::Outcome::NoConnection);
+        QCOMPARE(boxTexts(prompt).value(int(prompt.boxes().size()) - 1),
+                 reached ? checkText(" There are some newer files on the server:\n\n" + lines)
+                         : "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!");
+        // Closed again, so the release-notes step can connect.
+        QVERIFY(!client.isConnected());
+    }
 }
 
 void TestEngineUpdate::setAside_data()
@@ -574,13 +414,8 @@ void TestEngineUpdate::setAside_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("aside"); // local path of the upd_ file
     QTest::addColumn<bool>("installed");
-
-    QTest::newRow("bare name") << "Spelmar.exe"
-                               << "upd_Spelmar.exe" << true;
-    QTest::newRow("sub-folder") << "lib\\Core.so"
-                                << "lib/upd_Core.so" << true;
-    QTest::newRow("not installed yet") << "New.txt"
-                                       << "upd_New.txt" << false;
+    QTest::newRow("sub-folder") << QString("lib\\Core.so") << QString("lib/upd_Core.so") << true;
+    QTest::newRow("not installed yet") << QString("New.txt") << QString("upd_New.txt") << false;
 }
 
 // A run that ends at any moment (killed, say) after a file was set aside
@@ -590,7 +425,6 @@ void TestEngineUpdate::setAside()
     QFETCH(QString, name);
     QFETCH(QString, aside);
     QFETCH(bool, installed);
-
     const QString target = QString(name).replace('\\', '/');
     const QByteArray expected = installed ? QByteArray("installed") : kAbsent;
     if (installed)
@@ -608,36 +442,201 @@ void TestEngineUpdate::setAside()
     QCOMPARE(now.value(target, kAbsent), expected);
 }
 
-void TestEngineUpdate::programPathSplit_data()
+void TestEngineUpdate::restore_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("name");
-
-    // @FILE@ is a regular file without ".exe"; @DIR@ its folder.
-    QTest::newRow("program") << "/opt/app/Spelmar.exe"
-                             << "/opt/app"
-                             << "Spelmar.exe";
-    QTest::newRow("existing file without .exe") << "@FILE@"
-                                                << "@DIR@"
-                                                << "spelmar";
-    QTest::newRow("empty") << ""
-                           << "/current"
-                           << "";
+    QTest::addColumn<QString>("release");
+    QTest::addColumn<QString>("blocked");  // a target that is a folder, so its copy fails
+    QTest::addColumn<QString>("cancelAt"); // "abort" when this line appears
+    QTest::addColumn<QStringList>("fileLines");
+    QTest::addColumn<Files>("after"); // program files outside the releases
+    auto row = [](const char *name, const QString &release, const QString &blocked, const QString &cancelAt,
+                  const QStringList &fileLines, const QByteArray &after) {
+        QTest::newRow(name) << release << blocked << cancelAt << fileLines << files(after);
+    };
+    const QString jan = "201401011000/", mar = "201403151200/", jun = "201406301800/";
+    auto ok = [](const QString &source) { return "  ok!    " + source; };
+    const QStringList june{ok(jun + "RelInfoLocal.rel"), ok(jun + "Spelmar.exe")};
+    // The releases from the newest back to the chosen one, each file of each.
+    row("oldest of three", jan.chopped(1), "", "",
+        june
+            + QStringList{ok(mar + "Moravel.so"), ok(mar + "Spelmar.exe"), ok(jan + "Help.txt"),
+                          ok(jan + "RelInfoLocal.rel"), ok(jan + "Spelmar.exe")},
+        "Spelmar.exe=jan exe|Moravel.so=mar lib|RelInfoLocal.rel=jan rel|Help.txt=jan help");
+    // moravel_cli restores a release that does not exist.
+    row("release name of another form", "../" + jun.chopped(1), "", "", {},
+        "Spelmar.exe=current|Moravel.so=current lib|RelInfoLocal.rel=current rel");
+    row("a file that cannot be copied", mar.chopped(1), "Moravel.so", "",
+        june + QStringList{" fail!    " + mar + "Moravel.so", ok(mar + "Spelmar.exe")},
+        "Spelmar.exe=mar exe|RelInfoLocal.rel=jun rel");
+    row("aborted", jan.chopped(1), "", " restore -> " + mar + "Moravel.so",
+        june + QStringList{" fail!    " + mar + "Moravel.so"},
+        "Spelmar.exe=jun exe|Moravel.so=current lib|RelInfoLocal.rel=jun rel");
 }
 
-void TestEngineUpdate::programPathSplit()
+void TestEngineUpdate::restore()
 {
-    QFETCH(QString, path);
-    QFETCH(QString, folder);
-    QFETCH(QString, name);
+    QFETCH(QString, release);
+    QFETCH(QString, blocked);
+    QFETCH(QString, cancelAt);
+    QFETCH(QStringList, fileLines);
+    QFETCH(Files, after);
 
-    writeFile(programFolder() + "/spelmar", "#!/bin/sh\n");
-    path.replace("@FILE@", programFolder() + "/spelmar");
-    folder.replace("@DIR@", programFolder());
-    const ProgramPath split = splitProgramPath(path.toStdString(), "/current");
-    QCOMPARE(QString::fromStdString(split.folder), folder);
-    QCOMPARE(QString::fromStdString(split.name), name);
+    const QString program = programFolder();
+    writeFiles(program, files("Spelmar.exe=current|Moravel.so=current lib|RelInfoLocal.rel=current rel"));
+    const Files releases = files("201401011000/Spelmar.exe=jan exe|201401011000/RelInfoLocal.rel=jan rel"
+                                 "|201401011000/Help.txt=jan help|201401011000/sub/Nested.txt=ignored"
+                                 "|201403151200/Spelmar.exe=mar exe|201403151200/Moravel.so=mar lib"
+                                 "|201406301800/Spelmar.exe=jun exe|201406301800/RelInfoLocal.rel=jun rel");
+    writeFiles(program, releases);
+    if (!blocked.isEmpty())
+        QVERIFY(QFile::remove(program + "/" + blocked) && QDir(program).mkdir(blocked));
+    writeFile(m_work.filePath("201406301800/Spelmar.exe"), "outside");
+
+    RecordingReport report;
+    CRestoreJob job(report, program.toStdString(), release.toStdString());
+    report.onLine = [&job, cancelAt](const std::string &line) {
+        if (QString::fromStdString(line) == cancelAt)
+            job.cancel();
+    };
+    QVERIFY(job.start());
+    job.wait();
+    const QStringList started{"---- start restore to " + release};
+    QCOMPARE(report.lines,
+             (QStringList{"... Preparing restore from directory!"}
+              + (fileLines.isEmpty() ? fileLines : started + fileLines)
+              + QStringList{"   ", "  End of restore procedure!! "}));
+    QCOMPARE(report.finishedCount, 1);
+    QCOMPARE(job.result().allCopied(), blocked.isEmpty() && cancelAt.isEmpty() && !fileLines.isEmpty());
+    Files now = readTree(program);
+    for (auto it = releases.begin(); it != releases.end(); ++it)
+        QCOMPARE(now.take(it.key()), it.value()); // the backups stay as they were
+    QCOMPARE(now, after);
+}
+
+// Revision-information files: the readers, the revision rule, the merge
+// and rewrite of the local file, the refusal of unusable records.
+void TestEngineUpdate::readRecords_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("records");
+    const QByteArray hash("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
+    QTest::newRow("spacing, extra and hash fields")
+        << " Spelmar.exe ;  3.01.02 ;extra\r\nA.dll;1; " + hash.toUpper() + "\r\nB;2;" + hash.left(63)
+        << QStringList{"Spelmar.exe|3.01.02|0", "A.dll|1|0|" + hash, "B|2|0"};
+    QTest::newRow("skipped lines, no final line end")
+        << QByteArray("\r\n;1\r\n  ; 2\r\nA;1\r\nB") << QStringList{"A|1|0", "B||0"};
+    // Only CR LF ends a line; a lone LF or CR belongs to the line.
+    QTest::newRow("LF and CR inside") << QByteArray("A;1\nB;2\rC\r\n") << QStringList{"A|1\nB|0"};
+    QTest::newRow("NUL bytes") << QByteArray("A\0B;1\0\r\n\0;2\r\n", 13)
+                               << QStringList{QString::fromLatin1("A\0B|1\0|0", 8),
+                                              QString::fromLatin1("\0|2|0", 5)};
+    QTest::newRow("overlong line skipped") << "A;1\r\n" + QByteArray(kMaxRelInfoLineLength + 1, 'x')
+            + ";2\r\nB;3\r\n" << QStringList{"A|1|0", "B|3|0"};
+    QTest::newRow("20 MB last line") << "A;1\r\n" + QByteArray(20 * 1024 * 1024, ';') << QStringList{"A|1|0"};
+}
+
+void TestEngineUpdate::readRecords()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, records);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("RelInfoRemote.rel").toStdString();
+    writeFile(dir.filePath("RelInfoRemote.rel"), content);
+    RelInfoList remote;
+    QVERIFY(ReadRemoteRelInfo(remote, path));
+    QCOMPARE(describe(remote), records);
+    // The local reader appends the same records without marks and hashes.
+    RelInfoList local = listOf({"Kept|1"});
+    QVERIFY(ReadLocalRelInfo(local, path));
+    QCOMPARE(describe(local),
+             QStringList{"Kept|1"} + records.replaceInStrings(QRegularExpression("\\|0(\\|.*)?$"), ""));
+}
+
+void TestEngineUpdate::readMissingOrHuge()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("folder.rel"));
+    QFile huge(dir.filePath("huge.rel"));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(kMaxRelInfoFileSize + 1));
+    huge.close();
+    RelInfoList list = listOf({"A|1"});
+    for (const char *name : {"missing.rel", "folder.rel", "huge.rel"}) {
+        QVERIFY(!ReadLocalRelInfo(list, dir.filePath(name).toStdString()));
+        QVERIFY(!ReadRemoteRelInfo(list, dir.filePath(name).toStdString()));
+    }
+    QCOMPARE(describe(list), QStringList{"A|1"});
+}
+
+void TestEngineUpdate::revisionRule_data()
+{
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<bool>("newer");
+    auto row = [](const char *name, const char *remote, const char *local, bool newer) {
+        QTest::newRow(name) << QString(remote) << QString(local) << newer;
+    };
+    row("short patch is a bigger minor", "1.23.5", "1.23.45", true);
+    row("smaller major", "2.00.00", "10.00.00", false);
+    row("equal", "3.01.02", "3.01.02", false);
+    row("no patch reads huge", "1.2", "1.99.99", true);
+    row("empty local", "0.00.01", "", true);
+    row("huge major does not wrap", "99999999999999999999.1", "1.00.00", true);
+}
+
+void TestEngineUpdate::revisionRule()
+{
+    QFETCH(QString, remote);
+    QFETCH(QString, local);
+    QFETCH(bool, newer);
+    QCOMPARE(isNewerRevision(remote.toStdString(), local.toStdString()), newer);
+}
+
+// Transferred records take over their revision or are appended; a new file
+// that did not arrive is appended with 0.00.00, once however often it is
+// listed; marks other than 1 count as not transferred. The new file is
+// renamed over the old one: a reader that has the old file open keeps it.
+void TestEngineUpdate::writeLocalRelInfo()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("RelInfoLocal.rel");
+    writeFile(file, "old\r\n");
+    QFile reader(file);
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    RelInfoList local = listOf({"Spelmar.exe|3.01.02", "Moravel.dll|1.00.00", "Old.txt|0.01.00", "C|1"});
+    QVERIFY(WriteLocalRelInfo(local,
+                              listOf({"SPELMAR.EXE|3.02.00|1", "New.dll|2.00.00|1", "Moravel.dll|1.10.00|0",
+                                      "Failed.dll|1.00.00|0", "A|1|0", "a|2|1", "C|2|-1", "C|3|x"}),
+                              file.toStdString()));
+    QCOMPARE(reader.readAll(), QByteArray("old\r\n"));
+    QCOMPARE(readFile(file),
+             QByteArray("Spelmar.exe; 3.02.00\r\nMoravel.dll; 1.00.00\r\nOld.txt; 0.01.00\r\nC; 1\r\n"
+                        "New.dll; 2.00.00\r\nFailed.dll; 0.00.00\r\nA; 2\r\n"));
+    // When nothing can be written that is reported, and nothing is left.
+    QVERIFY(!WriteLocalRelInfo(local, RelInfoList(), dir.filePath("missing/x.rel").toStdString()));
+    QVERIFY(QDir(dir.path()).mkpath("folder.rel/inside"));
+    QVERIFY(!WriteLocalRelInfo(local, RelInfoList(), dir.filePath("folder.rel").toStdString()));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"folder.rel", "RelInfoLocal.rel"}));
+    QVERIFY(QFileInfo(dir.filePath("folder.rel/inside")).isDir());
+}
+
+// Unsafe and repeated names go, each with its reason; a huge list keeps
+// the first reasons and counts the rest.
+void TestEngineUpdate::dropUnusable()
+{
+    QStringList records{"../x|1", "A|1"};
+    QStringList reasons{"refused file name \"../x\": not a plain name below the program folder"};
+    for (int i = 0; i < 150; ++i) {
+        records << "a|2";
+        if (i < 99)
+            reasons << "ignored \"a\": the same file as \"A\" listed before";
+    }
+    RelInfoList list = listOf(records);
+    QStringList given;
+    for (const std::string &reason : dropUnusableRecords(list))
+        given << latin1(reason);
+    QCOMPARE(given, reasons + QStringList{"... and 51 more records refused or ignored"});
+    QCOMPARE(describe(list), QStringList{"A|1"});
 }
 
 QTEST_GUILESS_MAIN(TestEngineUpdate)

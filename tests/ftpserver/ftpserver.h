@@ -4,19 +4,12 @@
 #include <QString>
 #include <QStringList>
 
-// A real FTP server (pyftpdlib, run by /usr/bin/python3) on a free
-// loopback port, serving a test's folder. start() launches ftpserver.py
-// and waits for the port it chose; the destructor stops it.
-//
-//   FtpTestServer server(tempDir.path());
-//   QVERIFY2(server.start(), qPrintable(server.errorText()));
-//   client.setHost(server.host().toStdString());   // "127.0.0.1:PORT"
-//
-// Extra arguments go to ftpserver.py, for example
-// {"--drop-after-bytes", "Spelmar/Updates/big.bin:40000"} (close the data
-// connection after 40000 bytes of that file, answering 426),
-// {"--lie-after-bytes", "NAME:N"} (send N bytes, then report success),
-// {"--read-only"}.
+// A real FTP server on a free loopback port serving rootFolder to the
+// update library's built-in account, until destroyed. Without a certificate
+// it is ftpserver.py (pyftpdlib) with extraArguments (see its usage); with
+// one (key and certificate in a PEM file) Debian's pure-ftpd, unpacked by
+// scripts/install-deps.sh, which requires TLS for logins and logs users in
+// only when run as root: tlsUnavailable() says why a test must skip.
 class FtpTestServer
 {
 public:
@@ -24,34 +17,31 @@ public:
     static constexpr const char *kPassword = "tovrask27";
 
     explicit FtpTestServer(const QString &rootFolder, const QStringList &extraArguments = QStringList(),
-                           const QString &user = QString::fromLatin1(kUser),
-                           const QString &password = QString::fromLatin1(kPassword));
-    ~FtpTestServer();
-
+                           const QString &tlsCertificate = QString());
+    ~FtpTestServer() { stop(); }
     FtpTestServer(const FtpTestServer &) = delete;
     FtpTestServer &operator=(const FtpTestServer &) = delete;
 
-    // Starts the server and waits (up to timeoutMs) for its port line.
     bool start(int timeoutMs = 60000);
     void stop();
-
-    bool isRunning() const;
     qint64 processId() const { return m_process.processId(); }
-    quint16 port() const { return m_port; }
-    // "127.0.0.1:PORT"
-    QString host() const;
-    QString rootFolder() const { return m_rootFolder; }
-    // Why start() failed, with the server's error output.
+    QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Why start() failed, with the server's output.
     QString errorText() const { return m_errorText; }
 
-    // Path of ftpserver.py, for tests that run it themselves.
-    static QString scriptPath();
+    // Makes in folder ca.pem and otherca.pem (two authorities) and, each
+    // holding key and certificate, server.pem (127.0.0.1, from ca),
+    // othername.pem (another host name, from ca) and stranger.pem
+    // (127.0.0.1, from otherca).
+    static bool makeCertificates(const QString &folder, QString &error);
+    static QString tlsUnavailable();
 
 private:
+    bool prepareTls();
+
     QString m_rootFolder;
     QStringList m_extraArguments;
-    QString m_user;
-    QString m_password;
+    QString m_certificate;
     QProcess m_process;
     quint16 m_port = 0;
     QString m_errorText;

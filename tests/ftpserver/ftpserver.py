@@ -1,25 +1,12 @@
 #!/usr/bin/python3
-"""Loopback FTP server for the update engine's tests.
+"""Loopback FTP server for the update tests: ftpserver.py ROOT [options]
 
-Usage: ftpserver.py ROOT [USER PASSWORD [PORT]] [options]
-
-Serves ROOT to USER/PASSWORD (default: the update library's built-in
-account) on 127.0.0.1:PORT (0 or absent: a free port). The chosen port is
-printed as the first line on stdout. Runs until killed or until stdin is
-closed (so it never outlives its parent).
-
-Options:
-  --drop-after-bytes NAME:N   while sending a file whose path below ROOT
-                              (or bare name) is NAME, close the data
-                              connection after N bytes and answer 426.
-                              May be repeated.
-  --lie-after-bytes NAME:N    send only N bytes of NAME, then report the
-                              transfer complete (226).
-  --announce-size NAME:N      announce N bytes as the size of NAME (SIZE and
-                              the 150 reply) while sending the whole file.
-  --read-only                 no uploads, deletions or renames.
-  --anonymous                 also accept anonymous logins (read-only).
-  --max-connections N         refuse more than N control connections at once.
+Serves ROOT to the update library's built-in account on a free port of
+127.0.0.1, printed as the first line on stdout; ends when stdin closes.
+NAME is a file's path below ROOT or its bare name; options may repeat.
+  --drop-after-bytes NAME:N  send N bytes of NAME, then close and answer 426
+  --lie-after-bytes NAME:N   send N bytes of NAME, then report success (226)
+  --announce-size NAME:N     announce N bytes for NAME (SIZE and 150), send it whole
 """
 
 import argparse
@@ -32,74 +19,45 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-DEFAULT_USER = "vaskolt"
-DEFAULT_PASSWORD = "tovrask27"
-
-
-def parse_limits(values):
-    limits = {}
-    for value in values or []:
-        name, _, count = value.rpartition(":")
-        if not name:
-            raise SystemExit("expected NAME:N, got %r" % value)
-        limits[name] = int(count)
-    return limits
-
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("root")
-    parser.add_argument("user", nargs="?", default=DEFAULT_USER)
-    parser.add_argument("password", nargs="?", default=DEFAULT_PASSWORD)
-    parser.add_argument("port", nargs="?", type=int, default=0)
-    parser.add_argument("--drop-after-bytes", action="append", default=[])
-    parser.add_argument("--lie-after-bytes", action="append", default=[])
-    parser.add_argument("--announce-size", action="append", default=[])
-    parser.add_argument("--read-only", action="store_true")
-    parser.add_argument("--anonymous", action="store_true")
-    parser.add_argument("--max-connections", type=int, default=0)
+    for option in ("--drop-after-bytes", "--lie-after-bytes", "--announce-size"):
+        parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
-
     root = os.path.realpath(args.root)
-    drops = parse_limits(args.drop_after_bytes)
-    lies = parse_limits(args.lie_after_bytes)
-    announced = parse_limits(args.announce_size)
+    drops, lies, announced = [{name: int(count) for name, _, count in (v.rpartition(":") for v in values)}
+                              for values in (args.drop_after_bytes, args.lie_after_bytes, args.announce_size)]
 
     def limit_for(table, path):
-        if not table or not path:
-            return None
-        relative = os.path.relpath(os.path.realpath(path), root)
-        for key in (relative, os.path.basename(path)):
-            if key in table:
-                return table[key]
+        if path:
+            for key in (os.path.relpath(os.path.realpath(path), root), os.path.basename(path)):
+                if key in table:
+                    return table[key]
         return None
 
     class TestDTPHandler(DTPHandler):
         def send(self, data):
-            name = getattr(self.file_obj, "name", None)
-            drop = limit_for(drops, name)
-            lie = limit_for(lies, name)
-            limit = drop if drop is not None else lie
+            drop = limit_for(drops, getattr(self.file_obj, "name", None))
+            limit = drop if drop is not None else limit_for(lies, getattr(self.file_obj, "name", None))
             if limit is None or self.receive:
                 return DTPHandler.send(self, data)
             left = limit - self.tot_bytes_sent
             if left > 0:
                 return DTPHandler.send(self, data[:left])
-            if drop is not None:
-                self._resp = ("426 Connection closed; transfer aborted.",
-                              logging.getLogger("ftpserver").info)
-            else:
+            answer = "426 Connection closed; transfer aborted."
+            if drop is None:
                 self.discard_buffers()
                 self.transfer_finished = True
-                self._resp = ("226 Transfer complete.",
-                              logging.getLogger("ftpserver").info)
+                answer = "226 Transfer complete."
+            self._resp = (answer, logging.getLogger("ftpserver").info)
             self.close()
             return 0
 
     class TestHandler(FTPHandler):
         dtp_handler = TestDTPHandler
-        # Transfers go through send() so the limits above apply.
-        use_sendfile = False
+        use_sendfile = False  # every transfer goes through send() above
         permit_foreign_addresses = False
         banner = "ORBO update test server ready."
         timeout = 600
@@ -107,9 +65,7 @@ def main():
 
         def ftp_SIZE(self, path):
             size = limit_for(announced, path)
-            if size is None:
-                return FTPHandler.ftp_SIZE(self, path)
-            self.respond("213 %d" % size)
+            return FTPHandler.ftp_SIZE(self, path) if size is None else self.respond("213 %d" % size)
 
         def ftp_RETR(self, file):
             self.announced_size = limit_for(announced, file)
@@ -121,31 +77,15 @@ def main():
                 self.announced_size = None
             return FTPHandler.respond(self, resp, logfun)
 
-    authorizer = DummyAuthorizer()
-    perm = "elr" if args.read_only else "elradfmwMT"
-    authorizer.add_user(args.user, args.password, root, perm=perm)
-    if args.anonymous:
-        authorizer.add_anonymous(root)
-    TestHandler.authorizer = authorizer
-
+    TestHandler.authorizer = DummyAuthorizer()
+    TestHandler.authorizer.add_user("vaskolt", "tovrask27", root, perm="elradfmwMT")
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
-    server = FTPServer(("127.0.0.1", args.port), TestHandler)
-    if args.max_connections > 0:
-        server.max_cons_per_ip = args.max_connections
-    port = server.socket.getsockname()[1]
-    sys.stdout.write("%d\n" % port)
+    server = FTPServer(("127.0.0.1", 0), TestHandler)
+    sys.stdout.write("%d\n" % server.socket.getsockname()[1])
     sys.stdout.flush()
 
-    def watch_stdin():
-        try:
-            while sys.stdin.buffer.read(4096):
-                pass
-        except Exception:
-            pass
-        os._exit(0)
-
     if not sys.stdin.isatty():
-        threading.Thread(target=watch_stdin, daemon=True).start()
+        threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
     server.serve_forever(handle_exit=True)
 
 

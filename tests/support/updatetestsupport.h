@@ -1,9 +1,9 @@
 #pragma once
 
-// Files, a job report and a prompt shared by the update engine's tests.
+// Files, a job report and box texts shared by the update engine's tests.
 
 #include "jobreport.h"
-#include "prompt.h"
+#include "scriptedprompt.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -67,18 +67,11 @@ struct RecordingReport : IJobReport
     void finished() override { ++finishedCount; }
 };
 
-// Answers questions with a fixed answer, other boxes with OK; keeps the texts.
-struct ScriptedPrompt : IPrompt
+// The texts of the boxes that prompt showed.
+inline QStringList boxTexts(const ScriptedPrompt &prompt)
 {
-    explicit ScriptedPrompt(Answer toQuestions = Answer::No)
-        : toQuestions(toQuestions)
-    {
-    }
-    Answer message(const std::string &text, const std::string &, Buttons buttons, Icon) override
-    {
-        texts << QString::fromStdString(text);
-        return buttons == Buttons::YesNo ? toQuestions : Answer::Ok;
-    }
-    Answer toQuestions;
     QStringList texts;
-};
+    for (const ScriptedPrompt::Box &box : prompt.boxes())
+        texts << QString::fromStdString(box.text);
+    return texts;
+}
