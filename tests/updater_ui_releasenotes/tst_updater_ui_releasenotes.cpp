@@ -55,11 +55,12 @@ private slots:
 private:
     QListWidget *openReleases(CRestoreDlg &dialog);
     QStringList recordedArguments();
-    // Clicks the button of a window in install mode for program, then runs
+    // Clicks the button of a window in install mode for program (release
+    // chosen for a restore, "-" to abandon the choice), then runs
     // the application's loop as a host does: 0 when the window told the
     // host to quit (taken on the loop's first pass), else 99 after a while.
     int clickInstall(ScriptedPrompt &prompt, const QString &button, const QString &program,
-                     const QString &release = QString());
+                     const QString &release = {});
 
     QTemporaryDir m_dir;
     QString m_record;
@@ -108,7 +109,7 @@ int TestReleaseNotes::clickInstall(ScriptedPrompt &prompt, const QString &button
     dialog.setProgramName(program.section('/', -1).toStdString());
     dialog.setRestoreChooser([&](const std::string &programFolder, std::string &chosen) {
         chosen = release.toStdString();
-        return !release.isNull() && programFolder == folder;
+        return release != "-" && programFolder == folder;
     });
     dialog.show();
     dialog.findChild<QPushButton *>(button + "Button")->click();
@@ -136,46 +137,29 @@ void TestReleaseNotes::fallbackViewer()
 
 void TestReleaseNotes::buttons_data()
 {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("program"); // folder "/" name
-    QTest::addColumn<QString>("release"); // null: the choice is abandoned
-    QTest::addColumn<bool>("confirm");
-    // The installer's words before the program path; none: nothing is
-    // started and the host runs on.
-    QTest::addColumn<QStringList>("words");
-    const QStringList server{"Spelmar/Updates"};
-    QTest::newRow("new files, folder with blanks") << "installNew"
-                                                   << "/opt/My Tools/spelmar"
-                                                   << "" << true << server;
-    QTest::newRow("no program name") << "installNew"
-                                     << "/opt/tools/"
-                                     << "" << true << server;
-    QTest::newRow("all files") << "installAll"
-                               << "/opt/tools/spelmar"
-                               << "" << true << QStringList{"instcomplete", server[0]};
-    QTest::newRow("restore") << "restore"
-                             << "/opt/tools/spelmar"
-                             << "201403151200" << true << QStringList{"REST=201403151200"};
-    QTest::newRow("all files, cancelled") << "installAll"
-                                          << "/opt/tools/spelmar"
-                                          << "" << false << QStringList();
-    QTest::newRow("restore abandoned") << "restore"
-                                       << "/opt/tools/spelmar" << QString() << true << QStringList();
+    // Button|program folder "/" name|release chosen ("-": the choice is
+    // abandoned)|answer to the box|the installer's words before the program
+    // path (none: nothing is started and the host runs on).
+    QTest::addColumn<QString>("run");
+    QTest::newRow("new files, folder with blanks") << "installNew|/opt/My Tools/spelmar||ok|Spelmar/Updates";
+    QTest::newRow("no program name") << "installNew|/opt/tools/||ok|Spelmar/Updates";
+    QTest::newRow("all files") << "installAll|/opt/tools/spelmar||ok|instcomplete Spelmar/Updates";
+    QTest::newRow("restore") << "restore|/opt/tools/spelmar|201403151200|ok|REST=201403151200";
+    QTest::newRow("all files, cancelled") << "installAll|/opt/tools/spelmar||cancel|";
+    QTest::newRow("restore abandoned") << "restore|/opt/tools/spelmar|-|ok|";
 }
 
 void TestReleaseNotes::buttons()
 {
-    QFETCH(QString, button);
-    QFETCH(QString, program);
-    QFETCH(QString, release);
-    QFETCH(bool, confirm);
-    QFETCH(QStringList, words);
-
+    QFETCH(QString, run);
+    const QStringList parts = run.split('|');
+    const QString button = parts[0], program = parts[1], release = parts[2];
+    QStringList words = parts[4].split(' ', Qt::SkipEmptyParts);
     ScriptedPrompt prompt;
-    prompt.queueAnswer(confirm ? IPrompt::Answer::Ok : IPrompt::Answer::Cancel);
+    prompt.queueAnswer(parts[3] == "ok" ? IPrompt::Answer::Ok : IPrompt::Answer::Cancel);
     const int loopResult = clickInstall(prompt, button, program, release);
     const auto boxes = prompt.boxes();
-    QCOMPARE(boxes.size(), std::size_t(release.isNull() ? 0 : 1));
+    QCOMPARE(boxes.size(), std::size_t(release == "-" ? 0 : 1));
     for (const auto &box : boxes) {
         QCOMPARE(box.text,
                  button == "installNew" ? attention(" To install the new software release it is necessary\n")
