@@ -1,5 +1,11 @@
+// moravel-cli's commands against a loopback FTP server: exit codes, what
+// it prints and why it fails (the reports themselves are the engine's).
+// The installer's command forms, its exit codes and its wait for the host
+// program.
 #include "childprocess.h"
 #include "ftpserver.h"
+#include "installercommand.h"
+#include "programwatch.h"
 #include "updatetestsupport.h"
 
 #include <QProcess>
@@ -13,22 +19,6 @@ namespace {
 const QByteArray kServerRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
 const QByteArray kOldRel = "Spelmar.exe; 3.01.01\r\nMoravel.so; 1.00.00\r\n";
 
-// The list of a download run with these lines after the comparison.
-QString downloadOutput(const QStringList &lines)
-{
-    return QStringList{"... Preparing download from server!", "... connect to the NORVANE server",
-                       "... set path (Spelmar/Updates)",      "... check remote revision file",
-                       "... check local revision file",       "... compare new files"}
-               .join('\n')
-        + '\n' + lines.join('\n') + "\n   \n  End of download procedure!! \n";
-}
-
-QString restoreOutput(const QStringList &lines)
-{
-    return "... Preparing restore from directory!\n" + lines.join('\n') + (lines.isEmpty() ? "" : "\n")
-        + "   \n  End of restore procedure!! \n";
-}
-
 } // namespace
 
 class TestMoravelCli : public QObject
@@ -39,6 +29,9 @@ private slots:
     void initTestCase();
     void commands_data();
     void commands();
+    void installerCommands_data();
+    void installerCommands();
+    void installerWaitsForTheHost();
 
 private:
     QTemporaryDir m_work;
@@ -55,93 +48,120 @@ void TestMoravelCli::initTestCase()
 
 void TestMoravelCli::commands_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // @PROG@: the program folder
+    QTest::addColumn<QString>("arguments"); // blank-separated; @ is the program folder
     QTest::addColumn<QByteArray>("localRel");
-    QTest::addColumn<QStringList>("releases");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output"); // null: not compared
-    // What standard error begins with, for runs that fail with a reason.
-    QTest::addColumn<QString>("reason");
-
-    const QStringList none;
-    const QString update = "Spelmar/Updates";
-
-    QTest::newRow("no arguments") << none << kOldRel << none << 2 << "" << QString();
-    QTest::newRow("unknown command") << QStringList{"fetch", update, "@PROG@"} << kOldRel << none << 2 << ""
-                                     << QString();
-
+    QTest::addColumn<QString>("output"); // a part of standard output
+    QTest::newRow("no arguments") << "" << kOldRel << 2 << "";
+    QTest::newRow("unknown command") << "fetch Spelmar/Updates @" << kOldRel << 2 << "";
     QTest::newRow("check, newer files")
-        << QStringList{"check", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 3
-        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n"
-        << QString();
-    QTest::newRow("check, nothing newer")
-        << QStringList{"check", update, "@PROG@"} << kServerRel << none << 0
-        << checkText(" Your programm is working with the latest version!\n\n") + "\n"
-        << QString();
+        << "check Spelmar/Updates @/Spelmar.exe" << kOldRel << 3
+        << checkText(" There are some newer files on the server:\n\n   3.01.02\t\t->> Spelmar.exe \n") + "\n";
+    QTest::newRow("check, nothing newer") << "check Spelmar/Updates @" << kServerRel << 0 << "";
     QTest::newRow("check, no update directory")
-        << QStringList{"check", "Spelmar/Nowhere", "@PROG@"} << kOldRel << none << 1
-        << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n"
-        << "moravel-cli: no update folder Spelmar/Nowhere: ";
-
-    QTest::newRow("update") << QStringList{"update", update, "@PROG@/Spelmar.exe"} << kOldRel << none << 0
-                            << downloadOutput({"---- start transfer ----", "  ok!    Spelmar.exe",
-                                               "---- end transfer ----", "... update local revision file",
-                                               "  ok!  updated local revision file"})
-                            << QString();
-    QTest::newRow("update, all files") << QStringList{"update", update, "@PROG@", "--all"} << kServerRel
-                                       << none << 0 << QString() << QString();
-    QTest::newRow("update, no update directory")
-        << QStringList{"update", "Spelmar/Nowhere", "@PROG@"} << kOldRel << none << 1 << QString()
-        << "moravel-cli: no update folder Spelmar/Nowhere: ";
-
-    const QStringList january{"201401011000"};
-    QTest::newRow("releases, none") << QStringList{"releases", "@PROG@"} << kOldRel << none << 1 << ""
-                                    << QString();
-    QTest::newRow("releases") << QStringList{"releases", "@PROG@"} << kOldRel
-                              << january + QStringList{"201406301800"} << 0
-                              << "201401011000\t2014-01-01   (10:00)\n201406301800\t2014-06-30   (18:00)\n"
-                              << QString();
-    QTest::newRow("restore") << QStringList{"restore", "201401011000", "@PROG@/Spelmar.exe"} << kOldRel
-                             << january << 0
-                             << restoreOutput({"---- start restore to 201401011000",
-                                               "  ok!    201401011000/Spelmar.exe"})
-                             << QString();
-    QTest::newRow("restore, unknown release") << QStringList{"restore", "201402020202", "@PROG@"} << kOldRel
-                                              << january << 1 << restoreOutput({}) << QString();
+        << "check Spelmar/Nowhere @" << kOldRel << 1
+        << "No connection to the NORVANE ftp server!\nSwitch off the automatic updates!\n";
+    QTest::newRow("update") << "update Spelmar/Updates @/Spelmar.exe" << kOldRel << 0
+                            << "  ok!    Spelmar.exe\n---- end transfer ----\n";
+    QTest::newRow("update, no update directory") << "update Spelmar/Nowhere @" << kOldRel << 1 << "";
+    QTest::newRow("releases, none") << "releases @/201401011000" << kOldRel << 1 << "";
+    QTest::newRow("releases") << "releases @" << kOldRel << 0 << "201401011000\t2014-01-01   (10:00)\n";
+    QTest::newRow("restore") << "restore 201401011000 @/Spelmar.exe" << kOldRel << 0
+                             << "  ok!    201401011000/Spelmar.exe\n";
+    QTest::newRow("restore, unknown release")
+        << "restore 201402020202 @" << kOldRel << 1 << "  End of restore procedure!! \n";
 }
 
 void TestMoravelCli::commands()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, arguments);
     QFETCH(QByteArray, localRel);
-    QFETCH(QStringList, releases);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
-    QFETCH(QString, reason);
+    // Standard error: the usage, or one line that names a missing update
+    // folder, else nothing.
+    const QString reason = exitCode == 2 ? "usage: moravel-cli"
+        : arguments.contains("Nowhere")  ? "moravel-cli: no update folder Spelmar/Nowhere: "
+                                         : "";
 
     QTemporaryDir program;
-    writeFiles(program.path(), {{"Spelmar.exe", "old exe"}, {"RelInfoLocal.rel", localRel}});
-    for (const QString &release : releases)
-        writeFile(program.filePath(release + "/Spelmar.exe"), release.toLatin1());
-    arguments.replaceInStrings("@PROG@", program.path());
-
+    writeFiles(program.path(),
+               {{"Spelmar.exe", "old exe"},
+                {"RelInfoLocal.rel", localRel},
+                {"201401011000/Spelmar.exe", "january exe"}});
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("MORAVEL_FTP_HOST", m_server->host());
     environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
-    const ProgramRun run = runProgram(QStringList{MORAVEL_CLI} + arguments, environment, QString(), 300000);
-    const QString &out = run.output;
-    const QString &err = run.errors;
-    QVERIFY2(run.exitCode == exitCode, qPrintable(out + err));
-    if (!output.isNull())
-        QCOMPARE(out, output);
-    if (exitCode == 2)
-        QVERIFY(err.startsWith("usage: moravel-cli"));
-    else if (!reason.isEmpty())
-        QVERIFY2(err.startsWith(reason) && err.count('\n') == 1, qPrintable(err));
-    else
-        QCOMPARE(err, QString());
-    if (arguments.value(0) == "restore" && exitCode == 0)
-        QCOMPARE(readTree(program.path()).value("Spelmar.exe"), arguments.value(1).toLatin1());
+    const QStringList words = arguments.replace('@', program.path()).split(' ', Qt::SkipEmptyParts);
+    const ProgramRun run = runProgram(QStringList{MORAVEL_CLI} + words, environment, QString(), 300000);
+    QVERIFY2(run.exitCode == exitCode && run.output.contains(output), qPrintable(run.output + run.errors));
+    QVERIFY2(run.errors.left(reason.size()) == reason
+                 && (run.errors.count('\n') == (reason.isEmpty() ? 0 : 1) || exitCode == 2),
+             qPrintable(run.errors));
+    if (words.value(0) == "restore")
+        QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "january exe");
+    if (words.value(0) == "update")
+        QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "new exe");
+}
+
+void TestMoravelCli::installerCommands_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("command"); // kind|server path|release|program path; empty: not valid
+    QTest::newRow("newer files") << QStringList{"Spelmar/Updates", "/opt/My Tools/spelmar"}
+                                 << "newer|Spelmar/Updates||/opt/My Tools/spelmar";
+    QTest::newRow("all files") << QStringList{"instcomplete", "Spelmar/Updates", "/opt/t/spelmar"}
+                               << "all|Spelmar/Updates||/opt/t/spelmar";
+    QTest::newRow("restore") << QStringList{"REST=201403151200", "/opt/t/spelmar"}
+                             << "restore||201403151200|/opt/t/spelmar";
+    QTest::newRow("restore, no release") << QStringList{"REST=", "/opt/t/"} << "restore|||/opt/t/";
+    QTest::newRow("nothing") << QStringList{} << "";
+    QTest::newRow("one word") << QStringList{"Spelmar/Updates"} << "";
+    QTest::newRow("restore with extra word") << QStringList{"REST=1", "a", "b"} << "";
+}
+
+void TestMoravelCli::installerCommands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, command);
+    std::vector<std::string> words;
+    for (const QString &argument : arguments)
+        words.push_back(argument.toStdString());
+    const InstallerCommand parsed = InstallerCommand::parse(words);
+    const std::string kinds[] = {"", "newer", "all", "restore"}; // in the order of Kind
+    const std::string kind = kinds[static_cast<int>(parsed.kind)];
+    QCOMPARE(kind.empty() ? QString()
+                          : QString::fromStdString(kind + "|" + parsed.serverPath + "|" + parsed.release + "|"
+                                                   + parsed.programPath),
+             command);
+
+    // The program itself, copied away from the library: usage (2) for a
+    // bad command, else 3 once it finds no library to load.
+    QTemporaryDir dir;
+    const QString program = dir.filePath("Quennet");
+    QVERIFY(QFile::copy(QUENNET_PROGRAM, program));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("LD_LIBRARY_PATH");
+    const ProgramRun run = runProgram(QStringList{program} + arguments, environment);
+    QCOMPARE(run.exitCode, command.isEmpty() ? 2 : 3);
+}
+
+void TestMoravelCli::installerWaitsForTheHost()
+{
+    // A program file of its own, so no other process on the machine runs it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("host program");
+    QVERIFY(QFile::copy("/bin/sleep", path));
+    QVERIFY(!isProgramRunning(path.toStdString()));
+    QProcess host;
+    endWithParent(host);
+    host.start(path, {"600"});
+    QVERIFY(host.waitForStarted(60000));
+    QVERIFY(isProgramRunning(path.toStdString()));
+    QVERIFY(!waitForProgramEnd(path.toStdString(), std::chrono::milliseconds(0)));
+    host.kill();
+    QVERIFY(host.waitForFinished(60000));
+    QVERIFY(waitForProgramEnd(path.toStdString(), std::chrono::seconds(60)));
 }
 
 QTEST_GUILESS_MAIN(TestMoravelCli)

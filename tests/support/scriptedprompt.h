@@ -20,10 +20,28 @@ public:
         Icon icon;
     };
 
-    Answer message(const std::string &text, const std::string &caption, Buttons buttons, Icon icon) override;
-
-    void queueAnswer(Answer answer);
-    std::vector<Box> boxes() const;
+    Answer message(const std::string &text, const std::string &caption, Buttons buttons, Icon icon) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_boxes.push_back({text, caption, buttons, icon});
+        if (m_answers.empty())
+            return buttons == Buttons::Ok   ? Answer::Ok
+                : buttons == Buttons::YesNo ? Answer::No
+                                            : Answer::Cancel;
+        const Answer answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    }
+    void queueAnswer(Answer answer)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_answers.push_back(answer);
+    }
+    std::vector<Box> boxes() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_boxes;
+    }
 
 private:
     mutable std::mutex m_mutex;

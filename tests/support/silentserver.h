@@ -6,20 +6,56 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 // A loopback server that accepts connections and never sends a byte, as a
 // server that hangs after the handshake. Counts the connections.
 class SilentServer
 {
 public:
-    SilentServer();
-    ~SilentServer();
+    SilentServer()
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_socket, 16) != 0
+            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                pollfd waiting{m_socket, POLLIN, 0};
+                const int connection =
+                    ::poll(&waiting, 1, 50) > 0 ? ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+                if (connection >= 0) {
+                    m_connections.push_back(connection); // kept open, never answered
+                    ++m_count;
+                }
+            }
+        });
+    }
+    ~SilentServer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (int connection : m_connections)
+            ::close(connection);
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
     QString host() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     bool listening() const { return m_port != 0; }
     int connections() const { return m_count.load(); }
 
 private:
-    void acceptUntilStopped();
-
     int m_socket = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};

@@ -1,19 +1,21 @@
-// The release-notes window: captions, page viewers, the three installer
-// buttons with their boxes and command lines, and the host's quit.
+// The release-notes window: the fallback page viewer, the three installer
+// buttons with their boxes and command lines, and the host's quit. The
+// restore window that its restore button opens: the file columns and their
+// slider, the old-release warnings and the choice it hands back.
 #include "launchinstaller.h"
 #include "releasenotesdlg.h"
+#include "restoredlg.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
 
+#include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
-#include <QTextBrowser>
-#include <QTextDocumentFragment>
-#include <QTextEdit>
+#include <QSlider>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
-
-#include <map>
 
 namespace {
 
@@ -27,19 +29,10 @@ protected:
     bool createPrimaryViewer() override { return false; }
 };
 
-// Runs the application's loop as a host does after action and returns its
-// exit code: 0 when action told the host to quit. Otherwise the loop ends
-// with 99 after a while (a quit request queued by action is taken on the
-// loop's first pass, long before).
-template <typename Action>
-int hostLoopResult(Action action)
+std::string attention(const std::string &what, const std::string &tail = {})
 {
-    action();
-    QTimer patience; // gone with this call, so it cannot end a later loop
-    patience.setSingleShot(true);
-    QObject::connect(&patience, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    patience.start(500);
-    return QCoreApplication::exec();
+    return " Attention!!\n----------------------------------------------------------\n\n" + what
+        + " to stop the running application!\n" + tail;
 }
 
 } // namespace
@@ -51,15 +44,23 @@ class TestReleaseNotes : public QObject
 private slots:
     void initTestCase();
     void init() { QFile::remove(m_record); }
-    void viewer_data();
-    void viewer();
+    void fallbackViewer();
     void buttons_data();
     void buttons();
-    void commandWords();
     void installerMissing();
+    void restoreColumns();
+    void restoreChoice_data();
+    void restoreChoice();
 
 private:
+    QListWidget *openReleases(CRestoreDlg &dialog);
     QStringList recordedArguments();
+    // Clicks the button of a window in install mode for program (release
+    // chosen for a restore, "-" to abandon the choice), then runs
+    // the application's loop as a host does: 0 when the window told the
+    // host to quit (taken on the loop's first pass), else 99 after a while.
+    int clickInstall(ScriptedPrompt &prompt, const QString &button, const QString &program,
+                     const QString &release = {});
 
     QTemporaryDir m_dir;
     QString m_record;
@@ -78,6 +79,14 @@ void TestReleaseNotes::initTestCase()
                           + record + ".part' " + record + "'\n"));
     QVERIFY(QFile::setPermissions(installer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", QFile::encodeName(m_dir.path()) + ":" + qgetenv("PATH"));
+
+    // Releases of the day before restore support came and of the day it came.
+    QVERIFY(writeFile(m_dir.filePath("program/201003281200/old.txt")));
+    QVERIFY(writeFile(m_dir.filePath("program/201003291200/a.txt")));
+    QVERIFY(writeFile(m_dir.filePath("program/201403151200/a.txt")));
+    QVERIFY(writeFile(m_dir.filePath("program/201403151200/RelInfoLocal.rel"), "a.txt;1.02.00\r\n"));
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(writeFile(m_dir.filePath(QString("program/201406301200/file%1.txt").arg(i))));
 }
 
 QStringList TestReleaseNotes::recordedArguments()
@@ -89,150 +98,81 @@ QStringList TestReleaseNotes::recordedArguments()
     return lines;
 }
 
-void TestReleaseNotes::viewer_data()
+int TestReleaseNotes::clickInstall(ScriptedPrompt &prompt, const QString &button, const QString &program,
+                                   const QString &release)
 {
-    QTest::addColumn<bool>("installMode");
-    QTest::addColumn<bool>("fallback");   // the primary viewer cannot be made
-    QTest::addColumn<QByteArray>("page"); // empty: no page file
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QString>("caption");
-
-    const QString version = "Moravel Release Notes Version: 3.0.0";
-    const QString server = " <<<  Last Software Updates on <h>  (NORVANE AG Westmark)  >>>";
-    QTest::newRow("view only") << false << false << QByteArray("<h1>Faster tracing.</h1>") << "" << version;
-    QTest::newRow("install, server caption, missing page")
-        << true << false << QByteArray() << server << server + version;
-    QTest::newRow("fallback viewer takes no input")
-        << false << true << QByteArray("<p>Fallback text</p>") << "" << version;
+    const std::string folder = program.section('/', 0, -2).toStdString();
+    CReleaseNotesDlg dialog(prompt);
+    dialog.setInstallMode(true);
+    dialog.setServerPath("Spelmar/Updates");
+    dialog.setProgramFolder(folder);
+    dialog.setProgramName(program.section('/', -1).toStdString());
+    dialog.setRestoreChooser([&](const std::string &programFolder, std::string &chosen) {
+        chosen = release.toStdString();
+        return release != "-" && programFolder == folder;
+    });
+    dialog.show();
+    dialog.findChild<QPushButton *>(button + "Button")->click();
+    QTimer patience; // gone with this call, so it cannot end a later loop
+    patience.setSingleShot(true);
+    QObject::connect(&patience, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    patience.start(500);
+    return QCoreApplication::exec();
 }
 
-void TestReleaseNotes::viewer()
+void TestReleaseNotes::fallbackViewer()
 {
-    QFETCH(bool, installMode);
-    QFETCH(bool, fallback);
-    QFETCH(QByteArray, page);
-    QFETCH(QString, prefix);
-    QFETCH(QString, caption);
-
     const QString path = m_dir.filePath("LatestUpdate.html");
-    QFile::remove(path);
-    QVERIFY(page.isEmpty() || writeFile(path, page));
-
+    QVERIFY(writeFile(path, "<p>Fallback text</p>"));
     ScriptedPrompt prompt;
-    std::unique_ptr<CReleaseNotesDlg> dialog =
-        fallback ? std::make_unique<NoPrimaryViewerDlg>(prompt) : std::make_unique<CReleaseNotesDlg>(prompt);
-    dialog->setInstallMode(installMode);
-    dialog->setCaptionPrefix(prefix.toStdString());
-    dialog->setPagePath(path.toStdString());
-    dialog->show();
-    QCOMPARE(dialog->windowTitle(), caption);
-    for (const char *name : {"installNewButton", "installAllButton", "restoreButton", "exitButton"})
-        QCOMPARE(dialog->findChild<QPushButton *>(name)->isVisible(), installMode);
-    QCOMPARE(prompt.boxes().size(), std::size_t(0)); // a missing page is the viewer's business
-
-    auto *viewer = qobject_cast<QTextEdit *>(dialog->pageViewer()); // or its subclass QTextBrowser
-    QVERIFY(viewer);
-    QCOMPARE(qobject_cast<QTextBrowser *>(viewer) == nullptr, fallback);
-    QCOMPARE(viewer->isEnabled(), !fallback);
-    QVERIFY(viewer->isReadOnly());
-    QVERIFY(viewer->toPlainText().contains(QTextDocumentFragment::fromHtml(page).toPlainText()));
+    NoPrimaryViewerDlg dialog(prompt);
+    dialog.setPagePath(path.toStdString());
+    dialog.show();
+    auto *viewer = qobject_cast<QTextEdit *>(dialog.pageViewer());
+    QVERIFY(viewer && !qobject_cast<QTextBrowser *>(viewer));
+    QVERIFY(!viewer->isEnabled() && viewer->isReadOnly());
+    QVERIFY(viewer->toPlainText().contains("Fallback text"));
+    QCOMPARE(prompt.boxes().size(), std::size_t(0));
 }
 
 void TestReleaseNotes::buttons_data()
 {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("program"); // folder "/" name
-    QTest::addColumn<QString>("release"); // null: the choice is abandoned
-    QTest::addColumn<bool>("confirm");
-    // The installer's words before the program path; none: nothing is
-    // started and the host runs on.
-    QTest::addColumn<QStringList>("words");
-
-    const QStringList server{"Spelmar/Updates"};
-    QTest::newRow("new files") << "installNew"
-                               << "/opt/tools/spelmar"
-                               << "" << true << server;
-    QTest::newRow("folder with blanks") << "installNew"
-                                        << "/opt/My Tools/spelmar"
-                                        << "" << true << server;
-    QTest::newRow("no program name") << "installNew"
-                                     << "/opt/tools/"
-                                     << "" << true << server;
-    QTest::newRow("all files") << "installAll"
-                               << "/opt/tools/spelmar"
-                               << "" << true << QStringList{"instcomplete", server[0]};
-    QTest::newRow("restore") << "restore"
-                             << "/opt/tools/spelmar"
-                             << "201403151200" << true << QStringList{"REST=201403151200"};
-    QTest::newRow("new files, cancelled") << "installNew"
-                                          << "/opt/tools/spelmar"
-                                          << "" << false << QStringList();
-    QTest::newRow("all files, cancelled") << "installAll"
-                                          << "/opt/tools/spelmar"
-                                          << "" << false << QStringList();
-    QTest::newRow("restore abandoned") << "restore"
-                                       << "/opt/tools/spelmar" << QString() << true << QStringList();
+    // Button|program folder "/" name|release chosen ("-": the choice is
+    // abandoned)|answer to the box|the installer's words before the program
+    // path (none: nothing is started and the host runs on).
+    QTest::addColumn<QString>("run");
+    QTest::newRow("new files, folder with blanks") << "installNew|/opt/My Tools/spelmar||ok|Spelmar/Updates";
+    QTest::newRow("no program name") << "installNew|/opt/tools/||ok|Spelmar/Updates";
+    QTest::newRow("all files") << "installAll|/opt/tools/spelmar||ok|instcomplete Spelmar/Updates";
+    QTest::newRow("restore") << "restore|/opt/tools/spelmar|201403151200|ok|REST=201403151200";
+    QTest::newRow("all files, cancelled") << "installAll|/opt/tools/spelmar||cancel|";
+    QTest::newRow("restore abandoned") << "restore|/opt/tools/spelmar|-|ok|";
 }
 
 void TestReleaseNotes::buttons()
 {
-    QFETCH(QString, button);
-    QFETCH(QString, program);
-    QFETCH(QString, release);
-    QFETCH(bool, confirm);
-    QFETCH(QStringList, words);
-
-    const auto boxText = [](const std::string &what, const std::string &tail = {}) {
-        return " Attention!!\n----------------------------------------------------------\n\n" + what
-            + " to stop the running application!\n" + tail;
-    };
-    const std::map<QString, std::string> boxTexts{
-        {"installNew", boxText(" To install the new software release it is necessary\n")},
-        {"installAll", boxText(" To install ALL files from NORVANE server it is necessary\n", "\n")},
-        {"restore", boxText(" To install the old software release it is necessary\n")}};
-
+    QFETCH(QString, run);
+    const QStringList parts = run.split('|');
+    const QString button = parts[0], program = parts[1], release = parts[2];
+    QStringList words = parts[4].split(' ', Qt::SkipEmptyParts);
     ScriptedPrompt prompt;
-    prompt.queueAnswer(confirm ? IPrompt::Answer::Ok : IPrompt::Answer::Cancel);
-    CReleaseNotesDlg dialog(prompt);
-    const QString folder = program.section('/', 0, -2);
-    dialog.setInstallMode(true);
-    dialog.setServerPath("Spelmar/Updates");
-    dialog.setProgramFolder(folder.toStdString());
-    dialog.setProgramName(program.section('/', -1).toStdString());
-    std::string chooserFolder = folder.toStdString();
-    dialog.setRestoreChooser([&](const std::string &programFolder, std::string &chosen) {
-        chooserFolder = programFolder;
-        chosen = release.toStdString();
-        return !release.isNull();
-    });
-    dialog.show();
-    auto *pushButton = dialog.findChild<QPushButton *>(button + "Button");
-    const int loopResult = hostLoopResult([pushButton] { pushButton->click(); });
-
+    prompt.queueAnswer(parts[3] == "ok" ? IPrompt::Answer::Ok : IPrompt::Answer::Cancel);
+    const int loopResult = clickInstall(prompt, button, program, release);
     const auto boxes = prompt.boxes();
-    QCOMPARE(boxes.size(), std::size_t(release.isNull() ? 0 : 1));
+    QCOMPARE(boxes.size(), std::size_t(release == "-" ? 0 : 1));
     for (const auto &box : boxes) {
-        QCOMPARE(box.text, boxTexts.at(button));
+        QCOMPARE(box.text,
+                 button == "installNew" ? attention(" To install the new software release it is necessary\n")
+                     : button == "installAll"
+                     ? attention(" To install ALL files from NORVANE server it is necessary\n", "\n")
+                     : attention(" To install the old software release it is necessary\n"));
         QVERIFY(box.buttons == IPrompt::Buttons::OkCancel && box.icon == IPrompt::Icon::Warning);
     }
-    QCOMPARE(QString::fromStdString(chooserFolder), folder);
-    // 0: the host was told to quit; 99: it keeps running.
     QCOMPARE(loopResult, words.isEmpty() ? 99 : 0);
     if (words.isEmpty())
         QVERIFY(!QFile::exists(m_record));
     else
         QCOMPARE(recordedArguments(), words << program);
-}
-
-void TestReleaseNotes::commandWords()
-{
-    // A program named with a folder is taken as it is; a missing one is
-    // not started.
-    QVERIFY(!LaunchInstaller({m_dir.filePath("no-such-program")}));
-    QVERIFY(!LaunchInstaller({}));
-    QCOMPARE(findProgram("Quennet"), m_dir.filePath("Quennet"));
-    QVERIFY(LaunchInstaller({m_dir.filePath("Quennet"), "a b", ""}));
-    QCOMPARE(recordedArguments(), (QStringList{"a b", ""}));
 }
 
 // An installer that cannot be started is said so, and the host runs on.
@@ -242,16 +182,8 @@ void TestReleaseNotes::installerMissing()
     QVERIFY(QFile::rename(installer, installer + ".away"));
     ScriptedPrompt prompt;
     prompt.queueAnswer(IPrompt::Answer::Ok);
-    CReleaseNotesDlg dialog(prompt);
-    dialog.setInstallMode(true);
-    dialog.setServerPath("Spelmar/Updates");
-    dialog.setProgramFolder(m_dir.path().toStdString());
-    dialog.setProgramName("spelmar");
-    dialog.show();
-    auto *button = dialog.findChild<QPushButton *>("installNewButton");
-    const int loopResult = hostLoopResult([button] { button->click(); });
+    const int loopResult = clickInstall(prompt, "installNew", m_dir.filePath("spelmar"));
     QVERIFY(QFile::rename(installer + ".away", installer));
-
     QCOMPARE(loopResult, 99);
     const auto boxes = prompt.boxes();
     QCOMPARE(boxes.size(), std::size_t(2));
@@ -259,6 +191,87 @@ void TestReleaseNotes::installerMissing()
                  && boxes[1].text.find("Quennet was not found") != std::string::npos,
              boxes[1].text.c_str());
     QVERIFY(boxes[1].icon == IPrompt::Icon::Stop);
+}
+
+QListWidget *TestReleaseNotes::openReleases(CRestoreDlg &dialog)
+{
+    dialog.setProgramFolder(m_dir.filePath("program").toStdString());
+    dialog.show();
+    auto *list = dialog.findChild<QListWidget *>("releaseList");
+    return QTest::qWaitFor([list] { return list->count() > 0; }, 60000) ? list : nullptr;
+}
+
+void TestReleaseNotes::restoreColumns()
+{
+    ScriptedPrompt prompt;
+    CRestoreDlg dialog(prompt);
+    QListWidget *list = openReleases(dialog);
+    QVERIFY(list);
+    QCOMPARE(list->count(), 4); // the texts are the release list's
+    QVERIFY(list->selectedItems().isEmpty());
+
+    // Revisions from the folder's own RelInfoLocal.rel.
+    auto *files = dialog.findChild<QLabel *>("filesColumn");
+    auto *revisions = dialog.findChild<QLabel *>("revisionsColumn");
+    list->setCurrentRow(2);
+    QCOMPARE(files->text(), QString("RelInfoLocal.rel\na.txt\n"));
+    QCOMPARE(revisions->text(), QString("-\n1.02.00\n"));
+
+    list->setCurrentRow(3);
+    auto *slider = dialog.findChild<QSlider *>("fileSlider");
+    QVERIFY(files->text().startsWith("file0.txt\nfile1.txt\n"));
+    QCOMPARE(slider->maximum(), 9);
+    QCOMPARE(revisions->text(), QString("-\n").repeated(10));
+    // Moved without release: the columns follow within the refresh period.
+    slider->setValue(3);
+    QTRY_VERIFY_WITH_TIMEOUT(files->text().startsWith("file3.txt\n"), 60000);
+    QCOMPARE(files->text().count('\n'), 7);
+    QCOMPARE(revisions->text(), QString("-\n").repeated(7));
+    QCOMPARE(prompt.boxes().size(), std::size_t(0));
+}
+
+void TestReleaseNotes::restoreChoice_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<IPrompt::Answer>("answer");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("release");
+    QTest::addColumn<bool>("warned"); // on selection and again on accepting
+    QTest::newRow("nothing selected") << -1 << IPrompt::Answer::Yes << true << "" << false;
+    QTest::newRow("first day with restore") << 1 << IPrompt::Answer::Yes << true << "201003291200" << false;
+    QTest::newRow("day before, yes") << 0 << IPrompt::Answer::Yes << true << "201003281200" << true;
+    QTest::newRow("day before, no") << 0 << IPrompt::Answer::No << false << "" << true;
+}
+
+void TestReleaseNotes::restoreChoice()
+{
+    QFETCH(int, row);
+    QFETCH(IPrompt::Answer, answer);
+    QFETCH(bool, accepted);
+    QFETCH(QString, release);
+    QFETCH(bool, warned);
+
+    ScriptedPrompt prompt;
+    prompt.queueAnswer(IPrompt::Answer::Ok); // the selection warning
+    prompt.queueAnswer(answer);
+    CRestoreDlg dialog(prompt);
+    QListWidget *list = openReleases(dialog);
+    QVERIFY(list);
+    if (row >= 0)
+        list->setCurrentRow(row);
+    dialog.accept();
+    QCOMPARE(dialog.result(), accepted ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    QCOMPARE(QString::fromStdString(dialog.chosenRelease()), release);
+    const auto boxes = prompt.boxes();
+    QCOMPARE(boxes.size(), std::size_t(warned ? 2 : 0));
+    const std::string warning =
+        "This release does not support restore functionality!\n"
+        "If you choose and restore this release, no other revisions can be restored.\n\n";
+    if (warned) {
+        QVERIFY(boxes[0].text == warning && boxes[0].buttons == IPrompt::Buttons::Ok);
+        QVERIFY(boxes[1].text == warning + "Press <YES> to continue, or <NO> to cancel this action\n"
+                && boxes[1].buttons == IPrompt::Buttons::YesNo);
+    }
 }
 
 QTEST_MAIN(TestReleaseNotes)

@@ -2,6 +2,7 @@
 // read from the window manager. The question of a window that stays on
 // top (the release notes) or of the installer's progress window opens
 // above that window, tied to it.
+#include "childprocess.h"
 #include "ftpserver.h"
 #include "releasenotesdlg.h"
 #include "testfiles.h"
@@ -40,15 +41,6 @@ int releaseNotesChild(int argc, char **argv)
     return notes.exec();
 }
 
-QString run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
 QStringList windowIds(const QString &xpropLine)
 {
     QStringList ids;
@@ -71,9 +63,11 @@ private slots:
     void boxAboveItsWindow();
 
 private:
-    QString xprop(const QStringList &arguments) { return run(m_xprop, arguments, m_environment); }
+    QString xprop(const QStringList &arguments)
+    {
+        return runProgram(QStringList{m_xprop} + arguments, m_environment, {}, 10000).output;
+    }
     bool startDisplay(const QString &xvfb, const QString &openbox, QString *why);
-    void stopDisplays();
     QProcess &started(const QString &program, const QStringList &arguments);
 
     QString m_xprop;
@@ -103,8 +97,7 @@ void TestStacking::initTestCase()
     // if the first does not come up (the first stays up meanwhile, so that
     // the second gets another number). What the programs said is kept.
     QString why;
-    for (int attempt = 0; attempt < 2 && !startDisplay(xvfb, openbox, &why); ++attempt) { }
-    if (!why.isEmpty())
+    if (!startDisplay(xvfb, openbox, &why) && !startDisplay(xvfb, openbox, &why))
         QSKIP(qPrintable("no window manager could be started here, boxes under it are not checked: " + why));
 
     QVERIFY(
@@ -113,11 +106,6 @@ void TestStacking::initTestCase()
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
     QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
     m_environment.insert("MORAVEL_FTP_HOST", m_server->host());
-}
-
-void TestStacking::cleanupTestCase()
-{
-    stopDisplays();
 }
 
 QProcess &TestStacking::started(const QString &program, const QStringList &arguments)
@@ -134,8 +122,6 @@ bool TestStacking::startDisplay(const QString &xvfb, const QString &openbox, QSt
     // The server picks a free display itself and writes its number on
     // standard output once it accepts connections.
     QProcess &server = started(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    if (!why->isEmpty())
-        why->append("; then ");
     const auto said = [](QProcess &process, const char *name) {
         return QString("%1 %2 (%3): %4")
             .arg(name, process.state() == QProcess::NotRunning ? "ended" : "running")
@@ -143,50 +129,39 @@ bool TestStacking::startDisplay(const QString &xvfb, const QString &openbox, QSt
             .arg(QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput())
                      .trimmed());
     };
-    if (!server.waitForStarted()
-        || !QTest::qWaitFor([&] { return server.canReadLine() || server.state() == QProcess::NotRunning; },
-                            60000)) {
-        *why += said(server, "Xvfb");
-        return false;
-    }
     bool numbered = false;
-    const int display = server.readLine().trimmed().toInt(&numbered);
+    const int display =
+        QTest::qWaitFor([&] { return server.canReadLine() || server.state() == QProcess::NotRunning; }, 60000)
+            && server.canReadLine()
+        ? server.readLine().trimmed().toInt(&numbered)
+        : -1;
     if (!numbered || display < 0) {
-        *why += said(server, "Xvfb");
+        *why += said(server, "Xvfb") + "; ";
         return false;
     }
     m_environment.insert("DISPLAY", QString(":%1").arg(display));
     QProcess &manager = started(openbox, {"--sm-disable"});
-    const bool managed = manager.waitForStarted()
-        && QTest::qWaitFor(
-                             [&] {
-                                 return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")
-                                     || manager.state() == QProcess::NotRunning
-                                     || server.state() == QProcess::NotRunning;
-                             },
-                             30000)
-        && manager.state() == QProcess::Running;
-    if (!managed)
-        *why +=
-            QString("on display :%1, ").arg(display) + said(manager, "openbox") + ", " + said(server, "Xvfb");
-    else
-        why->clear();
-    return managed;
+    const auto up = [&] { return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); };
+    (void)QTest::qWaitFor(
+        [&] {
+            return up() || manager.state() == QProcess::NotRunning || server.state() == QProcess::NotRunning;
+        },
+        30000);
+    if (manager.state() == QProcess::Running && up())
+        return true;
+    *why += QString("on display :%1, ").arg(display) + said(manager, "openbox") + ", " + said(server, "Xvfb")
+        + "; ";
+    return false;
 }
 
-void TestStacking::stopDisplays()
+void TestStacking::cleanupTestCase()
 {
     // Asked to end, managers first, so that a server removes its lock file
     // and socket.
     for (auto it = m_displayProcesses.rbegin(); it != m_displayProcesses.rend(); ++it) {
-        QProcess *process = it->get();
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        process->terminate();
-        if (!process->waitForFinished(10000)) {
-            process->kill();
-            process->waitForFinished();
-        }
+        (*it)->terminate();
+        if (!(*it)->waitForFinished(10000))
+            (*it)->kill();
     }
 }
 
