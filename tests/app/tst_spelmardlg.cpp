@@ -10,8 +10,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,6 +46,44 @@ struct Window
         click(&dlg, "connectButton");
     }
 };
+
+// The visible controls of a window whose text is cut: wider than the room the
+// style gives it, or taller than the control.
+QStringList clippedControls(QWidget *window)
+{
+    QStringList clipped;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        QString text;
+        QRect room;
+        if (!w->isVisibleTo(window))
+            continue;
+        if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap()) {
+            text = label->text();
+            room = label->contentsRect().adjusted(label->margin(), 0, -label->margin(), 0);
+        } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = text = button->text();
+            const auto element = qobject_cast<QPushButton *>(w) ? QStyle::SE_PushButtonContents
+                : qobject_cast<QCheckBox *>(w)                  ? QStyle::SE_CheckBoxContents
+                                                                : QStyle::SE_RadioButtonContents;
+            room = QRect(0, 0, button->style()->subElementRect(element, &option, button).width(),
+                         button->height());
+        } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
+            text = group->title();
+            room = QRect(0, 0, group->width() - 16, group->height());
+        }
+        text = text.trimmed().remove(QLatin1Char('&'));
+        const QFontMetrics metrics(w->font());
+        if (!text.isEmpty()
+            && (metrics.horizontalAdvance(text) > room.width() || metrics.height() > room.height()))
+            clipped << QString("%1 \"%2\" (%3 of %4 px)")
+                           .arg(w->objectName(), text)
+                           .arg(metrics.horizontalAdvance(text))
+                           .arg(room.width());
+    }
+    return clipped;
+}
 
 const QString kReady = ">> OK, ready to operate!";
 const QString kDisconnected = ">> OK! Device disconnected.";
@@ -229,6 +270,26 @@ private slots:
         QVERIFY(!w.dlg.isContinuousSending());
         QCOMPARE(send->text(), QString("Send"));
         QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
+    }
+
+    // With the fonts a stock desktop has (the install script's), every text of
+    // the main window and the trace panel shows whole, and so does a device path.
+    void textFits()
+    {
+        OrboSim sim;
+        QVERIFY(!sim.path().isEmpty());
+        Window w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
+        QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
+        w.connect(sim.path(), "9600", false);
+        QCOMPARE(text(&w.dlg, "answerLabel"), kReady);
+        child<QLabel>(w.dlg.tracePanel(), "valueDisplay")->setText("-1.23457e-05");
+        QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
+        click(&w.dlg, "connectButton");
+        auto *portCombo = child<QComboBox>(&w.dlg, "portCombo");
+        portCombo->setEditText("/dev/ttyUSB0");
+        QVERIFY(QFontMetrics(portCombo->font()).horizontalAdvance("/dev/ttyUSB0") + 6
+                <= portCombo->lineEdit()->width());
     }
 
     void keysWhileTracing_data()
