@@ -618,6 +618,17 @@ void TestEngineUpdate::writeLocalRelInfo()
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              (QStringList{"folder.rel", "RelInfoLocal.rel"}));
     QVERIFY(QFileInfo(dir.filePath("folder.rel/inside")).isDir());
+
+    // The reader refuses a record its writer could not write back ("O…;1" is
+    // within the line bound, "O…; 1" is not), so a rewrite loses nothing read.
+    const QByteArray fits(kMaxRelInfoLineLength - 3, 'F'), over(kMaxRelInfoLineLength - 2, 'O');
+    writeFile(file, fits + ";1\r\n" + over + ";1\r\nB;2\r\n");
+    for (int pass = 0; pass < 2; ++pass) {
+        RelInfoList none, reread;
+        QVERIFY(ReadLocalRelInfo(reread, file.toStdString()));
+        QCOMPARE(describe(reread), (QStringList{fits + "|1", "B|2"}));
+        QVERIFY(WriteLocalRelInfo(reread, none, file.toStdString()));
+    }
 }
 
 // Unsafe and repeated names go, each with its reason; a huge list keeps
