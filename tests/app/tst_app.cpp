@@ -374,4 +374,4 @@ private:
 };
 
 QTEST_MAIN(TestSpelmarDlg)
-#include "tst_spelmardlg.moc"
+#include "tst_app.moc"
