@@ -112,6 +112,7 @@ private slots:
     void revisionRule_data();
     void revisionRule();
     void writeLocalRelInfo();
+    void getField();
     void dropUnusable();
 
 private:
@@ -629,6 +630,20 @@ void TestEngineUpdate::writeLocalRelInfo()
         QCOMPARE(describe(reread), (QStringList{fits + "|1", "B|2"}));
         QVERIFY(WriteLocalRelInfo(reread, none, file.toStdString()));
     }
+}
+
+// The readers split their lines the same way.
+void TestEngineUpdate::getField()
+{
+    const struct
+    {
+        const char *text;
+        int n;
+        const char *field;
+    } cases[] = {{"a;b", 2, "b"}, {"a;;b", 2, ""}, {"a;;b", 3, "b"},
+                 {"a;b;", 3, ""}, {"a;b", 3, ""},  {"a;b", 0, ""}};
+    for (const auto &c : cases)
+        QCOMPARE(GetField(c.text, c.n, ';'), std::string(c.field));
 }
 
 // Unsafe and repeated names go, each with its reason; a huge list keeps

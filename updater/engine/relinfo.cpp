@@ -39,17 +39,20 @@ std::string_view trimView(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
-// Field n (from 1) of line split at ";", as GetField.
-std::string_view fieldView(std::string_view line, int n)
+// Field n (from 1) of line split at every separator; empty beyond the last
+// field. GetField without the copy, for the readers.
+std::string_view fieldView(std::string_view line, int n, char separator = ';')
 {
+    if (n < 1)
+        return std::string_view();
     std::size_t start = 0;
     for (int field = 1; field < n; ++field) {
-        const std::size_t next = line.find(';', start);
+        const std::size_t next = line.find(separator, start);
         if (next == std::string_view::npos)
             return std::string_view();
         start = next + 1;
     }
-    const std::size_t end = line.find(';', start);
+    const std::size_t end = line.find(separator, start);
     return line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
@@ -295,17 +298,7 @@ long long parseMajor(const std::string &padded)
 
 std::string GetField(const std::string &text, int n, char separator)
 {
-    if (n < 1 || text.empty())
-        return std::string();
-    std::size_t start = 0;
-    for (int field = 1; field < n; ++field) {
-        const std::size_t next = text.find(separator, start);
-        if (next == std::string::npos)
-            return std::string();
-        start = next + 1;
-    }
-    const std::size_t end = text.find(separator, start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    return std::string(fieldView(text, n, separator));
 }
 
 std::string trimField(const std::string &text)
