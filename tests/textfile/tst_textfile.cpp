@@ -1,6 +1,7 @@
 #include "testfiles.h"
 #include "textfile.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +105,42 @@ private slots:
             first.CloseFile();
             QVERIFY(second.OpenFile(log, true, false, true, true));
         }
+    }
+
+    // Choosing a file: no chooser or an empty answer is a cancel; the folder is
+    // cut from the end of the chosen name only. An open that fails offers the
+    // chooser, and the chosen file is then held like any other.
+    void chooser()
+    {
+        CTextFile file, other;
+        QVERIFY(!file.ChooseAndOpen("trace.csv", "", "/", true, false));
+        const std::string chosen = path("trace.csv/trace.csv");
+        QVERIFY(QDir().mkpath(QString::fromStdString(path("trace.csv"))));
+        TextFileDialogRequest seen;
+        file.setChooser([&](const TextFileDialogRequest &request) {
+            seen = request;
+            return request.save ? chosen : std::string();
+        });
+        QVERIFY(!file.ChooseAndOpen("trace.csv", "", "/var", true, false));
+        QCOMPARE(seen.initialFolder, std::string("/var"));
+        QVERIFY(file.ChooseAndOpen("trace.csv", "", "", false, false));
+        QCOMPARE(seen.title, std::string("save file...trace.csv"));
+        QCOMPARE(seen.initialFolder, QDir::currentPath().toStdString());
+        QCOMPARE(file.Folder(), path("trace.csv/"));
+        QVERIFY(file.CloseFile());
+
+        file.setChooser([&](const TextFileDialogRequest &request) {
+            seen = request;
+            return request.save ? std::string() : chosen;
+        });
+        QVERIFY(file.OpenFile(path("gone.csv"), false, true));
+        QCOMPARE(seen.defaultName, path("gone.csv"));
+        QCOMPARE(file.Name(), chosen);
+        QVERIFY(!other.OpenFile(chosen, false, false));
+        QVERIFY(file.CloseFile());
+        file.setChooser([](const TextFileDialogRequest &) { return std::string(); });
+        QVERIFY(!file.OpenFile(path("gone.csv"), false, true));
+        QCOMPARE(readFile(QString::fromStdString(path("gone.csv"))), QByteArray(kMissing));
     }
 };
 
