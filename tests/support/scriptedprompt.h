@@ -25,9 +25,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_boxes.push_back({text, caption, buttons, icon});
         if (m_answers.empty())
-            return buttons == Buttons::Ok   ? Answer::Ok
-                : buttons == Buttons::YesNo ? Answer::No
-                                            : Answer::Cancel;
+            return negativeAnswer(buttons);
         const Answer answer = m_answers.front();
         m_answers.pop_front();
         return answer;

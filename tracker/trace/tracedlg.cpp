@@ -333,25 +333,26 @@ void CTraceDlg::ApplyGraphSettings()
     scheduleRedraw();
 }
 
+QColor CTraceDlg::chooseColor(const QColor &current, CCWButton *button, const char *key)
+{
+    const QColor chosen =
+        m_colorChooser ? m_colorChooser(current) : defaultChooseColor(this, current);
+    button->setOffColor(chosen);
+    CTraceSettings::write(key, formatC("%d", static_cast<int>(bgrFromColor(chosen))));
+    return chosen;
+}
+
 void CTraceDlg::OnChooseBackColor()
 {
-    m_backColor =
-        m_colorChooser ? m_colorChooser(m_backColor) : defaultChooseColor(this, m_backColor);
+    m_backColor = chooseColor(m_backColor, m_ui->backColorButton, CTraceSettings::kColorBack);
     m_ui->graph->setBackColor(m_backColor);
-    m_ui->backColorButton->setOffColor(m_backColor);
-    CTraceSettings::write(CTraceSettings::kColorBack,
-                          formatC("%d", static_cast<int>(bgrFromColor(m_backColor))));
     scheduleRedraw();
 }
 
 void CTraceDlg::OnChooseLineColor()
 {
-    m_lineColor =
-        m_colorChooser ? m_colorChooser(m_lineColor) : defaultChooseColor(this, m_lineColor);
+    m_lineColor = chooseColor(m_lineColor, m_ui->lineColorButton, CTraceSettings::kColorLine);
     m_ui->graph->setPlotLineColor(m_lineColor);
-    m_ui->lineColorButton->setOffColor(m_lineColor);
-    CTraceSettings::write(CTraceSettings::kColorLine,
-                          formatC("%d", static_cast<int>(bgrFromColor(m_lineColor))));
     scheduleRedraw();
 }
 

@@ -135,6 +135,9 @@ private:
     void onThreadEnded(unsigned generation);
     void scheduleRedraw();
     void setFileLogControls(bool on);
+    // Asks for a colour starting at current, shows it on button and stores it
+    // under key; returns the colour now in use.
+    QColor chooseColor(const QColor &current, CCWButton *button, const char *key);
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     std::unique_ptr<Ui::CTraceDlg> m_ui;

@@ -12,10 +12,5 @@ IPrompt::Answer CliPrompt::message(const std::string &text, const std::string & 
     if (text.empty() || text.back() != '\n')
         std::fputc('\n', m_out);
     std::fflush(m_out);
-    switch (buttons) {
-    case Buttons::YesNo: return Answer::No;
-    case Buttons::OkCancel: return Answer::Cancel;
-    case Buttons::Ok: break;
-    }
-    return Answer::Ok;
+    return negativeAnswer(buttons);
 }

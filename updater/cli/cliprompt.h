@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-// Prints every box's text and answers by rule: No to questions, OK
-// otherwise, so that nothing waits for a user.
+// Prints every box's text and gives its negative answer (No, Cancel, or
+// OK to a notice), so that nothing waits for a user.
 class CliPrompt : public IPrompt
 {
 public:

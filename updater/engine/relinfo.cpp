@@ -473,6 +473,13 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
     if (!file.open(QIODevice::WriteOnly))
         return false;
     std::string text;
+    const auto flush = [&] {
+        const qint64 size = static_cast<qint64>(text.size());
+        const bool ok = file.write(text.data(), size) == size;
+        text.clear();
+        return ok;
+    };
+    bool written = true;
     for (const RelInfoRecord &record : local) {
         if (!relInfoRecordFits(record.fileName, record.revision))
             continue;
@@ -480,18 +487,10 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         text += "; ";
         text += record.revision;
         text += "\r\n";
-        if (text.size() >= 65536) {
-            if (file.write(text.data(), static_cast<qint64>(text.size()))
-                != static_cast<qint64>(text.size())) {
-                file.cancelWriting();
-                return false;
-            }
-            text.clear();
-        }
+        if (text.size() >= 65536 && !(written = flush()))
+            break;
     }
-    if (!text.empty()
-        && file.write(text.data(), static_cast<qint64>(text.size()))
-            != static_cast<qint64>(text.size())) {
+    if (!written || !flush()) {
         file.cancelWriting();
         return false;
     }

@@ -31,12 +31,6 @@ const std::string_view kMarkTexts[] = {std::string_view(), "0", "1", std::string
 
 } // namespace
 
-void RelInfoList::clear()
-{
-    m_text.clear();
-    m_offsets.clear();
-}
-
 std::size_t RelInfoList::flagsAt(std::size_t index) const
 {
     std::size_t position = m_offsets[index];
@@ -99,11 +93,6 @@ void RelInfoList::append(std::string_view fileName, std::string_view revision,
     else if (!transferMark.empty())
         mark = std::strtol(std::string(transferMark).c_str(), nullptr, 10) > 0 ? MarkOne : MarkZero;
     m_offsets.push_back(appendPacked(fileName, revision, mark, sha256));
-}
-
-void RelInfoList::append(const RelInfoRecord &record)
-{
-    append(record.fileName, record.revision, record.transferMark, record.sha256);
 }
 
 void RelInfoList::setRevision(std::size_t index, std::string_view revision)

@@ -57,7 +57,6 @@ public:
 
     std::size_t size() const { return m_offsets.size(); }
     bool empty() const { return m_offsets.empty(); }
-    void clear();
 
     RelInfoRecord operator[](std::size_t index) const;
 
@@ -69,7 +68,6 @@ public:
     void append(std::string_view fileName, std::string_view revision,
                 std::string_view transferMark = std::string_view(),
                 std::string_view sha256 = std::string_view());
-    void append(const RelInfoRecord &record);
 
     void setRevision(std::size_t index, std::string_view revision);
     // Marks record index as downloaded (transfer mark "1").
