@@ -9,6 +9,8 @@ packages=(
   clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-serialport-dev
+  # the trace graph's SVG pictures
+  qt6-svg-dev
   libqcustomplot-dev
   libcurl4-openssl-dev curl libssl-dev openssl
   python3 python3-pyftpdlib

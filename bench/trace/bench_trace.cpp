@@ -11,14 +11,24 @@
 // console exchanges while the trace polls a silent device every 1 ms, and
 // how long closing takes with a 10 s interval.
 //
+// Last, the trace's figures: the CPU time of the statistics per sample
+// (a loop of samples with them against the same loop without), and a
+// report of 1,000,000 rows read back against Python's csv module reading
+// it (time, best of three each), with the peak memory of
+// `spelmar-cli review` on it against the file's size.
+//
 // Run: QT_QPA_PLATFORM=offscreen bench_trace [seconds]
+//      bench_trace --figures   (the statistics and report figures alone)
 
 #include "ccwgraph.h"
 #include "commandconsole.h"
 #include "devicesession.h"
 #include "orbosim.h"
+#include "cnumber.h"
 #include "tracedlg.h"
+#include "tracereport.h"
 #include "tracerun.h"
+#include "tracestats.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,6 +42,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -171,8 +183,128 @@ double closeLatencyMs(QApplication &app)
 
 } // namespace
 
+// CPU microseconds the statistics add to one sample.
+double statsMicrosPerSample()
+{
+    const int n = 5000000;
+    TraceSample sample;
+    sample.ok = true;
+    sample.reply = "1.2345E-03";
+    double best[2] = {1e9, 1e9};
+    for (int round = 0; round < 3; ++round) {
+        for (int withStats = 0; withStats < 2; ++withStats) {
+            CTraceStats stats;
+            double sink = 0.0;
+            const double start = cpuSeconds();
+            for (int i = 0; i < n; ++i) {
+                sample.index = uint64_t(i);
+                sample.startMs = i * 10.0 + (i % 13) * 0.01;
+                sample.exchangeMs = 0.13 + (i % 17) * 0.001;
+                sample.late = i % 1000 == 0;
+                sample.value = 1.2345e-3 + (i % 101) * 1e-7;
+                if (withStats)
+                    stats.add(sample);
+                sink += sample.value;
+            }
+            const double used = cpuSeconds() - start;
+            best[withStats] = std::min(best[withStats], used);
+            if (sink < 0 || stats.samples() > uint64_t(n))
+                std::puts("");
+        }
+    }
+    return (best[1] - best[0]) * 1e6 / n;
+}
+
+// Writes a time report of rows lines; returns its size in bytes.
+long long writeReport(const std::string &path, int rows)
+{
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return 0;
+    std::fputs("Report for;ORBO Sim 100\r\nSerial;4711 042\r\nStart time;2026-12-07 08:00:00\r\n"
+               "Comport;3\r\nSignal;PRE\r\nInterval;10 ms\r\n\r\ntime[s.ms] after start;Value;\r\n",
+               file);
+    for (int i = 0; i < rows; ++i)
+        std::fprintf(file, "%d.%03d; %.4E;\r\n", (i + 1) / 100, (i + 1) % 100 * 10,
+                     1.2345e-3 + (i % 997) * 1e-7);
+    const long long size = std::ftell(file);
+    std::fclose(file);
+    return size;
+}
+
+double pythonCsvSeconds(const std::string &path)
+{
+    const std::string command =
+        "/usr/bin/python3 -c \"import csv,sys,time\n"
+        "best=1e9\n"
+        "for r in range(3):\n"
+        " t=time.perf_counter()\n"
+        " with open(sys.argv[1],newline='') as f: rows=list(csv.reader(f,delimiter=';'))\n"
+        " best=min(best,time.perf_counter()-t)\n"
+        "print(best)\" "
+        + path;
+    std::FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return 0.0;
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+    pclose(pipe);
+    return read ? atofC(line) : 0.0;
+}
+
+// Peak resident memory (bytes) of spelmar-cli review on the report.
+double reviewPeakRss(const std::string &cli, const std::string &path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        execl(cli.c_str(), cli.c_str(), "review", path.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)
+        || WEXITSTATUS(status) != 0)
+        return 0.0;
+    return double(usage.ru_maxrss) * 1024.0;
+}
+
+void reviewFigures()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("million.csv").toStdString();
+    const double size = double(writeReport(path, 1000000));
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        TraceReport report;
+        std::string error;
+        QElapsedTimer clock;
+        clock.start();
+        if (!CTraceReportReader::readFile(path, report, error)) {
+            std::fprintf(stderr, "review: %s\n", error.c_str());
+            return;
+        }
+        best = std::min(best, double(clock.nsecsElapsed()) / 1e9);
+    }
+    const double python = pythonCsvSeconds(path);
+    const std::string cli = QCoreApplication::applicationDirPath().toStdString() + "/spelmar-cli";
+    const double rss = reviewPeakRss(cli, path);
+    std::printf("report of 1M rows: %.1f MB, read in %.3f s, python csv %.3f s\n", size / 1e6, best,
+                python);
+    std::printf("review 1M rows / python csv ratio: %.2f\n", python > 0 ? best / python : 0.0);
+    std::printf("review peak RSS MB: %.1f\n", rss / 1e6);
+    std::printf("review peak RSS / file size: %.2f\n", rss / size);
+}
+
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--figures") {
+        // The statistics and report figures alone.
+        QCoreApplication core(argc, argv);
+        std::printf("stats cpu us per sample: %.3f\n", statsMicrosPerSample());
+        reviewFigures();
+        return 0;
+    }
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
@@ -280,5 +412,7 @@ int main(int argc, char **argv)
     std::printf("interval kept ratio (10 ms): %.3f\n", intervalKeptRatio());
     std::printf("send latency with a dead device ms: %.0f\n", deadDeviceSendMs());
     std::printf("close latency ms: %.1f\n", closeLatencyMs(app));
+    std::printf("stats cpu us per sample: %.3f\n", statsMicrosPerSample());
+    reviewFigures();
     return 0;
 }

@@ -95,15 +95,16 @@ private slots:
         QTest::addColumn<bool>("flag");
         QTest::addColumn<int>("color");
         QTest::addColumn<QString>("command");
-        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE";
-        QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5";
-        QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1";
-        QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms";
-        QTest::newRow("negative") << "-1" << 100.0 << 60.0 << false << -1 << "-1";
-        QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP";
-        QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf";
+        QTest::addColumn<int>("sendInterval"); // ms, held from 10 to 10000
+        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE" << 200;
+        QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5" << 10;
+        QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1" << 10;
+        QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms" << 20;
+        QTest::newRow("negative") << "-1" << 100.0 << 60.0 << false << -1 << "-1" << 200;
+        QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP" << 200;
+        QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf" << 200;
         QTest::newRow("too large") << "99999999999" << 99999999999.0 << 99999999999.0 << true << INT_MAX
-                                   << "99999999999";
+                                   << "99999999999" << 10000;
     }
     void readerRules()
     {
@@ -116,6 +117,7 @@ private slots:
         QCOMPARE(SettingsDefaults::lineColor(text), color);
         QCOMPARE(SettingsDefaults::color(text), text.empty() ? 0 : color);
         QTEST(QString::fromStdString(SettingsDefaults::plotCommand(text)), "command");
+        QTEST(SettingsDefaults::sendInterval(text), "sendInterval");
     }
 };
 

@@ -4,10 +4,13 @@
 #include "settingsstore.h"
 
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QXmlStreamReader>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
 #include <csignal>
 #include <unistd.h>
 
@@ -36,6 +39,10 @@ private slots:
         QVERIFY2(!m_sim->path().isEmpty(), qPrintable(m_sim->errorString()));
         m_boot = std::make_unique<OrboSim>(QStringList{"--boot"});
         QVERIFY2(!m_boot->path().isEmpty(), qPrintable(m_boot->errorString()));
+        QFile bad(m_config.filePath("bad.csv"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("Report for;ORBO\r\nSerial;1\r\nStart time;2015-11-26 08:05:00\r\nComport;3\r\n"
+                  "Signal;PRE\r\nInterval;100 ms\r\n\r\nTick counts;Value;\r\n0; 1;\r\n1.5; 2;\r\n");
     }
 
     void subcommands_data()
@@ -66,6 +73,11 @@ private slots:
             "either --duration or --samples");
         row("trace failing polls", "trace --port %SIM% --baud 19200 --command XYZ --interval 20 --samples 2",
             1, "", "XYZ -> Can not execute command\n!! 2 of 2 polls failed\n");
+        row("review without report", "review", 2, "", "review needs exactly one report");
+        row("review bad size", "review %DIR%/bad.csv --size 10x10", 2, "", "bad size");
+        row("review no file", "review /no/such.csv", 1, "", "!! /no/such.csv: No such file or directory\n");
+        row("review malformed", "review %DIR%/bad.csv --png %DIR%/bad.png", 1, "",
+            "/bad.csv: line 10: the tick count is not a whole number\n");
         row("trace unwritable csv",
             "trace --port 1 --simulate --command PRE --samples 1 --csv /proc/no/x.csv", 1, "",
             "!! Error occurred!");
@@ -79,6 +91,7 @@ private slots:
         arguments.removeAll(QString());
         arguments.replaceInStrings("%SIM%", m_link);
         arguments.replaceInStrings("%BOOT%", m_boot->path());
+        arguments.replaceInStrings("%DIR%", m_config.path());
         const ProgramRun run = runCli(arguments, m_config.path());
         QVERIFY2(run.exitCode == status,
                  qPrintable(QString("status %1, stderr: %2").arg(run.exitCode).arg(run.errors)));
@@ -107,6 +120,78 @@ private slots:
         QCOMPARE(lines[0], "Report for;ORBO Sim 100\r");
         QCOMPARE(lines[3], "Comport;" + m_link.toLocal8Bit() + "\r");
         QVERIFY(lines[8].startsWith("0; ") && lines[11].startsWith("3; "));
+    }
+
+    // trace --stats prints the run's figures after the values; review reads
+    // the report back to the same value figures and draws its graph.
+    void statsAndReview()
+    {
+        QTemporaryDir files;
+        const QString csvPath = files.path() + "/report.csv";
+        const ProgramRun run = runCli({"trace", "--port", m_link, "--baud", "19200", "--command", "PRE",
+                                       "--interval", "10", "--samples", "60", "--csv", csvPath, "--stats"},
+                                      m_config.path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        const QStringList lines = run.output.split('\n', Qt::SkipEmptyParts);
+        // A poll under way when the count is reached is still reported.
+        const qsizetype count = lines.indexOf(QRegularExpression("^samples: .*"));
+        QVERIFY(count >= 60);
+        const QStringList figures = lines.mid(count);
+        QStringList names;
+        for (const QString &line : figures)
+            names << line.section(": ", 0, 0);
+        QCOMPARE(names,
+                 (QStringList{"samples", "failed polls", "late polls", "period mean ms", "period median ms",
+                              "period p99 ms", "period max ms", "exchange median ms", "exchange p99 ms",
+                              "exchange max ms", "value min", "value max", "value mean", "value std dev"}));
+        QCOMPARE(figures[0], QString("samples: %1").arg(count));
+        QVERIFY(figures[4].section(": ", 1).toDouble() > 9 && figures[4].section(": ", 1).toDouble() < 15);
+
+        // The value figures from the report itself.
+        QFile csv(csvPath);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n').mid(8, count);
+        std::vector<double> values;
+        for (const QByteArray &row : rows)
+            values.push_back(row.mid(row.indexOf("; ") + 2).chopped(2).toDouble());
+        double mean = 0;
+        for (double v : values)
+            mean += v / double(values.size());
+        double squares = 0;
+        for (double v : values)
+            squares += (v - mean) * (v - mean);
+        const double deviation = std::sqrt(squares / double(values.size() - 1));
+        QVERIFY(std::abs(figures[12].section(": ", 1).toDouble() - mean) <= 1e-6 * std::abs(mean));
+        QVERIFY(std::abs(figures[13].section(": ", 1).toDouble() - deviation) <= 1e-6 * deviation + 1e-15);
+
+        const QString png = files.path() + "/graph.png";
+        const QString svg = files.path() + "/graph.svg";
+        const ProgramRun review =
+            runCli({"review", csvPath, "--png", png, "--svg", svg, "--size", "800x600"}, m_config.path());
+        QVERIFY2(review.exitCode == 0, qPrintable(review.errors));
+        const QStringList shown = review.output.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(shown.mid(0, 7),
+                 (QStringList{"report for: ORBO Sim 100", "serial: 4711 042", "port: " + m_link, shown[3],
+                              "signal: PRE", "interval ms: 10", "column: time"}));
+        QVERIFY(
+            shown[3].contains(QRegularExpression("^start time: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")));
+        QCOMPARE(shown.mid(shown.size() - 4), figures.mid(10)); // the same value figures, digit for digit
+        QCOMPARE(shown[7], QString("samples: %1").arg(count));
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(800, 600));
+        QCOMPARE(image.dotsPerMeterX(), 11811);
+        QFile svgFile(svg);
+        QVERIFY(svgFile.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&svgFile);
+        while (!xml.atEnd())
+            xml.readNext();
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        // A picture that cannot be written is named.
+        const ProgramRun unwritable =
+            runCli({"review", csvPath, "--png", "/proc/none/g.png"}, m_config.path());
+        QCOMPARE(unwritable.exitCode, 1);
+        QVERIFY2(unwritable.errors.startsWith("!! Can not write /proc/none/g.png"),
+                 qPrintable(unwritable.errors));
     }
 
     // A tool killed outright leaves the port free for the next user, an

@@ -1,6 +1,7 @@
 // Traces: the timing rule, the CSV report's bytes, trace runs against the
 // simulated device, and the trace panel offscreen with its settings, graph,
-// colours and file log.
+// colours and file log; the run's figures, reports read back, the graph
+// examined and exported.
 
 #include "ccwbutton.h"
 #include "ccwgraph.h"
@@ -9,13 +10,18 @@
 #include "findchild.h"
 #include "orbosim.h"
 #include "scriptedprompt.h"
+#include "cnumber.h"
 #include "tracecolor.h"
 #include "tracecsvwriter.h"
 #include "tracedlg.h"
+#include "tracereport.h"
 #include "tracerun.h"
 #include "tracesettings.h"
+#include "tracestats.h"
 #include "tracetiming.h"
+#include "tracetools.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,9 +33,14 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
+#include <QXmlStreamReader>
 #include <qcustomplot.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <random>
 #include <mutex>
 #include <sys/resource.h>
 #include <vector>
@@ -106,6 +117,25 @@ struct Collector
         return QTest::qWaitFor([&] { return copy().size() >= n; }, 60000);
     }
 };
+
+// The nearest-rank quantile of values, computed the plain way.
+double sortedQuantile(std::vector<double> values, double q)
+{
+    std::sort(values.begin(), values.end());
+    const size_t rank = std::max<size_t>(1, size_t(std::ceil(q * double(values.size()))));
+    return values[rank - 1];
+}
+
+bool near(double a, double b, double relative)
+{
+    return std::abs(a - b) <= relative * std::max(std::abs(a), std::abs(b)) + 1e-300;
+}
+
+// A valid report of three samples, to be spoilt by the malformed cases.
+const char kReport[] = "Report for;ORBO Sim 100\r\nSerial;4711 042\r\nStart time;2015-11-26 08:05:00\r\n"
+                       "Comport;3\r\nSignal;PRE\r\nInterval;100 ms\r\n\r\n"
+                       "time[s.ms] after start;Value;\r\n"
+                       "0.100; 1.5E-03;\r\n0.200; 1.25E-03;\r\n0.300; -2;\r\n";
 
 } // namespace
 
@@ -517,6 +547,446 @@ private slots:
         run.wait();
         // At most the poll under way (100 ms) is waited for, never the interval.
         QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
+    }
+
+    // The run's figures against the same figures computed the plain way
+    // from what the run recorded and from its CSV report.
+    void statsOfRecordedTrace()
+    {
+        OrboSim sim;
+        CDeviceSession session;
+        QVERIFY(openOnSim(sim, session));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("stats.csv");
+        CTraceCsvWriter writer;
+        QVERIFY(writer.start(path.toStdString(), {"P", "S", "1"}, "PRE", 10, false));
+        Collector collected;
+        CTraceRun run(session, "PRE", 10, &writer, collected.callback());
+        QVERIFY(run.start());
+        QVERIFY(collected.waitFor(300));
+        run.stop();
+        run.wait();
+        writer.stop();
+        const std::vector<TraceSample> samples = collected.copy();
+        CTraceStats stats;
+        std::vector<double> periods;
+        std::vector<double> exchanges;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            stats.add(samples[i]);
+            exchanges.push_back(samples[i].exchangeMs);
+            if (i > 0)
+                periods.push_back(samples[i].startMs - samples[i - 1].startMs);
+        }
+        QCOMPARE(stats.samples(), uint64_t(samples.size()));
+        QCOMPARE(stats.failed(), uint64_t(0));
+        // The quantiles keep 0.05 % of the exact order statistic.
+        QVERIFY(near(stats.period().quantile(0.5), sortedQuantile(periods, 0.5), 6e-4));
+        QVERIFY(near(stats.period().quantile(0.99), sortedQuantile(periods, 0.99), 6e-4));
+        QVERIFY(near(stats.exchange().quantile(0.5), sortedQuantile(exchanges, 0.5), 6e-4));
+        QVERIFY(near(stats.exchange().quantile(0.99), sortedQuantile(exchanges, 0.99), 6e-4));
+        QCOMPARE(stats.period().maximum(), *std::max_element(periods.begin(), periods.end()));
+
+        TraceReport report;
+        std::string error;
+        QVERIFY2(CTraceReportReader::readFile(path.toStdString(), report, error), error.c_str());
+        QCOMPARE(report.values.size(), samples.size());
+        double sum = 0.0;
+        for (double v : report.values)
+            sum += v;
+        const double mean = sum / double(report.values.size());
+        double squares = 0.0;
+        for (double v : report.values)
+            squares += (v - mean) * (v - mean);
+        const double deviation = std::sqrt(squares / double(report.values.size() - 1));
+        const auto [low, high] = std::minmax_element(report.values.begin(), report.values.end());
+        QCOMPARE(stats.values().minimum(), *low);
+        QCOMPARE(stats.values().maximum(), *high);
+        QVERIFY(near(stats.values().mean(), mean, 1e-6));
+        QVERIFY(near(stats.values().standardDeviation(), deviation, 1e-6));
+        // The report's times have a 1 ms resolution.
+        std::vector<double> reportPeriods;
+        for (size_t i = 1; i < report.x.size(); ++i)
+            reportPeriods.push_back((report.x[i] - report.x[i - 1]) * 1000.0);
+        QVERIFY(std::abs(stats.period().quantile(0.5) - sortedQuantile(reportPeriods, 0.5)) <= 1.0);
+        QVERIFY(std::abs(stats.period().mean()
+                         - (report.x.back() - report.x.front()) * 1000.0 / double(report.x.size() - 1))
+                <= 1.0);
+
+        // Figures as printed: 9 significant digits.
+        const std::string text =
+            CTraceStats::formatFigures({{"period p99 ms", 10.4}, {"value mean", 1.0 / 3.0}});
+        QCOMPARE(text, std::string("period p99 ms: 10.4\nvalue mean: 0.333333333\n"));
+        // A quantile over values spread widely, with a drop below 1 us.
+        CDurationQuantiles spread;
+        std::vector<double> plain;
+        std::mt19937 random(7);
+        for (int i = 0; i < 20000; ++i) {
+            const double ms = i == 0 ? 0.0 : std::exp(std::uniform_real_distribution<>(-3, 9)(random));
+            spread.add(ms);
+            plain.push_back(ms);
+        }
+        for (double q : {0.01, 0.5, 0.9, 0.99, 1.0})
+            QVERIFY2(near(spread.quantile(q), sortedQuantile(plain, q), 6e-4),
+                     qPrintable(QString::number(q)));
+        QCOMPARE(spread.quantile(0.0), 0.0);
+    }
+
+    // trace -> CSV -> read back -> the same values, and the panel shows it.
+    void reportRoundTrip_data()
+    {
+        QTest::addColumn<bool>("tick");
+        QTest::newRow("time") << false;
+        QTest::newRow("tick") << true;
+    }
+    void reportRoundTrip()
+    {
+        QFETCH(bool, tick);
+        Traced t;
+        QVERIFY(t.open());
+        QTemporaryDir dir;
+        const QString path = dir.filePath("trace.csv");
+        CTraceCsvWriter writer;
+        QVERIFY(writer.start(path.toStdString(), {"ORBO", "123", "3"}, "PRE", 20, tick));
+        Collector collected;
+        CTraceRun run(t.session, "PRE", 20, &writer, collected.callback());
+        QVERIFY(run.start());
+        QVERIFY(collected.waitFor(25));
+        run.stop();
+        run.wait();
+        writer.stop();
+        const std::vector<TraceSample> samples = collected.copy();
+
+        TraceReport report;
+        std::string error;
+        QVERIFY2(CTraceReportReader::readFile(path.toStdString(), report, error), error.c_str());
+        QCOMPARE(report.part, std::string("ORBO"));
+        QCOMPARE(report.serial, std::string("123"));
+        QCOMPARE(report.port, std::string("3"));
+        QCOMPARE(report.command, std::string("PRE"));
+        QCOMPARE(report.intervalMs, 20.0);
+        QCOMPARE(report.tickMode, tick);
+        QCOMPARE(report.values.size(), samples.size());
+        for (size_t i = 0; i < samples.size(); ++i) {
+            QCOMPARE(report.values[i], samples[i].value);
+            if (tick)
+                QCOMPARE(report.x[i], double(i));
+        }
+
+        // Into the panel: the graph holds the report, the figures are its own.
+        QVERIFY(t.panel.openReport(path.toStdString()));
+        QVERIFY(t.panel.isReviewing());
+        CCWGraph *graph = t.panel.graph();
+        QCOMPARE(graph->pointCount(), int(samples.size()));
+        QCOMPARE(t.panel.stats().samples(), uint64_t(samples.size()));
+        QVERIFY(t.panel.tools()->note().contains("Report for ORBO, serial 123, port 3"));
+        // The visible range written out reads back as the same points.
+        TraceReport again;
+        QVERIFY(CTraceReportReader::readText(t.panel.visibleCsvText(), again, error));
+        QCOMPARE(again.values, report.values);
+        QCOMPARE(again.x, report.x);
+        QCOMPARE(again.startTime, report.startTime);
+        // Starting a trace leaves the report for the live graph.
+        t.panel.OnTraceStartStop();
+        QVERIFY(!t.panel.isReviewing());
+        QVERIFY(waitFor([&] { return t.panel.stats().samples() >= 2; }));
+        t.panel.StopTrace();
+        QVERIFY(waitFor([&] { return !t.panel.isTracing(); }));
+    }
+
+    void malformedReports_data()
+    {
+        QTest::addColumn<QByteArray>("from"); // replaced in the valid report...
+        QTest::addColumn<QByteArray>("to");   // ...by this
+        QTest::addColumn<QString>("error");
+        QTest::newRow("empty") << QByteArray(kReport) << QByteArray() << "line 1: the file is empty";
+        QTest::newRow("other file") << QByteArray("Report for;") << QByteArray("Name;")
+                                    << "line 1: expected \"Report for;\"";
+        QTest::newRow("header cut") << QByteArray(
+            "Comport;3\r\nSignal;PRE\r\nInterval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n0.100; 1.5E-03;\r\n0.200; 1.25E-03;\r\n0.300; -2;\r\n")
+                                    << QByteArray("Comport;3\r\n")
+                                    << "line 5: the report ends inside its header";
+        QTest::newRow("start time") << QByteArray("2015-11-26 08:05:00") << QByteArray("26.11.2015 08:05")
+                                    << "line 3: the start time is not YYYY-MM-DD hh:mm:ss";
+        QTest::newRow("month 13") << QByteArray("2015-11-26") << QByteArray("2015-13-26")
+                                  << "line 3: the start time is not YYYY-MM-DD hh:mm:ss";
+        QTest::newRow("interval") << QByteArray("100 ms") << QByteArray("fast")
+                                  << "line 6: the interval is not \"<number> ms\"";
+        QTest::newRow("no empty line")
+            << QByteArray("ms\r\n\r\n") << QByteArray("ms\r\nx\r\n") << "line 7: expected an empty line";
+        QTest::newRow("columns")
+            << QByteArray("time[s.ms] after start") << QByteArray("time")
+            << "line 8: expected \"time[s.ms] after start;Value;\" or \"Tick counts;Value;\"";
+        QTest::newRow("no space") << QByteArray("0.200; 1") << QByteArray("0.200;1")
+                                  << "line 10: no \"; \" after the first field";
+        QTest::newRow("time text") << QByteArray("0.200;") << QByteArray("soon;")
+                                   << "line 10: the time is not a number";
+        QTest::newRow("no final ;") << QByteArray("-2;") << QByteArray("-2")
+                                    << "line 11: the line does not end with \";\"";
+        QTest::newRow("time back") << QByteArray("0.300") << QByteArray("0.150")
+                                   << "line 11: the time goes back";
+        QTest::newRow("tick in time report")
+            << QByteArray("time[s.ms] after start") << QByteArray("Tick counts")
+            << "line 9: the tick count is not a whole number";
+        QTest::newRow("empty data line")
+            << QByteArray("0.200; 1.25E-03;\r\n") << QByteArray("\r\n") << "line 10: empty line";
+        QTest::newRow("NUL byte") << QByteArray("1.25E") << QByteArray("1.2\0E", 5)
+                                  << "line 10: holds a NUL byte";
+        QTest::newRow("too long") << QByteArray("1.25E-03") << QByteArray(70000, '7')
+                                  << "line 10: longer than 65536 bytes";
+    }
+    void malformedReports()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, error);
+        QByteArray text(kReport);
+        QVERIFY(text.contains(from));
+        text.replace(from, to);
+        TraceReport report;
+        std::string message;
+        QVERIFY(!CTraceReportReader::readText(text.toStdString(), report, message));
+        QCOMPARE(QString::fromStdString(message), error);
+        // The file reader says the same.
+        QTemporaryDir dir;
+        QFile file(dir.filePath("bad.csv"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        QVERIFY(!CTraceReportReader::readFile(file.fileName().toStdString(), report, message));
+        QCOMPARE(QString::fromStdString(message), error);
+    }
+
+    // Random damage to a valid report: a line-numbered message or a good
+    // read, never a crash (the sanitizer build watches the reads).
+    void reportReaderFuzz()
+    {
+        const QByteArray valid(kReport);
+        TraceReport report;
+        std::string message;
+        QVERIFY(CTraceReportReader::readText(valid.toStdString(), report, message));
+        QCOMPARE(report.values, (std::vector<double>{1.5e-3, 1.25e-3, -2}));
+        std::mt19937 random(20);
+        const char alphabet[] = ";\r\n 0.-e9\xff";
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray text = valid;
+            const int edits = 1 + int(random() % 4);
+            for (int e = 0; e < edits && !text.isEmpty(); ++e) {
+                const int at = int(random() % uint32_t(text.size()));
+                switch (random() % 4) {
+                case 0: text[at] = alphabet[random() % (sizeof alphabet - 1)]; break;
+                case 1: text.remove(at, 1 + int(random() % 8)); break;
+                case 2: text.insert(at, alphabet[random() % (sizeof alphabet - 1)]); break;
+                default: text.truncate(at); break;
+                }
+            }
+            if (!CTraceReportReader::readText(text.toStdString(), report, message)) {
+                QVERIFY2(message.rfind("line ", 0) == 0, message.c_str());
+                // At most the line after the last (a report that stops short).
+                QVERIFY2(std::atoi(message.c_str() + 5) <= text.count('\n') + 2, message.c_str());
+            } else {
+                QCOMPARE(report.x.size(), report.values.size());
+            }
+        }
+    }
+
+    // Zoom, hold and follow through the graph's own operations and mouse.
+    void examineGraph()
+    {
+        CCWGraph graph;
+        graph.resize(600, 300);
+        graph.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&graph));
+        graph.attachDataPlot();
+        graph.setAxisAutoScale(CCWGraph::YAxis, true);
+        graph.setChartLength(5001);
+        graph.setAxisRange(CCWGraph::XAxis, 0, 5000);
+        auto value = [](int i) { return std::sin(i * 0.01) * 3.0 + (i % 7); };
+        for (int i = 0; i < 8000; ++i)
+            graph.appendPoint(value(i));
+        graph.refresh();
+        QCOMPARE(graph.pointCount(), 5001);
+        QCOMPARE(graph.axisMaximum(CCWGraph::XAxis), 7999.0);
+
+        // The visible range's figures against the points themselves, with
+        // blocks of points dropped at the old end.
+        graph.zoomToRect(4100.5, 6500, -10, 10);
+        QVERIFY(graph.isHeld());
+        CRunningStats plain;
+        for (int i = 4101; i <= 6500; ++i)
+            plain.add(value(i));
+        uint64_t nonPositive = 0;
+        const CRunningStats seen = graph.visibleStats(&nonPositive);
+        QCOMPARE(seen.count(), plain.count());
+        QCOMPARE(seen.minimum(), plain.minimum());
+        QCOMPARE(seen.maximum(), plain.maximum());
+        QVERIFY(near(seen.mean(), plain.mean(), 1e-12));
+        QVERIFY(near(seen.standardDeviation(), plain.standardDeviation(), 1e-9));
+        double key = 0;
+        double v = 0;
+        QVERIFY(graph.nearestPoint(4200.4, key, v));
+        QCOMPARE(key, 4200.0);
+        QCOMPARE(v, value(4200));
+
+        // Held: new points do not move the view; follow returns to them.
+        graph.appendPoint(1.0);
+        graph.refresh();
+        QCOMPARE(graph.axisMinimum(CCWGraph::XAxis), 4100.5);
+        graph.follow();
+        QVERIFY(!graph.isHeld());
+        QCOMPARE(graph.axisMaximum(CCWGraph::XAxis), 8000.0);
+        CRunningStats all;
+        for (int i = 0; i < graph.pointCount(); ++i)
+            all.add(graph.valueAt(i));
+        QCOMPARE(graph.visibleStats().count(), uint64_t(5001));
+        QVERIFY(near(graph.visibleStats().mean(), all.mean(), 1e-12));
+        QCOMPARE(graph.axisMaximum(CCWGraph::XAxis) - graph.axisMinimum(CCWGraph::XAxis), 5000.0);
+        graph.zoomX(0.5, 8000);
+        QCOMPARE(graph.axisMinimum(CCWGraph::XAxis), 5500.0);
+        graph.panBy(-100, 0);
+        QCOMPARE(graph.axisMaximum(CCWGraph::XAxis), 7900.0);
+
+        // The mouse: a wheel turn zooms X and holds, Ctrl+wheel zooms Y, a
+        // double-click follows.
+        graph.follow();
+        QCustomPlot *plot = graph.customPlot();
+        const QPoint middle = plot->axisRect()->rect().center();
+        const double ySpan = graph.axisMaximum(CCWGraph::YAxis) - graph.axisMinimum(CCWGraph::YAxis);
+        for (Qt::KeyboardModifier modifier : {Qt::NoModifier, Qt::ControlModifier}) {
+            QWheelEvent wheel(middle, plot->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              modifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(plot, &wheel);
+        }
+        QVERIFY(graph.isHeld());
+        QVERIFY(graph.axisMaximum(CCWGraph::XAxis) - graph.axisMinimum(CCWGraph::XAxis) < 5000.0);
+        QVERIFY(graph.axisMaximum(CCWGraph::YAxis) - graph.axisMinimum(CCWGraph::YAxis) < ySpan);
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, middle);
+        QVERIFY(!graph.isHeld());
+        QCOMPARE(graph.axisMaximum(CCWGraph::XAxis) - graph.axisMinimum(CCWGraph::XAxis), 5000.0);
+        // The cursor names the nearest sample.
+        graph.showCursorAt(7000.2);
+        QCOMPARE(graph.cursorText(), QString::fromStdString(formatC("7000  %.9g", value(7000))));
+    }
+
+    // Manual value ranges through the panel's fields: refused with the
+    // reason shown, on a log axis too.
+    void valueRange_data()
+    {
+        QTest::addColumn<bool>("log");
+        QTest::addColumn<QString>("minimum");
+        QTest::addColumn<QString>("maximum");
+        QTest::addColumn<QString>("note"); // empty: taken
+        QTest::newRow("linear") << false << "-1"
+                                << "2"
+                                << "";
+        QTest::newRow("log") << true << "0.001"
+                             << "10"
+                             << "";
+        QTest::newRow("equal") << false << "2"
+                               << "2"
+                               << "Value range refused: The minimum must be below the maximum.";
+        QTest::newRow("reversed") << false << "3"
+                                  << "2"
+                                  << "Value range refused: The minimum must be below the maximum.";
+        QTest::newRow("zero on log") << true << "0"
+                                     << "2"
+                                     << "Value range refused: On the log scale both limits must be above 0.";
+        QTest::newRow("text") << false << "low"
+                              << "2"
+                              << "Value range refused: Minimum and maximum must be numbers.";
+    }
+    void valueRange()
+    {
+        QFETCH(bool, log);
+        QFETCH(QString, minimum);
+        QFETCH(QString, maximum);
+        QFETCH(QString, note);
+        CTraceDlg panel;
+        panel.resize(600, 400);
+        child<QCheckBox>(&panel, "logCheck")->setChecked(log);
+        panel.OnTraceSettingsChanged();
+        CCWGraph *graph = panel.graph();
+        for (int i = 0; i < 50; ++i)
+            graph->appendPoint(i % 5 - 1.0);
+        panel.redrawNow();
+        child<QLineEdit>(&panel, "yMinEdit")->setText(minimum);
+        QLineEdit *maxEdit = child<QLineEdit>(&panel, "yMaxEdit");
+        maxEdit->setText(maximum);
+        emit maxEdit->editingFinished();
+        QCOMPARE(panel.tools()->note(), note);
+        QCOMPARE(graph->yAuto(), !note.isEmpty());
+        if (note.isEmpty()) {
+            QCOMPARE(graph->axisMinimum(CCWGraph::YAxis), minimum.toDouble());
+            QCOMPARE(graph->axisMaximum(CCWGraph::YAxis), maximum.toDouble());
+        }
+        if (log) // values <= 0 are counted, not drawn
+            QVERIFY2(child<QLabel>(&panel, "viewLabel")->text().contains("20 values <= 0 not drawn"),
+                     qPrintable(child<QLabel>(&panel, "viewLabel")->text()));
+        child<QCheckBox>(&panel, "yAutoCheck")->click();
+        QVERIFY(graph->yAuto());
+    }
+
+    // Pictures and the visible range: PNG size and resolution, SVG that
+    // parses, the report's bytes, and a path that cannot be written.
+    void exportFormats()
+    {
+        CTraceDlg panel;
+        panel.resize(600, 400);
+        QTemporaryDir dir;
+        const QString reportPath = dir.filePath("in.csv");
+        QFile in(reportPath);
+        QVERIFY(in.open(QIODevice::WriteOnly));
+        in.write(kReport);
+        in.close();
+        QVERIFY(panel.openReport(reportPath.toStdString()));
+
+        const QString png = dir.filePath("g.png");
+        QVERIFY(panel.exportPicture(png.toStdString(), 640, 360, false));
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(640, 360));
+        QCOMPARE(image.dotsPerMeterX(), 11811); // 300 dpi
+        const QString svg = dir.filePath("g.svg");
+        QVERIFY(panel.exportPicture(svg.toStdString(), 800, 500, true));
+        QFile svgFile(svg);
+        QVERIFY(svgFile.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&svgFile);
+        int polylines = 0;
+        QString width;
+        while (!xml.atEnd()) {
+            if (xml.readNext() == QXmlStreamReader::StartElement) {
+                if (xml.name() == QLatin1String("svg"))
+                    width = xml.attributes().value("width").toString();
+                polylines += xml.name() == QLatin1String("polyline");
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(width.startsWith("2") || width == "800"); // mm or pixels
+        QVERIFY(polylines > 0);
+
+        // The middle of the three points, in the report's own bytes.
+        CCWGraph *graph = panel.graph();
+        graph->zoomToRect(0.15, 0.25, -5, 5);
+        const QString range = dir.filePath("range.csv");
+        QVERIFY(panel.exportVisibleCsv(range.toStdString()));
+        QCOMPARE(
+            readAll(range),
+            QByteArray("Report for;ORBO Sim 100\r\nSerial;4711 042\r\nStart time;2015-11-26 08:05:00\r\n"
+                       "Comport;3\r\nSignal;PRE\r\nInterval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n"
+                       "0.200; 0.00125;\r\n"));
+
+        const std::string unwritable = "/proc/no-such-folder/g.png";
+        QVERIFY(!panel.exportPicture(unwritable, 100, 100, false));
+        QVERIFY2(panel.tools()->note().startsWith(QString::fromStdString("Can not write " + unwritable)),
+                 qPrintable(panel.tools()->note()));
+        QVERIFY(!panel.exportVisibleCsv("/proc/no-such-folder/r.csv"));
+        QVERIFY(panel.tools()->note().contains("/proc/no-such-folder/r.csv"));
+        // A broken report is named with its line, and the graph stays.
+        QFile bad(dir.filePath("bad.csv"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(QByteArray(kReport).replace("0.300", "x"));
+        bad.close();
+        QVERIFY(!panel.openReport(bad.fileName().toStdString()));
+        QCOMPARE(panel.tools()->note(), bad.fileName() + ": line 11: the time is not a number");
+        QCOMPARE(graph->pointCount(), 3);
     }
 
     void runLogStoppedWhileAppending()

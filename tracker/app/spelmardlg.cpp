@@ -3,6 +3,7 @@
 #include "aboutdlg.h"
 #include "ccwbutton.h"
 #include "commandcatalogue.h"
+#include "settingsdefaults.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
 #include "testanswers.h"
@@ -19,6 +20,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSerialPortInfo>
+#include <QSpinBox>
 #include <QShowEvent>
 
 #include <algorithm>
@@ -177,6 +179,7 @@ void CSpelmarDlg::OnInitDialog()
     m_connection.setCallbacks(std::move(callbacks));
 
     m_sendTimer.setInterval(kSendIntervalMs);
+    addSendIntervalField();
     connect(&m_sendTimer, &QTimer::timeout, this, &CSpelmarDlg::onSendTimer);
     connect(m_ui->connectButton, &QPushButton::clicked, this, &CSpelmarDlg::onConnect);
     connect(m_ui->sendButton, &QPushButton::clicked, this, &CSpelmarDlg::onSend);
@@ -512,4 +515,26 @@ void CSpelmarDlg::onSendTimer()
 {
     const CCommandConsole::Outcome outcome = m_console.sendRepeated(m_command);
     setAnswer(outcome.text);
+}
+
+void CSpelmarDlg::addSendIntervalField()
+{
+    // Beside "continuousliy": the pace of continuous sending, kept in the
+    // settings; a change applies at once.
+    auto *field = new QSpinBox(m_ui->continuousCheck->parentWidget());
+    field->setObjectName(QStringLiteral("sendIntervalSpin"));
+    field->setAccessibleName(QStringLiteral("Continuous send interval"));
+    field->setToolTip(QStringLiteral("Interval of continuous sending, 10 ms to 10 s"));
+    field->setRange(10, 10000);
+    field->setSuffix(QStringLiteral(" ms"));
+    field->setValue(
+        SettingsDefaults::sendInterval(CSettingsStore().value(SettingsKeys::kSendInterval)));
+    const QRect check = m_ui->continuousCheck->geometry();
+    field->setGeometry(check.right() + 2, check.top() - 2, 70, check.height() + 4);
+    setTabOrder(m_ui->continuousCheck, field);
+    m_sendTimer.setInterval(field->value());
+    connect(field, qOverload<int>(&QSpinBox::valueChanged), this, [this](int ms) {
+        m_sendTimer.setInterval(ms);
+        CSettingsStore().WriteValue(SettingsKeys::kSendInterval, std::to_string(ms));
+    });
 }

@@ -87,6 +87,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void addSendIntervalField();
     void OnInitDialog();
     void onSendTimer();
     void setAnswer(const std::string &text);

@@ -2,6 +2,7 @@
 
 #include "cnumber.h"
 #include "deviceconnection.h"
+#include "settingsdefaults.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -56,9 +57,17 @@ const char *CliArguments::usageText()
            "  send --port P [--baud B] [--simulate] CMD\n"
            "      sends CMD (a second time when the first fails); prints the reply\n"
            "  trace --port P [--baud B] [--simulate] --command CMD [--interval MS]\n"
-           "        (--duration S | --samples N) [--csv FILE] [--tick]\n"
+           "        (--duration S | --samples N) [--csv FILE] [--tick] [--stats]\n"
            "      polls CMD every MS milliseconds (default 100); prints each value,\n"
-           "      failed polls go to standard error; --csv writes the report file\n"
+           "      failed polls go to standard error; --csv writes the report file;\n"
+           "      --stats then prints the run's figures as \"name: value\" lines\n"
+           "      (samples, failed and late polls, period and exchange time in ms,\n"
+           "      value minimum, maximum, mean and standard deviation)\n"
+           "  review REPORT [--png FILE] [--svg FILE] [--size WxH]\n"
+           "      reads a report written by trace --csv or the window; prints its\n"
+           "      header and figures; --png (300 dpi) and --svg draw its graph at\n"
+           "      WxH pixels (default 1200x800). A malformed report: exit 1 with\n"
+           "      the line and what is wrong\n"
            "  configure --port P [--baud B]\n"
            "      stores the port and baud rate the window starts with\n"
            "P is a COM port number (1 = /dev/ttyS0) or a device path; B is auto\n"
@@ -80,7 +89,8 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
     }
     subcommand = args[0];
     const bool known = subcommand == "ports" || subcommand == "identify" || subcommand == "commands"
-        || subcommand == "send" || subcommand == "trace" || subcommand == "configure";
+        || subcommand == "send" || subcommand == "trace" || subcommand == "review"
+        || subcommand == "configure";
     if (!known) {
         error = "unknown subcommand '" + subcommand + "'";
         return false;
@@ -92,13 +102,25 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
         const std::string &arg = args[i];
         const bool hasValue = i + 1 < args.size();
         auto value = [&]() -> std::string { return args[++i]; };
-        if (arg == "--simulate" && subcommand != "ports" && subcommand != "configure") {
+        if (arg == "--simulate" && subcommand != "ports" && subcommand != "configure"
+            && subcommand != "review") {
             simulate = true;
         } else if (arg == "--tick" && subcommand == "trace") {
             tick = true;
-        } else if (arg == "--port" && hasValue && subcommand != "ports") {
+        } else if (arg == "--stats" && subcommand == "trace") {
+            stats = true;
+        } else if (arg == "--png" && hasValue && subcommand == "review") {
+            pngPath = value();
+        } else if (arg == "--svg" && hasValue && subcommand == "review") {
+            svgPath = value();
+        } else if (arg == "--size" && hasValue && subcommand == "review") {
+            if (!SettingsDefaults::pictureSize(value(), pictureWidth, pictureHeight)) {
+                error = "bad size (WIDTHxHEIGHT, each from 16 to 20000)";
+                return false;
+            }
+        } else if (arg == "--port" && hasValue && subcommand != "ports" && subcommand != "review") {
             port = value();
-        } else if (arg == "--baud" && hasValue && subcommand != "ports") {
+        } else if (arg == "--baud" && hasValue && subcommand != "ports" && subcommand != "review") {
             baud = value();
             if (!isBaud(baud)) {
                 error = "bad baud rate '" + baud + "'";
@@ -139,6 +161,13 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
             return false;
         }
         sendCommand = positional[0];
+    } else if (subcommand == "review") {
+        if (positional.size() != 1 || positional[0].empty()) {
+            error = "review needs exactly one report";
+            return false;
+        }
+        reportPath = positional[0];
+        return true;
     } else if (!positional.empty()) {
         error = "unexpected argument '" + positional[0] + "'";
         return false;

@@ -6,7 +6,7 @@
 // The command line of spelmar-cli, checked: a subcommand and its options.
 struct CliArguments
 {
-    std::string subcommand; // ports, identify, commands, send, trace, configure
+    std::string subcommand; // ports, identify, commands, send, trace, review, configure
     std::string port;
     std::string baud = "auto";
     bool simulate = false;
@@ -17,6 +17,12 @@ struct CliArguments
     long samples = 0;             // trace: 0 when --duration is used
     std::string csvPath;
     bool tick = false;
+    bool stats = false;     // trace: the run's figures after the values
+    std::string reportPath; // review: the report
+    std::string pngPath;    // review: pictures of its graph
+    std::string svgPath;
+    int pictureWidth = 1200;
+    int pictureHeight = 800;
 
     // Fills the arguments from argv (without the program name). False with
     // a reason in error when the line is wrong.

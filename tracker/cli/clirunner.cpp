@@ -5,9 +5,12 @@
 #include "devicesession.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
+#include "reportpicture.h"
 #include "textline.h"
 #include "tracecsvwriter.h"
+#include "tracereport.h"
 #include "tracerun.h"
+#include "tracestats.h"
 
 #include <QSerialPortInfo>
 
@@ -60,6 +63,8 @@ int CCliRunner::run()
         return runSend();
     if (sub == "trace")
         return runTrace();
+    if (sub == "review")
+        return runReview();
     return runConfigure();
 }
 
@@ -150,6 +155,7 @@ int CCliRunner::runTrace()
     long good = 0;
     bool writeFailed = false;
     bool ended = false;
+    CTraceStats stats;
     std::FILE *out = m_out;
     std::FILE *err = m_err;
     auto onSample = [&](const TraceSample &sample) {
@@ -163,6 +169,7 @@ int CCliRunner::runTrace()
         if (sample.writeFailed)
             std::fprintf(err, "!! ERROR! Can not write to the file: %s\n", sample.filePath.c_str());
         std::lock_guard<std::mutex> lock(mutex);
+        stats.add(sample);
         ++polls;
         if (sample.ok)
             ++good;
@@ -202,12 +209,52 @@ int CCliRunner::runTrace()
 
     csv.stop();
     connection.Disconnect();
+    if (m_args.stats) {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::fputs(CTraceStats::formatFigures(stats.figures()).c_str(), m_out);
+    }
     const long failed = polls - good;
     if (failed > 0)
         std::fprintf(m_err, "!! %ld of %ld polls failed\n", failed, polls);
     if (writeFailed || failed > 0)
         return 1;
     return good > 0 ? 0 : 1;
+}
+
+int CCliRunner::runReview()
+{
+    TraceReport report;
+    std::string error;
+    if (!CTraceReportReader::readFile(m_args.reportPath, report, error)) {
+        std::fprintf(m_err, "!! %s: %s\n", m_args.reportPath.c_str(), error.c_str());
+        return 1;
+    }
+    std::fprintf(m_out,
+                 "report for: %s\nserial: %s\nport: %s\nstart time: %s\nsignal: %s\n"
+                 "interval ms: %.9g\ncolumn: %s\n",
+                 report.part.c_str(), report.serial.c_str(), report.port.c_str(),
+                 report.startTime.c_str(), report.command.c_str(), report.intervalMs,
+                 report.tickMode ? "tick" : "time");
+    CTraceStats stats;
+    for (size_t i = 0; i < report.x.size(); ++i)
+        stats.addReportSample(report.tickMode ? -1.0 : report.x[i] * 1000.0, report.values[i]);
+    // A report holds good samples only: failed and late polls are not in it.
+    std::vector<CTraceStats::Figure> figures;
+    for (const CTraceStats::Figure &figure : stats.figures())
+        if (figure.first != "failed polls" && figure.first != "late polls")
+            figures.push_back(figure);
+    std::fputs(CTraceStats::formatFigures(figures).c_str(), m_out);
+    bool written = true;
+    for (const std::string *path : {&m_args.pngPath, &m_args.svgPath}) {
+        if (path->empty())
+            continue;
+        if (!writeReportPicture(report, *path, m_args.pictureWidth, m_args.pictureHeight,
+                                path == &m_args.svgPath, error)) {
+            std::fprintf(m_err, "!! %s\n", error.c_str());
+            written = false;
+        }
+    }
+    return written ? 0 : 1;
 }
 
 int CCliRunner::runConfigure()

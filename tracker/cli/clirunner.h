@@ -27,6 +27,7 @@ private:
     int runCommands();
     int runSend();
     int runTrace();
+    int runReview();
     int runConfigure();
 
     const CliArguments &m_args;

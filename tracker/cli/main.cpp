@@ -5,9 +5,10 @@
 #include "programinfo.h"
 #include "version.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,6 @@ int main(int argc, char **argv)
     if (answerInfoOption(argc, argv, "spelmar-cli", SPELMAR_VERSION, CliArguments::usageText(),
                          infoStatus))
         return infoStatus;
-    QCoreApplication application(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == "help") {
         std::fputs(CliArguments::usageText(), stdout);
@@ -28,6 +28,16 @@ int main(int argc, char **argv)
     if (!arguments.parse(args, error)) {
         std::fprintf(stderr, "spelmar-cli: %s\n%s", error.c_str(), CliArguments::usageText());
         return 2;
+    }
+    // Pictures of a report are drawn by the graph widget, which needs a
+    // GUI application; it never shows a window, so no display is needed.
+    std::unique_ptr<QCoreApplication> application;
+    if (!arguments.pngPath.empty() || !arguments.svgPath.empty()) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
     }
     CCliRunner runner(arguments, stdout, stderr);
     const int status = runner.run();

@@ -2,7 +2,9 @@
 
 #include "cnumber.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -49,6 +51,27 @@ int color(const std::string &stored)
 int lineColor(const std::string &stored)
 {
     return stored.empty() ? 0x0000FF00 : atoiC(stored);
+}
+
+int sendInterval(const std::string &stored)
+{
+    const double ms = atofC(stored);
+    if (!std::isfinite(ms) || ms <= 0.0)
+        return 200;
+    return static_cast<int>(std::lround(std::min(10000.0, std::max(10.0, ms))));
+}
+
+bool pictureSize(const std::string &text, int &width, int &height)
+{
+    int w = 0;
+    int h = 0;
+    char rest = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &rest) != 2 || w < 16 || h < 16 || w > 20000
+        || h > 20000)
+        return false;
+    width = w;
+    height = h;
+    return true;
 }
 
 std::string plotCommand(const std::string &stored)

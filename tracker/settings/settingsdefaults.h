@@ -24,6 +24,11 @@ int color(const std::string &stored);
 // ColorLine: the number; green (BGR 0x00FF00) when missing, so that the
 // first trace does not draw black on the black background.
 int lineColor(const std::string &stored);
+// SendInterval in ms: 200 when missing or not a number, else held
+// between 10 and 10000.
+int sendInterval(const std::string &stored);
+// T_ExportSize "WxH": both from 16 to 20000 pixels, else false.
+bool pictureSize(const std::string &text, int &width, int &height);
 // PlotCommand: "PRE" when missing or empty.
 std::string plotCommand(const std::string &stored);
 

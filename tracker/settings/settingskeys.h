@@ -15,6 +15,8 @@ constexpr const char *kComport = "Comport";
 constexpr const char *kBaud = "Baud";
 // Console: the commands sent, newest first, one a line.
 constexpr const char *kCommandHistory = "CommandHistory";
+// Console: the pace of continuous sending in ms.
+constexpr const char *kSendInterval = "SendInterval";
 // Trace panel.
 constexpr const char *kPlotCommand = "PlotCommand";
 constexpr const char *kColorLine = "ColorLine";
@@ -26,5 +28,10 @@ constexpr const char *kLog = "T_Log";
 constexpr const char *kTraceTick = "TraceTick";
 constexpr const char *kTracePath = "TracePath";
 constexpr const char *kTraceFile = "TraceFile";
+// Trace panel's pictures and reports: the picture size ("1200x800"), the
+// folder pictures and range copies were last saved to, the report last opened.
+constexpr const char *kExportSize = "T_ExportSize";
+constexpr const char *kExportPath = "T_ExportPath";
+constexpr const char *kReviewFile = "T_ReviewFile";
 
 } // namespace SettingsKeys

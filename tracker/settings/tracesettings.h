@@ -19,6 +19,9 @@ public:
     static constexpr const char *kTraceTick = SettingsKeys::kTraceTick;
     static constexpr const char *kTracePath = SettingsKeys::kTracePath;
     static constexpr const char *kTraceFile = SettingsKeys::kTraceFile;
+    static constexpr const char *kExportSize = SettingsKeys::kExportSize;
+    static constexpr const char *kExportPath = SettingsKeys::kExportPath;
+    static constexpr const char *kReviewFile = SettingsKeys::kReviewFile;
 
     static std::string read(const char *name);
     static void write(const char *name, const std::string &value);

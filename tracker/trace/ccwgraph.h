@@ -1,6 +1,7 @@
 #pragma once
 
 #include "slidingrange.h"
+#include "tracestats.h"
 
 #include <QColor>
 #include <QSharedPointer>
@@ -12,6 +13,11 @@
 class QCustomPlot;
 class QCPGraph;
 class QCPAxis;
+class QCPItemText;
+class QCPItemTracer;
+class QMouseEvent;
+class QPaintDevice;
+class QWheelEvent;
 class CScaledTicker;
 
 // The trace graph: a chart of one data plot whose X axis counts samples.
@@ -19,6 +25,11 @@ class CScaledTicker;
 // Axes are addressed by number: 1 is the X axis, 2 the Y axis. Colours
 // are 0x00BBGGRR values. Operations on the data plot before
 // attachDataPlot() do nothing. Nothing is redrawn until refresh().
+//
+// The view can be examined: the wheel zooms X (with Ctrl: Y), a drag pans,
+// a drag with Shift zooms to the dragged rectangle. Each of these holds the
+// view (the data goes on arriving); follow() or a double-click returns to
+// the live view. A cursor shows the sample nearest to the mouse.
 class CCWGraph : public QWidget
 {
     Q_OBJECT
@@ -71,10 +82,58 @@ public:
     QString axisLabel(Axis axis, double x) const;
     QCustomPlot *customPlot() const { return m_plot; }
 
+    // Replaces the data by a whole series (x ascending) and shows all of it.
+    void setSeries(const std::vector<double> &x, const std::vector<double> &values);
+    // Key and value of the point i (0 the oldest kept).
+    double keyAt(int i) const;
+    double valueAt(int i) const;
+
+    // Holding: the view stays where it is while points arrive.
+    void setHeld(bool held);
+    bool isHeld() const { return m_held; }
+    // Back to the live view: the newest points over the configured span and
+    // the automatic or manual value range.
+    void follow();
+    // Zoom around a centre (factor < 1 zooms in), move the view by axis
+    // units, or show a rectangle; each holds the view.
+    void zoomX(double factor, double center);
+    void zoomY(double factor, double center);
+    void panBy(double dx, double dy);
+    void zoomToRect(double x0, double x1, double y0, double y1);
+    // The value range follows the data, or stays at a manual range. A
+    // range that cannot be shown is refused with the reason in error.
+    bool setManualYRange(double minimum, double maximum, std::string &error);
+    void setYAuto();
+    bool yAuto() const { return m_yAutoScale; }
+
+    // Figures of the points inside the visible X range; nonPositive counts
+    // those a log axis cannot show.
+    CRunningStats visibleStats(uint64_t *nonPositive = nullptr) const;
+    // Index of the visible points [first, last); false when none.
+    bool visibleIndexes(int &first, int &last) const;
+    // The point nearest to x; false without points.
+    bool nearestPoint(double x, double &key, double &value) const;
+    // Shows the cursor at the point nearest to x (hides it when x is NaN).
+    void showCursorAt(double x);
+    QString cursorText() const;
+
+    // Draws the graph at width x height onto any paint device (a picture,
+    // an SVG generator).
+    void paintTo(QPaintDevice *device, int width, int height);
+
+signals:
+    void heldChanged(bool held);
+    // The visible range or the points in it changed (after a redraw).
+    void viewChanged();
+
 private:
     QCPAxis *axis(Axis number) const;
     void followData();
     void dropOldest();
+    void onMousePress(QMouseEvent *event);
+    void onWheel(QWheelEvent *event);
+    void onMouseMove(QMouseEvent *event);
+    void applyYRange();
 
     QCustomPlot *m_plot = nullptr;
     QCPGraph *m_data = nullptr;
@@ -92,4 +151,12 @@ private:
     // Value range of the kept points, all and the positive ones alone.
     CSlidingRange m_range;
     CSlidingRange m_positiveRange;
+    // Summaries of the kept points for the visible range's figures.
+    CBlockStats m_blocks;
+    bool m_held = false;
+    double m_xHome = 0.0;
+    double m_yMin = 0.0;
+    double m_yMax = 1.0;
+    QCPItemTracer *m_tracer = nullptr;
+    QCPItemText *m_cursorText = nullptr;
 };

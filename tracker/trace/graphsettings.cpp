@@ -29,3 +29,14 @@ GraphSettings GraphSettings::compute(double intervalMs, double sizeSeconds)
     settings.labelFormat = formatC("*%f\"s", perSample);
     return settings;
 }
+
+std::string GraphSettings::rangeError(double minimum, double maximum, bool logScale)
+{
+    if (!std::isfinite(minimum) || !std::isfinite(maximum))
+        return "Minimum and maximum must be numbers.";
+    if (minimum >= maximum)
+        return "The minimum must be below the maximum.";
+    if (logScale && minimum <= 0.0)
+        return "On the log scale both limits must be above 0.";
+    return std::string();
+}

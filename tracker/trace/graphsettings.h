@@ -13,4 +13,6 @@ struct GraphSettings
     std::string labelFormat; // "*%f\"s" with the seconds per sample
 
     static GraphSettings compute(double intervalMs, double sizeSeconds);
+    // Why a manual value range cannot be used; empty when it can.
+    static std::string rangeError(double minimum, double maximum, bool logScale);
 };

@@ -8,13 +8,19 @@
 #include "settingsdefaults.h"
 #include "tracecolor.h"
 #include "tracerun.h"
+#include "picturewriter.h"
 #include "tracesettings.h"
+#include "tracetools.h"
 #include "ui_trace.h"
 
+#include <QClipboard>
 #include <QColorDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHideEvent>
+#include <QInputDialog>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 
@@ -66,7 +72,26 @@ CTraceDlg::CTraceDlg(QWidget *parent)
 
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawIntervalMs);
-    connect(&m_redrawTimer, &QTimer::timeout, this, [this] { m_ui->graph->refresh(); });
+    connect(&m_redrawTimer, &QTimer::timeout, this, &CTraceDlg::redrawNow);
+
+    m_tools = new CTraceTools(this);
+    m_tools->setObjectName(QStringLiteral("traceTools"));
+    CCWGraph *graph = m_ui->graph;
+    connect(graph, &CCWGraph::heldChanged, m_tools, &CTraceTools::setHeld);
+    connect(graph, &CCWGraph::viewChanged, this, &CTraceDlg::updateFigures);
+    connect(m_tools, &CTraceTools::holdToggled, this, [graph](bool held) {
+        if (held)
+            graph->setHeld(true);
+        else
+            graph->follow();
+    });
+    connect(m_tools, &CTraceTools::followClicked, graph, &CCWGraph::follow);
+    connect(m_tools, &CTraceTools::rangeEdited, this, [this] { applyValueRange(); });
+    connect(m_tools, &CTraceTools::openReportClicked, this, &CTraceDlg::chooseAndOpenReport);
+    connect(m_tools, &CTraceTools::exportPngClicked, this, [this] { chooseAndExport(0); });
+    connect(m_tools, &CTraceTools::exportSvgClicked, this, [this] { chooseAndExport(1); });
+    connect(m_tools, &CTraceTools::copyPictureClicked, this, &CTraceDlg::copyPicture);
+    connect(m_tools, &CTraceTools::exportCsvClicked, this, [this] { chooseAndExport(2); });
 
     connect(m_ui->traceButton, &QPushButton::clicked, this, &CTraceDlg::OnTraceStartStop);
     connect(m_ui->clearButton, &QPushButton::clicked, this, &CTraceDlg::OnClearGraph);
@@ -176,7 +201,11 @@ void CTraceDlg::LayoutTracePanel()
 void CTraceDlg::layoutContents()
 {
     const QRect c = rect();
-    m_ui->graph->setGeometry(10, 40, qMax(0, c.width() - 25), qMax(0, c.height() - 50));
+    const int width = qMax(0, c.width() - 25);
+    const int toolsHeight = m_tools->hasHeightForWidth() ? m_tools->heightForWidth(width)
+                                                         : m_tools->sizeHint().height();
+    m_ui->graph->setGeometry(10, 40, width, qMax(0, c.height() - 50 - toolsHeight));
+    m_tools->setGeometry(10, 40 + m_ui->graph->height(), width, toolsHeight);
     // Near the graph's top right corner, with room for a whole "%.6g"
     // value in the display font.
     m_ui->valueDisplay->setGeometry(c.width() - 162, 50, 120, 22);
@@ -235,6 +264,15 @@ void CTraceDlg::OnTraceStartStop()
         return;
     // A run that has ended but whose end has not been handled yet.
     m_run.reset();
+    if (m_reviewing) {
+        // Back from a report to the live graph.
+        m_reviewing = false;
+        m_reviewHeader = TraceReport();
+        showNote(std::string(), false);
+        OnClearGraph();
+    }
+    m_stats.clear();
+    m_traceStart = QDateTime::currentDateTimeUtc();
 
     CTraceSettings::write(CTraceSettings::kPlotCommand, m_command);
     m_ui->commandEdit->setEnabled(false);
@@ -273,6 +311,9 @@ void CTraceDlg::onThreadEnded(unsigned generation)
 
 void CTraceDlg::showSample(const TraceSample &sample)
 {
+    if (m_reviewing)
+        return; // the last samples of a run stopped for a report
+    m_stats.add(sample);
     if (!sample.ok) {
         m_ui->messageLine->setText(qs(sample.command + " -> " + sample.reply));
         m_ui->messageLine->show();
@@ -296,6 +337,80 @@ void CTraceDlg::scheduleRedraw()
 {
     if (!m_redrawTimer.isActive())
         m_redrawTimer.start();
+}
+
+void CTraceDlg::redrawNow()
+{
+    QElapsedTimer took;
+    took.start();
+    m_ui->graph->refresh();
+    // A graph that takes long to draw (millions of points in view) is
+    // redrawn less often, so the window keeps most of its time for the user.
+    m_redrawTimer.setInterval(qMax<int>(kRedrawIntervalMs, int(3 * took.elapsed())));
+}
+
+void CTraceDlg::updateFigures()
+{
+    const CTraceStats &s = m_stats;
+    QString poll = QString::fromStdString(
+        formatC("Polls: %llu good, %llu failed, %llu late", (unsigned long long)s.samples(),
+                (unsigned long long)s.failed(), (unsigned long long)s.late()));
+    if (s.period().count() > 0)
+        poll += QString::fromStdString(formatC(
+            " \u00b7 period ms: mean %.4g, median %.4g, p99 %.4g, max %.4g", s.period().mean(),
+            s.period().quantile(0.5), s.period().quantile(0.99), s.period().maximum()));
+    if (s.exchange().count() > 0)
+        poll += QString::fromStdString(formatC(
+            " \u00b7 exchange ms: median %.3g, p99 %.3g, max %.3g", s.exchange().quantile(0.5),
+            s.exchange().quantile(0.99), s.exchange().maximum()));
+    if (s.values().count() > 0)
+        poll += QString::fromStdString(
+            formatC(" \u00b7 values: min %.6g, max %.6g, mean %.6g, sd %.3g", s.values().minimum(),
+                    s.values().maximum(), s.values().mean(), s.values().standardDeviation()));
+    m_tools->setStatsText(poll);
+
+    uint64_t nonPositive = 0;
+    const CRunningStats view = m_ui->graph->visibleStats(&nonPositive);
+    QString text;
+    if (view.count() > 0)
+        text = QString::fromStdString(
+            formatC("In view: %llu points, min %.6g, max %.6g, mean %.6g, sd %.3g",
+                    (unsigned long long)view.count(), view.minimum(), view.maximum(), view.mean(),
+                    view.standardDeviation()));
+    if (nonPositive > 0 && m_ui->graph->axisLog(CCWGraph::YAxis))
+        text +=
+            QString::fromStdString(formatC(" \u00b7 %llu values <= 0 not drawn on the log scale",
+                                           (unsigned long long)nonPositive));
+    m_tools->setViewText(text);
+}
+
+void CTraceDlg::showNote(const std::string &text, bool error)
+{
+    m_tools->setNote(qs(text), error);
+    layoutContents();
+}
+
+bool CTraceDlg::applyValueRange()
+{
+    CCWGraph *graph = m_ui->graph;
+    const QString minText = m_tools->yMinText().trimmed();
+    const QString maxText = m_tools->yMaxText().trimmed();
+    if (m_tools->yAuto()) {
+        graph->setYAuto();
+        showNote(std::string(), false);
+        return true;
+    }
+    bool minOk = false;
+    bool maxOk = false;
+    const double minimum = QLocale::c().toDouble(minText, &minOk);
+    const double maximum = QLocale::c().toDouble(maxText, &maxOk);
+    std::string error = "Minimum and maximum must be numbers.";
+    if (!minOk || !maxOk || !graph->setManualYRange(minimum, maximum, error)) {
+        showNote("Value range refused: " + error, true);
+        return false;
+    }
+    showNote(std::string(), false);
+    return true;
 }
 
 void CTraceDlg::OnClearGraph()
@@ -404,4 +519,147 @@ void CTraceDlg::ToggleFileLog()
     CTraceSettings::write(CTraceSettings::kTracePath, ss(info.absolutePath() + QLatin1Char('/')));
     CTraceSettings::write(CTraceSettings::kTraceFile, ss(info.absoluteFilePath()));
     setFileLogControls(true);
+}
+
+bool CTraceDlg::openReport(const std::string &path)
+{
+    TraceReport report;
+    std::string error;
+    if (!CTraceReportReader::readFile(path, report, error)) {
+        showNote(path + ": " + error, true);
+        return false;
+    }
+    StopTrace();
+    m_reviewing = true;
+    CCWGraph *graph = m_ui->graph;
+    graph->setAxisFormat(CCWGraph::XAxis, report.tickMode ? "*1" : "*1\"s");
+    graph->setSeries(report.x, report.values);
+    m_stats.clear();
+    for (size_t i = 0; i < report.x.size(); ++i)
+        m_stats.addReportSample(report.tickMode ? -1.0 : report.x[i] * 1000.0, report.values[i]);
+    const size_t count = report.x.size();
+    report.x = {};
+    report.values = {};
+    m_reviewHeader = report;
+    showNote(formatC("Report for %s, serial %s, port %s, started %s: %s every %.0f ms, %zu samples",
+                     report.part.c_str(), report.serial.c_str(), report.port.c_str(),
+                     report.startTime.c_str(), report.command.c_str(), report.intervalMs, count),
+             false);
+    updateFigures();
+    return true;
+}
+
+std::string CTraceDlg::visibleCsvText() const
+{
+    CTraceCsvWriter::Header header;
+    if (m_reviewing) {
+        header.owner = {m_reviewHeader.part, m_reviewHeader.serial, m_reviewHeader.port};
+        header.command = m_reviewHeader.command;
+        header.interval = m_reviewHeader.intervalMs;
+        header.tickMode = m_reviewHeader.tickMode;
+        header.startTime = QDateTime::fromString(qs(m_reviewHeader.startTime),
+                                                 QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        header.startTime.setTimeSpec(Qt::UTC);
+    } else {
+        header.owner = m_ownerInfo ? m_ownerInfo() : TraceOwnerInfo{};
+        header.command = m_command;
+        header.interval = m_interval;
+        header.tickMode = m_ui->tickRadio->isChecked();
+        header.startTime = m_traceStart.isValid() ? m_traceStart : QDateTime::currentDateTimeUtc();
+    }
+    std::vector<double> x;
+    std::vector<double> values;
+    int first = 0;
+    int last = 0;
+    if (m_ui->graph->visibleIndexes(first, last)) {
+        x.reserve(size_t(last - first));
+        values.reserve(size_t(last - first));
+        // A live graph counts samples; its times are the sample's place
+        // times the interval.
+        const double scale = m_reviewing || header.tickMode ? 1.0 : m_interval / 1000.0;
+        for (int i = first; i < last; ++i) {
+            x.push_back(m_ui->graph->keyAt(i) * scale);
+            values.push_back(m_ui->graph->valueAt(i));
+        }
+    }
+    return CTraceReportReader::csvText(header, x, values, 0, x.size());
+}
+
+bool CTraceDlg::exportVisibleCsv(const std::string &path)
+{
+    std::string error;
+    const bool ok = CPictureWriter::writeText(visibleCsvText(), path, error);
+    showNote(ok ? "Saved " + path : error, !ok);
+    return ok;
+}
+
+bool CTraceDlg::exportPicture(const std::string &path, int width, int height, bool svg)
+{
+    auto paint = [this](QPaintDevice *device, int w, int h) { m_ui->graph->paintTo(device, w, h); };
+    std::string error;
+    const bool ok = svg
+        ? CPictureWriter::writeSvg(paint, width, height, path, error)
+        : CPictureWriter::writePng(CPictureWriter::render(paint, width, height, 300), path, error);
+    showNote(ok ? "Saved " + path : error, !ok);
+    return ok;
+}
+
+void CTraceDlg::copyPicture()
+{
+    CCWGraph *graph = m_ui->graph;
+    QGuiApplication::clipboard()->setImage(CPictureWriter::render(
+        [graph](QPaintDevice *device, int w, int h) { graph->paintTo(device, w, h); },
+        qMax(16, graph->width()), qMax(16, graph->height()), 96));
+    showNote("Picture copied", false);
+}
+
+void CTraceDlg::chooseAndOpenReport()
+{
+    std::string start = CTraceSettings::read(CTraceSettings::kReviewFile);
+    if (start.empty())
+        start = CTraceSettings::read(CTraceSettings::kTracePath);
+    const std::string path = ss(QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open report..."), qs(start),
+        QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
+    if (path.empty())
+        return;
+    CTraceSettings::write(CTraceSettings::kReviewFile, path);
+    openReport(path);
+}
+
+void CTraceDlg::chooseAndExport(int kind)
+{
+    int width = 1200;
+    int height = 800;
+    if (kind != 2) {
+        std::string size = CTraceSettings::read(CTraceSettings::kExportSize);
+        if (!SettingsDefaults::pictureSize(size, width, height))
+            size = "1200x800";
+        bool ok = false;
+        const QString chosen = QInputDialog::getText(this, QStringLiteral("Picture size"),
+                                                     QStringLiteral("Width x height in pixels:"),
+                                                     QLineEdit::Normal, qs(size), &ok);
+        if (!ok)
+            return;
+        if (!SettingsDefaults::pictureSize(ss(chosen.trimmed()), width, height)) {
+            showNote("Picture size refused: give WIDTHxHEIGHT, each from 16 to 20000 pixels", true);
+            return;
+        }
+        CTraceSettings::write(CTraceSettings::kExportSize, ss(chosen.trimmed()));
+    }
+    static const char *const filters[] = {"PNG pictures (*.png)", "SVG pictures (*.svg)",
+                                          "Excel Import Files (*.csv)"};
+    static const char *const names[] = {"trace.png", "trace.svg", "trace-range.csv"};
+    const QString folder = qs(CTraceSettings::read(CTraceSettings::kExportPath));
+    const std::string path = ss(QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export..."), QDir(folder).filePath(QLatin1String(names[kind])),
+        QLatin1String(filters[kind])));
+    if (path.empty())
+        return;
+    CTraceSettings::write(CTraceSettings::kExportPath,
+                          ss(QFileInfo(qs(path)).absolutePath() + QLatin1Char('/')));
+    if (kind == 2)
+        exportVisibleCsv(path);
+    else
+        exportPicture(path, width, height, kind == 1);
 }

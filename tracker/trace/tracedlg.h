@@ -2,7 +2,9 @@
 
 #include "tracecsvwriter.h"
 #include "traceownerinfo.h"
+#include "tracereport.h"
 #include "tracesample.h"
+#include "tracestats.h"
 
 #include <QTimer>
 #include <QColor>
@@ -17,6 +19,7 @@ class CDeviceSession;
 class CTraceRun;
 class CCWGraph;
 class CCWButton;
+class CTraceTools;
 class IPrompt;
 class QHideEvent;
 class QResizeEvent;
@@ -49,7 +52,8 @@ class CTraceDlg;
 // Objects named for tests and the main window: commandEdit, traceButton,
 // intervalEdit, lateLed, sizeEdit, logCheck, lineColorButton,
 // backColorButton, clearButton, fileButton, fileLed, timeRadio, tickRadio,
-// graph, valueDisplay, messageLine.
+// graph, valueDisplay, messageLine; below the graph the strip of
+// CTraceTools (hold, follow, value range, report, export and figures).
 class CTraceDlg : public QWidget
 {
     Q_OBJECT
@@ -115,6 +119,30 @@ public:
     QColor lineColor() const { return m_lineColor; }
 
     CCWGraph *graph() const;
+    CTraceTools *tools() const { return m_tools; }
+
+    // Figures of the current (or last) run, or of the report shown.
+    const CTraceStats &stats() const { return m_stats; }
+    // Opens a saved report into the graph (a running trace is stopped
+    // first); false with the reason shown when it cannot be read.
+    bool openReport(const std::string &path);
+    bool isReviewing() const { return m_reviewing; }
+    const TraceReport &reviewHeader() const { return m_reviewHeader; }
+    // The graph as a picture file (PNG at 300 dpi, or SVG), to the
+    // clipboard, or the visible points as a report. False with the reason
+    // (naming the path) shown when the file cannot be written.
+    bool exportPicture(const std::string &path, int width, int height, bool svg);
+    void copyPicture();
+    bool exportVisibleCsv(const std::string &path);
+    // The visible points as a report, as exportVisibleCsv() writes it.
+    std::string visibleCsvText() const;
+    // Applies the range fields (or the automatic range); false when the
+    // manual range was refused (the reason is shown).
+    bool applyValueRange();
+    // Redraws now and updates the figures (as the redraw timer does), or
+    // soon: at most about 30 times a second, less often when a redraw takes long.
+    void redrawNow();
+    void scheduleRedraw();
 
 signals:
     // A sample has been shown (good or failed), for observers and tests.
@@ -133,12 +161,15 @@ private:
     void layoutContents();
     void showSample(const TraceSample &sample);
     void onThreadEnded(unsigned generation);
-    void scheduleRedraw();
     void setFileLogControls(bool on);
     // Asks for a colour starting at current, shows it on button and stores it
     // under key; returns the colour now in use.
     QColor chooseColor(const QColor &current, CCWButton *button, const char *key);
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void updateFigures();
+    void showNote(const std::string &text, bool error);
+    void chooseAndOpenReport();
+    void chooseAndExport(int kind);
 
     std::unique_ptr<Ui::CTraceDlg> m_ui;
     CDeviceSession *m_session = nullptr;
@@ -159,4 +190,10 @@ private:
     std::unique_ptr<CTraceRun> m_run;
     unsigned m_runGeneration = 0;
     QTimer m_redrawTimer;
+
+    CTraceTools *m_tools = nullptr;
+    CTraceStats m_stats;
+    QDateTime m_traceStart;
+    bool m_reviewing = false;
+    TraceReport m_reviewHeader; // the report shown, without its points
 };

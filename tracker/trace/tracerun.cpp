@@ -100,7 +100,11 @@ TraceSample CTraceRun::PollSample(bool late)
     sample.command = m_command;
     sample.index = m_pollCount++;
     std::string echo;
+    using Ms = std::chrono::duration<double, std::milli>;
+    const auto begin = std::chrono::steady_clock::now();
     const int result = m_session.Transact(m_command, echo, sample.reply);
+    sample.startMs = Ms(begin.time_since_epoch()).count();
+    sample.exchangeMs = Ms(std::chrono::steady_clock::now() - begin).count();
     if (result < 0 || m_command.empty() || sample.reply.empty()) {
         sample.ok = false;
         return sample;

@@ -23,4 +23,8 @@ struct TraceSample
     std::string filePath;
     // Counts every poll of the run, good or failed, from 0.
     uint64_t index = 0;
+    // When the exchange began (ms on a steady clock, for the period between
+    // polls) and how long it took; negative when not measured.
+    double startMs = -1.0;
+    double exchangeMs = -1.0;
 };
