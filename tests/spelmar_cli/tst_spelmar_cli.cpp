@@ -145,7 +145,9 @@ private slots:
                               "period p99 ms", "period max ms", "exchange median ms", "exchange p99 ms",
                               "exchange max ms", "value min", "value max", "value mean", "value std dev"}));
         QCOMPARE(figures[0], QString("samples: %1").arg(count));
-        QVERIFY(figures[4].section(": ", 1).toDouble() > 9 && figures[4].section(": ", 1).toDouble() < 15);
+        // No period is shorter than the interval.
+        const double median = figures[4].section(": ", 1).toDouble();
+        QVERIFY2(median >= 9.9 && median < 1000, qPrintable(figures[4]));
 
         // The value figures from the report itself.
         QFile csv(csvPath);
@@ -190,7 +192,7 @@ private slots:
         const ProgramRun unwritable =
             runCli({"review", csvPath, "--png", "/proc/none/g.png"}, m_config.path());
         QCOMPARE(unwritable.exitCode, 1);
-        QVERIFY2(unwritable.errors.startsWith("!! Can not write /proc/none/g.png"),
+        QVERIFY2(unwritable.errors.contains("!! Can not write /proc/none/g.png: "),
                  qPrintable(unwritable.errors));
     }
 
