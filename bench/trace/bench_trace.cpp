@@ -255,6 +255,7 @@ double pythonCsvSeconds(const std::string &path)
 // Peak resident memory (bytes) of spelmar-cli review on the report.
 double reviewPeakRss(const std::string &cli, const std::string &path)
 {
+    std::fflush(stdout); // the child must not print what is still buffered
     const pid_t child = fork();
     if (child == 0) {
         std::freopen("/dev/null", "w", stdout);

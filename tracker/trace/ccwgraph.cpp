@@ -12,6 +12,16 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// Group sizes of the summaries, and the most groups a view draws: a view
+// of more points than kMostDrawn is drawn from the smallest groups that
+// bring it below that.
+constexpr uint64_t kGroup[] = {16, 256, 4096, 65536};
+constexpr uint64_t kMostDrawn = 16384;
+
+} // namespace
+
 CCWGraph::CCWGraph(QWidget *parent)
     : QWidget(parent)
     , m_plot(new QCustomPlot(this))
@@ -42,6 +52,8 @@ CCWGraph::CCWGraph(QWidget *parent)
     connect(m_plot, &QCustomPlot::mouseMove, this, &CCWGraph::onMouseMove);
     connect(m_plot, &QCustomPlot::mouseDoubleClick, this, [this] { follow(); });
     connect(m_plot, &QCustomPlot::afterReplot, this, &CCWGraph::viewChanged);
+    // Every redraw, the panel's or the mouse's, draws what is in view.
+    connect(m_plot, &QCustomPlot::beforeReplot, this, &CCWGraph::updateDrawnData);
     m_plot->setMouseTracking(true);
     m_plot->setFocusPolicy(Qt::StrongFocus);
 
@@ -105,6 +117,8 @@ void CCWGraph::clearData()
     m_range.clear();
     m_positiveRange.clear();
     m_blocks.clear();
+    for (Summary &summary : m_summaries)
+        summary = Summary();
     m_nextX = 0.0;
     refresh();
 }
@@ -197,6 +211,10 @@ void CCWGraph::attachDataPlot()
     m_data = m_plot->addGraph();
     m_data->setAdaptiveSampling(true);
     m_data->setLineStyle(QCPGraph::lsLine);
+    m_drawn = m_plot->addGraph();
+    m_drawn->setAdaptiveSampling(true);
+    m_drawn->setLineStyle(QCPGraph::lsLine);
+    m_drawn->setVisible(false);
     setPlotLineColor(m_lineColor);
     m_tracer = new QCPItemTracer(m_plot);
     m_tracer->setGraph(m_data);
@@ -213,6 +231,7 @@ void CCWGraph::setPlotLineColor(const QColor &color)
         return;
     m_lineColor = color;
     m_data->setPen(QPen(m_lineColor, 1));
+    m_drawn->setPen(QPen(m_lineColor, 1));
 }
 
 void CCWGraph::clearPlot()
@@ -223,6 +242,8 @@ void CCWGraph::clearPlot()
     m_range.clear();
     m_positiveRange.clear();
     m_blocks.clear();
+    for (Summary &summary : m_summaries)
+        summary = Summary();
     m_nextX = 0.0;
 }
 
@@ -233,6 +254,7 @@ void CCWGraph::appendPoint(double value, double xIncrement)
     auto data = m_data->data();
     data->add(QCPGraphData(m_nextX, value));
     m_range.add(m_nextX, value);
+    addToSummaries(m_nextX, value);
     m_blocks.add(value);
     if (value > 0.0)
         m_positiveRange.add(m_nextX, value);
@@ -252,6 +274,7 @@ void CCWGraph::dropOldest()
         m_range.clear();
         m_positiveRange.clear();
         m_blocks.dropBefore(m_blocks.endIndex());
+        dropSummaries();
         return;
     }
     const double oldestKept = (data->constBegin() + drop)->key;
@@ -260,6 +283,7 @@ void CCWGraph::dropOldest()
     m_range.dropBefore(oldestKept);
     m_positiveRange.dropBefore(oldestKept);
     m_blocks.dropBefore(m_blocks.firstIndex() + uint64_t(before - data->size()));
+    dropSummaries();
 }
 
 int CCWGraph::pointCount() const
@@ -304,9 +328,12 @@ void CCWGraph::setSeries(const std::vector<double> &x, const std::vector<double>
     m_range.clear();
     m_positiveRange.clear();
     m_blocks.clear();
+    for (Summary &summary : m_summaries)
+        summary = Summary();
     for (size_t i = 0; i < n; ++i) {
         points[int(i)] = QCPGraphData(x[i], values[i]);
         m_range.add(x[i], values[i]);
+        addToSummaries(x[i], values[i]);
         if (values[i] > 0.0)
             m_positiveRange.add(x[i], values[i]);
         m_blocks.add(values[i]);
@@ -514,4 +541,82 @@ void CCWGraph::paintTo(QPaintDevice *device, int width, int height)
     m_cursorText->setVisible(cursor);
     if (m_tracer)
         m_tracer->setVisible(cursor);
+}
+
+void CCWGraph::addToSummaries(double key, double value)
+{
+    const uint64_t index = m_blocks.endIndex(); // the number of this point
+    for (size_t level = 0; level < m_summaries.size(); ++level) {
+        Summary &summary = m_summaries[level];
+        const uint64_t group = index / kGroup[level];
+        if (summary.groups.empty())
+            summary.firstGroup = group;
+        if (summary.firstGroup + summary.groups.size() <= group) {
+            summary.groups.push_back(Group{key, value, key, value});
+            continue;
+        }
+        Group &last = summary.groups.back();
+        if (value < last.minValue || std::isnan(last.minValue)) {
+            last.minKey = key;
+            last.minValue = value;
+        }
+        if (value > last.maxValue || std::isnan(last.maxValue)) {
+            last.maxKey = key;
+            last.maxValue = value;
+        }
+    }
+}
+
+void CCWGraph::dropSummaries()
+{
+    const uint64_t first = m_blocks.firstIndex();
+    for (size_t level = 0; level < m_summaries.size(); ++level) {
+        Summary &summary = m_summaries[level];
+        while (!summary.groups.empty() && (summary.firstGroup + 1) * kGroup[level] <= first) {
+            summary.groups.pop_front();
+            ++summary.firstGroup;
+        }
+    }
+}
+
+void CCWGraph::updateDrawnData()
+{
+    if (!m_data)
+        return;
+    int first = 0;
+    int last = 0;
+    size_t level = 0;
+    const bool any = visibleIndexes(first, last);
+    const uint64_t count = any ? uint64_t(last - first) : 0;
+    while (level < m_summaries.size() && count / kGroup[level] > kMostDrawn)
+        ++level;
+    const bool summarised = any && count > kMostDrawn && level < m_summaries.size();
+    m_data->setVisible(!summarised);
+    m_drawn->setVisible(summarised);
+    if (!summarised) {
+        if (!m_drawn->data()->isEmpty())
+            m_drawn->data()->clear();
+        return;
+    }
+    // The groups in view and one more on either side, each as its lowest
+    // and highest point in the order they came.
+    const Summary &summary = m_summaries[level];
+    const uint64_t base = m_blocks.firstIndex();
+    const uint64_t size = kGroup[level];
+    uint64_t from = (base + uint64_t(first)) / size;
+    uint64_t to = (base + uint64_t(last - 1)) / size + 1;
+    from = std::max(summary.firstGroup, from > 0 ? from - 1 : 0);
+    to = std::min<uint64_t>(summary.firstGroup + summary.groups.size(), to + 1);
+    QVector<QCPGraphData> points;
+    points.reserve(int(2 * (to > from ? to - from : 0)));
+    for (uint64_t g = from; g < to; ++g) {
+        const Group &group = summary.groups[size_t(g - summary.firstGroup)];
+        const bool minFirst = group.minKey <= group.maxKey;
+        points.append(QCPGraphData(minFirst ? group.minKey : group.maxKey,
+                                   minFirst ? group.minValue : group.maxValue));
+        if (group.minKey != group.maxKey)
+            points.append(QCPGraphData(minFirst ? group.maxKey : group.minKey,
+                                       minFirst ? group.maxValue : group.minValue));
+    }
+    m_drawn->data()->set(points, true);
 }

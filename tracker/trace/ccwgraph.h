@@ -7,7 +7,9 @@
 #include <QSharedPointer>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 class QCustomPlot;
@@ -134,6 +136,10 @@ private:
     void onWheel(QWheelEvent *event);
     void onMouseMove(QMouseEvent *event);
     void applyYRange();
+    // Long views are drawn from min/max summaries of groups of points.
+    void addToSummaries(double key, double value);
+    void dropSummaries();
+    void updateDrawnData();
 
     QCustomPlot *m_plot = nullptr;
     QCPGraph *m_data = nullptr;
@@ -157,6 +163,23 @@ private:
     double m_xHome = 0.0;
     double m_yMin = 0.0;
     double m_yMax = 1.0;
+    // Per level, every group of kGroup[level] points (numbered from the
+    // first ever added, as in m_blocks) as its lowest and highest point.
+    struct Group
+    {
+        double minKey;
+        double minValue;
+        double maxKey;
+        double maxValue;
+    };
+    struct Summary
+    {
+        uint64_t firstGroup = 0;
+        std::deque<Group> groups;
+    };
+    std::array<Summary, 4> m_summaries;
+    // What is drawn instead of m_data when a view holds too many points.
+    QCPGraph *m_drawn = nullptr;
     QCPItemTracer *m_tracer = nullptr;
     QCPItemText *m_cursorText = nullptr;
 };
