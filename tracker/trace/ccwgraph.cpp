@@ -55,7 +55,6 @@ CCWGraph::CCWGraph(QWidget *parent)
     // Every redraw, the panel's or the mouse's, draws what is in view.
     connect(m_plot, &QCustomPlot::beforeReplot, this, &CCWGraph::updateDrawnData);
     m_plot->setMouseTracking(true);
-    m_plot->setFocusPolicy(Qt::StrongFocus);
 
     m_cursorText = new QCPItemText(m_plot);
     m_cursorText->position->setType(QCPItemPosition::ptAxisRectRatio);

@@ -264,13 +264,8 @@ void CTraceDlg::OnTraceStartStop()
         return;
     // A run that has ended but whose end has not been handled yet.
     m_run.reset();
-    if (m_reviewing) {
-        // Back from a report to the live graph.
-        m_reviewing = false;
-        m_reviewHeader = TraceReport();
-        showNote(std::string(), false);
-        OnClearGraph();
-    }
+    if (m_reviewing)
+        OnClearGraph(); // back from a report to the live graph
     m_stats.clear();
     m_traceStart = QDateTime::currentDateTimeUtc();
 
@@ -415,6 +410,11 @@ bool CTraceDlg::applyValueRange()
 
 void CTraceDlg::OnClearGraph()
 {
+    if (m_reviewing) { // back to the live graph
+        m_reviewing = false;
+        m_reviewHeader = TraceReport();
+        showNote(std::string(), false);
+    }
     m_ui->graph->clearData();
     m_ui->graph->refresh();
     m_ui->graph->clearPlot();
@@ -441,6 +441,12 @@ void CTraceDlg::ApplyGraphSettings()
     if (m_run)
         m_run->setInterval(m_interval);
     CCWGraph *graph = m_ui->graph;
+    if (m_reviewing) {
+        // A report keeps all its points and its own time axis.
+        graph->setAxisLog(CCWGraph::YAxis, m_logScale);
+        scheduleRedraw();
+        return;
+    }
     graph->setChartLength(settings.chartLength);
     graph->setAxisRange(CCWGraph::XAxis, settings.xMin, settings.xMax);
     graph->setAxisFormat(CCWGraph::XAxis, settings.labelFormat);

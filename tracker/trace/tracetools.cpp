@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QToolButton>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -30,22 +30,24 @@ QLabel *figuresLabel(const char *object, const QString &accessible)
 
 CTraceTools::CTraceTools(QWidget *parent)
     : QWidget(parent)
-    , m_hold(named(new QToolButton, "holdButton", tr("Hold the graph")))
-    , m_follow(named(new QToolButton, "followButton", tr("Follow the live data")))
+    , m_hold(named(new QPushButton, "holdButton", tr("Hold the graph")))
+    , m_follow(named(new QPushButton, "followButton", tr("Follow the live data")))
     , m_yAuto(named(new QCheckBox(tr("auto Y")), "yAutoCheck", tr("Automatic value range")))
     , m_yMin(named(new QLineEdit, "yMinEdit", tr("Value range minimum")))
     , m_yMax(named(new QLineEdit, "yMaxEdit", tr("Value range maximum")))
-    , m_open(named(new QToolButton, "openReportButton", tr("Open a saved report")))
-    , m_export(named(new QToolButton, "exportButton", tr("Export the graph")))
+    , m_open(named(new QPushButton, "openReportButton", tr("Open a saved report")))
+    , m_export(named(new QPushButton, "exportButton", tr("Export the graph")))
     , m_stats(figuresLabel("statsLabel", tr("Poll statistics")))
     , m_view(figuresLabel("viewLabel", tr("Visible range statistics")))
     , m_note(figuresLabel("noteLabel", tr("Note")))
 {
     // Every control shows clearly when it has the keyboard focus.
     setStyleSheet(QStringLiteral(
-        "QToolButton { padding: 1px 5px; border: 1px solid palette(mid); border-radius: 2px; }"
-        "QToolButton:checked { background: palette(dark); color: palette(bright-text); }"
-        "QToolButton:focus, QLineEdit:focus { border: 2px solid palette(highlight); }"
+        "QPushButton { padding: 2px 6px; border: 1px solid palette(mid); border-radius: 2px;"
+        " background: palette(button); }"
+        "QPushButton:checked { background: palette(dark); color: palette(bright-text); }"
+        "QPushButton:focus { border: 2px solid palette(highlight); padding: 1px 5px; }"
+        "QLineEdit:focus { border: 2px solid palette(highlight); }"
         "QCheckBox:focus { border: 1px dotted palette(text); }"));
 
     m_hold->setText(tr("Hold"));
@@ -62,7 +64,6 @@ CTraceTools::CTraceTools(QWidget *parent)
     }
     m_open->setText(tr("Open report..."));
     m_export->setText(tr("Export"));
-    m_export->setPopupMode(QToolButton::InstantPopup);
     auto *menu = new QMenu(m_export);
     menu->addAction(tr("PNG picture..."), this, &CTraceTools::exportPngClicked);
     menu->addAction(tr("SVG picture..."), this, &CTraceTools::exportSvgClicked);
@@ -72,6 +73,9 @@ CTraceTools::CTraceTools(QWidget *parent)
     for (QWidget *control : std::initializer_list<QWidget *>{m_hold, m_follow, m_yAuto, m_yMin,
                                                              m_yMax, m_open, m_export})
         control->setFocusPolicy(Qt::StrongFocus);
+    // Room for the whole text inside the style's own button margins.
+    for (QPushButton *button : {m_hold, m_follow, m_open, m_export})
+        button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 28);
 
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
@@ -95,8 +99,8 @@ CTraceTools::CTraceTools(QWidget *parent)
     layout->addWidget(m_note);
     m_note->hide();
 
-    connect(m_hold, &QToolButton::toggled, this, &CTraceTools::holdToggled);
-    connect(m_follow, &QToolButton::clicked, this, &CTraceTools::followClicked);
+    connect(m_hold, &QPushButton::toggled, this, &CTraceTools::holdToggled);
+    connect(m_follow, &QPushButton::clicked, this, &CTraceTools::followClicked);
     connect(m_yAuto, &QCheckBox::clicked, this, &CTraceTools::rangeEdited);
     // Both limits typed choose the manual range.
     auto limitsEdited = [this] {
@@ -107,7 +111,7 @@ CTraceTools::CTraceTools(QWidget *parent)
     };
     connect(m_yMin, &QLineEdit::editingFinished, this, limitsEdited);
     connect(m_yMax, &QLineEdit::editingFinished, this, limitsEdited);
-    connect(m_open, &QToolButton::clicked, this, &CTraceTools::openReportClicked);
+    connect(m_open, &QPushButton::clicked, this, &CTraceTools::openReportClicked);
 }
 
 void CTraceTools::setHeld(bool held)

@@ -5,7 +5,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QToolButton;
+class QPushButton;
 
 // The strip below the trace graph: hold and follow, the value range
 // (automatic or manual), opening a saved report, exporting, and the
@@ -48,13 +48,13 @@ signals:
     void exportCsvClicked();
 
 private:
-    QToolButton *m_hold;
-    QToolButton *m_follow;
+    QPushButton *m_hold;
+    QPushButton *m_follow;
     QCheckBox *m_yAuto;
     QLineEdit *m_yMin;
     QLineEdit *m_yMax;
-    QToolButton *m_open;
-    QToolButton *m_export;
+    QPushButton *m_open;
+    QPushButton *m_export;
     QLabel *m_stats;
     QLabel *m_view;
     QLabel *m_note;
