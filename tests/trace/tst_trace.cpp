@@ -685,6 +685,10 @@ private slots:
         QCOMPARE(again.values, report.values);
         QCOMPARE(again.x, report.x);
         QCOMPARE(again.startTime, report.startTime);
+        // A shorter span for the live graph leaves the report whole.
+        child<QLineEdit>(&t.panel, "sizeEdit")->setText("1");
+        t.panel.OnTraceSettingsChanged();
+        QCOMPARE(graph->pointCount(), int(samples.size()));
         // Starting a trace leaves the report for the live graph.
         t.panel.OnTraceStartStop();
         QVERIFY(!t.panel.isReviewing());

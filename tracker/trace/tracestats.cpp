@@ -233,8 +233,9 @@ CRunningStats CBlockStats::range(uint64_t first, uint64_t last,
         const uint64_t block = i / kBlock;
         const uint64_t blockStart = block * kBlock;
         const uint64_t blockEnd = blockStart + kBlock - 1;
-        // A whole block is taken from its summary unless points of it were dropped.
-        if (i == blockStart && blockEnd <= last && blockStart >= m_first) {
+        // A whole block is taken from its summary; a range never starts
+        // before the first point kept, so no such block lost points.
+        if (i == blockStart && blockEnd <= last) {
             const Block &summary = m_blocks[size_t(block - m_firstBlock)];
             stats.merge(summary.stats);
             below += summary.nonPositive;
