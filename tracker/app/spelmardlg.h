@@ -54,6 +54,10 @@ public:
 
     static QString windowTitleText();
 
+    // The smallest size at which every control of the window and of the
+    // trace panel is whole and the graph keeps some height.
+    QSize minimumSizeHint() const override;
+
     // Connect / Disconnect button.
     void onConnect();
     // Ends continuous sending, stops a trace (waiting for its last poll)
@@ -88,6 +92,8 @@ protected:
 
 private:
     void OnInitDialog();
+    void watchSettingsFiles();
+    void fitIntoScreen();
     void onSendTimer();
     void setAnswer(const std::string &text);
     void setHelp(const QString &text);
@@ -117,7 +123,7 @@ private:
     std::string m_command;
     bool m_continuousCheck = false;
     bool m_continuousSending = false;
-    QSize m_startupSize;
+    bool m_shownOnce = false;
     QString m_programFolder;
     CUpdateBinding m_updates;
 };
