@@ -229,7 +229,10 @@ void CSpelmarDlg::showEvent(QShowEvent *event)
     if (!m_shownOnce) {
         m_shownOnce = true;
         setMinimumSize(minimumSizeHint());
-        fitIntoScreen();
+        fitIntoScreen(true);
+        // Placed again once the window manager has framed the window: its
+        // frame is known then.
+        QTimer::singleShot(250, this, [this] { fitIntoScreen(false); });
         const int closeAfterMs = CTestAnswers::exitWhenShownMs();
         if (closeAfterMs > 0) {
             std::puts("Spelmar: main window shown");
@@ -254,10 +257,10 @@ QSize CSpelmarDlg::minimumSizeHint() const
                  qMax(used.bottom() + 1 + margin, CTraceDlg::kTopInOwner + panel.height() + 4));
 }
 
-void CSpelmarDlg::fitIntoScreen()
+void CSpelmarDlg::fitIntoScreen(bool shrink)
 {
-    // Laid out for a screen of 640 x 480 pixels; on a small screen or at
-    // a large scale the window starts smaller, down to its minimum size.
+    // The window starts at its designed size; on a small screen or at a
+    // large scale it starts smaller, down to its minimum size.
     const QScreen *where = screen();
     if (!where)
         return;
@@ -267,9 +270,16 @@ void CSpelmarDlg::fitIntoScreen()
                       qMax(frameGeometry().height() - height(), 40));
     const QSize fitting(qMin(width(), available.width() - frame.width()),
                         qMin(height(), available.height() - frame.height()));
-    const QSize size = fitting.expandedTo(minimumSize());
+    const QSize size = shrink ? fitting.expandedTo(minimumSize()) : this->size();
     if (size != this->size())
         resize(size);
+    // Placed for the start-up size: the title bar comes back on screen.
+    const int right = available.right() + 1 - size.width() - frame.width();
+    const int bottom = available.bottom() + 1 - size.height() - frame.height();
+    const QPoint at(qBound(available.left(), pos().x(), qMax(available.left(), right)),
+                    qBound(available.top(), pos().y(), qMax(available.top(), bottom)));
+    if (at != pos())
+        move(at);
 }
 
 void CSpelmarDlg::resizeEvent(QResizeEvent *event)

@@ -93,7 +93,9 @@ protected:
 private:
     void OnInitDialog();
     void watchSettingsFiles();
-    void fitIntoScreen();
+    // Shrinks the window (down to its minimum) when shrink is set and
+    // moves its frame onto the screen's free area.
+    void fitIntoScreen(bool shrink);
     void onSendTimer();
     void setAnswer(const std::string &text);
     void setHelp(const QString &text);
