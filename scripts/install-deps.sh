@@ -16,7 +16,7 @@ packages=(
   python3 python3-pyftpdlib
   # Boxes are checked under a window manager on a virtual display, and the
   # update benchmark compares against lftp.
-  xvfb openbox x11-utils lftp
+  xvfb openbox x11-utils xdotool lftp
   # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
   libsodium23 libcap2 libpam0g
   # The windows' designed "Arial" texts (Liberation Sans has its metrics),

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <memory>
@@ -154,6 +155,12 @@ IPrompt::Answer CWidgetPrompt::show(QWidget *owner, const QString &caption, cons
         box.setDefaultButton(QMessageBox::Ok);
         break;
     }
+    // The window that was clicked last may keep the keyboard under a window
+    // manager: the box asks for it once it is up, so Enter and Esc answer it.
+    QTimer::singleShot(0, &box, [&box] {
+        box.raise();
+        box.activateWindow();
+    });
     switch (box.exec()) {
     case QMessageBox::Ok: return Answer::Ok;
     case QMessageBox::Yes: return Answer::Yes;

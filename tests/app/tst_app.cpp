@@ -5,7 +5,10 @@
 #include "settingskeys.h"
 #include "spelmardlg.h"
 #include "tracedlg.h"
+#include "virtualdisplay.h"
+#include "widgetprompt.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -13,9 +16,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QStyleOption>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -85,7 +91,70 @@ QStringList clippedControls(QWidget *window)
     return clipped;
 }
 
+// The interactive controls and indicators below a window that an
+// assistive tool cannot name, or cannot tell apart from another one.
+QStringList unnamedControls(QWidget *window)
+{
+    static const QSet<QAccessible::Role> interactive{
+        QAccessible::PushButton,  QAccessible::Button,   QAccessible::CheckBox,
+        QAccessible::RadioButton, QAccessible::ComboBox, QAccessible::EditableText,
+        QAccessible::SpinBox,     QAccessible::Slider,   QAccessible::Indicator};
+    QStringList faults;
+    QHash<QString, QString> names;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface *control = node->child(i);
+            if (!control || !control->isValid() || control->state().invisible)
+                continue;
+            if (interactive.contains(control->role())) {
+                const QString object = control->object() ? control->object()->objectName() : "?";
+                const QString name = control->text(QAccessible::Name).trimmed();
+                if (name.isEmpty())
+                    faults << object + " has no name";
+                else if (names.contains(name))
+                    faults << object + " is named \"" + name + "\" as " + names[name] + " is";
+                names.insert(name, object);
+                // A combo box is one control; its parts are its own.
+                if (control->role() == QAccessible::ComboBox)
+                    continue;
+            }
+            walk(control);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(window));
+    return faults;
+}
+
+// Fields without a label that leads to them by a mnemonic, and mnemonics
+// that two labels share.
+QStringList fieldsWithoutMnemonic(QWidget *window)
+{
+    QStringList faults;
+    QHash<QString, QString> keys;
+    QSet<QWidget *> led;
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (!label->buddy())
+            continue;
+        const QString key = QKeySequence::mnemonic(label->text()).toString();
+        if (key.isEmpty())
+            faults << label->objectName() + " has no mnemonic";
+        else if (keys.contains(key))
+            faults << label->objectName() + " shares " + key + " with " + keys[key];
+        keys.insert(key, label->objectName());
+        led.insert(label->buddy());
+    }
+    for (QWidget *field : window->findChildren<QWidget *>()) {
+        auto *edit = qobject_cast<QLineEdit *>(field);
+        const bool isField = qobject_cast<QComboBox *>(field)
+            || (edit && !edit->isReadOnly() && !qobject_cast<QComboBox *>(edit->parentWidget()));
+        if (isField && !led.contains(field))
+            faults << field->objectName() + " has no label that leads to it";
+    }
+    return faults;
+}
+
 const QString kReady = ">> OK, ready to operate!";
+const char *const kBoxChildArgument = "--box-after-click";
 const QString kDisconnected = ">> OK! Device disconnected.";
 
 } // namespace
@@ -120,10 +189,18 @@ private slots:
         // Sending before any connect only says so.
         w.dlg.onSend();
         QCOMPARE(text(&w.dlg, "answerLabel"), QString(">> not connected to ORBO"));
-        // Never smaller than at start; the trace panel follows the window.
+        // As small as its controls allow, whatever its start-up size: every
+        // control stays whole and the graph keeps room; the trace panel
+        // follows the window.
         const QSize start = w.dlg.size();
-        w.dlg.resize(start - QSize(100, 100));
-        QCOMPARE(w.dlg.size(), start);
+        w.dlg.resize(100, 100);
+        QTRY_COMPARE(w.dlg.size(), w.dlg.minimumSizeHint());
+        QVERIFY2(w.dlg.height() < start.height() - 60, qPrintable(QString::number(w.dlg.height())));
+        for (QWidget *parent : {static_cast<QWidget *>(&w.dlg), static_cast<QWidget *>(w.dlg.tracePanel())}) {
+            for (QWidget *control : parent->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+                QVERIFY2(parent->rect().contains(control->geometry()), qPrintable(control->objectName()));
+        }
+        QVERIFY(child(w.dlg.tracePanel(), "graph")->height() >= 100);
         w.dlg.resize(start + QSize(200, 150));
         QTRY_COMPARE(w.dlg.size(), start + QSize(200, 150));
         QCOMPARE(w.dlg.tracePanel()->geometry().right(), w.dlg.width() - 5);
@@ -292,6 +369,55 @@ private slots:
                 <= portCombo->lineEdit()->width());
     }
 
+    // Keyboard and screen reader: every control and indicator of the main
+    // window and the trace panel has a name of its own, each field a label
+    // with a mnemonic, and the flat buttons show the focus.
+    void keyboardAndScreenReader()
+    {
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
+        w.connect("1", "9600", true);
+        QVERIFY(w.dlg.tracePanel()->isVisible());
+        QVERIFY2(unnamedControls(&w.dlg).isEmpty(), qPrintable(unnamedControls(&w.dlg).join("; ")));
+        QVERIFY2(fieldsWithoutMnemonic(&w.dlg).isEmpty(),
+                 qPrintable(fieldsWithoutMnemonic(&w.dlg).join("; ")));
+        // The names say what the two Start buttons start, and follow them.
+        auto *fileButton = child<QPushButton>(w.dlg.tracePanel(), "fileButton");
+        QCOMPARE(fileButton->accessibleName(), QString("Start writing file"));
+        w.dlg.tracePanel()->OnTraceStartStop();
+        QCOMPARE(child(w.dlg.tracePanel(), "traceButton")->accessibleName(), QString("Stop trace"));
+        w.dlg.tracePanel()->StopTrace();
+        for (QPushButton *button : w.dlg.findChildren<QPushButton *>()) {
+            if (!button->isFlat() || !button->isEnabled())
+                continue;
+            w.dlg.setFocus();
+            const QImage without = button->grab().toImage();
+            button->setFocus(Qt::TabFocusReason);
+            QVERIFY(button->hasFocus());
+            QVERIFY2(button->grab().toImage() != without,
+                     qPrintable(button->objectName() + " shows no focus"));
+        }
+    }
+
+    // Under a window manager a box that comes up after a click on the
+    // main window takes the keyboard: Enter answers it.
+    void boxTakesKeyboard()
+    {
+        if (const QStringList missing = VirtualDisplay::missingPrograms({"xdotool"}); !missing.isEmpty())
+            QSKIP(qPrintable(missing.join(", ") + " not installed: the focus of boxes is not checked"));
+        VirtualDisplay display;
+        QString why;
+        if (!display.start("1024x768", &why))
+            QSKIP(qPrintable("no window manager could be started here, focus is not checked: " + why));
+        display.environment().insert("XDG_CONFIG_HOME", m_config.path());
+        QProcess child;
+        child.setProcessEnvironment(display.environment());
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {kBoxChildArgument});
+        QVERIFY(child.waitForFinished(60000));
+        QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+    }
+
     void keysWhileTracing_data()
     {
         QTest::addColumn<int>("key");        // 0: the close box
@@ -373,5 +499,62 @@ private:
     QTemporaryDir m_config;
 };
 
-QTEST_MAIN(TestSpelmarDlg)
+// On a display with a window manager: the main window, connected, and a
+// real click on the trace panel's file Start, whose file cannot be opened;
+// the box that says so must take a real Enter. 0 when Enter closed it.
+int boxAfterClickChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    CSpelmarDlg dlg;
+    dlg.show();
+    if (!QTest::qWaitForWindowExposed(&dlg))
+        return 2;
+    child<QComboBox>(&dlg, "portCombo")->setEditText("1");
+    child<QCheckBox>(&dlg, "simulationCheck")->setChecked(true);
+    dlg.onConnect();
+    dlg.tracePanel()->setFileChooser(
+        [](const std::string &, const std::string &) { return "/proc/no/trace.csv"; });
+    const auto xdotool = [](const QStringList &arguments) {
+        return QProcess::execute("xdotool", arguments) == 0;
+    };
+    // Enter once the box is up; a box that did not take it is closed
+    // later by other means.
+    bool seen = false;
+    bool closedByWatcher = false;
+    QTimer watcher;
+    watcher.setInterval(100);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (seen || !box || !box->isVisible() || !box->windowHandle()->isExposed())
+            return;
+        seen = true;
+        QTest::qWait(300); // the window manager's own handling of the new window
+        xdotool({"key", "Return"});
+        QTimer::singleShot(5000, box, [&closedByWatcher, box] {
+            closedByWatcher = true;
+            box->reject();
+        });
+    });
+    watcher.start();
+    // The pointer moves onto the button first, as a hand does.
+    QWidget *button = child(dlg.tracePanel(), "fileButton");
+    const QPoint at = button->mapTo(&dlg, button->rect().center());
+    if (!xdotool({"mousemove", "--window", QString::number(dlg.winId()), QString::number(at.x()),
+                  QString::number(at.y())}))
+        return 3;
+    QTest::qWait(300);
+    xdotool({"click", "1"});
+    const bool answered = QTest::qWaitFor([&] { return seen && !QApplication::activeModalWidget(); }, 20000);
+    std::printf("box %s\n", !seen ? "never shown" : closedByWatcher ? "did not take Enter" : "took Enter");
+    return answered && !closedByWatcher ? 0 : 1;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], kBoxChildArgument) == 0)
+        return boxAfterClickChild(argc, argv);
+    QApplication app(argc, argv);
+    TestSpelmarDlg test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_app.moc"

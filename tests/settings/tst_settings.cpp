@@ -1,14 +1,19 @@
 #include "settingsdefaults.h"
+#include "settingsfile.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
+#include "updatesettings.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <climits>
+#include <string>
+#include <vector>
 
 class TestSettings : public QObject
 {
@@ -85,6 +90,77 @@ private slots:
         QVERIFY(SettingsDefaults::flag(store.value(SettingsKeys::kTraceTick)));
         QCOMPARE(store.value(SettingsKeys::kTracePath), std::string("/home/\xc3\xa4rger/traces/"));
         QCOMPARE(store.value(SettingsKeys::kTraceFile), std::string("/home/\xc3\xa4rger/traces/trace.csv"));
+    }
+
+    void brokenFiles_data()
+    {
+        QTest::addColumn<QString>("application");
+        QTest::addColumn<QByteArray>("content");
+        // The value that must survive; empty when nothing of the file is read.
+        QTest::addColumn<QString>("kept");
+        const QByteArray huge = "[Software]\n"
+            + QByteArray("Norvane\\Dunvik\\Baud=9600\n").repeated(SettingsFile::kMaxFileBytes / 24);
+        const QByteArray binary("\x7f"
+                                "ELF\x02\x01\x00\x00\x00Comport=x\n",
+                                17);
+        for (const char *application : {SettingsKeys::kApplication, SettingsKeys::kUpdateApplication}) {
+            const QByteArray own = application == std::string(SettingsKeys::kApplication)
+                ? "Norvane\\Dunvik\\Baud=19200\n"
+                : "Norvane\\AutoUpdate\\Spelmar\\Updates\\Host=19200\n";
+            QTest::addRow("%s comment and line without =", application)
+                << application << "# my port\n[Software]\n" + own + "left over\n"
+                << "19200";
+            QTest::addRow("%s garbage", application)
+                << application << QByteArray("}{ ][ %% \n===\n\xe4\xf6") << "";
+            QTest::addRow("%s binary", application) << application << binary << "";
+            QTest::addRow("%s huge", application) << application << huge << "";
+        }
+    }
+    void brokenFiles()
+    {
+        // A settings file that is not what a store writes is kept whole
+        // beside it and named before a store writes, and the write that
+        // follows succeeds.
+        QFETCH(QString, application);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, kept);
+        const bool tracker = application == SettingsKeys::kApplication;
+        const QString path = SettingsFile::path(SettingsKeys::kOrganisation, application);
+        QCOMPARE(path, storeFolder() + "/" + application + ".conf");
+        QVERIFY(QDir().mkpath(storeFolder()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(content), content.size());
+        file.close();
+        std::vector<std::string> notices;
+        SettingsFile::setNoticeHandler([&notices](const std::string &text) { notices.push_back(text); });
+
+        // Read, write and read again, through the store of that file.
+        const std::string program = "Spelmar/Updates";
+        auto read = [&] {
+            return tracker ? CSettingsStore().value(SettingsKeys::kBaud)
+                           : UpdateSettings::text(program, UpdateSettings::kHost);
+        };
+        QCOMPARE(QString::fromStdString(read()), kept);
+        const bool written = tracker
+            ? CSettingsStore().WriteValue(SettingsKeys::kComport, "/dev/ttyS0") == 0
+            : UpdateSettings::setValue(UpdateSettings::keyPath(program), UpdateSettings::kTls, 1);
+        QVERIFY(written);
+        QCOMPARE(QString::fromStdString(read()), kept);
+        SettingsFile::setNoticeHandler(nullptr);
+
+        const QStringList copies =
+            QDir(storeFolder()).entryList({application + ".conf.bad-*"}, QDir::Files | QDir::Hidden);
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(QRegularExpression("^" + application + "\\.conf\\.bad-\\d{12}$").match(copies[0]).hasMatch());
+        QFile copy(storeFolder() + "/" + copies[0]);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), content);
+        QCOMPARE(notices.size(), std::size_t(1));
+        const QString notice = QString::fromStdString(notices[0]);
+        QVERIFY2(notice.contains(path) && notice.contains(copy.fileName()), qPrintable(notice));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(SettingsFile::inspect(file.readAll(), false), SettingsFile::State::Sound);
     }
 
     void readerRules_data()

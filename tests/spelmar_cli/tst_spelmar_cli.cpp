@@ -228,8 +228,18 @@ private slots:
 
     void configureStoresSettings()
     {
-        QCOMPARE(runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path()).exitCode,
-                 0);
+        // Over a file edited by hand: its lines that are not settings are
+        // kept in a copy that the tool names, and the values are stored.
+        const QString file = m_config.path() + "/Norvane/Dunvik.conf";
+        QVERIFY(QDir().mkpath(m_config.path() + "/Norvane"));
+        QFile edited(file);
+        QVERIFY(edited.open(QIODevice::WriteOnly));
+        edited.write("# the bench's port\n[Software]\nNorvane\\Dunvik\\Comport=/dev/ttyS0\nno value\n");
+        edited.close();
+        const auto run = runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        QVERIFY2(run.errors.contains(file + ".bad-"), qPrintable(run.errors));
+        QVERIFY(!run.errors.contains("Can not store"));
         // Read back the way the window reads them.
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
         QCOMPARE(CSettingsStore().value(SettingsKeys::kComport), std::string("/dev/pts/42"));

@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -325,9 +326,58 @@ private slots:
         panel.ToggleFileLog();
         QVERIFY(!panel.isLogging());
         QCOMPARE(prompt.boxes().size(), size_t(1));
-        QVERIFY(QString::fromStdString(prompt.boxes()[0].text).startsWith("Error occurred! \n"));
+        // The box names the file.
+        QCOMPARE(QString::fromStdString(prompt.boxes()[0].text),
+                 "Error occurred! \nNo such file or directory\n" + QString::fromStdString(answer) + "\n");
         QCOMPARE(buttonText(&panel, "fileButton"), QString("Start"));
         QCOMPARE(CTraceSettings::read(CTraceSettings::kTraceFile), std::string());
+        // A name typed without an extension is the CSV file.
+        answer = dir.filePath("trace").toStdString();
+        panel.ToggleFileLog();
+        QVERIFY(panel.isLogging());
+        QCOMPARE(QString::fromStdString(CTraceSettings::read(CTraceSettings::kTraceFile)),
+                 dir.filePath("trace.csv"));
+        QVERIFY(QFileInfo::exists(dir.filePath("trace.csv")));
+        panel.ToggleFileLog();
+    }
+
+    void fileDialogStart_data()
+    {
+        QTest::addColumn<QString>("lastFile"); // below the home folder
+        QTest::addColumn<QString>("folder");   // below the home folder
+        QTest::addColumn<bool>("documents");   // the home folder has "Documents"
+        QTest::addColumn<QString>("start");    // below the home folder
+        QTest::newRow("last file") << "traces/a.csv"
+                                   << "traces/" << true << "traces/a.csv";
+        QTest::newRow("its folder gone") << "gone/a.csv"
+                                         << "traces/" << true << "traces/";
+        QTest::newRow("documents") << ""
+                                   << "" << true << "Documents/";
+        QTest::newRow("folder gone, no documents") << "gone/a.csv"
+                                                   << "gone/" << false << "";
+    }
+    void fileDialogStart()
+    {
+        // Never the program folder, which is the current directory and
+        // not the user's to write.
+        QFETCH(QString, lastFile);
+        QFETCH(QString, folder);
+        QFETCH(bool, documents);
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath("traces") && QDir(home.path()).mkpath("program"));
+        QVERIFY(!documents || QDir(home.path()).mkpath("Documents"));
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        const QString oldFolder = QDir::currentPath();
+        QDir::setCurrent(home.filePath("program"));
+        const auto below = [&](const QString &name) {
+            return name.isEmpty() ? std::string() : home.filePath(name).toStdString();
+        };
+        const std::string chosen = CTraceDlg::fileDialogStart(below(lastFile), below(folder));
+        QDir::setCurrent(oldFolder);
+        qputenv("HOME", oldHome);
+        QFETCH(QString, start);
+        QCOMPARE(QString::fromStdString(chosen), home.path() + "/" + start);
     }
 
     void failedPollMessageAndHide()

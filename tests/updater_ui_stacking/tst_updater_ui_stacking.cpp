@@ -6,6 +6,7 @@
 #include "ftpserver.h"
 #include "releasenotesdlg.h"
 #include "testfiles.h"
+#include "virtualdisplay.h"
 #include "widgetprompt.h"
 
 #include <QApplication>
@@ -58,46 +59,26 @@ class TestStacking : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void boxAboveItsWindow_data();
     void boxAboveItsWindow();
 
 private:
-    QString xprop(const QStringList &arguments)
-    {
-        return runProgram(QStringList{m_xprop} + arguments, m_environment, {}, 10000).output;
-    }
-    bool startDisplay(const QString &xvfb, const QString &openbox, QString *why);
-    QProcess &started(const QString &program, const QStringList &arguments);
+    QString xprop(const QStringList &arguments) { return m_display.xprop(arguments); }
 
-    QString m_xprop;
-    std::vector<std::unique_ptr<QProcess>> m_displayProcesses; // servers and managers
-    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
+    VirtualDisplay m_display;
+    QProcessEnvironment &m_environment = m_display.environment();
     QTemporaryDir m_work;
     std::unique_ptr<FtpTestServer> m_server;
 };
 
 void TestStacking::initTestCase()
 {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    const QString openbox = QStandardPaths::findExecutable("openbox");
-    m_xprop = QStandardPaths::findExecutable("xprop");
-    if (xvfb.isEmpty() || openbox.isEmpty() || m_xprop.isEmpty())
-        QSKIP("Xvfb, openbox or xprop is not installed: boxes under a window manager are not checked");
-
-    m_environment.insert("QT_QPA_PLATFORM", "xcb");
-    m_environment.remove("XDG_SESSION_TYPE");
+    if (const QStringList missing = VirtualDisplay::missingPrograms(); !missing.isEmpty())
+        QSKIP(
+            qPrintable(missing.join(", ") + " not installed: boxes under a window manager are not checked"));
     m_environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
-    // libxkbcommon-x11 hands strndup X11 names that are not NUL-terminated;
-    // the sanitizer's strict string checks take that for an overflow.
-    if (m_environment.contains("ASAN_OPTIONS"))
-        m_environment.insert("ASAN_OPTIONS", m_environment.value("ASAN_OPTIONS") + ":strict_string_checks=0");
-
-    // A display with a window manager on it; a second try on a new display
-    // if the first does not come up (the first stays up meanwhile, so that
-    // the second gets another number). What the programs said is kept.
     QString why;
-    if (!startDisplay(xvfb, openbox, &why) && !startDisplay(xvfb, openbox, &why))
+    if (!m_display.start("1024x768", &why))
         QSKIP(qPrintable("no window manager could be started here, boxes under it are not checked: " + why));
 
     QVERIFY(
@@ -106,63 +87,6 @@ void TestStacking::initTestCase()
     m_server = std::make_unique<FtpTestServer>(m_work.filePath("server"));
     QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
     m_environment.insert("MORAVEL_FTP_HOST", m_server->host());
-}
-
-QProcess &TestStacking::started(const QString &program, const QStringList &arguments)
-{
-    m_displayProcesses.push_back(std::make_unique<QProcess>());
-    QProcess &process = *m_displayProcesses.back();
-    process.setProcessEnvironment(m_environment);
-    process.start(program, arguments);
-    return process;
-}
-
-bool TestStacking::startDisplay(const QString &xvfb, const QString &openbox, QString *why)
-{
-    // The server picks a free display itself and writes its number on
-    // standard output once it accepts connections.
-    QProcess &server = started(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    const auto said = [](QProcess &process, const char *name) {
-        return QString("%1 %2 (%3): %4")
-            .arg(name, process.state() == QProcess::NotRunning ? "ended" : "running")
-            .arg(process.exitCode())
-            .arg(QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput())
-                     .trimmed());
-    };
-    bool numbered = false;
-    const int display =
-        QTest::qWaitFor([&] { return server.canReadLine() || server.state() == QProcess::NotRunning; }, 60000)
-            && server.canReadLine()
-        ? server.readLine().trimmed().toInt(&numbered)
-        : -1;
-    if (!numbered || display < 0) {
-        *why += said(server, "Xvfb") + "; ";
-        return false;
-    }
-    m_environment.insert("DISPLAY", QString(":%1").arg(display));
-    QProcess &manager = started(openbox, {"--sm-disable"});
-    const auto up = [&] { return xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); };
-    (void)QTest::qWaitFor(
-        [&] {
-            return up() || manager.state() == QProcess::NotRunning || server.state() == QProcess::NotRunning;
-        },
-        30000);
-    if (manager.state() == QProcess::Running && up())
-        return true;
-    *why += QString("on display :%1, ").arg(display) + said(manager, "openbox") + ", " + said(server, "Xvfb")
-        + "; ";
-    return false;
-}
-
-void TestStacking::cleanupTestCase()
-{
-    // Asked to end, managers first, so that a server removes its lock file
-    // and socket.
-    for (auto it = m_displayProcesses.rbegin(); it != m_displayProcesses.rend(); ++it) {
-        (*it)->terminate();
-        if (!(*it)->waitForFinished(10000))
-            (*it)->kill();
-    }
 }
 
 void TestStacking::boxAboveItsWindow_data()

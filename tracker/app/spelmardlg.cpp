@@ -4,6 +4,7 @@
 #include "ccwbutton.h"
 #include "commandcatalogue.h"
 #include "settingsdefaults.h"
+#include "settingsfile.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
 #include "testanswers.h"
@@ -14,13 +15,16 @@
 #include "version.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QLineEdit>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QSpinBox>
+#include <QScreen>
 #include <QShowEvent>
 
 #include <algorithm>
@@ -68,6 +72,12 @@ CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates
         m_prompt = m_ownPrompt.get();
     }
     m_programFolder = QDir::currentPath() + QLatin1Char('/');
+    watchSettingsFiles();
+    // The update library's settings are checked here too, so that what
+    // happened to them is said in this window.
+    if (updates == UpdateLibrary::Load)
+        SettingsFile::prepare(QString::fromLatin1(SettingsKeys::kOrganisation),
+                              QString::fromLatin1(SettingsKeys::kUpdateApplication));
     if (updates == UpdateLibrary::Load && m_updates.LoadUpdateLibrary(*m_prompt))
         m_updates.StartSchedule(m_programFolder.toStdString());
     OnInitDialog();
@@ -75,6 +85,7 @@ CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates
 
 CSpelmarDlg::~CSpelmarDlg()
 {
+    SettingsFile::setNoticeHandler(nullptr);
     // The trace panel's thread uses the session: end both before the
     // session goes.
     m_sendTimer.stop();
@@ -115,6 +126,7 @@ void CSpelmarDlg::OnInitDialog()
     m_connectedLed = new CCWButton(this);
     m_connectedLed->setObjectName(QStringLiteral("connectedLed"));
     m_connectedLed->setLed(true);
+    m_connectedLed->setAccessibleName(QStringLiteral("Connection"));
     m_connectedLed->setGeometry(m_ui->connectedLedPlace->geometry());
     m_ui->connectedLedPlace->hide();
 
@@ -197,13 +209,33 @@ void CSpelmarDlg::OnInitDialog()
     m_ui->portCombo->setFocus();
 }
 
+void CSpelmarDlg::watchSettingsFiles()
+{
+    // A settings file set aside is told in a box of this window, on this
+    // thread, whichever thread opened the store.
+    QPointer<CSpelmarDlg> window(this);
+    SettingsFile::setNoticeHandler([window](const std::string &text) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [window, text] {
+                if (window)
+                    window->m_prompt->message(text, std::string(), IPrompt::Buttons::Ok,
+                                              IPrompt::Icon::Warning);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void CSpelmarDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!m_startupSize.isValid()) {
-        // Never smaller than at start-up.
-        m_startupSize = size();
-        setMinimumSize(m_startupSize);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        setMinimumSize(minimumSizeHint());
+        fitIntoScreen(true);
+        // Placed again once the window manager has framed the window: its
+        // frame is known then.
+        QTimer::singleShot(250, this, [this] { fitIntoScreen(false); });
         const int closeAfterMs = CTestAnswers::exitWhenShownMs();
         if (closeAfterMs > 0) {
             std::puts("Spelmar: main window shown");
@@ -211,6 +243,46 @@ void CSpelmarDlg::showEvent(QShowEvent *event)
             QTimer::singleShot(closeAfterMs - 1, this, &QWidget::close);
         }
     }
+}
+
+QSize CSpelmarDlg::minimumSizeHint() const
+{
+    // The controls above the trace panel keep their places; the panel
+    // below them needs its own smallest size.
+    QRect used;
+    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child != m_trace && !child->isWindow() && !child->isHidden())
+            used |= child->geometry();
+    }
+    const int margin = 8;
+    const QSize panel = m_trace ? m_trace->minimumSizeHint() : QSize();
+    return QSize(qMax(used.right() + 1 + margin, panel.width() + 8),
+                 qMax(used.bottom() + 1 + margin, CTraceDlg::kTopInOwner + panel.height() + 4));
+}
+
+void CSpelmarDlg::fitIntoScreen(bool shrink)
+{
+    // The window starts at its designed size; on a small screen or at a
+    // large scale it starts smaller, down to its minimum size.
+    const QScreen *where = screen();
+    if (!where)
+        return;
+    const QRect available = where->availableGeometry();
+    // The frame is not known before the window manager has drawn it.
+    const QSize frame(qMax(frameGeometry().width() - width(), 8),
+                      qMax(frameGeometry().height() - height(), 40));
+    const QSize fitting(qMin(width(), available.width() - frame.width()),
+                        qMin(height(), available.height() - frame.height()));
+    const QSize size = shrink ? fitting.expandedTo(minimumSize()) : this->size();
+    if (size != this->size())
+        resize(size);
+    // Placed for the start-up size: the title bar comes back on screen.
+    const int right = available.right() + 1 - size.width() - frame.width();
+    const int bottom = available.bottom() + 1 - size.height() - frame.height();
+    const QPoint at(qBound(available.left(), pos().x(), qMax(available.left(), right)),
+                    qBound(available.top(), pos().y(), qMax(available.top(), bottom)));
+    if (at != pos())
+        move(at);
 }
 
 void CSpelmarDlg::resizeEvent(QResizeEvent *event)

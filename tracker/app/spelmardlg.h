@@ -54,6 +54,10 @@ public:
 
     static QString windowTitleText();
 
+    // The smallest size at which every control of the window and of the
+    // trace panel is whole and the graph keeps some height.
+    QSize minimumSizeHint() const override;
+
     // Connect / Disconnect button.
     void onConnect();
     // Ends continuous sending, stops a trace (waiting for its last poll)
@@ -89,6 +93,10 @@ protected:
 private:
     void addSendIntervalField();
     void OnInitDialog();
+    void watchSettingsFiles();
+    // Shrinks the window (down to its minimum) when shrink is set and
+    // moves its frame onto the screen's free area.
+    void fitIntoScreen(bool shrink);
     void onSendTimer();
     void setAnswer(const std::string &text);
     void setHelp(const QString &text);
@@ -118,7 +126,7 @@ private:
     std::string m_command;
     bool m_continuousCheck = false;
     bool m_continuousSending = false;
-    QSize m_startupSize;
+    bool m_shownOnce = false;
     QString m_programFolder;
     CUpdateBinding m_updates;
 };

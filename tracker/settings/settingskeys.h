@@ -7,6 +7,8 @@ namespace SettingsKeys {
 // The per-user store: organisation and application of the settings file.
 constexpr const char *kOrganisation = "Norvane";
 constexpr const char *kApplication = "Dunvik";
+// The update library's store beside it (its reminder settings).
+constexpr const char *kUpdateApplication = "AutoUpdate";
 // The key inside the store that holds every value below.
 constexpr const char *kKeyPath = "Software\\Norvane\\Dunvik";
 

@@ -1,6 +1,7 @@
 #include "settingsstore.h"
 
 #include "settingskeys.h"
+#include "settingsfile.h"
 
 #include <QSettings>
 #include <QString>
@@ -18,12 +19,21 @@ QString groupOf(const std::string &keyPath)
     return parts.join(QLatin1Char('/'));
 }
 
+// Checks the store's file before QSettings reads it (see SettingsFile).
+bool storeFileSafe()
+{
+    return SettingsFile::prepare(QString::fromLatin1(SettingsKeys::kOrganisation),
+                                 QString::fromLatin1(SettingsKeys::kApplication));
+}
+
 } // namespace
 
 int CSettingsStore::ReadValue(const std::string &keyPath, const std::string &valueName,
                               std::string &value)
 {
     value.clear();
+    if (!storeFileSafe())
+        return m_status = kNoKey;
     QSettings store(QSettings::UserScope, QString::fromLatin1(SettingsKeys::kOrganisation),
                     QString::fromLatin1(SettingsKeys::kApplication));
     if (store.status() != QSettings::NoError)
@@ -45,6 +55,10 @@ int CSettingsStore::ReadValue(const std::string &keyPath, const std::string &val
 int CSettingsStore::WriteValue(const std::string &keyPath, const std::string &valueName,
                                const std::string &text)
 {
+    if (text.size() > static_cast<std::size_t>(SettingsFile::kMaxValueBytes))
+        return m_status = kWriteFailed;
+    if (!storeFileSafe())
+        return m_status = kNoKey;
     QSettings store(QSettings::UserScope, QString::fromLatin1(SettingsKeys::kOrganisation),
                     QString::fromLatin1(SettingsKeys::kApplication));
     if (!store.isWritable())
@@ -54,7 +68,8 @@ int CSettingsStore::WriteValue(const std::string &keyPath, const std::string &va
         store.beginGroup(group);
     store.setValue(QString::fromStdString(valueName), QString::fromStdString(text));
     store.sync();
-    return m_status = (store.status() == QSettings::NoError ? kOk : kWriteFailed);
+    // A format error belongs to the text read before: the values are written.
+    return m_status = (store.status() == QSettings::AccessError ? kWriteFailed : kOk);
 }
 
 int CSettingsStore::ReadValue(const std::string &valueName, std::string &value)

@@ -1,12 +1,81 @@
 #include "ccwbutton.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
+namespace {
+
+// What assistive tools see: an LED is an indicator whose state is its
+// value, a colour button a button that can be pressed.
+class CCWButtonAccessible : public QAccessibleWidget
+{
+public:
+    explicit CCWButtonAccessible(CCWButton *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    QAccessible::Role role() const override
+    {
+        return button()->isLed() ? QAccessible::Indicator : QAccessible::Button;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (button()->isLed()) {
+            state.checkable = true;
+            state.checked = button()->value();
+        }
+        return state;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value && button()->isLed())
+            return button()->value() ? QStringLiteral("on") : QStringLiteral("off");
+        return QAccessibleWidget::text(t);
+    }
+
+    QStringList actionNames() const override
+    {
+        if (button()->isLed())
+            return QAccessibleWidget::actionNames();
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (action == pressAction() && !button()->isLed() && button()->isEnabled())
+            emit button()->clicked();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    CCWButton *button() const { return static_cast<CCWButton *>(object()); }
+};
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("CCWButton") && object && object->isWidgetType())
+        return new CCWButtonAccessible(static_cast<CCWButton *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 CCWButton::CCWButton(QWidget *parent)
     : QWidget(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFocusPolicy(Qt::TabFocus);
 }
 
@@ -23,6 +92,12 @@ void CCWButton::setValue(bool on)
         return;
     m_on = on;
     update();
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void CCWButton::setOffColor(const QColor &color)

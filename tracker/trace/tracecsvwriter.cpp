@@ -46,6 +46,7 @@ bool CTraceCsvWriter::start(const std::string &path, const TraceOwnerInfo &owner
         m_lastError = m_file->lastError();
         if (m_lastError.empty())
             m_lastError = "Error occurred! \n" + std::generic_category().message(EACCES) + "\n";
+        m_lastError += path + "\n";
         return false;
     }
     // Then start it empty: the log replaces what the file held.
@@ -64,7 +65,7 @@ bool CTraceCsvWriter::start(const std::string &path, const TraceOwnerInfo &owner
         if (!m_file->AppendLine(headerText(header)))
             throw std::system_error(EIO, std::generic_category(), "header");
     } catch (const std::system_error &error) {
-        m_lastError = "Error occurred! \n" + error.code().message() + "\n";
+        m_lastError = "Error occurred! \n" + error.code().message() + "\n" + path + "\n";
         m_file->CloseFile();
         return false;
     }

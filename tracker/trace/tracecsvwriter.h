@@ -59,8 +59,8 @@ public:
     bool tickMode() const { return m_tickMode.load(); }
     // Full path of the current (or last) log file.
     std::string path() const;
-    // Text of the last failure: "Error occurred! \n<reason>\n" for an
-    // open failure; empty when none occurred yet.
+    // Text of the last failure: "Error occurred! \n<reason>\n<path>\n" for
+    // an open failure; empty when none occurred yet.
     std::string lastError() const;
 
     // The header block as one line (the final CR LF not included).

@@ -16,13 +16,16 @@
 #include <QClipboard>
 #include <QColorDialog>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHideEvent>
 #include <QInputDialog>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
+#include <QStandardPaths>
 
 namespace {
 
@@ -42,11 +45,20 @@ std::string ss(const QString &text)
 std::string defaultChooseFile(QWidget *parent, const std::string &lastFile,
                               const std::string &folder)
 {
-    const QString start = !lastFile.empty() ? qs(lastFile) : qs(folder);
+    const QString start = qs(CTraceDlg::fileDialogStart(lastFile, folder));
     const QString name = QFileInfo(qs(lastFile)).fileName();
     return ss(QFileDialog::getSaveFileName(
         parent, QStringLiteral("save file...") + name, start,
         QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
+}
+
+// A Start/Stop button's text and its accessible name, which says what it
+// starts or stops.
+void setStartStop(QPushButton *button, bool running, const QString &what)
+{
+    const QString text = running ? QStringLiteral("Stop") : QStringLiteral("Start");
+    button->setText(text);
+    button->setAccessibleName(text + QLatin1Char(' ') + what);
 }
 
 QColor defaultChooseColor(QWidget *parent, const QColor &current)
@@ -56,6 +68,27 @@ QColor defaultChooseColor(QWidget *parent, const QColor &current)
 }
 
 } // namespace
+
+std::string CTraceDlg::fileDialogStart(const std::string &lastFile, const std::string &folder)
+{
+    const QFileInfo last(qs(lastFile));
+    if (!lastFile.empty() && last.isAbsolute() && last.absoluteDir().exists())
+        return lastFile;
+    const QFileInfo used(qs(folder));
+    if (!folder.empty() && used.isAbsolute() && used.isDir())
+        return folder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return ss(documents + QLatin1Char('/'));
+    return ss(QDir::homePath() + QLatin1Char('/'));
+}
+
+std::string CTraceDlg::withCsvExtension(const std::string &path)
+{
+    if (path.empty() || !QFileInfo(qs(path)).suffix().isEmpty())
+        return path;
+    return path + ".csv";
+}
 
 CTraceDlg::CTraceDlg(QWidget *parent)
     : QWidget(parent)
@@ -193,9 +226,24 @@ void CTraceDlg::LayoutTracePanel()
 {
     if (QWidget *owner = parentWidget()) {
         const QRect r = owner->rect();
-        setGeometry(r.left() + 4, r.top() + 300, qMax(0, r.width() - 8), qMax(0, r.height() - 304));
+        setGeometry(r.left() + 4, r.top() + kTopInOwner, qMax(0, r.width() - 8),
+                    qMax(0, r.height() - kTopInOwner - 4));
     }
     layoutContents();
+}
+
+QSize CTraceDlg::minimumSizeHint() const
+{
+    // The controls above the graph keep their places; the graph and the
+    // value display on it follow the panel's size.
+    QRect used;
+    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child != m_ui->graph && child != m_ui->valueDisplay && !child->isWindow())
+            used |= child->geometry();
+    }
+    const int graphTop = 40;
+    const int smallestGraph = 100;
+    return QSize(used.right() + 1 + 4, qMax(used.bottom() + 1, graphTop + smallestGraph) + 10);
 }
 
 void CTraceDlg::layoutContents()
@@ -271,7 +319,7 @@ void CTraceDlg::OnTraceStartStop()
 
     CTraceSettings::write(CTraceSettings::kPlotCommand, m_command);
     m_ui->commandEdit->setEnabled(false);
-    m_ui->traceButton->setText(QStringLiteral("Stop"));
+    setStartStop(m_ui->traceButton, true, QStringLiteral("trace"));
 
     const unsigned generation = ++m_runGeneration;
     auto onSample = [this](const TraceSample &sample) {
@@ -291,7 +339,7 @@ void CTraceDlg::StopTrace()
 {
     if (!isTracing())
         return;
-    m_ui->traceButton->setText(QStringLiteral("Start"));
+    setStartStop(m_ui->traceButton, false, QStringLiteral("trace"));
     m_ui->commandEdit->setEnabled(true);
     m_run->stop();
 }
@@ -489,7 +537,7 @@ std::string CTraceDlg::logFilePath() const
 
 void CTraceDlg::setFileLogControls(bool on)
 {
-    m_ui->fileButton->setText(on ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    setStartStop(m_ui->fileButton, on, QStringLiteral("writing file"));
     m_ui->fileLed->setValue(on);
     m_ui->timeRadio->setEnabled(!on);
     m_ui->tickRadio->setEnabled(!on);
@@ -510,7 +558,8 @@ void CTraceDlg::ToggleFileLog()
     CTraceSettings::write(CTraceSettings::kTraceTick, m_tickMode ? "1" : "0");
 
     const std::string chosen =
-        m_fileChooser ? m_fileChooser(lastFile, folder) : defaultChooseFile(this, lastFile, folder);
+        withCsvExtension(m_fileChooser ? m_fileChooser(lastFile, folder)
+                                       : defaultChooseFile(this, lastFile, folder));
     if (chosen.empty())
         return; // cancelled: nothing to report
 

@@ -68,6 +68,13 @@ public:
     using ColorChooser = std::function<QColor(const QColor &current)>;
 
     explicit CTraceDlg(QWidget *parent = nullptr);
+
+    // Where the file dialog opens: the last file when its folder is still
+    // there, else the folder last used, else the user's documents folder,
+    // else the home folder; never the current directory.
+    static std::string fileDialogStart(const std::string &lastFile, const std::string &folder);
+    // The chosen name with ".csv" added when it has no extension.
+    static std::string withCsvExtension(const std::string &path);
     // Ends a running trace (waiting for its thread) and closes the CSV file.
     ~CTraceDlg() override;
 
@@ -82,6 +89,12 @@ public:
     void setFileChooser(FileChooser chooser);
     void setColorChooser(ColorChooser chooser);
     void setClock(CTraceCsvWriter::Clock clock);
+
+    // Distance of the panel's top from its owner's.
+    static constexpr int kTopInOwner = 300;
+    // The smallest size at which every control is whole and the graph
+    // keeps some height.
+    QSize minimumSizeHint() const override;
 
     // Places the panel 4 pixels inside its parent's left, right and bottom
     // edges and 300 pixels below its top, then the graph and value display

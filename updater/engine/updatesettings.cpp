@@ -1,5 +1,7 @@
 #include "updatesettings.h"
 
+#include "settingsfile.h"
+
 #include <QSettings>
 #include <QString>
 
@@ -16,6 +18,13 @@ QString storeKey(const std::string &keyPath, const std::string &valueName)
     return group + QLatin1Char('/') + QString::fromStdString(valueName);
 }
 
+// Checks the store's file before QSettings reads it (see SettingsFile).
+bool storeFileSafe()
+{
+    return SettingsFile::prepare(QString::fromLatin1(kSettingsOrganisation),
+                                 QString::fromLatin1(kSettingsApplication));
+}
+
 } // namespace
 
 std::string keyPath(const std::string &serverPath)
@@ -25,6 +34,8 @@ std::string keyPath(const std::string &serverPath)
 
 QVariant value(const std::string &keyPath, const std::string &valueName)
 {
+    if (!storeFileSafe())
+        return QVariant();
     QSettings store(QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
                     QString::fromLatin1(kSettingsApplication));
     return store.value(storeKey(keyPath, valueName));
@@ -32,13 +43,16 @@ QVariant value(const std::string &keyPath, const std::string &valueName)
 
 bool setValue(const std::string &keyPath, const std::string &valueName, const QVariant &value)
 {
+    if (!storeFileSafe())
+        return false;
     QSettings store(QSettings::UserScope, QString::fromLatin1(kSettingsOrganisation),
                     QString::fromLatin1(kSettingsApplication));
     if (!store.isWritable())
         return false;
     store.setValue(storeKey(keyPath, valueName), value);
     store.sync();
-    return store.status() == QSettings::NoError;
+    // A format error belongs to the text read before: the value is written.
+    return store.status() != QSettings::AccessError;
 }
 
 std::string text(const std::string &serverPath, const char *valueName)
