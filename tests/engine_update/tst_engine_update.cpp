@@ -1,5 +1,6 @@
 #include "downloadjob.h"
 #include "fileaside.h"
+#include "folderlock.h"
 #include "ftpfileclient.h"
 #include "ftpserver.h"
 #include "relinfo.h"
@@ -14,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QProcess>
+
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -98,6 +102,8 @@ private slots:
     void init();
     void downloadRun_data();
     void downloadRun();
+    void hostileFolder_data();
+    void hostileFolder();
     void secondRunInTheSameMinute();
     void leftoversPurged();
     void deadServerEndsRun();
@@ -306,6 +312,124 @@ void TestEngineUpdate::downloadRun()
                  qPrintable(name));
 }
 
+// A program folder that links out of itself, another run at work in it,
+// runs that install nothing. "outside" beside the program folder must stay
+// as it was in every row.
+struct Hostile
+{
+    Files server, installed;
+    QStringList links; // "name=target" in the program folder
+    bool lockedByAnotherRun;
+    QStringList fileLines; // empty: no transfer
+    Files after;
+    QStringList stillLinks;
+    bool backupFolder; // whether this minute's backup folder exists afterwards
+};
+Q_DECLARE_METATYPE(Hostile)
+
+void TestEngineUpdate::hostileFolder_data()
+{
+    QTest::addColumn<Hostile>("hostile");
+    const QByteArray old = "RelInfoLocal.rel=Spelmar.exe; 3.01.01\r\n|Spelmar.exe=old exe";
+    const QByteArray newer = "RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\n|Spelmar.exe=new exe";
+    const QString ok = "  ok!    Spelmar.exe", fail = " fail!    Spelmar.exe";
+    QTest::newRow("linked RelInfoLocal.rel is replaced by a file")
+        << Hostile{files(newer),
+                   files("Spelmar.exe=old exe"),
+                   {"RelInfoLocal.rel=../outside/outside.rel"},
+                   false,
+                   {ok},
+                   files("Spelmar.exe=new exe|RelInfoLocal.rel=Spelmar.exe; 3.01.02\r\n"),
+                   {},
+                   true};
+    QTest::newRow("backup folder name taken by a link")
+        << Hostile{files(newer),  files(old), {kBackupName + "=../outside/folder"},
+                   false,         {fail},     files("Spelmar.exe=old exe"),
+                   {kBackupName}, false};
+    QTest::newRow("linked sub-folder")
+        << Hostile{files("RelInfoRemote.rel=lib\\Core.so; 2\r\n|lib/Core.so=new core"),
+                   files(old),
+                   {"lib=../outside/folder"},
+                   false,
+                   {" fail!    lib\\Core.so"},
+                   files("Spelmar.exe=old exe"),
+                   {"lib"},
+                   false};
+    // Every name of a library's version chain shows the new library.
+    QTest::newRow("version links stay links")
+        << Hostile{files("RelInfoRemote.rel=libM.so; 2\r\n|libM.so=new lib"),
+                   files("RelInfoLocal.rel=libM.so; 1\r\n|libM.so.3.0.0=old lib"),
+                   {"libM.so=libM.so.3", "libM.so.3=libM.so.3.0.0"},
+                   false,
+                   {"  ok!    libM.so"},
+                   files("libM.so=new lib|libM.so.3=new lib|libM.so.3.0.0=new lib|" + kBackupName.toLatin1()
+                         + "/libM.so=old lib"),
+                   {"libM.so", "libM.so.3"},
+                   true};
+    QTest::newRow("nothing newer leaves no backup folder")
+        << Hostile{files("RelInfoRemote.rel=Spelmar.exe; 3.01.01\r\n"),
+                   files(old),
+                   {},
+                   false,
+                   {},
+                   files(old),
+                   {},
+                   false};
+    QTest::newRow("every file failed leaves no backup folder")
+        << Hostile{files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\n"),
+                   files(old),
+                   {},
+                   false,
+                   {fail},
+                   files(old),
+                   {},
+                   false};
+    // Another process holds the folder's lock with its file set aside.
+    QTest::newRow("another run at work")
+        << Hostile{files(newer), files(old + "|upd_Spelmar.exe=its old exe"), {}, true,
+                   {},           files(old + "|upd_Spelmar.exe=its old exe"), {}, false};
+}
+
+void TestEngineUpdate::hostileFolder()
+{
+    QFETCH(Hostile, hostile);
+    const QString outside = m_work.filePath("outside");
+    QDir(outside).removeRecursively();
+    writeFiles(outside, files("outside.rel=Spelmar.exe; 1.00.00\r\n|folder/keep.txt=keep"));
+    const Files outsideBefore = readTree(outside);
+    writeFiles(updateFolder(), hostile.server);
+    writeFiles(programFolder(), hostile.installed);
+    for (const QString &link : hostile.links)
+        QVERIFY(::symlink(QFile::encodeName(link.section('=', 1)).constData(),
+                          QFile::encodeName(programFolder() + "/" + link.section('=', 0, 0)).constData())
+                == 0);
+    QProcess holder;
+    if (hostile.lockedByAnotherRun) {
+        holder.start("flock", {programFolder() + "/" + CProgramFolderLock::kFileName, "sleep", "60"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(!CProgramFolderLock(programFolder().toStdString()).acquire(std::chrono::milliseconds(0)));
+    }
+    RecordingReport report;
+    const CDownloadJob::Result result = runDownload(report);
+    holder.kill();
+    holder.waitForFinished();
+
+    const QStringList transfer = report.lines.mid(7, int(hostile.fileLines.size()));
+    if (hostile.lockedByAnotherRun)
+        QCOMPARE(result.outcome, CDownloadJob::Outcome::Busy);
+    else if (!hostile.fileLines.isEmpty())
+        QCOMPARE(transfer, hostile.fileLines);
+    const Files now = readTree(programFolder());
+    for (auto it = hostile.after.begin(); it != hostile.after.end(); ++it)
+        QCOMPARE(now.value(it.key(), kAbsent), it.value());
+    for (const QString &name : hostile.stillLinks)
+        QVERIFY2(QFileInfo(programFolder() + "/" + name).isSymLink(), qPrintable(name));
+    QVERIFY(!QFileInfo(programFolder() + "/RelInfoLocal.rel").isSymLink());
+    QCOMPARE(readTree(outside), outsideBefore);
+    const QFileInfo backup(programFolder() + "/" + kBackupName);
+    QCOMPARE(backup.isDir() && !backup.isSymLink(), hostile.backupFolder);
+}
+
 // Runs within one minute share the backup folder, which keeps the state
 // from before the first of them.
 void TestEngineUpdate::secondRunInTheSameMinute()
@@ -457,12 +581,17 @@ void TestEngineUpdate::restore_data()
     const QString jan = "201401011000/", mar = "201403151200/", jun = "201406301800/";
     auto ok = [](const QString &source) { return "  ok!    " + source; };
     const QStringList june{ok(jun + "RelInfoLocal.rel"), ok(jun + "Spelmar.exe")};
-    // The releases from the newest back to the chosen one, each file of each.
-    row("oldest of three", jan.chopped(1), "", "",
+    // The releases from the newest back to the chosen one, each file of
+    // each, sub-folders included (a sub-folder missing now is made again).
+    // The link named like the newest release is no release.
+    row("oldest of three, sub-folder", jan.chopped(1), "", "",
         june
             + QStringList{ok(mar + "Moravel.so"), ok(mar + "Spelmar.exe"), ok(jan + "Help.txt"),
-                          ok(jan + "RelInfoLocal.rel"), ok(jan + "Spelmar.exe")},
-        "Spelmar.exe=jan exe|Moravel.so=mar lib|RelInfoLocal.rel=jan rel|Help.txt=jan help");
+                          ok(jan + "RelInfoLocal.rel"), ok(jan + "Spelmar.exe"), ok(jan + "sub/Nested.txt")},
+        "Spelmar.exe=jan exe|Moravel.so=mar lib|RelInfoLocal.rel=jan rel|Help.txt=jan help"
+        "|sub/Nested.txt=jan nested");
+    row("link named like a release", "201407010000", "", "", {},
+        "Spelmar.exe=current|Moravel.so=current lib|RelInfoLocal.rel=current rel");
     // moravel_cli restores a release that does not exist.
     row("release name of another form", "../" + jun.chopped(1), "", "", {},
         "Spelmar.exe=current|Moravel.so=current lib|RelInfoLocal.rel=current rel");
@@ -485,13 +614,14 @@ void TestEngineUpdate::restore()
     const QString program = programFolder();
     writeFiles(program, files("Spelmar.exe=current|Moravel.so=current lib|RelInfoLocal.rel=current rel"));
     const Files releases = files("201401011000/Spelmar.exe=jan exe|201401011000/RelInfoLocal.rel=jan rel"
-                                 "|201401011000/Help.txt=jan help|201401011000/sub/Nested.txt=ignored"
+                                 "|201401011000/Help.txt=jan help|201401011000/sub/Nested.txt=jan nested"
                                  "|201403151200/Spelmar.exe=mar exe|201403151200/Moravel.so=mar lib"
                                  "|201406301800/Spelmar.exe=jun exe|201406301800/RelInfoLocal.rel=jun rel");
     writeFiles(program, releases);
     if (!blocked.isEmpty())
         QVERIFY(QFile::remove(program + "/" + blocked) && QDir(program).mkdir(blocked));
     writeFile(m_work.filePath("201406301800/Spelmar.exe"), "outside");
+    QVERIFY(QFile::link(m_work.filePath("201406301800"), program + "/201407010000"));
 
     RecordingReport report;
     CRestoreJob job(report, program.toStdString(), release.toStdString());

@@ -70,6 +70,13 @@ void TestMoravelCli::commands_data()
                              << "  ok!    201401011000/Spelmar.exe\n";
     QTest::newRow("restore, unknown release")
         << "restore 201402020202 @" << kOldRel << 1 << "  End of restore procedure!! \n";
+    // Left to its package for every user, root included; a folder that is
+    // not there is said to be missing.
+    QTest::newRow("update, packaged folder")
+        << "update Spelmar/Updates /usr/share/doc/dpkg" << kOldRel << 1 << "";
+    QTest::newRow("restore, packaged folder")
+        << "restore 201401011000 /usr/share/doc/dpkg" << kOldRel << 1 << "";
+    QTest::newRow("check, missing folder") << "check Spelmar/Updates @/missing" << kOldRel << 1 << "";
 }
 
 void TestMoravelCli::commands()
@@ -80,8 +87,10 @@ void TestMoravelCli::commands()
     QFETCH(QString, output);
     // Standard error: the usage, or one line that names a missing update
     // folder, else nothing.
+    const QString refused = " This installation cannot be updated from here: the program folder\n ";
     const QString reason = exitCode == 2 ? "usage: moravel-cli"
         : arguments.contains("Nowhere")  ? "moravel-cli: no update folder Spelmar/Nowhere: "
+        : arguments.contains("dpkg")     ? refused + "/usr/share/doc/dpkg\n belongs to the package dpkg"
                                          : "";
 
     QTemporaryDir program;
@@ -95,8 +104,13 @@ void TestMoravelCli::commands()
     const QStringList words = arguments.replace('@', program.path()).split(' ', Qt::SkipEmptyParts);
     const ProgramRun run = runProgram(QStringList{MORAVEL_CLI} + words, environment, QString(), 300000);
     QVERIFY2(run.exitCode == exitCode && run.output.contains(output), qPrintable(run.output + run.errors));
+    if (arguments.contains("missing")) {
+        QCOMPARE(run.errors, refused + program.filePath("missing") + "\n does not exist.\n");
+        return;
+    }
     QVERIFY2(run.errors.left(reason.size()) == reason
-                 && (run.errors.count('\n') == (reason.isEmpty() ? 0 : 1) || exitCode == 2),
+                 && (run.errors.count('\n') == (reason.isEmpty() ? 0 : 1) || exitCode == 2
+                     || reason.startsWith(refused)),
              qPrintable(run.errors));
     if (words.value(0) == "restore")
         QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "january exe");

@@ -88,6 +88,8 @@ private slots:
     void releaseInfoIsViewOnly();
     void progressWindow_data();
     void progressWindow();
+    void refusedOrCannotStart_data();
+    void refusedOrCannotStart();
 
 private:
     template <typename F>
@@ -324,6 +326,54 @@ void TestExports::progressWindow()
         QCOMPARE(question,
                  " End of software update!\n----------------------------------------------------------\n"
                  "\n\n Do you want to start the new released programm ?\n\n Press <yes> to start a.txt\n");
+}
+
+void TestExports::refusedOrCannotStart_data()
+{
+    // Export|program path ("@": a temporary program folder)|the box's text
+    // begins with.
+    const QString refused = " This installation cannot be updated from here: the program folder\n ";
+    QTest::addColumn<QString>("exportName");
+    QTest::addColumn<QString>("programPath");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("UpdateFiles, packaged folder")
+        << "UpdateFiles"
+        << "/usr/share/doc/dpkg" << refused + "/usr/share/doc/dpkg\n belongs to the package dpkg";
+    QTest::newRow("RestoreFiles, missing folder")
+        << "RestoreFiles"
+        << "/nonexistent/spelmar" << refused + "/nonexistent/spelmar\n does not exist.\n";
+    // Yes to starting a program that cannot start: its reason, and the
+    // window stays open (closed by the last step) instead of ending.
+    QTest::newRow("program cannot start") << "RestoreFiles"
+                                          << "@/a.txt"
+                                          << " The program could not be started!\n";
+}
+
+void TestExports::refusedOrCannotStart()
+{
+    QFETCH(QString, exportName);
+    QFETCH(QString, programPath);
+    QFETCH(QString, box);
+    QTemporaryDir folder;
+    QVERIFY(writeFile(folder.filePath("a.txt"), "installed a"));
+    QVERIFY(writeFile(folder.filePath("201401011200/a.txt"), "jan"));
+    const bool starts = programPath.startsWith('@');
+    QString question, text;
+    const ModalDriver::Step closeProgress = [](QWidget *modal) {
+        auto *ok = modal->findChild<QPushButton *>("okButton");
+        return ok && ok->isEnabled() && modal->close();
+    };
+    ModalDriver driver(starts ? QList{answerBox(QMessageBox::Yes, &question),
+                                      answerBox(QMessageBox::Ok, &text), closeProgress}
+                              : QList{answerBox(QMessageBox::Ok, &text)});
+    const QByteArray path = programPath.replace('@', folder.path()).toUtf8();
+    if (exportName == "UpdateFiles")
+        QVERIFY(resolve<UpdateFilesFunction>("UpdateFiles")(kServer, path.constData(), 0));
+    else
+        QVERIFY(resolve<RestoreFilesFunction>("RestoreFiles")("201401011200", path.constData()));
+    QVERIFY(driver.done());
+    QVERIFY2(text.startsWith(box), qPrintable(text));
+    QCOMPARE(readFile(folder.filePath("a.txt")), starts ? "jan" : "installed a");
 }
 
 QTEST_MAIN(TestExports)

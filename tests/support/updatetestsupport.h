@@ -2,6 +2,7 @@
 
 // Files, a job report and box texts shared by the update engine's tests.
 
+#include "folderlock.h"
 #include "jobreport.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
@@ -26,13 +27,16 @@ inline void writeFiles(const QString &folder, const Files &files)
         writeFile(folder + "/" + it.key(), it.value());
 }
 
-// The files below folder, sub-folders included.
+// The files below folder, sub-folders included; the program folder's lock
+// file is left out.
 inline Files readTree(const QString &folder)
 {
     Files files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile file(it.next());
+        if (it.fileName() == QLatin1String(CProgramFolderLock::kFileName))
+            continue;
         if (file.open(QIODevice::ReadOnly))
             files.insert(QDir(folder).relativeFilePath(file.fileName()), file.readAll());
     }

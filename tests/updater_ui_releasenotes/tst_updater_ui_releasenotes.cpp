@@ -53,7 +53,7 @@ private slots:
     void restoreChoice();
 
 private:
-    QListWidget *openReleases(CRestoreDlg &dialog);
+    QListWidget *openReleases(CRestoreDlg &dialog, const QString &folder = "program");
     QStringList recordedArguments();
     // Clicks the button of a window in install mode for program (release
     // chosen for a restore, "-" to abandon the choice), then runs
@@ -147,6 +147,8 @@ void TestReleaseNotes::buttons_data()
     QTest::newRow("restore") << "restore|/opt/tools/spelmar|201403151200|ok|REST=201403151200";
     QTest::newRow("all files, cancelled") << "installAll|/opt/tools/spelmar||cancel|";
     QTest::newRow("restore abandoned") << "restore|/opt/tools/spelmar|-|ok|";
+    // No "REST=" run for nothing.
+    QTest::newRow("restore, no release chosen") << "restore|/opt/tools/spelmar||ok|";
 }
 
 void TestReleaseNotes::buttons()
@@ -159,7 +161,8 @@ void TestReleaseNotes::buttons()
     prompt.queueAnswer(parts[3] == "ok" ? IPrompt::Answer::Ok : IPrompt::Answer::Cancel);
     const int loopResult = clickInstall(prompt, button, program, release);
     const auto boxes = prompt.boxes();
-    QCOMPARE(boxes.size(), std::size_t(release == "-" ? 0 : 1));
+    const bool noRestore = button == "restore" && (release == "-" || release.isEmpty());
+    QCOMPARE(boxes.size(), std::size_t(noRestore ? 0 : 1));
     for (const auto &box : boxes) {
         QCOMPARE(box.text,
                  button == "installNew" ? attention(" To install the new software release it is necessary\n")
@@ -193,12 +196,17 @@ void TestReleaseNotes::installerMissing()
     QVERIFY(boxes[1].icon == IPrompt::Icon::Stop);
 }
 
-QListWidget *TestReleaseNotes::openReleases(CRestoreDlg &dialog)
+QListWidget *TestReleaseNotes::openReleases(CRestoreDlg &dialog, const QString &folder)
 {
-    dialog.setProgramFolder(m_dir.filePath("program").toStdString());
+    QDir(m_dir.path()).mkpath(folder);
+    dialog.setProgramFolder(m_dir.filePath(folder).toStdString());
     dialog.show();
     auto *list = dialog.findChild<QListWidget *>("releaseList");
-    return QTest::qWaitFor([list] { return list->count() > 0; }, 60000) ? list : nullptr;
+    auto *files = dialog.findChild<QLabel *>("filesColumn");
+    // Filled, or told that the folder keeps none.
+    return QTest::qWaitFor([list, files] { return list->count() > 0 || files->text() != "---"; }, 60000)
+        ? list
+        : nullptr;
 }
 
 void TestReleaseNotes::restoreColumns()
@@ -237,7 +245,9 @@ void TestReleaseNotes::restoreChoice_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("release");
     QTest::addColumn<bool>("warned"); // on selection and again on accepting
-    QTest::newRow("nothing selected") << -1 << IPrompt::Answer::Yes << true << "" << false;
+    // Without a choice "Restore" says why and the dialog stays.
+    QTest::newRow("nothing selected") << -1 << IPrompt::Answer::Yes << false << "" << false;
+    QTest::newRow("none kept") << -2 << IPrompt::Answer::Yes << false << "" << false;
     QTest::newRow("first day with restore") << 1 << IPrompt::Answer::Yes << true << "201003291200" << false;
     QTest::newRow("day before, yes") << 0 << IPrompt::Answer::Yes << true << "201003281200" << true;
     QTest::newRow("day before, no") << 0 << IPrompt::Answer::No << false << "" << true;
@@ -255,14 +265,27 @@ void TestReleaseNotes::restoreChoice()
     prompt.queueAnswer(IPrompt::Answer::Ok); // the selection warning
     prompt.queueAnswer(answer);
     CRestoreDlg dialog(prompt);
-    QListWidget *list = openReleases(dialog);
+    QListWidget *list = openReleases(dialog, row == -2 ? "empty" : "program");
     QVERIFY(list);
+    auto *restoreButton = dialog.findChild<QPushButton *>("restoreButton");
+    QVERIFY(!restoreButton->isEnabled());
     if (row >= 0)
         list->setCurrentRow(row);
+    QCOMPARE(restoreButton->isEnabled(), row >= 0);
     dialog.accept();
     QCOMPARE(dialog.result(), accepted ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    QCOMPARE(dialog.isVisible(), row < 0);
     QCOMPARE(QString::fromStdString(dialog.chosenRelease()), release);
     const auto boxes = prompt.boxes();
+    if (row < 0) {
+        QCOMPARE(boxes.size(), std::size_t(1));
+        QCOMPARE(boxes[0].text,
+                 row == -2 ? std::string(" No older release is kept: there is nothing to restore.\n")
+                           : std::string(" Choose the release to restore in the list.\n"));
+        QCOMPARE(dialog.findChild<QLabel *>("filesColumn")->text().startsWith("No older release is kept"),
+                 row == -2);
+        return;
+    }
     QCOMPARE(boxes.size(), std::size_t(warned ? 2 : 0));
     const std::string warning =
         "This release does not support restore functionality!\n"

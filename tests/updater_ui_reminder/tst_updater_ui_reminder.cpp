@@ -73,6 +73,7 @@ private slots:
     void decision();
     void dialog_data();
     void dialog();
+    void restoreFromSettings();
     void workerStops_data();
     void workerStops();
 
@@ -229,6 +230,28 @@ void TestReminder::dialog()
     QVERIFY(!window.isVisible());
     QCOMPARE(storedValues(), storedAfter);
     QCOMPARE(RS::read(kKey).lastUpdate, 41862.5);
+}
+
+// The settings window leads to the restore of a kept release, also when
+// the server has nothing newer; an abandoned choice starts nothing.
+void TestReminder::restoreFromSettings()
+{
+    ScriptedPrompt prompt;
+    CUpdateReminderDlg window{prompt};
+    window.prepare(kServer, "/opt/tools/spelmar");
+    std::string offered;
+    window.setRestoreChooser([&offered](const std::string &folder, std::string &) {
+        offered = folder;
+        return false;
+    });
+    window.show();
+    auto *restore = window.findChild<QPushButton *>("restoreButton");
+    QVERIFY(restore);
+    QCOMPARE(restore->text(), QString("Restore older release ..."));
+    QTest::mouseClick(restore, Qt::LeftButton);
+    QCOMPARE(offered, std::string("/opt/tools/spelmar"));
+    QVERIFY(prompt.boxes().empty());
+    QVERIFY(window.isVisible());
 }
 
 void TestReminder::workerStops_data()

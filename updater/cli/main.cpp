@@ -116,13 +116,14 @@ bool parseNumber(const std::string &text, Number &number)
     return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
-// A program folder this user cannot write is said once, and nothing is
-// tried.
+// A program folder that the engine does not write (a package's, one this
+// user cannot write, a missing one) is said once, and nothing is tried.
 bool readOnlyFolder(const ProgramPath &split)
 {
-    if (programFolderWritable(split.folder))
+    const std::string refusal = installationRefusal(split.folder);
+    if (refusal.empty())
         return false;
-    std::fputs(readOnlyInstallationMessage(split.folder).c_str(), stderr);
+    std::fputs(refusal.c_str(), stderr);
     return true;
 }
 
@@ -179,6 +180,8 @@ int runReleases(const std::string &programFolder)
 int runRestore(const std::string &release, const std::string &programPath)
 {
     const ProgramPath split = splitProgramPath(programPath);
+    if (readOnlyFolder(split))
+        return kExitFailed;
     CliReport report(stdout);
     CRestoreJob job(report, split.folder, release);
     runJob(job);

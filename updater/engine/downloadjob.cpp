@@ -1,6 +1,8 @@
 #include "downloadjob.h"
 
 #include "fileaside.h"
+#include "folderlock.h"
+#include "folderpaths.h"
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
 #include "jobreport.h"
@@ -9,7 +11,10 @@
 #include "revisiontrust.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,6 +24,8 @@
 namespace {
 
 constexpr const char *kFail = " fail!    ";
+// How long a run waits for another run in the same folder to end.
+constexpr std::chrono::seconds kLockWait{3};
 constexpr const char *kOk = "  ok!    ";
 
 // Forces everything written on the program folder's file system to disk.
@@ -42,7 +49,7 @@ bool keepBackupCopy(const std::string &installed, const std::string &copy,
 {
     struct stat info;
     if (::lstat(copy.c_str(), &info) == 0)
-        return true;
+        return S_ISREG(info.st_mode);
     if (::lstat(installed.c_str(), &info) != 0 && errno == ENOENT)
         return true;
     return copyFileReplacing(installed, copy, &cancel);
@@ -51,6 +58,38 @@ bool keepBackupCopy(const std::string &installed, const std::string &copy,
 std::string systemReason()
 {
     return errno ? std::string(": ") + std::strerror(errno) : std::string();
+}
+
+bool isSymbolicLink(const std::string &path)
+{
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Puts the new file that arrived under name (a version link until then)
+// in place of the regular file at the end of the link chain, and name back
+// as the link it was: every name of the chain then shows the new content.
+// No name of the chain is ever missing.
+bool relinkArrivedFile(const std::string &folder, const std::string &name,
+                       const std::string &chainEnd, const std::string &linkText)
+{
+    const std::string arrived = localPathFor(folder, name);
+    const std::string end = localPathFor(folder, chainEnd);
+    const std::string endPart = localPathFor(folder, asideName(chainEnd) + ".part");
+    const std::string linkPart = localPathFor(folder, asideName(name) + ".part");
+    ::unlink(endPart.c_str());
+    ::unlink(linkPart.c_str());
+    if (::link(arrived.c_str(), endPart.c_str()) != 0
+        || ::rename(endPart.c_str(), end.c_str()) != 0) {
+        ::unlink(endPart.c_str());
+        return false;
+    }
+    if (::symlink(linkText.c_str(), linkPart.c_str()) != 0
+        || ::rename(linkPart.c_str(), arrived.c_str()) != 0) {
+        ::unlink(linkPart.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -102,6 +141,19 @@ void CDownloadJob::DownloadThread()
     m_report.addLine("... Preparing download from server!");
     m_report.setProgressRange(0, 100);
     m_report.setProgress(1);
+    // The leftovers of a killed run go; those of a run that is still at
+    // work in this folder are never touched.
+    CProgramFolderLock lock(m_programFolder);
+    if (!lock.acquire(kLockWait, &m_cancel)) {
+        m_result.outcome = m_cancel ? Outcome::Cancelled : Outcome::Busy;
+        m_report.addLine(" fail! " + lock.error());
+        if (!m_cancel)
+            m_report.failureReason(lock.error());
+        m_report.setProgress(100);
+        m_report.addLine("   ");
+        m_report.addLine("  End of download procedure!! ");
+        return;
+    }
     PurgeAsideFiles(m_programFolder);
 
     CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
@@ -134,10 +186,8 @@ void CDownloadJob::DownloadThread()
             return serverFailure(Outcome::ServerError,
                                  std::string("no ") + kRemoteRelInfoName + " in " + m_serverPath);
 
+        // Named now, made only when the first file is about to change.
         const std::string backupFolder = localPathFor(m_programFolder, backupFolderName(m_clock()));
-        ::mkdir(backupFolder.c_str(), 0777); // an existing folder is used again
-        m_result.backupFolder = backupFolder;
-        keepBackupCopy(localRelInfo, localPathFor(backupFolder, kLocalRelInfoName), m_cancel);
 
         CFtpFileClient::GetFileOptions relInfoOptions;
         relInfoOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
@@ -159,7 +209,12 @@ void CDownloadJob::DownloadThread()
         // shrinks to what a run can install first.
         const std::vector<std::string> dropped = dropUnusableRecords(remote);
         m_report.addLine("... check local revision file");
-        ReadLocalRelInfo(local, localRelInfo); // a missing file makes every server file new
+        // A missing file makes every server file new; so does a symbolic
+        // link, which is not read and is replaced by the rewritten file.
+        if (isSymbolicLink(localRelInfo))
+            m_report.failureReason(localRelInfo
+                                   + " is a symbolic link: it is not read, and a file replaces it");
+        ReadLocalRelInfo(local, localRelInfo);
         m_report.addLine("... compare new files");
         for (const std::string &reason : dropped)
             m_report.failureReason(reason);
@@ -186,6 +241,7 @@ void CDownloadJob::DownloadThread()
 
     m_result.outcome = runSteps();
     client.Close();
+    dropUnusedBackupFolder();
 
     m_report.setProgress(100);
     m_report.addLine("   ");
@@ -215,14 +271,37 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         const std::string target = localPathFor(m_programFolder, name);
         // Only a name with a sub-folder needs one made.
         const bool inSubFolder = name.find_first_of("\\/") != std::string::npos;
+        // Nothing is written through a symbolic link: a sub-folder that is
+        // one fails the file, a link out of the folder is not replaced; a
+        // version link (libX.so -> libX.so.3 -> libX.so.3.0.0) stays a
+        // link, and the file at its end gets the new content.
+        if (!parentFoldersAreReal(m_programFolder, name)) {
+            fail(name, "not replaced: a folder of its path is a symbolic link or a file");
+            continue;
+        }
+        const std::string chainEnd = linkedFileInFolder(m_programFolder, name);
+        if (chainEnd == name && isSymbolicLink(target)) {
+            fail(name, "not replaced: " + target + " is a symbolic link out of its folder");
+            continue;
+        }
+        if (!prepareBackupFolder(backupFolder)) {
+            fail(name, "not replaced: " + m_backupError);
+            continue;
+        }
         if (name[0] == '%') {
             // "%" files get no backup copy
-        } else if (!backupInstalledFile(name, backupFolder)) {
+        } else if (!backupInstalledFile(name, chainEnd, backupFolder)) {
             // Without its backup copy the installed file stays: it would be
             // in no backup folder otherwise.
             fail(name,
                  "not replaced: cannot keep a backup copy in " + backupFolder + systemReason());
             continue;
+        }
+        std::string linkText;
+        if (chainEnd != name) {
+            std::vector<char> text(4096);
+            const ssize_t length = ::readlink(target.c_str(), text.data(), text.size() - 1);
+            linkText.assign(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
         }
 
         m_report.addLine(" copy -> " + name);
@@ -236,6 +315,13 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         // The download replaced the installed file by one rename, or left
         // it untouched; either way the set-aside copy is no longer needed.
         DropAside(m_programFolder, name);
+        if (arrived && chainEnd != name
+            && !relinkArrivedFile(m_programFolder, name, chainEnd, linkText)) {
+            m_report.removeLastLine();
+            fail(name,
+                 "arrived, but the links to " + chainEnd + " could not be kept" + systemReason());
+            continue;
+        }
 
         m_report.removeLastLine();
         if (arrived) {
@@ -257,11 +343,45 @@ void CDownloadJob::fail(const std::string &name, const std::string &reason)
         m_report.failureReason(name + ": " + reason);
 }
 
-bool CDownloadJob::backupInstalledFile(const std::string &name, const std::string &backupFolder)
+bool CDownloadJob::backupInstalledFile(const std::string &name, const std::string &installed,
+                                       const std::string &backupFolder)
 {
     const std::string copy = localPathFor(backupFolder, name);
     errno = 0;
+    if (!parentFoldersAreReal(backupFolder, name))
+        return false;
     if (name.find_first_of("\\/") != std::string::npos)
         EnsureParentFolder(copy);
-    return keepBackupCopy(localPathFor(m_programFolder, name), copy, m_cancel);
+    return keepBackupCopy(localPathFor(m_programFolder, installed), copy, m_cancel);
+}
+
+bool CDownloadJob::prepareBackupFolder(const std::string &backupFolder)
+{
+    if (!m_result.backupFolder.empty())
+        return true;
+    // A name taken by a link or a file is never used; a real folder of
+    // this minute is used again.
+    if (::mkdir(backupFolder.c_str(), 0777) == 0) {
+        m_madeBackupFolder = true;
+    } else if (errno != EEXIST || !isRealFolder(backupFolder)) {
+        m_backupError = "the backup folder " + backupFolder
+            + (errno == EEXIST ? std::string(" is taken by a symbolic link or a file")
+                               : " cannot be made" + systemReason());
+        return false;
+    }
+    m_result.backupFolder = backupFolder;
+    keepBackupCopy(localPathFor(m_programFolder, kLocalRelInfoName),
+                   localPathFor(backupFolder, kLocalRelInfoName), m_cancel);
+    return true;
+}
+
+void CDownloadJob::dropUnusedBackupFolder()
+{
+    // A run that installed nothing leaves no release behind; a folder that
+    // an earlier run of this minute made stays.
+    if (m_result.transferred > 0 || m_result.backupFolder.empty() || !m_madeBackupFolder)
+        return;
+    std::error_code ec;
+    std::filesystem::remove_all(m_result.backupFolder, ec); // links inside are not followed
+    m_result.backupFolder.clear();
 }

@@ -19,6 +19,11 @@ class RelInfoList;
 // ("%Y%m%d%H%M") and downloads the new one; finally RelInfoLocal.rel is
 // rewritten. Every step is reported as a list line. Runs within the same
 // minute share a backup folder, which keeps the state before the first.
+// The backup folder is made when the first file is about to change, and a
+// run that installed nothing removes the one it made. One run at a time
+// works in a program folder (CProgramFolderLock); a second one waits a
+// little and then ends as Busy. Nothing is written through a symbolic
+// link (folderpaths.h).
 //
 // An installed file is replaced only by a complete download (matching the
 // SHA-256 when the server list gives one) and only once its backup copy is
@@ -37,6 +42,7 @@ public:
         NoConnection, // the server could not be reached
         ServerError,  // update directory or RelInfoRemote.rel missing or unreadable
         Refused,      // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
+        Busy,         // another run held the program folder's lock
         NothingNewer,
         Transferred, // the selected files were attempted
         Cancelled
@@ -91,7 +97,13 @@ private:
     void DownloadThread();
     void transferFiles(class CFtpFileClient &client, RelInfoList &remote,
                        const std::string &backupFolder);
-    bool backupInstalledFile(const std::string &name, const std::string &backupFolder);
+    // installed: the relative name whose file holds name's content.
+    bool backupInstalledFile(const std::string &name, const std::string &installed,
+                             const std::string &backupFolder);
+    // Makes (or takes again) the backup folder before the first file
+    // changes; false, with m_backupError, when its name is not a folder.
+    bool prepareBackupFolder(const std::string &backupFolder);
+    void dropUnusedBackupFolder();
     void fail(const std::string &name, const std::string &reason);
 
     const std::string m_serverPath;
@@ -102,4 +114,6 @@ private:
     Clock m_clock;
     UpdateSecurity m_security;
     Result m_result;
+    bool m_madeBackupFolder = false;
+    std::string m_backupError;
 };

@@ -93,9 +93,10 @@ bool EnsureParentFolder(const std::string &path)
     if (cut == std::string::npos || cut == 0)
         return true;
     const std::string folder = path.substr(0, cut);
-    if (exists(folder))
-        return true;
-    return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
+    struct stat info;
+    if (::lstat(folder.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode); // a link or a file is no folder to write into
+    return ::mkdir(folder.c_str(), 0777) == 0;
 }
 
 bool MoveAside(const std::string &programFolder, const std::string &name)
@@ -178,7 +179,7 @@ bool PurgeAsideFiles(const std::string &programFolder)
 bool copyFileReplacing(const std::string &source, const std::string &target,
                        const std::atomic<bool> *cancel)
 {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0)
         return false;
     struct stat info;

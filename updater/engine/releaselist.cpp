@@ -31,6 +31,36 @@ std::vector<std::string> entryNames(const std::string &folder, Keep keep)
     return names;
 }
 
+constexpr int kMaxReleaseDepth = 16;
+
+// The regular files of a release folder and of its real sub-folders,
+// sorted per folder, files before sub-folders. Symbolic links are neither
+// followed nor restored; neither are half-written copies that a killed
+// run left.
+void collectReleaseFiles(const std::string &folder, const std::string &sourcePrefix,
+                         const std::string &targetPrefix, std::vector<std::string> &sources,
+                         std::vector<std::string> &targets, int depth = 0)
+{
+    const auto files = entryNames(folder, [](const fs::directory_entry &entry) {
+        std::error_code ec;
+        return fs::is_regular_file(entry.symlink_status(ec))
+            && !isPartialFileName(entry.path().filename().string());
+    });
+    for (const std::string &file : files) {
+        sources.push_back(sourcePrefix + file);
+        targets.push_back(targetPrefix + file);
+    }
+    if (depth >= kMaxReleaseDepth)
+        return;
+    const auto folders = entryNames(folder, [](const fs::directory_entry &entry) {
+        std::error_code ec;
+        return fs::is_directory(entry.symlink_status(ec));
+    });
+    for (const std::string &sub : folders)
+        collectReleaseFiles(folder + "/" + sub, sourcePrefix + sub + "/", targetPrefix + sub + "/",
+                            sources, targets, depth + 1);
+}
+
 } // namespace
 
 bool isReleaseName(const std::string &name)
@@ -56,9 +86,11 @@ bool ListReleases(ReleaseList &list, const std::string &programFolder)
 {
     list.names.clear();
     list.displays.clear();
+    // Real folders only: a symbolic link named like a release is none.
     const auto names = entryNames(programFolder, [](const fs::directory_entry &entry) {
         std::error_code ec;
-        return isReleaseName(entry.path().filename().string()) && entry.is_directory(ec);
+        return isReleaseName(entry.path().filename().string())
+            && fs::is_directory(entry.symlink_status(ec));
     });
     for (const std::string &name : names) {
         list.names.push_back(name);
@@ -81,17 +113,8 @@ bool CollectRestoreFiles(const std::string &programFolder, const std::string &re
     const std::size_t first = static_cast<std::size_t>(found - releases.names.begin());
     for (std::size_t row = releases.size(); row-- > first;) {
         const std::string &name = releases.names[row];
-        // A half-written copy that a killed run left is never restored.
-        const auto files =
-            entryNames(programFolder + "/" + name, [](const fs::directory_entry &entry) {
-                std::error_code ec;
-                return entry.is_regular_file(ec)
-                    && !isPartialFileName(entry.path().filename().string());
-            });
-        for (const std::string &file : files) {
-            sources.push_back(name + "/" + file);
-            targets.push_back(file);
-        }
+        collectReleaseFiles(programFolder + "/" + name, name + "/", std::string(), sources,
+                            targets);
     }
     return true;
 }

@@ -30,9 +30,11 @@ bool isOldRelease(const std::string &name);
 bool ListReleases(ReleaseList &list, const std::string &programFolder);
 
 // The files to copy back when going back to release: the plain files of
-// every release from the newest down to the named one, so that the named
-// release's copies come last. sources holds "RELEASE/file" (relative to
-// the program folder), targets the bare file names. False when the program
+// every release, its sub-folders included, from the newest down to the
+// named one, so that the named release's copies come last. sources holds
+// "RELEASE/file" or "RELEASE/sub/file" (relative to the program folder),
+// targets "file" or "sub/file". Only real folders are releases, and
+// symbolic links inside them are passed over. False when the program
 // folder holds no releases or none of that exact name.
 bool CollectRestoreFiles(const std::string &programFolder, const std::string &release,
                          std::vector<std::string> &sources, std::vector<std::string> &targets);

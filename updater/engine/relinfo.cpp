@@ -1,7 +1,6 @@
 #include "relinfo.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "replacingfile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,7 +26,7 @@ constexpr std::size_t kMaxDropReasons = 100;
 bool isFile(const std::string &path)
 {
     struct stat info = {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::string_view trimView(std::string_view text)
@@ -64,7 +63,8 @@ template <typename Sized, typename Take>
 bool forEachLine(const std::string &path, Sized sized, Take take)
 {
     // Not blocking: a FIFO is refused below instead of waited for.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A symbolic link is not read: revision files are the folder's own.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0)
         return false;
     struct stat info = {};
@@ -341,10 +341,12 @@ bool ListBackupFolder(const std::string &folder, RelInfoList &list)
 
     const std::string relInfoPath = prefix + kLocalRelInfoName;
     if (!isFile(relInfoPath)) {
-        // The folder keeps an empty revision file from now on.
-        QFile empty(QFile::decodeName(relInfoPath.c_str()));
-        if (!empty.exists() && empty.open(QIODevice::WriteOnly))
-            empty.close();
+        // The folder keeps an empty revision file from now on (never made
+        // through a link of that name).
+        const int fd =
+            ::open(relInfoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            ::close(fd);
         return foundFile;
     }
 
@@ -468,14 +470,14 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
     }
 
     // Written beside the old file and renamed over it when complete, so a
-    // failure at any point leaves the old file as it was.
-    QSaveFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::WriteOnly))
+    // failure at any point leaves the old file as it was; a symbolic link
+    // of that name is replaced by the file, never written through.
+    CReplacingFile file(path);
+    if (!file.open())
         return false;
     std::string text;
     const auto flush = [&] {
-        const qint64 size = static_cast<qint64>(text.size());
-        const bool ok = file.write(text.data(), size) == size;
+        const bool ok = file.write(text.data(), text.size());
         text.clear();
         return ok;
     };
@@ -491,7 +493,7 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
             break;
     }
     if (!written || !flush()) {
-        file.cancelWriting();
+        file.discard();
         return false;
     }
     return file.commit();

@@ -39,9 +39,13 @@ bool CReplacingFile::open()
         return false;
     }
     m_tempPath = buffer.data();
+    // The target's own permissions; a symbolic link's target is not
+    // looked at (the link is replaced).
     struct stat existing = {};
     ::fchmod(m_fd,
-             ::stat(m_targetPath.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
+             ::lstat(m_targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)
+                 ? (existing.st_mode & 07777)
+                 : 0644);
     if (m_hash)
         m_hash->reset();
     return true;

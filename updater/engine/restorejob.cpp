@@ -1,11 +1,35 @@
 #include "restorejob.h"
 
 #include "fileaside.h"
+#include "folderlock.h"
+#include "folderpaths.h"
 #include "jobreport.h"
 #include "relinfo.h"
 #include "releaselist.h"
 
+#include <chrono>
 #include <vector>
+
+#include <sys/stat.h>
+
+namespace {
+
+// How long a restore waits for another run in the same folder to end.
+constexpr std::chrono::seconds kLockWait{3};
+
+// Makes the real folders that hold name below base, level by level.
+bool makeParentFolders(const std::string &base, const std::string &name)
+{
+    for (std::size_t cut = name.find('/'); cut != std::string::npos;
+         cut = name.find('/', cut + 1)) {
+        const std::string folder = localPathFor(base, name.substr(0, cut));
+        if (!isRealFolder(folder) && ::mkdir(folder.c_str(), 0777) != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 CRestoreJob::CRestoreJob(IJobReport &report, const std::string &programFolder,
                          const std::string &release)
@@ -36,9 +60,14 @@ void CRestoreJob::RestoreThread()
     m_report.setProgressRange(0, 100);
     m_report.setProgress(1);
 
+    CProgramFolderLock lock(m_programFolder);
     std::vector<std::string> sources;
     std::vector<std::string> targets;
-    if (CollectRestoreFiles(m_programFolder, m_release, sources, targets)) {
+    if (!lock.acquire(kLockWait, &m_cancel)) {
+        m_result.cancelled = m_cancel;
+        m_report.addLine(" fail! " + lock.error());
+        m_report.failureReason(lock.error());
+    } else if (CollectRestoreFiles(m_programFolder, m_release, sources, targets)) {
         m_result.releaseFound = true;
         m_result.files = sources.size();
         m_report.addLine("---- start restore to " + m_release);
@@ -64,12 +93,19 @@ void CRestoreJob::RestoreThread()
 
 bool CRestoreJob::restoreOne(const std::string &source, const std::string &target)
 {
+    // Never through a link: a sub-folder of the target that is one fails
+    // the file; a version link of a library (libX.so -> libX.so.3) stays,
+    // and the file it leads to gets the copy.
+    if (!parentFoldersAreReal(m_programFolder, target)
+        || !makeParentFolders(m_programFolder, target))
+        return false;
+    const std::string written = linkedFileInFolder(m_programFolder, target);
     // The installed file keeps its own name throughout: the backup copy
     // arrives beside it and replaces it by one rename, and the upd_ name
     // only holds the old content meanwhile.
-    MoveAside(m_programFolder, target);
+    MoveAside(m_programFolder, written);
     const bool ok = copyFileReplacing(localPathFor(m_programFolder, source),
-                                      localPathFor(m_programFolder, target), &m_cancel);
-    DropAside(m_programFolder, target);
+                                      localPathFor(m_programFolder, written), &m_cancel);
+    DropAside(m_programFolder, written);
     return ok;
 }

@@ -1,6 +1,7 @@
 #include "updatecheck.h"
 
 #include "fileaside.h"
+#include "folderlock.h"
 #include "ftpfileclient.h"
 #include "messagetexts.h"
 #include "prompt.h"
@@ -8,9 +9,14 @@
 #include "relinfolist.h"
 #include "revisiontrust.h"
 
+#include <chrono>
 #include <exception>
 
 namespace {
+
+// How long a check waits for a download or restore in the folder to end;
+// short, as the host's ending may be waiting for the check.
+constexpr std::chrono::seconds kLockWait{1};
 
 std::string separator()
 {
@@ -32,7 +38,21 @@ bool CUpdateCheck::CheckForUpdates(const std::string &serverPath, const std::str
 {
     m_message.clear();
     m_reasons.clear();
+    // The check writes RelInfoRemote.rel and purges upd_ files: not while
+    // another run works in the folder.
+    CProgramFolderLock lock(programFolder);
+    if (!lock.acquire(kLockWait)) {
+        m_outcome = Outcome::Busy;
+        addReason(lock.error());
+        if (!scheduledRun) {
+            m_message = " " + lock.error() + "\n";
+            m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok,
+                             IPrompt::Icon::Information);
+        }
+        return false;
+    }
     PurgeAsideFiles(programFolder);
+    m_lock = &lock;
     try {
         m_outcome = runCheck(serverPath, programFolder, scheduledRun);
     } catch (...) {
@@ -41,6 +61,7 @@ bool CUpdateCheck::CheckForUpdates(const std::string &serverPath, const std::str
         m_message = kCheckException;
         m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::None);
     }
+    m_lock = nullptr;
     return false;
 }
 
@@ -84,6 +105,9 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
 
     const bool anyNewer = SelectNewerFiles(local, remote, false);
     m_message = composeMessage(remote, anyNewer);
+    // The folder's files are read; the user may take his time to answer.
+    if (m_lock)
+        m_lock->release();
     if (anyNewer || !scheduledRun) {
         const IPrompt::Answer answer = m_prompt.message(
             m_message, std::string(), IPrompt::Buttons::YesNo, IPrompt::Icon::Question);

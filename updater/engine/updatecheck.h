@@ -6,6 +6,7 @@
 #include <string>
 
 class CFtpFileClient;
+class CProgramFolderLock;
 class IPrompt;
 class RelInfoList;
 
@@ -28,6 +29,7 @@ public:
         NoConnection,   // connect, update directory or RelInfoRemote.rel test failed
         NoRevisionFile, // RelInfoRemote.rel could not be downloaded or read
         Refused,        // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
+        Busy,           // a download or restore held the program folder's lock
         Error           // an exception ended the check
     };
 
@@ -75,4 +77,5 @@ private:
     Outcome m_outcome = Outcome::NotRun;
     std::string m_message;
     std::string m_reasons;
+    CProgramFolderLock *m_lock = nullptr; // held while a check runs
 };

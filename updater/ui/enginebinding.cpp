@@ -24,14 +24,15 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
     return
         [&prompt](CUpdateReminderDlg &scheduler, const CUpdateReminderDlg::CheckRequest &request) {
-            if (!programFolderWritable(request.programFolder)) {
+            const std::string refusal = installationRefusal(request.programFolder);
+            if (!refusal.empty()) {
                 // Scheduled runs say it once for good; an asked-for check
                 // says it each time.
                 if (!request.scheduledRun
                     || ReminderSchedule::takeReadOnlyNotice(
                         UpdateSettings::keyPath(request.serverPath)))
-                    prompt.message(readOnlyInstallationMessage(request.programFolder),
-                                   std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Information);
+                    prompt.message(refusal, std::string(), IPrompt::Buttons::Ok,
+                                   IPrompt::Icon::Information);
                 return;
             }
             // libcurl brings OpenSSL, which registers an exit handler of its

@@ -1,6 +1,7 @@
 #include "moravelinstance.h"
 
 #include "enginebinding.h"
+#include "installationaccess.h"
 #include "libraryclosing.h"
 #include "programpath.h"
 #include "releasenotesdlg.h"
@@ -34,6 +35,18 @@ void closeDown()
     CWidgetPrompt::closeDown();
     if (g_scheduler)
         g_scheduler->stopWorker(kWorkerStopBound);
+}
+
+// A folder that the engine does not write gets the one notice, and no
+// progress window.
+bool refuseInstallation(const std::string &programFolder)
+{
+    const std::string refusal = installationRefusal(programFolder);
+    if (refusal.empty())
+        return false;
+    CWidgetPrompt::instance().message(refusal, std::string(), IPrompt::Buttons::Ok,
+                                      IPrompt::Icon::Information);
+    return true;
 }
 
 } // namespace
@@ -113,6 +126,8 @@ void CMoravelInstance::updateFiles(const std::string &serverPath, const std::str
     if (!ensureApplication())
         return;
     const ProgramPath split = splitProgramPath(programPath);
+    if (refuseInstallation(split.folder))
+        return;
     CUpdateProgressDlg progress(CWidgetPrompt::instance());
     progress.setRestoreMode(false);
     progress.setTakeAll(takeAll);
@@ -127,6 +142,8 @@ void CMoravelInstance::restoreFiles(const std::string &release, const std::strin
     if (!ensureApplication())
         return;
     const ProgramPath split = splitProgramPath(programPath);
+    if (refuseInstallation(split.folder))
+        return;
     CUpdateProgressDlg progress(CWidgetPrompt::instance());
     progress.setRestoreMode(true);
     progress.setServerPath(release);

@@ -3,30 +3,14 @@
 #include "launchinstaller.h"
 #include "moravelstrings.h"
 #include "prompt.h"
-#include "restoredlg.h"
+#include "restorelaunch.h"
 #include "testanswers.h"
 #include "ui_moravel_releasenotes.h"
 
 #include <QThread>
 #include <QTimer>
 
-namespace {
-
-const std::string kAttention = " Attention!!\n";
-
-std::string attentionText(const std::string &what, const std::string &tail = std::string())
-{
-    return kAttention + MoravelText::kRuleLine + "\n" + what + " to stop the running application!\n"
-        + tail;
-}
-
-std::string cannotStartText(const QString &reason)
-{
-    return " The installer could not be started!\n" + std::string(MoravelText::kRuleLine) + "\n "
-        + reason.toStdString() + "\n\n The application keeps running.\n";
-}
-
-} // namespace
+using RestoreLaunch::attentionText;
 
 CReleaseNotesDlg::CReleaseNotesDlg(IPrompt &prompt, QWidget *parent)
     : QDialog(parent)
@@ -40,14 +24,7 @@ CReleaseNotesDlg::CReleaseNotesDlg(IPrompt &prompt, QWidget *parent)
     connect(m_ui->installAllButton, &QPushButton::clicked, this, &CReleaseNotesDlg::onInstallAll);
     connect(m_ui->restoreButton, &QPushButton::clicked, this, &CReleaseNotesDlg::onRestore);
     connect(m_ui->exitButton, &QPushButton::clicked, this, &CReleaseNotesDlg::accept);
-    m_chooseRelease = [this](const std::string &folder, std::string &release) {
-        CRestoreDlg dialog(m_prompt, this);
-        dialog.setProgramFolder(folder);
-        if (dialog.exec() != QDialog::Accepted)
-            return false;
-        release = dialog.chosenRelease();
-        return true;
-    };
+    m_chooseRelease = RestoreLaunch::restoreDialog(m_prompt, this);
 }
 
 CReleaseNotesDlg::~CReleaseNotesDlg() = default;
@@ -168,26 +145,10 @@ void CReleaseNotesDlg::onInstallAll()
 
 void CReleaseNotesDlg::onRestore()
 {
-    std::string release;
-    if (!m_chooseRelease || !m_chooseRelease(m_programFolder, release))
-        return;
-    const std::string text =
-        attentionText(" To install the old software release it is necessary\n");
-    if (m_prompt.message(text, std::string(), IPrompt::Buttons::OkCancel, IPrompt::Icon::Warning)
-        != IPrompt::Answer::Ok)
-        return;
-    startInstaller(restoreCommand(release, m_programFolder, m_programName));
+    RestoreLaunch::offerRestore(m_prompt, m_chooseRelease, m_programFolder, m_programName);
 }
 
 void CReleaseNotesDlg::startInstaller(const QStringList &commandWords)
 {
-    // The host ends only when the installer runs; otherwise the user is
-    // told why, and everything stays as it was.
-    QString reason;
-    if (!LaunchInstaller(commandWords, &reason)) {
-        m_prompt.message(cannotStartText(reason), std::string(), IPrompt::Buttons::Ok,
-                         IPrompt::Icon::Stop);
-        return;
-    }
-    requestHostQuit();
+    RestoreLaunch::startInstaller(m_prompt, commandWords);
 }

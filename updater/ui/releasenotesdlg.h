@@ -1,6 +1,7 @@
 #pragma once
 
 #include "explorer1.h"
+#include "restorelaunch.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -22,10 +23,7 @@ class CReleaseNotesDlg : public QDialog
     Q_OBJECT
 
 public:
-    // Lets the user pick a backup release of the program folder; false
-    // when the choice was abandoned.
-    using RestoreChooser =
-        std::function<bool(const std::string &programFolder, std::string &release)>;
+    using RestoreChooser = RestoreLaunch::Chooser;
 
     explicit CReleaseNotesDlg(IPrompt &prompt, QWidget *parent = nullptr);
     ~CReleaseNotesDlg() override;

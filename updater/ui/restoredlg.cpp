@@ -13,6 +13,8 @@ const std::string kOldReleaseWarning =
     "This release does not support restore functionality!\n"
     "If you choose and restore this release, no other revisions can be restored.\n\n";
 
+const std::string kNoReleaseKept = " No older release is kept: there is nothing to restore.\n";
+
 QString columnText(const std::vector<std::string> &rows, std::size_t first)
 {
     std::string text;
@@ -35,6 +37,8 @@ CRestoreDlg::CRestoreDlg(IPrompt &prompt, QWidget *parent)
             &CRestoreDlg::onSelectionChanged);
     connect(m_ui->fileSlider, &QSlider::sliderReleased, this, &CRestoreDlg::refreshColumns);
     m_ui->fileSlider->setRange(0, 0);
+    // "Restore" needs a chosen release.
+    m_ui->restoreButton->setEnabled(false);
 
     m_followTimer = new QTimer(this);
     m_followTimer->setInterval(kFollowTimerMs);
@@ -50,6 +54,8 @@ void CRestoreDlg::fillReleaseList()
     ListReleases(m_releases, m_programFolder);
     for (const std::string &display : m_releases.displays)
         m_ui->releaseList->addItem(QString::fromStdString(display));
+    if (m_releases.size() == 0)
+        m_ui->filesColumn->setText(QString::fromStdString(kNoReleaseKept).trimmed());
 }
 
 void CRestoreDlg::onSelectionChanged()
@@ -60,6 +66,7 @@ void CRestoreDlg::onSelectionChanged()
         || m_ui->releaseList->selectedItems().isEmpty())
         return;
     const std::string &name = m_releases.names[static_cast<std::size_t>(row)];
+    m_ui->restoreButton->setEnabled(true);
     if (isOldRelease(name))
         m_prompt.message(kOldReleaseWarning, std::string(), IPrompt::Buttons::Ok,
                          IPrompt::Icon::None);
@@ -99,7 +106,14 @@ void CRestoreDlg::accept()
     const bool selected = row >= 0 && static_cast<std::size_t>(row) < m_releases.size()
         && !m_ui->releaseList->selectedItems().isEmpty();
     m_chosenRelease.clear();
-    if (selected) {
+    if (!selected) {
+        // Nothing to go back to: the installer is not started for nothing.
+        m_prompt.message(m_releases.size() == 0 ? kNoReleaseKept
+                                                : " Choose the release to restore in the list.\n",
+                         std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Information);
+        return;
+    }
+    {
         m_chosenRelease = m_releases.names[static_cast<std::size_t>(row)];
         if (isOldRelease(m_chosenRelease)
             && m_prompt.message(kOldReleaseWarning

@@ -15,8 +15,9 @@ class MoravelRestore;
 }
 
 // Lets the user pick a backup release of the program folder and shows the
-// files it holds with their revisions. Accepted with the chosen release
-// (empty when none was selected).
+// files it holds with their revisions. Accepted only with a chosen
+// release: "Restore" stays disabled until one is selected, and a folder
+// that keeps none says so.
 class CRestoreDlg : public QDialog
 {
     Q_OBJECT

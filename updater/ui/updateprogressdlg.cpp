@@ -3,6 +3,7 @@
 #include "downloadjob.h"
 #include "jobreport.h"
 #include "launchinstaller.h"
+#include "restorelaunch.h"
 #include "restorejob.h"
 #include "ui_moravel_progress.h"
 
@@ -171,9 +172,12 @@ void CUpdateProgressDlg::endOfRun()
         m_job->wait(); // it has reported its end already
     if (!CUpdateJob::askStartProgram(m_prompt, m_programName))
         return;
-    LaunchInstaller({QString::fromStdString(m_programFolder + "/" + m_programName)});
+    // A program that cannot start is shown with its reason, and the host
+    // keeps running: it would leave the user with nothing otherwise.
+    if (!RestoreLaunch::startInstaller(
+            m_prompt, {QString::fromStdString(m_programFolder + "/" + m_programName)}, "program"))
+        return;
     QDialog::accept();
-    requestHostQuit();
 }
 
 void CUpdateProgressDlg::accept()

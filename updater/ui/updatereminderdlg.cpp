@@ -5,6 +5,7 @@
 #include "programpath.h"
 #include "registryaccess.h"
 #include "reminderschedule.h"
+#include "restorelaunch.h"
 #include "ui_moravel_reminder.h"
 
 #include <QDateTime>
@@ -54,6 +55,14 @@ CUpdateReminderDlg::CUpdateReminderDlg(IPrompt &prompt, QWidget *parent)
     connect(m_ui->activeCheck, &QCheckBox::clicked, this, &CUpdateReminderDlg::applyEnablingRule);
     connect(m_ui->startupRadio, &QRadioButton::clicked, this, [this] { selectCheckMode(false); });
     connect(m_ui->intervalRadio, &QRadioButton::clicked, this, [this] { selectCheckMode(true); });
+    // Going back is wanted most when the server has nothing newer than a
+    // bad release: the settings offer it as well as the release notes.
+    m_chooseRelease = RestoreLaunch::restoreDialog(m_prompt, this);
+    connect(m_ui->restoreButton, &QPushButton::clicked, this, [this] {
+        const std::string folder = programFolder();
+        if (RestoreLaunch::offerRestore(m_prompt, m_chooseRelease, folder, programName()))
+            hide();
+    });
 }
 
 CUpdateReminderDlg::~CUpdateReminderDlg()

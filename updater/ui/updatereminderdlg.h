@@ -1,5 +1,7 @@
 #pragma once
 
+#include "restorelaunch.h"
+
 #include <QDialog>
 
 #include <atomic>
@@ -83,6 +85,8 @@ public:
     void setCheckFunction(CheckFunction check);
     // Replaces what the release-notes timer does.
     void setReleaseNotesStep(std::function<void(CUpdateReminderDlg &)> step);
+    // Replaces the restore dialog behind "Restore older release ..." (tests).
+    void setRestoreChooser(RestoreLaunch::Chooser chooser) { m_chooseRelease = std::move(chooser); }
 
     // The release-notes timer's id and period.
     static constexpr int kReleaseNotesTimerId = 1000;
@@ -114,6 +118,7 @@ private:
     std::string m_serverPath;
     std::string m_programName;
     std::string m_programFolder;
+    RestoreLaunch::Chooser m_chooseRelease;
     bool m_prepared = false;
 
     CheckFunction m_check;
