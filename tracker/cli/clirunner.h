@@ -27,6 +27,8 @@ private:
     int runCommands();
     int runSend();
     int runTrace();
+    // "send HLP": the help listing, read as the connection reads it.
+    int runHelpListing(CDeviceSession &session, CDeviceConnection &connection);
     int runConfigure();
 
     const CliArguments &m_args;

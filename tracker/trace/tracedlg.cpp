@@ -9,6 +9,7 @@
 #include "tracecolor.h"
 #include "tracerun.h"
 #include "tracesettings.h"
+#include "textline.h"
 #include "ui_trace.h"
 
 #include <QColorDialog>
@@ -267,6 +268,9 @@ void CTraceDlg::onThreadEnded(unsigned generation)
 {
     if (generation != m_runGeneration || !m_run)
         return;
+    // A run may end by itself (a lost device): Start works again.
+    m_ui->traceButton->setText(QStringLiteral("Start"));
+    m_ui->commandEdit->setEnabled(true);
     m_run.reset();
     emit traceEnded();
 }
@@ -274,7 +278,10 @@ void CTraceDlg::onThreadEnded(unsigned generation)
 void CTraceDlg::showSample(const TraceSample &sample)
 {
     if (!sample.ok) {
-        m_ui->messageLine->setText(qs(sample.command + " -> " + sample.reply));
+        // One line: a reply's own line end is not shown.
+        m_ui->messageLine->setText(
+            qs(sample.command + " -> " + withoutLineEnd(sample.reply)
+               + (sample.lost ? std::string("; the trace has stopped") : std::string())));
         m_ui->messageLine->show();
         emit sampleShown(false, sample.late, 0.0);
         return;
