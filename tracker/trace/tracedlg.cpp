@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHideEvent>
+#include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 
@@ -279,24 +280,36 @@ void CTraceDlg::showSample(const TraceSample &sample)
 {
     if (!sample.ok) {
         // One line: a reply's own line end is not shown.
-        m_ui->messageLine->setText(
-            qs(sample.command + " -> " + withoutLineEnd(sample.reply)
-               + (sample.lost ? std::string("; the trace has stopped") : std::string())));
-        m_ui->messageLine->show();
+        showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply)
+                       + (sample.lost ? std::string("; the trace has stopped") : std::string())));
         emit sampleShown(false, sample.late, 0.0);
         return;
     }
     if (m_ui->messageLine->isVisible())
         m_ui->messageLine->hide();
     if (sample.writeFailed) {
-        m_ui->messageLine->setText(qs("ERROR! Can not write to the file: " + sample.filePath));
-        m_ui->messageLine->show();
+        showMessage(qs("ERROR! Can not write to the file: " + sample.filePath));
     }
     m_ui->graph->appendPoint(sample.value, 1.0);
     scheduleRedraw();
     m_ui->lateLed->setValue(sample.late);
     m_ui->valueDisplay->setText(qs(formatC("%.6g", sample.value)));
     emit sampleShown(true, sample.late, sample.value);
+}
+
+void CTraceDlg::showMessage(const QString &text)
+{
+    // Wide enough for the whole text where the panel has room, read from
+    // its start; the tooltip holds it whole in any case.
+    QLineEdit *line = m_ui->messageLine;
+    const int wanted = line->fontMetrics().horizontalAdvance(text) + 16;
+    const int room = width() - line->x() - 20;
+    line->resize(qMax(line->minimumWidth(), qMin(qMax(wanted, 334), qMax(room, 334))),
+                 line->height());
+    line->setText(text);
+    line->setCursorPosition(0);
+    line->setToolTip(text);
+    line->show();
 }
 
 void CTraceDlg::scheduleRedraw()

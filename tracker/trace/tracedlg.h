@@ -132,6 +132,8 @@ private:
     void OnShowWindow(bool show);
     void layoutContents();
     void showSample(const TraceSample &sample);
+    // A poll or file failure in the message line above the graph.
+    void showMessage(const QString &text);
     void onThreadEnded(unsigned generation);
     void scheduleRedraw();
     void setFileLogControls(bool on);
