@@ -17,7 +17,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QShowEvent>
 

@@ -58,6 +58,7 @@ CTraceDlg::CTraceDlg(QWidget *parent)
     , m_ui(std::make_unique<Ui::CTraceDlg>())
 {
     m_ui->setupUi(this);
+    m_messagePlace = m_ui->messageLine->geometry();
     m_ui->lateLed->setLed(true);
     m_ui->fileLed->setLed(true);
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
@@ -299,13 +300,17 @@ void CTraceDlg::showSample(const TraceSample &sample)
 
 void CTraceDlg::showMessage(const QString &text)
 {
-    // Wide enough for the whole text where the panel has room, read from
-    // its start; the tooltip holds it whole in any case.
+    // At its designed place, or further left and wider where a long text
+    // needs the room, read from its start; the tooltip holds it whole.
     QLineEdit *line = m_ui->messageLine;
     const int wanted = line->fontMetrics().horizontalAdvance(text) + 16;
-    const int room = width() - line->x() - 20;
-    line->resize(qMax(line->minimumWidth(), qMin(qMax(wanted, 334), qMax(room, 334))),
-                 line->height());
+    QRect place = m_messagePlace;
+    if (wanted > place.width()) {
+        const int right = qMax(place.right(), width() - 20);
+        place.setLeft(qMax(10, qMin(place.left(), right - wanted)));
+        place.setRight(right);
+    }
+    line->setGeometry(place);
     line->setText(text);
     line->setCursorPosition(0);
     line->setToolTip(text);

@@ -161,4 +161,5 @@ private:
     std::unique_ptr<CTraceRun> m_run;
     unsigned m_runGeneration = 0;
     QTimer m_redrawTimer;
+    QRect m_messagePlace; // the message line's designed geometry
 };
