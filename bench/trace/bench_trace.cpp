@@ -17,6 +17,11 @@
 // it (time, best of three each), with the peak memory of
 // `spelmar-cli review` on it against the file's size.
 //
+// Then the main window against a device that dies: the longest stall of
+// its event loop while a console Send waits on a frozen device (SIGSTOP),
+// and the time from killing the device in the middle of a trace until the
+// answer line says it is lost.
+//
 // Run: QT_QPA_PLATFORM=offscreen bench_trace [seconds]
 //      bench_trace --figures   (the statistics and report figures alone)
 
@@ -25,14 +30,19 @@
 #include "devicesession.h"
 #include "orbosim.h"
 #include "cnumber.h"
+#include "spelmardlg.h"
 #include "tracedlg.h"
 #include "tracereport.h"
 #include "tracerun.h"
 #include "tracestats.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -40,6 +50,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <csignal>
+#include <functional>
+#include <memory>
 #include <cstdlib>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -178,6 +191,77 @@ double closeLatencyMs(QApplication &app)
         app.processEvents(QEventLoop::AllEvents, 5);
     const double ms = double(clock.nsecsElapsed()) / 1e6;
     delete panel;
+    return ms;
+}
+
+// Runs the event loop until condition() holds or limitMs passed.
+bool waitFor(QApplication &app, const std::function<bool()> &condition, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < limitMs)
+        app.processEvents(QEventLoop::AllEvents, 1);
+    return condition();
+}
+
+// A main window connected to orbo-sim at 9600 baud.
+bool connectWindow(QApplication &app, CSpelmarDlg &window, const OrboSim &sim)
+{
+    window.show();
+    window.findChild<QComboBox *>("portCombo")->setEditText(sim.path());
+    auto *baud = window.findChild<QComboBox *>("baudCombo");
+    baud->setCurrentIndex(baud->findText("9600"));
+    window.findChild<QCheckBox *>("simulationCheck")->setChecked(false);
+    window.onConnect();
+    waitFor(
+        app, [&] { return !window.isBusy(); }, 60000);
+    return window.session().port().isOpen();
+}
+
+// The longest stall of the window's event loop (lateness of a 10 ms
+// timer) while a console Send waits on a frozen device, over the first
+// 3 s of the Send.
+double deadSendStallMs(QApplication &app)
+{
+    OrboSim sim;
+    CSpelmarDlg window;
+    if (!connectWindow(app, window, sim))
+        return -1.0;
+    ::kill(pid_t(sim.processId()), SIGSTOP);
+    window.findChild<QComboBox *>("commandCombo")->setEditText("PRE");
+    window.onSend();
+    const double stall = maxStallMs(app, 3000);
+    window.onConnect(); // disconnect
+    ::kill(pid_t(sim.processId()), SIGCONT);
+    waitFor(
+        app, [&] { return !window.session().port().isOpen(); }, 30000);
+    return stall;
+}
+
+// From killing the device in the middle of a trace (50 ms interval) until
+// the window's answer line says it is lost.
+double lostRecognisedMs(QApplication &app)
+{
+    auto sim = std::make_unique<OrboSim>();
+    CSpelmarDlg window;
+    if (!connectWindow(app, window, *sim))
+        return -1.0;
+    CTraceDlg *trace = window.tracePanel();
+    trace->findChild<QLineEdit *>("intervalEdit")->setText("50");
+    trace->OnTraceSettingsChanged();
+    trace->OnTraceStartStop();
+    waitFor(
+        app, [&] { return trace->graph()->pointCount() >= 5; }, 30000);
+    auto *answer = window.findChild<QLabel *>("answerLabel");
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(sim->processId()), SIGKILL);
+    if (!waitFor(
+            app, [&] { return answer->text().startsWith("!! ORBO lost"); }, 60000))
+        return -1.0;
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    sim.reset();
+    window.onConnect(); // disconnect
     return ms;
 }
 
@@ -415,5 +499,8 @@ int main(int argc, char **argv)
     std::printf("close latency ms: %.1f\n", closeLatencyMs(app));
     std::printf("stats cpu us per sample: %.3f\n", statsMicrosPerSample());
     reviewFigures();
+    std::printf("max UI stall while a Send waits on a dead device ms: %.2f (idle %.2f)\n",
+                deadSendStallMs(app), maxStallMs(app, 1000));
+    std::printf("lost device recognised after ms: %.1f\n", lostRecognisedMs(app));
     return 0;
 }

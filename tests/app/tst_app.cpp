@@ -1,4 +1,5 @@
 #include "ccwbutton.h"
+#include "ccwgraph.h"
 #include "findchild.h"
 #include "orbosim.h"
 #include "scriptedprompt.h"
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 QString text(QWidget *window, const char *name)
@@ -43,6 +46,7 @@ struct Window
     CSpelmarDlg dlg{&prompt};
     Window() { dlg.show(); }
 
+    // Clicks Connect and waits until the connect sequence is over.
     void connect(const QString &port, const QString &baud, bool simulated)
     {
         child<QComboBox>(&dlg, "portCombo")->setEditText(port);
@@ -50,6 +54,12 @@ struct Window
         baudCombo->setCurrentIndex(baudCombo->findText(baud));
         child<QCheckBox>(&dlg, "simulationCheck")->setChecked(simulated);
         click(&dlg, "connectButton");
+        settle();
+    }
+    // Waits until no exchange of the window runs.
+    void settle()
+    {
+        QVERIFY(QTest::qWaitFor([this] { return !dlg.isBusy(); }, 60000));
     }
 };
 
@@ -238,6 +248,7 @@ private slots:
         QTest::newRow("auto search") << false
                                      << QStringList{"1000 mbar", "1.02.21", "4711 042", "ORBO Sim 100"} << ""
                                      << false;
+        // A simulated device needs no port.
         QTest::newRow("simulated, settings unwritable")
             << true << QStringList{"100 Torr", "1.02.21", "3428 133", "Simulation Mode"} << "Simulation mode"
             << true;
@@ -255,9 +266,14 @@ private slots:
         OrboSim sim({"--baud", "19200"});
         QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
         Window w;
-        w.connect(simulated ? "1" : sim.path(), "auto", simulated);
+        // A new connection starts a new graph.
+        w.dlg.tracePanel()->graph()->appendPoint(1.0, 1.0);
+        w.connect(simulated ? "" : sim.path(), "auto", simulated);
+        // The rate the search found is told.
         QCOMPARE(text(&w.dlg, "answerLabel"),
-                 kReady + (unwritable ? " (the port and baud settings could not be saved)" : ""));
+                 kReady + (simulated ? "" : " Baud rate found: 19200")
+                     + (unwritable ? " (the port and baud settings could not be saved)" : ""));
+        QCOMPARE(w.dlg.tracePanel()->graph()->pointCount(), 0);
         QCOMPARE((QStringList{text(&w.dlg, "modelLabel"), text(&w.dlg, "revLabel"),
                               text(&w.dlg, "serialLabel"), text(&w.dlg, "partLabel")}),
                  fields);
@@ -286,7 +302,7 @@ private slots:
         QVERIFY(!child<CCWButton>(&w.dlg, "connectedLed")->value());
         QVERIFY(!w.dlg.tracePanel()->isVisible());
         QVERIFY(child(&w.dlg, "simulationCheck")->isVisible());
-        QVERIFY(!w.dlg.session().port().isSimulated());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.dlg.session().port().isSimulated(), 10000);
     }
 
     void console()
@@ -299,11 +315,13 @@ private slots:
         auto *send = child<QPushButton>(&w.dlg, "sendButton");
         command->setEditText("SNU");
         QTest::mouseClick(send, Qt::LeftButton);
+        w.settle();
         // Enter in the command field sends, as in a terminal.
         command->setFocus();
         for (const char *sent : {"XYZ", "PAN"}) {
             command->setEditText(sent);
             QTest::keyClick(command, Qt::Key_Return);
+            w.settle();
         }
         QCOMPARE(text(&w.dlg, "answerLabel"), QString("ORBO Sim 100"));
         QCOMPARE(command->count(), 3);
@@ -325,6 +343,13 @@ private slots:
             QCOMPARE(recalled->currentText(), QString("PAN"));
         }
 
+        // The help listing is no one-line answer: the line says why.
+        command->setEditText("HLP");
+        QTest::mouseClick(send, Qt::LeftButton);
+        w.settle();
+        QVERIFY2(text(&w.dlg, "answerLabel").startsWith("HLP -> no answer! The help listing"),
+                 qPrintable(text(&w.dlg, "answerLabel")));
+
         // Continuous sending: the answer line fills without any further click.
         command->setEditText("UPT");
         child<QCheckBox>(&w.dlg, "continuousCheck")->setChecked(true);
@@ -340,6 +365,8 @@ private slots:
         QCOMPARE(send->text(), QString("Send"));
         QVERIFY(command->isEnabled());
         QVERIFY(!w.dlg.isContinuousSending());
+        w.settle();
+        QVERIFY(send->isEnabled());
         // Disconnect also ends continuous sending.
         QTest::mouseClick(send, Qt::LeftButton);
         QVERIFY(w.dlg.isContinuousSending());
@@ -347,6 +374,72 @@ private slots:
         QVERIFY(!w.dlg.isContinuousSending());
         QCOMPARE(send->text(), QString("Send"));
         QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
+    }
+
+    // The device dies while the window works with it. The window keeps
+    // answering; a Send that waits refuses a second one; a lost device is
+    // told in the answer line, the trace's message line and the LED; and
+    // Disconnect is at once, whatever the device does.
+    void deviceDies_data()
+    {
+        QTest::addColumn<bool>("hangUp"); // else the device freezes (SIGSTOP)
+        QTest::addColumn<bool>("tracing");
+        QTest::newRow("unplugged while tracing") << true << true;
+        QTest::newRow("frozen while a Send waits") << false << false;
+    }
+    void deviceDies()
+    {
+        QFETCH(bool, hangUp);
+        QFETCH(bool, tracing);
+        auto sim = std::make_unique<OrboSim>();
+        QVERIFY(!sim->path().isEmpty());
+        const pid_t simPid = pid_t(sim->processId());
+        Window w;
+        w.connect(sim->path(), "9600", false);
+        QCOMPARE(text(&w.dlg, "answerLabel"), kReady);
+        auto *led = child<CCWButton>(&w.dlg, "connectedLed");
+        auto *send = child<QPushButton>(&w.dlg, "sendButton");
+        CTraceDlg *trace = w.dlg.tracePanel();
+        QSignalSpy samples(trace, &CTraceDlg::sampleShown);
+        if (tracing) {
+            child<QLineEdit>(trace, "intervalEdit")->setText("50");
+            trace->OnTraceSettingsChanged();
+            trace->OnTraceStartStop();
+            QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 3, 30000);
+        }
+        if (hangUp) {
+            sim.reset();
+        } else {
+            ::kill(simPid, SIGSTOP);
+            child<QComboBox>(&w.dlg, "commandCombo")->setEditText("PRE");
+            QTest::mouseClick(send, Qt::LeftButton);
+            QCOMPARE(text(&w.dlg, "answerLabel"), QString("> wait ..."));
+            QVERIFY(!send->isEnabled()); // a second Send is refused
+            // The window goes on handling events while the Send waits.
+            QTest::qWait(300);
+            QVERIFY(w.dlg.isBusy());
+        }
+        if (hangUp) {
+            const QString lost = "!! ORBO lost: the line hung up (unplugged or switched off)";
+            QTRY_COMPARE_WITH_TIMEOUT(text(&w.dlg, "answerLabel"), lost, 30000);
+            QVERIFY(led->isAlarm() && !led->value());
+            QTRY_VERIFY_WITH_TIMEOUT(!trace->isTracing(), 30000);
+            auto *message = child<QLineEdit>(trace, "messageLine");
+            QCOMPARE(message->text(), "PRE -> " + lost.mid(3) + "; the trace has stopped");
+            QVERIFY(message->isVisible());
+            QCOMPARE(child<QPushButton>(trace, "traceButton")->text(), QString("Start"));
+        }
+        // Disconnect resets the window at once and the port closes as soon
+        // as the exchange under way has let go of it.
+        click(&w.dlg, "connectButton");
+        QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
+        QVERIFY(!send->isEnabled() && !led->value() && !led->isAlarm());
+        QVERIFY(child(&w.dlg, "portCombo")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.dlg.session().port().isOpen(), 10000);
+        w.settle();
+        QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected); // no late answer
+        if (!hangUp)
+            ::kill(simPid, SIGCONT);
     }
 
     // With the fonts a stock desktop has (the install script's), every text of
@@ -451,7 +544,7 @@ private slots:
             w.dlg.close();
         QCOMPARE(w.dlg.isVisible(), !closes);
         QCOMPARE(trace->isTracing(), !closes);
-        QCOMPARE(w.dlg.session().port().isOpen(), !closes);
+        QTRY_COMPARE_WITH_TIMEOUT(w.dlg.session().port().isOpen(), !closes, 10000);
         if (closes)
             QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
     }
@@ -481,6 +574,7 @@ private slots:
         w.prompt.queueAnswer(static_cast<IPrompt::Answer>(answer));
         child<QCheckBox>(&w.dlg, "simulationCheck")->setChecked(true);
         click(&w.dlg, "connectButton");
+        w.settle();
         const std::vector<ScriptedPrompt::Box> boxes = w.prompt.boxes();
         QCOMPARE(boxes.size(), size_t(1));
         QCOMPARE(boxes[0].text, "Do you want to continue logging data into the file \n" + path + " ?");

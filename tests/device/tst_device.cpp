@@ -126,6 +126,68 @@ private slots:
         QVERIFY(mutex.Lock(10000, 0) && mutex.Lock(0, 0));
         mutex.Unlock();
         QVERIFY(!mutex.isLocked());
+
+        // Hand-over: a caller already waiting goes first when the holder
+        // lets go and asks again at once.
+        std::mutex orderMutex;
+        QStringList order;
+        const auto enter = [&](const char *who) {
+            std::lock_guard<std::mutex> lock(orderMutex);
+            order << who;
+        };
+        QVERIFY(mutex.Lock(60000, 0));
+        std::thread waiter([&] {
+            mutex.Lock(60000, 0);
+            enter("waiter");
+            mutex.Unlock();
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(mutex.waiting(), 1, 10000);
+        mutex.Unlock();
+        mutex.Lock(60000, 0);
+        enter("holder");
+        mutex.Unlock();
+        waiter.join();
+        QCOMPARE(order, (QStringList{"waiter", "holder"}));
+    }
+
+    // The automatic search tries 9600, 57600, 19200, 38400 in this order:
+    // a device at 57600 is found by the second probe.
+    void baudSearch_data()
+    {
+        QTest::addColumn<uint>("speed"); // the device's, as termios names it
+        QTest::addColumn<int>("probes");
+        QTest::addColumn<uint>("found");
+        QTest::newRow("9600 first") << uint(B9600) << 1 << 9600u;
+        QTest::newRow("57600 second") << uint(B57600) << 2 << 57600u;
+        QTest::newRow("38400 last") << uint(B38400) << 4 << 38400u;
+        QTest::newRow("1200 never") << uint(B1200) << 4 << 0u;
+    }
+    void baudSearch()
+    {
+        QFETCH(uint, speed);
+        PtyPeer peer;
+        std::atomic<bool> done{false};
+        std::atomic<int> probes{0};
+        // A device that answers only while the line runs at its speed.
+        std::thread device([&] {
+            while (!done) {
+                if (peer.receiveUntil("\n\n", 100).empty())
+                    continue;
+                ++probes;
+                termios line{};
+                if (::tcgetattr(peer.slaveFd(), &line) == 0 && ::cfgetospeed(&line) == speed)
+                    peer.send("SSV\r\n\r\n1.02.21\r\n");
+            }
+        });
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        const Result result = connection.openPort(peer.path(), "auto", false);
+        done = true;
+        device.join();
+        QTEST(probes.load(), "probes");
+        QTEST(connection.foundBaud(), "found");
+        QCOMPARE(result, connection.foundBaud() ? Result::Connected : Result::NoAnswer);
+        QCOMPARE(session.config().readTimeout, connection.foundBaud() ? 2000u : 200u);
     }
 
     void parseListing_data()
@@ -231,8 +293,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(serial.bytesWaiting(), 7, 10000);
         QCOMPARE(serial.DrainInput(), 7);
         QCOMPARE(serial.bytesWaiting(), 0);
-        // The device hangs up: nothing more to read, writing fails, closing works.
+        // The device hangs up: the line says so at once, nothing more to
+        // read, writing fails, closing works.
+        QVERIFY(!serial.checkHungUp());
         peer.closeMaster();
+        QVERIFY(serial.checkHungUp());
         QVERIFY(!serial.waitForInput(200));
         QCOMPARE(serial.ReadAvailable(buffer, 1), 0u);
         QCOMPARE(serial.DrainInput(), 0);
@@ -293,7 +358,8 @@ private slots:
         CDeviceSession identified, simulated, reading;
         CDeviceConnection byDevice(identified), bySimulation(simulated);
         const Result found = byDevice.openAndIdentify(sim.path().toStdString(), "9600", false);
-        const Result made = bySimulation.openAndIdentify("1", "9600", true);
+        // A simulated device needs no port.
+        const Result made = bySimulation.openAndIdentify("", "9600", true);
         reading.port().setSimulated(true);
         reading.setFullScale(100.0);
         std::string echo, value;
@@ -328,7 +394,8 @@ private slots:
                 qWarning("%s: %s (%s)", port.c_str(), shown.c_str(), connection.openFailure().c_str());
             return failed;
         };
-        QVERIFY(fails("  ", "9600", Result::OpenFailed, "!! Can not open comport !", "no such device"));
+        QVERIFY(fails("  ", "9600", Result::OpenFailed, "!! Can not open comport ! (no such device)",
+                      "no such device"));
         // Every rate of the search stays silent.
         OrboSim sim({"--silent"});
         const std::string port = sim.path().toStdString();
@@ -337,8 +404,9 @@ private slots:
         CDeviceSession other; // another program on the port
         other.config().port = port;
         QCOMPARE(other.port().Open(other.config()), 1);
-        QVERIFY(fails(port, "9600", Result::OpenFailed, "!! Can not open comport " + port + "!",
-                      "the port is busy: another program is using it"));
+        const std::string busy = "the port is busy: another program is using it";
+        QVERIFY(fails(port, "9600", Result::OpenFailed,
+                      "!! Can not open comport " + port + "! (" + busy + ")", busy));
     }
 
     void consoleRetries()
@@ -367,17 +435,38 @@ private slots:
         QCOMPARE(outcome.text, std::string("XYZ -> no answer!"));
     }
 
-    void deviceHangsUp()
+    // A device that hangs up is lost at once, one that stops answering
+    // after kLostAfterTimeouts silent exchanges; either is told once.
+    void deviceLost_data()
     {
-        auto sim = std::make_unique<OrboSim>();
-        QVERIFY(!sim->path().isEmpty());
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<int>("attempts"); // of the last send
+        QTest::addColumn<QString>("text");
+        // Connecting takes 7 commands (six for the identity, then HLP).
+        QTest::newRow("line hangs up") << QStringList{"--hang-up-after", "8"} << 1
+                                       << "!! ORBO lost: the line hung up (unplugged or switched off)";
+        QTest::newRow("falls silent")
+            << QStringList{"--silent-after", "7"} << 2 << "!! ORBO lost: no answer to 3 commands in a row";
+    }
+    void deviceLost()
+    {
+        QFETCH(QStringList, simArgs);
+        OrboSim sim(simArgs);
+        QVERIFY(!sim.path().isEmpty());
         CDeviceSession session;
         CDeviceConnection connection(session);
-        QCOMPARE(connection.Connect(sim->path().toStdString(), "9600", false), Result::Connected);
-        sim.reset(); // the device vanishes
-        const auto outcome = CCommandConsole(session).send("PRE");
-        QVERIFY(!outcome.answered);
-        QVERIFY(QString::fromStdString(outcome.text).endsWith(" -> no answer!"));
+        std::vector<CDeviceSession::Loss> told;
+        session.setLossCallback([&](CDeviceSession::Loss loss) { told.push_back(loss); });
+        QCOMPARE(connection.Connect(sim.path().toStdString(), "9600", false), Result::Connected);
+        session.config().readTimeout = 100;
+        CCommandConsole console(session);
+        CCommandConsole::Outcome outcome;
+        for (int send = 0; send < 2 && !outcome.lost; ++send)
+            outcome = console.send("PRE");
+        QVERIFY(outcome.lost && !outcome.answered);
+        QTEST(QString::fromStdString(outcome.text), "text");
+        QTEST(outcome.attempts, "attempts"); // a hung-up line gets no retry
+        QCOMPARE(told.size(), size_t(1));
         QVERIFY(connection.Disconnect());
         QVERIFY(!connection.isOpen());
     }

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QFileInfo>
 #include <QProcess>
 #include <QXmlStreamReader>
 #include <QTemporaryDir>
@@ -60,10 +61,12 @@ private slots:
         row("identify wrong baud", "identify --port %SIM% --baud 9600", 1, "",
             "!! Fail ! No answer from ORBO. Try again after the device has been started.");
         row("identify no port", "identify --port /dev/no-such-orbo", 1, "",
-            "!! Can not open comport /dev/no-such-orbo!\n!! no such device");
+            "!! Can not open comport /dev/no-such-orbo! (no such device)\n");
         row("identify boot", "identify --port %BOOT% --baud 9600", 0, "Rev: 1.02.21", "");
         row("commands", "commands --port %SIM% --baud 19200", 0, "PRE: Read pressure in the active unit", "");
         row("send unknown", "send --port %SIM% --baud 19200 XYZ", 0, "Can not execute command", "");
+        // The help listing is read as the connection reads it.
+        row("send HLP", "send --port %SIM% --baud 19200 HLP", 0, "PRE: Read pressure in the active unit", "");
         row("send too long", "send --port %SIM% --baud 19200 " + QString(2016, 'C'), 1, "",
             "Command too long!");
         row("no subcommand", "", 2, "", "Usage: spelmar-cli");
@@ -99,6 +102,70 @@ private slots:
             QVERIFY2(run.output.split('\n').contains(out), qPrintable(run.output));
         if (!err.isEmpty())
             QVERIFY2(run.errors.contains(err), qPrintable(run.errors));
+    }
+
+    // The device is unplugged (the simulator ends, its side of the line
+    // closes) or falls silent at a chosen command: every subcommand ends
+    // with status 1 and a last line naming the cause; a trace keeps the
+    // rows written before, whole.
+    void deviceLost_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("arguments"); // %SIM% the simulator, %CSV% a report file
+        QTest::addColumn<int>("values");        // lines on stdout (and rows in the report)
+        QTest::addColumn<QString>("cause");     // the last line on stderr
+        const QString hungUp = "!! ORBO lost: the line hung up (unplugged or switched off)";
+        const QString trace = "trace --port %SIM% --baud 9600 --command PRE --interval 20 --samples 100000 "
+                              "--csv %CSV%";
+        // Identifying takes six commands (SSV, PAN, SNU, SPR, SFS, AUN), then HLP.
+        QTest::newRow("identify, at SNU")
+            << QStringList{"--hang-up-after", "3"} << "identify --port %SIM% --baud 9600" << 0 << hungUp;
+        QTest::newRow("commands, at HLP")
+            << QStringList{"--hang-up-after", "7"} << "commands --port %SIM% --baud 9600" << 0 << hungUp;
+        QTest::newRow("send") << QStringList{"--hang-up-after", "1"} << "send --port %SIM% --baud 9600 PRE"
+                              << 0 << hungUp;
+        QTest::newRow("trace, at the fourth poll")
+            << QStringList{"--hang-up-after", "10"} << trace << 3 << hungUp;
+        QTest::newRow("trace, silent from the fourth poll")
+            << QStringList{"--silent-after", "9"} << trace << 3
+            << "!! ORBO lost: no answer to 3 commands in a row";
+    }
+    void deviceLost()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, arguments);
+        QFETCH(int, values);
+        QFETCH(QString, cause);
+        OrboSim sim(simArgs);
+        QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+        QTemporaryDir files;
+        const QString csvPath = files.filePath("lost.csv");
+        QStringList split = arguments.split(' ');
+        split.replaceInStrings("%SIM%", sim.path());
+        split.replaceInStrings("%CSV%", csvPath);
+        const ProgramRun run = runCli(split, m_config.path());
+        QVERIFY2(run.exitCode == 1, qPrintable(run.errors));
+        QCOMPARE(run.errors.split('\n', Qt::SkipEmptyParts).last(), cause);
+        QCOMPARE(run.output.split('\n', Qt::SkipEmptyParts).size(), values);
+        if (arguments.contains("%CSV%")) {
+            QFile csv(csvPath);
+            QVERIFY(csv.open(QIODevice::ReadOnly));
+            const QByteArray content = csv.readAll();
+            QVERIFY(content.endsWith(";\r\n"));
+            QCOMPARE(content.count('\n'), 8 + values);
+        }
+    }
+
+    // Stopping a simulator leaves a link that a newer one has pointed at
+    // itself.
+    void linkKeptForNewerSimulator()
+    {
+        const QString link = m_config.filePath("shared");
+        auto older = std::make_unique<OrboSim>(QStringList{"--link", link});
+        OrboSim newer({"--link", link});
+        QVERIFY(!older->path().isEmpty() && !newer.path().isEmpty());
+        older.reset();
+        QCOMPARE(QFileInfo(link).symLinkTarget(), newer.path());
     }
 
     void traceWritesReport()

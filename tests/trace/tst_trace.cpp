@@ -40,6 +40,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
 #include <csignal>
 #include <random>
 #include <mutex>
@@ -395,6 +396,7 @@ private slots:
         auto *message = child<QLineEdit>(&t.panel, "messageLine");
         QVERIFY(message->isVisible());
         QVERIFY2(message->text().startsWith("XYZ -> Can"), qPrintable(message->text()));
+        QVERIFY(!message->text().contains('\r')); // the reply's line end is not shown
         QCOMPARE(t.panel.graph()->pointCount(), 0);
         // The next good sample hides the message again.
         t.panel.StopTrace();
@@ -534,26 +536,36 @@ private slots:
 
     void deviceVanishesMidTrace()
     {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("lost.csv");
         auto sim = std::make_unique<OrboSim>();
         CDeviceSession session;
         QVERIFY(openOnSim(*sim, session));
+        CTraceCsvWriter writer;
+        QVERIFY(writer.start(path.toStdString(), {}, "PRE", 200, true));
         Collector collected;
-        CTraceRun run(session, "PRE", 200, nullptr, collected.callback());
+        std::atomic<bool> finished{false};
+        CTraceRun run(session, "PRE", 200, &writer, collected.callback(), [&] { finished = true; });
         QVERIFY(run.start());
         QVERIFY(collected.waitFor(3));
         sim.reset();
-        // Later polls fail and are reported; the run goes on until stopped.
-        QVERIFY(QTest::qWaitFor([&] { return !collected.copy().back().ok; }, 60000));
-        QVERIFY(run.isRunning());
-        run.stop();
+        // The next poll finds the line hung up: the run says so and ends.
+        QVERIFY(QTest::qWaitFor([&] { return finished.load(); }, 60000));
         run.wait();
-        QVERIFY(!run.isRunning());
         QCOMPARE(run.stopState(), CTraceRun::Ended);
+        const std::vector<TraceSample> samples = collected.copy();
+        QVERIFY(samples.back().lost && !samples.back().ok);
+        QCOMPARE(samples.back().reply,
+                 std::string("ORBO lost: the line hung up (unplugged or switched off)"));
         // The first poll waits one interval; none of the good ones is late.
         QVERIFY(collected.arrivals[0] >= 180);
-        const std::vector<TraceSample> samples = collected.copy();
-        for (size_t i = 0; i < 3; ++i)
+        for (size_t i = 0; i + 1 < samples.size(); ++i)
             QVERIFY2(samples[i].ok && samples[i].value > 0.0 && !samples[i].late, samples[i].reply.c_str());
+        // The rows written before the loss stay whole.
+        writer.stop();
+        const QByteArray content = readAll(path);
+        QVERIFY(content.endsWith(";\r\n"));
+        QCOMPARE(content.count('\n'), qsizetype(8 + samples.size() - 1));
     }
 
     void responsiveness_data()

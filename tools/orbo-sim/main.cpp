@@ -40,6 +40,8 @@ void usage(FILE *out)
                "  --line-rate    send at the terminal's speed, 10 bits a byte\n"
                "  --seed N       seed of the reading's noise (default 1)\n"
                "  --link PATH    also make PATH a symbolic link to the terminal\n"
+               "  --hang-up-after N  end (the line hangs up) on receiving command N\n"
+               "  --silent-after N   answer the first N commands only\n"
                "  --verbose      log received commands to standard error\n"
                "  --help         show this text\n",
                out);
@@ -88,6 +90,12 @@ int main(int argc, char **argv)
         } else if (arg == "--seed" && parseNumber(next, 0, 4294967295L, number)) {
             options.seed = static_cast<uint32_t>(number);
             ++i;
+        } else if (arg == "--hang-up-after" && parseNumber(next, 1, 1000000000L, number)) {
+            options.hangUpAfter = number;
+            ++i;
+        } else if (arg == "--silent-after" && parseNumber(next, 0, 1000000000L, number)) {
+            options.silentAfter = number;
+            ++i;
         } else if (arg == "--link" && next && *next) {
             linkPath = next;
             ++i;
@@ -133,7 +141,13 @@ int main(int argc, char **argv)
 
     bool ok = server.run(g_stopPipe[0]);
 
-    if (linked)
-        ::unlink(linkPath.c_str());
+    // The link goes only while it still names this terminal: a newer
+    // simulator may have pointed it at its own since.
+    if (linked) {
+        char target[4096] = {};
+        const ssize_t length = ::readlink(linkPath.c_str(), target, sizeof target - 1);
+        if (length > 0 && std::string(target, static_cast<size_t>(length)) == server.slavePath())
+            ::unlink(linkPath.c_str());
+    }
     return ok ? 0 : 1;
 }

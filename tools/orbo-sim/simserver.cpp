@@ -104,6 +104,8 @@ uint32_t SimServer::currentSpeed() const
 bool SimServer::run(int stopFd)
 {
     while (!m_failed) {
+        if (m_hangUp)
+            return true;
         Clock::time_point due = send();
         pollfd fds[2];
         fds[0].fd = m_master;
@@ -173,7 +175,14 @@ void SimServer::handleLine(const std::string &line)
 {
     if (m_options.verbose)
         std::fprintf(stderr, "orbo-sim: <- %s\n", line.c_str());
-    if (m_options.silent)
+    ++m_received;
+    if (m_options.hangUpAfter > 0 && m_received >= m_options.hangUpAfter) {
+        // Unplugged while the command was on its way: no answer, the line
+        // goes down.
+        m_hangUp = true;
+        return;
+    }
+    if (m_options.silent || (m_options.silentAfter >= 0 && m_received > m_options.silentAfter))
         return;
     if (m_options.baud != 0 && currentSpeed() != m_options.baud)
         return;

@@ -21,7 +21,9 @@ public:
         int delayMs = 0;       // pause before each reply line
         bool lineRate = false; // pace output at the terminal's speed
         uint32_t seed = 1;
-        bool verbose = false; // log commands to stderr
+        bool verbose = false;  // log commands to stderr
+        long hangUpAfter = 0;  // > 0: hang up on receiving this command
+        long silentAfter = -1; // >= 0: answer no command after this many
     };
 
     explicit SimServer(const Options &options);
@@ -34,8 +36,8 @@ public:
     const std::string &slavePath() const { return m_slavePath; }
     const std::string &errorText() const { return m_error; }
 
-    // Serves until a byte arrives on stopFd (or it closes). Returns false
-    // when the terminal failed.
+    // Serves until a byte arrives on stopFd (or it closes), or until the
+    // command that hangUpAfter names. Returns false when the terminal failed.
     bool run(int stopFd);
 
     // Bits per second of a termios speed constant; 0 when unknown.
@@ -70,4 +72,6 @@ private:
     Clock::time_point m_start;
     Clock::time_point m_nextByte; // line-rate pacing
     bool m_failed = false;
+    bool m_hangUp = false;
+    long m_received = 0; // commands received
 };

@@ -17,6 +17,8 @@ bool isBlank(const std::string &text)
 const char *const CCommandConsole::kNoAnswerSuffix = " -> no answer!";
 const char *const CCommandConsole::kWaitText = "> wait ...";
 const char *const CCommandConsole::kNotConnectedText = ">> not connected to ORBO";
+const char *const CCommandConsole::kHelpListingText =
+    " -> no answer! The help listing is no one-line answer: it fills the command list at connect";
 
 CCommandConsole::CCommandConsole(CDeviceSession &session)
     : m_session(session)
@@ -36,6 +38,7 @@ CCommandConsole::Outcome CCommandConsole::send(const std::string &command)
         outcome.text = withoutLineEnd(m_reply);
     } else {
         outcome.text = withoutLineEnd(m_echo) + kNoAnswerSuffix;
+        explainFailure(command, outcome);
     }
     return outcome;
 }
@@ -49,7 +52,21 @@ CCommandConsole::Outcome CCommandConsole::sendRepeated(const std::string &comman
     if (!refused(outcome))
         outcome.text =
             outcome.answered ? withoutLineEnd(m_reply) : withoutLineEnd(m_echo) + kNoAnswerSuffix;
+    if (!outcome.answered)
+        explainFailure(command, outcome);
     return outcome;
+}
+
+void CCommandConsole::explainFailure(const std::string &command, Outcome &outcome) const
+{
+    if (m_session.isLost()) {
+        outcome.lost = true;
+        outcome.text = "!! " + m_session.lossText();
+    } else if (trimmed(command) == "HLP" && m_reply == CDeviceSession::kTimeoutText) {
+        // The exchange closes a reply at its line end; the help listing
+        // has many lines and ends only by silence.
+        outcome.text = "HLP" + std::string(kHelpListingText);
+    }
 }
 
 bool CCommandConsole::refused(Outcome &outcome) const

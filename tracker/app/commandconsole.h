@@ -18,6 +18,7 @@ public:
         bool answered = false; // the device replied (a "Can..." reply included)
         int result = -1;       // the last Transact result
         int attempts = 0;      // exchanges made
+        bool lost = false;     // the device is lost; text names the cause
         std::string text;      // what the answer line shows
     };
 
@@ -38,10 +39,14 @@ public:
     static const char *const kNoAnswerSuffix;
     static const char *const kWaitText;
     static const char *const kNotConnectedText;
+    // Why "HLP" gets no answer here: its listing is no one-line reply.
+    static const char *const kHelpListingText;
 
 private:
     // Fills the outcome of a command the session refused as too long.
     bool refused(Outcome &outcome) const;
+    // A failed exchange on a lost device, or of "HLP", says why.
+    void explainFailure(const std::string &command, Outcome &outcome) const;
 
     CDeviceSession &m_session;
     std::deque<std::string> m_history;

@@ -47,6 +47,24 @@ std::string CDeviceConnection::openedText(const std::string &port)
     return ">> Connection to ORBO on comport " + port + " successfull!";
 }
 
+std::string CDeviceConnection::foundBaudText(unsigned baud)
+{
+    return "Baud rate found: " + std::to_string(baud);
+}
+
+std::string CDeviceConnection::lostText(const CDeviceSession &session)
+{
+    return "!! " + session.lossText();
+}
+
+CDeviceConnection::Result CDeviceConnection::lost()
+{
+    const std::string text = lostText(m_session);
+    Disconnect();
+    report(text);
+    return Result::Lost;
+}
+
 CDeviceConnection::CDeviceConnection(CDeviceSession &session)
     : m_session(session)
 {
@@ -115,6 +133,8 @@ CDeviceConnection::Result CDeviceConnection::openAndIdentify(const std::string &
         return opened;
     report(kLoadingText);
     if (!Identify()) {
+        if (m_session.isLost())
+            return lost();
         Disconnect();
         report(kNoAnswerText);
         return Result::NoAnswer;
@@ -129,12 +149,15 @@ CDeviceConnection::Result CDeviceConnection::Connect(const std::string &port,
     if (identified != Result::Connected)
         return identified;
     m_commands = m_session.LoadCommandList();
+    if (m_session.isLost())
+        return lost();
     if (!m_session.port().isSimulated() && m_commands.empty()) {
         Disconnect();
         report(kBootStateText);
         return Result::BootState;
     }
-    report(kReadyText);
+    report(m_foundBaud != 0 ? std::string(kReadyText) + " " + foundBaudText(m_foundBaud)
+                            : std::string(kReadyText));
     return Result::Connected;
 }
 
@@ -156,12 +179,15 @@ bool CDeviceConnection::OpenLink(bool automatic)
         return true;
 
     // A port text that names no device, or a zero baud rate from a
-    // garbled baud text, cannot be opened.
-    if (m_port.empty() || config.baudRate == 0 || m_session.port().Open(config) != 1) {
+    // garbled baud text, cannot be opened; a simulated port needs neither.
+    const bool simulated = m_session.port().isSimulated();
+    if ((!simulated && (m_port.empty() || config.baudRate == 0))
+        || m_session.openPort(config) != 1) {
         m_openFailure = config.baudRate == 0 ? std::string("no such baud rate")
             : m_port.empty()                 ? CSerialPort::openErrorText(ENOENT)
                              : CSerialPort::openErrorText(m_session.port().openError());
-        report(openFailedText(m_port));
+        // The reason is told in the line itself.
+        report(openFailedText(m_port) + " (" + m_openFailure + ")");
         if (m_callbacks.linkOpened)
             m_callbacks.linkOpened(false);
         return false;
@@ -186,7 +212,8 @@ int CDeviceConnection::SearchBaud()
         std::string reply;
         if (m_session.Transact("SSV", echo, reply) >= 0) {
             m_session.config().readTimeout = kConnectedReadTimeoutMs;
-            m_foundBaud = rate;
+            // A simulated device answers at any rate: nothing was found.
+            m_foundBaud = m_session.port().isSimulated() ? 0 : rate;
             return 1;
         }
         Disconnect();
@@ -205,24 +232,28 @@ bool CDeviceConnection::Identify()
         return false;
     setField(Field::Revision, withoutLineEnd(reply));
 
-    if (m_session.Transact("PAN", echo, reply) >= 0) {
+    // A failing step skips the ones after it; a device lost on the way
+    // fails the identification, so no half identity is taken as one.
+    const auto answered = [&](const char *command) {
+        return m_session.Transact(command, echo, reply) >= 0;
+    };
+    if (answered("PAN")) {
         const std::string part = withoutLineEnd(reply);
         setField(Field::Part, part.empty() ? std::string("unknown") : part);
     }
-
-    if (m_session.Transact("SNU", echo, reply) >= 0)
+    if (answered("SNU"))
         setField(Field::Serial, withoutLineEnd(reply));
 
-    if (m_session.Transact("SPR", echo, reply) < 0)
-        return true;
+    if (!answered("SPR"))
+        return !m_session.isLost();
     double fullScale = atofC("1.0" + reply);
     m_session.setFullScale(fullScale);
-    if (m_session.Transact("SFS", echo, reply) < 0)
-        return true;
+    if (!answered("SFS"))
+        return !m_session.isLost();
     fullScale *= atofC(reply);
     m_session.setFullScale(fullScale);
-    if (m_session.Transact("AUN", echo, reply) < 0)
-        return true;
+    if (!answered("AUN"))
+        return !m_session.isLost();
     setField(Field::Model, formatC("%g", fullScale) + " " + withoutLineEnd(reply));
     return true;
 }
@@ -230,7 +261,7 @@ bool CDeviceConnection::Identify()
 bool CDeviceConnection::Disconnect()
 {
     if (isOpen()) {
-        m_session.port().Close();
+        m_session.closePort();
         m_revision.clear();
         m_part.clear();
         m_serial.clear();

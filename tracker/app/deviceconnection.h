@@ -27,7 +27,8 @@ public:
         Connected,  // identified and the command list loaded
         OpenFailed, // the port could not be opened
         NoAnswer,   // no answer to the revision query (or no baud rate answered)
-        BootState   // identified, but the device sent no command list
+        BootState,  // identified, but the device sent no command list
+        Lost        // the device was lost on the way (hung up or fell silent)
     };
 
     struct Callbacks
@@ -83,8 +84,8 @@ public:
     const std::string &model() const { return m_model; }
     // Entries of the device's command list, as the last Connect loaded them.
     const std::vector<std::string> &commandList() const { return m_commands; }
-    // The rate the last automatic search found; 0 when it found none or
-    // no search ran.
+    // The rate the last automatic search found; 0 when it found none, no
+    // search ran or the device is simulated.
     unsigned foundBaud() const { return m_foundBaud; }
     // Why the port could not be opened (busy, no such device, no
     // permission); empty after a good open.
@@ -93,6 +94,10 @@ public:
     // The texts of the answer line.
     static std::string openFailedText(const std::string &port);
     static std::string openedText(const std::string &port);
+    // "Baud rate found: N", as the answer line and the tool tell it.
+    static std::string foundBaudText(unsigned baud);
+    // "!! ORBO lost: ..." for the session's loss.
+    static std::string lostText(const CDeviceSession &session);
     static const char *const kLoadingText;
     static const char *const kNoAnswerText;
     static const char *const kBootStateText;
@@ -102,6 +107,8 @@ public:
 private:
     void report(const std::string &text);
     void setField(Field field, const std::string &text);
+    // Closes the port and tells why the device was lost.
+    Result lost();
 
     CDeviceSession &m_session;
     Callbacks m_callbacks;

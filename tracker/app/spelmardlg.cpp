@@ -21,7 +21,6 @@
 #include <QPointer>
 #include <QLineEdit>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QScreen>
@@ -42,17 +41,20 @@ QString qs(const std::string &text)
     return QString::fromStdString(text);
 }
 
-// Shown while the device is being identified; removed on every way out.
-class WaitCursor
-{
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
-
 } // namespace
+
+template <typename Work, typename Done>
+void CSpelmarDlg::onWorker(Work work, Done done)
+{
+    const unsigned generation = m_linkGeneration;
+    m_worker->post([this, work, done, generation] {
+        auto result = work();
+        QMetaObject::invokeMethod(
+            this,
+            [this, result, done, generation] { done(result, generation == m_linkGeneration); },
+            Qt::QueuedConnection);
+    });
+}
 
 QString CSpelmarDlg::windowTitleText()
 {
@@ -86,11 +88,13 @@ CSpelmarDlg::CSpelmarDlg(IPrompt *prompt, QWidget *parent, UpdateLibrary updates
 CSpelmarDlg::~CSpelmarDlg()
 {
     SettingsFile::setNoticeHandler(nullptr);
-    // The trace panel's thread uses the session: end both before the
-    // session goes.
+    // The worker and the trace panel's thread use the session: end both
+    // before the session goes, without waiting out the device.
     m_sendTimer.stop();
+    m_session.cancelExchanges();
     delete m_trace;
     m_trace = nullptr;
+    m_worker->stop();
     if (m_session.port().isOpen())
         m_session.port().Close();
 }
@@ -181,14 +185,27 @@ void CSpelmarDlg::OnInitDialog()
     m_trace->hide();
     m_ui->simulationCheck->show();
 
+    // The connection runs on the worker; what it reports is shown here, in
+    // the order it happened.
+    const auto later = [this](auto show) {
+        QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+    };
     CDeviceConnection::Callbacks callbacks;
-    callbacks.answer = [this](const std::string &text) { setAnswer(text); };
-    callbacks.linkOpened = [this](bool opened) { onLinkOpened(opened); };
-    callbacks.linkClosed = [this] { onLinkClosed(); };
-    callbacks.field = [this](CDeviceConnection::Field field, const std::string &text) {
-        onField(field, text);
+    callbacks.answer = [this, later](const std::string &text) {
+        later([this, text] { setAnswer(text); });
+    };
+    callbacks.linkOpened = [this, later](bool opened) {
+        later([this, opened] { onLinkOpened(opened); });
+    };
+    callbacks.linkClosed = [this, later] { later([this] { onLinkClosed(); }); };
+    callbacks.field = [this, later](CDeviceConnection::Field field, const std::string &text) {
+        later([this, field, text] { onField(field, text); });
     };
     m_connection.setCallbacks(std::move(callbacks));
+    m_session.setLossCallback(
+        [this, later](CDeviceSession::Loss) { later([this] { onDeviceLost(); }); });
+    // Started once everything it reports to is in place.
+    m_worker = std::make_unique<CDeviceWorker>(m_session);
 
     m_sendTimer.setInterval(kSendIntervalMs);
     addSendIntervalField();
@@ -318,9 +335,6 @@ void CSpelmarDlg::onUpdateSettings()
 void CSpelmarDlg::setAnswer(const std::string &text)
 {
     m_ui->answerLabel->setText(qs(withoutLineEnd(text)));
-    // The connection runs on this thread: show each step as it happens.
-    if (m_ui->answerLabel->isVisible())
-        m_ui->answerLabel->repaint();
 }
 
 void CSpelmarDlg::setHelp(const QString &text)
@@ -382,8 +396,8 @@ void CSpelmarDlg::stopTraceAndWait()
         return;
     m_trace->StopTrace();
     // The last poll of the run must be over before the port closes. A
-    // stop wakes the run from its sleep, so only a poll under way (bounded
-    // by the read time-out) is waited for.
+    // stop wakes the run from its sleep and the exchanges are cancelled,
+    // so this is a matter of milliseconds, whatever the device does.
     const int limitMs = 30000;
     QEventLoop loop;
     connect(m_trace, &CTraceDlg::traceEnded, &loop, &QEventLoop::quit);
@@ -395,45 +409,75 @@ void CSpelmarDlg::stopTraceAndWait()
 bool CSpelmarDlg::Disconnect()
 {
     m_sendTimer.stop();
-    if (m_connection.isOpen()) {
+    if (m_connected || m_session.port().isOpen()) {
+        // Whatever waits on the device ends now; the port closes on the
+        // worker once the exchange under way has let go of it.
+        m_session.cancelExchanges();
+        ++m_linkGeneration;
+        m_connected = false;
         stopTraceAndWait();
-        m_connection.Disconnect();
+        onLinkClosed();
+        m_worker->post([this] {
+            m_connection.Disconnect();
+            m_session.port().setSimulated(false);
+        });
     }
+    m_continuousSending = false;
     return true;
 }
 
 void CSpelmarDlg::onConnect()
 {
-    if (m_connection.isOpen()) {
+    if (m_connecting)
+        return;
+    // The port of a link just disconnected may still be closing on the
+    // worker; a new connect queues behind that.
+    if (m_connected) {
         Disconnect();
         setAnswer(CDeviceConnection::kDisconnectedText);
         m_ui->commandListCombo->clear();
-        m_connectedLed->setValue(m_session.port().isOpen());
-        m_session.port().setSimulated(false);
+        m_connectedLed->setValue(false);
+        m_connectedLed->setAlarm(false);
         return;
     }
 
     const std::string port = m_ui->portCombo->currentText().toStdString();
     const std::string baud = m_ui->baudCombo->currentText().toStdString();
+    const bool simulated = m_ui->simulationCheck->isChecked();
     CSettingsStore store;
     bool stored = store.WriteValue(SettingsKeys::kComport, port) == CSettingsStore::kOk;
     stored = store.WriteValue(SettingsKeys::kBaud, baud) == CSettingsStore::kOk && stored;
 
-    const auto result = [&] {
-        WaitCursor wait;
-        return m_connection.Connect(port, baud, m_ui->simulationCheck->isChecked());
-    }();
+    // The window stays usable while the device is searched and
+    // identified; only a second Connect is refused.
+    m_connecting = true;
+    m_ui->connectButton->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    m_connectedLed->setAlarm(false);
+    onWorker(
+        [this, port, baud, simulated] {
+            m_session.resumeExchanges();
+            return m_connection.Connect(port, baud, simulated);
+        },
+        [this, stored](CDeviceConnection::Result result, bool) { onConnected(result, stored); });
+}
 
+void CSpelmarDlg::onConnected(CDeviceConnection::Result result, bool stored)
+{
+    m_connecting = false;
+    m_ui->connectButton->setEnabled(true);
+    unsetCursor();
     m_ui->commandListCombo->clear();
     // The reason an open failed, and the rate an automatic search found,
-    // are told beside the designed texts.
+    // are in the answer line; the tooltips repeat them.
     m_ui->answerLabel->setToolTip(qs(m_connection.openFailure()));
     m_ui->baudCombo->setToolTip(m_connection.foundBaud() != 0
-                                    ? QStringLiteral("Found %1 baud").arg(m_connection.foundBaud())
+                                    ? qs(CDeviceConnection::foundBaudText(m_connection.foundBaud()))
                                     : QString());
     switch (result) {
     case CDeviceConnection::Result::OpenFailed:
-    case CDeviceConnection::Result::NoAnswer: break;
+    case CDeviceConnection::Result::NoAnswer:
+    case CDeviceConnection::Result::Lost: break;
     case CDeviceConnection::Result::BootState:
         setHelp(QString());
         setConsoleEnabled(false);
@@ -443,10 +487,13 @@ void CSpelmarDlg::onConnect()
         m_ui->simulationCheck->show();
         break;
     case CDeviceConnection::Result::Connected:
+        m_connected = true;
         fillCommandList();
         setConsoleEnabled(true);
         m_ui->sendButton->setText(QStringLiteral("Send"));
         if (m_trace) {
+            // A new connection starts a new graph: two traces never join.
+            m_trace->OnClearGraph();
             m_trace->show();
             m_trace->LayoutTracePanel();
         }
@@ -458,6 +505,16 @@ void CSpelmarDlg::onConnect()
     if (!stored)
         setAnswer(m_ui->answerLabel->text().toStdString()
                   + " (the port and baud settings could not be saved)");
+}
+
+void CSpelmarDlg::onDeviceLost()
+{
+    // A loss while connecting is told by the connect sequence itself.
+    if (!m_connected || !m_session.isLost())
+        return;
+    setAnswer(CDeviceConnection::lostText(m_session));
+    m_connectedLed->setValue(false);
+    m_connectedLed->setAlarm(true);
 }
 
 void CSpelmarDlg::fillCommandList()
@@ -550,7 +607,7 @@ void CSpelmarDlg::showHistory(const QString &text)
 
 void CSpelmarDlg::onSend()
 {
-    if (!m_session.port().isOpen()) {
+    if (!m_connected) {
         setAnswer(CCommandConsole::kNotConnectedText);
         return;
     }
@@ -561,6 +618,8 @@ void CSpelmarDlg::onSend()
         m_sendTimer.stop();
         m_continuousSending = false;
         m_ui->sendButton->setText(QStringLiteral("Send"));
+        // The last repetition may still wait: Send works once it is in.
+        m_ui->sendButton->setEnabled(!m_sending);
         m_ui->continuousCheck->setEnabled(true);
         m_ui->commandCombo->setEnabled(true);
         m_ui->commandListCombo->setEnabled(true);
@@ -577,16 +636,48 @@ void CSpelmarDlg::onSend()
         return;
     }
 
+    // One single send at a time: the button stays disabled until its
+    // answer is in.
+    if (m_sending)
+        return;
     setAnswer(CCommandConsole::kWaitText);
-    WaitCursor wait;
-    const CCommandConsole::Outcome outcome = m_console.send(m_command);
+    m_sending = true;
+    m_ui->sendButton->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    onWorker([this, command = m_command] { return m_console.send(command); },
+             [this](const CCommandConsole::Outcome &outcome, bool current) {
+                 showOutcome(outcome, current);
+             });
+}
+
+void CSpelmarDlg::showOutcome(const CCommandConsole::Outcome &outcome, bool current)
+{
+    m_sending = false;
+    unsetCursor();
+    if (!current)
+        return;
+    m_ui->sendButton->setEnabled(m_connected);
     setAnswer(outcome.text);
+    if (outcome.lost) {
+        m_connectedLed->setValue(false);
+        m_connectedLed->setAlarm(true);
+    } else if (outcome.answered) {
+        // A device that fell silent and answers again is back.
+        m_connectedLed->setAlarm(false);
+        m_connectedLed->setValue(true);
+    }
 }
 
 void CSpelmarDlg::onSendTimer()
 {
-    const CCommandConsole::Outcome outcome = m_console.sendRepeated(m_command);
-    setAnswer(outcome.text);
+    // A repetition whose answer has not come yet delays the next one.
+    if (m_sending)
+        return;
+    m_sending = true;
+    onWorker([this, command = m_command] { return m_console.sendRepeated(command); },
+             [this](const CCommandConsole::Outcome &outcome, bool current) {
+                 showOutcome(outcome, current);
+             });
 }
 
 void CSpelmarDlg::addSendIntervalField()

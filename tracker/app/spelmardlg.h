@@ -3,6 +3,7 @@
 #include "commandconsole.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
+#include "deviceworker.h"
 #include "updatebinding.h"
 
 #include <QDialog>
@@ -26,6 +27,14 @@ class CSpelmarDlg;
 // command console in the middle, the trace panel below. It owns the device
 // session for the whole run; the connection and console logic report to it
 // and it only shows what they report.
+//
+// Every exchange of the window (connect, identification, command list,
+// console sends, disconnect) runs on one device worker, in the order asked;
+// results come back as queued calls, so the window answers input whatever
+// the device does. A Send that waits disables its button. A lost device
+// (see CDeviceSession::Loss) is told in the answer line and turns the LED
+// red; Disconnect cancels the exchange under way and resets the window at
+// once.
 //
 // Objects named for tests: portCombo, connectButton, baudCombo,
 // updatesButton, modelLabel, revLabel, serialLabel, partLabel,
@@ -74,6 +83,8 @@ public:
     CTraceDlg *tracePanel() const { return m_trace; }
     CDeviceSession &session() { return m_session; }
     bool isContinuousSending() const { return m_continuousSending; }
+    // The connect sequence or a console exchange runs on the worker.
+    bool isBusy() const { return m_connecting || m_sending; }
     // The current directory at start-up, with a trailing separator.
     const QString &programFolder() const { return m_programFolder; }
     const CUpdateBinding &updateBinding() const { return m_updates; }
@@ -98,6 +109,13 @@ private:
     // moves its frame onto the screen's free area.
     void fitIntoScreen(bool shrink);
     void onSendTimer();
+    // Runs work() on the device worker, then done(result, current) on this
+    // thread; current is false when a disconnect came in between.
+    template <typename Work, typename Done>
+    void onWorker(Work work, Done done);
+    void onConnected(CDeviceConnection::Result result, bool stored);
+    void onDeviceLost();
+    void showOutcome(const CCommandConsole::Outcome &outcome, bool current);
     void setAnswer(const std::string &text);
     void setHelp(const QString &text);
     void setConsoleEnabled(bool enabled);
@@ -119,6 +137,13 @@ private:
     CDeviceSession m_session;
     CDeviceConnection m_connection;
     CCommandConsole m_console;
+    std::unique_ptr<CDeviceWorker> m_worker;
+    // Counts disconnects: a result that comes back from an earlier link
+    // is not shown.
+    unsigned m_linkGeneration = 0;
+    bool m_connected = false;
+    bool m_connecting = false;
+    bool m_sending = false;
     CTraceDlg *m_trace = nullptr;
     CCWButton *m_connectedLed = nullptr;
     QAction *m_aboutAction = nullptr;

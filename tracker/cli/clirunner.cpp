@@ -71,11 +71,11 @@ int CCliRunner::run()
 bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
 {
     reportFailures(connection, m_err);
+    // The failure line names its reason (the port's, or the lost device's).
     const auto result = (connection.*step)(m_args.port, m_args.baud, m_args.simulate);
-    if (result == CDeviceConnection::Result::OpenFailed && !connection.openFailure().empty())
-        std::fprintf(m_err, "!! %s\n", connection.openFailure().c_str());
     if (connection.foundBaud() != 0)
-        std::fprintf(m_err, ">> Baud rate found: %u\n", connection.foundBaud());
+        std::fprintf(m_err, ">> %s\n",
+                     CDeviceConnection::foundBaudText(connection.foundBaud()).c_str());
     return result == CDeviceConnection::Result::Connected;
 }
 
@@ -117,6 +117,8 @@ int CCliRunner::runSend()
     CDeviceConnection connection(session);
     if (!open(connection, &CDeviceConnection::openPort))
         return 1;
+    if (trimmed(m_args.sendCommand) == "HLP")
+        return runHelpListing(session, connection);
     CCommandConsole console(session);
     const CCommandConsole::Outcome outcome = console.send(m_args.sendCommand);
     connection.Disconnect();
@@ -125,6 +127,26 @@ int CCliRunner::runSend()
         return 1;
     }
     std::fprintf(m_out, "%s\n", outcome.text.c_str());
+    return 0;
+}
+
+int CCliRunner::runHelpListing(CDeviceSession &session, CDeviceConnection &connection)
+{
+    // The help listing is many lines that end by silence, not the one
+    // reply line of an exchange: it is read as the connection reads it.
+    const std::vector<std::string> entries = session.LoadCommandList();
+    const bool lost = session.isLost();
+    connection.Disconnect();
+    if (lost) {
+        std::fprintf(m_err, "%s\n", CDeviceConnection::lostText(session).c_str());
+        return 1;
+    }
+    if (entries.empty()) {
+        std::fprintf(m_err, "HLP%s\n", CCommandConsole::kNoAnswerSuffix);
+        return 1;
+    }
+    for (const std::string &entry : entries)
+        std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
     return 0;
 }
 
@@ -154,6 +176,7 @@ int CCliRunner::runTrace()
     long polls = 0;
     long good = 0;
     bool writeFailed = false;
+    bool lost = false;
     bool ended = false;
     CTraceStats stats;
     std::FILE *out = m_out;
@@ -162,6 +185,9 @@ int CCliRunner::runTrace()
         if (sample.ok) {
             std::fprintf(out, "%.6g\n", sample.value);
             std::fflush(out);
+        } else if (sample.lost) {
+            // The run ends here; the lost device is the one line to tell.
+            std::fprintf(err, "!! %s\n", sample.reply.c_str());
         } else {
             std::fprintf(err, "%s -> %s\n", sample.command.c_str(),
                          withoutLineEnd(sample.reply).c_str());
@@ -174,6 +200,7 @@ int CCliRunner::runTrace()
         if (sample.ok)
             ++good;
         writeFailed = writeFailed || sample.writeFailed;
+        lost = lost || sample.lost;
         changed.notify_all();
     };
     auto onFinished = [&] {
@@ -213,6 +240,8 @@ int CCliRunner::runTrace()
         std::lock_guard<std::mutex> lock(mutex);
         std::fputs(CTraceStats::formatFigures(stats.figures()).c_str(), m_out);
     }
+    if (lost)
+        return 1;
     const long failed = polls - good;
     if (failed > 0)
         std::fprintf(m_err, "!! %ld of %ld polls failed\n", failed, polls);

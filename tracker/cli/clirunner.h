@@ -28,6 +28,8 @@ private:
     int runSend();
     int runTrace();
     int runReview();
+    // "send HLP": the help listing, read as the connection reads it.
+    int runHelpListing(CDeviceSession &session, CDeviceConnection &connection);
     int runConfigure();
 
     const CliArguments &m_args;

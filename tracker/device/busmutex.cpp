@@ -63,6 +63,12 @@ bool CBusMutex::isLocked() const
     return m_locked;
 }
 
+int CBusMutex::waiting() const
+{
+    std::lock_guard<std::mutex> lock(m_state);
+    return static_cast<int>(m_nextTicket - m_nowServing);
+}
+
 bool CBusMutex::holdsLock() const
 {
     std::lock_guard<std::mutex> lock(m_state);

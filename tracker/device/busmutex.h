@@ -23,6 +23,8 @@ public:
     void Unlock();
 
     bool isLocked() const;
+    // Callers of Lock that wait for their turn.
+    int waiting() const;
     // The calling thread holds the lock and has not been taken over.
     bool holdsLock() const;
 

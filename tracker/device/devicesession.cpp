@@ -19,8 +19,8 @@ constexpr int kLockTimeoutMs = 10000;
 constexpr int kSimulatedAnswerMs = 20;
 constexpr int kListingSettleMs = 50;
 // How long an exchange waits for input at most before it looks again
-// whether it still holds the bus lock.
-constexpr long long kTakeOverCheckMs = 500;
+// whether it still holds the bus lock and was not cancelled.
+constexpr long long kCheckSliceMs = 20;
 
 // Holds the bus lock for one exchange, whatever the lock reported.
 class BusLockHolder
@@ -50,6 +50,74 @@ const char *const CDeviceSession::kCommandTooLong = "Command too long!";
 const char *const CDeviceSession::kTimeoutText = "Timeout!";
 
 CDeviceSession::CDeviceSession() = default;
+
+std::string CDeviceSession::lossText(Loss loss)
+{
+    switch (loss) {
+    case Loss::None: return std::string();
+    case Loss::HungUp: return "ORBO lost: the line hung up (unplugged or switched off)";
+    case Loss::Silent:
+        return "ORBO lost: no answer to " + std::to_string(kLostAfterTimeouts)
+            + " commands in a row";
+    }
+    return std::string();
+}
+
+void CDeviceSession::setLossCallback(LossCallback callback)
+{
+    m_onLoss = std::move(callback);
+}
+
+int CDeviceSession::openPort(const SerialConfig &config)
+{
+    BusLockHolder busLock(m_mutex);
+    m_loss = Loss::None;
+    m_timeoutsInRow = 0;
+    return m_port.Open(config);
+}
+
+int CDeviceSession::closePort()
+{
+    BusLockHolder busLock(m_mutex);
+    return m_port.Close();
+}
+
+void CDeviceSession::cancelExchanges()
+{
+    m_cancelled = true;
+}
+
+void CDeviceSession::resumeExchanges()
+{
+    m_cancelled = false;
+}
+
+bool CDeviceSession::watchLine()
+{
+    if (m_port.isOpen() && m_port.checkHungUp())
+        markLost(Loss::HungUp);
+    return isLost();
+}
+
+void CDeviceSession::markLost(Loss loss)
+{
+    Loss none = Loss::None;
+    if (m_loss.compare_exchange_strong(none, loss) && m_onLoss)
+        m_onLoss(loss);
+}
+
+void CDeviceSession::countEnd(End end)
+{
+    if (end == End::Answered) {
+        m_timeoutsInRow = 0;
+        // A device that answers again is back; a hung-up line is not.
+        Loss silent = Loss::Silent;
+        m_loss.compare_exchange_strong(silent, Loss::None);
+    } else if (end == End::TimedOut && !m_port.isSimulated()
+               && ++m_timeoutsInRow >= kLostAfterTimeouts) {
+        markLost(Loss::Silent);
+    }
+}
 
 double CDeviceSession::fullScale() const
 {
@@ -102,11 +170,14 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
     {
         BusLockHolder busLock(m_mutex);
         for (int attempt = 1; attempt <= attempts; ++attempt) {
-            result = exchange(command, echo, reply, simulated);
+            End end = End::Answered;
+            result = exchange(command, echo, reply, simulated, end);
+            countEnd(end);
             if (made)
                 *made = attempt;
-            // A lock taken over by a waiter is no longer ours to retry under.
-            if (result >= 0 || !m_mutex.holdsLock())
+            // A lock taken over by a waiter is no longer ours to retry
+            // under, and a lost or cancelled line answers no retry.
+            if (result >= 0 || end == End::Abandoned || m_loss.load() == Loss::HungUp)
                 break;
         }
     }
@@ -119,12 +190,25 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
 }
 
 int CDeviceSession::exchange(const std::string &command, std::string &echo, std::string &reply,
-                             bool &simulated)
+                             bool &simulated, End &end)
 {
     echo.clear();
     reply.clear();
     int result = -1;
+    end = End::Answered;
     simulated = m_port.isSimulated();
+    // A hung-up line or a cancelled session makes no exchange at all.
+    const auto abandoned = [&] {
+        if (m_port.isHungUp())
+            markLost(Loss::HungUp);
+        if (!m_cancelled.load() && !m_port.isHungUp() && m_mutex.holdsLock())
+            return false;
+        reply = kTimeoutText;
+        end = End::Abandoned;
+        return true;
+    };
+    if (abandoned())
+        return -1;
     const char separator = static_cast<char>(m_config.separator);
     const long long readTimeout = m_config.readTimeout;
 
@@ -141,11 +225,12 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
     ReadAhead ahead;
     int separators = 0;
     int p = 0;
+    bool received = false;
     Clock::time_point lastByte = Clock::now();
     for (;;) {
-        if (!m_mutex.holdsLock()) {
-            // Taken over by a waiter: the port is no longer ours.
-            reply = kTimeoutText;
+        // Taken over by a waiter (the port is no longer ours), hung up or
+        // cancelled: the exchange ends here.
+        if (abandoned()) {
             result = -1;
             break;
         }
@@ -154,14 +239,16 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
             if (quiet > readTimeout) {
                 reply = kTimeoutText;
                 result = -1;
+                // A device that sent anything at all is there.
+                end = received ? End::Answered : End::TimedOut;
                 break;
             }
-            m_port.waitForInput(
-                static_cast<int>(std::min(readTimeout - quiet + 1, kTakeOverCheckMs)));
+            m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kCheckSliceMs)));
             continue;
         }
         // The time-out runs from the last byte received.
         lastByte = Clock::now();
+        received = true;
 
         if (p > 15 && simulated) {
             echo = command;
@@ -244,9 +331,13 @@ std::vector<std::string> CDeviceSession::LoadCommandList()
                 continue;
             }
             const long long quiet = msSince(lastByte);
-            if (quiet > readTimeout)
+            if (quiet > readTimeout || m_cancelled.load())
                 break;
-            m_port.waitForInput(static_cast<int>(readTimeout - quiet + 1));
+            if (m_port.isHungUp()) {
+                markLost(Loss::HungUp);
+                return {};
+            }
+            m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kCheckSliceMs)));
         }
     }
 

@@ -5,6 +5,7 @@
 #include "serialport.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,20 @@ public:
     static constexpr size_t kMaxListing = 256 * 1024;
     static const char *const kCommandTooLong;
     static const char *const kTimeoutText;
+    // Exchanges in a row that end by time-out before the device counts as
+    // lost.
+    static constexpr int kLostAfterTimeouts = 3;
+
+    // Why the device counts as lost.
+    enum class Loss
+    {
+        None,
+        HungUp, // the line hung up (EIO or POLLHUP on the port)
+        Silent  // kLostAfterTimeouts exchanges in a row timed out
+    };
+    // Called once when the device becomes lost, on the thread that
+    // noticed it (an exchange's or the line watch's).
+    using LossCallback = std::function<void(Loss)>;
 
     CDeviceSession();
 
@@ -28,6 +43,27 @@ public:
     // The configuration the connection fills in; its separator byte and
     // read time-out are read at each exchange.
     SerialConfig &config() { return m_config; }
+
+    // Opens the port (Open) and starts afresh: the device is not lost.
+    int openPort(const SerialConfig &config);
+    // Closes the port under the bus lock, after the exchange under way.
+    int closePort();
+    // Ends the exchange under way and every later one at once (result -1,
+    // reply "Timeout!") until resumeExchanges.
+    void cancelExchanges();
+    void resumeExchanges();
+    bool isCancelled() const { return m_cancelled.load(); }
+
+    Loss loss() const { return m_loss.load(); }
+    bool isLost() const { return m_loss.load() != Loss::None; }
+    // What the user reads: "ORBO lost: ..." naming the cause; empty when
+    // the device is not lost.
+    std::string lossText() const { return lossText(m_loss.load()); }
+    static std::string lossText(Loss loss);
+    // Set before any thread exchanges.
+    void setLossCallback(LossCallback callback);
+    // Looks at the idle line; a hang-up makes the device lost. True when lost.
+    bool watchLine();
 
     double fullScale() const;
     void setFullScale(double value);
@@ -66,11 +102,25 @@ private:
     };
     bool nextByte(ReadAhead &ahead, char &byte);
     // One exchange; the caller holds the bus lock.
-    int exchange(const std::string &command, std::string &echo, std::string &reply,
-                 bool &simulated);
+    // How one exchange ended besides its result.
+    enum class End
+    {
+        Answered, // an answer came (good, "Can" or cut off)
+        TimedOut, // the device stayed silent for the read time-out
+        Abandoned // hung up, cancelled or taken over: nothing to count
+    };
+    int exchange(const std::string &command, std::string &echo, std::string &reply, bool &simulated,
+                 End &end);
+    // Counts a timed-out or answered exchange towards a silent device.
+    void countEnd(End end);
+    void markLost(Loss loss);
 
     CSerialPort m_port;
     SerialConfig m_config;
     CBusMutex m_mutex;
     std::atomic<double> m_fullScale{0.0};
+    std::atomic<Loss> m_loss{Loss::None};
+    std::atomic<int> m_timeoutsInRow{0};
+    std::atomic<bool> m_cancelled{false};
+    LossCallback m_onLoss;
 };

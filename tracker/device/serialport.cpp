@@ -62,6 +62,16 @@ struct CSerialPort::Impl
     std::atomic<int> m_openError{0};
     std::atomic<uint32_t> m_lastReadCount{0};
     std::atomic<uint32_t> m_lastDrainCount{0};
+    std::atomic<bool> m_hungUp{false};
+
+    // Notes an error of a read, write or query; EIO and ENXIO mean the
+    // line is gone.
+    void noteError(int error)
+    {
+        m_lastError = error;
+        if (error == EIO || error == ENXIO || error == ENODEV)
+            m_hungUp = true;
+    }
 
     // Bytes waiting in the input queue; 0 when the query fails (a device
     // that has gone away has nothing to offer).
@@ -69,7 +79,7 @@ struct CSerialPort::Impl
     {
         int count = 0;
         if (::ioctl(m_fd, FIONREAD, &count) != 0) {
-            m_lastError = errno;
+            noteError(errno);
             return 0;
         }
         return count > 0 ? count : 0;
@@ -98,7 +108,8 @@ struct CSerialPort::Impl
             if (waiting() > 0)
                 return true;
             if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                sleepMs(msLeft(deadline));
+                // Nothing more will come: the caller learns it at once.
+                m_hungUp = true;
                 return false;
             }
             // Readable but nothing counted yet: look again shortly.
@@ -123,7 +134,7 @@ struct CSerialPort::Impl
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_lastError = errno;
+                noteError(errno);
                 break;
             }
             if (got == 0 || msLeft(deadline) == 0 || !waitReadable(msLeft(deadline)))
@@ -209,6 +220,7 @@ int CSerialPort::Open(const SerialConfig &config)
 
     m_d->m_config = config;
     m_d->m_fd = fd;
+    m_d->m_hungUp = false;
     m_d->m_open = true;
     Configure(config);
     DrainInput();
@@ -333,7 +345,7 @@ int CSerialPort::Write(const char *buffer, int count)
             continue;
         if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             // The device refused the data (for example it went away).
-            m_d->m_lastError = errno;
+            m_d->noteError(errno);
             return static_cast<int>(done);
         }
         const int left = msLeft(deadline);
@@ -345,8 +357,11 @@ int CSerialPort::Write(const char *buffer, int count)
             m_d->m_lastError = errno;
             return static_cast<int>(done);
         }
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLOUT))
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
+            && !(pfd.revents & POLLOUT)) {
+            m_d->m_hungUp = true;
             return static_cast<int>(done);
+        }
     }
     return static_cast<int>(done);
 }
@@ -362,7 +377,7 @@ uint32_t CSerialPort::readWaiting(char *buffer, uint32_t maxCount)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            m_d->m_lastError = errno;
+            m_d->noteError(errno);
         return 0;
     }
 }
@@ -386,6 +401,21 @@ bool CSerialPort::waitForInput(int timeoutMs)
         return false;
     }
     return m_d->waitReadable(timeoutMs);
+}
+
+bool CSerialPort::isHungUp() const
+{
+    return m_d->m_hungUp;
+}
+
+bool CSerialPort::checkHungUp()
+{
+    if (!m_d->m_open || m_d->m_simulated || m_d->m_fd < 0)
+        return false;
+    pollfd pfd{m_d->m_fd, 0, 0};
+    if (::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        m_d->m_hungUp = true;
+    return m_d->m_hungUp;
 }
 
 int CSerialPort::openError() const

@@ -41,6 +41,13 @@ public:
     // lets the time pass.
     bool waitForInput(int timeoutMs);
 
+    // The device hung up the line (the far end closed, a USB adapter was
+    // pulled): reads fail with EIO or poll reports POLLHUP/POLLERR. Set by
+    // any operation that meets it, cleared by Open.
+    bool isHungUp() const;
+    // Looks at the line without reading or waiting; true when it hung up.
+    bool checkHungUp();
+
     // Why the last Open failed (an errno value; 0 after a good Open), and
     // the reason as a user reads it (busy, no such device, no permission).
     int openError() const;

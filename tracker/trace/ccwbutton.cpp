@@ -100,6 +100,14 @@ void CCWButton::setValue(bool on)
     }
 }
 
+void CCWButton::setAlarm(bool alarm)
+{
+    if (m_alarm == alarm)
+        return;
+    m_alarm = alarm;
+    update();
+}
+
 void CCWButton::setOffColor(const QColor &color)
 {
     m_color = color;
@@ -120,7 +128,9 @@ void CCWButton::paintEvent(QPaintEvent *)
         const qreal side = qMin(area.width(), area.height());
         const QRectF circle(area.center().x() - side / 2, area.center().y() - side / 2, side, side);
         painter.setPen(QPen(palette().color(QPalette::Dark), 1));
-        painter.setBrush(m_on ? QColor(40, 220, 40) : QColor(20, 70, 20));
+        painter.setBrush(m_alarm    ? QColor(220, 30, 30)
+                             : m_on ? QColor(40, 220, 40)
+                                    : QColor(20, 70, 20));
         painter.drawEllipse(circle);
         return;
     }

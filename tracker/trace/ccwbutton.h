@@ -22,6 +22,9 @@ public:
     // Indicator on or off.
     void setValue(bool on);
     bool value() const { return m_on; }
+    // An LED in alarm shows red, lit or not (a link that was lost).
+    void setAlarm(bool alarm);
+    bool isAlarm() const { return m_alarm; }
 
     // Colour shown by a colour button.
     void setOffColor(const QColor &color);
@@ -41,6 +44,7 @@ protected:
 private:
     bool m_led = false;
     bool m_on = false;
+    bool m_alarm = false;
     bool m_pressed = false;
     QColor m_color = Qt::black;
 };

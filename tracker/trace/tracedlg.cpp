@@ -11,6 +11,7 @@
 #include "picturewriter.h"
 #include "tracesettings.h"
 #include "tracetools.h"
+#include "textline.h"
 #include "ui_trace.h"
 
 #include <QClipboard>
@@ -23,6 +24,7 @@
 #include <QHideEvent>
 #include <QInputDialog>
 #include <QPushButton>
+#include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 #include <QStandardPaths>
@@ -95,6 +97,7 @@ CTraceDlg::CTraceDlg(QWidget *parent)
     , m_ui(std::make_unique<Ui::CTraceDlg>())
 {
     m_ui->setupUi(this);
+    m_messagePlace = m_ui->messageLine->geometry();
     m_ui->lateLed->setLed(true);
     m_ui->fileLed->setLed(true);
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
@@ -348,6 +351,9 @@ void CTraceDlg::onThreadEnded(unsigned generation)
 {
     if (generation != m_runGeneration || !m_run)
         return;
+    // A run may end by itself (a lost device): Start works again.
+    m_ui->traceButton->setText(QStringLiteral("Start"));
+    m_ui->commandEdit->setEnabled(true);
     m_run.reset();
     emit traceEnded();
 }
@@ -358,22 +364,41 @@ void CTraceDlg::showSample(const TraceSample &sample)
         return; // the last samples of a run stopped for a report
     m_stats.add(sample);
     if (!sample.ok) {
-        m_ui->messageLine->setText(qs(sample.command + " -> " + sample.reply));
-        m_ui->messageLine->show();
+        // One line: a reply's own line end is not shown.
+        showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply)
+                       + (sample.lost ? std::string("; the trace has stopped") : std::string())));
         emit sampleShown(false, sample.late, 0.0);
         return;
     }
     if (m_ui->messageLine->isVisible())
         m_ui->messageLine->hide();
     if (sample.writeFailed) {
-        m_ui->messageLine->setText(qs("ERROR! Can not write to the file: " + sample.filePath));
-        m_ui->messageLine->show();
+        showMessage(qs("ERROR! Can not write to the file: " + sample.filePath));
     }
     m_ui->graph->appendPoint(sample.value, 1.0);
     scheduleRedraw();
     m_ui->lateLed->setValue(sample.late);
     m_ui->valueDisplay->setText(qs(formatC("%.6g", sample.value)));
     emit sampleShown(true, sample.late, sample.value);
+}
+
+void CTraceDlg::showMessage(const QString &text)
+{
+    // At its designed place, or further left and wider where a long text
+    // needs the room, read from its start; the tooltip holds it whole.
+    QLineEdit *line = m_ui->messageLine;
+    const int wanted = line->fontMetrics().horizontalAdvance(text) + 16;
+    QRect place = m_messagePlace;
+    if (wanted > place.width()) {
+        const int right = qMax(place.right(), width() - 20);
+        place.setLeft(qMax(10, qMin(place.left(), right - wanted)));
+        place.setRight(right);
+    }
+    line->setGeometry(place);
+    line->setText(text);
+    line->setCursorPosition(0);
+    line->setToolTip(text);
+    line->show();
 }
 
 void CTraceDlg::scheduleRedraw()

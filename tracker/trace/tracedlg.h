@@ -173,6 +173,8 @@ private:
     void OnShowWindow(bool show);
     void layoutContents();
     void showSample(const TraceSample &sample);
+    // A poll or file failure in the message line above the graph.
+    void showMessage(const QString &text);
     void onThreadEnded(unsigned generation);
     void setFileLogControls(bool on);
     // Asks for a colour starting at current, shows it on button and stores it
@@ -209,4 +211,5 @@ private:
     QDateTime m_traceStart;
     bool m_reviewing = false;
     TraceReport m_reviewHeader; // the report shown, without its points
+    QRect m_messagePlace;       // the message line's designed geometry
 };

@@ -86,6 +86,8 @@ void CTraceRun::TraceThread()
         TraceSample sample = PollSample(timing.late);
         if (m_onSample)
             m_onSample(sample);
+        if (sample.lost)
+            break;
         stampB = Clock::now();
     }
     m_stopRequest = Ended;
@@ -107,6 +109,10 @@ TraceSample CTraceRun::PollSample(bool late)
     sample.exchangeMs = Ms(std::chrono::steady_clock::now() - begin).count();
     if (result < 0 || m_command.empty() || sample.reply.empty()) {
         sample.ok = false;
+        if (result < 0 && m_session.isLost()) {
+            sample.lost = true;
+            sample.reply = m_session.lossText();
+        }
         return sample;
     }
     sample.ok = true;

@@ -21,6 +21,9 @@ class CTraceCsvWriter;
 // took (see TraceTiming). A good sample is written to the CSV writer (when
 // one is given and its log runs) before it is reported.
 //
+// A lost device (CDeviceSession::isLost) ends the run: its last sample
+// says so (TraceSample::lost), then the finished callback follows.
+//
 // The callbacks run on the worker thread; a window hands them on to its
 // own thread. They must not destroy the run.
 class CTraceRun

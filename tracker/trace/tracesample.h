@@ -21,6 +21,9 @@ struct TraceSample
     // file. The sample is still good.
     bool writeFailed = false;
     std::string filePath;
+    // The device is lost (hung up or silent for several polls): reply
+    // holds the cause, and the run ends after this sample.
+    bool lost = false;
     // Counts every poll of the run, good or failed, from 0.
     uint64_t index = 0;
     // When the exchange began (ms on a steady clock, for the period between
