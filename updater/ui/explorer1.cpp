@@ -47,9 +47,14 @@ protected:
     QVariant loadResource(int type, const QUrl &name) override
     {
         if (type == QTextDocument::ImageResource) {
+            // Anything but an image of the page itself becomes an empty one,
+            // so that nothing tries the address on its own.
             const QImage image = inlineImage(name);
             if (!image.isNull())
                 return image;
+            QImage empty(1, 1, QImage::Format_ARGB32);
+            empty.fill(Qt::transparent);
+            return empty;
         }
         return QVariant();
     }
@@ -118,9 +123,14 @@ void CExplorer1::showPage(const QByteArray &html)
         m_view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         m_view->setHtml(QString::fromUtf8(html));
     } else {
-        // Long runs without a blank must not make one endless line.
+        // Long runs without a blank must not make one endless line, and the
+        // text's own layout grows with its length: the head of the page.
         m_view->setWordWrapMode(QTextOption::WrapAnywhere);
-        m_view->setPlainText(QString::fromUtf8(html.left(static_cast<int>(kMaxPageBytes))));
+        QString text = QString::fromUtf8(html.left(kMaxPlainBytes));
+        if (html.size() > kMaxPlainBytes)
+            text += QStringLiteral("\n\n[... %1 more bytes not shown]")
+                        .arg(html.size() - kMaxPlainBytes);
+        m_view->setPlainText(text);
     }
 }
 

@@ -17,7 +17,7 @@ class QWidget;
 // the page as data: addresses; a link opens only http, https and mailto
 // addresses, in the user's own browser, never inside the viewer; a page
 // past the limits of PageLimits, or larger than kMaxPageBytes, is shown as
-// plain text.
+// plain text (its first kMaxPlainBytes).
 class CExplorer1
 {
 public:
@@ -28,6 +28,8 @@ public:
     };
 
     static constexpr qint64 kMaxPageBytes = 1024 * 1024;
+    // Of a page shown as plain text, the head that is shown.
+    static constexpr int kMaxPlainBytes = 64 * 1024;
 
     explicit CExplorer1(Mode mode = Mode::Primary)
         : m_mode(mode)

@@ -4,6 +4,11 @@
 
 namespace {
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
 bool isNameChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -53,12 +58,21 @@ namespace PageLimits {
 
 bool showableAsHtml(const QByteArray &html)
 {
+    if (html.size() > kMaxHtmlBytes)
+        return false;
     const char *p = html.constData();
     const char *const end = p + html.size();
     int depth = 0;
     int elements = 0;
-    while (
-        (p = static_cast<const char *>(std::memchr(p, '<', static_cast<std::size_t>(end - p))))) {
+    int run = 0; // characters of text since the last blank, tags not counted
+    while (p < end) {
+        if (*p != '<') {
+            run = isBlank(*p) ? 0 : run + 1;
+            if (run > kMaxWordLength)
+                return false;
+            ++p;
+            continue;
+        }
         ++p;
         const bool closing = p < end && *p == '/';
         if (closing)
@@ -83,7 +97,7 @@ bool showableAsHtml(const QByteArray &html)
             if (!addsNoDepth(name) && !selfClosed && ++depth > kMaxNesting)
                 return false;
         }
-        p = tagEnd;
+        p = tagEnd < end ? tagEnd + 1 : end;
     }
     return true;
 }
