@@ -10,15 +10,20 @@
 // - the time of `moravel-cli update` of the 2,000 small files against
 //   lftp's mirror of the same folder (with and without its `sync -f`);
 // - the peak resident memory of a moravel-cli run that downloads one
-//   500 MB file.
+//   500 MB file;
+// - the slowest hostile release-notes page on screen (deep tables, lists
+//   and divs, 1 MiB of one word, 100,000 links) against an ordinary page,
+//   and how much of an endless file arrives before its listed size stops
+//   it.
 // Each timing is the best of a few rounds, taken alternately. The data live
 // in a temporary folder that is removed at the end.
 
 #include "ftpserver.h"
+#include "hostile.h"
 #include "signedrelease.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -114,7 +119,7 @@ bool writeRandomFile(const QString &path, qint64 size, std::mt19937_64 &random, 
 }
 
 // Writes count random files of size bytes each ("PREFIXnnnn.bin") and the
-// revision file that lists them with their SHA-256.
+// revision file that lists them with their SHA-256 and size.
 bool writeServerFolder(const QString &folder, const char *prefix, int count, qint64 size,
                        std::mt19937_64 &random)
 {
@@ -126,7 +131,8 @@ bool writeServerFolder(const QString &folder, const char *prefix, int count, qin
         QByteArray sha256;
         if (!writeRandomFile(folder + "/" + name, size, random, &sha256))
             return false;
-        relInfo.write(name.toLatin1() + "; 1.00.00; " + sha256 + "\r\n");
+        relInfo.write(name.toLatin1() + "; 1.00.00; " + sha256 + "; " + QByteArray::number(size)
+                      + "\r\n");
     }
     return true;
 }
@@ -142,11 +148,29 @@ int fail(const char *what)
     return 1;
 }
 
+// The hostile-server figures; false when one could not be measured.
+bool reportHostile(const QDir &root)
+{
+    const PageTiming pages = timeHostilePages();
+    std::printf("worst hostile page ms: %.1f (%s)\n", pages.worstMs, qPrintable(pages.worstPage));
+    std::printf("ordinary page ms: %.1f, worst hostile/ordinary ratio: %.2f\n", pages.referenceMs,
+                pages.worstMs / std::max(pages.referenceMs, 0.001));
+    constexpr qint64 kListedBytes = 10LL * 1024 * 1024;
+    const double stoppedMb = endlessFileStoppedAfterMb(root.filePath("endless"), kListedBytes);
+    if (stoppedMb < 0)
+        return fail("the endless file was not stopped") == 0;
+    std::printf("endless file stopped after MB: %.2f (listed %lld MB, ratio %.2f)\n", stoppedMb,
+                kListedBytes / (1024 * 1024), stoppedMb / (kListedBytes / (1024.0 * 1024.0)));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     QTemporaryDir work;
     if (!work.isValid())
         return fail("no temporary folder");
@@ -155,6 +179,9 @@ int main(int argc, char *argv[])
     root.mkpath("server/Big/Updates");
     root.mkpath("config");
     qputenv("XDG_CONFIG_HOME", root.filePath("config").toLocal8Bit());
+    // --hostile: only the hostile-server figures.
+    if (app.arguments().contains("--hostile"))
+        return reportHostile(root) ? 0 : 1;
 
     std::mt19937_64 random(20140811);
     const QString updates = root.filePath("server/Bench/Updates");
@@ -275,5 +302,6 @@ int main(int argc, char *argv[])
         return fail("the signed revision file did not verify");
     std::printf("read ms (100k records): %.1f\n", verify.readMs);
     std::printf("verify ms (100k records): %.1f\n", verify.verifyMs);
-    return 0;
+
+    return reportHostile(root) ? 0 : 1;
 }

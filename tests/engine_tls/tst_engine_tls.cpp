@@ -60,6 +60,11 @@ void TestFtpTls::connect_data()
     row("certificate for another host name", "othername", "ftpes://@HOST@", "", "ca", "certificate");
     row("test authority unknown to the system", "server", "ftpes://@HOST@", "", "",
         "SSL certificate problem");
+    // A server without TLS (the plain fixture): required says just that;
+    // offered falls back to plain FTP and says so.
+    row("TLS required, none offered", "", "@HOST@", "required", "",
+        "TLS required: the update server does not offer TLS.\n");
+    row("TLS offered, none offered", "", "@HOST@", "offered", "", "");
 }
 
 void TestFtpTls::connect()
@@ -70,7 +75,8 @@ void TestFtpTls::connect()
     QFETCH(QString, caFile);
     QFETCH(QString, refusal);
 
-    FtpTestServer server(m_work.filePath("root"), {}, certificate(serverCertificate));
+    FtpTestServer server(m_work.filePath("root"), {},
+                         serverCertificate.isEmpty() ? QString() : certificate(serverCertificate));
     QVERIFY2(server.start(), qPrintable(server.errorText()));
     QSettings settings(kSettingsOrganisation, kSettingsApplication);
     settings.setValue(kReminderKeyBase + kUpdates + "/Host", host.replace("@HOST@", server.host()));
@@ -92,11 +98,15 @@ void TestFtpTls::connect()
                  client.lastError().c_str());
         QCOMPARE(readFile(program.filePath("Spelmar.exe")), QByteArray("new exe"));
         QVERIFY(prompt.boxes().empty());
+        QCOMPARE(client.plainFallback(), serverCertificate.isEmpty());
         return;
     }
     QVERIFY(!connected);
     const QStringList texts = boxTexts(prompt);
     QVERIFY2(texts.size() == 1 && texts[0].contains(refusal), qPrintable(texts.join('\n')));
+    // The advice for a missing internet line is no advice for a server
+    // without TLS.
+    QVERIFY2(serverCertificate != "" || !texts[0].contains("inactivate"), qPrintable(texts[0]));
 }
 
 // moravel-cli trusts the authority that --ca-file names.

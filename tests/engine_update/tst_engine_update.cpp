@@ -228,10 +228,15 @@ void TestEngineUpdate::downloadRun_data()
     const QStringList evil{"..\\evil.sh",          "../../evil.sh", "/tmp/evil.sh", "C:\\evil.sh",
                            "lib\\..\\..\\evil.sh", "bad\x01name",   "lib/./x",      "lib//x",
                            "SPELMAR.EXE"};
+    // Each is listed as failed, with its reason, before the transfer.
+    QStringList dropped;
+    for (const QString &name : evil.mid(0, evil.size() - 1))
+        dropped << fail("refused file name \"" + name + "\": not a plain name below the program folder");
+    dropped << fail("ignored \"SPELMAR.EXE\": the same file as \"Spelmar.exe\" listed before");
     row("names that leave the program folder, names twice",
         newExe + evil.join("; 1.00.00\r\n").toLatin1()
             + "; 1.00.00\r\n|../../evil.sh=evil|Spelmar.exe=new exe",
-        oldInstall, {ok("Spelmar.exe")}, "Spelmar.exe=new exe", oldInstall);
+        oldInstall, dropped + QStringList{ok("Spelmar.exe")}, "Spelmar.exe=new exe", oldInstall);
     // Files may not grow beyond 100000 bytes: the backup copy of the big
     // installed file fails, so it stays as it is.
     row("backup copy fails",
@@ -284,8 +289,15 @@ void TestEngineUpdate::downloadRun()
     const QStringList rewritten{"---- end transfer ----", "... update local revision file",
                                 "  ok!  updated local revision file"};
     const QStringList end{"   ", "  End of download procedure!! "};
+    // Records dropped before the transfer come before its start line.
+    QStringList dropped;
+    QStringList fileLines;
+    for (const QString &line : run.fileLines)
+        (line.startsWith(" fail!    refused ") || line.startsWith(" fail!    ignored ") ? dropped : fileLines)
+            << line;
     QCOMPARE(report.lines,
-             start + run.fileLines + (run.cancelAt.isEmpty() ? rewritten : QStringList()) + end);
+             start.mid(0, 6) + dropped + start.mid(6) + fileLines
+                 + (run.cancelAt.isEmpty() ? rewritten : QStringList()) + end);
     QCOMPARE(result.allArrived(), run.offeredAgain.isEmpty());
     QCOMPARE(result.outcome == CDownloadJob::Outcome::Cancelled, !run.cancelAt.isEmpty());
     const Files now = readTree(programFolder());

@@ -29,6 +29,23 @@ public:
     // Why start() failed, with the server's output.
     QString errorText() const { return m_errorText; }
 
+    // Arguments of ftpserver.py's hostile modes for the file name (see its
+    // usage): bytes without end, a drip of bytesPerSecond, silence after
+    // bytes, a generated page (kind tables, lists, divs, word or links).
+    static QStringList endless(const QString &name) { return {"--endless", name}; }
+    static QStringList drip(const QString &name, int bytesPerSecond)
+    {
+        return {"--drip", QStringLiteral("%1:%2").arg(name).arg(bytesPerSecond)};
+    }
+    static QStringList stallAfter(const QString &name, qint64 bytes)
+    {
+        return {"--stall-after", QStringLiteral("%1:%2").arg(name).arg(bytes)};
+    }
+    static QStringList page(const QString &name, const QString &kind, int count)
+    {
+        return {"--page", QStringLiteral("%1:%2:%3").arg(name, kind).arg(count)};
+    }
+
     // Makes in folder ca.pem and otherca.pem (two authorities) and, each
     // holding key and certificate, server.pem (127.0.0.1, from ca),
     // othername.pem (another host name, from ca) and stranger.pem

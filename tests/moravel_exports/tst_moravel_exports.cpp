@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -203,7 +204,10 @@ void TestExports::scheduledCheckLeadsToReleaseNotes()
     QString caption;
     ModalDriver driver({answerBox(QMessageBox::Yes, &question), [&](QWidget *modal) {
                             auto *exit = modal->findChild<QPushButton *>("exitButton");
-                            if (!exit || !exit->isVisible())
+                            // The page arrives while the window is open.
+                            auto *page = modal->findChild<QTextEdit *>("WebBrowser");
+                            if (!exit || !exit->isVisible() || !page
+                                || !page->toPlainText().contains("Release 1.00.01"))
                                 return false;
                             caption = modal->windowTitle();
                             exit->click();

@@ -125,7 +125,7 @@ void TestSignedUpdate::refusals()
     if (change == "drop")
         QVERIFY(QFile::remove(offered + "/RelInfoRemote.rel.sig"));
     if (change == "file")
-        writeFile(offered + "/Spelmar.exe", "evil exe");
+        writeFile(offered + "/Spelmar.exe", "bad exe"); // the listed size, other bytes
     if (change == "rel")
         writeFile(offered + "/RelInfoRemote.rel",
                   readFile(offered + "/RelInfoRemote.rel").replace("3.01.02", "3.01.03"));

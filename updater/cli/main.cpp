@@ -136,6 +136,7 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
     CliPrompt prompt(stdout);
     CFtpFileClient client(&prompt, ftpServerHost(serverPath));
     client.setTls(ftpTlsSettings(serverPath, security.caFile));
+    client.setMinRate(ftpMinRate(serverPath));
     CUpdateCheck check(client, prompt);
     check.setSecurity(security);
     check.CheckForUpdates(serverPath, split.folder, split.name, false);

@@ -9,6 +9,7 @@
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisiontrust.h"
+#include "transferbounds.h"
 
 #include <cerrno>
 #include <chrono>
@@ -159,6 +160,7 @@ void CDownloadJob::DownloadThread()
     CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
     client.setCancelFlag(&m_cancel);
     client.setTls(ftpTlsSettings(m_serverPath, m_security.caFile));
+    client.setMinRate(ftpMinRate(m_serverPath));
     RelInfoList local;
     RelInfoList remote;
     const std::string localRelInfo = localPathFor(m_programFolder, kLocalRelInfoName);
@@ -178,6 +180,8 @@ void CDownloadJob::DownloadThread()
         if (!client.Connect())
             return serverFailure(Outcome::NoConnection, "cannot connect to " + client.host());
 
+        if (client.plainFallback())
+            m_report.addLine("... " + client.host() + " offers no TLS: plain FTP");
         m_report.addLine("... set path (" + m_serverPath + ")");
         if (!client.SetCurrentDirectory(m_serverPath))
             return serverFailure(Outcome::ServerError, "no update folder " + m_serverPath);
@@ -217,7 +221,7 @@ void CDownloadJob::DownloadThread()
         ReadLocalRelInfo(local, localRelInfo);
         m_report.addLine("... compare new files");
         for (const std::string &reason : dropped)
-            m_report.failureReason(reason);
+            m_report.addLine(kFail + reason);
         if (!SelectNewerFiles(local, remote, m_takeAll)) {
             m_report.addLine(" end! No updates found!");
             return Outcome::NothingNewer;
@@ -268,6 +272,11 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
             fail(name, "not downloaded: " + client.lastError());
             continue;
         }
+        const TransferBound bound = transferBound(record, m_programFolder);
+        if (bound.maxBytes == 0) {
+            fail(name, bound.refusal);
+            continue;
+        }
         const std::string target = localPathFor(m_programFolder, name);
         // Only a name with a sub-folder needs one made.
         const bool inSubFolder = name.find_first_of("\\/") != std::string::npos;
@@ -310,6 +319,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         MoveAside(m_programFolder, name);
         CFtpFileClient::GetFileOptions options;
         options.expectedSha256 = std::string(record.sha256);
+        options.maxBytes = bound.maxBytes;
         options.syncToDisk = false; // one sync for the whole run, below
         const bool arrived = client.GetFile(name, m_programFolder, options);
         // The download replaced the installed file by one rename, or left

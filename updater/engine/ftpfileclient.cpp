@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,19 @@ const char *const kConnectFailedText =
     "Connection to the NORVANE server failed.\n"
     "Cannot check the new software updates.\n"
     "You can inactivate this feature if no internet line is available!\n\n";
+
+const char *const kTlsRefusedText = "TLS required: the update server does not offer TLS.\n"
+                                    "Nothing was sent to it, and no update was looked for.\n\n";
+
+// MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
+bool ftpVerbose()
+{
+    static const bool verbose = [] {
+        const char *value = std::getenv("MORAVEL_FTP_VERBOSE");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }();
+    return verbose;
+}
 
 CURL *handle(void *session)
 {
@@ -137,6 +151,34 @@ struct CFtpFileClient::Transfer
     // abandoned (0: none).
     std::uint64_t received = 0;
     std::uint64_t maxBytes = 0;
+    // The minimum rate: the current window's start and the bytes received
+    // before it; tooSlow once a window fell short.
+    MinRate minRate;
+    std::chrono::steady_clock::time_point windowStart = std::chrono::steady_clock::now();
+    std::uint64_t windowStartBytes = 0;
+    bool tooSlow = false;
+    // The server accepted AUTH TLS (Connect with TLS when offered).
+    bool tlsAccepted = false;
+
+    // False (and tooSlow set) when the window that has just ended brought
+    // too little.
+    bool keepsMinRate(std::uint64_t done)
+    {
+        if (minRate.bytesPerSecond == 0 || minRate.windowSeconds <= 0)
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - windowStart < std::chrono::seconds(minRate.windowSeconds))
+            return true;
+        const std::uint64_t wanted =
+            minRate.bytesPerSecond * static_cast<std::uint64_t>(minRate.windowSeconds);
+        if (done - windowStartBytes < wanted) {
+            tooSlow = true;
+            return false;
+        }
+        windowStart = now;
+        windowStartBytes = done;
+        return true;
+    }
 };
 
 CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
@@ -217,12 +259,7 @@ void CFtpFileClient::resetRequestOptions()
     curl().easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
     curl().easySetopt(session, CURLOPT_NOPROGRESS, 0L);
     curl().easySetopt(session, CURLOPT_XFERINFOFUNCTION, &CFtpFileClient::onProgress);
-    // MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
-    static const bool verbose = [] {
-        const char *value = std::getenv("MORAVEL_FTP_VERBOSE");
-        return value && *value && std::strcmp(value, "0") != 0;
-    }();
-    if (verbose)
+    if (ftpVerbose())
         curl().easySetopt(session, CURLOPT_VERBOSE, 1L);
 }
 
@@ -245,12 +282,21 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
     }
     m_errorBuffer[0] = '\0';
     const CURLcode result = runRequest(multiHandle(m_multi), session, m_cancel);
+    m_lastResult = result;
     if (result == CURLE_OK) {
         m_lastError.clear();
         return true;
     }
     m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl().easyStrerror(result);
-    if (result == CURLE_ABORTED_BY_CALLBACK || (m_cancel && m_cancel->load()))
+    if (result == CURLE_OPERATION_TIMEDOUT && m_connected)
+        // The buffer may hold an earlier, harmless complaint of the request.
+        m_lastError =
+            "the server sent nothing for " + std::to_string(m_stallSeconds) + " s (stall time-out)";
+    if (transfer && transfer->tooSlow)
+        m_lastError = "slower than " + std::to_string(transfer->minRate.bytesPerSecond)
+            + " bytes a second over " + std::to_string(transfer->minRate.windowSeconds)
+            + " s; download abandoned";
+    else if (result == CURLE_ABORTED_BY_CALLBACK || (m_cancel && m_cancel->load()))
         m_lastError = "cancelled";
     else if (leavesServerUnreachable(result))
         m_connectionLost = true;
@@ -306,6 +352,8 @@ int CFtpFileClient::onProgress(void *user, std::int64_t total, std::int64_t done
         return 0;
     if (transfer->cancel && transfer->cancel->load())
         return 1;
+    if (transfer->file && !transfer->keepsMinRate(transfer->received))
+        return 1;
     if (transfer->progress) {
         if (transfer->source)
             transfer->progress(static_cast<std::uint64_t>(uploaded),
@@ -313,6 +361,19 @@ int CFtpFileClient::onProgress(void *user, std::int64_t total, std::int64_t done
         else
             transfer->progress(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
     }
+    return 0;
+}
+
+int CFtpFileClient::onDebug(void *, int type, char *data, std::size_t size, void *user)
+{
+    auto *transfer = static_cast<Transfer *>(user);
+    // 234: AUTH TLS accepted (334 from servers that answer AUTH SSL so).
+    if (type == CURLINFO_HEADER_IN && size >= 4
+        && (std::memcmp(data, "234 ", 4) == 0 || std::memcmp(data, "334 ", 4) == 0))
+        transfer->tlsAccepted = true;
+    if (ftpVerbose()
+        && (type == CURLINFO_TEXT || type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT))
+        std::fwrite(data, 1, size, stderr);
     return 0;
 }
 
@@ -381,19 +442,34 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     // A request without body still logs in and reads the login directory,
     // so a wrong account fails here and not at the first download.
     curl().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    if (tlsMode() == FtpTls::WhenOffered) {
+        // Whether the server took AUTH TLS shows only in the dialogue.
+        curl().easySetopt(handle(m_session), CURLOPT_DEBUGFUNCTION, &CFtpFileClient::onDebug);
+        curl().easySetopt(handle(m_session), CURLOPT_DEBUGDATA, &transfer);
+        curl().easySetopt(handle(m_session), CURLOPT_VERBOSE, 1L);
+    }
     m_entryPath.clear();
     if (!perform("ftp://" + m_host + "/", &transfer)) {
         m_currentUrl.clear();
         const bool cancelled = m_cancel && m_cancel->load();
+        if (tlsRefused())
+            m_lastError = "TLS required, and the server does not offer it";
         if (m_prompt && !cancelled) {
-            std::string text = kConnectFailedText;
-            text += "ERROR!  " + m_lastError.substr(0, kMaxErrorText) + "\n";
-            text += "\n";
+            std::string text;
+            if (tlsRefused()) {
+                // Not a line problem: switching the reminder off is no advice here.
+                text = kTlsRefusedText;
+            } else {
+                text = kConnectFailedText;
+                text += "ERROR!  " + m_lastError.substr(0, kMaxErrorText) + "\n";
+                text += "\n";
+            }
             text += "FTP Server: <" + m_host + ">";
             m_prompt->message(text, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::None);
         }
         return false;
     }
+    m_plainFallback = tlsMode() == FtpTls::WhenOffered && !transfer.tlsAccepted;
     char *entry = nullptr;
     if (curl().easyGetinfo(handle(m_session), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
         m_entryPath = entry;
@@ -403,6 +479,11 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     m_connected = true;
     refreshCurrentUrl();
     return true;
+}
+
+bool CFtpFileClient::tlsRefused() const
+{
+    return m_lastResult == CURLE_USE_SSL_FAILED;
 }
 
 bool CFtpFileClient::SetCurrentDirectory(const std::string &path)
@@ -544,6 +625,7 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
     transfer.progress = options.progress;
     transfer.file = &file;
     transfer.maxBytes = options.maxBytes;
+    transfer.minRate = m_minRate;
 
     std::vector<std::string> parts = m_currentParts;
     for (const std::string &part : splitPath(remoteName))
@@ -551,8 +633,8 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
     resetRequestOptions();
     if (!perform(urlFor(parts, false), &transfer)) {
         if (transfer.sinkFailed && options.maxBytes > 0 && transfer.received > options.maxBytes)
-            m_lastError = remoteName + " is larger than " + std::to_string(options.maxBytes)
-                + " bytes; download abandoned";
+            m_lastError =
+                "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";
         else if (transfer.sinkFailed && !file.error().empty())
             m_lastError = file.error();
         return false;

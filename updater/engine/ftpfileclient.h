@@ -25,7 +25,8 @@ class IPrompt;
 //
 // Time-outs: connecting gives up after 15 s; a request that waits for an
 // answer, or moves less than one byte a second, for the stall time-out
-// (30 s, or MORAVEL_FTP_STALL_SECONDS) is aborted. After a failure that
+// (30 s, or MORAVEL_FTP_STALL_SECONDS) is aborted; a download slower than
+// the minimum rate (setMinRate) is abandoned too. After a failure that
 // leaves the server unreachable (time-out, lost or refused connection) the
 // client fails every further request at once until the next Connect. A
 // cancel flag set from any thread aborts the running request within a
@@ -51,6 +52,16 @@ public:
         std::uint64_t maxBytes = 0;
     };
 
+    // The slowest a file may arrive: a download that brings fewer than
+    // bytesPerSecond * windowSeconds bytes in any window of windowSeconds
+    // (counted from the request's start, window after window) is abandoned.
+    // 0 in either switches the rule off.
+    struct MinRate
+    {
+        std::uint64_t bytesPerSecond = 0;
+        long windowSeconds = 0;
+    };
+
     static constexpr const char *kDefaultUserName = "vaskolt";
     static constexpr const char *kDefaultPassword = "tovrask27";
 
@@ -67,7 +78,8 @@ public:
     // with a request, so a wrong password fails here). A non-empty
     // serverName replaces the stored host first. False at once when already
     // connected. Any failure but a cancel shows the connection-failed
-    // message (with the transfer layer's reason and the host) through the
+    // message (a server without the TLS that is required: a box that says
+    // just that)    // message (with the transfer layer's reason and the host) through the
     // prompt. MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
     bool Connect(const std::string &serverName = std::string());
 
@@ -125,11 +137,22 @@ public:
     void setTls(const FtpTlsSettings &tls) { m_tls = tls; }
     FtpTls tlsMode() const;
 
+    // The minimum rate of downloads (off by default; ftpMinRate gives the
+    // settings' value).
+    void setMinRate(const MinRate &rate) { m_minRate = rate; }
+    MinRate minRate() const { return m_minRate; }
+
     // A flag that, when it becomes true, aborts the running and every later
     // request of this client (it fails). Owned by the caller; may be null.
     void setCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
 
     bool isConnected() const { return m_connected; }
+    // True after a Connect with TLS "offered" to a server that offers none:
+    // the session is plain FTP.
+    bool plainFallback() const { return m_plainFallback; }
+    // True when the last request failed because TLS is required and the
+    // server does not offer it.
+    bool tlsRefused() const;
     // True after a failure that left the server unreachable; every request
     // fails at once until Close or Connect.
     bool connectionLost() const { return m_connectionLost; }
@@ -153,6 +176,7 @@ private:
     static std::size_t writeToTransfer(char *data, std::size_t size, std::size_t count, void *user);
     static std::size_t readFromTransfer(char *data, std::size_t size, std::size_t count,
                                         void *user);
+    static int onDebug(void *session, int type, char *data, std::size_t size, void *user);
     static int onProgress(void *user, std::int64_t total, std::int64_t done,
                           std::int64_t uploadTotal, std::int64_t uploaded);
 
@@ -167,10 +191,13 @@ private:
     bool m_passive = false;
     bool m_connectionLost = false;
     long m_stallSeconds;
+    MinRate m_minRate;
     FtpTlsSettings m_tls;
     bool m_hostWantsTls = false; // the host was given as "ftpes://"
     const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;
+    int m_lastResult = 0; // the transfer layer's code of the last request
+    bool m_plainFallback = false;
 
     void *m_session = nullptr;               // the curl easy handle
     void *m_multi = nullptr;                 // the multi handle it runs in

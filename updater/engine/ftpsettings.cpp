@@ -1,5 +1,6 @@
 #include "ftpsettings.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -33,4 +34,31 @@ long ftpStallSecondsFromEnvironment()
     char *end = nullptr;
     const long seconds = std::strtol(value, &end, 10);
     return *end == '\0' && seconds >= 1 && seconds <= 3600 ? seconds : kDefaultStallSeconds;
+}
+
+CFtpFileClient::MinRate parseMinRate(const std::string &text)
+{
+    CFtpFileClient::MinRate rate{kDefaultMinRateBytes, kDefaultMinRateWindow};
+    if (text == "0")
+        return CFtpFileClient::MinRate();
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return rate;
+    std::uint64_t bytes = 0;
+    long seconds = 0;
+    const char *first = text.data();
+    const char *middle = first + slash;
+    const char *last = first + text.size();
+    const auto bytesRead = std::from_chars(first, middle, bytes);
+    const auto secondsRead = std::from_chars(middle + 1, last, seconds);
+    if (bytesRead.ec != std::errc() || bytesRead.ptr != middle || secondsRead.ec != std::errc()
+        || secondsRead.ptr != last || seconds < 1 || seconds > 86400
+        || bytes > (std::uint64_t(1) << 40))
+        return rate;
+    return CFtpFileClient::MinRate{bytes, seconds};
+}
+
+CFtpFileClient::MinRate ftpMinRate(const std::string &serverPath)
+{
+    return parseMinRate(UpdateSettings::text(serverPath, UpdateSettings::kMinRate));
 }

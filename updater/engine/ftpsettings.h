@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftpfileclient.h"
 #include "updatesettings.h"
 
 #include <string>
@@ -24,3 +25,11 @@ bool ftpPassiveFromEnvironment();
 // Seconds without progress after which a request gives up: MORAVEL_FTP_STALL_SECONDS
 // when it holds a whole number from 1 to 3600, else kDefaultStallSeconds.
 long ftpStallSecondsFromEnvironment();
+
+// The minimum rate of downloads for a server path: its `MinRate` setting,
+// "bytes/seconds" (at least bytes a second over every window of seconds;
+// "0" switches the rule off), else kDefaultMinRate (1 KiB/s over 60 s).
+constexpr std::uint64_t kDefaultMinRateBytes = 1024;
+constexpr long kDefaultMinRateWindow = 60;
+CFtpFileClient::MinRate parseMinRate(const std::string &text);
+CFtpFileClient::MinRate ftpMinRate(const std::string &serverPath);

@@ -30,12 +30,23 @@ bool listFiles(const std::string &folder, std::map<std::string, bool> &files, st
             continue;
         const std::string name = fs::relative(it->path(), folder, ec).generic_string();
         if (name != kRemoteRelInfoName && name != kRevisionSignatureName
-            && name != "LatestUpdate.html")
+            && name != kReleaseNotesName)
             files.emplace(name, false);
     }
     if (ec)
         error = "cannot list " + folder + ": " + ec.message();
     return !ec;
+}
+
+bool hashFile(const std::string &path, std::string &hex, std::uint64_t &size, std::string &error)
+{
+    std::error_code ec;
+    size = fs::file_size(path, ec);
+    if (ec || !Sha256::ofFile(path, hex) || fs::file_size(path, ec) != size || ec) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -52,11 +63,10 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
     std::string text;
     auto addRecord = [&](const std::string &name, const std::string &revision) {
         std::string hex;
-        if (!Sha256::ofFile(localPathFor(folder, name), hex)) {
-            error = "cannot read " + localPathFor(folder, name);
+        std::uint64_t size = 0;
+        if (!hashFile(localPathFor(folder, name), hex, size, error))
             return false;
-        }
-        text += name + "; " + revision + "; " + hex + "\r\n";
+        text += name + "; " + revision + "; " + hex + "; " + std::to_string(size) + "\r\n";
         ++result.files;
         return true;
     };
@@ -74,6 +84,18 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
     for (const auto &[name, listed] : files) {
         if (!listed && !addRecord(name, options.defaultRevision))
             return false;
+    }
+
+    // The release notes are bound to this list too, by a line that is no
+    // record (its first field is empty).
+    const std::string page = localPathFor(folder, kReleaseNotesName);
+    std::error_code ec;
+    if (fs::is_regular_file(page, ec)) {
+        std::string hex;
+        std::uint64_t size = 0;
+        if (!hashFile(page, hex, size, error))
+            return false;
+        text += releaseNotesSealLine(hex, size);
     }
 
     const std::time_t now = options.clock ? options.clock() : std::time(nullptr);

@@ -6,8 +6,10 @@
 #include <string>
 
 // Publishing an update directory: RelInfoRemote.rel for the files of a
-// folder, each record with the file's SHA-256 as its third field, and its
-// detached signature RelInfoRemote.rel.sig (revisionsignature.h).
+// folder, each record with the file's SHA-256 as its third field and its
+// size as the fourth, a line binding LatestUpdate.html (when the folder
+// holds one) by its SHA-256 and size, and the list's detached signature
+// RelInfoRemote.rel.sig (revisionsignature.h).
 //
 // The records of a RelInfoRemote.rel already in the folder keep their
 // order and revisions; files it does not name are added in name order

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -152,14 +153,15 @@ bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
                 return;
             }
             const std::string_view hash = trimView(fieldView(line, 3));
+            lowerHash.clear();
             if (isSha256Text(hash)) {
                 lowerHash.assign(hash);
                 for (char &c : lowerHash)
                     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                list.append(name, revision, "0", lowerHash);
-            } else {
-                list.append(name, revision, "0");
             }
+            std::uint64_t size = 0;
+            const bool sized = parseFileSize(trimView(fieldView(line, 4)), size);
+            list.append(name, revision, "0", lowerHash, sized ? &size : nullptr);
         });
     if (!ok)
         list.truncate(before);
@@ -314,6 +316,34 @@ bool ReadLocalRelInfo(RelInfoList &list, const std::string &path)
 bool ReadRemoteRelInfo(RelInfoList &list, const std::string &path)
 {
     return readRelInfo(list, path, true);
+}
+
+ReleaseNotesSeal readReleaseNotesSeal(const std::string &path)
+{
+    ReleaseNotesSeal seal;
+    forEachLine(
+        path, [](std::uint64_t) {},
+        [&](std::string_view line) {
+            if (!trimView(fieldView(line, 1)).empty()
+                || trimView(fieldView(line, 2)) != kReleaseNotesName)
+                return;
+            const std::string_view hash = trimView(fieldView(line, 3));
+            std::uint64_t size = 0;
+            if (!isSha256Text(hash) || !parseFileSize(trimView(fieldView(line, 4)), size))
+                return;
+            seal.found = true;
+            seal.sha256.assign(hash);
+            for (char &c : seal.sha256)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            seal.size = size;
+        });
+    return seal;
+}
+
+std::string releaseNotesSealLine(const std::string &sha256, std::uint64_t size)
+{
+    return std::string("; ") + kReleaseNotesName + "; " + sha256 + "; " + std::to_string(size)
+        + "\r\n";
 }
 
 bool ListBackupFolder(const std::string &folder, RelInfoList &list)
@@ -497,6 +527,15 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
         return false;
     }
     return file.commit();
+}
+
+bool parseFileSize(std::string_view text, std::uint64_t &size)
+{
+    if (text.empty() || text.size() > 20
+        || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+    return error == std::errc() && end == text.data() + text.size();
 }
 
 bool isSha256Text(std::string_view text)

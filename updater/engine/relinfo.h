@@ -12,8 +12,11 @@
 // Format: 8-bit text, one record per CR LF line, fields split at ";".
 // Field 1 is the file name relative to the program folder, field 2 the
 // revision; a server record may carry a third field of 64 hex digits, the
-// SHA-256 of the file. White space around a field is not part of it; a line
-// whose trimmed first field is empty is skipped.
+// SHA-256 of the file, and a fourth, the file's size in bytes (decimal
+// digits). A line whose first field is empty is no record: a server list
+// uses one, "; LatestUpdate.html; <SHA-256>; <size>", to name the release
+// notes that belong to it (readReleaseNotesSeal). White space around a field is not part of it; a
+// line whose trimmed first field is empty is skipped.
 //
 // Every function takes explicit paths; none relies on the current
 // directory. Input of any shape ends in bounded time and memory: lines
@@ -47,8 +50,9 @@ std::string trimField(const std::string &text);
 // be read; the list is then unchanged.
 bool ReadLocalRelInfo(RelInfoList &list, const std::string &path);
 
-// As ReadLocalRelInfo, and every record gets the transfer mark "0" and,
-// when its third field is 64 hex digits, the SHA-256 (lower case).
+// As ReadLocalRelInfo, and every record gets the transfer mark "0",
+// when its third field is 64 hex digits the SHA-256 (lower case), and when
+// its fourth field is a decimal number the size.
 bool ReadRemoteRelInfo(RelInfoList &list, const std::string &path);
 
 // Appends the plain files of one backup folder (bare names sorted by byte
@@ -91,6 +95,23 @@ std::vector<std::string> dropUnusableRecords(RelInfoList &remote);
 // Returns false when the file could not be written; the old file is then
 // left as it was.
 bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std::string &path);
+
+// A file size as the fourth field gives it: 1 to 20 decimal digits that fit
+// 64 bits.
+bool parseFileSize(std::string_view text, std::uint64_t &size);
+
+// The release notes' line of a server list: its SHA-256 (lower case) and
+// size. found stays false when the list names none.
+struct ReleaseNotesSeal
+{
+    bool found = false;
+    std::string sha256;
+    std::uint64_t size = 0;
+};
+constexpr const char *kReleaseNotesName = "LatestUpdate.html";
+ReleaseNotesSeal readReleaseNotesSeal(const std::string &path);
+// The line that names the release notes in a server list (with CR LF).
+std::string releaseNotesSealLine(const std::string &sha256, std::uint64_t size);
 
 // True when text is 64 hex digits (either case): a SHA-256 as text.
 bool isSha256Text(std::string_view text);

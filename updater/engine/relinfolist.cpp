@@ -52,6 +52,11 @@ RelInfoRecord RelInfoList::operator[](std::size_t index) const
     record.transferMark = kMarkTexts[flags & MarkBits];
     if (flags & HasSha)
         record.sha256 = std::string_view(data + nameLength + revisionLength, 64);
+    if (flags & HasSize) {
+        std::memcpy(&record.size, data + nameLength + revisionLength + (flags & HasSha ? 64 : 0),
+                    sizeof record.size);
+        record.hasSize = true;
+    }
     return record;
 }
 
@@ -61,11 +66,13 @@ std::size_t RelInfoList::recordEnd(std::size_t index) const
     const std::size_t nameLength = readLength(m_text, position);
     const std::size_t revisionLength = readLength(m_text, position);
     const unsigned char flags = static_cast<unsigned char>(m_text[position++]);
-    return position + nameLength + revisionLength + (flags & HasSha ? 64 : 0);
+    return position + nameLength + revisionLength + (flags & HasSha ? 64 : 0)
+        + (flags & HasSize ? sizeof(std::uint64_t) : 0);
 }
 
 std::uint32_t RelInfoList::appendPacked(std::string_view fileName, std::string_view revision,
-                                        unsigned char flags, std::string_view sha256)
+                                        unsigned char flags, std::string_view sha256,
+                                        const std::uint64_t *size)
 {
     if (m_text.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("RelInfoList: more text than one list holds");
@@ -74,16 +81,21 @@ std::uint32_t RelInfoList::appendPacked(std::string_view fileName, std::string_v
     appendLength(m_text, revision.size());
     if (sha256.size() == 64)
         flags |= HasSha;
+    if (size)
+        flags |= HasSize;
     m_text += static_cast<char>(flags);
     m_text.append(fileName);
     m_text.append(revision);
     if (flags & HasSha)
         m_text.append(sha256);
+    if (size)
+        m_text.append(reinterpret_cast<const char *>(size), sizeof *size);
     return offset;
 }
 
 void RelInfoList::append(std::string_view fileName, std::string_view revision,
-                         std::string_view transferMark, std::string_view sha256)
+                         std::string_view transferMark, std::string_view sha256,
+                         const std::uint64_t *size)
 {
     unsigned char mark = MarkNone;
     if (transferMark == "0")
@@ -92,7 +104,7 @@ void RelInfoList::append(std::string_view fileName, std::string_view revision,
         mark = MarkOne;
     else if (!transferMark.empty())
         mark = std::strtol(std::string(transferMark).c_str(), nullptr, 10) > 0 ? MarkOne : MarkZero;
-    m_offsets.push_back(appendPacked(fileName, revision, mark, sha256));
+    m_offsets.push_back(appendPacked(fileName, revision, mark, sha256, size));
 }
 
 void RelInfoList::setRevision(std::size_t index, std::string_view revision)
@@ -103,7 +115,8 @@ void RelInfoList::setRevision(std::size_t index, std::string_view revision)
     const std::string sha256(old.sha256);
     const std::string newRevision(revision);
     const unsigned char flags = static_cast<unsigned char>(m_text[flagsAt(index)]);
-    m_offsets[index] = appendPacked(name, newRevision, flags & MarkBits, sha256);
+    m_offsets[index] = appendPacked(name, newRevision, flags & MarkBits, sha256,
+                                    old.hasSize ? &old.size : nullptr);
 }
 
 void RelInfoList::setTransferred(std::size_t index)

@@ -67,7 +67,7 @@ public:
     // reads as a number above 0 and as "0" otherwise.
     void append(std::string_view fileName, std::string_view revision,
                 std::string_view transferMark = std::string_view(),
-                std::string_view sha256 = std::string_view());
+                std::string_view sha256 = std::string_view(), const std::uint64_t *size = nullptr);
 
     void setRevision(std::size_t index, std::string_view revision);
     // Marks record index as downloaded (transfer mark "1").
@@ -94,18 +94,21 @@ private:
         MarkZero = 1,
         MarkOne = 2,
         MarkBits = 3,
-        HasSha = 4
+        HasSha = 4,
+        HasSize = 8
     };
 
     // Writes a record's bytes at the end of the text; returns their offset.
     std::uint32_t appendPacked(std::string_view fileName, std::string_view revision,
-                               unsigned char flags, std::string_view sha256);
+                               unsigned char flags, std::string_view sha256,
+                               const std::uint64_t *size);
     std::uint32_t appendRaw(const RelInfoList &from, std::size_t index);
     std::size_t flagsAt(std::size_t index) const;
     std::size_t recordEnd(std::size_t index) const;
 
     // Per record: varint name length, varint revision length, flag byte,
-    // name, revision and, with HasSha, the 64 hex digits.
+    // name, revision, with HasSha the 64 hex digits and with HasSize the
+    // size as 8 bytes (host order).
     std::string m_text;
     std::vector<std::uint32_t> m_offsets;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 // One record of a revision-information file, as read from its list: a file
@@ -17,4 +18,8 @@ struct RelInfoRecord
     // Optional third field of a server record: 64 hex digits, kept in
     // lower case; empty when the record has none.
     std::string_view sha256;
+    // Optional fourth field of a server record: the file's size in bytes
+    // (hasSize false when the record has none).
+    std::uint64_t size = 0;
+    bool hasSize = false;
 };

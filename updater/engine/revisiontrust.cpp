@@ -125,7 +125,10 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
     if (!key.error.empty())
         return refuse(programFolder, key.error);
 
-    if (!client.GetFile(kRevisionSignatureName, programFolder)) {
+    CFtpFileClient::GetFileOptions options;
+    options.maxBytes = kMaxRevisionSignatureSize;
+    options.syncToDisk = false;
+    if (!client.GetFile(kRevisionSignatureName, programFolder, options)) {
         const std::string why = client.lastError();
         if (!client.FindFile(kRevisionSignatureName))
             return refuse(programFolder,
@@ -151,10 +154,10 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
                       std::string(kRemoteRelInfoName) + " has sequence " + std::to_string(sequence)
                           + ", older than the accepted " + std::to_string(accepted));
     for (const RelInfoRecord &record : remote) {
-        if (record.sha256.empty())
+        if (record.sha256.empty() || !record.hasSize)
             return refuse(programFolder,
                           std::string(kRemoteRelInfoName) + " lists " + std::string(record.fileName)
-                              + " without a SHA-256");
+                              + " without a " + (record.sha256.empty() ? "SHA-256" : "size"));
     }
     if (sequence > accepted) {
         // Not being able to record it weakens only the replay check of a

@@ -17,9 +17,9 @@ class RelInfoList;
 // present and well formed, its signature verifies with that key over the
 // file's exact bytes, it has not expired, its sequence is not lower than
 // the highest this program folder has accepted (RelInfoLocal.seq beside
-// RelInfoLocal.rel), and every record carries a SHA-256, so that each
-// file's content is covered by the signature too. The accepted sequence is
-// then recorded. A key named but unusable refuses everything.
+// RelInfoLocal.rel), and every record carries a SHA-256 and a size, so
+// that each file's content and length are covered by the signature too.
+// The accepted sequence is then recorded. A key named but unusable refuses everything.
 //
 // moravel.pub is an ordinary file of the installation: an update can bring
 // a new one, and since that update had to be signed with the key in force,

@@ -70,6 +70,8 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
 {
     if (!m_client.Connect())
         return noConnection("cannot connect to " + m_client.host());
+    if (m_client.plainFallback())
+        addReason(m_client.host() + " offers no TLS: the check ran over plain FTP");
     if (!m_client.SetCurrentDirectory(serverPath))
         return noConnection("no update folder " + serverPath);
     if (!m_client.FindFile(kRemoteRelInfoName))
@@ -126,7 +128,13 @@ void CUpdateCheck::addReason(const std::string &reason)
 CUpdateCheck::Outcome CUpdateCheck::noConnection(const std::string &what)
 {
     addReason(what + ": " + m_client.lastError());
+    const bool tlsRefused = m_client.tlsRefused();
     m_client.Close();
+    if (tlsRefused) {
+        // The client's box said why; the line is not the problem.
+        m_message = m_client.lastError();
+        return Outcome::NoConnection;
+    }
     // Shown in scheduled runs too.
     m_message = kCheckNoConnection;
     m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Question);

@@ -29,6 +29,9 @@ inline constexpr const char *kReadOnlyNotice = "ReadOnlyNotice";
 inline constexpr const char *kHost = "Host";
 inline constexpr const char *kTls = "TLS";
 inline constexpr const char *kCaFile = "CAFile";
+// The slowest a download may arrive, "bytes/seconds": at least that many
+// bytes a second over every window of that many seconds (ftpsettings.h).
+inline constexpr const char *kMinRate = "MinRate";
 
 // Written on the first start.
 inline constexpr std::uint32_t kDefaultActive = 1;

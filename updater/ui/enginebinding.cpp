@@ -8,17 +8,18 @@
 #include "prompt.h"
 #include "releasenotesdlg.h"
 #include "reminderschedule.h"
+#include "releasenotesfetch.h"
 #include "updatecheck.h"
 
+#include <QPointer>
+
 #include <filesystem>
+#include <atomic>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace EngineBinding {
-
-namespace {
-const char *const kReleaseNotesPage = "LatestUpdate.html";
-}
 
 CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
 {
@@ -44,6 +45,7 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
             });
             CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
             client.setTls(ftpTlsSettings(request.serverPath));
+            client.setMinRate(ftpMinRate(request.serverPath));
             client.setCancelFlag(request.cancel);
             CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
             check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
@@ -55,34 +57,44 @@ void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)
 {
     const std::string serverPath = scheduler.serverPath();
     std::string folder = scheduler.programFolder();
-
-    CReleaseNotesDlg notes(prompt);
-    notes.setServerPath(serverPath);
-    notes.setProgramFolder(folder);
-
-    CFtpFileClient client(&prompt, ftpServerHost(serverPath));
-    client.setTls(ftpTlsSettings(serverPath));
-    if (!client.Connect())
-        return;
-    if (!client.SetCurrentDirectory(serverPath) || !client.FindFile(kReleaseNotesPage)) {
-        client.Close();
-        return;
-    }
     if (folder.empty()) {
         std::error_code ec;
         folder = std::filesystem::current_path(ec).string();
     }
-    const bool fetched = client.GetFile(kReleaseNotesPage, folder);
-    const std::string host = client.host();
-    // The connection is not kept open while the user reads.
-    client.Close();
-    if (!fetched)
-        return;
+
+    CReleaseNotesDlg notes(prompt);
+    notes.setServerPath(serverPath);
+    notes.setProgramFolder(scheduler.programFolder());
     notes.setInstallMode(true);
-    notes.setPagePath(folder + "/" + kReleaseNotesPage);
     notes.setProgramName(scheduler.programName());
-    notes.setCaptionPrefix(CUpdateCheck::releaseNotesCaption(host));
+    notes.setCaptionPrefix(CUpdateCheck::releaseNotesCaption(
+        CFtpFileClient(nullptr, ftpServerHost(serverPath)).host()));
+
+    // The page comes on a worker while the window is open and answers;
+    // closing the window cancels the transfer within a twentieth of a
+    // second.
+    std::atomic<bool> cancel{false};
+    QPointer<CReleaseNotesDlg> window(&notes);
+    std::thread fetcher([&cancel, window, serverPath, folder] {
+        const ReleaseNotesResult page =
+            fetchReleaseNotes(serverPath, folder, UpdateSecurity(), &cancel);
+        if (cancel.load())
+            return;
+        QMetaObject::invokeMethod(
+            window.data(),
+            [window, page] {
+                if (!window)
+                    return;
+                if (page.shown)
+                    window->showPage(QByteArray::fromStdString(page.html));
+                else
+                    window->showPageProblem(QString::fromStdString(page.problem));
+            },
+            Qt::QueuedConnection);
+    });
     notes.exec();
+    cancel.store(true);
+    fetcher.join();
 }
 
 } // namespace EngineBinding

@@ -13,8 +13,9 @@ namespace EngineBinding {
 // The check the scheduler runs (on its worker or on request).
 CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt);
 
-// The release-notes step, on the user-interface thread: downloads
-// LatestUpdate.html into the program folder and shows it in install mode.
+// The release-notes step, on the user-interface thread: opens the window in
+// install mode at once and shows LatestUpdate.html in it once a worker has
+// fetched and checked it (releasenotesfetch.h), or one line why not.
 void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt);
 
 } // namespace EngineBinding

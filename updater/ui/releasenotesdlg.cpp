@@ -102,8 +102,41 @@ bool CReleaseNotesDlg::showPageIn(std::unique_ptr<CExplorer1> &viewer, CExplorer
         placeViewer(viewer->widget());
         viewer->EnableWindow(mode == CExplorer1::Mode::Primary);
     }
-    viewer->navigate(QString::fromStdString(m_pagePath));
+    showPageInViewer(*viewer);
     return true;
+}
+
+void CReleaseNotesDlg::showPageInViewer(CExplorer1 &viewer)
+{
+    if (!m_pageProblem.isEmpty())
+        viewer.showText(m_pageProblem);
+    else if (!m_page.isNull())
+        viewer.showPage(m_page);
+    else if (!m_pagePath.empty())
+        viewer.navigate(QString::fromStdString(m_pagePath));
+    else
+        viewer.showText(QStringLiteral("Loading the release notes ..."));
+}
+
+void CReleaseNotesDlg::showPage(const QByteArray &html)
+{
+    m_page = html.isNull() ? QByteArray("") : html;
+    m_pageProblem.clear();
+    refreshViewers();
+}
+
+void CReleaseNotesDlg::showPageProblem(const QString &line)
+{
+    m_pageProblem = line;
+    refreshViewers();
+}
+
+void CReleaseNotesDlg::refreshViewers()
+{
+    for (CExplorer1 *viewer : {m_primaryViewer.get(), m_fallbackViewer.get()}) {
+        if (viewer && viewer->widget())
+            showPageInViewer(*viewer);
+    }
 }
 
 bool CReleaseNotesDlg::createPrimaryViewer()

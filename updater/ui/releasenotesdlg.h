@@ -4,6 +4,7 @@
 #include "restorelaunch.h"
 
 #include <QDialog>
+#include <QByteArray>
 #include <QStringList>
 
 #include <functional>
@@ -29,7 +30,11 @@ public:
     ~CReleaseNotesDlg() override;
 
     void setCaptionPrefix(const std::string &prefix) { m_captionPrefix = prefix; }
+    // The page: a local file, or bytes that arrive while the window is
+    // open (showPage), or one line why there is none (showPageProblem).
     void setPagePath(const std::string &path) { m_pagePath = path; }
+    void showPage(const QByteArray &html);
+    void showPageProblem(const QString &line);
     void setServerPath(const std::string &path) { m_serverPath = path; }
     void setProgramName(const std::string &name) { m_programName = name; }
     void setProgramFolder(const std::string &folder) { m_programFolder = folder; }
@@ -53,6 +58,8 @@ private:
     void placeViewer(QWidget *viewer);
     // Creates the viewer once, places it and shows the page in it.
     bool showPageIn(std::unique_ptr<CExplorer1> &viewer, CExplorer1::Mode mode);
+    void showPageInViewer(CExplorer1 &viewer);
+    void refreshViewers();
     void ShowLastError(const QString &reason);
     void onInstallNew();
     void onInstallAll();
@@ -67,6 +74,8 @@ private:
     std::unique_ptr<CExplorer1> m_primaryViewer;
     std::string m_captionPrefix;
     std::string m_pagePath;
+    QByteArray m_page;
+    QString m_pageProblem;
     std::string m_serverPath;
     std::string m_programName;
     std::string m_programFolder;

@@ -28,6 +28,11 @@ public:
     {
         post([](CUpdateProgressDlg &d) { d.removeLastLine(); });
     }
+    void failureReason(const std::string &reason) override
+    {
+        // Below the line that failed, indented like the file names.
+        addLine("          " + reason);
+    }
     void setProgressRange(int minimum, int maximum) override
     {
         post([=](CUpdateProgressDlg &d) { d.m_ui->progressBar->setRange(minimum, maximum); });

@@ -1,0 +1,274 @@
+// What a hostile update server can send, on the project's own FTP server:
+// transfers without end or too slow, a signature file without end, lists
+// that leave out what a signature must cover, and pages built to exhaust
+// or escape the release-notes viewer. Every row ends in bounded time with
+// nothing of the transfer kept.
+#include "downloadjob.h"
+#include "explorer1.h"
+#include "ftpfileclient.h"
+#include "ftpserver.h"
+#include "pagelimits.h"
+#include "publish.h"
+#include "releasenotesfetch.h"
+#include "relinfo.h"
+#include "revisionsignature.h"
+#include "signature.h"
+#include "updatecheck.h"
+#include "updatesettings.h"
+#include "updatetestsupport.h"
+
+#include <QDesktopServices>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString kUpdates = QStringLiteral("Updates");
+constexpr int kFileBytes = 1024 * 1024;
+
+// Collects the links handed to the user's browser.
+class LinkCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+} // namespace
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void transfers_data();
+    void transfers();
+    void pages_data();
+    void pages();
+
+private:
+    void signList(const QString &folder, const std::function<QByteArray(QByteArray)> &change);
+
+    QTemporaryDir m_work;
+    QString m_key;
+    QString m_publicKey;
+    int m_row = 0;
+};
+
+void TestHostile::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_work.filePath("config")));
+    qputenv("MORAVEL_FTP_STALL_SECONDS", "2");
+    qunsetenv("MORAVEL_FTP_HOST");
+    m_key = m_work.filePath("maker.key");
+    m_publicKey = m_work.filePath("maker.pub");
+    std::string error;
+    QVERIFY2(Signature::makeKeyPair(m_key.toStdString(), m_publicKey.toStdString(), error), error.c_str());
+}
+
+// Rewrites a published list and signs it again as the publisher would.
+void TestHostile::signList(const QString &folder, const std::function<QByteArray(QByteArray)> &change)
+{
+    const QByteArray list = change(readFile(folder + "/RelInfoRemote.rel"));
+    QVERIFY(writeFile(folder + "/RelInfoRemote.rel", list));
+    RevisionSignature signature;
+    signature.sequence = 7;
+    signature.expires = utcMomentText(std::time(nullptr) + 86400);
+    std::string error;
+    QVERIFY2(
+        Signature::sign(m_key.toStdString(),
+                        revisionSignatureMessage(signature.sequence, signature.expires, list.toStdString()),
+                        signature.signature, error),
+        error.c_str());
+    QVERIFY(writeFile(folder + "/RelInfoRemote.rel.sig",
+                      QByteArray::fromStdString(formatRevisionSignature(signature))));
+}
+
+void TestHostile::transfers_data()
+{
+    // What is fetched: "file" (a download run of big.bin), "check" (the
+    // update check), "page" (the release notes).
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("sign");
+    QTest::addColumn<QStringList>("server"); // ftpserver.py's hostile mode
+    // Done to the published directory: "sizes" drops every record's size,
+    // "seal" the release notes' line, "page" changes the page afterwards.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("minRate"); // the MinRate setting
+    QTest::addColumn<QString>("reason");
+    auto row = [](const char *name, const char *what, bool sign, const QStringList &server,
+                  const char *change, const char *minRate, const QString &reason) {
+        QTest::newRow(name) << what << sign << server << change << minRate << reason;
+    };
+    const QString big = QStringLiteral("big.bin");
+    row("endless file of a signed list", "file", true, FtpTestServer::endless(big), "", "0",
+        QString("larger than %1 bytes").arg(kFileBytes));
+    row("endless file of an unsigned list", "file", false, FtpTestServer::endless(big), "", "0",
+        "larger than 268435456 bytes");
+    row("drip under the minimum rate", "file", false, FtpTestServer::drip(big, 20), "", "1024/2",
+        "slower than 1024 bytes a second over 2 s");
+    // The stall time-out alone ends it (the minimum rate is off).
+    row("silence after the first bytes", "file", false, FtpTestServer::stallAfter(big, 64 * 1024), "", "0",
+        "stall time-out");
+    row("unsafe and duplicate records", "file", false, {}, "unsafe", "0",
+        " fail!    refused file name \"../evil.bin\"");
+    row("endless signature file", "check", true, FtpTestServer::endless("RelInfoRemote.rel.sig"), "", "0",
+        "larger than 4096 bytes");
+    row("signed list without sizes", "check", true, {}, "sizes", "0", "lists big.bin without a size");
+    row("endless page", "page", false, FtpTestServer::endless("LatestUpdate.html"), "", "0",
+        "larger than 1048576 bytes");
+    row("page changed after signing", "page", true, {}, "page", "0", "SHA-256 mismatch");
+    row("signed list naming no page", "page", true, {}, "seal", "0", "not covered by the signature");
+}
+
+void TestHostile::transfers()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, sign);
+    QFETCH(QStringList, server);
+    QFETCH(QString, change);
+    QFETCH(QString, minRate);
+    QFETCH(QString, reason);
+
+    const QString root = m_work.filePath(QString("server%1").arg(++m_row));
+    const QString offered = root + "/" + kUpdates;
+    const QString program = m_work.filePath(QString("program%1").arg(m_row));
+    writeFiles(offered,
+               {{"big.bin", QByteArray(kFileBytes, 'n')},
+                {"LatestUpdate.html", "<h1>Release 3.01.02</h1>"},
+                {"RelInfoRemote.rel", "big.bin; 3.01.02\r\n"}});
+    writeFiles(program, {{"big.bin", "old"}, {"RelInfoLocal.rel", "big.bin; 3.01.01\r\n"}});
+    if (change == "unsafe")
+        writeFile(offered + "/RelInfoRemote.rel",
+                  "../evil.bin; 1\r\nbig.bin; 3.01.02\r\nBIG.bin; 3.01.02\r\n");
+    UpdateSecurity security;
+    if (sign) {
+        PublishOptions options;
+        options.keyFile = m_key.toStdString();
+        PublishResult published;
+        std::string error;
+        QVERIFY2(publishFolder(offered.toStdString(), options, published, error), error.c_str());
+        security.publicKeyFile = m_publicKey.toStdString();
+    }
+    if (change == "sizes")
+        signList(offered, [](QByteArray list) { return list.left(list.indexOf("; 1048576")) + "\r\n"; });
+    if (change == "seal")
+        signList(offered, [](QByteArray list) { return list.left(list.indexOf("; Latest")); });
+    if (change == "page")
+        writeFile(offered + "/LatestUpdate.html", "<h1>Release 6.66.66</h1>");
+    UpdateSettings::setValue(UpdateSettings::keyPath(kUpdates.toStdString()), UpdateSettings::kMinRate,
+                             minRate);
+
+    FtpTestServer ftp(root, server);
+    QVERIFY2(ftp.start(), qPrintable(ftp.errorText()));
+    QString told;
+    if (what == "file") {
+        RecordingReport report;
+        CDownloadJob job(report, nullptr, kUpdates.toStdString(), program.toStdString(), false,
+                         ftp.host().toStdString());
+        job.setSecurity(security);
+        QVERIFY(job.start());
+        // A run that no bound ends is cut off here, and the row fails.
+        QTimer::singleShot(40000, [&job] { job.cancel(); });
+        QTRY_VERIFY_WITH_TIMEOUT(!job.isRunning(), 60000);
+        job.wait();
+        for (const std::string &why : job.result().failureReasons)
+            told += QString::fromStdString(why) + "\n";
+        told += report.lines.join("\n");
+        QVERIFY2(!job.isCancelled(), qPrintable(told));
+        const bool arrives = change == "unsafe";
+        QVERIFY2(arrives || report.lines.contains(" fail!    big.bin"), qPrintable(told));
+        QCOMPARE(readFile(program + "/big.bin"),
+                 arrives ? readFile(offered + "/big.bin") : QByteArray("old"));
+    } else if (what == "check") {
+        ScriptedPrompt prompt;
+        CFtpFileClient client(nullptr, ftp.host().toStdString());
+        CUpdateCheck check(client, prompt);
+        check.setSecurity(security);
+        check.CheckForUpdates(kUpdates.toStdString(), program.toStdString(), "Spelmar", false);
+        QCOMPARE(check.lastOutcome(), CUpdateCheck::Outcome::Refused);
+        told = QString::fromStdString(check.lastMessage());
+    } else {
+        qputenv("MORAVEL_FTP_HOST", ftp.host().toUtf8());
+        const ReleaseNotesResult page =
+            fetchReleaseNotes(kUpdates.toStdString(), program.toStdString(), security, nullptr);
+        qunsetenv("MORAVEL_FTP_HOST");
+        QVERIFY(!page.shown);
+        told = QString::fromStdString(page.problem);
+        QVERIFY(QFileInfo(program + "/LatestUpdate.html").size() <= 1024 * 1024);
+    }
+    QVERIFY2(told.contains(reason), qPrintable(told));
+    // Nothing of a stopped transfer stays behind.
+    for (const QString &name : QDir(program).entryList(QDir::Files))
+        QVERIFY2(!name.startsWith("upd_"), qPrintable(name));
+}
+
+void TestHostile::pages_data()
+{
+    QTest::addColumn<QByteArray>("html");
+    // "text": shown as plain text; "nothing loaded": the image is not read;
+    // "opened outside": a click hands the link to the user's browser;
+    // "stays": a click changes nothing and opens nothing.
+    QTest::addColumn<QString>("expect");
+    auto nested = [](const QByteArray &open, const QByteArray &close, int depth) {
+        return "<html><body>" + open.repeated(depth) + "deep" + close.repeated(depth) + "</body></html>";
+    };
+    QTest::newRow("3000 nested tables") << nested("<table><tr><td>", "</td></tr></table>", 3000) << "text";
+    QTest::newRow("20000 nested lists") << nested("<ul><li>", "</li></ul>", 20000) << "text";
+    QTest::newRow("20000 nested divs") << nested("<div>", "</div>", 20000) << "text";
+    QTest::newRow("image from /dev/zero") << QByteArray("<img src=\"/dev/zero\">") << "nothing loaded";
+    QTest::newRow("link to a local file")
+        << QByteArray("<a href=\"file:///etc/passwd\">passwd passwd passwd</a>") << "stays";
+    QTest::newRow("https link") << QByteArray("<a href=\"https://example.org/\">notes notes</a>")
+                                << "opened outside";
+}
+
+void TestHostile::pages()
+{
+    QFETCH(QByteArray, html);
+    QFETCH(QString, expect);
+
+    LinkCatcher browser;
+    for (const char *scheme : {"file", "https", "http"})
+        QDesktopServices::setUrlHandler(scheme, &browser, "open");
+    QWidget window;
+    window.resize(600, 400);
+    CExplorer1 viewer;
+    QVERIFY(viewer.create(&window));
+    viewer.widget()->resize(600, 400);
+    window.show();
+    viewer.showPage(html);
+    auto *view = qobject_cast<QTextEdit *>(viewer.widget());
+    QVERIFY(view);
+    window.grab(); // lays the page out and draws it
+
+    const QString shown = view->toPlainText();
+    if (expect == "text")
+        QVERIFY(shown.startsWith("<html>"));
+    if (expect == "nothing loaded") {
+        const QVariant image = view->document()->resource(QTextDocument::ImageResource, QUrl("/dev/zero"));
+        QVERIFY(image.value<QImage>().width() <= 1);
+    }
+    if (expect == "stays" || expect == "opened outside") {
+        QTextCursor cursor(view->document());
+        cursor.setPosition(3);
+        const QPoint at = view->cursorRect(cursor).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QCoreApplication::processEvents();
+        QCOMPARE(view->toPlainText(), shown);
+        QCOMPARE(browser.opened.size(), expect == "stays" ? 0 : 1);
+    }
+    for (const char *scheme : {"file", "https", "http"})
+        QDesktopServices::unsetUrlHandler(scheme);
+}
+
+QTEST_MAIN(TestHostile)
+#include "tst_hostile.moc"

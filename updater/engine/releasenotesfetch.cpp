@@ -1,0 +1,83 @@
+#include "releasenotesfetch.h"
+
+#include "ftpfileclient.h"
+#include "ftpsettings.h"
+#include "relinfo.h"
+#include "relinfolist.h"
+#include "revisionsignature.h"
+#include "revisiontrust.h"
+#include "transferbounds.h"
+
+namespace {
+
+const char *const kNoNotes = "The release notes cannot be shown: ";
+
+// The connected client's page, or why not.
+ReleaseNotesResult fetchFrom(CFtpFileClient &client, const std::string &serverPath,
+                             const std::string &programFolder, const UpdateSecurity &security)
+{
+    ReleaseNotesResult result;
+    auto problem = [&](const std::string &why) {
+        result.problem = kNoNotes + why;
+        return result;
+    };
+    if (!client.Connect())
+        return problem("no connection to " + client.host() + " (" + client.lastError() + ")");
+    if (!client.SetCurrentDirectory(serverPath))
+        return problem("no update folder " + serverPath + " on the server");
+
+    CFtpFileClient::GetFileOptions options;
+    options.syncToDisk = false;
+    options.maxBytes = kMaxReleaseNotesBytes;
+    const TrustedKey key = findTrustedKey(security.publicKeyFile);
+    if (key.source != TrustedKey::Source::None) {
+        CFtpFileClient::GetFileOptions listOptions;
+        listOptions.syncToDisk = false;
+        listOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
+        RelInfoList remote;
+        const std::string listPath = localPathFor(programFolder, kRemoteRelInfoName);
+        if (!client.GetFile(kRemoteRelInfoName, programFolder, listOptions)
+            || !ReadRemoteRelInfo(remote, listPath))
+            return problem(std::string("cannot fetch ") + kRemoteRelInfoName + " ("
+                           + client.lastError() + ")");
+        CRevisionTrust trust(security);
+        if (!trust.accept(client, programFolder, remote))
+            return problem(trust.refusal());
+        const ReleaseNotesSeal seal = readReleaseNotesSeal(listPath);
+        if (!seal.found)
+            return problem(std::string("they are not covered by the signature of ")
+                           + kRemoteRelInfoName);
+        if (seal.size > kMaxReleaseNotesBytes)
+            return problem("they are larger than " + std::to_string(kMaxReleaseNotesBytes)
+                           + " bytes");
+        options.maxBytes = seal.size;
+        options.expectedSha256 = seal.sha256;
+    }
+    if (!client.GetFile(kReleaseNotesName, programFolder, options))
+        return problem(std::string("cannot fetch ") + kReleaseNotesName + ": "
+                       + client.lastError());
+    if (!appendWholeFile(localPathFor(programFolder, kReleaseNotesName), result.html,
+                         static_cast<std::size_t>(options.maxBytes))) {
+        result.html.clear();
+        return problem(std::string(kReleaseNotesName) + " cannot be read");
+    }
+    result.shown = true;
+    return result;
+}
+
+} // namespace
+
+ReleaseNotesResult fetchReleaseNotes(const std::string &serverPath,
+                                     const std::string &programFolder,
+                                     const UpdateSecurity &security,
+                                     const std::atomic<bool> *cancel)
+{
+    CFtpFileClient client(nullptr, ftpServerHost(serverPath));
+    client.setTls(ftpTlsSettings(serverPath, security.caFile));
+    client.setMinRate(ftpMinRate(serverPath));
+    client.setCancelFlag(cancel);
+    ReleaseNotesResult result = fetchFrom(client, serverPath, programFolder, security);
+    result.host = client.host();
+    client.Close();
+    return result;
+}
