@@ -692,8 +692,17 @@ void CSpelmarDlg::addSendIntervalField()
     field->setSuffix(QStringLiteral(" ms"));
     field->setValue(
         SettingsDefaults::sendInterval(CSettingsStore().value(SettingsKeys::kSendInterval)));
-    const QRect check = m_ui->continuousCheck->geometry();
-    field->setGeometry(check.right() + 2, check.top() - 2, 70, check.height() + 4);
+    // The check box moves left into the gap after Send to make room for the
+    // field and its label, which leads the keyboard to it.
+    auto *label = new QLabel(QStringLiteral("e&very"), field->parentWidget());
+    label->setObjectName(QStringLiteral("sendIntervalLabel"));
+    label->setBuddy(field);
+    QRect check = m_ui->continuousCheck->geometry();
+    check.moveLeft(check.left() - 40);
+    m_ui->continuousCheck->setGeometry(check);
+    const int labelWidth = label->fontMetrics().horizontalAdvance(QStringLiteral("every")) + 4;
+    label->setGeometry(check.right() + 2, check.top(), labelWidth, check.height());
+    field->setGeometry(check.right() + 2 + labelWidth, check.top() - 2, 70, check.height() + 4);
     setTabOrder(m_ui->continuousCheck, field);
     m_sendTimer.setInterval(field->value());
     connect(field, qOverload<int>(&QSpinBox::valueChanged), this, [this](int ms) {

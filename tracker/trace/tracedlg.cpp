@@ -237,16 +237,21 @@ void CTraceDlg::LayoutTracePanel()
 
 QSize CTraceDlg::minimumSizeHint() const
 {
-    // The controls above the graph keep their places; the graph and the
-    // value display on it follow the panel's size.
+    // The controls above the graph keep their places; the graph, the value
+    // display on it and the tools below it follow the panel's size.
     QRect used;
     for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child != m_ui->graph && child != m_ui->valueDisplay && !child->isWindow())
+        if (child != m_ui->graph && child != m_ui->valueDisplay && child != m_tools
+            && !child->isWindow())
             used |= child->geometry();
     }
     const int graphTop = 40;
     const int smallestGraph = 100;
-    return QSize(used.right() + 1 + 4, qMax(used.bottom() + 1, graphTop + smallestGraph) + 10);
+    const QSize tools = m_tools->minimumSizeHint();
+    const int width = qMax(used.right() + 1 + 4, tools.width() + 25);
+    const int toolsHeight =
+        m_tools->hasHeightForWidth() ? m_tools->heightForWidth(width - 25) : tools.height();
+    return QSize(width, qMax(used.bottom() + 1, graphTop + smallestGraph + toolsHeight) + 10);
 }
 
 void CTraceDlg::layoutContents()

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 template <typename T>
@@ -84,8 +86,15 @@ CTraceTools::CTraceTools(QWidget *parent)
     buttons->addWidget(m_follow);
     buttons->addSpacing(8);
     buttons->addWidget(m_yAuto);
-    buttons->addWidget(m_yMin);
-    buttons->addWidget(m_yMax);
+    // Each limit's label leads the keyboard to its field.
+    for (const auto &[text, edit] : {std::pair<QString, QLineEdit *>(tr("&Y min"), m_yMin),
+                                     std::pair<QString, QLineEdit *>(tr("Y ma&x"), m_yMax)}) {
+        auto *label = new QLabel(text);
+        label->setObjectName(edit->objectName() + QStringLiteral("Label"));
+        label->setBuddy(edit);
+        buttons->addWidget(label);
+        buttons->addWidget(edit);
+    }
     buttons->addStretch(1);
     buttons->addWidget(m_open);
     buttons->addWidget(m_export);
