@@ -591,6 +591,7 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
 bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
                              const GetFileOptions &options)
 {
+    m_lastReceived = 0;
     if (!m_connected)
         return false;
     if (!isSafeRelativeName(remoteName)) {
@@ -631,7 +632,9 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
     for (const std::string &part : splitPath(remoteName))
         parts.push_back(part);
     resetRequestOptions();
-    if (!perform(urlFor(parts, false), &transfer)) {
+    const bool performed = perform(urlFor(parts, false), &transfer);
+    m_lastReceived = transfer.received;
+    if (!performed) {
         if (transfer.sinkFailed && options.maxBytes > 0 && transfer.received > options.maxBytes)
             m_lastError =
                 "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";

@@ -161,6 +161,8 @@ public:
     // Readable reason of the last failed operation (curl's error text or a
     // local reason); empty after a success.
     std::string lastError() const { return m_lastError; }
+    // Bytes the last GetFile received, kept or not: above 0 the file exists.
+    std::uint64_t lastReceived() const { return m_lastReceived; }
 
 private:
     struct Transfer;
@@ -196,6 +198,7 @@ private:
     bool m_hostWantsTls = false; // the host was given as "ftpes://"
     const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;
+    std::uint64_t m_lastReceived = 0;
     int m_lastResult = 0; // the transfer layer's code of the last request
     bool m_plainFallback = false;
 

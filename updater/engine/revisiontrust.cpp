@@ -130,7 +130,9 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
     options.syncToDisk = false;
     if (!client.GetFile(kRevisionSignatureName, programFolder, options)) {
         const std::string why = client.lastError();
-        if (!client.FindFile(kRevisionSignatureName))
+        // A file that sent bytes exists: its own failure is the reason,
+        // and the connection may still be busy ending that transfer.
+        if (client.lastReceived() == 0 && !client.FindFile(kRevisionSignatureName))
             return refuse(programFolder,
                           std::string(kRemoteRelInfoName) + " is not signed (no "
                               + kRevisionSignatureName + " on the server)");
