@@ -9,7 +9,11 @@
 #include <QStringDecoder>
 
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <tuple>
+
+#include <sys/stat.h>
 
 namespace SettingsFile {
 
@@ -102,11 +106,36 @@ State inspect(const QByteArray &content, bool truncated, int *firstForeignLine)
 
 namespace {
 
+// A file as stat() sees it: when it is unchanged since it was last found
+// sound, it is not read again (a store reads and writes one value a call).
+using FileStamp = std::tuple<dev_t, ino_t, off_t, long long, long long>;
+
+std::map<QString, FileStamp> &soundFiles()
+{
+    static std::map<QString, FileStamp> files;
+    return files;
+}
+
+bool stampOf(const QString &file, FileStamp &stamp)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(file).constData(), &info) != 0)
+        return false;
+    stamp = FileStamp(info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec,
+                      info.st_mtim.tv_nsec);
+    return true;
+}
+
 // prepare() under the lock; notice receives the line to tell.
 bool prepareLocked(const QString &organisation, const QString &application, const QDateTime &now,
                    QString &notice)
 {
     const QString file = path(organisation, application);
+    FileStamp stamp;
+    const bool stamped = stampOf(file, stamp);
+    const auto known = soundFiles().find(file);
+    if (stamped && known != soundFiles().end() && known->second == stamp)
+        return true;
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
         return true; // missing, or a store cannot open it either
@@ -115,8 +144,12 @@ bool prepareLocked(const QString &organisation, const QString &application, cons
     in.close();
     int line = 0;
     const State state = inspect(content, truncated, &line);
-    if (state == State::Sound)
+    if (state == State::Sound) {
+        if (stamped)
+            soundFiles()[file] = stamp;
         return true;
+    }
+    soundFiles().erase(file);
 
     const QString copy = copyName(file, now);
     if (state == State::Unreadable) {
