@@ -373,7 +373,11 @@ private slots:
         QCOMPARE(made, Result::Connected);
         QCOMPARE(bySimulation.model(), std::string("100 Torr"));
         QVERIFY(read);
-        QCOMPARE(value.substr(0, 5), std::string("70.00"));
+        // 70 % of full scale plus a little noise, written with a point: "%g"
+        // drops the decimals when the noise is tiny, so the number is read back.
+        QVERIFY2(value.find(',') == std::string::npos, value.c_str());
+        const double number = atofC(value);
+        QVERIFY2(number >= 70.0 && number <= 70.0051, value.c_str());
         QCOMPARE(numbers, std::string("250.6 2.5 2.5"));
     }
 

@@ -3,6 +3,15 @@
 #include <cstdint>
 #include <string>
 
+// What opening a port does with a modem control line (DTR, RTS). Some
+// instruments take power from these lines or reset when they change.
+enum class LineControl : uint8_t
+{
+    Unchanged, // left as the driver or the server has it
+    Asserted,
+    Released,
+};
+
 // Line settings of the serial link. The connection code fills one in and
 // hands it to CSerialPort::Open, which keeps a copy.
 struct SerialConfig
@@ -21,4 +30,6 @@ struct SerialConfig
     int8_t terminator = -1;     // byte Write appends; negative: nothing appended
     uint32_t inQueueSize = 1024;
     uint32_t outQueueSize = 512;
+    LineControl dtr = LineControl::Unchanged;
+    LineControl rts = LineControl::Unchanged;
 };
