@@ -1,6 +1,7 @@
 #include "ccwbutton.h"
 #include "ccwgraph.h"
 #include "findchild.h"
+#include "linecontrolbutton.h"
 #include "orbosim.h"
 #include "scriptedprompt.h"
 #include "settingskeys.h"
@@ -18,12 +19,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <csignal>
@@ -77,6 +80,11 @@ QStringList clippedControls(QWidget *window)
         if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap()) {
             text = label->text();
             room = label->contentsRect().adjusted(label->margin(), 0, -label->margin(), 0);
+        } else if (auto *tool = qobject_cast<QToolButton *>(w)) {
+            // Its size hint is its text and whatever the style puts around it.
+            text = tool->text();
+            const int around = tool->sizeHint().width() - QFontMetrics(tool->font()).horizontalAdvance(text);
+            room = QRect(0, 0, tool->width() - around, tool->height());
         } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
             QStyleOptionButton option;
             option.initFrom(button);
@@ -107,9 +115,9 @@ QStringList clippedControls(QWidget *window)
 QStringList unnamedControls(QWidget *window)
 {
     static const QSet<QAccessible::Role> interactive{
-        QAccessible::PushButton,  QAccessible::Button,   QAccessible::CheckBox,
-        QAccessible::RadioButton, QAccessible::ComboBox, QAccessible::EditableText,
-        QAccessible::SpinBox,     QAccessible::Slider,   QAccessible::Indicator};
+        QAccessible::PushButton, QAccessible::Button,       QAccessible::CheckBox, QAccessible::RadioButton,
+        QAccessible::ComboBox,   QAccessible::EditableText, QAccessible::SpinBox,  QAccessible::Slider,
+        QAccessible::Indicator,  QAccessible::ButtonMenu};
     QStringList faults;
     QHash<QString, QString> names;
     std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
@@ -220,27 +228,59 @@ private slots:
         QCOMPARE(w.dlg.tracePanel()->geometry().right(), w.dlg.width() - 5);
     }
 
+    void failedConnectKeepsSettings_data()
+    {
+        QTest::addColumn<bool>("network"); // else orbo-sim in boot state at 38400
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<int>("dtr"); // LineControl
+        QTest::addColumn<int>("rts");
+        QTest::addColumn<QString>("answer"); // how the answer line begins
+        QTest::newRow("boot state, lines set")
+            << false << "38400" << int(LineControl::Asserted) << int(LineControl::Released)
+            << "!! Fail ! No answer from ORBO. Check the device is not in boot state. Else wait one minute";
+        // A network port is kept as typed; nothing listens on it.
+        QTest::newRow("network port")
+            << true << "auto" << int(LineControl::Unchanged) << int(LineControl::Asserted)
+            << "!! Can not open comport tcp://127.0.0.1:1!";
+    }
     void failedConnectKeepsSettings()
     {
+        QFETCH(bool, network);
+        QFETCH(QString, baud);
+        QFETCH(int, dtr);
+        QFETCH(int, rts);
+        QFETCH(QString, answer);
         OrboSim sim({"--boot", "--baud", "38400"});
         QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+        const QString port = network ? "tcp://127.0.0.1:1" : sim.path();
         {
             Window w;
-            w.connect(sim.path(), "38400", false);
-            QCOMPARE(
-                text(&w.dlg, "answerLabel"),
-                QString(
-                    "!! Fail ! No answer from ORBO. Check the device is not in boot state. Else wait one minute"));
+            auto *lines = child<CLineControlButton>(&w.dlg, "lineControlButton");
+            QCOMPARE(lines->choiceText(), QString("DTR keep, RTS keep"));
+            // Chosen in its menu: DTR keep, on, off, then RTS.
+            QList<QAction *> entries = lines->menu()->actions();
+            entries.removeIf([](QAction *entry) { return entry->isSeparator(); });
+            entries[dtr]->trigger();
+            entries[3 + rts]->trigger();
+            QCOMPARE(lines->toolTip(), "When the port opens: " + lines->choiceText());
+            w.connect(port, baud, false);
+            QVERIFY2(text(&w.dlg, "answerLabel").startsWith(answer), qPrintable(text(&w.dlg, "answerLabel")));
             QVERIFY(!w.dlg.session().port().isOpen());
+            // The port was opened with the lines as chosen.
+            const SerialConfig &opened = w.dlg.session().port().config();
+            QVERIFY(network || (int(opened.dtr) == dtr && int(opened.rts) == rts));
             QCOMPARE(child<QPushButton>(&w.dlg, "connectButton")->text(), QString("Connect"));
-            QVERIFY(child(&w.dlg, "portCombo")->isEnabled());
+            QVERIFY(child(&w.dlg, "portCombo")->isEnabled() && lines->isEnabled());
             QVERIFY(!child(&w.dlg, "sendButton")->isEnabled());
             QVERIFY(!w.dlg.tracePanel()->isVisible());
+            QCOMPARE(child<QComboBox>(&w.dlg, "portCombo")->currentText(), port);
         }
-        // The next start offers what was typed.
+        // The next start offers what was typed and chosen.
         Window again;
-        QCOMPARE(child<QComboBox>(&again.dlg, "portCombo")->currentText(), sim.path());
-        QCOMPARE(child<QComboBox>(&again.dlg, "baudCombo")->currentText(), QString("38400"));
+        QCOMPARE(child<QComboBox>(&again.dlg, "portCombo")->currentText(), port);
+        QCOMPARE(child<QComboBox>(&again.dlg, "baudCombo")->currentText(), baud);
+        auto *lines = child<CLineControlButton>(&again.dlg, "lineControlButton");
+        QVERIFY(int(lines->dtr()) == dtr && int(lines->rts()) == rts);
     }
 
     void connectAndDisconnect_data()
@@ -288,7 +328,7 @@ private slots:
         QVERIFY(child<CCWButton>(&w.dlg, "connectedLed")->value());
         QVERIFY(w.dlg.tracePanel()->isVisible());
         QVERIFY(!child(&w.dlg, "simulationCheck")->isVisible());
-        QVERIFY(!child(&w.dlg, "portCombo")->isEnabled());
+        QVERIFY(!child(&w.dlg, "portCombo")->isEnabled() && !child(&w.dlg, "lineControlButton")->isEnabled());
         // Choosing a list entry fills command and help.
         const int ssv = list->findText("SSV: ", Qt::MatchStartsWith);
         QCOMPARE(ssv >= 0, !simulated);

@@ -3,6 +3,7 @@
 #include "commandconsole.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
+#include "linecontrol.h"
 #include "lineformat.h"
 #include "orbosim.h"
 #include "ptypeer.h"
@@ -223,6 +224,55 @@ private slots:
         CSerialPort serial; // a folder is no port
         QCOMPARE(serial.Open(linkConfig("/tmp")), -1);
         QCOMPARE(serial.Write("a", 1), -1);
+    }
+
+    void lineControl_data()
+    {
+        QTest::addColumn<QString>("terminal"); // pty, pipe, closed
+        QTest::addColumn<QString>("dtr");
+        QTest::addColumn<QString>("rts");
+        QTest::addColumn<int>("error");
+        QTest::newRow("pty, both kept") << "pty"
+                                        << "keep"
+                                        << "KEEP" << 0;
+        // A pseudo-terminal has no modem lines; it refuses harmlessly.
+        QTest::newRow("pty, on and off") << "pty"
+                                         << "On"
+                                         << "off" << 0;
+        QTest::newRow("no modem lines") << "pipe"
+                                        << "keep"
+                                        << "off" << EOPNOTSUPP;
+        QTest::newRow("a real failure") << "closed"
+                                        << "on"
+                                        << "keep" << EBADF;
+        QTest::newRow("nothing asked of a closed one") << "closed"
+                                                       << "keep"
+                                                       << "keep" << 0;
+    }
+    void lineControl()
+    {
+        QFETCH(QString, terminal);
+        QFETCH(QString, dtr);
+        QFETCH(QString, rts);
+        QFETCH(int, error);
+        SerialConfig config;
+        QVERIFY(parseLineControl(dtr.toStdString(), config.dtr));
+        QVERIFY(parseLineControl(rts.toStdString(), config.rts));
+        QCOMPARE(QString(lineControlText(config.dtr)), dtr.toLower());
+        PtyPeer peer;
+        int pipeEnds[2] = {-1, -1};
+        QCOMPARE(::pipe(pipeEnds), 0);
+        ::close(pipeEnds[1]);
+        const int fd = terminal == "pty" ? peer.slaveFd() : terminal == "pipe" ? pipeEnds[0] : pipeEnds[1];
+        QCOMPARE(applyLineControl(fd, config, terminal != "pipe"), error);
+        ::close(pipeEnds[0]);
+        // A port opens with the choice, or is refused with its reason.
+        if (terminal == "pty") {
+            CSerialPort serial;
+            config.port = peer.path();
+            QCOMPARE(serial.Open(config), 1);
+            QVERIFY(serial.config().dtr == config.dtr && serial.config().rts == config.rts);
+        }
     }
 
     void configure_data()

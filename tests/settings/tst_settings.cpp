@@ -47,9 +47,11 @@ private slots:
         QCOMPARE(read, std::string());
         QCOMPARE(CSettingsStore().ReadValue("Software\\Norvane\\Other", "Sub", read), CSettingsStore::kNoKey);
         // Texts read back whole, longer than the 99 characters a registry
-        // read would have taken included; a trailing separator names the same key.
+        // read would have taken and network ports included; a trailing
+        // separator names the same key.
         for (const std::string &text :
-             {std::string("  a=b;c#d \\e \"f\" [g] "), "/data/" + std::string(300, 'x')}) {
+             {std::string("  a=b;c#d \\e \"f\" [g] "), "/data/" + std::string(300, 'x'),
+              std::string("rfc2217://[fe80::1%eth0]:4001"), "tcp://" + std::string(250, 'h') + ":65535"}) {
             QCOMPARE(CSettingsStore().WriteValue(own + "\\", "Baud", text), CSettingsStore::kOk);
             QCOMPARE(CSettingsStore().ReadValue(own, "Baud", read), CSettingsStore::kOk);
             QCOMPARE(read, text);
@@ -172,15 +174,21 @@ private slots:
         QTest::addColumn<int>("color");
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("sendInterval"); // ms, held from 10 to 10000
-        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE" << 200;
-        QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5" << 10;
-        QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1" << 10;
-        QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms" << 20;
-        QTest::newRow("negative") << "-1" << 100.0 << 60.0 << false << -1 << "-1" << 200;
-        QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP" << 200;
-        QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf" << 200;
+        QTest::addColumn<int>("lines");        // DTR, RTS: a LineControl; kept unless said
+        const int keep = int(LineControl::Unchanged);
+        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE" << 200 << keep;
+        QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5" << 10 << keep;
+        QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1" << 10 << keep;
+        QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms" << 20 << keep;
+        QTest::newRow("negative") << "-1" << 100.0 << 60.0 << false << -1 << "-1" << 200 << keep;
+        QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP" << 200 << keep;
+        QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf" << 200 << keep;
         QTest::newRow("too large") << "99999999999" << 99999999999.0 << 99999999999.0 << true << INT_MAX
-                                   << "99999999999" << 10000;
+                                   << "99999999999" << 10000 << keep;
+        QTest::newRow("line on") << "on" << 100.0 << 60.0 << false << 0 << "on" << 200
+                                 << int(LineControl::Asserted);
+        QTest::newRow("line off, any case")
+            << "OFF" << 100.0 << 60.0 << false << 0 << "OFF" << 200 << int(LineControl::Released);
     }
     void readerRules()
     {
@@ -194,6 +202,7 @@ private slots:
         QCOMPARE(SettingsDefaults::color(text), text.empty() ? 0 : color);
         QTEST(QString::fromStdString(SettingsDefaults::plotCommand(text)), "command");
         QTEST(SettingsDefaults::sendInterval(text), "sendInterval");
+        QTEST(int(SettingsDefaults::lineControl(text)), "lines");
     }
 };
 

@@ -57,7 +57,9 @@ private slots:
             QTest::newRow(name) << arguments.split(' ') << status << out << err;
         };
         row("ports", "ports", 0, "", "");
-        row("identify auto", "identify --port %SIM%", 0, "Model: 1000 mbar", ">> Baud rate found: 19200");
+        // A pseudo-terminal has no modem lines to set: harmless.
+        row("identify auto, lines set", "identify --port %SIM% --dtr on --rts OFF", 0, "Model: 1000 mbar",
+            ">> Baud rate found: 19200");
         row("identify wrong baud", "identify --port %SIM% --baud 9600", 1, "",
             "!! Fail ! No answer from ORBO. Try again after the device has been started.");
         row("identify no port", "identify --port /dev/no-such-orbo", 1, "",
@@ -72,6 +74,7 @@ private slots:
         row("no subcommand", "", 2, "", "Usage: spelmar-cli");
         row("missing port", "identify", 2, "", "--port is missing");
         row("bad baud", "identify --port 1 --baud 1200", 2, "", "bad baud rate");
+        row("bad line choice", "send --port 1 --rts 1 SSV", 2, "", "bad rts choice '1' (on, off or keep)");
         row("trace both limits", "trace --port 1 --command PRE --duration 1 --samples 2", 2, "",
             "either --duration or --samples");
         row("trace failing polls", "trace --port %SIM% --baud 19200 --command XYZ --interval 20 --samples 2",
@@ -303,14 +306,19 @@ private slots:
         QVERIFY(edited.open(QIODevice::WriteOnly));
         edited.write("# the bench's port\n[Software]\nNorvane\\Dunvik\\Comport=/dev/ttyS0\nno value\n");
         edited.close();
-        const auto run = runCli({"configure", "--port", "/dev/pts/42", "--baud", "auto"}, m_config.path());
+        const QString server = "rfc2217://[fe80::1%eth0]:4001";
+        const auto run =
+            runCli({"configure", "--port", server, "--baud", "auto", "--dtr", "off"}, m_config.path());
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
         QVERIFY2(run.errors.contains(file + ".bad-"), qPrintable(run.errors));
         QVERIFY(!run.errors.contains("Can not store"));
         // Read back the way the window reads them.
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-        QCOMPARE(CSettingsStore().value(SettingsKeys::kComport), std::string("/dev/pts/42"));
+        QCOMPARE(QString::fromStdString(CSettingsStore().value(SettingsKeys::kComport)), server);
         QCOMPARE(CSettingsStore().value(SettingsKeys::kBaud), std::string("auto"));
+        // A line not named is left to what the window has.
+        QCOMPARE(CSettingsStore().value(SettingsKeys::kDtr), std::string("off"));
+        QCOMPARE(CSettingsStore().value(SettingsKeys::kRts), std::string());
     }
 
 private:

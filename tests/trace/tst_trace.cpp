@@ -467,6 +467,11 @@ private slots:
             << true << 250.6 << "/dev/pts/7"
             << "%s%n\r\n"
             << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n");
+        // A network port is named as typed, however long.
+        const QString server = "rfc2217://" + QString(300, 'h') + ".example:4001";
+        QTest::newRow("network port")
+            << true << 100.0 << server << "7\r\n"
+            << QByteArray("Interval;100 ms\r\n\r\nTick counts;Value;\r\n0; 7;\r\n1; 7;\r\n");
     }
     void csvLog()
     {
@@ -494,6 +499,10 @@ private slots:
         QCOMPARE(readAll(path),
                  "Report for;P\r\nSerial;S\r\nStart time;2015-11-26 08:05:09\r\nComport;" + port.toLatin1()
                      + "\r\nSignal;PRE\r\n" + tail);
+        TraceReport report;
+        std::string error;
+        QVERIFY2(CTraceReportReader::readFile(path.toStdString(), report, error), error.c_str());
+        QCOMPARE(QString::fromStdString(report.port), port);
     }
 
     void csvWriteFailureKeepsLog()

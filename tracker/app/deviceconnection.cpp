@@ -75,6 +75,12 @@ void CDeviceConnection::setCallbacks(Callbacks callbacks)
     m_callbacks = std::move(callbacks);
 }
 
+void CDeviceConnection::setLineControl(LineControl dtr, LineControl rts)
+{
+    m_dtr = dtr;
+    m_rts = rts;
+}
+
 bool CDeviceConnection::isOpen() const
 {
     return m_session.port().isOpen();
@@ -174,6 +180,8 @@ bool CDeviceConnection::OpenLink(bool automatic)
     config.separator = kLineFeed;
     config.terminator = kLineFeed;
     config.inQueueSize = kInputQueueSize;
+    config.dtr = m_dtr;
+    config.rts = m_rts;
 
     if (isOpen())
         return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serialconfig.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +53,9 @@ public:
     explicit CDeviceConnection(CDeviceSession &session);
 
     void setCallbacks(Callbacks callbacks);
+    // What the next opens do with DTR and RTS (both left as they are until
+    // this is called).
+    void setLineControl(LineControl dtr, LineControl rts);
 
     // The whole connect sequence: the port text as typed (a COM number or
     // a device path), the baud text ("auto" or a rate), simulated mode.
@@ -121,4 +126,6 @@ private:
     std::vector<std::string> m_commands;
     std::string m_openFailure;
     unsigned m_foundBaud = 0;
+    LineControl m_dtr = LineControl::Unchanged;
+    LineControl m_rts = LineControl::Unchanged;
 };

@@ -3,6 +3,7 @@
 #include "aboutdlg.h"
 #include "ccwbutton.h"
 #include "commandcatalogue.h"
+#include "linecontrol.h"
 #include "settingsdefaults.h"
 #include "settingsfile.h"
 #include "settingskeys.h"
@@ -153,6 +154,9 @@ void CSpelmarDlg::OnInitDialog()
             baudIndex = i;
     }
     m_ui->baudCombo->setCurrentIndex(baudIndex);
+    m_ui->lineControlButton->setChoice(
+        SettingsDefaults::lineControl(CSettingsStore().value(SettingsKeys::kDtr)),
+        SettingsDefaults::lineControl(CSettingsStore().value(SettingsKeys::kRts)));
 
     m_ui->commandListCombo->setEnabled(false);
     m_ui->commandCombo->setEnabled(false);
@@ -370,6 +374,7 @@ void CSpelmarDlg::onLinkOpened(bool opened)
 {
     m_ui->portCombo->setEnabled(!opened);
     m_ui->baudCombo->setEnabled(!opened);
+    m_ui->lineControlButton->setEnabled(!opened);
     setHelp(QString());
     m_ui->connectButton->setText(opened ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
 }
@@ -379,6 +384,7 @@ void CSpelmarDlg::onLinkClosed()
     m_continuousSending = false;
     m_ui->portCombo->setEnabled(true);
     m_ui->baudCombo->setEnabled(true);
+    m_ui->lineControlButton->setEnabled(true);
     m_ui->connectButton->setText(QStringLiteral("Connect"));
     setHelp(QString());
     setConsoleEnabled(false);
@@ -444,9 +450,15 @@ void CSpelmarDlg::onConnect()
     const std::string port = m_ui->portCombo->currentText().toStdString();
     const std::string baud = m_ui->baudCombo->currentText().toStdString();
     const bool simulated = m_ui->simulationCheck->isChecked();
+    const LineControl dtr = m_ui->lineControlButton->dtr();
+    const LineControl rts = m_ui->lineControlButton->rts();
     CSettingsStore store;
     bool stored = store.WriteValue(SettingsKeys::kComport, port) == CSettingsStore::kOk;
     stored = store.WriteValue(SettingsKeys::kBaud, baud) == CSettingsStore::kOk && stored;
+    stored =
+        store.WriteValue(SettingsKeys::kDtr, lineControlText(dtr)) == CSettingsStore::kOk && stored;
+    stored =
+        store.WriteValue(SettingsKeys::kRts, lineControlText(rts)) == CSettingsStore::kOk && stored;
 
     // The window stays usable while the device is searched and
     // identified; only a second Connect is refused.
@@ -455,8 +467,9 @@ void CSpelmarDlg::onConnect()
     setCursor(Qt::BusyCursor);
     m_connectedLed->setAlarm(false);
     onWorker(
-        [this, port, baud, simulated] {
+        [this, port, baud, simulated, dtr, rts] {
             m_session.resumeExchanges();
+            m_connection.setLineControl(dtr, rts);
             return m_connection.Connect(port, baud, simulated);
         },
         [this, stored](CDeviceConnection::Result result, bool) { onConnected(result, stored); });

@@ -39,7 +39,7 @@ class CSpelmarDlg;
 // Objects named for tests: portCombo, connectButton, baudCombo,
 // updatesButton, modelLabel, revLabel, serialLabel, partLabel,
 // commandListCombo, helpLabel, commandCombo, sendButton, continuousCheck,
-// answerLabel, simulationCheck, connectedLed.
+// answerLabel, simulationCheck, connectedLed, lineControlButton.
 //
 // Test builds can make the window end itself once shown (CTestAnswers).
 class CSpelmarDlg : public QDialog

@@ -2,6 +2,7 @@
 
 #include "cnumber.h"
 #include "deviceconnection.h"
+#include "linecontrol.h"
 #include "settingsdefaults.h"
 
 #include <algorithm>
@@ -50,14 +51,15 @@ const char *CliArguments::usageText()
     return "Usage: spelmar-cli <subcommand> [options]\n"
            "  ports\n"
            "      the serial ports found on this machine, one a line\n"
-           "  identify --port P [--baud B] [--simulate]\n"
+           "  identify --port P [--baud B] [--dtr L] [--rts L] [--simulate]\n"
            "      revision, part name, serial number and model of the device\n"
-           "  commands --port P [--baud B] [--simulate]\n"
+           "  commands --port P [--baud B] [--dtr L] [--rts L] [--simulate]\n"
            "      the device's command list, one entry a line\n"
-           "  send --port P [--baud B] [--simulate] CMD\n"
+           "  send --port P [--baud B] [--dtr L] [--rts L] [--simulate] CMD\n"
            "      sends CMD (a second time when the first fails); prints the reply\n"
-           "  trace --port P [--baud B] [--simulate] --command CMD [--interval MS]\n"
-           "        (--duration S | --samples N) [--csv FILE] [--tick] [--stats]\n"
+           "  trace --port P [--baud B] [--dtr L] [--rts L] [--simulate] --command CMD\n"
+           "        [--interval MS] (--duration S | --samples N) [--csv FILE] [--tick]\n"
+           "        [--stats]\n"
            "      polls CMD every MS milliseconds (default 100); prints each value,\n"
            "      failed polls go to standard error; --csv writes the report file;\n"
            "      --stats then prints the run's figures as \"name: value\" lines\n"
@@ -68,10 +70,12 @@ const char *CliArguments::usageText()
            "      header and figures; --png (300 dpi) and --svg draw its graph at\n"
            "      WxH pixels (default 1200x800). A malformed report: exit 1 with\n"
            "      the line and what is wrong\n"
-           "  configure --port P [--baud B]\n"
-           "      stores the port and baud rate the window starts with\n"
+           "  configure --port P [--baud B] [--dtr L] [--rts L]\n"
+           "      stores the port, baud rate and line choices the window starts with\n"
            "P is a COM port number (1 = /dev/ttyS0) or a device path; B is auto\n"
-           "(the default), 9600, 19200, 38400 or 57600.\n"
+           "(the default), 9600, 19200, 38400 or 57600. L is what opening the port\n"
+           "does with the DTR or RTS line: on, off or keep (the default: left as\n"
+           "the driver has it).\n"
            "Exit status: 0 success, 1 device or file failure, 2 wrong usage.\n"
            "  --help, --version\n"
            "      this text, or the program's name and release\n"
@@ -126,6 +130,15 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
                 error = "bad baud rate '" + baud + "'";
                 return false;
             }
+        } else if ((arg == "--dtr" || arg == "--rts") && hasValue && subcommand != "ports"
+                   && subcommand != "review") {
+            const std::string choice = value();
+            LineControl control = LineControl::Unchanged;
+            if (!parseLineControl(choice, control)) {
+                error = "bad " + arg.substr(2) + " choice '" + choice + "' (on, off or keep)";
+                return false;
+            }
+            (arg == "--dtr" ? dtr : rts) = control;
         } else if (arg == "--command" && hasValue && subcommand == "trace") {
             traceCommand = value();
         } else if (arg == "--interval" && hasValue && subcommand == "trace") {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "serialconfig.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,10 @@ struct CliArguments
     std::string port;
     std::string baud = "auto";
     bool simulate = false;
+    // --dtr, --rts: what opening the port does with the line; unset when
+    // not given (the line is left as it is, configure stores nothing).
+    std::optional<LineControl> dtr;
+    std::optional<LineControl> rts;
     std::string sendCommand;  // send: the command
     std::string traceCommand; // trace: --command
     double intervalMs = 100.0;

@@ -3,6 +3,7 @@
 #include "commandconsole.h"
 #include "deviceconnection.h"
 #include "devicesession.h"
+#include "linecontrol.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
 #include "reportpicture.h"
@@ -71,6 +72,8 @@ int CCliRunner::run()
 bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
 {
     reportFailures(connection, m_err);
+    connection.setLineControl(m_args.dtr.value_or(LineControl::Unchanged),
+                              m_args.rts.value_or(LineControl::Unchanged));
     // The failure line names its reason (the port's, or the lost device's).
     const auto result = (connection.*step)(m_args.port, m_args.baud, m_args.simulate);
     if (connection.foundBaud() != 0)
@@ -291,6 +294,12 @@ int CCliRunner::runConfigure()
     CSettingsStore store;
     bool stored = store.WriteValue(SettingsKeys::kComport, m_args.port) == CSettingsStore::kOk;
     stored = store.WriteValue(SettingsKeys::kBaud, m_args.baud) == CSettingsStore::kOk && stored;
+    for (const auto &[name, control] :
+         {std::pair(SettingsKeys::kDtr, m_args.dtr), std::pair(SettingsKeys::kRts, m_args.rts)}) {
+        if (control)
+            stored =
+                store.WriteValue(name, lineControlText(*control)) == CSettingsStore::kOk && stored;
+    }
     if (!stored) {
         std::fprintf(m_err, "!! Can not store the settings!\n");
         return 1;

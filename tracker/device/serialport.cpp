@@ -1,6 +1,7 @@
 #include "serialport.h"
 
 #include "lineformat.h"
+#include "linecontrol.h"
 
 #include <atomic>
 #include <cerrno>
@@ -223,6 +224,13 @@ int CSerialPort::Open(const SerialConfig &config)
     m_d->m_hungUp = false;
     m_d->m_open = true;
     Configure(config);
+    // The modem lines are set before anything is exchanged: an instrument
+    // powered or reset by them is ready by the first command.
+    if (const int error = applyLineControl(fd, config, isPseudoTerminal(fd)); error != 0) {
+        Close();
+        m_d->m_openError = error;
+        return -1;
+    }
     DrainInput();
     return 1;
 }
@@ -252,11 +260,6 @@ int CSerialPort::Configure(const SerialConfig &config)
         m_d->m_lastError = errno;
         return -1;
     }
-    // Hold DTR and RTS on. Pseudo-terminals have no modem lines and
-    // refuse this; that is harmless.
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(m_d->m_fd, TIOCMBIS, &lines);
-
     current.baudRate = config.baudRate;
     current.stopBits = config.stopBits;
     current.dataBits = config.dataBits;
@@ -436,6 +439,7 @@ std::string CSerialPort::openErrorText(int error)
         return "no permission: on Linux a user needs to be in the dialout group "
                "to use serial ports";
     case ENOTTY: return "not a serial port";
+    case EOPNOTSUPP: return "the port has no DTR/RTS lines to set";
     default: return std::strerror(error);
     }
 }

@@ -1,6 +1,7 @@
 #include "settingsdefaults.h"
 
 #include "cnumber.h"
+#include "linecontrol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,6 +78,13 @@ bool pictureSize(const std::string &text, int &width, int &height)
 std::string plotCommand(const std::string &stored)
 {
     return stored.empty() ? std::string("PRE") : stored;
+}
+
+LineControl lineControl(const std::string &stored)
+{
+    LineControl control = LineControl::Unchanged;
+    parseLineControl(stored, control);
+    return control;
 }
 
 } // namespace SettingsDefaults

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serialconfig.h"
+
 #include <string>
 
 // How the tracker's readers turn a stored text into the value they use,
@@ -31,5 +33,8 @@ int sendInterval(const std::string &stored);
 bool pictureSize(const std::string &text, int &width, int &height);
 // PlotCommand: "PRE" when missing or empty.
 std::string plotCommand(const std::string &stored);
+// DTR, RTS: "on", "off" or "keep" in any case; anything else leaves the
+// line as it is (keep), as before the setting existed.
+LineControl lineControl(const std::string &stored);
 
 } // namespace SettingsDefaults

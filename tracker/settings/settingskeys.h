@@ -15,6 +15,9 @@ constexpr const char *kKeyPath = "Software\\Norvane\\Dunvik";
 // Connection: the port as typed, the baud list's text.
 constexpr const char *kComport = "Comport";
 constexpr const char *kBaud = "Baud";
+// What opening the port does with DTR and with RTS: "keep", "on" or "off".
+constexpr const char *kDtr = "DTR";
+constexpr const char *kRts = "RTS";
 // Console: the commands sent, newest first, one a line.
 constexpr const char *kCommandHistory = "CommandHistory";
 // Console: the pace of continuous sending in ms.
