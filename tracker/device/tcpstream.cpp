@@ -238,8 +238,19 @@ std::string TcpStream::refusalText() const
 void TcpStream::close()
 {
     const int fd = m_fd.exchange(-1);
-    if (fd >= 0)
+    if (fd >= 0) {
+        // A server lets the line go once it has seen the connection end:
+        // its close is waited for (briefly), so that the next open, at
+        // once, finds the line free.
+        if (!m_hungUp && ::shutdown(fd, SHUT_WR) == 0) {
+            const StreamClock::time_point deadline = deadlineIn(kCloseWaitMs);
+            char scratch[512];
+            pollfd pfd{fd, POLLIN, 0};
+            while (::poll(&pfd, 1, msLeft(deadline)) > 0
+                   && ::recv(fd, scratch, sizeof scratch, 0) > 0) { }
+        }
         ::close(fd);
+    }
     m_input.clear();
     m_inputPos = 0;
 }

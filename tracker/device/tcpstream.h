@@ -16,6 +16,8 @@ public:
     // How long a fresh connection is watched for a server that refuses
     // the line by closing at once.
     static constexpr int kSettleMs = 150;
+    // How long closing waits for the server to close its side.
+    static constexpr int kCloseWaitMs = 500;
     // Received line data held at most; the socket is read no further
     // until the owner takes some.
     static constexpr size_t kMaxBuffered = 64 * 1024;
