@@ -284,9 +284,13 @@ bool TcpStream::pump()
         m_inputPos = 0;
     }
     char chunk[4096];
-    while (buffered() < kMaxBuffered && m_fd >= 0 && !m_hungUp) {
+    // Bounded by what arrives, too: bytes that carry no line data (option
+    // traffic) never fill the buffer.
+    size_t taken = 0;
+    while (buffered() < kMaxBuffered && taken < kMaxBuffered && m_fd >= 0 && !m_hungUp) {
         const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
         if (got > 0) {
+            taken += static_cast<size_t>(got);
             received(chunk, static_cast<size_t>(got));
             continue;
         }
