@@ -5,7 +5,9 @@ Prints its port as the first line, then serves connections one after the
 other in the mode named by the only argument:
   echo     a quirky but sound RFC 2217 server: sends its own requests
            first, answers ours, confirms every line setting, notifies a
-           modem state, and echoes line data back (255 doubled both ways)
+           modem state, and echoes line data back (255 doubled both ways);
+           the line "CONTROL?" is answered with the SET-CONTROL values
+           received so far, as "CONTROL 1 8 12" and LF
   refuse   refuses the COM-PORT-OPTION
   flood    sends option requests without end
   garbage  opens a subnegotiation that never ends
@@ -38,6 +40,7 @@ def serve(connection, mode):
     if mode == "echo":
         send(bytes([IAC, DO, COM_PORT]))
     state, verb, sub, data = "data", 0, bytearray(), bytearray()
+    controls = []
     while True:
         chunk = connection.recv(4096)
         if not chunk:
@@ -71,6 +74,8 @@ def serve(connection, mode):
             elif state == "subiac":
                 if byte == SE:
                     state = "data"
+                    if len(sub) >= 3 and sub[0] == COM_PORT and sub[1] == 5:
+                        controls.append(str(sub[2]))
                     if len(sub) >= 2 and sub[0] == COM_PORT:
                         value = bytes(sub[2:]).replace(b"\xff", b"\xff\xff")
                         out += bytes([IAC, SB, COM_PORT, sub[1] + 100]) + value + bytes([IAC, SE])
@@ -78,7 +83,9 @@ def serve(connection, mode):
                 else:
                     sub.append(byte)
                     state = "sub"
-        if data:
+        if data == b"CONTROL?\n":
+            out += ("CONTROL " + " ".join(controls) + "\n").encode()
+        elif data:
             out += bytes(data).replace(b"\xff", b"\xff\xff")
             data = bytearray()
         if out:
