@@ -38,7 +38,9 @@ def serve(connection, mode):
     # echo and refuse: our requests first, then answer the client's.
     send(bytes([IAC, NOP, IAC, WILL, 3, IAC, WILL, 0, IAC, DO, 0]))
     if mode == "echo":
-        send(bytes([IAC, DO, COM_PORT]))
+        # It offers the option on its side too, and ends a session that
+        # turns that down.
+        send(bytes([IAC, DO, COM_PORT, IAC, WILL, COM_PORT]))
     state, verb, sub, data = "data", 0, bytearray(), bytearray()
     controls = []
     while True:
@@ -62,6 +64,8 @@ def serve(connection, mode):
                     sub, state = bytearray(), "sub"
             elif state == "option":
                 state = "data"
+                if verb == DONT and byte == COM_PORT:
+                    return
                 if verb == WILL and byte == COM_PORT:
                     if mode == "refuse":
                         out += bytes([IAC, DONT, COM_PORT])

@@ -42,9 +42,11 @@ bool wantedOnOurSide(uint8_t option)
     return option == kBinary || option == kSuppressGoAhead || option == kComPort;
 }
 
+// Some servers also offer the COM-PORT-OPTION on their side; agreeing to
+// that costs nothing, refusing it may make them end the session.
 bool wantedOnServerSide(uint8_t option)
 {
-    return option == kBinary || option == kSuppressGoAhead;
+    return option == kBinary || option == kSuppressGoAhead || option == kComPort;
 }
 
 std::string byteValue(uint8_t value)
