@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
-#include <vector>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -18,23 +20,20 @@
 
 namespace {
 
-// A name look-up of its own, so that it can be given up on: glibc finishes
-// a look-up it could not cancel on its own thread, and needs the request
-// until then.
+// A name look-up runs on a thread of its own, so that it can be given up
+// on: the resolver's own time-outs run to many seconds. The state is
+// shared, so a look-up given up on finishes (and frees its answer) alone.
 struct Lookup
 {
-    std::string host;
-    std::string service;
-    addrinfo hints{};
-    gaicb request{};
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    int result = EAI_AGAIN;
+    addrinfo *addresses = nullptr;
 };
 
-// Look-ups given up while glibc still works on them; kept (and reachable)
-// until the process ends, as glibc may still write into them.
-std::mutex g_abandonedMutex;
-std::vector<Lookup *> g_abandoned;
-
-// 0 and the addresses, else an EAI_ code.
+// 0 and the addresses, else an EAI_ code (EAI_AGAIN: not in time).
 int resolve(const std::string &host, const std::string &service, int timeoutMs, addrinfo **result)
 {
     addrinfo hints{};
@@ -44,40 +43,35 @@ int resolve(const std::string &host, const std::string &service, int timeoutMs, 
     // An address needs no look-up.
     if (::getaddrinfo(host.c_str(), service.c_str(), &hints, result) == 0)
         return 0;
+    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
 
-    auto *lookup = new Lookup{host, service, hints, {}};
-    lookup->hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    lookup->request.ar_name = lookup->host.c_str();
-    lookup->request.ar_service = lookup->service.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    gaicb *list[1] = {&lookup->request};
-    if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
-        delete lookup;
-        return EAI_SYSTEM;
-    }
-    const StreamClock::time_point deadline = deadlineIn(timeoutMs);
-    int state = ::gai_error(&lookup->request);
-    while (state == EAI_INPROGRESS && msLeft(deadline) > 0) {
-        const int left = msLeft(deadline);
-        timespec wait{left / 1000, static_cast<long>(left % 1000) * 1000000L};
-        ::gai_suspend(list, 1, &wait);
-        state = ::gai_error(&lookup->request);
-    }
-    if (state == EAI_INPROGRESS) {
-        ::gai_cancel(&lookup->request);
-        if (::gai_error(&lookup->request) == EAI_INPROGRESS) {
-            std::lock_guard<std::mutex> guard(g_abandonedMutex);
-            g_abandoned.push_back(lookup);
-            return EAI_AGAIN;
+    auto lookup = std::make_shared<Lookup>();
+    std::thread worker([lookup, host, service, hints] {
+        addrinfo *found = nullptr;
+        const int code = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+        std::lock_guard<std::mutex> guard(lookup->mutex);
+        if (lookup->abandoned) {
+            if (found)
+                ::freeaddrinfo(found);
+            return;
         }
-        if (lookup->request.ar_result)
-            ::freeaddrinfo(lookup->request.ar_result);
-        delete lookup;
+        lookup->result = code;
+        lookup->addresses = found;
+        lookup->done = true;
+        lookup->finished.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    if (!lookup->finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return lookup->done; })) {
+        lookup->abandoned = true;
+        lock.unlock();
+        worker.detach();
         return EAI_AGAIN;
     }
-    *result = lookup->request.ar_result;
-    delete lookup;
-    return state;
+    lock.unlock();
+    worker.join();
+    *result = lookup->addresses;
+    return lookup->result;
 }
 
 } // namespace
