@@ -19,6 +19,8 @@ packages=(
   xvfb openbox x11-utils xdotool lftp
   # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
   libsodium23 libcap2 libpam0g
+  # ser2net's own libraries: the network port tests run it unpacked (below)
+  libgensio4 libyaml-0-2
   # The windows' designed "Arial" texts (Liberation Sans has its metrics),
   # and a comma-decimal locale that the tests generate and run under.
   fonts-liberation locales
@@ -45,15 +47,22 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The FTP-over-TLS tests run Debian's pure-ftpd from its unpacked package:
-# nothing is installed as a service, nothing listens until a test starts it.
-pure_ftpd_root=/opt/spelmar-tests/pure-ftpd
-if [ "${1:-build}" = build ] && [ ! -x "$pure_ftpd_root/usr/sbin/pure-ftpd" ]; then
-  echo "Unpacking pure-ftpd into $pure_ftpd_root (for the tests)"
-  download=$(mktemp -d)
-  (cd "$download" && chmod 755 . && apt-get download pure-ftpd >/dev/null 2>&1) \
-    || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download pure-ftpd); }
-  "${sudo[@]}" mkdir -p "$pure_ftpd_root"
-  "${sudo[@]}" dpkg -x "$download"/pure-ftpd_*.deb "$pure_ftpd_root"
-  rm -rf "$download"
-fi
+# The FTP-over-TLS tests run Debian's pure-ftpd, the network port tests
+# Debian's ser2net, each from its unpacked package: nothing is installed as
+# a service, nothing listens until a test starts it.
+unpack_for_tests() {
+  local package=$1 program=$2
+  local root=/opt/spelmar-tests/$package
+  if [ "${3:-build}" = build ] && [ ! -x "$root/$program" ]; then
+    echo "Unpacking $package into $root (for the tests)"
+    local download
+    download=$(mktemp -d)
+    (cd "$download" && chmod 755 . && apt-get download "$package" >/dev/null 2>&1) \
+      || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download "$package"); }
+    "${sudo[@]}" mkdir -p "$root"
+    "${sudo[@]}" dpkg -x "$download"/"$package"_*.deb "$root"
+    rm -rf "$download"
+  fi
+}
+unpack_for_tests pure-ftpd usr/sbin/pure-ftpd "${1:-build}"
+unpack_for_tests ser2net usr/sbin/ser2net "${1:-build}"

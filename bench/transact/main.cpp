@@ -6,8 +6,15 @@
 // block, one the reply line). Then, with the simulator pacing its output at 57600 bit/s, the
 // rate is compared with what the line allows.
 //
+// Through Debian's ser2net in front of the simulator (unpacked by
+// scripts/install-deps.sh): Transact over the raw TCP port against the
+// same bare loop on a socket to that port, and the automatic baud search
+// over the RFC 2217 port against the same search on the local terminal,
+// both with the simulator at 38400 bit/s, the last rate searched.
+//
 // Usage: bench_transact [seconds per round]
 
+#include "deviceconnection.h"
 #include "devicesession.h"
 #include "programinfo.h"
 
@@ -21,9 +28,13 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -185,10 +196,187 @@ double rawRate(const std::string &path, double seconds, speed_t speed = B9600)
     return ok ? rate : -1;
 }
 
+sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+uint16_t freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// ser2net with a raw and an RFC 2217 port in front of one terminal.
+struct Ser2Net
+{
+    pid_t pid = -1;
+    uint16_t raw = 0;
+    uint16_t rfc2217 = 0;
+    std::string config;
+
+    bool start(const std::string &terminal)
+    {
+        raw = freePort();
+        rfc2217 = freePort();
+        char folder[] = "/tmp/bench_transact-XXXXXX";
+        if (!::mkdtemp(folder))
+            return false;
+        config = std::string(folder) + "/ser2net.yaml";
+        const std::string device = "serialdev," + terminal + ",9600n81,local";
+        FILE *file = std::fopen(config.c_str(), "w");
+        if (!file)
+            return false;
+        std::fprintf(file,
+                     "%%YAML 1.1\n---\nconnection: &raw\n  accepter: tcp,127.0.0.1,%u\n"
+                     "  connector: %s\nconnection: &rfc2217\n"
+                     "  accepter: telnet(rfc2217),tcp,127.0.0.1,%u\n  connector: %s\n",
+                     raw, device.c_str(), rfc2217, device.c_str());
+        std::fclose(file);
+        const std::string program = SER2NET_ROOT "/usr/sbin/ser2net";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const char *argv[] = {program.c_str(), "-n", "-d", "-c", config.c_str(), nullptr};
+        const int failed = ::posix_spawn(&pid, program.c_str(), &actions, nullptr,
+                                         const_cast<char **>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0) {
+            pid = -1;
+            return false;
+        }
+        // Listening once the port cannot be bound.
+        for (int i = 0; i < 500; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address = loopback(rfc2217);
+            const bool taken =
+                ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0;
+            ::close(fd);
+            if (taken)
+                return true;
+            ::usleep(10000);
+        }
+        return false;
+    }
+
+    ~Ser2Net()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        if (!config.empty()) {
+            ::unlink(config.c_str());
+            ::rmdir(config.substr(0, config.rfind('/')).c_str());
+        }
+    }
+};
+
+// The bare loop on a socket to the raw port.
+double rawSocketRate(uint16_t port, double seconds)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(port);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    for (int i = 0; i < 20; ++i)
+        rawExchange(fd);
+    long count = 0;
+    const Clock::time_point start = Clock::now();
+    bool ok = true;
+    do {
+        ok = rawExchange(fd);
+        ++count;
+    } while (ok && secondsSince(start) < seconds);
+    const double rate = count / secondsSince(start);
+    // The server lets the line go once it has seen the end.
+    char scratch[256];
+    ::shutdown(fd, SHUT_WR);
+    while (::read(fd, scratch, sizeof scratch) > 0) { }
+    ::close(fd);
+    return ok ? rate : -1;
+}
+
+// Seconds of one automatic search (opening included) that finds the rate.
+double autoBaudSeconds(const std::string &port)
+{
+    CDeviceSession session;
+    CDeviceConnection connection(session);
+    const Clock::time_point start = Clock::now();
+    const bool found =
+        connection.openPort(port, "auto", false) == CDeviceConnection::Result::Connected
+        && connection.foundBaud() == 38400;
+    const double seconds = secondsSince(start);
+    connection.Disconnect();
+    return found ? seconds : -1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The figures through ser2net; false when they could not be measured.
+bool networkFigures(const std::string &program, double seconds)
+{
+    Simulator sim, searched;
+    Ser2Net server, searchServer;
+    if (!sim.start(program, {}) || !searched.start(program, {"--baud", "38400"})
+        || !server.start(sim.path) || !searchServer.start(searched.path)) {
+        std::fprintf(stderr, "bench_transact: cannot start ser2net (%s)\n", SER2NET_ROOT);
+        return false;
+    }
+    double bestRaw = 0, bestTransact = 0;
+    std::vector<double> local, remote;
+    const std::string rawUrl = "tcp://127.0.0.1:" + std::to_string(server.raw);
+    const std::string searchUrl = "rfc2217://127.0.0.1:" + std::to_string(searchServer.rfc2217);
+    for (int round = 0; round < kRounds; ++round) {
+        const double raw = rawSocketRate(server.raw, seconds);
+        const double transact = transactRate(rawUrl, 9600, seconds);
+        local.push_back(autoBaudSeconds(searched.path));
+        remote.push_back(autoBaudSeconds(searchUrl));
+        if (raw < 0 || transact < 0 || local.back() < 0 || remote.back() < 0) {
+            std::fprintf(stderr, "bench_transact: an exchange through ser2net failed\n");
+            return false;
+        }
+        std::printf("round %d over tcp: raw %.0f exchanges/s, transact %.0f exchanges/s; "
+                    "auto-baud local %.0f ms, rfc2217 %.0f ms\n",
+                    round + 1, raw, transact, local.back() * 1000, remote.back() * 1000);
+        bestRaw = std::max(bestRaw, raw);
+        bestTransact = std::max(bestTransact, transact);
+    }
+    std::printf("tcp raw loop: %.0f exchanges/s\n", bestRaw);
+    std::printf("tcp transact: %.0f exchanges/s\n", bestTransact);
+    std::printf("tcp transact/raw ratio: %.2f\n", bestTransact / bestRaw);
+    std::printf("local auto-baud: %.0f ms (median)\n", median(local) * 1000);
+    std::printf("rfc2217 auto-baud: %.0f ms (median)\n", median(remote) * 1000);
+    std::printf("rfc2217 auto-baud / local auto-baud time ratio: %.2f\n",
+                median(remote) / median(local));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // A server that goes away must not end the benchmark.
+    std::signal(SIGPIPE, SIG_IGN);
     const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 1.0;
     const std::string program = besideMe("orbo-sim");
     if (::access(program.c_str(), X_OK) != 0) {
@@ -251,5 +439,5 @@ int main(int argc, char **argv)
     std::printf("raw loop at the line rate: %.1f exchanges/s\n", bestPacedRaw);
     std::printf("transact at the line rate: %.1f exchanges/s\n", bestPaced);
     std::printf("line-rate ratio: %.2f\n", bestPaced / lineLimit);
-    return 0;
+    return networkFigures(program, seconds) ? 0 : 1;
 }

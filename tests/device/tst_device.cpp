@@ -7,6 +7,7 @@
 #include "lineformat.h"
 #include "orbosim.h"
 #include "ptypeer.h"
+#include "ser2net.h"
 #include "settingsdefaults.h"
 #include "timediff.h"
 
@@ -264,7 +265,7 @@ private slots:
         QCOMPARE(::pipe(pipeEnds), 0);
         ::close(pipeEnds[1]);
         const int fd = terminal == "pty" ? peer.slaveFd() : terminal == "pipe" ? pipeEnds[0] : pipeEnds[1];
-        QCOMPARE(applyLineControl(fd, config, terminal != "pipe"), error);
+        QCOMPARE(applyLineControl(fd, config.dtr, config.rts, terminal != "pipe"), error);
         ::close(pipeEnds[0]);
         // A port opens with the choice, or is refused with its reason.
         if (terminal == "pty") {
@@ -461,6 +462,138 @@ private slots:
         const std::string busy = "the port is busy: another program is using it";
         QVERIFY(fails(port, "9600", Result::OpenFailed,
                       "!! Can not open comport " + port + "! (" + busy + ")", busy));
+    }
+
+    // Ports by URL, through Debian's ser2net in front of the simulator (raw
+    // and RFC 2217) and through Telnet peers of our own: what connects, the
+    // rate the search finds, and the reason each fault gives, at once or
+    // after the bounded negotiation. %PEER% is the server's host:port.
+    void networkPorts_data()
+    {
+        QTest::addColumn<QString>("server"); // raw, rfc2217, peer mode, or a URL
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<bool>("secondClient"); // another client holds the line
+        QTest::addColumn<int>("result");
+        QTest::addColumn<uint>("found");
+        QTest::addColumn<QString>("reason"); // held by the open failure
+        const auto row = [](const char *name, const QString &server, const QStringList &simArgs,
+                            const char *baud, bool second, Result result, uint found, const QString &reason) {
+            QTest::newRow(name) << server << simArgs << baud << second << int(result) << found << reason;
+        };
+        const QString busy = "the server holds the line: another client is using it";
+        const QString noAnswer = "no RFC 2217 answer from %PEER% within 3 s";
+        row("raw at the server's rate", "raw", {}, "9600", false, Result::Connected, 0, "");
+        row("raw auto: the exchange is tried", "raw", {}, "auto", false, Result::Connected, 0, "");
+        row("raw auto, wrong rate", "raw", {"--baud", "19200"}, "auto", false, Result::NoAnswer, 0, "");
+        row("rfc2217 search finds the last rate", "rfc2217", {"--baud", "38400"}, "auto", false,
+            Result::Connected, 38400, "");
+        row("rfc2217 fixed rate", "rfc2217", {"--baud", "57600"}, "57600", false, Result::Connected, 0, "");
+        row("raw held by another", "raw", {}, "9600", true, Result::OpenFailed, 0,
+            busy + " (Port already in use)");
+        row("rfc2217 held by another", "rfc2217", {}, "9600", true, Result::OpenFailed, 0,
+            busy); // the server's words may be lost in the reset of the refused session
+        row("refused", "tcp://127.0.0.1:%FREE%", {}, "9600", false, Result::OpenFailed, 0,
+            "127.0.0.1:%FREE% refused the connection");
+        row("unreachable", "tcp://192.0.2.1:9", {}, "9600", false, Result::OpenFailed, 0, "192.0.2.1:9");
+        row("unknown name", "rfc2217://no-such-host.invalid:2217", {}, "auto", false, Result::OpenFailed, 0,
+            "the name no-such-host.invalid is unknown");
+        row("peer refuses port control", "refuse", {}, "auto", false, Result::OpenFailed, 0,
+            "%PEER% does not offer RFC 2217 port control");
+        row("peer floods options", "flood", {}, "auto", false, Result::OpenFailed, 0,
+            "%PEER% floods Telnet option traffic");
+        row("peer sends garbage", "garbage", {}, "auto", false, Result::OpenFailed, 0, noAnswer);
+        row("peer never answers", "silent", {}, "auto", false, Result::OpenFailed, 0, noAnswer);
+    }
+    void networkPorts()
+    {
+        QFETCH(QString, server);
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, baud);
+        QFETCH(bool, secondClient);
+        QFETCH(QString, reason);
+        QFETCH(int, result);
+        std::unique_ptr<OrboSim> sim;
+        std::unique_ptr<Ser2Net> ser2net;
+        std::unique_ptr<TelnetPeer> peer;
+        QString url = server;
+        if (server == "raw" || server == "rfc2217") {
+            sim = std::make_unique<OrboSim>(simArgs);
+            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
+            ser2net = std::make_unique<Ser2Net>(sim->path());
+            QVERIFY2(ser2net->isRunning(), qPrintable(ser2net->errorString()));
+            url = server == "raw" ? ser2net->rawUrl() : ser2net->rfc2217Url();
+        } else if (!server.contains("://")) {
+            peer = std::make_unique<TelnetPeer>(server);
+            QVERIFY(peer->isRunning());
+            url = peer->url();
+        }
+        url.replace("%FREE%", QString::number(Ser2Net::freePort()));
+        reason.replace("%FREE%", url.section(':', -1)).replace("%PEER%", url.section('/', -1));
+
+        CDeviceSession holder;
+        CDeviceConnection first(holder);
+        if (secondClient)
+            QCOMPARE(first.openPort(url.toStdString(), baud.toStdString(), false), Result::Connected);
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        const Result outcome = connection.openAndIdentify(url.toStdString(), baud.toStdString(), false);
+        QVERIFY2(int(outcome) == result, connection.openFailure().c_str());
+        QTEST(connection.foundBaud(), "found");
+        QVERIFY2(QString::fromStdString(connection.openFailure()).contains(reason),
+                 connection.openFailure().c_str());
+        if (outcome == Result::Connected) {
+            QCOMPARE(connection.model(), std::string("1000 mbar"));
+            std::string echo, reply;
+            QVERIFY(session.Transact("PRE", echo, reply) > 0);
+        }
+    }
+
+    // Line data crosses an RFC 2217 session unchanged, byte 255 and CR
+    // included, with a server that asks for its options before we do; the
+    // modem lines are set through the server as the port opens (after "no
+    // flow control", 1): DTR on 8, off 9; RTS on 11, off 12.
+    void telnetData_data()
+    {
+        QTest::addColumn<int>("dtr");
+        QTest::addColumn<int>("rts");
+        QTest::addColumn<QString>("controls");
+        QTest::newRow("lines left alone")
+            << int(LineControl::Unchanged) << int(LineControl::Unchanged) << "1";
+        QTest::newRow("DTR on, RTS off")
+            << int(LineControl::Asserted) << int(LineControl::Released) << "1 8 12";
+        QTest::newRow("DTR off, RTS on")
+            << int(LineControl::Released) << int(LineControl::Asserted) << "1 9 11";
+    }
+    void telnetData()
+    {
+        QFETCH(int, dtr);
+        QFETCH(int, rts);
+        QFETCH(QString, controls);
+        TelnetPeer peer("echo");
+        QVERIFY(peer.isRunning());
+        CSerialPort port;
+        SerialConfig config;
+        config.port = peer.url().toStdString();
+        config.dtr = LineControl(dtr);
+        config.rts = LineControl(rts);
+        QVERIFY2(port.Open(config) == 1, port.openFailure().c_str());
+        // What comes back for sent: expected bytes, else nothing.
+        const auto exchange = [&](const std::string &sent, size_t expected) {
+            std::string back(expected, '\0');
+            const bool came = port.Write(sent.data(), int(sent.size())) == int(sent.size())
+                && QTest::qWaitFor([&] { return port.bytesWaiting() >= int(expected); }, 5000)
+                && port.ReadAvailable(back.data(), uint32_t(expected)) == expected;
+            return came ? back : std::string();
+        };
+        std::string sent;
+        for (int byte = 0; byte < 256; ++byte)
+            sent += char(byte);
+        sent += "\r\r\n\xff\xff\r";
+        QCOMPARE(exchange(sent, sent.size()), sent);
+        const std::string report = "CONTROL " + controls.toStdString() + "\n";
+        QCOMPARE(exchange("CONTROL?\n", report.size()), report);
+        QCOMPARE(port.bytesWaiting(), 0);
     }
 
     void consoleRetries()

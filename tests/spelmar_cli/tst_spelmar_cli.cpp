@@ -1,5 +1,6 @@
 #include "childprocess.h"
 #include "orbosim.h"
+#include "ser2net.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
 
@@ -158,6 +159,95 @@ private slots:
             QVERIFY(content.endsWith(";\r\n"));
             QCOMPARE(content.count('\n'), 8 + values);
         }
+    }
+
+    // The subcommands through ser2net's raw and RFC 2217 ports in front of
+    // the simulator, and the network faults, each with its exit status.
+    // A server killed mid-trace is a lost device; %URL% is the port.
+    void networkPorts_data()
+    {
+        QTest::addColumn<QString>("server"); // raw, rfc2217, a Telnet peer's mode, or none
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<bool>("killServer"); // once the trace has printed a value
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // a line stdout must hold
+        QTest::addColumn<QString>("err"); // a text stderr must hold
+        const auto row = [](const char *name, const char *server, const QStringList &simArgs,
+                            const QString &arguments, int status, const QString &out, const QString &err) {
+            QTest::newRow(name) << server << simArgs << arguments << false << status << out << err;
+        };
+        const QString trace = "trace --port %URL% --baud 9600 --command TMP --interval 20 --samples ";
+        for (const char *server : {"raw", "rfc2217"}) {
+            const QByteArray name(server);
+            row(name + " identify", server, {}, "identify --port %URL% --baud 9600", 0, "Model: 1000 mbar",
+                "");
+            row(name + " commands", server, {}, "commands --port %URL% --baud 9600", 0,
+                "PRE: Read pressure in the active unit", "");
+            row(name + " send", server, {}, "send --port %URL% --baud 9600 XYZ", 0, "Can not execute command",
+                "");
+            row(name + " trace", server, {}, trace + "5 --stats", 0, "samples: 5", "");
+            QTest::newRow(name + " server killed mid-trace")
+                << server << QStringList() << trace + "100000" << true << 1 << ""
+                << "!! ORBO lost: the line hung up (unplugged or switched off)";
+        }
+        row("rfc2217 baud search", "rfc2217", {"--baud", "38400"}, "identify --port %URL%", 0,
+            "Model: 1000 mbar", ">> Baud rate found: 38400");
+        row("refused", "none", {}, "identify --port tcp://127.0.0.1:%FREE%", 1, "",
+            "!! Can not open comport tcp://127.0.0.1:%FREE%! (127.0.0.1:%FREE% refused the connection)\n");
+        row("option flood", "flood", {}, "send --port %URL% PRE", 1, "", "floods Telnet option traffic)\n");
+    }
+    void networkPorts()
+    {
+        QFETCH(QString, server);
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, arguments);
+        QFETCH(bool, killServer);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        std::unique_ptr<OrboSim> sim;
+        std::unique_ptr<Ser2Net> ser2net;
+        std::unique_ptr<TelnetPeer> peer;
+        QString url;
+        if (server == "raw" || server == "rfc2217") {
+            sim = std::make_unique<OrboSim>(simArgs);
+            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
+            ser2net = std::make_unique<Ser2Net>(sim->path());
+            QVERIFY2(ser2net->isRunning(), qPrintable(ser2net->errorString()));
+            url = server == "raw" ? ser2net->rawUrl() : ser2net->rfc2217Url();
+        } else if (server != "none") {
+            peer = std::make_unique<TelnetPeer>(server);
+            QVERIFY(peer->isRunning());
+            url = peer->url();
+        }
+        const QString free = QString::number(Ser2Net::freePort());
+        arguments.replace("%URL%", url).replace("%FREE%", free);
+        err.replace("%FREE%", free);
+        ProgramRun run;
+        if (killServer) {
+            QProcess cli;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("XDG_CONFIG_HOME", m_config.path());
+            cli.setProcessEnvironment(environment);
+            endWithParent(cli);
+            cli.start(qEnvironmentVariable("SPELMAR_CLI"), arguments.split(' '));
+            QVERIFY(cli.waitForReadyRead(30000));
+            ser2net->kill();
+            QVERIFY(cli.waitForFinished(30000));
+            run = {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+                   QString::fromLocal8Bit(cli.readAllStandardOutput()),
+                   QString::fromLocal8Bit(cli.readAllStandardError())};
+            QVERIFY(!run.output.isEmpty());
+        } else {
+            run = runCli(arguments.split(' '), m_config.path());
+        }
+        QVERIFY2(run.exitCode == status,
+                 qPrintable(QString("status %1, stderr: %2").arg(run.exitCode).arg(run.errors)));
+        if (!out.isEmpty())
+            QVERIFY2(run.output.split('\n').contains(out), qPrintable(run.output));
+        if (!err.isEmpty())
+            QVERIFY2(run.errors.contains(err), qPrintable(run.errors));
     }
 
     // Stopping a simulator leaves a link that a newer one has pointed at

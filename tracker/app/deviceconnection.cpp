@@ -193,7 +193,7 @@ bool CDeviceConnection::OpenLink(bool automatic)
         || m_session.openPort(config) != 1) {
         m_openFailure = config.baudRate == 0 ? std::string("no such baud rate")
             : m_port.empty()                 ? CSerialPort::openErrorText(ENOENT)
-                             : CSerialPort::openErrorText(m_session.port().openError());
+                                             : m_session.port().openFailure();
         // The reason is told in the line itself.
         report(openFailedText(m_port) + " (" + m_openFailure + ")");
         if (m_callbacks.linkOpened)
@@ -221,10 +221,16 @@ int CDeviceConnection::SearchBaud()
         if (m_session.Transact("SSV", echo, reply) >= 0) {
             m_session.config().readTimeout = kConnectedReadTimeoutMs;
             // A simulated device answers at any rate: nothing was found.
-            m_foundBaud = m_session.port().isSimulated() ? 0 : rate;
+            // Nor does a link at the server's rate.
+            m_foundBaud =
+                m_session.port().isSimulated() || !m_session.port().setsBaudRate() ? 0 : rate;
             return 1;
         }
+        // A link at the server's rate has no other rate to try.
+        const bool fixedRate = !m_session.port().setsBaudRate();
         Disconnect();
+        if (fixedRate)
+            break;
     }
     return -2;
 }

@@ -40,12 +40,12 @@ bool parseLineControl(const std::string &text, LineControl &control)
     return false;
 }
 
-int applyLineControl(int fd, const SerialConfig &config, bool pseudoTerminal)
+int applyLineControl(int fd, LineControl dtr, LineControl rts, bool pseudoTerminal)
 {
     int raise = 0;
     int drop = 0;
     for (const auto &[control, line] :
-         {std::pair<LineControl, int>(config.dtr, TIOCM_DTR), {config.rts, TIOCM_RTS}}) {
+         {std::pair<LineControl, int>(dtr, TIOCM_DTR), {rts, TIOCM_RTS}}) {
         if (control == LineControl::Asserted)
             raise |= line;
         else if (control == LineControl::Released)

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// The program's only access to the device: a terminal device opened
-// non-blocking, or a simulated link that touches no hardware.
+// The program's only access to the device: a byte stream chosen from the
+// port text (a terminal device opened non-blocking, "tcp://HOST:PORT" or
+// "rfc2217://HOST:PORT"), or a simulated link that touches no hardware.
 // The object has no lock of its own; callers serialise their use.
 class CSerialPort
 {
@@ -42,8 +43,9 @@ public:
     bool waitForInput(int timeoutMs);
 
     // The device hung up the line (the far end closed, a USB adapter was
-    // pulled): reads fail with EIO or poll reports POLLHUP/POLLERR. Set by
-    // any operation that meets it, cleared by Open.
+    // pulled, the server dropped the connection): reads fail with EIO or
+    // poll reports POLLHUP/POLLERR. Set by any operation that meets it,
+    // cleared by Open.
     bool isHungUp() const;
     // Looks at the line without reading or waiting; true when it hung up.
     bool checkHungUp();
@@ -52,6 +54,13 @@ public:
     // the reason as a user reads it (busy, no such device, no permission).
     int openError() const;
     static std::string openErrorText(int error);
+    // The reason the last Open failed as the user reads it: the network
+    // stream's own words (refused, unreachable, the server holds the
+    // line), else openErrorText(openError()).
+    std::string openFailure() const;
+    // True unless the open link runs at a rate it cannot set (a raw
+    // network port runs at the server's rate).
+    bool setsBaudRate() const;
 
     bool isOpen() const;
     bool isSimulated() const;
