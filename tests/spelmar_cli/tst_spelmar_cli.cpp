@@ -74,10 +74,10 @@ private slots:
             "Command too long!");
         row("no subcommand", "", 2, "", "Usage: spelmar-cli");
         row("missing port", "identify", 2, "", "--port is missing");
-        row("bad baud", "identify --port 1 --baud 1200", 2, "", "bad baud rate");
+        row("bad baud", "identify --port /dev/no-such-orbo --baud 1200", 2, "", "bad baud rate");
         row("bad line choice", "send --port /dev/no-such-orbo --rts 1 SSV", 2, "",
             "bad rts choice '1' (on, off or keep)");
-        row("trace both limits", "trace --port 1 --command PRE --duration 1 --samples 2", 2, "",
+        row("trace both limits", "trace --port /dev/no-such-orbo --command PRE --duration 1 --samples 2", 2, "",
             "either --duration or --samples");
         row("trace failing polls", "trace --port %SIM% --baud 19200 --command XYZ --interval 20 --samples 2",
             1, "", "XYZ -> Can not execute command\n!! 2 of 2 polls failed\n");
