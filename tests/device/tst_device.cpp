@@ -503,6 +503,7 @@ private slots:
         row("peer floods options", "flood", {}, "auto", false, Result::OpenFailed, 0,
             "%PEER% floods Telnet option traffic");
         row("peer sends garbage", "garbage", {}, "auto", false, Result::OpenFailed, 0, noAnswer);
+        row("peer sends only data", "noise", {}, "auto", false, Result::OpenFailed, 0, noAnswer);
         row("peer never answers", "silent", {}, "auto", false, Result::OpenFailed, 0, noAnswer);
     }
     void networkPorts()

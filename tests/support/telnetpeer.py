@@ -11,6 +11,7 @@ other in the mode named by the only argument:
   refuse   refuses the COM-PORT-OPTION
   flood    sends option requests without end
   garbage  opens a subnegotiation that never ends
+  noise    sends line data without end and negotiates nothing
   silent   accepts and never sends a byte
 """
 import socket
@@ -31,6 +32,9 @@ def serve(connection, mode):
         while True:
             send(bytes([IAC, WILL, option, IAC, DO, option]))
             option = (option + 1) % 40
+    if mode == "noise":
+        while True:
+            send(b"noise " * 1000)
     if mode == "garbage":
         send(bytes([IAC, SB, COM_PORT, 101]))
         while True:

@@ -36,6 +36,7 @@ constexpr uint8_t kRtsOn = 11;
 constexpr uint8_t kRtsOff = 12;
 constexpr uint8_t kPurgeBoth = 3;
 constexpr int kCommandSendMs = 500;
+constexpr size_t kKeptWhileWaiting = 256;
 
 bool wantedOnOurSide(uint8_t option)
 {
@@ -64,6 +65,11 @@ bool Rfc2217Stream::waitFor(Done done, int timeoutMs)
         pump();
         if (done())
             return true;
+        // Line data that nobody reads while the session is set up is not
+        // kept without end: the first bytes stay (they may say why a server
+        // refuses), the rest goes, and the socket is read on.
+        if (buffered() >= kMaxBuffered)
+            m_input.resize(m_inputPos + kKeptWhileWaiting);
         if (m_hungUp || m_flooded || msLeft(deadline) == 0)
             return false;
         waitSocket(msLeft(deadline));

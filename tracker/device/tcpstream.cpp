@@ -240,7 +240,7 @@ void TcpStream::close()
             const StreamClock::time_point deadline = deadlineIn(kCloseWaitMs);
             char scratch[512];
             pollfd pfd{fd, POLLIN, 0};
-            while (::poll(&pfd, 1, msLeft(deadline)) > 0
+            while (msLeft(deadline) > 0 && ::poll(&pfd, 1, msLeft(deadline)) > 0
                    && ::recv(fd, scratch, sizeof scratch, 0) > 0) { }
         }
         ::close(fd);
