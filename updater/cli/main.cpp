@@ -4,7 +4,7 @@
 #include "cliprompt.h"
 #include "clireport.h"
 #include "downloadjob.h"
-#include "ftpfileclient.h"
+#include "filetransfer.h"
 #include "ftpsettings.h"
 #include "installationaccess.h"
 #include "programinfo.h"
@@ -14,6 +14,7 @@
 #include "restorejob.h"
 #include "signature.h"
 #include "updatecheck.h"
+#include "updatetransfer.h"
 #include "updatesecurity.h"
 #include "version.h"
 
@@ -134,10 +135,8 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
     if (readOnlyFolder(split))
         return kExitFailed;
     CliPrompt prompt(stdout);
-    CFtpFileClient client(&prompt, ftpServerHost(serverPath));
-    client.setTls(ftpTlsSettings(serverPath, security.caFile));
-    client.setMinRate(ftpMinRate(serverPath));
-    CUpdateCheck check(client, prompt);
+    const std::unique_ptr<IFileTransfer> client = openUpdateTransfer(&prompt, serverPath, security);
+    CUpdateCheck check(*client, prompt);
     check.setSecurity(security);
     check.CheckForUpdates(serverPath, split.folder, split.name, false);
     // Every reason a line, after the box's text.
