@@ -100,8 +100,8 @@ std::size_t CurlTransfer::read(char *data, std::size_t size, std::size_t count, 
     return got;
 }
 
-int CurlTransfer::onProgress(void *user, curl_off_t total, curl_off_t done,
-                             curl_off_t uploadTotal, curl_off_t uploaded)
+int CurlTransfer::onProgress(void *user, curl_off_t total, curl_off_t done, curl_off_t uploadTotal,
+                             curl_off_t uploaded)
 {
     auto *transfer = static_cast<CurlTransfer *>(user);
     if (!transfer)
@@ -245,7 +245,8 @@ bool downloadInTries(const std::string &remoteName, const std::string &localFold
     }
     if (end != TryEnd::Complete) {
         if (transfer.sinkFailed && options.maxBytes > 0 && transfer.received > options.maxBytes)
-            error = "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";
+            error =
+                "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";
         else if (transfer.sinkFailed && !file.error().empty())
             error = file.error();
         return false;

@@ -80,9 +80,9 @@ bool isCutOff(CURLcode result);
 enum class TryEnd
 {
     Complete,
-    Unchanged,    // the local copy is still the server's file: it stays
-    CutOff,       // worth another try from the bytes kept
-    StartAfresh,  // the server sent the file from its start again
+    Unchanged,   // the local copy is still the server's file: it stays
+    CutOff,      // worth another try from the bytes kept
+    StartAfresh, // the server sent the file from its start again
     Failed
 };
 

@@ -87,8 +87,7 @@ public:
     // (matching expectedSha256 when given): a failed or cancelled download
     // leaves it untouched. Unsafe names and an empty folder are refused.
     virtual bool GetFile(const std::string &remoteName, const std::string &localFolder,
-                         const GetFileOptions &options)
-        = 0;
+                         const GetFileOptions &options) = 0;
     bool GetFile(const std::string &remoteName, const std::string &localFolder)
     {
         return GetFile(remoteName, localFolder, GetFileOptions());

@@ -79,8 +79,6 @@ std::string originOf(const std::string &url)
 // next one.
 struct CHttpFileClient::Answer
 {
-    CURL *session = nullptr;
-    std::string origin; // where answers may come from
     long status = 0;
     std::string contentEncoding;
     bool hasRange = false;
@@ -121,8 +119,8 @@ void CHttpFileClient::setHost(const std::string &hostText)
     const std::size_t slash = hostText.find('/', authorityStart);
     const std::string authority = hostText.substr(authorityStart, slash - authorityStart);
     m_origin = (m_plain ? kHttp : kHttps) + authority;
-    m_prefix = slash == std::string::npos ? std::vector<std::string>()
-                                          : splitPath(hostText.substr(slash));
+    m_prefix =
+        slash == std::string::npos ? std::vector<std::string>() : splitPath(hostText.substr(slash));
 }
 
 std::string CHttpFileClient::host() const
@@ -172,10 +170,8 @@ void CHttpFileClient::resetRequestOptions(const Validators &ifUnchanged)
         curl.easySetopt(session, CURLOPT_CAINFO, m_caFile.c_str());
     if (!m_proxy.empty())
         curl.easySetopt(session, CURLOPT_PROXY, m_proxy.c_str());
-    // Redirects: to https only, and a few.
-    curl.easySetopt(session, CURLOPT_FOLLOWLOCATION, 1L);
-    curl.easySetopt(session, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl.easySetopt(session, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are looked at before they are followed (perform).
+    curl.easySetopt(session, CURLOPT_FOLLOWLOCATION, 0L);
     // The bytes as they lie on the server: no content coding asked for,
     // none undone.
     curl.easySetopt(session, CURLOPT_HTTP_CONTENT_DECODING, 0L);
@@ -185,8 +181,8 @@ void CHttpFileClient::resetRequestOptions(const Validators &ifUnchanged)
     if (headers && !ifUnchanged.etag.empty())
         headers = curl.slistAppend(headers, ("If-None-Match: " + ifUnchanged.etag).c_str());
     if (headers && !ifUnchanged.lastModified.empty())
-        headers = curl.slistAppend(headers,
-                                   ("If-Modified-Since: " + ifUnchanged.lastModified).c_str());
+        headers =
+            curl.slistAppend(headers, ("If-Modified-Since: " + ifUnchanged.lastModified).c_str());
     m_headers = headers;
     curl.easySetopt(session, CURLOPT_HTTPHEADER, headers);
     curl.easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
@@ -206,14 +202,6 @@ std::size_t CHttpFileClient::onHeader(char *data, std::size_t size, std::size_t 
         answer->clear();
         const std::size_t space = line.find(' ');
         answer->status = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
-        // Every answer, a redirect's included, must come from the server
-        // that was named.
-        char *url = nullptr;
-        curlApi().easyGetinfo(answer->session, CURLINFO_EFFECTIVE_URL, &url);
-        if (url && originOf(url) != answer->origin) {
-            answer->refusal = std::string("redirected to another server (") + url + ")";
-            return 0;
-        }
         return bytes;
     }
     const std::size_t colon = line.find(':');
@@ -237,18 +225,47 @@ std::size_t CHttpFileClient::onHeader(char *data, std::size_t size, std::size_t 
 
 bool CHttpFileClient::perform(const std::string &url, CurlTransfer *transfer, Answer &answer)
 {
+    const CurlLibrary &curl = curlApi();
+    CURL *session = handle(m_session);
+    std::string target = url;
+    for (long redirects = 0;; ++redirects) {
+        answer = Answer();
+        const bool performed = performOnce(target, transfer, answer);
+        if (answer.status < 300 || answer.status >= 400 || answer.status == 304)
+            return performed;
+        // A redirect: its page is never kept (acceptBody refuses it).
+        char *next = nullptr;
+        curl.easyGetinfo(session, CURLINFO_REDIRECT_URL, &next);
+        const std::string nextUrl = next ? next : "";
+        if (nextUrl.compare(0, std::strlen(kHttps), kHttps) != 0
+            || originOf(nextUrl) != originOf(m_origin)) {
+            m_lastError = "redirect to " + (nextUrl.empty() ? std::string("nowhere") : nextUrl)
+                + " not followed: only to https on the same server";
+            return false;
+        }
+        if (redirects == kMaxRedirects) {
+            m_lastError = "more than " + std::to_string(kMaxRedirects) + " redirects";
+            return false;
+        }
+        target = nextUrl;
+    }
+}
+
+bool CHttpFileClient::performOnce(const std::string &url, CurlTransfer *transfer, Answer &answer)
+{
     if (m_connectionLost) {
         m_lastError = "the server stopped answering earlier in this run";
         return false;
     }
     const CurlLibrary &curl = curlApi();
     CURL *session = handle(m_session);
-    answer.session = session;
-    answer.origin = originOf(m_origin);
     curl.easySetopt(session, CURLOPT_URL, url.c_str());
     curl.easySetopt(session, CURLOPT_HEADERDATA, &answer);
-    if (transfer)
+    if (transfer) {
         transfer->attach(session);
+        transfer->sinkFailed = false;
+        transfer->bodyAccepted = false;
+    }
     m_errorBuffer[0] = '\0';
     const CURLcode result = runCurlRequest(static_cast<CURLM *>(m_multi), session, m_cancel);
     m_lastResult = result;
@@ -262,14 +279,6 @@ bool CHttpFileClient::perform(const std::string &url, CurlTransfer *transfer, An
     else if (result == CURLE_OPERATION_TIMEDOUT && m_connected)
         m_lastError =
             "the server sent nothing for " + std::to_string(m_stallSeconds) + " s (stall time-out)";
-    else if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_TOO_MANY_REDIRECTS) {
-        char *next = nullptr;
-        curl.easyGetinfo(session, CURLINFO_REDIRECT_URL, &next);
-        m_lastError = std::string("redirect not followed")
-            + (next ? std::string(" to ") + next : std::string())
-            + " (only to https on the same server, at most " + std::to_string(kMaxRedirects)
-            + " times)";
-    }
     if (transfer && transfer->tooSlow)
         m_lastError = "slower than " + std::to_string(transfer->minRate.bytesPerSecond)
             + " bytes a second over " + std::to_string(transfer->minRate.windowSeconds)
@@ -377,8 +386,9 @@ bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &
         CURL *session = handle(m_session);
         curl.easySetopt(session, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
         if (options.maxBytes > 0)
-            curl.easySetopt(session, CURLOPT_MAXFILESIZE_LARGE,
-                            static_cast<curl_off_t>(options.maxBytes - std::min(offset, options.maxBytes)));
+            curl.easySetopt(
+                session, CURLOPT_MAXFILESIZE_LARGE,
+                static_cast<curl_off_t>(options.maxBytes - std::min(offset, options.maxBytes)));
         Answer answer;
         bool startAfresh = false;
         transfer.acceptBody = [&] {
@@ -387,8 +397,8 @@ bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &
                 return false;
             }
             if (!answer.contentEncoding.empty() && answer.contentEncoding != "identity") {
-                answer.refusal = "sent with Content-Encoding " + answer.contentEncoding
-                    + ", not as the file is";
+                answer.refusal =
+                    "sent with Content-Encoding " + answer.contentEncoding + ", not as the file is";
                 return false;
             }
             if ((answer.status == 206) != (offset > 0)
@@ -404,11 +414,10 @@ bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &
         if (startAfresh || m_lastResult == CURLE_RANGE_ERROR)
             return TryEnd::StartAfresh;
         if (m_lastResult == CURLE_FILESIZE_EXCEEDED)
-            m_lastError = "larger than " + std::to_string(options.maxBytes)
+            m_lastError = "the server announces more than " + std::to_string(options.maxBytes)
                 + " bytes; download abandoned";
         if (!performed)
-            return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff
-                                                                  : TryEnd::Failed;
+            return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;
         if (answer.status == 304 && offset == 0 && !options.ifUnchanged.empty()) {
             m_notModified = true;
             m_validators = options.ifUnchanged;

@@ -80,18 +80,20 @@ private:
     void setHost(const std::string &hostText);
     bool ensureSession();
     void resetRequestOptions(const Validators &ifUnchanged);
-    // Runs one request; false on a transport failure (m_lastError says why).
+    // Runs a request, following the redirects that may be followed; false
+    // on a transport failure or a refused redirect (m_lastError says why).
     bool perform(const std::string &url, CurlTransfer *transfer, Answer &answer);
+    bool performOnce(const std::string &url, CurlTransfer *transfer, Answer &answer);
     std::string statusFailure(long status) const;
 
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *user);
 
     IPrompt *m_prompt = nullptr;
-    std::string m_hostText;               // as given
-    std::string m_origin;                 // "https://host:port"
-    std::vector<std::string> m_prefix;    // folders of the prefix
-    std::vector<std::string> m_current;   // the current directory below the prefix
-    bool m_plain = false;                 // an http:// host
+    std::string m_hostText;             // as given
+    std::string m_origin;               // "https://host:port"
+    std::vector<std::string> m_prefix;  // folders of the prefix
+    std::vector<std::string> m_current; // the current directory below the prefix
+    bool m_plain = false;               // an http:// host
     bool m_plainAllowed = false;
     std::string m_caFile;
     std::string m_proxy;
@@ -106,8 +108,8 @@ private:
     bool m_notModified = false;
     int m_lastResult = 0;
 
-    void *m_session = nullptr;  // the curl easy handle
-    void *m_multi = nullptr;    // the multi handle it runs in
-    void *m_headers = nullptr;  // the request's extra header lines
+    void *m_session = nullptr; // the curl easy handle
+    void *m_multi = nullptr;   // the multi handle it runs in
+    void *m_headers = nullptr; // the request's extra header lines
     char m_errorBuffer[256 + 1] = {};
 };

@@ -64,7 +64,7 @@ private:
     std::vector<std::unique_ptr<IFileTransfer>> m_mirrors;
     std::vector<std::size_t> m_applied; // folder changes made on each mirror
     std::vector<bool> m_unreachable;
-    std::vector<std::string> m_paths;   // the folder changes of this connection
+    std::vector<std::string> m_paths; // the folder changes of this connection
     std::size_t m_current = 0;
     bool m_connected = false;
     const std::atomic<bool> *m_cancel = nullptr;

@@ -84,8 +84,8 @@ bool fetchRevisionFile(IFileTransfer &client, const std::string &name, const std
         return true;
     const IFileTransfer::Validators validators = client.lastValidators();
     std::string arrived;
-    if (!validators.empty() && isFieldText(validators.etag)
-        && isFieldText(validators.lastModified) && Sha256::ofFile(copy, arrived))
+    if (!validators.empty() && isFieldText(validators.etag) && isFieldText(validators.lastModified)
+        && Sha256::ofFile(copy, arrived))
         entries[name] = Entry{arrived, validators};
     else if (known == entries.end())
         return true;
