@@ -13,6 +13,7 @@ NAME is a file's path below ROOT or its bare name; options may repeat.
   --missing NAME            404 for NAME, though it exists
   --length NAME:DELTA       announce size+DELTA bytes, send the file, close
   --gzip NAME               "Content-Encoding: gzip" on NAME's plain bytes
+  --whole NAME              Range ignored for NAME: always 200 and the whole file
 """
 
 import argparse
@@ -29,7 +30,7 @@ def main():
     parser.add_argument("root")
     parser.add_argument("--certificate")
     parser.add_argument("--log")
-    for option in ("--page", "--redirect", "--missing", "--length", "--gzip"):
+    for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole"):
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
@@ -103,7 +104,7 @@ def main():
                 return self.answer(200, data, [("Content-Length", str(len(data) + delta))], close=True)
             if mode({name: True for name in args.gzip}, relative):
                 return self.answer(200, data, [("Content-Encoding", "gzip")] + validators)
-            wanted = self.headers.get("Range", "")
+            wanted = "" if mode({name: True for name in args.whole}, relative) else self.headers.get("Range", "")
             if wanted.startswith("bytes=") and "," not in wanted:
                 first, _, last = wanted[6:].partition("-")
                 if first.isdigit() and int(first) < len(data):

@@ -13,6 +13,8 @@ constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr const char *kHttps = "https://";
 constexpr const char *kHttp = "http://";
+constexpr const char *kNoParts =
+    "the server sends no part of a file, only the whole (Range ignored)";
 
 CURL *handle(void *session)
 {
@@ -385,10 +387,11 @@ bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &
         const CurlLibrary &curl = curlApi();
         CURL *session = handle(m_session);
         curl.easySetopt(session, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+        // Also for a part: an answer with the whole file instead is told
+        // by its own check below.
         if (options.maxBytes > 0)
-            curl.easySetopt(
-                session, CURLOPT_MAXFILESIZE_LARGE,
-                static_cast<curl_off_t>(options.maxBytes - std::min(offset, options.maxBytes)));
+            curl.easySetopt(session, CURLOPT_MAXFILESIZE_LARGE,
+                            static_cast<curl_off_t>(options.maxBytes));
         Answer answer;
         bool startAfresh = false;
         transfer.acceptBody = [&] {
@@ -404,15 +407,17 @@ bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &
             if ((answer.status == 206) != (offset > 0)
                 || (answer.hasRange && answer.rangeStart != offset)) {
                 startAfresh = offset > 0;
-                answer.refusal = "the server sent another part than the one asked for";
+                answer.refusal = kNoParts;
                 return false;
             }
             return true;
         };
         const bool performed = perform(url, &transfer, answer);
         m_validators = answer.validators;
-        if (startAfresh || m_lastResult == CURLE_RANGE_ERROR)
+        if (startAfresh || m_lastResult == CURLE_RANGE_ERROR) {
+            m_lastError = kNoParts;
             return TryEnd::StartAfresh;
+        }
         if (m_lastResult == CURLE_FILESIZE_EXCEEDED)
             m_lastError = "the server announces more than " + std::to_string(options.maxBytes)
                 + " bytes; download abandoned";
