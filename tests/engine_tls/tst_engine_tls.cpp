@@ -160,7 +160,7 @@ void TestFtpTls::web_data()
 {
     // Comma-separated, in the Host setting's order: "nginx" (HTTPS,
     // HTTP/2), "http" (nginx without TLS), "odd" (webserver.py with the
-    // modes), "dead" (nothing listens), "cut" (nginx behind a forwarder
+    // modes; "http-odd" without TLS), "dead" (nothing listens), "cut" (nginx behind a forwarder
     // that cuts every connection after 1 MiB; "cut-odd": webserver.py
     // behind it), "proxy" (nginx through tinyproxy, the Proxy setting with
     // user and password), "proxy-wrong" (the same with a wrong password).
@@ -182,7 +182,12 @@ void TestFtpTls::web_data()
     row("Range ignored, cut connections", "cut-odd", W::whole("Spelmar.exe"), true, true,
         "Spelmar.exe: the server sends no part of a file");
     row("redirect loop", "odd", W::redirect("Spelmar.exe", "/sw/Spelmar/Updates/Spelmar.exe"), true, true,
-        "Spelmar.exe: more than 3 redirects");
+        "Spelmar.exe: given up after 3 redirects");
+    row("redirect to http on a plain server", "http-odd",
+        W::redirect("Spelmar.exe", "/sw/elsewhere/Spelmar.copy"), true, true,
+        "Spelmar.exe: redirect to http://127.0.0.1:");
+    row("no signature on the server", "odd", W::missing("RelInfoRemote.rel.sig"), true, true,
+        "Update refused: RelInfoRemote.rel is not signed");
     row("through a proxy", "proxy", {}, true, true, "");
     row("proxy refusing the password", "proxy-wrong", {}, true, true, "user:***@127.0.0.1");
     row("test CA unknown to the system", "nginx", {}, true, false, "SSL certificate problem");
@@ -244,7 +249,7 @@ void TestFtpTls::web()
     QString proxy;
     for (const QString &kind : servers.split(',')) {
         std::unique_ptr<WebTestServer> server = kind.endsWith("odd")
-            ? WebTestServer::misbehaving(root, certificates, modes)
+            ? WebTestServer::misbehaving(root, kind.startsWith("http") ? QString() : certificates, modes)
             : WebTestServer::nginx(root, kind == "http" ? QString() : certificates);
         if (kind == "dead") {
             hosts << "https://127.0.0.1:1/sw";

@@ -246,7 +246,7 @@ bool CHttpFileClient::perform(const std::string &url, CurlTransfer *transfer, An
             return false;
         }
         if (redirects == kMaxRedirects) {
-            m_lastError = "more than " + std::to_string(kMaxRedirects) + " redirects";
+            m_lastError = "given up after " + std::to_string(redirects) + " redirects";
             return false;
         }
         target = nextUrl;
