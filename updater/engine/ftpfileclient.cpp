@@ -402,11 +402,16 @@ bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &l
     for (const std::string &part : splitPath(remoteName))
         parts.push_back(part);
     const std::string url = urlFor(parts, false);
-    // REST takes a cut-off download up where it stopped.
+    // REST takes a cut-off download up where it stopped. The transfer
+    // layer sends REST only after asking for the size (SIZE), which a
+    // first try never does; a server that refuses REST fails the file.
     auto tryFrom = [&](CurlTransfer &transfer, std::uint64_t offset) {
         resetRequestOptions();
-        curl().easySetopt(handle(m_session), CURLOPT_RESUME_FROM_LARGE,
-                          static_cast<curl_off_t>(offset));
+        if (offset > 0) {
+            curl().easySetopt(handle(m_session), CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+            curl().easySetopt(handle(m_session), CURLOPT_RESUME_FROM_LARGE,
+                              static_cast<curl_off_t>(offset));
+        }
         if (perform(url, &transfer))
             return TryEnd::Complete;
         return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;

@@ -315,7 +315,10 @@ bool CHttpFileClient::Connect(const std::string &serverName)
         resetRequestOptions(Validators());
         curlApi().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
         Answer answer;
-        reached = perform(urlOf(std::string()), nullptr, answer);
+        // Any answer will do, a redirect that is not followed too: the
+        // server is there and its certificate sound.
+        reached = perform(urlOf(std::string()), nullptr, answer)
+            || (answer.status >= 300 && answer.status < 400);
     }
     if (!reached) {
         if (!(m_cancel && m_cancel->load()))
@@ -323,6 +326,7 @@ bool CHttpFileClient::Connect(const std::string &serverName)
         return false;
     }
     m_connected = true;
+    m_lastError.clear();
     return true;
 }
 
