@@ -47,22 +47,26 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The FTP-over-TLS tests run Debian's pure-ftpd, the network port tests
-# Debian's ser2net, each from its unpacked package: nothing is installed as
-# a service, nothing listens until a test starts it.
-unpack_for_tests() {
-  local package=$1 program=$2
-  local root=/opt/spelmar-tests/$package
-  if [ "${3:-build}" = build ] && [ ! -x "$root/$program" ]; then
-    echo "Unpacking $package into $root (for the tests)"
-    local download
-    download=$(mktemp -d)
-    (cd "$download" && chmod 755 . && apt-get download "$package" >/dev/null 2>&1) \
-      || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download "$package"); }
-    "${sudo[@]}" mkdir -p "$root"
-    "${sudo[@]}" dpkg -x "$download"/"$package"_*.deb "$root"
-    rm -rf "$download"
-  fi
+# The FTP-over-TLS tests run Debian's pure-ftpd, the HTTPS tests nginx and
+# tinyproxy, the network port tests ser2net, each from its unpacked package: nothing is installed as a
+# service, nothing listens until a test starts it.
+# unpack PACKAGE FOLDER PROGRAM: unpacks PACKAGE into
+# /opt/spelmar-tests/FOLDER unless PROGRAM is there.
+unpack() {
+  local root=/opt/spelmar-tests/$2
+  if [ -x "$root/$3" ]; then return 0; fi
+  echo "Unpacking $1 into $root (for the tests)"
+  local download
+  download=$(mktemp -d)
+  (cd "$download" && chmod 755 . && apt-get download "$1" >/dev/null 2>&1) \
+    || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download "$1"); }
+  "${sudo[@]}" mkdir -p "$root"
+  "${sudo[@]}" dpkg -x "$download/$1"_*.deb "$root"
+  rm -rf "$download"
 }
-unpack_for_tests pure-ftpd usr/sbin/pure-ftpd "${1:-build}"
-unpack_for_tests ser2net usr/sbin/ser2net "${1:-build}"
+if [ "${1:-build}" = build ]; then
+  unpack pure-ftpd pure-ftpd usr/sbin/pure-ftpd
+  unpack nginx nginx usr/sbin/nginx
+  unpack tinyproxy-bin tinyproxy usr/bin/tinyproxy
+  unpack ser2net ser2net usr/sbin/ser2net
+fi

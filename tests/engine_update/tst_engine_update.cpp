@@ -2,6 +2,7 @@
 #include "fileaside.h"
 #include "folderlock.h"
 #include "ftpfileclient.h"
+#include "ftpsettings.h"
 #include "ftpserver.h"
 #include "relinfo.h"
 #include "restorejob.h"
@@ -34,6 +35,8 @@ const QString kBackupName = QStringLiteral("201408110730");
 // A server option that the test takes for itself: files of this process
 // may not grow beyond 100000 bytes during the run (a full disk).
 const QString kFileSizeLimit = QStringLiteral("<file size limit>");
+// A server option for the client: passive data connections.
+const QString kPassive = QStringLiteral("<passive>");
 
 // "name=content" entries split at "|".
 Files files(const QByteArray &entries)
@@ -211,7 +214,8 @@ void TestEngineUpdate::downloadRun_data()
         newExe + "Help.txt; 2.00.00\r\n|Spelmar.exe=new exe", "Spelmar.exe=old exe|Help.txt=old help",
         {ok("Spelmar.exe"), fail("Help.txt")}, "Spelmar.exe=new exe|Help.txt=old help",
         "Spelmar.exe=old exe|Help.txt=old help", {"Help.txt"});
-    // The server closes the data connection after 40000 bytes of Big.bin;
+    // The server closes the data connection before the first byte of
+    // Big.bin, each time: a try that brings nothing is not repeated.
     // Spelmar.exe does not have the hash that the revision file gives.
     const QByteArray bigInstall = oldInstall + "|Big.bin=old big|Lib.so=lib";
     row("hash mismatch, data connection dropped",
@@ -220,7 +224,13 @@ void TestEngineUpdate::downloadRun_data()
             + "\r\n|Spelmar.exe=new exe|Lib.so=new lib|Big.bin=" + QByteArray(300000, 'n'),
         bigInstall, {fail("Spelmar.exe"), fail("Big.bin"), ok("Lib.so")},
         "Spelmar.exe=old exe|Big.bin=old big|Lib.so=new lib", bigInstall, {"Spelmar.exe", "Big.bin"},
-        {"--drop-after-bytes", "Spelmar/Updates/Big.bin:40000"});
+        {"--drop-after-bytes", "Spelmar/Updates/Big.bin:0"});
+    // Passive, the data connection brings 40000 bytes before each drop:
+    // each try takes the file up where the last one ended (REST).
+    row("data connection dropped again and again, taken up",
+        "RelInfoRemote.rel=Big.bin; 2.00.00\r\n|Big.bin=" + QByteArray(300000, 'n'), "Big.bin=old big",
+        {ok("Big.bin")}, "Big.bin=" + QByteArray(300000, 'n'), "Big.bin=old big", {},
+        {"--drop-after-bytes", "Spelmar/Updates/Big.bin:40000", kPassive});
     // The server root holds evil.sh next to the Spelmar folder, so a name
     // that climbs out of the update directory would find a file. Such
     // names, and a second record of a name in another case, are no files
@@ -260,7 +270,9 @@ void TestEngineUpdate::downloadRun()
     writeFiles(programFolder(), run.installed);
     const Files serverBefore = readTree(serverFolder());
     const bool limitFileSize = run.serverOptions == QStringList{kFileSizeLimit};
-    FtpTestServer ownServer(serverFolder(), run.serverOptions);
+    QStringList serverOptions = run.serverOptions;
+    const bool passive = serverOptions.removeAll(kPassive) > 0;
+    FtpTestServer ownServer(serverFolder(), serverOptions);
     if (!run.serverOptions.isEmpty() && !limitFileSize)
         QVERIFY2(ownServer.start(), qPrintable(ownServer.errorText()));
     rlimit before{};
@@ -270,6 +282,8 @@ void TestEngineUpdate::downloadRun()
     limit.rlim_cur = limitFileSize ? 100000 : before.rlim_cur;
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
     RecordingReport report;
+    if (passive)
+        qputenv(kFtpPassiveEnv, "1");
     const CDownloadJob::Result result =
         runDownload(report, run.serverOptions.isEmpty() || limitFileSize ? QString() : ownServer.host(),
                     [&](CDownloadJob &job, const QString &line) {
@@ -277,6 +291,7 @@ void TestEngineUpdate::downloadRun()
                             job.cancel();
                     });
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &before) == 0);
+    qunsetenv(kFtpPassiveEnv);
 
     const QStringList start{"... Preparing download from server!",
                             "... connect to the NORVANE server",

@@ -55,7 +55,8 @@ inline QString checkText(const QString &body)
 // wait(): every call comes from the worker thread, which has ended then.
 struct RecordingReport : IJobReport
 {
-    std::function<void(const std::string &)> onLine; // on the worker thread, per added line
+    std::function<void(const std::string &)> onLine;   // on the worker thread, per added line
+    std::function<void(const std::string &)> onReason; // on the worker thread, per failure reason
     QStringList lines;
     int finishedCount = 0;
 
@@ -66,6 +67,11 @@ struct RecordingReport : IJobReport
             onLine(line);
     }
     void removeLastLine() override { lines.removeLast(); }
+    void failureReason(const std::string &reason) override
+    {
+        if (onReason)
+            onReason(reason);
+    }
     void setProgressRange(int, int) override { }
     void setProgress(int) override { }
     void finished() override { ++finishedCount; }

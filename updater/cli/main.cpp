@@ -4,7 +4,7 @@
 #include "cliprompt.h"
 #include "clireport.h"
 #include "downloadjob.h"
-#include "ftpfileclient.h"
+#include "filetransfer.h"
 #include "ftpsettings.h"
 #include "installationaccess.h"
 #include "programinfo.h"
@@ -14,6 +14,7 @@
 #include "restorejob.h"
 #include "signature.h"
 #include "updatecheck.h"
+#include "updatetransfer.h"
 #include "updatesecurity.h"
 #include "version.h"
 
@@ -46,9 +47,11 @@ const char *const kUsage =
     "TRUST: [--public-key FILE] [--ca-file FILE]\n"
     "\n"
     "PROGRAMPATH names the installed program file or the folder that holds it.\n"
-    "The FTP server is MORAVEL_FTP_HOST (host, host:port or ftpes://host:port\n"
-    "for FTP over TLS) when set, else the reminder's Host value in\n"
-    "$XDG_CONFIG_HOME/Norvane/AutoUpdate.conf, else the built-in server.\n"
+    "The update server is MORAVEL_FTP_HOST (host, host:port or ftpes://host:port\n"
+    "for FTP over TLS, https://host[:port][/prefix] for a web server, several\n"
+    "separated by commas for mirrors) when set, else the reminder's Host value\n"
+    "in $XDG_CONFIG_HOME/Norvane/AutoUpdate.conf, else the built-in server. The\n"
+    "proxy is the reminder's Proxy value, else https_proxy and its kin.\n"
     "MORAVEL_FTP_PASSIVE=1 asks for passive transfers, MORAVEL_FTP_VERBOSE=1\n"
     "traces the FTP dialogue on standard error.\n"
     "A revision file must be signed with the key of --public-key, else the\n"
@@ -134,10 +137,8 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
     if (readOnlyFolder(split))
         return kExitFailed;
     CliPrompt prompt(stdout);
-    CFtpFileClient client(&prompt, ftpServerHost(serverPath));
-    client.setTls(ftpTlsSettings(serverPath, security.caFile));
-    client.setMinRate(ftpMinRate(serverPath));
-    CUpdateCheck check(client, prompt);
+    const std::unique_ptr<IFileTransfer> client = openUpdateTransfer(&prompt, serverPath, security);
+    CUpdateCheck check(*client, prompt);
     check.setSecurity(security);
     check.CheckForUpdates(serverPath, split.folder, split.name, false);
     // Every reason a line, after the box's text.

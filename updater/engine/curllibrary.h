@@ -4,7 +4,7 @@
 
 #include <string>
 
-// libcurl, loaded when the first FTP session starts instead of with the
+// libcurl, loaded when the first FTP or HTTP session starts instead of with the
 // update library: a host that loads the library while its window comes up
 // does not wait for the two dozen libraries that libcurl brings along, and
 // the first session starts on a worker thread anyway.
@@ -19,6 +19,8 @@ struct CurlLibrary
     char *(*easyEscape)(CURL *curl, const char *text, int length);
     void (*freeMemory)(void *pointer);
     void (*easyCleanup)(CURL *curl);
+    struct curl_slist *(*slistAppend)(struct curl_slist *list, const char *text);
+    void (*slistFreeAll)(struct curl_slist *list);
     // The multi interface, through which a client waits in short steps so
     // that a cancel request is seen at once, also while nothing arrives.
     CURLM *(*multiInit)();

@@ -3,13 +3,14 @@
 #include "fileaside.h"
 #include "folderlock.h"
 #include "folderpaths.h"
-#include "ftpfileclient.h"
-#include "ftpsettings.h"
+#include "filetransfer.h"
 #include "jobreport.h"
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisiontrust.h"
 #include "transferbounds.h"
+#include "updatetransfer.h"
+#include "validatorcache.h"
 
 #include <cerrno>
 #include <chrono>
@@ -157,10 +158,9 @@ void CDownloadJob::DownloadThread()
     }
     PurgeAsideFiles(m_programFolder);
 
-    CFtpFileClient client(m_prompt, m_host.empty() ? ftpServerHost(m_serverPath) : m_host);
-    client.setCancelFlag(&m_cancel);
-    client.setTls(ftpTlsSettings(m_serverPath, m_security.caFile));
-    client.setMinRate(ftpMinRate(m_serverPath));
+    const std::unique_ptr<IFileTransfer> transfer =
+        openUpdateTransfer(m_prompt, m_serverPath, m_security, &m_cancel, m_host);
+    IFileTransfer &client = *transfer;
     RelInfoList local;
     RelInfoList remote;
     const std::string localRelInfo = localPathFor(m_programFolder, kLocalRelInfoName);
@@ -193,10 +193,10 @@ void CDownloadJob::DownloadThread()
         // Named now, made only when the first file is about to change.
         const std::string backupFolder = localPathFor(m_programFolder, backupFolderName(m_clock()));
 
-        CFtpFileClient::GetFileOptions relInfoOptions;
+        IFileTransfer::GetFileOptions relInfoOptions;
         relInfoOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
         relInfoOptions.syncToDisk = false; // a copy, fetched again by every run
-        if (!client.GetFile(kRemoteRelInfoName, m_programFolder, relInfoOptions))
+        if (!fetchRevisionFile(client, kRemoteRelInfoName, m_programFolder, relInfoOptions))
             return serverFailure(Outcome::ServerError,
                                  std::string("cannot download ") + kRemoteRelInfoName);
         if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName))) {
@@ -252,7 +252,7 @@ void CDownloadJob::DownloadThread()
     m_report.addLine("  End of download procedure!! ");
 }
 
-void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
+void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
                                  const std::string &backupFolder)
 {
     m_report.setProgressRange(0, static_cast<int>(remote.size()) + 1);
@@ -317,7 +317,7 @@ void CDownloadJob::transferFiles(CFtpFileClient &client, RelInfoList &remote,
         if (inSubFolder)
             EnsureParentFolder(target);
         MoveAside(m_programFolder, name);
-        CFtpFileClient::GetFileOptions options;
+        IFileTransfer::GetFileOptions options;
         options.expectedSha256 = std::string(record.sha256);
         options.maxBytes = bound.maxBytes;
         options.syncToDisk = false; // one sync for the whole run, below

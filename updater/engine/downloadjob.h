@@ -95,7 +95,7 @@ protected:
 
 private:
     void DownloadThread();
-    void transferFiles(class CFtpFileClient &client, RelInfoList &remote,
+    void transferFiles(class IFileTransfer &client, RelInfoList &remote,
                        const std::string &backupFolder);
     // installed: the relative name whose file holds name's content.
     bool backupInstalledFile(const std::string &name, const std::string &installed,

@@ -1,14 +1,11 @@
 #include "ftpfileclient.h"
 
-#include "curllibrary.h"
+#include "curltransfer.h"
 #include "ftpsettings.h"
 #include "prompt.h"
 #include "relinfo.h"
 #include "replacingfile.h"
 
-#include <QByteArray>
-
-#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,19 +18,6 @@ namespace {
 constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr std::size_t kMaxListingSize = 16 * 1024 * 1024;
-constexpr std::size_t kMaxErrorText = 1024;
-// Longest wait for the network before the cancel flag is looked at again;
-// libcurl's own progress callback comes only once a second while nothing
-// arrives.
-constexpr int kCancelPollMs = 50;
-
-const char *const kConnectFailedText =
-    "Connection to the NORVANE server failed.\n"
-    "Cannot check the new software updates.\n"
-    "You can inactivate this feature if no internet line is available!\n\n";
-
-const char *const kTlsRefusedText = "TLS required: the update server does not offer TLS.\n"
-                                    "Nothing was sent to it, and no update was looked for.\n\n";
 
 // MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
 bool ftpVerbose()
@@ -55,10 +39,9 @@ CURLM *multiHandle(void *multi)
     return static_cast<CURLM *>(multi);
 }
 
-// Only called once a session exists, so the library is loaded.
 const CurlLibrary &curl()
 {
-    return *CurlLibrary::get();
+    return curlApi();
 }
 
 // Splits at "/" and "\", dropping empty parts.
@@ -80,106 +63,7 @@ std::vector<std::string> splitPath(const std::string &path)
     return parts;
 }
 
-// Failures after which the server cannot be reached any more: waiting
-// for it again would only repeat the time-out for every later file. A
-// broken data connection is not one of them (the next request may well
-// work); a server that has gone away shows as a refused connection at
-// that next request.
-bool leavesServerUnreachable(CURLcode result)
-{
-    switch (result) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-    case CURLE_LOGIN_DENIED: return true;
-    default: return false;
-    }
-}
-
-// curl_easy_perform's loop, waiting in short steps: a cancel request ends
-// the request at once, in the middle of connecting too. The connections
-// stay in the multi handle between requests, so the login is kept.
-CURLcode runRequest(CURLM *multi, CURL *session, const std::atomic<bool> *cancel)
-{
-    if (curl().multiAddHandle(multi, session) != CURLM_OK)
-        return CURLE_FAILED_INIT;
-    CURLcode result = CURLE_OK;
-    for (;;) {
-        int running = 0;
-        if (curl().multiPerform(multi, &running) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
-        }
-        if (running == 0) {
-            int queued = 0;
-            CURLMsg *message = curl().multiInfoRead(multi, &queued);
-            result =
-                message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_FAILED_INIT;
-            break;
-        }
-        if (cancel && cancel->load()) {
-            result = CURLE_ABORTED_BY_CALLBACK;
-            break;
-        }
-        if (curl().multiPoll(multi, nullptr, 0, kCancelPollMs, nullptr) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
-        }
-    }
-    curl().multiRemoveHandle(multi, session);
-    return result;
-}
-
 } // namespace
-
-// State of one request: where received data go, where sent data come from,
-// and whom to tell about progress.
-struct CFtpFileClient::Transfer
-{
-    const std::atomic<bool> *cancel = nullptr;
-    ProgressCallback progress;
-    // Download into a file...
-    CReplacingFile *file = nullptr;
-    // ...or into memory (listings), bounded.
-    std::string *buffer = nullptr;
-    std::size_t bufferLimit = 0;
-    // Upload source.
-    std::FILE *source = nullptr;
-    bool sinkFailed = false;
-    // Bytes received so far, and the bound above which the download is
-    // abandoned (0: none).
-    std::uint64_t received = 0;
-    std::uint64_t maxBytes = 0;
-    // The minimum rate: the current window's start and the bytes received
-    // before it; tooSlow once a window fell short.
-    MinRate minRate;
-    std::chrono::steady_clock::time_point windowStart = std::chrono::steady_clock::now();
-    std::uint64_t windowStartBytes = 0;
-    bool tooSlow = false;
-    // The server accepted AUTH TLS (Connect with TLS when offered).
-    bool tlsAccepted = false;
-
-    // False (and tooSlow set) when the window that has just ended brought
-    // too little.
-    bool keepsMinRate(std::uint64_t done)
-    {
-        if (minRate.bytesPerSecond == 0 || minRate.windowSeconds <= 0)
-            return true;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - windowStart < std::chrono::seconds(minRate.windowSeconds))
-            return true;
-        const std::uint64_t wanted =
-            minRate.bytesPerSecond * static_cast<std::uint64_t>(minRate.windowSeconds);
-        if (done - windowStartBytes < wanted) {
-            tooSlow = true;
-            return false;
-        }
-        windowStart = now;
-        windowStartBytes = done;
-        return true;
-    }
-};
 
 CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
     : m_prompt(prompt)
@@ -255,15 +139,19 @@ void CFtpFileClient::resetRequestOptions()
         if (!m_tls.caFile.empty())
             curl().easySetopt(session, CURLOPT_CAINFO, m_tls.caFile.c_str());
     }
+    if (!m_proxy.empty()) {
+        curl().easySetopt(session, CURLOPT_PROXY, m_proxy.c_str());
+        curl().easySetopt(session, CURLOPT_HTTPPROXYTUNNEL, 1L);
+    }
     curl().easySetopt(session, CURLOPT_TRANSFERTEXT, 0L);
     curl().easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
     curl().easySetopt(session, CURLOPT_NOPROGRESS, 0L);
-    curl().easySetopt(session, CURLOPT_XFERINFOFUNCTION, &CFtpFileClient::onProgress);
+    curl().easySetopt(session, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::onProgress);
     if (ftpVerbose())
         curl().easySetopt(session, CURLOPT_VERBOSE, 1L);
 }
 
-bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
+bool CFtpFileClient::perform(const std::string &url, CurlTransfer *transfer)
 {
     if (m_connectionLost) {
         m_lastError = "the server stopped answering earlier in this run";
@@ -271,17 +159,10 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
     }
     CURL *session = handle(m_session);
     curl().easySetopt(session, CURLOPT_URL, url.c_str());
-    curl().easySetopt(session, CURLOPT_XFERINFODATA, transfer);
-    if (transfer && (transfer->file || transfer->buffer)) {
-        curl().easySetopt(session, CURLOPT_WRITEFUNCTION, &CFtpFileClient::writeToTransfer);
-        curl().easySetopt(session, CURLOPT_WRITEDATA, transfer);
-    }
-    if (transfer && transfer->source) {
-        curl().easySetopt(session, CURLOPT_READFUNCTION, &CFtpFileClient::readFromTransfer);
-        curl().easySetopt(session, CURLOPT_READDATA, transfer);
-    }
+    if (transfer)
+        transfer->attach(session);
     m_errorBuffer[0] = '\0';
-    const CURLcode result = runRequest(multiHandle(m_multi), session, m_cancel);
+    const CURLcode result = runCurlRequest(multiHandle(m_multi), session, m_cancel);
     m_lastResult = result;
     if (result == CURLE_OK) {
         m_lastError.clear();
@@ -303,70 +184,9 @@ bool CFtpFileClient::perform(const std::string &url, Transfer *transfer)
     return false;
 }
 
-std::size_t CFtpFileClient::writeToTransfer(char *data, std::size_t size, std::size_t count,
-                                            void *user)
-{
-    auto *transfer = static_cast<Transfer *>(user);
-    const std::size_t bytes = size * count;
-    if (transfer->cancel && transfer->cancel->load())
-        return 0;
-    if (transfer->buffer) {
-        if (transfer->buffer->size() + bytes > transfer->bufferLimit) {
-            transfer->sinkFailed = true;
-            return 0;
-        }
-        transfer->buffer->append(data, bytes);
-        return bytes;
-    }
-    transfer->received += bytes;
-    if (transfer->maxBytes > 0 && transfer->received > transfer->maxBytes) {
-        transfer->sinkFailed = true;
-        return 0;
-    }
-    if (!transfer->file->write(data, bytes)) {
-        transfer->sinkFailed = true;
-        return 0;
-    }
-    return bytes;
-}
-
-std::size_t CFtpFileClient::readFromTransfer(char *data, std::size_t size, std::size_t count,
-                                             void *user)
-{
-    auto *transfer = static_cast<Transfer *>(user);
-    if (transfer->cancel && transfer->cancel->load())
-        return CURL_READFUNC_ABORT;
-    const std::size_t got = std::fread(data, 1, size * count, transfer->source);
-    if (got == 0 && std::ferror(transfer->source)) {
-        transfer->sinkFailed = true;
-        return CURL_READFUNC_ABORT;
-    }
-    return got;
-}
-
-int CFtpFileClient::onProgress(void *user, std::int64_t total, std::int64_t done,
-                               std::int64_t uploadTotal, std::int64_t uploaded)
-{
-    auto *transfer = static_cast<Transfer *>(user);
-    if (!transfer)
-        return 0;
-    if (transfer->cancel && transfer->cancel->load())
-        return 1;
-    if (transfer->file && !transfer->keepsMinRate(transfer->received))
-        return 1;
-    if (transfer->progress) {
-        if (transfer->source)
-            transfer->progress(static_cast<std::uint64_t>(uploaded),
-                               static_cast<std::uint64_t>(uploadTotal));
-        else
-            transfer->progress(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
-    }
-    return 0;
-}
-
 int CFtpFileClient::onDebug(void *, int type, char *data, std::size_t size, void *user)
 {
-    auto *transfer = static_cast<Transfer *>(user);
+    auto *transfer = static_cast<CurlTransfer *>(user);
     // 234: AUTH TLS accepted (334 from servers that answer AUTH SSL so).
     if (type == CURLINFO_HEADER_IN && size >= 4
         && (std::memcmp(data, "234 ", 4) == 0 || std::memcmp(data, "334 ", 4) == 0))
@@ -437,7 +257,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
         return false;
     }
     resetRequestOptions();
-    Transfer transfer;
+    CurlTransfer transfer;
     transfer.cancel = m_cancel;
     // A request without body still logs in and reads the login directory,
     // so a wrong account fails here and not at the first download.
@@ -454,19 +274,8 @@ bool CFtpFileClient::Connect(const std::string &serverName)
         const bool cancelled = m_cancel && m_cancel->load();
         if (tlsRefused())
             m_lastError = "TLS required, and the server does not offer it";
-        if (m_prompt && !cancelled) {
-            std::string text;
-            if (tlsRefused()) {
-                // Not a line problem: switching the reminder off is no advice here.
-                text = kTlsRefusedText;
-            } else {
-                text = kConnectFailedText;
-                text += "ERROR!  " + m_lastError.substr(0, kMaxErrorText) + "\n";
-                text += "\n";
-            }
-            text += "FTP Server: <" + m_host + ">";
-            m_prompt->message(text, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::None);
-        }
+        if (!cancelled)
+            tellConnectFailed(m_prompt, *this);
         return false;
     }
     m_plainFallback = tlsMode() == FtpTls::WhenOffered && !transfer.tlsAccepted;
@@ -494,7 +303,7 @@ bool CFtpFileClient::SetCurrentDirectory(const std::string &path)
     }
     const std::vector<std::string> target = resolve(path);
     resetRequestOptions();
-    Transfer transfer;
+    CurlTransfer transfer;
     transfer.cancel = m_cancel;
     curl().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
     const bool changed = perform(urlFor(target, true), &transfer);
@@ -510,7 +319,7 @@ bool CFtpFileClient::listDirectory(const std::vector<std::string> &dir,
     names.clear();
     std::string listing;
     resetRequestOptions();
-    Transfer transfer;
+    CurlTransfer transfer;
     transfer.cancel = m_cancel;
     transfer.buffer = &listing;
     transfer.bufferLimit = kMaxListingSize;
@@ -583,76 +392,32 @@ std::string CFtpFileClient::FindNextFile()
     return m_found ? m_finderMatches[m_finderIndex] : std::string();
 }
 
-bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder)
-{
-    return GetFile(remoteName, localFolder, GetFileOptions());
-}
-
 bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
                              const GetFileOptions &options)
 {
     m_lastReceived = 0;
     if (!m_connected)
         return false;
-    if (!isSafeRelativeName(remoteName)) {
-        m_lastError = "refused unsafe file name";
-        return false;
-    }
-    if (localFolder.empty()) {
-        // "/" names the root on purpose; empty text names nothing.
-        m_lastError = "no local folder";
-        return false;
-    }
-    if (!options.expectedSha256.empty() && !isSha256Text(options.expectedSha256)) {
-        m_lastError = "malformed SHA-256";
-        return false;
-    }
-
-    std::string folder = localFolder;
-    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
-        folder.pop_back();
-    const std::string localPath = localPathFor(folder, remoteName);
-
-    // The folder itself is made (one level) only when it is missing.
-    CReplacingFile file(localPath, !options.expectedSha256.empty());
-    if (!file.open()
-        && !(file.lastErrno() == ENOENT && !folder.empty() && ::mkdir(folder.c_str(), 0777) == 0
-             && file.open())) {
-        m_lastError = file.error();
-        return false;
-    }
-    Transfer transfer;
-    transfer.cancel = m_cancel;
-    transfer.progress = options.progress;
-    transfer.file = &file;
-    transfer.maxBytes = options.maxBytes;
-    transfer.minRate = m_minRate;
-
     std::vector<std::string> parts = m_currentParts;
     for (const std::string &part : splitPath(remoteName))
         parts.push_back(part);
-    resetRequestOptions();
-    const bool performed = perform(urlFor(parts, false), &transfer);
-    m_lastReceived = transfer.received;
-    if (!performed) {
-        if (transfer.sinkFailed && options.maxBytes > 0 && transfer.received > options.maxBytes)
-            m_lastError =
-                "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";
-        else if (transfer.sinkFailed && !file.error().empty())
-            m_lastError = file.error();
-        return false;
-    }
-    if (!options.expectedSha256.empty()
-        && file.sha256Hex()
-            != QByteArray::fromStdString(options.expectedSha256).toLower().toStdString()) {
-        m_lastError = "SHA-256 mismatch for " + remoteName;
-        return false;
-    }
-    if (!file.commit(options.syncToDisk)) {
-        m_lastError = file.error();
-        return false;
-    }
-    return true;
+    const std::string url = urlFor(parts, false);
+    // REST takes a cut-off download up where it stopped. The transfer
+    // layer sends REST only after asking for the size (SIZE), which a
+    // first try never does; a server that refuses REST fails the file.
+    auto tryFrom = [&](CurlTransfer &transfer, std::uint64_t offset) {
+        resetRequestOptions();
+        if (offset > 0) {
+            curl().easySetopt(handle(m_session), CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+            curl().easySetopt(handle(m_session), CURLOPT_RESUME_FROM_LARGE,
+                              static_cast<curl_off_t>(offset));
+        }
+        if (perform(url, &transfer))
+            return TryEnd::Complete;
+        return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;
+    };
+    return downloadInTries(remoteName, localFolder, options, m_minRate, m_cancel, tryFrom,
+                           m_lastError, m_lastReceived);
 }
 
 bool CFtpFileClient::PutFile(const std::string &localPath)
@@ -674,7 +439,7 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
     }
     struct stat info = {};
     const bool sized = ::fstat(fileno(source), &info) == 0 && S_ISREG(info.st_mode);
-    Transfer transfer;
+    CurlTransfer transfer;
     transfer.cancel = m_cancel;
     transfer.source = source;
 

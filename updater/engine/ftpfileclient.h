@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftptls.h"
+#include "filetransfer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,37 +31,13 @@ class IPrompt;
 // client fails every further request at once until the next Connect. A
 // cancel flag set from any thread aborts the running request within a
 // twentieth of a second, while connecting as well.
-class CFtpFileClient
+//
+// Downloads cut off mid-file are taken up again with REST (at most
+// kMaxTries tries, each of which must bring bytes); the SHA-256 over the
+// whole file decides.
+class CFtpFileClient : public IFileTransfer
 {
 public:
-    // Called during transfers with the bytes done so far and the expected
-    // total (0 when the server does not say).
-    using ProgressCallback = std::function<void(std::uint64_t done, std::uint64_t total)>;
-
-    struct GetFileOptions
-    {
-        ProgressCallback progress;
-        // 64 hex digits (either case) or empty. When set, a download whose
-        // SHA-256 differs counts as failed and the local file stays as it was.
-        std::string expectedSha256;
-        // False: the data are not forced to disk before the rename. A caller
-        // that fetches many files syncs the file system once afterwards.
-        bool syncToDisk = true;
-        // Above 0: a file that grows beyond this many bytes is abandoned
-        // while it arrives (the download fails, nothing is kept).
-        std::uint64_t maxBytes = 0;
-    };
-
-    // The slowest a file may arrive: a download that brings fewer than
-    // bytesPerSecond * windowSeconds bytes in any window of windowSeconds
-    // (counted from the request's start, window after window) is abandoned.
-    // 0 in either switches the rule off.
-    struct MinRate
-    {
-        std::uint64_t bytesPerSecond = 0;
-        long windowSeconds = 0;
-    };
-
     static constexpr const char *kDefaultUserName = "vaskolt";
     static constexpr const char *kDefaultPassword = "tovrask27";
 
@@ -69,7 +45,7 @@ public:
     // ftptls.h); empty means ftpServerHost("") (the environment's
     // MORAVEL_FTP_HOST or the built-in default host).
     explicit CFtpFileClient(IPrompt *prompt = nullptr, const std::string &host = std::string());
-    ~CFtpFileClient();
+    ~CFtpFileClient() override;
 
     CFtpFileClient(const CFtpFileClient &) = delete;
     CFtpFileClient &operator=(const CFtpFileClient &) = delete;
@@ -78,21 +54,21 @@ public:
     // with a request, so a wrong password fails here). A non-empty
     // serverName replaces the stored host first. False at once when already
     // connected. Any failure but a cancel shows the connection-failed
-    // message (a server without the TLS that is required: a box that says
-    // just that)    // message (with the transfer layer's reason and the host) through the
-    // prompt. MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
-    bool Connect(const std::string &serverName = std::string());
+    // message (with the transfer layer's reason and the host; a server
+    // without the TLS that is required: a box that says just that) through
+    // the prompt. MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
+    bool Connect(const std::string &serverName = std::string()) override;
 
     // Changes the remote current directory ("a/b" relative to the current
     // one, "/a/b" from the server's root, ".." one up; "\" counts as "/").
     // The directory is checked on the server; on failure the current
     // directory stays.
-    bool SetCurrentDirectory(const std::string &path);
+    bool SetCurrentDirectory(const std::string &path) override;
 
     // True when the remote current directory holds an entry of that name
     // (shell wildcards allowed; "\" or "/" reach into a sub-folder). Reads a
     // fresh listing; the matches stay for FindNextFile.
-    bool FindFile(const std::string &name);
+    bool FindFile(const std::string &name) override;
 
     // Downloads remoteName (relative to the remote current directory; "\"
     // and "/" separate sub-folders) into localFolder (a trailing "/" or "\"
@@ -103,12 +79,12 @@ public:
     // cancelled download leaves an existing file untouched. Names that are
     // not safe relative names (isSafeRelativeName) and an empty localFolder
     // are refused.
-    bool GetFile(const std::string &remoteName, const std::string &localFolder);
+    using IFileTransfer::GetFile;
     bool GetFile(const std::string &remoteName, const std::string &localFolder,
-                 const GetFileOptions &options);
+                 const GetFileOptions &options) override;
 
     // Ends the connection and the session. Always true.
-    bool Close();
+    bool Close() override;
 
     // Uploads the local file into the remote current directory under its
     // bare file name (the text after the last "/" or, without one, "\").
@@ -125,7 +101,7 @@ public:
 
     // Settings. They take effect at the next Connect.
     void setHost(const std::string &host);
-    std::string host() const { return m_host; }
+    std::string host() const override { return m_host; }
     void setUserName(const std::string &userName) { m_userName = userName; }
     void setPassword(const std::string &password) { m_password = password; }
     // Passive data connections instead of active ones. The default is
@@ -134,53 +110,54 @@ public:
     bool passive() const { return m_passive; }
     // TLS for the next sessions (off by default); an "ftpes://" host
     // requires it whatever this says. Under TLS transfers are passive.
-    void setTls(const FtpTlsSettings &tls) { m_tls = tls; }
+    void setTls(const FtpTlsSettings &tls) override { m_tls = tls; }
+    // Through an HTTP proxy the control and data connections are tunnels
+    // (CONNECT).
+    void setProxy(const std::string &proxy) override { m_proxy = proxy; }
+    // Plain FTP stays as it always was.
+    void setPlainAllowed(bool) override { }
     FtpTls tlsMode() const;
 
     // The minimum rate of downloads (off by default; ftpMinRate gives the
     // settings' value).
-    void setMinRate(const MinRate &rate) { m_minRate = rate; }
+    void setMinRate(const MinRate &rate) override { m_minRate = rate; }
     MinRate minRate() const { return m_minRate; }
 
     // A flag that, when it becomes true, aborts the running and every later
     // request of this client (it fails). Owned by the caller; may be null.
-    void setCancelFlag(const std::atomic<bool> *cancel) { m_cancel = cancel; }
+    void setCancelFlag(const std::atomic<bool> *cancel) override { m_cancel = cancel; }
 
-    bool isConnected() const { return m_connected; }
+    bool isConnected() const override { return m_connected; }
     // True after a Connect with TLS "offered" to a server that offers none:
     // the session is plain FTP.
-    bool plainFallback() const { return m_plainFallback; }
+    bool plainFallback() const override { return m_plainFallback; }
     // True when the last request failed because TLS is required and the
     // server does not offer it.
-    bool tlsRefused() const;
+    bool tlsRefused() const override;
     // True after a failure that left the server unreachable; every request
     // fails at once until Close or Connect.
-    bool connectionLost() const { return m_connectionLost; }
+    bool connectionLost() const override { return m_connectionLost; }
     bool found() const { return m_found; }
     std::string lastFoundName() const { return m_lastFoundName; }
     // Readable reason of the last failed operation (curl's error text or a
     // local reason); empty after a success.
-    std::string lastError() const { return m_lastError; }
+    std::string lastError() const override { return m_lastError; }
     // Bytes the last GetFile received, kept or not: above 0 the file exists.
-    std::uint64_t lastReceived() const { return m_lastReceived; }
+    std::uint64_t lastReceived() const override { return m_lastReceived; }
+    // FTP tells nothing of a file's version: every GetFile brings the file.
+    Validators lastValidators() const override { return Validators(); }
+    bool notModified() const override { return false; }
 
 private:
-    struct Transfer;
-
     bool ensureSession();
     void resetRequestOptions();
-    bool perform(const std::string &url, Transfer *transfer);
+    bool perform(const std::string &url, struct CurlTransfer *transfer);
     std::string urlFor(const std::vector<std::string> &parts, bool directory) const;
     std::vector<std::string> resolve(const std::string &path) const;
     bool listDirectory(const std::vector<std::string> &dir, std::vector<std::string> &names);
     void refreshCurrentUrl();
 
-    static std::size_t writeToTransfer(char *data, std::size_t size, std::size_t count, void *user);
-    static std::size_t readFromTransfer(char *data, std::size_t size, std::size_t count,
-                                        void *user);
     static int onDebug(void *session, int type, char *data, std::size_t size, void *user);
-    static int onProgress(void *user, std::int64_t total, std::int64_t done,
-                          std::int64_t uploadTotal, std::int64_t uploaded);
 
     IPrompt *m_prompt = nullptr;
     bool m_connected = false;
@@ -195,6 +172,7 @@ private:
     long m_stallSeconds;
     MinRate m_minRate;
     FtpTlsSettings m_tls;
+    std::string m_proxy;
     bool m_hostWantsTls = false; // the host was given as "ftpes://"
     const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;

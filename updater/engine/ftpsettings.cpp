@@ -36,11 +36,11 @@ long ftpStallSecondsFromEnvironment()
     return *end == '\0' && seconds >= 1 && seconds <= 3600 ? seconds : kDefaultStallSeconds;
 }
 
-CFtpFileClient::MinRate parseMinRate(const std::string &text)
+IFileTransfer::MinRate parseMinRate(const std::string &text)
 {
-    CFtpFileClient::MinRate rate{kDefaultMinRateBytes, kDefaultMinRateWindow};
+    IFileTransfer::MinRate rate{kDefaultMinRateBytes, kDefaultMinRateWindow};
     if (text == "0")
-        return CFtpFileClient::MinRate();
+        return IFileTransfer::MinRate();
     const std::size_t slash = text.find('/');
     if (slash == std::string::npos)
         return rate;
@@ -55,10 +55,10 @@ CFtpFileClient::MinRate parseMinRate(const std::string &text)
         || secondsRead.ptr != last || seconds < 1 || seconds > 86400
         || bytes > (std::uint64_t(1) << 40))
         return rate;
-    return CFtpFileClient::MinRate{bytes, seconds};
+    return IFileTransfer::MinRate{bytes, seconds};
 }
 
-CFtpFileClient::MinRate ftpMinRate(const std::string &serverPath)
+IFileTransfer::MinRate ftpMinRate(const std::string &serverPath)
 {
     return parseMinRate(UpdateSettings::text(serverPath, UpdateSettings::kMinRate));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftpfileclient.h"
+#include "filetransfer.h"
 #include "updatesettings.h"
 
 #include <string>
@@ -8,8 +8,9 @@
 // Where the update library finds its FTP server.
 //
 // ftpServerHost(serverPath) gives, in this order: the environment variable
-// MORAVEL_FTP_HOST ("host", "host:port" or "ftpes://host:port", see
-// ftptls.h) when set and not empty; the
+// MORAVEL_FTP_HOST ("host", "host:port", "ftpes://host:port" (ftptls.h),
+// "https://host[:port][/prefix]", or several of them separated by commas:
+// filetransfer.h) when set and not empty; the
 // string value `Host` of serverPath's group in the update settings
 // (updatesettings.h); the built-in default kDefaultFtpHost.
 constexpr const char *kFtpHostEnv = "MORAVEL_FTP_HOST";
@@ -31,5 +32,5 @@ long ftpStallSecondsFromEnvironment();
 // "0" switches the rule off), else kDefaultMinRate (1 KiB/s over 60 s).
 constexpr std::uint64_t kDefaultMinRateBytes = 1024;
 constexpr long kDefaultMinRateWindow = 60;
-CFtpFileClient::MinRate parseMinRate(const std::string &text);
-CFtpFileClient::MinRate ftpMinRate(const std::string &serverPath);
+IFileTransfer::MinRate parseMinRate(const std::string &text);
+IFileTransfer::MinRate ftpMinRate(const std::string &serverPath);

@@ -1,19 +1,20 @@
 #include "releasenotesfetch.h"
 
-#include "ftpfileclient.h"
-#include "ftpsettings.h"
+#include "filetransfer.h"
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisionsignature.h"
 #include "revisiontrust.h"
 #include "transferbounds.h"
+#include "updatetransfer.h"
+#include "validatorcache.h"
 
 namespace {
 
 const char *const kNoNotes = "The release notes cannot be shown: ";
 
 // The connected client's page, or why not.
-ReleaseNotesResult fetchFrom(CFtpFileClient &client, const std::string &serverPath,
+ReleaseNotesResult fetchFrom(IFileTransfer &client, const std::string &serverPath,
                              const std::string &programFolder, const UpdateSecurity &security)
 {
     ReleaseNotesResult result;
@@ -26,17 +27,17 @@ ReleaseNotesResult fetchFrom(CFtpFileClient &client, const std::string &serverPa
     if (!client.SetCurrentDirectory(serverPath))
         return problem("no update folder " + serverPath + " on the server");
 
-    CFtpFileClient::GetFileOptions options;
+    IFileTransfer::GetFileOptions options;
     options.syncToDisk = false;
     options.maxBytes = kMaxReleaseNotesBytes;
     const TrustedKey key = findTrustedKey(security.publicKeyFile);
     if (key.source != TrustedKey::Source::None) {
-        CFtpFileClient::GetFileOptions listOptions;
+        IFileTransfer::GetFileOptions listOptions;
         listOptions.syncToDisk = false;
         listOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
         RelInfoList remote;
         const std::string listPath = localPathFor(programFolder, kRemoteRelInfoName);
-        if (!client.GetFile(kRemoteRelInfoName, programFolder, listOptions)
+        if (!fetchRevisionFile(client, kRemoteRelInfoName, programFolder, listOptions)
             || !ReadRemoteRelInfo(remote, listPath))
             return problem(std::string("cannot fetch ") + kRemoteRelInfoName + " ("
                            + client.lastError() + ")");
@@ -72,12 +73,10 @@ ReleaseNotesResult fetchReleaseNotes(const std::string &serverPath,
                                      const UpdateSecurity &security,
                                      const std::atomic<bool> *cancel)
 {
-    CFtpFileClient client(nullptr, ftpServerHost(serverPath));
-    client.setTls(ftpTlsSettings(serverPath, security.caFile));
-    client.setMinRate(ftpMinRate(serverPath));
-    client.setCancelFlag(cancel);
-    ReleaseNotesResult result = fetchFrom(client, serverPath, programFolder, security);
-    result.host = client.host();
-    client.Close();
+    const std::unique_ptr<IFileTransfer> client =
+        openUpdateTransfer(nullptr, serverPath, security, cancel);
+    ReleaseNotesResult result = fetchFrom(*client, serverPath, programFolder, security);
+    result.host = client->host();
+    client->Close();
     return result;
 }

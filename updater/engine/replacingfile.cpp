@@ -72,6 +72,20 @@ bool CReplacingFile::write(const char *data, std::size_t size)
     return true;
 }
 
+bool CReplacingFile::restart()
+{
+    if (m_fd < 0)
+        return false;
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+        m_errno = errno;
+        m_error = "cannot write " + m_tempPath + ": " + std::strerror(errno);
+        return false;
+    }
+    if (m_hash)
+        m_hash->reset();
+    return true;
+}
+
 std::string CReplacingFile::sha256Hex() const
 {
     return m_hash ? m_hash->hex() : std::string();

@@ -27,6 +27,8 @@ public:
 
     bool open();
     bool write(const char *data, std::size_t size);
+    // Drops everything written so far (the SHA-256 starts afresh too).
+    bool restart();
     // Lower-case hex digest of the data so far; empty without withSha256.
     std::string sha256Hex() const;
     // Renames over the target, after forcing the data to disk when sync.

@@ -1,12 +1,13 @@
 #include "revisiontrust.h"
 
 #include "builtinkey.h"
-#include "ftpfileclient.h"
+#include "filetransfer.h"
 #include "programinfo.h"
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisionsignature.h"
 #include "signature.h"
+#include "validatorcache.h"
 
 #include <charconv>
 #include <climits>
@@ -115,7 +116,7 @@ std::string CRevisionTrust::checkSignature(const std::string &publicKeyPem,
     return std::string();
 }
 
-bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFolder,
+bool CRevisionTrust::accept(IFileTransfer &client, const std::string &programFolder,
                             const RelInfoList &remote)
 {
     m_refusal.clear();
@@ -125,10 +126,10 @@ bool CRevisionTrust::accept(CFtpFileClient &client, const std::string &programFo
     if (!key.error.empty())
         return refuse(programFolder, key.error);
 
-    CFtpFileClient::GetFileOptions options;
+    IFileTransfer::GetFileOptions options;
     options.maxBytes = kMaxRevisionSignatureSize;
     options.syncToDisk = false;
-    if (!client.GetFile(kRevisionSignatureName, programFolder, options)) {
+    if (!fetchRevisionFile(client, kRevisionSignatureName, programFolder, options)) {
         const std::string why = client.lastError();
         // A file that sent bytes exists: its own failure is the reason,
         // and the connection may still be busy ending that transfer.

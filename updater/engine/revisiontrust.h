@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-class CFtpFileClient;
+class IFileTransfer;
 class RelInfoList;
 
 // The trust decision on a server's revision file.
@@ -60,8 +60,7 @@ public:
     // into remote: fetches its signature file through the connected client
     // and checks it. On refusal the two downloaded files are removed and
     // refusal() tells why in one line.
-    bool accept(CFtpFileClient &client, const std::string &programFolder,
-                const RelInfoList &remote);
+    bool accept(IFileTransfer &client, const std::string &programFolder, const RelInfoList &remote);
     const std::string &refusal() const { return m_refusal; }
 
     // Checks a revision file's bytes against a signature file's text with

@@ -2,12 +2,13 @@
 
 #include "fileaside.h"
 #include "folderlock.h"
-#include "ftpfileclient.h"
+#include "filetransfer.h"
 #include "messagetexts.h"
 #include "prompt.h"
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisiontrust.h"
+#include "validatorcache.h"
 
 #include <chrono>
 #include <exception>
@@ -25,7 +26,7 @@ std::string separator()
 
 } // namespace
 
-CUpdateCheck::CUpdateCheck(CFtpFileClient &client, IPrompt &prompt,
+CUpdateCheck::CUpdateCheck(IFileTransfer &client, IPrompt &prompt,
                            ReleaseNotesRequest requestReleaseNotes)
     : m_client(client)
     , m_prompt(prompt)
@@ -78,10 +79,10 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
         return noConnection(std::string("no ") + kRemoteRelInfoName + " in " + serverPath);
 
     RelInfoList remote;
-    CFtpFileClient::GetFileOptions options;
+    IFileTransfer::GetFileOptions options;
     options.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
     options.syncToDisk = false; // a copy, fetched again by every check
-    if (!m_client.GetFile(kRemoteRelInfoName, programFolder, options)) {
+    if (!fetchRevisionFile(m_client, kRemoteRelInfoName, programFolder, options)) {
         addReason(std::string("cannot download ") + kRemoteRelInfoName + ": "
                   + m_client.lastError());
         m_client.Close();

@@ -5,12 +5,12 @@
 #include <functional>
 #include <string>
 
-class CFtpFileClient;
+class IFileTransfer;
 class CProgramFolderLock;
 class IPrompt;
 class RelInfoList;
 
-// The update check: finds out whether the FTP server holds newer files
+// The update check: finds out whether the update server holds newer files
 // than the program folder, tells the user in one box and, on Yes, hands
 // over to the release-notes step.
 //
@@ -36,7 +36,7 @@ public:
     using ReleaseNotesRequest = std::function<void()>;
 
     // The client and the prompt must outlive the check object.
-    CUpdateCheck(CFtpFileClient &client, IPrompt &prompt,
+    CUpdateCheck(IFileTransfer &client, IPrompt &prompt,
                  ReleaseNotesRequest requestReleaseNotes = ReleaseNotesRequest());
 
     // Runs one check. Always returns false; the user learns the outcome
@@ -70,7 +70,7 @@ private:
     Outcome noConnection(const std::string &what);
     void addReason(const std::string &reason);
 
-    CFtpFileClient &m_client;
+    IFileTransfer &m_client;
     IPrompt &m_prompt;
     UpdateSecurity m_security;
     ReleaseNotesRequest m_requestReleaseNotes;

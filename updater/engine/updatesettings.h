@@ -25,10 +25,13 @@ inline constexpr const char *kInterval = "Interval";
 inline constexpr const char *kLastUpdate = "LastUpdate";
 // 1 once the scheduled check has said that the program folder is read-only.
 inline constexpr const char *kReadOnlyNotice = "ReadOnlyNotice";
-// Where the FTP server is and how to reach it.
+// Where the update server is and how to reach it.
 inline constexpr const char *kHost = "Host";
 inline constexpr const char *kTls = "TLS";
 inline constexpr const char *kCaFile = "CAFile";
+// The proxy for every transfer, "[scheme://][user:password@]host[:port]";
+// unset: the environment's proxy variables (https_proxy, no_proxy, ...).
+inline constexpr const char *kProxy = "Proxy";
 // The slowest a download may arrive, "bytes/seconds": at least that many
 // bytes a second over every window of that many seconds (ftpsettings.h).
 inline constexpr const char *kMinRate = "MinRate";

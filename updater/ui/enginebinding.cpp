@@ -1,7 +1,7 @@
 #include "enginebinding.h"
 
 #include "curllibrary.h"
-#include "ftpfileclient.h"
+#include "filetransfer.h"
 #include "ftpsettings.h"
 #include "installationaccess.h"
 #include "libraryclosing.h"
@@ -10,6 +10,7 @@
 #include "reminderschedule.h"
 #include "releasenotesfetch.h"
 #include "updatecheck.h"
+#include "updatetransfer.h"
 
 #include <QPointer>
 
@@ -43,11 +44,9 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
                 CurlLibrary::get();
                 LibraryClosing::armExitHandler();
             });
-            CFtpFileClient client(&prompt, ftpServerHost(request.serverPath));
-            client.setTls(ftpTlsSettings(request.serverPath));
-            client.setMinRate(ftpMinRate(request.serverPath));
-            client.setCancelFlag(request.cancel);
-            CUpdateCheck check(client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
+            const std::unique_ptr<IFileTransfer> client =
+                openUpdateTransfer(&prompt, request.serverPath, UpdateSecurity(), request.cancel);
+            CUpdateCheck check(*client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
             check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
                                   request.scheduledRun);
         };
@@ -68,7 +67,7 @@ void showLatestReleaseNotes(CUpdateReminderDlg &scheduler, IPrompt &prompt)
     notes.setInstallMode(true);
     notes.setProgramName(scheduler.programName());
     notes.setCaptionPrefix(CUpdateCheck::releaseNotesCaption(
-        CFtpFileClient(nullptr, ftpServerHost(serverPath)).host()));
+        makeFileTransfer(nullptr, ftpServerHost(serverPath))->host()));
 
     // The page comes on a worker while the window is open and answers;
     // closing the window cancels the transfer within a twentieth of a
