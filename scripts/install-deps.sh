@@ -48,8 +48,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The FTP-over-TLS tests run Debian's pure-ftpd, the HTTPS tests nginx and
-# tinyproxy, the network port tests ser2net, each from its unpacked package: nothing is installed as a
-# service, nothing listens until a test starts it.
+# tinyproxy, the network port tests ser2net, each from its unpacked package:
+# nothing is installed as a service, nothing listens until a test starts it.
 # unpack PACKAGE FOLDER PROGRAM: unpacks PACKAGE into
 # /opt/spelmar-tests/FOLDER unless PROGRAM is there.
 unpack() {
