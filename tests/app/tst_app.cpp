@@ -468,10 +468,14 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(text(&w.dlg, "answerLabel"), lost, 30000);
             QVERIFY(led->isAlarm() && !led->value());
             QTRY_VERIFY_WITH_TIMEOUT(!trace->isTracing(), 30000);
+            // The run's thread has ended; its last sample and its end reach
+            // the panel through the event queue.
             auto *message = child<QLineEdit>(trace, "messageLine");
-            QCOMPARE(message->text(), "PRE -> " + lost.mid(3) + "; the trace has stopped");
+            QTRY_COMPARE_WITH_TIMEOUT(message->text(),
+                                      "PRE -> " + lost.mid(3) + "; the trace has stopped", 10000);
             QVERIFY(message->isVisible());
-            QCOMPARE(child<QPushButton>(trace, "traceButton")->text(), QString("Start"));
+            QTRY_COMPARE_WITH_TIMEOUT(child<QPushButton>(trace, "traceButton")->text(),
+                                      QString("Start"), 10000);
         }
         // Disconnect resets the window at once and the port closes as soon
         // as the exchange under way has let go of it.
