@@ -45,15 +45,25 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The FTP-over-TLS tests run Debian's pure-ftpd from its unpacked package:
-# nothing is installed as a service, nothing listens until a test starts it.
-pure_ftpd_root=/opt/spelmar-tests/pure-ftpd
-if [ "${1:-build}" = build ] && [ ! -x "$pure_ftpd_root/usr/sbin/pure-ftpd" ]; then
-  echo "Unpacking pure-ftpd into $pure_ftpd_root (for the tests)"
+# The FTP-over-TLS tests run Debian's pure-ftpd, the HTTPS tests nginx and
+# tinyproxy, each from its unpacked package: nothing is installed as a
+# service, nothing listens until a test starts it.
+# unpack PACKAGE FOLDER PROGRAM: unpacks PACKAGE into
+# /opt/spelmar-tests/FOLDER unless PROGRAM is there.
+unpack() {
+  local root=/opt/spelmar-tests/$2
+  if [ -x "$root/$3" ]; then return 0; fi
+  echo "Unpacking $1 into $root (for the tests)"
+  local download
   download=$(mktemp -d)
-  (cd "$download" && chmod 755 . && apt-get download pure-ftpd >/dev/null 2>&1) \
-    || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download pure-ftpd); }
-  "${sudo[@]}" mkdir -p "$pure_ftpd_root"
-  "${sudo[@]}" dpkg -x "$download"/pure-ftpd_*.deb "$pure_ftpd_root"
+  (cd "$download" && chmod 755 . && apt-get download "$1" >/dev/null 2>&1) \
+    || { "${sudo[@]}" apt-get update -qq && (cd "$download" && apt-get download "$1"); }
+  "${sudo[@]}" mkdir -p "$root"
+  "${sudo[@]}" dpkg -x "$download/$1"_*.deb "$root"
   rm -rf "$download"
+}
+if [ "${1:-build}" = build ]; then
+  unpack pure-ftpd pure-ftpd usr/sbin/pure-ftpd
+  unpack nginx nginx usr/sbin/nginx
+  unpack tinyproxy-bin tinyproxy usr/bin/tinyproxy
 fi

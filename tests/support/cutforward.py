@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""Loopback TCP forwarder that cuts connections: cutforward.py TARGET_PORT [options]
+
+Listens on a free port of 127.0.0.1, printed as the first line on stdout,
+and forwards every connection to 127.0.0.1:TARGET_PORT; ends when stdin
+closes.
+  --cut-after N   close a connection (both ways) once N bytes went from the
+                  target to the client on it; 0 never cuts
+  --count FILE    keep in FILE the bytes forwarded from targets to clients
+                  so far, all connections together (a decimal number)
+"""
+
+import argparse
+import os
+import socket
+import sys
+import threading
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("target_port", type=int)
+    parser.add_argument("--cut-after", type=int, default=0)
+    parser.add_argument("--count")
+    args = parser.parse_args()
+
+    lock = threading.Lock()
+    total = [0]
+    count_fd = os.open(args.count, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644) if args.count else None
+
+    def counted(n):
+        with lock:
+            total[0] += n
+            if count_fd is not None:
+                text = str(total[0]).encode()
+                os.pwrite(count_fd, text, 0)
+                os.ftruncate(count_fd, len(text))
+
+    def close(*sockets):
+        for s in sockets:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+    def upstream(client, server):
+        try:
+            while True:
+                data = client.recv(65536)
+                if not data:
+                    break
+                server.sendall(data)
+            server.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+    def serve(client):
+        try:
+            server = socket.create_connection(("127.0.0.1", args.target_port))
+        except OSError:
+            client.close()
+            return
+        threading.Thread(target=upstream, args=(client, server), daemon=True).start()
+        sent = 0
+        try:
+            while True:
+                want = 65536
+                if args.cut_after:
+                    want = min(want, args.cut_after - sent)
+                data = server.recv(want)
+                if not data:
+                    break
+                client.sendall(data)
+                sent += len(data)
+                counted(len(data))
+                if args.cut_after and sent >= args.cut_after:
+                    break
+        except OSError:
+            pass
+        close(client, server)
+
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+    print(listener.getsockname()[1])
+    sys.stdout.flush()
+    if not sys.stdin.isatty():
+        threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
+    while True:
+        client, _ = listener.accept()
+        threading.Thread(target=serve, args=(client,), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()
