@@ -11,6 +11,12 @@
 //   lftp's mirror of the same folder (with and without its `sync -f`);
 // - the peak resident memory of a moravel-cli run that downloads one
 //   500 MB file;
+// - over HTTPS (nginx with HTTP/2 on loopback, serving the same folders):
+//   the update of the 200 files against curl fetching them over the same
+//   HTTPS followed by `sync -f`; the 2,000 small files against
+//   `curl --parallel --parallel-max 4`; the body bytes of a check that
+//   finds nothing new; the bytes a 40 MB file costs through a forwarder
+//   that cuts every connection after 8 MB, against its size;
 // - the slowest hostile release-notes page on screen (deep tables, lists
 //   and divs, 1 MiB of one word, 100,000 links) against an ordinary page,
 //   and how much of an endless file arrives before its listed size stops
@@ -21,6 +27,7 @@
 #include "ftpserver.h"
 #include "hostile.h"
 #include "signedrelease.h"
+#include "webserver.h"
 
 #include <QByteArray>
 #include <QApplication>
@@ -36,6 +43,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -164,6 +172,126 @@ bool reportHostile(const QDir &root)
     return true;
 }
 
+// Runs kRounds rounds of measured and reference, taken alternately, and
+// prints the ratio of their best times; a failed round (negative seconds)
+// of moravel-cli makes it "n/a".
+void printRatio(const char *name, const std::function<double()> &measured,
+                const std::function<double()> &reference, const char *detail)
+{
+    double best = -1;
+    double bestReference = -1;
+    for (int round = 0; round < kRounds && (round == 0 || best > 0); ++round) {
+        const double seconds = measured();
+        const double referenceSeconds = reference();
+        best = seconds < 0 ? -1 : round == 0 ? seconds : std::min(best, seconds);
+        bestReference = round == 0 ? referenceSeconds : std::min(bestReference, referenceSeconds);
+    }
+    if (best < 0 || bestReference <= 0)
+        std::printf("%s: n/a (moravel-cli did not update over https)\n", name);
+    else
+        std::printf("%s: %.2f (%.3f vs %.3f s%s)\n", name, best / bestReference, best,
+                    bestReference, detail);
+}
+
+// The HTTPS figures against nginx serving root's "server" folder; a line
+// that moravel-cli cannot be measured for says "n/a".
+void reportHttps(const QDir &root, const std::string &publicKey)
+{
+    const QString certificates = root.filePath("certificates");
+    QString error = WebTestServer::unavailable();
+    root.mkpath("certificates");
+    if (error.isEmpty())
+        WebTestServer::makeCertificates(certificates, error);
+    const std::unique_ptr<WebTestServer> nginx =
+        WebTestServer::nginx(root.filePath("server"), certificates);
+    if (!error.isEmpty() || !nginx->start()) {
+        std::printf("https: not measured: %s\n", qPrintable(error + nginx->errorText()));
+        return;
+    }
+    const std::string ca = WebTestServer::caFile(certificates).toStdString();
+    const QByteArray ftpHost = qgetenv("MORAVEL_FTP_HOST");
+    auto update = [&](const WebTestServer &server, const char *serverPath, const QString &program,
+                      bool sign) {
+        qputenv("MORAVEL_FTP_HOST", server.url().toLocal8Bit());
+        root.mkpath(program);
+        std::vector<std::string> command{MORAVEL_CLI,           "update",    serverPath,
+                                         program.toStdString(), "--ca-file", ca};
+        if (sign)
+            command.insert(command.end(), {"--public-key", publicKey});
+        const RunResult done = run(command);
+        return done.ok && !QDir(program).entryList({"*.bin"}, QDir::Files).isEmpty() ? done.seconds
+                                                                                     : -1.0;
+    };
+    // curl over the same HTTPS and HTTP/2 into a fresh folder, then its sync.
+    auto curl = [&](const std::vector<std::string> &options, const std::string &files,
+                    const QString &folder, bool sync) {
+        root.mkpath(folder);
+        std::vector<std::string> command{"/usr/bin/curl", "-s",       "-S", "--fail",
+                                         "--http2",       "--cacert", ca};
+        command.insert(command.end(), options.begin(), options.end());
+        command.insert(
+            command.end(),
+            {nginx->url().toStdString() + files, "-o", folder.toStdString() + "/#1.bin"});
+        const RunResult fetched = run(command);
+        const RunResult synced = sync ? syncFolder(folder) : RunResult{true, 0, 0};
+        return fetched.ok && synced.ok ? fetched.seconds + synced.seconds : -1.0;
+    };
+    auto cleaned = [&](double seconds, const QString &folder) {
+        QDir(root.filePath(folder)).removeRecursively();
+        return seconds;
+    };
+
+    const std::string bench =
+        "/Bench/Updates/f[0001-" + QString::asprintf("%04d", kFileCount).toStdString() + "].bin";
+    printRatio(
+        "https update/(curl+sync) ratio",
+        [&] { return cleaned(update(*nginx, "Bench/Updates", root.filePath("h"), true), "h"); },
+        [&] { return cleaned(curl({}, bench, root.filePath("c"), true), "c"); },
+        ", 200 files, 100 MB");
+
+    const std::string small = "/Small/Updates/s[0001-" + std::to_string(kSmallFileCount) + "].bin";
+    printRatio(
+        "https small files/(curl --parallel) ratio",
+        [&] { return cleaned(update(*nginx, "Small/Updates", root.filePath("h"), false), "h"); },
+        [&] {
+            return cleaned(
+                curl({"--parallel", "--parallel-max", "4"}, small, root.filePath("c"), false), "c");
+        },
+        ", 2,000 files of 2 KB");
+
+    // A check after an update: the second one finds nothing new.
+    const QString program = root.filePath("checked");
+    const double checked = update(*nginx, "Bench/Updates", program, true);
+    const auto check = [&] {
+        return run({MORAVEL_CLI, "check", "Bench/Updates", program.toStdString(), "--ca-file", ca,
+                    "--public-key", publicKey})
+            .ok;
+    };
+    const bool firstCheck = checked >= 0 && check();
+    nginx->clearAnswers();
+    if (firstCheck && check())
+        std::printf("unchanged check bytes: %lld (%s)\n", nginx->bodyBytesSent(),
+                    qPrintable(nginx->answers().join(", ")));
+    else
+        std::printf("unchanged check bytes: n/a (moravel-cli did not check over https)\n");
+    QDir(program).removeRecursively();
+
+    // One 40 MB file through a forwarder that cuts every connection after 8 MB.
+    constexpr qint64 kResumedBytes = 40LL * 1024 * 1024;
+    std::mt19937_64 random(7);
+    const std::unique_ptr<WebTestServer> cutter = WebTestServer::cutter(*nginx, 8LL * 1024 * 1024);
+    if (writeServerFolder(root.filePath("server/Resume/Updates"), "r", 1, kResumedBytes, random)
+        && cutter->start()
+        && update(*cutter, "Resume/Updates", root.filePath("resumed"), false) >= 0)
+        std::printf("resumed bytes ratio: %.3f (%lld bytes through the forwarder for %lld)\n",
+                    double(cutter->bodyBytesSent()) / kResumedBytes, cutter->bodyBytesSent(),
+                    kResumedBytes);
+    else
+        std::printf(
+            "resumed bytes ratio: n/a (moravel-cli did not update through the cutting forwarder)\n");
+    qputenv("MORAVEL_FTP_HOST", ftpHost);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -193,6 +321,12 @@ int main(int argc, char *argv[])
     const std::string publicKey = publishSigned(updates, root.filePath("keys")).toStdString();
     if (publicKey.empty())
         return fail("cannot publish the files signed");
+
+    // --https: only the HTTPS figures.
+    if (app.arguments().contains("--https")) {
+        reportHttps(root, publicKey);
+        return 0;
+    }
 
     FtpTestServer server(root.filePath("server"));
     if (!server.start())
@@ -239,7 +373,6 @@ int main(int argc, char *argv[])
         QDir(program).removeRecursively();
         QDir(fetched).removeRecursively();
     }
-    QDir(updates).removeRecursively();
 
     std::printf("files: %d, %lld MB in all, signed, with SHA-256 fields, %s data connections\n",
                 kFileCount, kTotalBytes / (1024 * 1024), passive ? "passive" : "active");
@@ -285,6 +418,10 @@ int main(int argc, char *argv[])
         std::printf("small files/lftp ratio: %.2f\n", bestSmall / bestLftp);
         std::printf("small files/(lftp+sync) ratio: %.2f\n", bestSmall / bestLftpSync);
     }
+
+    reportHttps(root, publicKey);
+    QDir(updates).removeRecursively();
+    QDir(small).removeRecursively();
 
     const QString big = root.filePath("server/Big/Updates");
     if (!writeServerFolder(big, "Big", 1, kBigBytes, random))

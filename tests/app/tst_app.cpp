@@ -471,11 +471,11 @@ private slots:
             // The run's thread has ended; its last sample and its end reach
             // the panel through the event queue.
             auto *message = child<QLineEdit>(trace, "messageLine");
-            QTRY_COMPARE_WITH_TIMEOUT(message->text(),
-                                      "PRE -> " + lost.mid(3) + "; the trace has stopped", 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(message->text(), "PRE -> " + lost.mid(3) + "; the trace has stopped",
+                                      10000);
             QVERIFY(message->isVisible());
-            QTRY_COMPARE_WITH_TIMEOUT(child<QPushButton>(trace, "traceButton")->text(),
-                                      QString("Start"), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(child<QPushButton>(trace, "traceButton")->text(), QString("Start"),
+                                      10000);
         }
         // Disconnect resets the window at once and the port closes as soon
         // as the exchange under way has let go of it.

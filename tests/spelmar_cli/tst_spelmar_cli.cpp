@@ -77,8 +77,8 @@ private slots:
         row("bad baud", "identify --port /dev/no-such-orbo --baud 1200", 2, "", "bad baud rate");
         row("bad line choice", "send --port /dev/no-such-orbo --rts 1 SSV", 2, "",
             "bad rts choice '1' (on, off or keep)");
-        row("trace both limits", "trace --port /dev/no-such-orbo --command PRE --duration 1 --samples 2", 2, "",
-            "either --duration or --samples");
+        row("trace both limits", "trace --port /dev/no-such-orbo --command PRE --duration 1 --samples 2", 2,
+            "", "either --duration or --samples");
         row("trace failing polls", "trace --port %SIM% --baud 19200 --command XYZ --interval 20 --samples 2",
             1, "", "XYZ -> Can not execute command\n!! 2 of 2 polls failed\n");
         row("review without report", "review", 2, "", "review needs exactly one report");

@@ -5,6 +5,7 @@
 #include "folderpaths.h"
 #include "filetransfer.h"
 #include "jobreport.h"
+#include "paralleltransfers.h"
 #include "relinfo.h"
 #include "relinfolist.h"
 #include "revisiontrust.h"
@@ -105,6 +106,13 @@ CDownloadJob::CDownloadJob(IJobReport &report, IPrompt *prompt, const std::strin
     , m_host(host)
     , m_prompt(prompt)
     , m_clock([] { return std::time(nullptr); })
+    , m_makeClient([this](IPrompt *prompt, bool further) {
+        std::unique_ptr<IFileTransfer> client =
+            openUpdateTransfer(prompt, m_serverPath, m_security, &m_cancel, m_host);
+        if (further && !client->allowsSeveralSessions())
+            client.reset();
+        return client;
+    })
 {
 }
 
@@ -158,9 +166,8 @@ void CDownloadJob::DownloadThread()
     }
     PurgeAsideFiles(m_programFolder);
 
-    const std::unique_ptr<IFileTransfer> transfer =
-        openUpdateTransfer(m_prompt, m_serverPath, m_security, &m_cancel, m_host);
-    IFileTransfer &client = *transfer;
+    const std::unique_ptr<IFileTransfer> madeClient = m_makeClient(m_prompt, false);
+    IFileTransfer &client = *madeClient;
     RelInfoList local;
     RelInfoList remote;
     const std::string localRelInfo = localPathFor(m_programFolder, kLocalRelInfoName);
@@ -252,96 +259,163 @@ void CDownloadJob::DownloadThread()
     m_report.addLine("  End of download procedure!! ");
 }
 
+// One file of the transfer, from its checks until its lines are out.
+struct CDownloadJob::FileState
+{
+    bool handedOver = false; // to a connection; otherwise it ended in its checks
+    bool ended = false;
+    bool arrived = false;
+    bool copyLineShown = false;
+    std::string reason; // why it failed
+    std::string chainEnd;
+    std::string linkText;
+    std::uint64_t reservedBytes = 0; // its bound, while on its way
+};
+
 void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
                                  const std::string &backupFolder)
 {
     m_report.setProgressRange(0, static_cast<int>(remote.size()) + 1);
     m_report.addLine("---- start transfer ----");
 
-    for (std::size_t i = 0; i < remote.size(); ++i) {
-        if (m_cancel)
+    std::vector<std::unique_ptr<IFileTransfer>> more;
+    // Further connections where there are further files, and where the
+    // factory makes them.
+    while (more.size() + 1 < std::min(remote.size(), kMaxTransfersInFlight)) {
+        std::unique_ptr<IFileTransfer> further = m_makeClient(nullptr, true);
+        if (!further)
             break;
-        const RelInfoRecord record = remote[i];
-        const std::string name(record.fileName);
-        ++m_result.selected;
-        m_report.setProgress(static_cast<int>(i) + 1);
+        more.push_back(std::move(further));
+    }
+    CParallelTransfers transfers(client, std::move(more), m_serverPath);
+    std::vector<FileState> files(remote.size());
+    std::size_t next = 0;     // the first file not handed over
+    std::size_t reported = 0; // the first file whose lines are not out
+    std::uint64_t reservedBytes = 0;
+    std::string lostReason; // once the server stopped answering
 
-        // Once the server has stopped answering, waiting for it once per
-        // file would only repeat the time-out.
-        if (client.connectionLost()) {
-            fail(name, "not downloaded: " + client.lastError());
-            continue;
+    // Lines go out in the list's order: those of every ended file up to
+    // the first one still on its way, which shows its copy line.
+    auto reportInOrder = [&] {
+        for (; reported < next; ++reported) {
+            FileState &state = files[reported];
+            const std::string name(remote[reported].fileName);
+            if (!state.copyLineShown && (state.handedOver || state.ended))
+                m_report.setProgress(static_cast<int>(reported) + 1);
+            if (state.handedOver && !state.copyLineShown) {
+                m_report.addLine(" copy -> " + name);
+                state.copyLineShown = true;
+            }
+            if (!state.ended)
+                return;
+            if (state.handedOver)
+                m_report.removeLastLine();
+            if (state.arrived) {
+                m_report.addLine(kOk + name);
+                remote.setTransferred(reported);
+                ++m_result.transferred;
+            } else {
+                fail(name, state.reason);
+            }
         }
-        const TransferBound bound = transferBound(record, m_programFolder);
-        if (bound.maxBytes == 0) {
-            fail(name, bound.refusal);
-            continue;
+    };
+    for (;;) {
+        while (next < files.size() && !m_cancel && transfers.unfinished() < kMaxTransfersInFlight) {
+            const RelInfoRecord record = remote[next];
+            FileState &state = files[next];
+            ++m_result.selected;
+            if (!lostReason.empty()) {
+                state.reason = "not downloaded: " + lostReason;
+            } else if (prepareFile(record, backupFolder, reservedBytes, state)) {
+                CParallelTransfers::Request request;
+                request.index = next;
+                request.name = std::string(record.fileName);
+                request.folder = m_programFolder;
+                request.options.expectedSha256 = std::string(record.sha256);
+                request.options.maxBytes = state.reservedBytes;
+                request.options.syncToDisk = false; // one sync for the whole run
+                reservedBytes += state.reservedBytes;
+                state.handedOver = true;
+                transfers.add(std::move(request));
+            }
+            state.ended = !state.handedOver;
+            ++next;
+            reportInOrder();
         }
-        const std::string target = localPathFor(m_programFolder, name);
-        // Only a name with a sub-folder needs one made.
-        const bool inSubFolder = name.find_first_of("\\/") != std::string::npos;
-        // Nothing is written through a symbolic link: a sub-folder that is
-        // one fails the file, a link out of the folder is not replaced; a
-        // version link (libX.so -> libX.so.3 -> libX.so.3.0.0) stays a
-        // link, and the file at its end gets the new content.
-        if (!parentFoldersAreReal(m_programFolder, name)) {
-            fail(name, "not replaced: a folder of its path is a symbolic link or a file");
-            continue;
-        }
-        const std::string chainEnd = linkedFileInFolder(m_programFolder, name);
-        if (chainEnd == name && isSymbolicLink(target)) {
-            fail(name, "not replaced: " + target + " is a symbolic link out of its folder");
-            continue;
-        }
-        if (!prepareBackupFolder(backupFolder)) {
-            fail(name, "not replaced: " + m_backupError);
-            continue;
-        }
-        if (name[0] == '%') {
-            // "%" files get no backup copy
-        } else if (!backupInstalledFile(name, chainEnd, backupFolder)) {
-            // Without its backup copy the installed file stays: it would be
-            // in no backup folder otherwise.
-            fail(name,
-                 "not replaced: cannot keep a backup copy in " + backupFolder + systemReason());
-            continue;
-        }
-        std::string linkText;
-        if (chainEnd != name) {
-            std::vector<char> text(4096);
-            const ssize_t length = ::readlink(target.c_str(), text.data(), text.size() - 1);
-            linkText.assign(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-        }
-
-        m_report.addLine(" copy -> " + name);
-        if (inSubFolder)
-            EnsureParentFolder(target);
-        MoveAside(m_programFolder, name);
-        IFileTransfer::GetFileOptions options;
-        options.expectedSha256 = std::string(record.sha256);
-        options.maxBytes = bound.maxBytes;
-        options.syncToDisk = false; // one sync for the whole run, below
-        const bool arrived = client.GetFile(name, m_programFolder, options);
+        if (transfers.unfinished() == 0 && (next == files.size() || m_cancel))
+            break;
+        const CParallelTransfers::Outcome outcome = transfers.take();
+        FileState &state = files[outcome.index];
+        const std::string name(remote[outcome.index].fileName);
+        reservedBytes -= state.reservedBytes;
         // The download replaced the installed file by one rename, or left
         // it untouched; either way the set-aside copy is no longer needed.
         DropAside(m_programFolder, name);
-        if (arrived && chainEnd != name
-            && !relinkArrivedFile(m_programFolder, name, chainEnd, linkText)) {
-            m_report.removeLastLine();
-            fail(name,
-                 "arrived, but the links to " + chainEnd + " could not be kept" + systemReason());
-            continue;
+        state.ended = true;
+        state.arrived = outcome.arrived;
+        state.reason = outcome.error;
+        if (outcome.connectionLost && lostReason.empty())
+            lostReason = outcome.error;
+        if (outcome.arrived && state.chainEnd != name
+            && !relinkArrivedFile(m_programFolder, name, state.chainEnd, state.linkText)) {
+            state.arrived = false;
+            state.reason = "arrived, but the links to " + state.chainEnd + " could not be kept"
+                + systemReason();
         }
-
-        m_report.removeLastLine();
-        if (arrived) {
-            m_report.addLine(kOk + name);
-            remote.setTransferred(i);
-            ++m_result.transferred;
-        } else {
-            fail(name, client.lastError());
-        }
+        reportInOrder();
     }
+}
+
+bool CDownloadJob::prepareFile(const RelInfoRecord &record, const std::string &backupFolder,
+                               std::uint64_t reservedBytes, FileState &state)
+{
+    const std::string name(record.fileName);
+    // The files still on their way will take their bounds' room.
+    std::uint64_t freeSpace = 0;
+    const TransferBound bound = freeBytes(m_programFolder, freeSpace)
+        ? transferBound(record.hasSize, record.size,
+                        freeSpace > reservedBytes ? freeSpace - reservedBytes : 0)
+        : transferBound(record, m_programFolder);
+    if (bound.maxBytes == 0) {
+        state.reason = bound.refusal;
+        return false;
+    }
+    const std::string target = localPathFor(m_programFolder, name);
+    // Nothing is written through a symbolic link: a sub-folder that is
+    // one fails the file, a link out of the folder is not replaced; a
+    // version link (libX.so -> libX.so.3 -> libX.so.3.0.0) stays a link,
+    // and the file at its end gets the new content.
+    if (!parentFoldersAreReal(m_programFolder, name)) {
+        state.reason = "not replaced: a folder of its path is a symbolic link or a file";
+        return false;
+    }
+    state.chainEnd = linkedFileInFolder(m_programFolder, name);
+    if (state.chainEnd == name && isSymbolicLink(target)) {
+        state.reason = "not replaced: " + target + " is a symbolic link out of its folder";
+        return false;
+    }
+    if (!prepareBackupFolder(backupFolder)) {
+        state.reason = "not replaced: " + m_backupError;
+        return false;
+    }
+    // "%" files get no backup copy. Without its backup copy the installed
+    // file stays: it would be in no backup folder otherwise.
+    if (name[0] != '%' && !backupInstalledFile(name, state.chainEnd, backupFolder)) {
+        state.reason =
+            "not replaced: cannot keep a backup copy in " + backupFolder + systemReason();
+        return false;
+    }
+    if (state.chainEnd != name) {
+        std::vector<char> text(4096);
+        const ssize_t length = ::readlink(target.c_str(), text.data(), text.size() - 1);
+        state.linkText.assign(text.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
+    }
+    // Only a name with a sub-folder needs one made.
+    if (name.find_first_of("\\/") != std::string::npos)
+        EnsureParentFolder(target);
+    MoveAside(m_programFolder, name);
+    state.reservedBytes = bound.maxBytes;
+    return true;
 }
 
 void CDownloadJob::fail(const std::string &name, const std::string &reason)

@@ -4,13 +4,17 @@
 #include "updatesecurity.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+class IFileTransfer;
 class IPrompt;
 class RelInfoList;
+struct RelInfoRecord;
 
 // The download with backup: brings the program folder up to the server's
 // release. Connects to the FTP server, fetches RelInfoRemote.rel, selects
@@ -33,6 +37,10 @@ class RelInfoList;
 // failure's reason goes to IJobReport::failureReason. The run starts by
 // removing the leftovers of an earlier run that was killed
 // (PurgeAsideFiles).
+//
+// Up to kMaxTransfersInFlight files are on their way at once, each on a
+// connection of its own (CParallelTransfers); their lines still follow the
+// server list's order, whichever file ends first.
 class CDownloadJob : public CUpdateJob
 {
 public:
@@ -68,10 +76,17 @@ public:
     };
 
     using Clock = std::function<std::time_t()>;
+    // Makes a client, not yet connected, that tells a failed connection
+    // through prompt: the run's own one, and with further set one more for
+    // another file at once (null: no further connection).
+    using ClientFactory =
+        std::function<std::unique_ptr<IFileTransfer>(IPrompt *prompt, bool further)>;
+
+    static constexpr std::size_t kMaxTransfersInFlight = 4;
 
     // prompt: shows the client's connection-failed box; may be null.
-    // host: the FTP server ("name" or "name:port"); empty takes
-    // ftpServerHost(serverPath).
+    // host: the server text (filetransfer.h: FTP(S), HTTPS, or several
+    // mirrors); empty takes ftpServerHost(serverPath).
     CDownloadJob(IJobReport &report, IPrompt *prompt, const std::string &serverPath,
                  const std::string &programFolder, bool takeAll,
                  const std::string &host = std::string());
@@ -95,8 +110,12 @@ protected:
 
 private:
     void DownloadThread();
-    void transferFiles(class IFileTransfer &client, RelInfoList &remote,
-                       const std::string &backupFolder);
+    struct FileState;
+    void transferFiles(IFileTransfer &client, RelInfoList &remote, const std::string &backupFolder);
+    // Checks one file, keeps its backup copy and hands it over; false when
+    // it ended here (state.reason says why).
+    bool prepareFile(const RelInfoRecord &record, const std::string &backupFolder,
+                     std::uint64_t reservedBytes, FileState &state);
     // installed: the relative name whose file holds name's content.
     bool backupInstalledFile(const std::string &name, const std::string &installed,
                              const std::string &backupFolder);
@@ -112,6 +131,7 @@ private:
     const std::string m_host;
     IPrompt *m_prompt;
     Clock m_clock;
+    ClientFactory m_makeClient;
     UpdateSecurity m_security;
     Result m_result;
     bool m_madeBackupFolder = false;

@@ -130,6 +130,9 @@ public:
     // that GetFile was answered "not modified".
     virtual Validators lastValidators() const = 0;
     virtual bool notModified() const = 0;
+    // True when further transfers of the same settings may run beside
+    // this one, each on a connection of its own.
+    virtual bool allowsSeveralSessions() const = 0;
 };
 
 // The transfer for a host text: several servers separated by commas make

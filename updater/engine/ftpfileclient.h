@@ -147,6 +147,9 @@ public:
     // FTP tells nothing of a file's version: every GetFile brings the file.
     Validators lastValidators() const override { return Validators(); }
     bool notModified() const override { return false; }
+    // Several sessions of one process that wait for the server to connect
+    // back (active data connections) stall one another.
+    bool allowsSeveralSessions() const override { return m_passive || tlsMode() != FtpTls::Off; }
 
 private:
     bool ensureSession();

@@ -70,6 +70,7 @@ public:
     std::uint64_t lastReceived() const override { return m_lastReceived; }
     Validators lastValidators() const override { return m_validators; }
     bool notModified() const override { return m_notModified; }
+    bool allowsSeveralSessions() const override { return true; }
 
     // The URL a file name of the current directory is fetched from.
     std::string urlOf(const std::string &name) const;

@@ -164,3 +164,12 @@ bool CMirrorTransfer::notModified() const
 {
     return m_mirrors[m_current]->notModified();
 }
+
+bool CMirrorTransfer::allowsSeveralSessions() const
+{
+    for (const std::unique_ptr<IFileTransfer> &mirror : m_mirrors) {
+        if (!mirror->allowsSeveralSessions())
+            return false;
+    }
+    return true;
+}

@@ -50,6 +50,8 @@ public:
     std::uint64_t lastReceived() const override;
     Validators lastValidators() const override;
     bool notModified() const override;
+    // Only when every mirror does.
+    bool allowsSeveralSessions() const override;
 
     // The mirror the last step ran on (its index in the given order).
     std::size_t currentMirror() const { return m_current; }
