@@ -514,21 +514,9 @@ private slots:
         QFETCH(bool, secondClient);
         QFETCH(QString, reason);
         QFETCH(int, result);
-        std::unique_ptr<OrboSim> sim;
-        std::unique_ptr<Ser2Net> ser2net;
-        std::unique_ptr<TelnetPeer> peer;
-        QString url = server;
-        if (server == "raw" || server == "rfc2217") {
-            sim = std::make_unique<OrboSim>(simArgs);
-            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
-            ser2net = std::make_unique<Ser2Net>(sim->path());
-            QVERIFY2(ser2net->isRunning(), qPrintable(ser2net->errorString()));
-            url = server == "raw" ? ser2net->rawUrl() : ser2net->rfc2217Url();
-        } else if (!server.contains("://")) {
-            peer = std::make_unique<TelnetPeer>(server);
-            QVERIFY(peer->isRunning());
-            url = peer->url();
-        }
+        NetworkPortUnderTest port;
+        QVERIFY2(port.start(server, simArgs), qPrintable(port.error));
+        QString url = port.url;
         url.replace("%FREE%", QString::number(Ser2Net::freePort()));
         reason.replace("%FREE%", url.section(':', -1)).replace("%PEER%", url.section('/', -1));
 

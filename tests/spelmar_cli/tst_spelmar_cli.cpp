@@ -206,21 +206,9 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        std::unique_ptr<OrboSim> sim;
-        std::unique_ptr<Ser2Net> ser2net;
-        std::unique_ptr<TelnetPeer> peer;
-        QString url;
-        if (server == "raw" || server == "rfc2217") {
-            sim = std::make_unique<OrboSim>(simArgs);
-            QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
-            ser2net = std::make_unique<Ser2Net>(sim->path());
-            QVERIFY2(ser2net->isRunning(), qPrintable(ser2net->errorString()));
-            url = server == "raw" ? ser2net->rawUrl() : ser2net->rfc2217Url();
-        } else if (server != "none") {
-            peer = std::make_unique<TelnetPeer>(server);
-            QVERIFY(peer->isRunning());
-            url = peer->url();
-        }
+        NetworkPortUnderTest port;
+        QVERIFY2(port.start(server, simArgs), qPrintable(port.error));
+        const QString url = port.url;
         const QString free = QString::number(Ser2Net::freePort());
         arguments.replace("%URL%", url).replace("%FREE%", free);
         err.replace("%FREE%", free);
@@ -233,7 +221,7 @@ private slots:
             endWithParent(cli);
             cli.start(qEnvironmentVariable("SPELMAR_CLI"), arguments.split(' '));
             QVERIFY(cli.waitForReadyRead(30000));
-            ser2net->kill();
+            port.ser2net->kill();
             QVERIFY(cli.waitForFinished(30000));
             run = {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
                    QString::fromLocal8Bit(cli.readAllStandardOutput()),

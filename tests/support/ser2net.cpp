@@ -119,3 +119,30 @@ TelnetPeer::~TelnetPeer()
     m_process.kill();
     m_process.waitForFinished(30000);
 }
+
+bool NetworkPortUnderTest::start(const QString &server, const QStringList &simArgs)
+{
+    static const QStringList kPeerModes = {"echo", "refuse", "flood", "garbage", "silent", "noise"};
+    url = server;
+    if (server == "raw" || server == "rfc2217") {
+        sim = std::make_unique<OrboSim>(simArgs);
+        if (sim->path().isEmpty()) {
+            error = sim->errorString();
+            return false;
+        }
+        ser2net = std::make_unique<Ser2Net>(sim->path());
+        if (!ser2net->isRunning()) {
+            error = ser2net->errorString();
+            return false;
+        }
+        url = server == "raw" ? ser2net->rawUrl() : ser2net->rfc2217Url();
+    } else if (kPeerModes.contains(server)) {
+        peer = std::make_unique<TelnetPeer>(server);
+        if (!peer->isRunning()) {
+            error = "the Telnet peer did not start: " + server;
+            return false;
+        }
+        url = peer->url();
+    }
+    return true;
+}

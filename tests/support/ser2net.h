@@ -1,8 +1,13 @@
 #pragma once
 
+#include "orbosim.h"
+
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+
+#include <memory>
 
 // Debian's ser2net, unpacked by scripts/install-deps.sh, run on loopback in
 // front of one terminal: a raw TCP port and an RFC 2217 port on free
@@ -50,4 +55,19 @@ public:
 private:
     QProcess m_process;
     quint16 m_port = 0;
+};
+
+// The port a network test talks to: "raw" or "rfc2217" is ser2net in front
+// of an orbo-sim started with simArgs, a TelnetPeer mode is that peer, and
+// any other text is its own url (or none). Everything ends with the object.
+struct NetworkPortUnderTest
+{
+    std::unique_ptr<OrboSim> sim;
+    std::unique_ptr<Ser2Net> ser2net;
+    std::unique_ptr<TelnetPeer> peer;
+    QString url;
+    QString error;
+
+    // False, with error, when a server or the simulator did not start.
+    bool start(const QString &server, const QStringList &simArgs);
 };

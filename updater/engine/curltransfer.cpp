@@ -22,6 +22,32 @@ const CurlLibrary &curlApi()
     return *CurlLibrary::get();
 }
 
+bool openCurlSession(void *&session, void *&multi, std::string &error)
+{
+    if (session)
+        return true;
+    const CurlLibrary *library = CurlLibrary::get(&error);
+    if (!library)
+        return false;
+    session = library->easyInit();
+    multi = session ? library->multiInit() : nullptr;
+    if (!multi) {
+        closeCurlSession(session, multi);
+        error = "cannot create a transfer handle";
+    }
+    return session != nullptr;
+}
+
+void closeCurlSession(void *&session, void *&multi)
+{
+    if (session)
+        curlApi().easyCleanup(static_cast<CURL *>(session));
+    if (multi)
+        curlApi().multiCleanup(static_cast<CURLM *>(multi));
+    session = nullptr;
+    multi = nullptr;
+}
+
 bool CurlTransfer::keepsMinRate(std::uint64_t done)
 {
     if (minRate.bytesPerSecond == 0 || minRate.windowSeconds <= 0)

@@ -19,6 +19,12 @@ class CReplacingFile;
 // The loaded library; only called once a session exists.
 const CurlLibrary &curlApi();
 
+// A client's session: its easy handle and the multi handle it runs in,
+// made and ended together. Open makes both unless they exist; false (both
+// null, error set) when either cannot be made. Close ends what exists.
+bool openCurlSession(void *&session, void *&multi, std::string &error);
+void closeCurlSession(void *&session, void *&multi);
+
 // State of one request: where received data go, where sent data come from,
 // and whom to tell about progress.
 struct CurlTransfer

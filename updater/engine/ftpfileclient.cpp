@@ -92,20 +92,7 @@ CFtpFileClient::~CFtpFileClient()
 
 bool CFtpFileClient::ensureSession()
 {
-    if (m_session)
-        return true;
-    const CurlLibrary *library = CurlLibrary::get(&m_lastError);
-    if (!library)
-        return false;
-    m_session = library->easyInit();
-    m_multi = m_session ? library->multiInit() : nullptr;
-    if (!m_multi) {
-        if (m_session)
-            library->easyCleanup(handle(m_session));
-        m_session = nullptr;
-        m_lastError = "cannot create a transfer handle";
-    }
-    return m_session != nullptr;
+    return openCurlSession(m_session, m_multi, m_lastError);
 }
 
 // Every request starts from the same options; the handle keeps its live
@@ -459,12 +446,7 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
 
 bool CFtpFileClient::Close()
 {
-    if (m_session)
-        curl().easyCleanup(handle(m_session));
-    m_session = nullptr;
-    if (m_multi)
-        curl().multiCleanup(multiHandle(m_multi));
-    m_multi = nullptr;
+    closeCurlSession(m_session, m_multi);
     m_hasFinder = false;
     m_finderMatches.clear();
     m_finderIndex = 0;

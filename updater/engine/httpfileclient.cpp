@@ -138,20 +138,7 @@ std::string CHttpFileClient::host() const
 
 bool CHttpFileClient::ensureSession()
 {
-    if (m_session)
-        return true;
-    const CurlLibrary *library = CurlLibrary::get(&m_lastError);
-    if (!library)
-        return false;
-    m_session = library->easyInit();
-    m_multi = m_session ? library->multiInit() : nullptr;
-    if (!m_multi) {
-        if (m_session)
-            library->easyCleanup(handle(m_session));
-        m_session = nullptr;
-        m_lastError = "cannot create a transfer handle";
-    }
-    return m_session != nullptr;
+    return openCurlSession(m_session, m_multi, m_lastError);
 }
 
 void CHttpFileClient::resetRequestOptions(const Validators &ifUnchanged)
@@ -444,15 +431,9 @@ bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &
 
 bool CHttpFileClient::Close()
 {
-    const CurlLibrary *curl = m_session ? &curlApi() : nullptr;
-    if (curl) {
-        curl->easyCleanup(handle(m_session));
-        curl->multiCleanup(static_cast<CURLM *>(m_multi));
-        if (m_headers)
-            curl->slistFreeAll(static_cast<curl_slist *>(m_headers));
-    }
-    m_session = nullptr;
-    m_multi = nullptr;
+    if (m_headers)
+        curlApi().slistFreeAll(static_cast<curl_slist *>(m_headers));
+    closeCurlSession(m_session, m_multi);
     m_headers = nullptr;
     m_current.clear();
     m_connected = false;
