@@ -151,13 +151,6 @@ bool FtpTestServer::start(int timeoutMs)
 
 void FtpTestServer::stop()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.closeWriteChannel();
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
+    stopChild(m_process);
     m_port = 0;
 }

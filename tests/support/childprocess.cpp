@@ -37,3 +37,15 @@ ProgramRun runProgram(const QStringList &command, const QProcessEnvironment &env
     run.errors = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
 }
+
+void stopChild(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.closeWriteChannel();
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}

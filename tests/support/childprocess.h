@@ -12,6 +12,10 @@ class QProcess;
 // child has ended.
 void endWithParent(QProcess &process);
 
+// Ends a server the test started: its input closes, then SIGTERM, then
+// SIGKILL when it has not ended within 5 s. Nothing when it is not running.
+void stopChild(QProcess &process);
+
 // How a program run by runProgram ended.
 struct ProgramRun
 {

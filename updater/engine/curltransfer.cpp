@@ -178,6 +178,27 @@ CURLcode runCurlRequest(CURLM *multi, CURL *session, const std::atomic<bool> *ca
     return result;
 }
 
+std::string requestFailure(CURLcode result, const char *errorBuffer, const std::string &refusal,
+                           const CurlTransfer *transfer, const std::atomic<bool> *cancel,
+                           bool connected, long stallSeconds, bool &serverGone)
+{
+    serverGone = false;
+    if (transfer && transfer->tooSlow)
+        return "slower than " + std::to_string(transfer->minRate.bytesPerSecond)
+            + " bytes a second over " + std::to_string(transfer->minRate.windowSeconds)
+            + " s; download abandoned";
+    if (result == CURLE_ABORTED_BY_CALLBACK || (cancel && cancel->load()))
+        return "cancelled";
+    serverGone = leavesServerUnreachable(result);
+    if (!refusal.empty())
+        return refusal;
+    if (result == CURLE_OPERATION_TIMEDOUT && connected)
+        return "the server sent nothing for " + std::to_string(stallSeconds)
+            + " s (stall time-out)";
+    return errorBuffer && errorBuffer[0] ? std::string(errorBuffer)
+                                         : curlApi().easyStrerror(result);
+}
+
 bool leavesServerUnreachable(CURLcode result)
 {
     // A broken data connection is not one of them (the next request may

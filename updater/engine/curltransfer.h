@@ -74,6 +74,16 @@ struct CurlTransfer
 // stay in the multi handle between requests.
 CURLcode runCurlRequest(CURLM *multi, CURL *session, const std::atomic<bool> *cancel);
 
+// Why a request that ended with result failed, as the user reads it:
+// what the transfer itself ended it for (too slow, cancelled) first, then
+// refusal (a reason of the client's own; may be empty), a stall while
+// connected (the error buffer may hold an earlier, harmless complaint of
+// the request), else curl's text. serverGone is set when the failure left
+// the server unreachable.
+std::string requestFailure(CURLcode result, const char *errorBuffer, const std::string &refusal,
+                           const CurlTransfer *transfer, const std::atomic<bool> *cancel,
+                           bool connected, long stallSeconds, bool &serverGone);
+
 // Failures after which the server cannot be reached any more: waiting for
 // it again would only repeat the time-out for every later file.
 bool leavesServerUnreachable(CURLcode result);

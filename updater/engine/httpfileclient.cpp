@@ -262,19 +262,10 @@ bool CHttpFileClient::performOnce(const std::string &url, CurlTransfer *transfer
         m_lastError.clear();
         return true;
     }
-    m_lastError = m_errorBuffer[0] ? std::string(m_errorBuffer) : curl.easyStrerror(result);
-    if (!answer.refusal.empty())
-        m_lastError = answer.refusal;
-    else if (result == CURLE_OPERATION_TIMEDOUT && m_connected)
-        m_lastError =
-            "the server sent nothing for " + std::to_string(m_stallSeconds) + " s (stall time-out)";
-    if (transfer && transfer->tooSlow)
-        m_lastError = "slower than " + std::to_string(transfer->minRate.bytesPerSecond)
-            + " bytes a second over " + std::to_string(transfer->minRate.windowSeconds)
-            + " s; download abandoned";
-    else if (result == CURLE_ABORTED_BY_CALLBACK || (m_cancel && m_cancel->load()))
-        m_lastError = "cancelled";
-    else if (leavesServerUnreachable(result))
+    bool serverGone = false;
+    m_lastError = requestFailure(result, m_errorBuffer, answer.refusal, transfer, m_cancel,
+                                 m_connected, m_stallSeconds, serverGone);
+    if (serverGone)
         m_connectionLost = true;
     if (!m_proxy.empty() && !m_connected)
         m_lastError += " (through the proxy " + proxyForMessages(m_proxy) + ")";
