@@ -4,6 +4,7 @@
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
 #include "ftpserver.h"
+#include "installationaccess.h"
 #include "relinfo.h"
 #include "restorejob.h"
 #include "updatecheck.h"
@@ -123,6 +124,8 @@ private slots:
     void writeLocalRelInfo();
     void getField();
     void dropUnusable();
+    void packagedFolder_data();
+    void packagedFolder();
 
 private:
     QString serverFolder() const { return m_work.filePath("server"); }
@@ -838,6 +841,46 @@ void TestEngineUpdate::dropUnusable()
         given << latin1(reason);
     QCOMPARE(given, reasons + QStringList{"... and 51 more records refused or ignored"});
     QCOMPARE(describe(list), QStringList{"A|1"});
+}
+
+void TestEngineUpdate::packagedFolder_data()
+{
+    // The package database's file lists ("NAME=PATH|PATH", "@" the
+    // program folder "<temporary>/opt/prog", "%" its parent; none: no
+    // database at all), and the packages that own the folder (empty: it
+    // is writable).
+    QTest::addColumn<QStringList>("lists");
+    QTest::addColumn<QString>("owners");
+    QTest::newRow("its first and last line") << QStringList{"tool=@"} << "tool";
+    QTest::newRow("two packages") << QStringList{"beta:amd64=/usr|@|@/bin", "alpha=%|@", "other=/usr"}
+                                  << "alpha, beta:amd64";
+    QTest::newRow("a longer name only") << QStringList{"tool=@ram|@.old|/x@"} << "";
+    QTest::newRow("its parent only") << QStringList{"tool=%|%/"} << "";
+    QTest::newRow("not a file list") << QStringList{"tool.md5sums=@", "tool.conffiles=@"} << "";
+    QTest::newRow("no database") << QStringList() << "";
+}
+
+void TestEngineUpdate::packagedFolder()
+{
+    QFETCH(QStringList, lists);
+    QFETCH(QString, owners);
+    QTemporaryDir root;
+    const QString folder = root.filePath("opt/prog");
+    QVERIFY(QDir().mkpath(folder));
+    const QString admin = root.filePath("dpkg");
+    for (const QString &list : lists) {
+        const QString name = list.section('=', 0, 0);
+        const QString paths =
+            list.section('=', 1).replace('@', folder).replace('%', root.filePath("opt")).replace('|', '\n');
+        QVERIFY(writeFile(admin + "/info/" + name + (name.contains('.') ? "" : ".list"), paths.toUtf8()));
+    }
+    QVERIFY(!qEnvironmentVariableIsSet("DPKG_ADMINDIR"));
+    qputenv("DPKG_ADMINDIR", admin.toUtf8());
+    std::string package;
+    const InstallationAccess access = installationAccess(folder.toStdString(), &package);
+    qunsetenv("DPKG_ADMINDIR");
+    QCOMPARE(access, owners.isEmpty() ? InstallationAccess::Writable : InstallationAccess::Packaged);
+    QCOMPARE(QString::fromStdString(package), owners);
 }
 
 QTEST_GUILESS_MAIN(TestEngineUpdate)
