@@ -14,6 +14,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 namespace {
 
 const QByteArray kServerRel = "Spelmar.exe; 3.01.02\r\nMoravel.so; 1.00.00\r\n";
@@ -29,6 +31,8 @@ private slots:
     void initTestCase();
     void commands_data();
     void commands();
+    void interrupted_data();
+    void interrupted();
     void installerCommands_data();
     void installerCommands();
     void installerWaitsForTheHost();
@@ -116,6 +120,42 @@ void TestMoravelCli::commands()
         QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "january exe");
     if (words.value(0) == "update")
         QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "new exe");
+}
+
+void TestMoravelCli::interrupted_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << SIGINT;
+    QTest::newRow("termination request") << SIGTERM;
+}
+
+// A download that stalls ends soon after Ctrl-C or a termination request,
+// long before the stall would end it, and leaves the installed file.
+void TestMoravelCli::interrupted()
+{
+    QFETCH(int, signal);
+    FtpTestServer stalling(m_work.filePath("server"), FtpTestServer::stallAfter("Spelmar.exe", 3));
+    QVERIFY2(stalling.start(), qPrintable(stalling.errorText()));
+    QTemporaryDir program;
+    writeFiles(program.path(), {{"Spelmar.exe", "old exe"}, {"RelInfoLocal.rel", kOldRel}});
+    QProcess update;
+    endWithParent(update);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORAVEL_FTP_HOST", stalling.host());
+    environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
+    update.setProcessEnvironment(environment);
+    update.start(MORAVEL_CLI, {"update", "Spelmar/Updates", program.filePath("Spelmar.exe")});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += update.readAllStandardOutput()).contains("---- start transfer ----"),
+                             60000);
+    QCOMPARE(::kill(static_cast<pid_t>(update.processId()), signal), 0);
+    QVERIFY2(update.waitForFinished(20000), "still running after the signal");
+    output += update.readAllStandardOutput();
+    QCOMPARE(update.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(update.exitCode(), 1);
+    QVERIFY2(output.endsWith("  End of download procedure!! \n"), output.constData());
+    QCOMPARE(readFile(program.filePath("Spelmar.exe")), "old exe");
+    QCOMPARE(QDir(program.path()).entryList({"upd_*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestMoravelCli::installerCommands_data()

@@ -3,6 +3,7 @@
 
 #include "cliprompt.h"
 #include "clireport.h"
+#include "curllibrary.h"
 #include "downloadjob.h"
 #include "filetransfer.h"
 #include "ftpsettings.h"
@@ -21,12 +22,11 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -66,11 +66,15 @@ const char *const kUsage =
     "exit status: 0 done (check: nothing newer), 3 check found newer files,\n"
     "             1 failed or no connection, 2 wrong usage\n";
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The job that Ctrl-C or a termination request cancels: cancelling only
+// sets its lock-free flag, which a signal handler may do.
+std::atomic<CUpdateJob *> g_runningJob{nullptr};
+static_assert(std::atomic<CUpdateJob *>::is_always_lock_free);
 
 void onInterrupt(int)
 {
-    g_interrupted = 1;
+    if (CUpdateJob *job = g_runningJob.load())
+        job->cancel();
 }
 
 int usage()
@@ -83,20 +87,15 @@ int usage()
 // that the files are left in a sound state.
 void runJob(CUpdateJob &job)
 {
+    g_runningJob = &job;
     struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-
-    if (!job.start())
-        return;
-    while (job.isRunning()) {
-        if (g_interrupted)
-            job.cancel();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    job.wait();
+    if (job.start())
+        job.wait();
+    g_runningJob = nullptr;
 }
 
 // Removes "NAME VALUE" from args; false when NAME is last (no value).
@@ -121,8 +120,15 @@ bool parseNumber(const std::string &text, Number &number)
 
 // A program folder that the engine does not write (a package's, one this
 // user cannot write, a missing one) is said once, and nothing is tried.
-bool readOnlyFolder(const ProgramPath &split)
+// For a command that goes on to the server, libcurl loads meanwhile: the
+// package database takes a few milliseconds to read, and so does loading
+// libcurl with the libraries it brings.
+bool readOnlyFolder(const ProgramPath &split, bool network)
 {
+    std::future<void> loading;
+    if (network)
+        loading =
+            std::async(std::launch::async | std::launch::deferred, [] { CurlLibrary::get(); });
     const std::string refusal = installationRefusal(split.folder);
     if (refusal.empty())
         return false;
@@ -134,7 +140,7 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
              const UpdateSecurity &security)
 {
     const ProgramPath split = splitProgramPath(programPath);
-    if (readOnlyFolder(split))
+    if (readOnlyFolder(split, true))
         return kExitFailed;
     CliPrompt prompt(stdout);
     const std::unique_ptr<IFileTransfer> client = openUpdateTransfer(&prompt, serverPath, security);
@@ -159,7 +165,7 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
               const UpdateSecurity &security)
 {
     const ProgramPath split = splitProgramPath(programPath);
-    if (readOnlyFolder(split))
+    if (readOnlyFolder(split, true))
         return kExitFailed;
     CliPrompt prompt(stderr);
     CliReport report(stdout);
@@ -182,7 +188,7 @@ int runReleases(const std::string &programFolder)
 int runRestore(const std::string &release, const std::string &programPath)
 {
     const ProgramPath split = splitProgramPath(programPath);
-    if (readOnlyFolder(split))
+    if (readOnlyFolder(split, false))
         return kExitFailed;
     CliReport report(stdout);
     CRestoreJob job(report, split.folder, release);
