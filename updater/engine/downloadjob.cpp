@@ -266,7 +266,8 @@ struct CDownloadJob::FileState
     bool ended = false;
     bool arrived = false;
     bool copyLineShown = false;
-    std::string reason; // why it failed
+    bool installed = true; // false when its name was free before the download
+    std::string reason;    // why it failed
     std::string chainEnd;
     std::string linkText;
     std::uint64_t reservedBytes = 0; // its bound, while on its way
@@ -350,7 +351,8 @@ void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
         reservedBytes -= state.reservedBytes;
         // The download replaced the installed file by one rename, or left
         // it untouched; either way the set-aside copy is no longer needed.
-        DropAside(m_programFolder, name);
+        if (state.installed)
+            DropAside(m_programFolder, name);
         state.ended = true;
         state.arrived = outcome.arrived;
         state.reason = outcome.error;
@@ -389,8 +391,12 @@ bool CDownloadJob::prepareFile(const RelInfoRecord &record, const std::string &b
         state.reason = "not replaced: a folder of its path is a symbolic link or a file";
         return false;
     }
-    state.chainEnd = linkedFileInFolder(m_programFolder, name);
-    if (state.chainEnd == name && isSymbolicLink(target)) {
+    // A name that is free has no link chain, no backup copy to keep and
+    // nothing to set aside: one look settles all three.
+    struct stat info;
+    state.installed = ::lstat(target.c_str(), &info) == 0 || errno != ENOENT;
+    state.chainEnd = state.installed ? linkedFileInFolder(m_programFolder, name) : name;
+    if (state.installed && state.chainEnd == name && isSymbolicLink(target)) {
         state.reason = "not replaced: " + target + " is a symbolic link out of its folder";
         return false;
     }
@@ -400,7 +406,8 @@ bool CDownloadJob::prepareFile(const RelInfoRecord &record, const std::string &b
     }
     // "%" files get no backup copy. Without its backup copy the installed
     // file stays: it would be in no backup folder otherwise.
-    if (name[0] != '%' && !backupInstalledFile(name, state.chainEnd, backupFolder)) {
+    if (state.installed && name[0] != '%'
+        && !backupInstalledFile(name, state.chainEnd, backupFolder)) {
         state.reason =
             "not replaced: cannot keep a backup copy in " + backupFolder + systemReason();
         return false;
@@ -413,7 +420,8 @@ bool CDownloadJob::prepareFile(const RelInfoRecord &record, const std::string &b
     // Only a name with a sub-folder needs one made.
     if (name.find_first_of("\\/") != std::string::npos)
         EnsureParentFolder(target);
-    MoveAside(m_programFolder, name);
+    if (state.installed)
+        MoveAside(m_programFolder, name);
     state.reservedBytes = bound.maxBytes;
     return true;
 }
