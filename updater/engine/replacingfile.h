@@ -31,7 +31,8 @@ public:
     bool restart();
     // Lower-case hex digest of the data so far; empty without withSha256.
     std::string sha256Hex() const;
-    // Renames over the target, after forcing the data to disk when sync.
+    // Renames over the target, after forcing the data to disk when sync;
+    // without, their write-out to disk is started and not waited for.
     bool commit(bool sync = true);
     void discard();
 
