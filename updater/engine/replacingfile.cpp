@@ -48,6 +48,7 @@ bool CReplacingFile::open()
                  : 0644);
     if (m_hash)
         m_hash->reset();
+    m_written = 0;
     return true;
 }
 
@@ -68,6 +69,7 @@ bool CReplacingFile::write(const char *data, std::size_t size)
         }
         data += written;
         size -= static_cast<std::size_t>(written);
+        m_written += static_cast<std::uint64_t>(written);
     }
     return true;
 }
@@ -83,6 +85,7 @@ bool CReplacingFile::restart()
     }
     if (m_hash)
         m_hash->reset();
+    m_written = 0;
     return true;
 }
 
@@ -95,9 +98,11 @@ bool CReplacingFile::commit(bool sync)
 {
     if (m_fd < 0)
         return false;
-    // Without sync, the write-out starts now and runs beside the rest of
-    // the work; whoever syncs the file system later waits for less.
-    if (!sync)
+    // Without sync, the write-out of a file of some size starts now and
+    // runs beside the rest of the work; whoever syncs the file system
+    // later waits for less. Small files are left to that sync, which
+    // writes neighbouring ones together.
+    if (!sync && m_written >= kEarlyWriteOutBytes)
         ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     bool ok = !sync || ::fsync(m_fd) == 0;
     ok = ::close(m_fd) == 0 && ok;

@@ -3,6 +3,7 @@
 #include "sha256.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,8 @@ class Sha256Digest;
 class CReplacingFile
 {
 public:
+    static constexpr std::uint64_t kEarlyWriteOutBytes = 128 * 1024;
+
     // withSha256: keep a SHA-256 of everything written.
     explicit CReplacingFile(const std::string &targetPath, bool withSha256 = false);
     ~CReplacingFile();
@@ -32,7 +35,8 @@ public:
     // Lower-case hex digest of the data so far; empty without withSha256.
     std::string sha256Hex() const;
     // Renames over the target, after forcing the data to disk when sync;
-    // without, their write-out to disk is started and not waited for.
+    // without, the write-out of kEarlyWriteOutBytes or more is started and
+    // not waited for.
     bool commit(bool sync = true);
     void discard();
 
@@ -46,5 +50,6 @@ private:
     std::string m_error;
     int m_errno = 0;
     int m_fd = -1;
+    std::uint64_t m_written = 0; // bytes in the temporary file
     std::unique_ptr<Sha256> m_hash;
 };
