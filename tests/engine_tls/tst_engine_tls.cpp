@@ -15,8 +15,10 @@
 #include "updatetransfer.h"
 #include "webserver.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -214,6 +216,12 @@ void TestFtpTls::web_data()
         "Spelmar.exe: SHA-256 mismatch");
     row("Content-Encoding", "odd", W::gzip("Spelmar.exe"), true, true,
         "Spelmar.exe: sent with Content-Encoding gzip");
+    // With a stall bound of 2 s; "cancelled": the run is cancelled once
+    // the file is on its way, and the 30 s bound must not be waited for.
+    row("server holding the file", "odd", W::stall("Spelmar.exe", 0), true, true,
+        "Spelmar.exe: the server sent nothing for 2 s (stall time-out)");
+    row("cancelled while the server holds the file", "odd", W::stall("Spelmar.exe", 0), true, true,
+        "cancelled");
 }
 
 void TestFtpTls::web()
@@ -293,9 +301,26 @@ void TestFtpTls::web()
     ScriptedPrompt prompt;
     CDownloadJob job(report, &prompt, kUpdates.toStdString(), program.toStdString(), false);
     job.setSecurity(security);
+    const bool cancelled = reason == "cancelled";
+    const auto stallBound = qScopeGuard([] { qunsetenv(kFtpStallEnv); });
+    if (cancelled)
+        report.onLine = [&job](const std::string &line) {
+            if (line == " copy -> Spelmar.exe")
+                job.cancel();
+        };
+    else if (modes.contains("--stall"))
+        qputenv(kFtpStallEnv, "2");
+    QElapsedTimer took;
+    took.start();
     QVERIFY(job.start());
     job.wait();
     const QString told = (report.lines + reasons + boxTexts(prompt)).join('\n');
+    if (cancelled) {
+        QVERIFY2(took.elapsed() < 20000, qPrintable(told));
+        QCOMPARE(job.result().outcome, CDownloadJob::Outcome::Cancelled);
+        QCOMPARE(readFile(program + "/Spelmar.exe"), QByteArray("old exe"));
+        return;
+    }
 
     if (!reason.isEmpty()) {
         // A file's failure has its line; a connection's its box.

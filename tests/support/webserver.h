@@ -60,6 +60,7 @@ public:
     static QStringList length(const QString &name, int delta) { return {"--length", withValue(name, delta)}; }
     static QStringList gzip(const QString &name) { return {"--gzip", name}; }
     static QStringList whole(const QString &name) { return {"--whole", name}; }
+    static QStringList stall(const QString &name, int bytes) { return {"--stall", withValue(name, bytes)}; }
 
     // ca.pem and server.pem (127.0.0.1) in folder, and more for the wrong
     // authority and host name: see FtpTestServer::makeCertificates.

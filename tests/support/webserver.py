@@ -14,6 +14,8 @@ NAME is a file's path below ROOT or its bare name; options may repeat.
   --length NAME:DELTA       announce size+DELTA bytes, send the file, close
   --gzip NAME               "Content-Encoding: gzip" on NAME's plain bytes
   --whole NAME              Range ignored for NAME: always 200 and the whole file
+  --stall NAME:N            announce NAME whole, send N bytes of it, then nothing
+                            more, keeping the connection
 """
 
 import argparse
@@ -22,6 +24,7 @@ import os
 import ssl
 import sys
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -30,13 +33,14 @@ def main():
     parser.add_argument("root")
     parser.add_argument("--certificate")
     parser.add_argument("--log")
-    for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole"):
+    for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole", "--stall"):
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
     pages = dict(v.rsplit(":", 1) for v in args.page)
     redirects = dict(v.split(":", 1) for v in args.redirect)
     lengths = {name: int(delta) for name, _, delta in (v.rpartition(":") for v in args.length)}
+    stalls = {name: int(count) for name, _, count in (v.rpartition(":") for v in args.stall)}
     log_lock = threading.Lock()
 
     def mode(table, relative):
@@ -99,6 +103,15 @@ def main():
             if (asked is not None and etag in [t.strip() for t in asked.split(",")]) or \
                     (asked is None and since is not None and since == modified):
                 return self.answer(304, headers=validators + [("Content-Length", "0")])
+            stall = mode(stalls, relative)
+            if stall is not None and self.command == "GET":
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data[:stall])
+                self.wfile.flush()
+                while True:  # until the server ends
+                    time.sleep(60)
             delta = mode(lengths, relative)
             if delta is not None:
                 return self.answer(200, data, [("Content-Length", str(len(data) + delta))], close=True)
