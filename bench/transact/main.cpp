@@ -169,6 +169,22 @@ bool rawExchange(int fd)
     return true;
 }
 
+// Exchanges per second over fd for the given seconds, after 20 to warm
+// up; -1 when one failed.
+double rawExchangeRate(int fd, double seconds)
+{
+    for (int i = 0; i < 20; ++i)
+        rawExchange(fd);
+    long count = 0;
+    const Clock::time_point start = Clock::now();
+    bool ok = true;
+    do {
+        ok = rawExchange(fd);
+        ++count;
+    } while (ok && secondsSince(start) < seconds);
+    return ok ? count / secondsSince(start) : -1;
+}
+
 double rawRate(const std::string &path, double seconds, speed_t speed = B9600)
 {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -182,18 +198,9 @@ double rawRate(const std::string &path, double seconds, speed_t speed = B9600)
     settings.c_cc[VTIME] = 0;
     ::tcsetattr(fd, TCSANOW, &settings);
     ::tcflush(fd, TCIFLUSH);
-    for (int i = 0; i < 20; ++i)
-        rawExchange(fd);
-    long count = 0;
-    const Clock::time_point start = Clock::now();
-    bool ok = true;
-    do {
-        ok = rawExchange(fd);
-        ++count;
-    } while (ok && secondsSince(start) < seconds);
-    const double rate = count / secondsSince(start);
+    const double rate = rawExchangeRate(fd, seconds);
     ::close(fd);
-    return ok ? rate : -1;
+    return rate;
 }
 
 sockaddr_in loopback(uint16_t port)
@@ -294,22 +301,13 @@ double rawSocketRate(uint16_t port, double seconds)
     }
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    for (int i = 0; i < 20; ++i)
-        rawExchange(fd);
-    long count = 0;
-    const Clock::time_point start = Clock::now();
-    bool ok = true;
-    do {
-        ok = rawExchange(fd);
-        ++count;
-    } while (ok && secondsSince(start) < seconds);
-    const double rate = count / secondsSince(start);
+    const double rate = rawExchangeRate(fd, seconds);
     // The server lets the line go once it has seen the end.
     char scratch[256];
     ::shutdown(fd, SHUT_WR);
     while (::read(fd, scratch, sizeof scratch) > 0) { }
     ::close(fd);
-    return ok ? rate : -1;
+    return rate;
 }
 
 // Seconds of one automatic search (opening included) that finds the rate.
