@@ -14,6 +14,9 @@ packages=(
   libqcustomplot-dev
   libcurl4-openssl-dev curl libssl-dev openssl
   python3 python3-pyftpdlib
+  # ./test runs the tests in a network namespace with only loopback up
+  # (unshare is in util-linux).
+  iproute2
   # Boxes are checked under a window manager on a virtual display, and the
   # update benchmark compares against lftp.
   xvfb openbox x11-utils xdotool lftp

@@ -87,9 +87,10 @@ void TestFtpFileClient::connectAndLogin()
     QFETCH(bool, expected);
     if (host.isEmpty())
         host = m_server->host();
-    // The host given to Connect replaces the one given before.
+    // The host given to Connect replaces the one given before (which
+    // refuses at once).
     ScriptedPrompt prompt;
-    CFtpFileClient client(&prompt, "ftp.invalid");
+    CFtpFileClient client(&prompt, "127.0.0.1:1");
     client.setPassword(password.toStdString());
     QCOMPARE(client.Connect(host.toStdString()), expected);
     QCOMPARE(QString::fromStdString(client.GetCurrentDirectoryAsURL()),

@@ -143,6 +143,13 @@ bool NetworkPortUnderTest::start(const QString &server, const QStringList &simAr
             return false;
         }
         url = peer->url();
+    } else if (server.contains("%UNANSWERED%")) {
+        unanswered = std::make_unique<UnansweredPort>();
+        if (unanswered->port() == 0) {
+            error = "the loopback backlog could not be filled";
+            return false;
+        }
+        url.replace("%UNANSWERED%", QString::number(unanswered->port()));
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "orbosim.h"
+#include "silentserver.h"
 
 #include <QProcess>
 #include <QString>
@@ -59,12 +60,14 @@ private:
 
 // The port a network test talks to: "raw" or "rfc2217" is ser2net in front
 // of an orbo-sim started with simArgs, a TelnetPeer mode is that peer, and
-// any other text is its own url (or none). Everything ends with the object.
+// any other text is its own url (or none), where %UNANSWERED% becomes the
+// port of an UnansweredPort. Everything ends with the object.
 struct NetworkPortUnderTest
 {
     std::unique_ptr<OrboSim> sim;
     std::unique_ptr<Ser2Net> ser2net;
     std::unique_ptr<TelnetPeer> peer;
+    std::unique_ptr<UnansweredPort> unanswered;
     QString url;
     QString error;
 

@@ -63,3 +63,52 @@ private:
     std::vector<int> m_connections; // the accepting thread's only
     std::thread m_thread;
 };
+
+// A loopback listener that never accepts, with a backlog of 0 filled by
+// connections of its own: the kernel drops every further SYN, so a connect
+// to it is never answered and only the client's own time-out ends it.
+class UnansweredPort
+{
+public:
+    UnansweredPort()
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_socket, 0) != 0
+            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        // Connects until one stays unanswered: the queue is full then.
+        for (int tries = 0; tries < 16; ++tries) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0)
+                return;
+            m_filling.push_back(fd);
+            ::connect(fd, reinterpret_cast<sockaddr *>(&address), length);
+            pollfd connected{fd, POLLOUT, 0};
+            if (::poll(&connected, 1, 200) == 0) {
+                m_port = ntohs(address.sin_port);
+                return;
+            }
+        }
+    }
+    ~UnansweredPort()
+    {
+        for (int fd : m_filling)
+            ::close(fd);
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
+    UnansweredPort(const UnansweredPort &) = delete;
+    UnansweredPort &operator=(const UnansweredPort &) = delete;
+    // 0 when the queue could not be filled.
+    quint16 port() const { return m_port; }
+
+private:
+    int m_socket = -1;
+    quint16 m_port = 0;
+    std::vector<int> m_filling;
+};

@@ -33,9 +33,12 @@ struct Lookup
     addrinfo *addresses = nullptr;
 };
 
-// 0 and the addresses, else an EAI_ code (EAI_AGAIN: not in time).
-int resolve(const std::string &host, const std::string &service, int timeoutMs, addrinfo **result)
+// 0 and the addresses, else an EAI_ code; timedOut tells that no answer
+// came within timeoutMs.
+int resolve(const std::string &host, const std::string &service, int timeoutMs, addrinfo **result,
+            bool &timedOut)
 {
+    timedOut = false;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -66,6 +69,7 @@ int resolve(const std::string &host, const std::string &service, int timeoutMs, 
         lookup->abandoned = true;
         lock.unlock();
         worker.detach();
+        timedOut = true;
         return EAI_AGAIN;
     }
     lock.unlock();
@@ -129,10 +133,15 @@ int TcpStream::connectSocket()
 {
     const StreamClock::time_point deadline = deadlineIn(kConnectTimeoutMs);
     addrinfo *addresses = nullptr;
-    const int looked = resolve(m_host, m_service, kConnectTimeoutMs, &addresses);
+    bool timedOut = false;
+    const int looked = resolve(m_host, m_service, kConnectTimeoutMs, &addresses, timedOut);
     if (looked != 0) {
-        m_failure = looked == EAI_AGAIN ? "the name " + m_host + " was not found in time"
-                                        : "the name " + m_host + " is unknown";
+        // EAI_AGAIN at once: no name server could be asked (none is
+        // reachable, or it failed), which says nothing about the name.
+        m_failure = "the name " + m_host
+            + (timedOut                  ? " was not found in time"
+                   : looked == EAI_AGAIN ? " could not be looked up: no name server answered"
+                                         : " is unknown");
         return EHOSTUNREACH;
     }
     int error = ETIMEDOUT;
