@@ -15,8 +15,9 @@ packages=(
   libcurl4-openssl-dev curl libssl-dev openssl
   python3 python3-pyftpdlib
   # ./test runs the tests in a network namespace with only loopback up
-  # (unshare is in util-linux).
-  iproute2
+  # (unshare is in util-linux), and the network port tests run
+  # python3-serial's RFC 2217 server example beside ser2net.
+  iproute2 python3-serial
   # Boxes are checked under a window manager on a virtual display, and the
   # update benchmark compares against lftp.
   xvfb openbox x11-utils xdotool lftp

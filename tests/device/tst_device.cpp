@@ -520,9 +520,10 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::addColumn<uint>("found");
         QTest::addColumn<QString>("reason"); // held by the open failure
+        QTest::addColumn<int>("sessions");   // python3-serial's server: the search's
         const auto row = [](const char *name, const QString &server, const QStringList &simArgs,
                             const char *baud, bool second, Result result, uint found, const QString &reason) {
-            QTest::newRow(name) << server << simArgs << baud << second << int(result) << found << reason;
+            QTest::newRow(name) << server << simArgs << baud << second << int(result) << found << reason << 0;
         };
         const QString busy = "the server holds the line: another client is using it";
         const QString noAnswer = "no RFC 2217 answer from %PEER% within 3 s";
@@ -532,6 +533,14 @@ private slots:
         row("rfc2217 search finds the last rate", "rfc2217", {"--baud", "38400"}, "auto", false,
             Result::Connected, 38400, "");
         row("rfc2217 fixed rate", "rfc2217", {"--baud", "57600"}, "57600", false, Result::Connected, 0, "");
+        // The search sets each rate inside the one session: this server takes
+        // seconds to accept the next one.
+        QTest::newRow("python3-serial's server: the search stays in one session")
+            << "example" << QStringList{"--baud", "38400"} << "auto" << false << int(Result::Connected)
+            << 38400u << "" << 1;
+        QTest::newRow("python3-serial's server, no rate answers")
+            << "example" << QStringList{"--baud", "1200"} << "auto" << false << int(Result::NoAnswer) << 0u
+            << "" << 1;
         row("raw held by another", "raw", {}, "9600", true, Result::OpenFailed, 0,
             busy + " (Port already in use)");
         row("rfc2217 held by another", "rfc2217", {}, "9600", true, Result::OpenFailed, 0,
@@ -581,6 +590,8 @@ private slots:
             std::string echo, reply;
             QVERIFY(session.Transact("PRE", echo, reply) > 0);
         }
+        if (port.example)
+            QTEST(port.example->sessions(), "sessions");
     }
 
     // Line data crosses an RFC 2217 session unchanged, byte 255 and CR

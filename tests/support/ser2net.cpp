@@ -120,15 +120,50 @@ TelnetPeer::~TelnetPeer()
     m_process.waitForFinished(30000);
 }
 
+Rfc2217Example::Rfc2217Example(const QString &terminal)
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(m_process);
+    m_process.start("/usr/bin/python3", {QStringLiteral(RFC2217_EXAMPLE_SCRIPT), terminal});
+    QDeadlineTimer deadline(10000);
+    while (!m_process.canReadLine() && m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        m_process.waitForReadyRead(100);
+    m_port = static_cast<quint16>(m_process.readLine().trimmed().toUInt());
+    if (m_port == 0)
+        m_error = "python3-serial's RFC 2217 server did not start: run scripts/install-deps.sh";
+}
+
+int Rfc2217Example::sessions()
+{
+    m_process.waitForReadyRead(0);
+    while (m_process.canReadLine())
+        m_sessions += m_process.readLine().trimmed() == "session";
+    return m_sessions;
+}
+
+Rfc2217Example::~Rfc2217Example()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(30000);
+}
+
 bool NetworkPortUnderTest::start(const QString &server, const QStringList &simArgs)
 {
     static const QStringList kPeerModes = {"echo", "refuse", "flood", "garbage", "silent", "noise"};
     url = server;
-    if (server == "raw" || server == "rfc2217") {
+    if (server == "raw" || server == "rfc2217" || server == "example") {
         sim = std::make_unique<OrboSim>(simArgs);
         if (sim->path().isEmpty()) {
             error = sim->errorString();
             return false;
+        }
+        if (server == "example") {
+            example = std::make_unique<Rfc2217Example>(sim->path());
+            error = example->errorString();
+            url = example->url();
+            return example->isRunning();
         }
         ser2net = std::make_unique<Ser2Net>(sim->path());
         if (!ser2net->isRunning()) {

@@ -58,8 +58,32 @@ private:
     quint16 m_port = 0;
 };
 
+// python3-serial's RFC 2217 server example in front of one terminal, on a
+// free loopback port (tests/support/rfc2217example.py). Ends with the
+// object.
+class Rfc2217Example
+{
+public:
+    explicit Rfc2217Example(const QString &terminal);
+    ~Rfc2217Example();
+    Rfc2217Example(const Rfc2217Example &) = delete;
+    Rfc2217Example &operator=(const Rfc2217Example &) = delete;
+
+    QString url() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_port); }
+    bool isRunning() const { return m_port != 0; }
+    QString errorString() const { return m_error; }
+    // The sessions it has accepted so far.
+    int sessions();
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+    int m_sessions = 0;
+    QString m_error;
+};
+
 // The port a network test talks to: "raw" or "rfc2217" is ser2net in front
-// of an orbo-sim started with simArgs, a TelnetPeer mode is that peer, and
+// of an orbo-sim started with simArgs, "example" python3-serial's server, a TelnetPeer mode is that peer, and
 // any other text is its own url (or none), where %UNANSWERED% becomes the
 // port of an UnansweredPort. Everything ends with the object.
 struct NetworkPortUnderTest
@@ -67,6 +91,7 @@ struct NetworkPortUnderTest
     std::unique_ptr<OrboSim> sim;
     std::unique_ptr<Ser2Net> ser2net;
     std::unique_ptr<TelnetPeer> peer;
+    std::unique_ptr<Rfc2217Example> example;
     std::unique_ptr<UnansweredPort> unanswered;
     QString url;
     QString error;

@@ -210,12 +210,29 @@ bool CDeviceConnection::OpenLink(bool automatic)
 int CDeviceConnection::SearchBaud()
 {
     m_foundBaud = 0;
+    // Set once a session that takes each rate without reconnecting is open.
+    bool inSession = false;
     for (unsigned rate : searchOrder()) {
-        if (isOpen())
+        if (isOpen() && !inSession)
             return 1;
         m_session.config().baudRate = rate;
-        if (!OpenLink(true))
+        if (inSession) {
+            // The server confirms the new rate and purges what came at the
+            // old one; one it does not confirm is a failed attempt.
+            if (m_session.port().Configure(m_session.config()) != 1) {
+                if (!m_session.port().isHungUp())
+                    continue;
+                // The session broke: the next rate opens a new one.
+                inSession = false;
+                Disconnect();
+                if (!OpenLink(true))
+                    return -1;
+            } else {
+                m_session.port().DrainInput();
+            }
+        } else if (!OpenLink(true)) {
             return -1;
+        }
         std::string echo;
         std::string reply;
         if (m_session.Transact("SSV", echo, reply) >= 0) {
@@ -228,10 +245,18 @@ int CDeviceConnection::SearchBaud()
         }
         // A link at the server's rate has no other rate to try.
         const bool fixedRate = !m_session.port().setsBaudRate();
-        Disconnect();
+        inSession =
+            !fixedRate && m_session.port().changesRateInSession() && !m_session.port().isHungUp();
+        if (!inSession)
+            Disconnect();
+        else
+            // Opening the open port only starts the session afresh: probes
+            // at wrong rates are not a device falling silent.
+            m_session.openPort(m_session.config());
         if (fixedRate)
             break;
     }
+    Disconnect();
     return -2;
 }
 

@@ -30,6 +30,10 @@ public:
     // through the rates means something); a raw network port runs at the
     // server's rate.
     virtual bool setsBaudRate() const { return true; }
+    // True when a search through the rates sets each one on the open
+    // link (configure, confirmed by the other side) instead of opening it
+    // again: a network server may take seconds to accept the next session.
+    virtual bool changesRateInSession() const { return false; }
 
     // Bytes that can be read right now.
     virtual int waiting() = 0;

@@ -34,6 +34,7 @@ constexpr uint8_t kDtrOn = 8;
 constexpr uint8_t kDtrOff = 9;
 constexpr uint8_t kRtsOn = 11;
 constexpr uint8_t kRtsOff = 12;
+constexpr uint8_t kPurgeReceived = 1; // the server's receive buffer
 constexpr uint8_t kPurgeBoth = 3;
 constexpr int kCommandSendMs = 500;
 constexpr size_t kKeptWhileWaiting = 256;
@@ -159,6 +160,7 @@ bool Rfc2217Stream::configure(const SerialConfig &config)
     if (m_applied && config.baudRate == m_baudRate && config.dataBits == m_dataBits
         && config.parity == m_parity && config.stopBits == m_stopBits)
         return true;
+    const bool rateChanged = m_applied && config.baudRate != m_baudRate;
     m_applied = false;
     m_answered = 0;
     const uint32_t baud = config.baudRate;
@@ -174,6 +176,8 @@ bool Rfc2217Stream::configure(const SerialConfig &config)
     if (!waitFor([&] { return (m_answered & all) == all; }, kNegotiateTimeoutMs)
         || m_answeredBaud != baud)
         return false;
+    if (rateChanged)
+        purgeReceived();
     m_applied = true;
     m_baudRate = config.baudRate;
     m_dataBits = config.dataBits;
@@ -189,6 +193,18 @@ int Rfc2217Stream::setModemLines(LineControl dtr, LineControl rts)
     if (rts != LineControl::Unchanged)
         sendComPort(kSetControl, byteValue(rts == LineControl::Asserted ? kRtsOn : kRtsOff));
     return 0;
+}
+
+void Rfc2217Stream::purgeReceived()
+{
+    // The answer marks the point in the stream: what came before it is
+    // from the old rate. A server that does not answer is not waited for
+    // long; what came so far goes all the same.
+    m_answered &= ~(1u << kPurgeData);
+    sendComPort(kPurgeData, byteValue(kPurgeReceived));
+    waitFor([&] { return (m_answered & 1u << kPurgeData) != 0; }, kPurgeAnswerMs);
+    m_input.clear();
+    m_inputPos = 0;
 }
 
 void Rfc2217Stream::purge()
@@ -340,8 +356,14 @@ void Rfc2217Stream::takeSubnegotiation()
         for (int i = 0; i < 4; ++i)
             m_answeredBaud = m_answeredBaud << 8 | static_cast<uint8_t>(value[i]);
         m_answered |= 1u << kSetBaudRate;
-    } else if (command > kServerOffset && command <= kServerOffset + kSetControl) {
+    } else if ((command > kServerOffset && command <= kServerOffset + kSetControl)
+               || command == kServerOffset + kPurgeData) {
         m_answered |= 1u << (command - kServerOffset);
+        // Line data before the purge's answer is from before the purge.
+        if (command == kServerOffset + kPurgeData) {
+            m_input.clear();
+            m_inputPos = 0;
+        }
     } else if (command == kServerOffset + kNotifyLineState) {
         m_lineState = static_cast<uint8_t>(value[0]);
     } else if (command == kServerOffset + kNotifyModemState) {

@@ -18,6 +18,9 @@ public:
     // The negotiation at open, and the answer to each line setting, is
     // waited for this long at most.
     static constexpr int kNegotiateTimeoutMs = 3000;
+    // After a new rate in a running session, the server's answer to
+    // PURGE-DATA is waited for this long at most.
+    static constexpr int kPurgeAnswerMs = 500;
     // Option commands taken in a row without line data between them; a
     // peer that sends more is flooding.
     static constexpr int kMaxOptionRun = 200;
@@ -29,6 +32,7 @@ public:
     bool configure(const SerialConfig &config) override;
     int setModemLines(LineControl dtr, LineControl rts) override;
     bool setsBaudRate() const override { return true; }
+    bool changesRateInSession() const override { return true; }
     void purge() override;
 
     // The last modem and line state the server notified (RFC 2217 bits).
@@ -82,6 +86,10 @@ private:
     bool m_flooded = false;
     uint8_t m_modemState = 0;
     uint8_t m_lineState = 0;
+    // Throws away the server's receive buffer and what came from it so
+    // far: after a new rate, bytes sent at the old one are noise.
+    void purgeReceived();
+
     // Answers to line settings: bit n set when command n was answered.
     uint32_t m_answered = 0;
     uint32_t m_answeredBaud = 0;

@@ -236,6 +236,11 @@ bool CSerialPort::setsBaudRate() const
     return !m_d->m_stream || m_d->m_stream->setsBaudRate();
 }
 
+bool CSerialPort::changesRateInSession() const
+{
+    return m_d->live() && m_d->m_stream->changesRateInSession();
+}
+
 int CSerialPort::openError() const
 {
     return m_d->m_openError;

@@ -61,6 +61,9 @@ public:
     // True unless the open link runs at a rate it cannot set (a raw
     // network port runs at the server's rate).
     bool setsBaudRate() const;
+    // True when the open link takes a new rate in the same session (an
+    // RFC 2217 session) rather than being opened again for it.
+    bool changesRateInSession() const;
 
     bool isOpen() const;
     bool isSimulated() const;
