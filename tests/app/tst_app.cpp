@@ -256,7 +256,7 @@ private slots:
         {
             Window w;
             auto *lines = child<CLineControlButton>(&w.dlg, "lineControlButton");
-            QCOMPARE(lines->choiceText(), QString("DTR keep, RTS keep"));
+            QCOMPARE(lines->choiceText(), QString("DTR on, RTS on"));
             // Chosen in its menu: DTR keep, on, off, then RTS.
             QList<QAction *> entries = lines->menu()->actions();
             entries.removeIf([](QAction *entry) { return entry->isSeparator(); });

@@ -597,12 +597,14 @@ private slots:
     // Line data crosses an RFC 2217 session unchanged, byte 255 and CR
     // included, with a server that asks for its options before we do; the
     // modem lines are set through the server as the port opens (after "no
-    // flow control", 1): DTR on 8, off 9; RTS on 11, off 12.
+    // flow control", 1): DTR on 8, off 9; RTS on 11, off 12. Both are
+    // raised unless asked otherwise.
     void telnetData_data()
     {
-        QTest::addColumn<int>("dtr");
+        QTest::addColumn<int>("dtr"); // -1: as a configuration has it
         QTest::addColumn<int>("rts");
         QTest::addColumn<QString>("controls");
+        QTest::newRow("by default both raised") << -1 << -1 << "1 8 11";
         QTest::newRow("lines left alone")
             << int(LineControl::Unchanged) << int(LineControl::Unchanged) << "1";
         QTest::newRow("DTR on, RTS off")
@@ -620,8 +622,10 @@ private slots:
         CSerialPort port;
         SerialConfig config;
         config.port = peer.url().toStdString();
-        config.dtr = LineControl(dtr);
-        config.rts = LineControl(rts);
+        if (dtr >= 0) {
+            config.dtr = LineControl(dtr);
+            config.rts = LineControl(rts);
+        }
         QVERIFY2(port.Open(config) == 1, port.openFailure().c_str());
         // What comes back for sent: expected bytes, else nothing.
         const auto exchange = [&](const std::string &sent, size_t expected) {

@@ -174,19 +174,19 @@ private slots:
         QTest::addColumn<int>("color");
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("sendInterval"); // ms, held from 10 to 10000
-        QTest::addColumn<int>("lines");        // DTR, RTS: a LineControl; kept unless said
-        const int keep = int(LineControl::Unchanged);
-        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE" << 200 << keep;
-        QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5" << 10 << keep;
-        QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1" << 10 << keep;
-        QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms" << 20 << keep;
-        QTest::newRow("negative") << "-1" << 100.0 << 60.0 << false << -1 << "-1" << 200 << keep;
-        QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP" << 200 << keep;
-        QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf" << 200 << keep;
+        QTest::addColumn<int>("lines");        // DTR, RTS: a LineControl; raised unless said
+        const int raised = int(LineControl::Asserted);
+        QTest::newRow("missing") << "" << 100.0 << 60.0 << false << 0x00FF00 << "PRE" << 200 << raised;
+        QTest::newRow("below one") << "0.5" << 100.0 << 60.0 << false << 0 << "0.5" << 10 << raised;
+        QTest::newRow("one") << "1" << 1.0 << 1.0 << true << 1 << "1" << 10 << raised;
+        QTest::newRow("trailing text") << "20ms" << 20.0 << 20.0 << true << 20 << "20ms" << 20 << raised;
+        QTest::newRow("negative") << "-1" << 100.0 << 60.0 << false << -1 << "-1" << 200 << raised;
+        QTest::newRow("not a number") << "TMP" << 100.0 << 60.0 << false << 0 << "TMP" << 200 << raised;
+        QTest::newRow("infinite") << "inf" << 100.0 << 60.0 << false << 0 << "inf" << 200 << raised;
         QTest::newRow("too large") << "99999999999" << 99999999999.0 << 99999999999.0 << true << INT_MAX
-                                   << "99999999999" << 10000 << keep;
-        QTest::newRow("line on") << "on" << 100.0 << 60.0 << false << 0 << "on" << 200
-                                 << int(LineControl::Asserted);
+                                   << "99999999999" << 10000 << raised;
+        QTest::newRow("line kept") << "keep" << 100.0 << 60.0 << false << 0 << "keep" << 200
+                                   << int(LineControl::Unchanged);
         QTest::newRow("line off, any case")
             << "OFF" << 100.0 << 60.0 << false << 0 << "OFF" << 200 << int(LineControl::Released);
     }

@@ -53,8 +53,8 @@ public:
     explicit CDeviceConnection(CDeviceSession &session);
 
     void setCallbacks(Callbacks callbacks);
-    // What the next opens do with DTR and RTS (both left as they are until
-    // this is called).
+    // What the next opens do with DTR and RTS (both raised until this is
+    // called).
     void setLineControl(LineControl dtr, LineControl rts);
 
     // The whole connect sequence: the port text as typed (a COM number or
@@ -126,6 +126,6 @@ private:
     std::vector<std::string> m_commands;
     std::string m_openFailure;
     unsigned m_foundBaud = 0;
-    LineControl m_dtr = LineControl::Unchanged;
-    LineControl m_rts = LineControl::Unchanged;
+    LineControl m_dtr = kDefaultLineControl;
+    LineControl m_rts = kDefaultLineControl;
 };

@@ -40,7 +40,7 @@ CLineControlButton::CLineControlButton(QWidget *parent)
              {LineControl::Unchanged, LineControl::Asserted, LineControl::Released}) {
             QAction *action = menu->addAction(entryText(rts, control));
             action->setCheckable(true);
-            action->setChecked(control == LineControl::Unchanged);
+            action->setChecked(control == kDefaultLineControl);
             group->addAction(action);
             m_entries.push_back({rts, control, action});
         }

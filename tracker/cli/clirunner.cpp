@@ -72,8 +72,8 @@ int CCliRunner::run()
 bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
 {
     reportFailures(connection, m_err);
-    connection.setLineControl(m_args.dtr.value_or(LineControl::Unchanged),
-                              m_args.rts.value_or(LineControl::Unchanged));
+    connection.setLineControl(m_args.dtr.value_or(kDefaultLineControl),
+                              m_args.rts.value_or(kDefaultLineControl));
     // The failure line names its reason (the port's, or the lost device's).
     const auto result = (connection.*step)(m_args.port, m_args.baud, m_args.simulate);
     if (connection.foundBaud() != 0)

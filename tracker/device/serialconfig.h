@@ -12,6 +12,10 @@ enum class LineControl : uint8_t
     Released,
 };
 
+// What opening a port does with DTR and RTS unless told otherwise: both
+// are raised, as a terminal program holds them while it has the line.
+constexpr LineControl kDefaultLineControl = LineControl::Asserted;
+
 // Line settings of the serial link. The connection code fills one in and
 // hands it to CSerialPort::Open, which keeps a copy.
 struct SerialConfig
@@ -30,6 +34,6 @@ struct SerialConfig
     int8_t terminator = -1;     // byte Write appends; negative: nothing appended
     uint32_t inQueueSize = 1024;
     uint32_t outQueueSize = 512;
-    LineControl dtr = LineControl::Unchanged;
-    LineControl rts = LineControl::Unchanged;
+    LineControl dtr = kDefaultLineControl;
+    LineControl rts = kDefaultLineControl;
 };

@@ -82,7 +82,7 @@ std::string plotCommand(const std::string &stored)
 
 LineControl lineControl(const std::string &stored)
 {
-    LineControl control = LineControl::Unchanged;
+    LineControl control = kDefaultLineControl;
     parseLineControl(stored, control);
     return control;
 }

@@ -33,8 +33,8 @@ int sendInterval(const std::string &stored);
 bool pictureSize(const std::string &text, int &width, int &height);
 // PlotCommand: "PRE" when missing or empty.
 std::string plotCommand(const std::string &stored);
-// DTR, RTS: "on", "off" or "keep" in any case; anything else leaves the
-// line as it is (keep), as before the setting existed.
+// DTR, RTS: "on", "off" or "keep" in any case; anything else, a missing
+// value included, raises the line (kDefaultLineControl).
 LineControl lineControl(const std::string &stored);
 
 } // namespace SettingsDefaults
