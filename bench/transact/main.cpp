@@ -10,7 +10,10 @@
 // scripts/install-deps.sh): Transact over the raw TCP port against the
 // same bare loop on a socket to that port, and the automatic baud search
 // over the RFC 2217 port against the same search on the local terminal,
-// both with the simulator at 38400 bit/s, the last rate searched.
+// both with the simulator at 38400 bit/s, the last rate searched. The same
+// search through python3-serial's RFC 2217 server example
+// (tests/support/rfc2217example.py), which takes seconds to accept a new
+// session, against the search through ser2net.
 //
 // Usage: bench_transact [seconds per round]
 
@@ -333,13 +336,22 @@ double median(std::vector<double> values)
 // The figures through ser2net; false when they could not be measured.
 bool networkFigures(const std::string &program, double seconds)
 {
-    Simulator sim, searched;
+    Simulator sim, searched, searchedByExample;
     Ser2Net server, searchServer;
     if (!sim.start(program, {}) || !searched.start(program, {"--baud", "38400"})
-        || !server.start(sim.path) || !searchServer.start(searched.path)) {
+        || !searchedByExample.start(program, {"--baud", "38400"}) || !server.start(sim.path)
+        || !searchServer.start(searched.path)) {
         std::fprintf(stderr, "bench_transact: cannot start ser2net (%s)\n", SER2NET_ROOT);
         return false;
     }
+    // It prints its port first, as the simulator its terminal.
+    Simulator example;
+    if (!example.start("/usr/bin/python3", {RFC2217_EXAMPLE_SCRIPT, searchedByExample.path})) {
+        std::fprintf(stderr, "bench_transact: cannot start python3-serial's RFC 2217 server\n");
+        return false;
+    }
+    const std::string exampleUrl = "rfc2217://127.0.0.1:" + example.path;
+    std::vector<double> byExample;
     double bestRaw = 0, bestTransact = 0;
     std::vector<double> local, remote;
     const std::string rawUrl = "tcp://127.0.0.1:" + std::to_string(server.raw);
@@ -349,13 +361,19 @@ bool networkFigures(const std::string &program, double seconds)
         const double transact = transactRate(rawUrl, 9600, seconds);
         local.push_back(autoBaudSeconds(searched.path));
         remote.push_back(autoBaudSeconds(searchUrl));
-        if (raw < 0 || transact < 0 || local.back() < 0 || remote.back() < 0) {
+        // It takes up to 3 s after a session ends to accept the next: the
+        // search starts once the last round's session is surely gone.
+        ::usleep(3500 * 1000);
+        byExample.push_back(autoBaudSeconds(exampleUrl));
+        if (raw < 0 || transact < 0 || local.back() < 0 || remote.back() < 0
+            || byExample.back() < 0) {
             std::fprintf(stderr, "bench_transact: an exchange through ser2net failed\n");
             return false;
         }
         std::printf("round %d over tcp: raw %.0f exchanges/s, transact %.0f exchanges/s; "
-                    "auto-baud local %.0f ms, rfc2217 %.0f ms\n",
-                    round + 1, raw, transact, local.back() * 1000, remote.back() * 1000);
+                    "auto-baud local %.0f ms, rfc2217 %.0f ms, python3-serial %.0f ms\n",
+                    round + 1, raw, transact, local.back() * 1000, remote.back() * 1000,
+                    byExample.back() * 1000);
         bestRaw = std::max(bestRaw, raw);
         bestTransact = std::max(bestTransact, transact);
     }
@@ -366,6 +384,10 @@ bool networkFigures(const std::string &program, double seconds)
     std::printf("rfc2217 auto-baud: %.0f ms (median)\n", median(remote) * 1000);
     std::printf("rfc2217 auto-baud / local auto-baud time ratio: %.2f\n",
                 median(remote) / median(local));
+    std::printf("rfc2217 baud search s (ser2net): %.2f (median)\n", median(remote));
+    std::printf("rfc2217 baud search s (python3-serial): %.2f (median)\n", median(byExample));
+    std::printf("rfc2217 baud search python3-serial / ser2net time ratio: %.2f\n",
+                median(byExample) / median(remote));
     return true;
 }
 
