@@ -247,12 +247,13 @@ int CDeviceConnection::SearchBaud()
         const bool fixedRate = !m_session.port().setsBaudRate();
         inSession =
             !fixedRate && m_session.port().changesRateInSession() && !m_session.port().isHungUp();
-        if (!inSession)
-            Disconnect();
-        else
+        if (inSession) {
             // Opening the open port only starts the session afresh: probes
             // at wrong rates are not a device falling silent.
             m_session.openPort(m_session.config());
+        } else {
+            Disconnect();
+        }
         if (fixedRate)
             break;
     }
