@@ -8,12 +8,16 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <tuple>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace SettingsFile {
 
@@ -110,20 +114,55 @@ namespace {
 // sound, it is not read again (a store reads and writes one value a call).
 using FileStamp = std::tuple<dev_t, ino_t, off_t, long long, long long>;
 
+FileStamp stampOf(const struct stat &info)
+{
+    return FileStamp(info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec,
+                     info.st_mtim.tv_nsec);
+}
+
 std::map<QString, FileStamp> &soundFiles()
 {
     static std::map<QString, FileStamp> files;
     return files;
 }
 
-bool stampOf(const QString &file, FileStamp &stamp)
+// Files found not to be regular, and already told: each is told once.
+std::map<QString, std::pair<FileStamp, mode_t>> &toldIrregular()
 {
-    struct stat info;
-    if (::stat(QFile::encodeName(file).constData(), &info) != 0)
-        return false;
-    stamp = FileStamp(info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec,
-                      info.st_mtim.tv_nsec);
-    return true;
+    static std::map<QString, std::pair<FileStamp, mode_t>> files;
+    return files;
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("of an unknown kind");
+}
+
+// A settings file that is not a regular file (a FIFO, a device, a folder)
+// could block an open or a read, and replacing it would destroy what it
+// is: it is neither read nor written, and named once.
+bool refuseIrregular(const QString &file, const struct stat &info, QString &notice)
+{
+    const std::pair<FileStamp, mode_t> stamp(stampOf(info), info.st_mode);
+    const auto told = toldIrregular().find(file);
+    if (told == toldIrregular().end() || told->second != stamp) {
+        toldIrregular()[file] = stamp;
+        notice = QStringLiteral(
+                     "!! The settings file %1 is %2, not a regular file: it is left as it is, "
+                     "neither read nor written, and the settings start from their "
+                     "defaults.")
+                     .arg(file, kindOf(info.st_mode));
+    }
+    soundFiles().erase(file);
+    return false;
 }
 
 // prepare() under the lock; notice receives the line to tell.
@@ -131,22 +170,47 @@ bool prepareLocked(const QString &organisation, const QString &application, cons
                    QString &notice)
 {
     const QString file = path(organisation, application);
-    FileStamp stamp;
-    const bool stamped = stampOf(file, stamp);
+    const QByteArray name = QFile::encodeName(file);
+    // The type is known before any open: opening a FIFO for reading
+    // waits for a writer.
+    struct stat info;
+    if (::stat(name.constData(), &info) != 0)
+        return true; // missing: a store creates it
+    if (!S_ISREG(info.st_mode))
+        return refuseIrregular(file, info, notice);
+    toldIrregular().erase(file);
+    FileStamp stamp = stampOf(info);
     const auto known = soundFiles().find(file);
-    if (stamped && known != soundFiles().end() && known->second == stamp)
+    if (known != soundFiles().end() && known->second == stamp)
         return true;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return true; // missing, or a store cannot open it either
-    const QByteArray content = in.read(kMaxFileBytes + 1);
-    const bool truncated = content.size() > kMaxFileBytes || !in.atEnd();
-    in.close();
+    // Opened without waiting, and checked again: the name may have been
+    // given to something else since.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return true; // a store cannot open it either
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return refuseIrregular(file, info, notice);
+    }
+    stamp = stampOf(info);
+    // One byte more than a settings file may hold tells a larger one.
+    QByteArray content(kMaxFileBytes + 1, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < content.size()) {
+        const ssize_t count = ::read(fd, content.data() + got, size_t(content.size() - got));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        got += count;
+    }
+    ::close(fd);
+    content.truncate(got);
+    const bool truncated = content.size() > kMaxFileBytes;
     int line = 0;
     const State state = inspect(content, truncated, &line);
     if (state == State::Sound) {
-        if (stamped)
-            soundFiles()[file] = stamp;
+        soundFiles()[file] = stamp;
         return true;
     }
     soundFiles().erase(file);

@@ -10,6 +10,9 @@
 // configuration folder) may have been edited by hand. Before a store opens
 // one, prepare() makes sure that opening it is safe and that writing it
 // loses nothing:
+// - a name that is not a regular file (a FIFO, a device, a folder) is
+//   neither opened for reading nor written: it is named once and the store
+//   starts from its defaults;
 // - a file larger than kMaxFileBytes or one that is not text (NUL bytes,
 //   control characters, invalid UTF-8) cannot be read as settings: it is
 //   moved aside whole and the store starts without it;
@@ -42,8 +45,9 @@ enum class State
 State inspect(const QByteArray &content, bool truncated, int *firstForeignLine = nullptr);
 
 // Checks the file of a store and sets it aside as described above. False
-// when the file is not safe to open: it is unreadable or foreign and could
-// not be copied aside; it is then left as it was and must not be written.
+// when the file is not safe to open: it is not a regular file, or it is
+// unreadable or foreign and could not be copied aside; it is then left as
+// it was and must not be read or written.
 // Thread-safe; now names the copy.
 bool prepare(const QString &organisation, const QString &application,
              const QDateTime &now = QDateTime::currentDateTime());

@@ -5,6 +5,7 @@
 #include "updatesettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 #include <climits>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,67 @@ private slots:
         QVERIFY2(notice.contains(path) && notice.contains(copy.fileName()), qPrintable(notice));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(SettingsFile::inspect(file.readAll(), false), SettingsFile::State::Sound);
+    }
+
+    void notRegularFiles_data()
+    {
+        QTest::addColumn<QString>("application");
+        QTest::addColumn<QString>("kind"); // fifo, device (a link to /dev/null), folder
+        QTest::addColumn<QString>("named");
+        for (const char *application : {SettingsKeys::kApplication, SettingsKeys::kUpdateApplication}) {
+            QTest::addRow("%s FIFO", application) << application << "fifo"
+                                                  << "is a FIFO";
+            QTest::addRow("%s device", application) << application << "device"
+                                                    << "is a device";
+            QTest::addRow("%s folder", application) << application << "folder"
+                                                    << "is a folder";
+        }
+    }
+    void notRegularFiles()
+    {
+        // Opening a FIFO for reading waits for a writer, a device may be
+        // anything, a folder cannot be read: each is named once, neither
+        // read nor written nor moved, and the values read are the defaults.
+        QFETCH(QString, application);
+        QFETCH(QString, kind);
+        const bool tracker = application == SettingsKeys::kApplication;
+        const QString path = SettingsFile::path(SettingsKeys::kOrganisation, application);
+        QVERIFY(QDir().mkpath(storeFolder()));
+        QFile::remove(path);
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == "device")
+            QVERIFY(QFile::link("/dev/null", path));
+        else
+            QVERIFY(QDir().mkpath(path));
+        const QFileInfo before(path);
+        std::vector<std::string> notices;
+        SettingsFile::setNoticeHandler([&notices](const std::string &text) { notices.push_back(text); });
+        const std::string program = "Spelmar/Updates";
+        for (int round = 0; round < 2; ++round) {
+            QCOMPARE(tracker ? CSettingsStore().value(SettingsKeys::kBaud)
+                             : UpdateSettings::text(program, UpdateSettings::kHost),
+                     std::string());
+            QVERIFY(
+                !(tracker
+                      ? CSettingsStore().WriteValue(SettingsKeys::kBaud, "9600") == CSettingsStore::kOk
+                      : UpdateSettings::setValue(UpdateSettings::keyPath(program), UpdateSettings::kTls, 1)));
+        }
+        SettingsFile::setNoticeHandler(nullptr);
+        QCOMPARE(notices.size(), std::size_t(1));
+        QFETCH(QString, named);
+        const QString notice = QString::fromStdString(notices[0]);
+        QVERIFY2(notice.contains(path + " " + named) && notice.contains("defaults"), qPrintable(notice));
+        const QFileInfo after(path);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(after.isFile(), false);
+        QCOMPARE(QDir(storeFolder()).entryList({application + ".conf*"}, QDir::AllEntries | QDir::System),
+                 QStringList(application + ".conf"));
+        QVERIFY(QFile::remove(path) || QDir(path).removeRecursively());
+        // A regular file in its place is read again.
+        QVERIFY(!tracker || CSettingsStore().WriteValue(SettingsKeys::kBaud, "9600") == CSettingsStore::kOk);
+        QVERIFY(!tracker || CSettingsStore().value(SettingsKeys::kBaud) == "9600");
     }
 
     void readerRules_data()

@@ -1,5 +1,6 @@
 #include "childprocess.h"
 #include "orbosim.h"
+#include "ptypeer.h"
 #include "ser2net.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
@@ -12,8 +13,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <tuple>
 #include <csignal>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -343,12 +350,105 @@ private slots:
         while (!xml.atEnd())
             xml.readNext();
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-        // A picture that cannot be written is named.
-        const ProgramRun unwritable =
-            runCli({"review", csvPath, "--png", "/proc/none/g.png"}, m_config.path());
-        QCOMPARE(unwritable.exitCode, 1);
-        QVERIFY2(unwritable.errors.contains("!! Can not write /proc/none/g.png: "),
-                 qPrintable(unwritable.errors));
+        // A picture that cannot be written is named with the reason, a
+        // device that takes no more (a full disk) included. Root gets a
+        // full device of its own: a tool that replaced the device by a
+        // file must not take the machine's.
+        QString full = files.filePath("full");
+        if (::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+            full = "/dev/full"; // not root: /dev cannot be written
+        for (const auto &[option, path, reason] :
+             {std::tuple(QString("--png"), QString("/proc/none/g.png"), ""),
+              std::tuple(QString("--png"), full, "No space left"),
+              std::tuple(QString("--svg"), full, "No space left")}) {
+            const ProgramRun unwritable = runCli({"review", csvPath, option, path}, m_config.path());
+            const QString mismatch =
+                runMismatch(unwritable, 1, "", QString("!! Can not write %1: %2").arg(path, reason));
+            QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        }
+    }
+
+    // Bytes from the device reach the terminal only as printable text:
+    // controls, DEL, C1 controls and bytes that are not UTF-8 print as
+    // \xNN, over a local line and through a network server alike. A
+    // listing longer than its bound says that it was cut.
+    void deviceTextEscaped_data()
+    {
+        QTest::addColumn<QString>("server"); // pty: the line itself; raw, rfc2217: ser2net in front of it
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QByteArrayList>("replies"); // to the commands in the order sent
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // a line stdout must hold
+        QTest::addColumn<QString>("err"); // a text stderr must hold
+        // A title, a cleared screen, a C1 CSI in UTF-8 and alone, a byte
+        // that is not UTF-8, a valid sign, DEL and a tab.
+        const QByteArray hostile = "Evil\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+                                   "5m\x9b"
+                                   "1m\xb5 \xc2\xb5m\x7f\t.";
+        const QString shown = "Evil\\x1B]0;owned\\x07\\x1B[2J\\xC2\\x9B5m\\x9B1m\\xB5 \xc2\xb5m\\x7F\\x09.";
+        const QByteArrayList identity{"1.02.21", hostile, "4711 042", "E2", "1.0", "mbar"};
+        for (const char *server : {"pty", "raw", "rfc2217"})
+            QTest::addRow("identify, %s", server)
+                << server << "identify --port %PORT% --baud 9600" << identity << 0 << "Part: " + shown << "";
+        QTest::newRow("send") << "pty"
+                              << "send --port %PORT% --baud 9600 PAN" << QByteArrayList{hostile} << 0 << shown
+                              << "";
+        QTest::newRow("commands") << "pty"
+                                  << "commands --port %PORT% --baud 9600"
+                                  << identity + QByteArrayList{"PAN: part name\r\nSSV: " + hostile} << 0
+                                  << "SSV: " + shown << "";
+        QTest::newRow("failed poll") << "pty"
+                                     << "trace --port %PORT% --baud 9600 --command XYZ --samples 1"
+                                     << identity + QByteArrayList{"Can not execute " + hostile} << 1 << ""
+                                     << "XYZ -> Can not execute " + shown + "\n";
+        // Whole lines to beyond the bound: the last one read is cut off.
+        QByteArray listing;
+        for (int line = 0; listing.size() < 256 * 1024 + 4096; ++line)
+            listing += QString("C%1: help text\r\n").arg(line, 5, 10, QChar('0')).toLatin1();
+        listing.chop(2);
+        QTest::newRow("listing cut") << "pty"
+                                     << "send --port %PORT% --baud 9600 HLP" << QByteArrayList{listing} << 0
+                                     << "C13000: help text"
+                                     << "... (listing cut at 256 KiB)\n";
+    }
+    void deviceTextEscaped()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, arguments);
+        QFETCH(QByteArrayList, replies);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        PtyPeer peer;
+        QVERIFY(peer.isValid());
+        const QByteArrayList commands{"SSV", "PAN", "SNU", "SPR", "SFS", "AUN", "XYZ"};
+        std::vector<std::string> answers;
+        for (int i = 0; i < replies.size(); ++i) {
+            const QByteArray command =
+                arguments.startsWith("send") ? arguments.section(' ', -1).toLatin1() : commands[i];
+            answers.push_back((command + "\r\n\r\n" + replies[i] + "\r\n").toStdString());
+        }
+        peer.serve(answers, -1); // each answer in one write
+        std::unique_ptr<Ser2Net> ser2net;
+        QString port = QString::fromStdString(peer.path());
+        if (server != "pty") {
+            ser2net = std::make_unique<Ser2Net>(port);
+            QVERIFY2(ser2net->isRunning(), qPrintable(ser2net->errorString()));
+            port = server == "raw" ? ser2net->rawUrl() : ser2net->rfc2217Url();
+        }
+        const ProgramRun run = runCli(arguments.replace("%PORT%", port).split(' '), m_config.path());
+        // What the device still sends once the tool is gone is read away.
+        pollfd line{peer.slaveFd(), POLLIN, 0};
+        for (char buffer[4096]; ::poll(&line, 1, 300) > 0 && ::read(line.fd, buffer, sizeof buffer) > 0;) { }
+        peer.finish();
+        const QString mismatch = runMismatch(run, status, out, err);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        const QString printed = run.output + run.errors;
+        const auto control = std::find_if(printed.begin(), printed.end(), [](QChar c) {
+            return c != '\n'
+                && (c < QChar(0x20) || c == QChar(0x7f) || (c >= QChar(0x80) && c <= QChar(0x9f)));
+        });
+        QVERIFY2(control == printed.end(), qPrintable(printed));
     }
 
     // A tool killed outright leaves the port free for the next user, an
@@ -404,6 +504,14 @@ private slots:
         // A line not named is left to what the window has.
         QCOMPARE(CSettingsStore().value(SettingsKeys::kDtr), std::string("off"));
         QCOMPARE(CSettingsStore().value(SettingsKeys::kRts), std::string());
+        // A FIFO in the file's place is named and left as it is, at once.
+        QVERIFY(QFile::remove(file));
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        const auto refused = runCli({"configure", "--port", "/dev/ttyS1"}, m_config.path());
+        const QString mismatch = runMismatch(refused, 1, "", file + " is a FIFO");
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        QVERIFY(QFileInfo(file).exists() && !QFileInfo(file).isFile());
+        QVERIFY(QFile::remove(file));
     }
 
 private:

@@ -57,6 +57,11 @@ std::string CDeviceConnection::lostText(const CDeviceSession &session)
     return "!! " + session.lossText();
 }
 
+std::string CDeviceConnection::listingCutText()
+{
+    return "... (listing cut at " + std::to_string(CDeviceSession::kMaxListing / 1024) + " KiB)";
+}
+
 CDeviceConnection::Result CDeviceConnection::lost()
 {
     const std::string text = lostText(m_session);
@@ -111,6 +116,7 @@ CDeviceConnection::Result CDeviceConnection::openPort(const std::string &port,
     m_baud = baud;
     m_foundBaud = 0;
     m_commands.clear();
+    m_commandsCut = false;
     if (!isOpen())
         m_session.port().setSimulated(simulated);
 
@@ -154,7 +160,7 @@ CDeviceConnection::Result CDeviceConnection::Connect(const std::string &port,
     const Result identified = openAndIdentify(port, baud, simulated);
     if (identified != Result::Connected)
         return identified;
-    m_commands = m_session.LoadCommandList();
+    m_commands = m_session.LoadCommandList(&m_commandsCut);
     if (m_session.isLost())
         return lost();
     if (!m_session.port().isSimulated() && m_commands.empty()) {

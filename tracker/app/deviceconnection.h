@@ -89,6 +89,8 @@ public:
     const std::string &model() const { return m_model; }
     // Entries of the device's command list, as the last Connect loaded them.
     const std::vector<std::string> &commandList() const { return m_commands; }
+    // Whether that listing was cut at CDeviceSession::kMaxListing.
+    bool commandListCut() const { return m_commandsCut; }
     // The rate the last automatic search found; 0 when it found none, no
     // search ran or the device is simulated.
     unsigned foundBaud() const { return m_foundBaud; }
@@ -103,6 +105,8 @@ public:
     static std::string foundBaudText(unsigned baud);
     // "!! ORBO lost: ..." for the session's loss.
     static std::string lostText(const CDeviceSession &session);
+    // "... (listing cut at 256 KiB)": the line after a cut listing.
+    static std::string listingCutText();
     static const char *const kLoadingText;
     static const char *const kNoAnswerText;
     static const char *const kBootStateText;
@@ -124,6 +128,7 @@ private:
     std::string m_serial;
     std::string m_model;
     std::vector<std::string> m_commands;
+    bool m_commandsCut = false;
     std::string m_openFailure;
     unsigned m_foundBaud = 0;
     LineControl m_dtr = kDefaultLineControl;

@@ -534,6 +534,10 @@ void CSpelmarDlg::fillCommandList()
 {
     for (const std::string &entry : m_connection.commandList())
         m_ui->commandListCombo->addItem(qs(withoutLineEnd(entry)));
+    // The last entry says that more was sent than was read; it holds no
+    // colon, so choosing it changes neither field.
+    if (m_connection.commandListCut())
+        m_ui->commandListCombo->addItem(qs(CDeviceConnection::listingCutText()));
     if (m_ui->commandListCombo->count() > 0)
         m_ui->commandListCombo->setCurrentIndex(0);
     ShowCommandHelp();

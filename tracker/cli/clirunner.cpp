@@ -7,6 +7,7 @@
 #include "settingskeys.h"
 #include "settingsstore.h"
 #include "reportpicture.h"
+#include "terminaltext.h"
 #include "textline.h"
 #include "tracecsvwriter.h"
 #include "tracereport.h"
@@ -37,7 +38,7 @@ void reportFailures(CDeviceConnection &connection, std::FILE *err)
     CDeviceConnection::Callbacks callbacks;
     callbacks.answer = [err](const std::string &text) {
         if (text.rfind("!!", 0) == 0)
-            std::fprintf(err, "%s\n", text.c_str());
+            std::fprintf(err, "%s\n", terminalText(text).c_str());
     };
     connection.setCallbacks(std::move(callbacks));
 }
@@ -85,7 +86,8 @@ bool CCliRunner::open(CDeviceConnection &connection, OpenStep step)
 int CCliRunner::runPorts()
 {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        std::fprintf(m_out, "%s\n", info.systemLocation().toLocal8Bit().constData());
+        std::fprintf(m_out, "%s\n",
+                     terminalText(info.systemLocation().toLocal8Bit().toStdString()).c_str());
     return 0;
 }
 
@@ -95,9 +97,10 @@ int CCliRunner::runIdentify()
     CDeviceConnection connection(session);
     if (!open(connection, &CDeviceConnection::openAndIdentify))
         return 1;
-    std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n", connection.revision().c_str(),
-                 connection.part().c_str(), connection.serial().c_str(),
-                 connection.model().c_str());
+    std::fprintf(m_out, "Rev: %s\nPart: %s\nSerial: %s\nModel: %s\n",
+                 terminalText(connection.revision()).c_str(),
+                 terminalText(connection.part()).c_str(), terminalText(connection.serial()).c_str(),
+                 terminalText(connection.model()).c_str());
     connection.Disconnect();
     return 0;
 }
@@ -108,8 +111,7 @@ int CCliRunner::runCommands()
     CDeviceConnection connection(session);
     if (!open(connection, &CDeviceConnection::Connect))
         return 1;
-    for (const std::string &entry : connection.commandList())
-        std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
+    printListing(connection.commandList(), connection.commandListCut());
     connection.Disconnect();
     return 0;
 }
@@ -126,10 +128,10 @@ int CCliRunner::runSend()
     const CCommandConsole::Outcome outcome = console.send(m_args.sendCommand);
     connection.Disconnect();
     if (!outcome.answered) {
-        std::fprintf(m_err, "%s\n", outcome.text.c_str());
+        std::fprintf(m_err, "%s\n", terminalText(outcome.text).c_str());
         return 1;
     }
-    std::fprintf(m_out, "%s\n", outcome.text.c_str());
+    std::fprintf(m_out, "%s\n", terminalText(outcome.text).c_str());
     return 0;
 }
 
@@ -137,20 +139,28 @@ int CCliRunner::runHelpListing(CDeviceSession &session, CDeviceConnection &conne
 {
     // The help listing is many lines that end by silence, not the one
     // reply line of an exchange: it is read as the connection reads it.
-    const std::vector<std::string> entries = session.LoadCommandList();
+    bool cut = false;
+    const std::vector<std::string> entries = session.LoadCommandList(&cut);
     const bool lost = session.isLost();
     connection.Disconnect();
     if (lost) {
-        std::fprintf(m_err, "%s\n", CDeviceConnection::lostText(session).c_str());
+        std::fprintf(m_err, "%s\n", terminalText(CDeviceConnection::lostText(session)).c_str());
         return 1;
     }
     if (entries.empty()) {
         std::fprintf(m_err, "HLP%s\n", CCommandConsole::kNoAnswerSuffix);
         return 1;
     }
-    for (const std::string &entry : entries)
-        std::fprintf(m_out, "%s\n", withoutLineEnd(entry).c_str());
+    printListing(entries, cut);
     return 0;
+}
+
+void CCliRunner::printListing(const std::vector<std::string> &entries, bool cut)
+{
+    for (const std::string &entry : entries)
+        std::fprintf(m_out, "%s\n", terminalText(withoutLineEnd(entry)).c_str());
+    if (cut)
+        std::fprintf(m_err, "%s\n", CDeviceConnection::listingCutText().c_str());
 }
 
 int CCliRunner::runTrace()
@@ -168,7 +178,7 @@ int CCliRunner::runTrace()
         owner.port = connection.portText();
         if (!csv.start(m_args.csvPath, owner, m_args.traceCommand, m_args.intervalMs,
                        m_args.tick)) {
-            std::fprintf(m_err, "!! %s\n", withoutLineEnd(csv.lastError()).c_str());
+            std::fprintf(m_err, "!! %s\n", terminalText(withoutLineEnd(csv.lastError())).c_str());
             connection.Disconnect();
             return 1;
         }
@@ -190,13 +200,14 @@ int CCliRunner::runTrace()
             std::fflush(out);
         } else if (sample.lost) {
             // The run ends here; the lost device is the one line to tell.
-            std::fprintf(err, "!! %s\n", sample.reply.c_str());
+            std::fprintf(err, "!! %s\n", terminalText(sample.reply).c_str());
         } else {
-            std::fprintf(err, "%s -> %s\n", sample.command.c_str(),
-                         withoutLineEnd(sample.reply).c_str());
+            std::fprintf(err, "%s -> %s\n", terminalText(sample.command).c_str(),
+                         terminalText(withoutLineEnd(sample.reply)).c_str());
         }
         if (sample.writeFailed)
-            std::fprintf(err, "!! ERROR! Can not write to the file: %s\n", sample.filePath.c_str());
+            std::fprintf(err, "!! ERROR! Can not write to the file: %s\n",
+                         terminalText(sample.filePath).c_str());
         std::lock_guard<std::mutex> lock(mutex);
         stats.add(sample);
         ++polls;
@@ -258,14 +269,16 @@ int CCliRunner::runReview()
     TraceReport report;
     std::string error;
     if (!CTraceReportReader::readFile(m_args.reportPath, report, error)) {
-        std::fprintf(m_err, "!! %s: %s\n", m_args.reportPath.c_str(), error.c_str());
+        std::fprintf(m_err, "!! %s: %s\n", terminalText(m_args.reportPath).c_str(),
+                     terminalText(error).c_str());
         return 1;
     }
     std::fprintf(m_out,
                  "report for: %s\nserial: %s\nport: %s\nstart time: %s\nsignal: %s\n"
                  "interval ms: %.9g\ncolumn: %s\n",
-                 report.part.c_str(), report.serial.c_str(), report.port.c_str(),
-                 report.startTime.c_str(), report.command.c_str(), report.intervalMs,
+                 terminalText(report.part).c_str(), terminalText(report.serial).c_str(),
+                 terminalText(report.port).c_str(), terminalText(report.startTime).c_str(),
+                 terminalText(report.command).c_str(), report.intervalMs,
                  report.tickMode ? "tick" : "time");
     CTraceStats stats;
     for (size_t i = 0; i < report.x.size(); ++i)
@@ -282,7 +295,7 @@ int CCliRunner::runReview()
             continue;
         if (!writeReportPicture(report, *path, m_args.pictureWidth, m_args.pictureHeight,
                                 path == &m_args.svgPath, error)) {
-            std::fprintf(m_err, "!! %s\n", error.c_str());
+            std::fprintf(m_err, "!! %s\n", terminalText(error).c_str());
             written = false;
         }
     }

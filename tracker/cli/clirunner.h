@@ -4,6 +4,8 @@
 #include "deviceconnection.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Runs one checked spelmar-cli subcommand. Results go to out, failures
 // (the window's "!! ..." answer-line texts) to err. Returns the exit
@@ -31,6 +33,8 @@ private:
     // "send HLP": the help listing, read as the connection reads it.
     int runHelpListing(CDeviceSession &session, CDeviceConnection &connection);
     int runConfigure();
+    // Listing entries on out, escaped; a cut listing says so on err.
+    void printListing(const std::vector<std::string> &entries, bool cut);
 
     const CliArguments &m_args;
     std::FILE *m_out;

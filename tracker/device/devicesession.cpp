@@ -310,8 +310,10 @@ std::string CDeviceSession::simulatedReply(const std::string &command) const
     return formatC("%g", value);
 }
 
-std::vector<std::string> CDeviceSession::LoadCommandList()
+std::vector<std::string> CDeviceSession::LoadCommandList(bool *cut)
 {
+    if (cut)
+        *cut = false;
     std::this_thread::sleep_for(std::chrono::milliseconds(kListingSettleMs));
     m_port.DrainInput();
     m_port.Write("HLP\n", 4);
@@ -343,5 +345,7 @@ std::vector<std::string> CDeviceSession::LoadCommandList()
 
     if (m_port.isSimulated())
         return {"Simulation mode"};
+    if (cut)
+        *cut = listing.size() >= kMaxListing;
     return parseCommandListing(listing);
 }

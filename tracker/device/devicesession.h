@@ -86,7 +86,8 @@ public:
     // Sends "HLP" outside the lock and collects the listing until the
     // device has been silent longer than the read time-out; returns the
     // command-list entries ("Simulation mode" alone in simulated mode).
-    std::vector<std::string> LoadCommandList();
+    // cut, when given, tells whether the listing reached kMaxListing.
+    std::vector<std::string> LoadCommandList(bool *cut = nullptr);
 
     // The reply a simulated device gives to a (trimmed) command.
     std::string simulatedReply(const std::string &command) const;

@@ -9,7 +9,9 @@ class QPaintDevice;
 
 // Pictures of the graph as files: PNG with its resolution recorded, or
 // SVG. The graph is drawn by a callback onto the picture's paint device.
-// A file is replaced only once it is complete; a failure names the path.
+// A file is replaced only once it is complete; a device or a pipe that
+// is already there is written straight. A failure of any write, the last
+// included, fails the call and names the path and the reason.
 class CPictureWriter
 {
 public:
@@ -22,4 +24,5 @@ public:
                          std::string &error);
     // Writes text (a report) to path, whole or not at all.
     static bool writeText(const std::string &text, const std::string &path, std::string &error);
+    static bool writeBytes(const QByteArray &bytes, const std::string &path, std::string &error);
 };

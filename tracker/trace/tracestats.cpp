@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -31,21 +32,46 @@ double binValue(int bin)
 
 } // namespace
 
+void CRunningStats::raiseUnit(int exponent)
+{
+    if (m_unit != 0.0 && exponent <= m_exponent)
+        return;
+    if (m_unit != 0.0) {
+        // Powers of two: the change of unit is exact (or underflows
+        // figures far below the new unit's precision).
+        const double factor = std::ldexp(1.0, m_exponent - exponent);
+        m_mean *= factor;
+        m_m2 *= factor * factor;
+    }
+    m_exponent = exponent;
+    m_unit = std::ldexp(1.0, exponent);
+}
+
 void CRunningStats::add(double value)
 {
     if (std::isnan(value))
         return;
     ++m_count;
     if (m_count == 1) {
-        m_min = m_max = m_mean = value;
-        m_m2 = 0.0;
+        m_min = m_max = value;
+    } else {
+        m_min = std::min(m_min, value);
+        m_max = std::max(m_max, value);
+    }
+    if (std::isinf(value)) {
+        ++(value > 0.0 ? m_positiveInfinite : m_negativeInfinite);
         return;
     }
-    m_min = std::min(m_min, value);
-    m_max = std::max(m_max, value);
-    const double delta = value - m_mean;
-    m_mean += delta / double(m_count);
-    m_m2 += delta * (value - m_mean);
+    if (m_unit == 0.0 || !(std::abs(value) < m_unit)) {
+        int exponent = 0;
+        std::frexp(value, &exponent); // |value| < 2^exponent
+        raiseUnit(exponent);
+    }
+    const double x = std::ldexp(value, -m_exponent);
+    ++m_finite;
+    const double delta = x - m_mean;
+    m_mean += delta / double(m_finite);
+    m_m2 += delta * (x - m_mean);
 }
 
 void CRunningStats::merge(const CRunningStats &other)
@@ -56,18 +82,50 @@ void CRunningStats::merge(const CRunningStats &other)
         *this = other;
         return;
     }
-    const double n = double(m_count) + double(other.m_count);
-    const double delta = other.m_mean - m_mean;
-    m_m2 += other.m_m2 + delta * delta * double(m_count) * double(other.m_count) / n;
-    m_mean += delta * double(other.m_count) / n;
     m_count += other.m_count;
     m_min = std::min(m_min, other.m_min);
     m_max = std::max(m_max, other.m_max);
+    m_positiveInfinite += other.m_positiveInfinite;
+    m_negativeInfinite += other.m_negativeInfinite;
+    if (other.m_finite == 0)
+        return;
+    if (m_finite == 0) {
+        m_finite = other.m_finite;
+        m_exponent = other.m_exponent;
+        m_unit = other.m_unit;
+        m_mean = other.m_mean;
+        m_m2 = other.m_m2;
+        return;
+    }
+    raiseUnit(other.m_exponent);
+    const double factor = std::ldexp(1.0, other.m_exponent - m_exponent);
+    const double otherMean = other.m_mean * factor;
+    const double otherM2 = other.m_m2 * factor * factor;
+    const double n = double(m_finite) + double(other.m_finite);
+    const double delta = otherMean - m_mean;
+    m_m2 += otherM2 + delta * delta * double(m_finite) * double(other.m_finite) / n;
+    m_mean += delta * double(other.m_finite) / n;
+    m_finite += other.m_finite;
+}
+
+double CRunningStats::mean() const
+{
+    if (m_positiveInfinite > 0 && m_negativeInfinite > 0)
+        return std::numeric_limits<double>::quiet_NaN();
+    if (m_positiveInfinite > 0)
+        return std::numeric_limits<double>::infinity();
+    if (m_negativeInfinite > 0)
+        return -std::numeric_limits<double>::infinity();
+    return m_finite == 0 ? 0.0 : std::ldexp(m_mean, m_exponent);
 }
 
 double CRunningStats::standardDeviation() const
 {
-    return m_count < 2 ? 0.0 : std::sqrt(std::max(0.0, m_m2 / double(m_count - 1)));
+    if (m_count < 2)
+        return 0.0;
+    if (m_positiveInfinite + m_negativeInfinite > 0)
+        return std::numeric_limits<double>::infinity();
+    return std::ldexp(std::sqrt(std::max(0.0, m_m2 / double(m_finite - 1))), m_exponent);
 }
 
 void CDurationQuantiles::add(double ms)
@@ -80,7 +138,7 @@ void CDurationQuantiles::add(double ms)
     m_min = m_count ? std::min(m_min, ms) : ms;
     m_max = m_count ? std::max(m_max, ms) : ms;
     ++m_count;
-    m_sum += ms;
+    m_moments.add(ms);
 }
 
 void CDurationQuantiles::clear()
@@ -169,7 +227,9 @@ std::string CTraceStats::formatFigures(const std::vector<Figure> &figures)
 {
     std::string text;
     for (const Figure &figure : figures)
-        text += figure.first + ": " + formatC("%.9g", figure.second) + "\n";
+        text += figure.first + ": "
+            + (std::isnan(figure.second) ? std::string("nan") : formatC("%.9g", figure.second))
+            + "\n";
     return text;
 }
 

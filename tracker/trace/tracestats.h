@@ -11,7 +11,10 @@ struct TraceSample;
 
 // Count, mean, variance, minimum and maximum of a stream of values in
 // constant memory (Welford's update); two of them merge into the figures
-// of both streams together.
+// of both streams together. The finite values are summed in units of a
+// power of two at least as large as any of them, so values up to the
+// largest double neither overflow the mean nor the spread; infinite
+// values are counted apart. NaN values are not counted.
 class CRunningStats
 {
 public:
@@ -19,16 +22,27 @@ public:
     void merge(const CRunningStats &other);
 
     uint64_t count() const { return m_count; }
-    double mean() const { return m_mean; }
+    // +inf or -inf when such values were added, NaN when both were.
+    double mean() const;
     double minimum() const { return m_min; }
     double maximum() const { return m_max; }
-    // Sample standard deviation (n - 1 in the denominator); 0 below two values.
+    // Sample standard deviation (n - 1 in the denominator); 0 below two
+    // values, +inf from two values on when one of them is infinite or the
+    // spread is larger than the largest double.
     double standardDeviation() const;
 
 private:
+    // Takes the unit to 2^exponent (never smaller than it is).
+    void raiseUnit(int exponent);
+
     uint64_t m_count = 0;
-    double m_mean = 0.0;
-    double m_m2 = 0.0;
+    uint64_t m_finite = 0;
+    uint64_t m_positiveInfinite = 0;
+    uint64_t m_negativeInfinite = 0;
+    int m_exponent = 0;  // the unit is 2^m_exponent; every finite value is below it
+    double m_unit = 0.0; // 2^m_exponent, 0 before the first finite value
+    double m_mean = 0.0; // in units
+    double m_m2 = 0.0;   // in units squared
     double m_min = 0.0;
     double m_max = 0.0;
 };
@@ -45,7 +59,7 @@ public:
     void clear();
 
     uint64_t count() const { return m_count; }
-    double mean() const { return m_count ? m_sum / double(m_count) : 0.0; }
+    double mean() const { return m_moments.mean(); }
     double maximum() const { return m_max; }
     double minimum() const { return m_min; }
     // The nearest-rank quantile (q from 0 to 1) of the durations added; 0
@@ -55,7 +69,7 @@ public:
 private:
     std::vector<uint32_t> m_bins;
     uint64_t m_count = 0;
-    double m_sum = 0.0;
+    CRunningStats m_moments;
     double m_min = 0.0;
     double m_max = 0.0;
 };
@@ -82,7 +96,8 @@ public:
 
     // Every figure that has a value, in the order printed.
     std::vector<Figure> figures() const;
-    // "name: value" lines, values with 9 significant digits.
+    // "name: value" lines, values with 9 significant digits ("inf",
+    // "-inf", "nan").
     static std::string formatFigures(const std::vector<Figure> &figures);
 
 private:
