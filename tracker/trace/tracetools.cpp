@@ -113,7 +113,7 @@ CTraceTools::CTraceTools(QWidget *parent)
 
     // The figures as a small table: the poll timing on the left, the
     // values on the right, each cell as wide as its text.
-    auto *table = new QWidget;
+    auto *table = m_table = new QWidget;
     table->setObjectName(QStringLiteral("figuresTable"));
     table->setAccessibleName(tr("Figures of the run"));
     auto *grid = new QGridLayout(table);
@@ -211,14 +211,12 @@ void CTraceTools::setFigures(const Figures &figures)
         if (label->text() != text)
             label->setText(text);
     };
-    show(m_summary, figures.summary);
+    m_summaryText = figures.summary;
     const QString *rows[4] = {figures.period, figures.exchange, figures.values, figures.view};
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
             show(m_cells[r][c], rows[r][c]);
-    // The columns take the new texts' widths now, and the note the room left.
-    layout()->activate();
-    showNote();
+    showLineAbove();
 }
 
 void CTraceTools::setNote(const QString &text, bool error)
@@ -227,7 +225,7 @@ void CTraceTools::setNote(const QString &text, bool error)
     m_note->setStyleSheet(error ? QStringLiteral("color: #b00000;") : QString());
     m_note->setToolTip(text);
     m_note->setAccessibleDescription(text);
-    showNote();
+    showLineAbove();
 }
 
 QString CTraceTools::note() const
@@ -235,8 +233,17 @@ QString CTraceTools::note() const
     return m_noteText;
 }
 
-void CTraceTools::showNote()
+void CTraceTools::showLineAbove()
 {
+    // A note leaves the counts only their first part, so that it has room.
+    const QString summary = m_noteText.isEmpty()
+        ? m_summaryText
+        : m_summaryText.section(QStringLiteral(" \u00b7 "), 0, 0);
+    if (m_summary->text() != summary)
+        m_summary->setText(summary);
+    // The columns take the new texts' widths now, and the note the room left.
+    layout()->activate();
+    m_table->layout()->activate();
     m_note->setText(
         m_note->fontMetrics().elidedText(m_noteText, Qt::ElideRight, qMax(0, m_note->width())));
 }
@@ -245,5 +252,5 @@ void CTraceTools::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     // The note's own width follows once the layout has placed it.
-    QMetaObject::invokeMethod(this, &CTraceTools::showNote, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &CTraceTools::showLineAbove, Qt::QueuedConnection);
 }

@@ -72,7 +72,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void showNote();
+    void showLineAbove();
 
     QPushButton *m_hold;
     QPushButton *m_follow;
@@ -82,8 +82,10 @@ private:
     QPushButton *m_open;
     QPushButton *m_export;
     QLabel *m_summary;
+    QWidget *m_table = nullptr;
     // Cells of the table's rows: period, exchange, values, view.
     QLabel *m_cells[4][4] = {};
     QLabel *m_note;
     QString m_noteText;
+    QString m_summaryText;
 };
