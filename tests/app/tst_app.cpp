@@ -68,7 +68,7 @@ struct Window
 };
 
 // The visible controls of a window whose text is cut: wider than the room the
-// style gives it, or taller than the control.
+// style gives it, taller than the control, or outside the window.
 QStringList clippedControls(QWidget *window)
 {
     QStringList clipped;
@@ -77,7 +77,16 @@ QStringList clippedControls(QWidget *window)
         QRect room;
         if (!w->isVisibleTo(window))
             continue;
-        if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap()) {
+        if (!window->rect().contains(QRect(w->mapTo(window, QPoint()), w->size())))
+            clipped << w->objectName() + " lies outside the window";
+        if (auto *label = qobject_cast<QLabel *>(w); label && label->wordWrap()) {
+            if (!label->text().isEmpty() && label->heightForWidth(label->width()) > label->height())
+                clipped << QString("%1 \"%2\" (%3 of %4 px high)")
+                               .arg(label->objectName(), label->text())
+                               .arg(label->heightForWidth(label->width()))
+                               .arg(label->height());
+            continue;
+        } else if (label) {
             text = label->text();
             room = label->contentsRect().adjusted(label->margin(), 0, -label->margin(), 0);
         } else if (auto *tool = qobject_cast<QToolButton *>(w)) {
@@ -222,7 +231,7 @@ private slots:
             for (QWidget *control : parent->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
                 QVERIFY2(parent->rect().contains(control->geometry()), qPrintable(control->objectName()));
         }
-        QVERIFY(child(w.dlg.tracePanel(), "graph")->height() >= 100);
+        QVERIFY(child(w.dlg.tracePanel(), "graph")->height() >= 75);
         w.dlg.resize(start + QSize(200, 150));
         QTRY_COMPARE(w.dlg.size(), start + QSize(200, 150));
         QCOMPARE(w.dlg.tracePanel()->geometry().right(), w.dlg.width() - 5);
@@ -501,13 +510,24 @@ private slots:
         QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
         w.connect(sim.path(), "9600", false);
         QCOMPARE(text(&w.dlg, "answerLabel"), kReady);
-        child<QLabel>(w.dlg.tracePanel(), "valueDisplay")->setText("-1.23457e-05");
+        // The figures of a running trace too.
+        CTraceDlg *trace = w.dlg.tracePanel();
+        QSignalSpy samples(trace, &CTraceDlg::sampleShown);
+        trace->OnTraceStartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 3, 30000);
+        trace->StopTrace();
+        trace->redrawNow();
+        child<QLabel>(trace, "valueDisplay")->setText("-1.23457e-05");
         QVERIFY2(clippedControls(&w.dlg).isEmpty(), qPrintable(clippedControls(&w.dlg).join("; ")));
         click(&w.dlg, "connectButton");
+        // A device path and the network ports' URLs show whole.
         auto *portCombo = child<QComboBox>(&w.dlg, "portCombo");
-        portCombo->setEditText("/dev/ttyUSB0");
-        QVERIFY(QFontMetrics(portCombo->font()).horizontalAdvance("/dev/ttyUSB0") + 6
-                <= portCombo->lineEdit()->width());
+        for (const QString port : {"/dev/ttyUSB0", "tcp://127.0.0.1:57225", "rfc2217://127.0.0.1:57225"}) {
+            portCombo->setEditText(port);
+            QVERIFY2(QFontMetrics(portCombo->font()).horizontalAdvance(port) + 6
+                         <= portCombo->lineEdit()->width(),
+                     qPrintable(port));
+        }
     }
 
     // Keyboard and screen reader: every control and indicator of the main

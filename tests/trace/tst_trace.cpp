@@ -31,6 +31,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QDialog>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -348,15 +350,29 @@ private slots:
         QTest::addColumn<QString>("lastFile"); // below the home folder
         QTest::addColumn<QString>("folder");   // below the home folder
         QTest::addColumn<bool>("documents");   // the home folder has "Documents"
+        QTest::addColumn<QString>("name");     // a new file's name: a save dialog
         QTest::addColumn<QString>("start");    // below the home folder
         QTest::newRow("last file") << "traces/a.csv"
-                                   << "traces/" << true << "traces/a.csv";
+                                   << "traces/" << true << ""
+                                   << "traces/a.csv";
         QTest::newRow("its folder gone") << "gone/a.csv"
-                                         << "traces/" << true << "traces/";
+                                         << "traces/" << true << ""
+                                         << "traces/";
         QTest::newRow("documents") << ""
-                                   << "" << true << "Documents/";
+                                   << "" << true << ""
+                                   << "Documents/";
         QTest::newRow("folder gone, no documents") << "gone/a.csv"
-                                                   << "gone/" << false << "";
+                                                   << "gone/" << false << ""
+                                                   << "";
+        QTest::newRow("picture, folder used") << ""
+                                              << "traces/" << true << "trace.png"
+                                              << "traces/trace.png";
+        QTest::newRow("picture, nothing used") << ""
+                                               << "" << true << "trace.png"
+                                               << "Documents/trace.png";
+        QTest::newRow("range, folder gone") << ""
+                                            << "gone/" << false << "trace-range.csv"
+                                            << "trace-range.csv";
     }
     void fileDialogStart()
     {
@@ -375,7 +391,10 @@ private slots:
         const auto below = [&](const QString &name) {
             return name.isEmpty() ? std::string() : home.filePath(name).toStdString();
         };
-        const std::string chosen = CTraceDlg::fileDialogStart(below(lastFile), below(folder));
+        QFETCH(QString, name);
+        const std::string chosen = name.isEmpty()
+            ? CTraceDlg::fileDialogStart(below(lastFile), below(folder))
+            : CTraceDlg::saveDialogStart(below(folder), name.toStdString());
         QDir::setCurrent(oldFolder);
         qputenv("HOME", oldHome);
         QFETCH(QString, start);
@@ -991,25 +1010,48 @@ private slots:
         QTest::addColumn<bool>("log");
         QTest::addColumn<QString>("minimum");
         QTest::addColumn<QString>("maximum");
-        QTest::addColumn<QString>("note"); // empty: taken
+        QTest::addColumn<QString>("note");   // empty: taken
+        QTest::addColumn<QString>("locale"); // the user's
         QTest::newRow("linear") << false << "-1"
                                 << "2"
-                                << "";
+                                << ""
+                                << "C";
+        QTest::newRow("decimal comma") << false << "-1,5"
+                                       << "2,25"
+                                       << ""
+                                       << "de_DE";
+        QTest::newRow("point in German") << true << "0.5"
+                                         << "1e3"
+                                         << ""
+                                         << "de_DE";
+        QTest::newRow("group separator") << false << "1.500"
+                                         << "2.000,5"
+                                         << "Value range refused: Minimum and maximum must be numbers."
+                                         << "de_DE";
+        QTest::newRow("comma in English") << false << "-1,5"
+                                          << "2"
+                                          << "Value range refused: Minimum and maximum must be numbers."
+                                          << "en_US";
         QTest::newRow("log") << true << "0.001"
                              << "10"
-                             << "";
+                             << ""
+                             << "C";
         QTest::newRow("equal") << false << "2"
                                << "2"
-                               << "Value range refused: The minimum must be below the maximum.";
+                               << "Value range refused: The minimum must be below the maximum."
+                               << "C";
         QTest::newRow("reversed") << false << "3"
                                   << "2"
-                                  << "Value range refused: The minimum must be below the maximum.";
+                                  << "Value range refused: The minimum must be below the maximum."
+                                  << "C";
         QTest::newRow("zero on log") << true << "0"
                                      << "2"
-                                     << "Value range refused: On the log scale both limits must be above 0.";
+                                     << "Value range refused: On the log scale both limits must be above 0."
+                                     << "C";
         QTest::newRow("text") << false << "low"
                               << "2"
-                              << "Value range refused: Minimum and maximum must be numbers.";
+                              << "Value range refused: Minimum and maximum must be numbers."
+                              << "C";
     }
     void valueRange()
     {
@@ -1017,6 +1059,9 @@ private slots:
         QFETCH(QString, minimum);
         QFETCH(QString, maximum);
         QFETCH(QString, note);
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
         CTraceDlg panel;
         panel.resize(600, 400);
         child<QCheckBox>(&panel, "logCheck")->setChecked(log);
@@ -1031,15 +1076,144 @@ private slots:
         emit maxEdit->editingFinished();
         QCOMPARE(panel.tools()->note(), note);
         QCOMPARE(graph->yAuto(), !note.isEmpty());
+        // A refused range leaves the automatic one, and its box says so.
+        QCOMPARE(child<QCheckBox>(&panel, "yAutoCheck")->isChecked(), graph->yAuto());
         if (note.isEmpty()) {
-            QCOMPARE(graph->axisMinimum(CCWGraph::YAxis), minimum.toDouble());
-            QCOMPARE(graph->axisMaximum(CCWGraph::YAxis), maximum.toDouble());
+            const auto number = [](QString text) { return text.replace(',', '.').toDouble(); };
+            QCOMPARE(graph->axisMinimum(CCWGraph::YAxis), number(minimum));
+            QCOMPARE(graph->axisMaximum(CCWGraph::YAxis), number(maximum));
         }
-        if (log) // values <= 0 are counted, not drawn
-            QVERIFY2(child<QLabel>(&panel, "viewLabel")->text().contains("20 values <= 0 not drawn"),
-                     qPrintable(child<QLabel>(&panel, "viewLabel")->text()));
+        if (log && note.isEmpty()) // values <= 0 are counted, not drawn
+            QVERIFY2(child<QLabel>(&panel, "summaryLabel")->text().contains("20 values <= 0 not drawn"),
+                     qPrintable(child<QLabel>(&panel, "summaryLabel")->text()));
         child<QCheckBox>(&panel, "yAutoCheck")->click();
         QVERIFY(graph->yAuto());
+    }
+
+    // In a dialog (the main window is one), Return in a field applies the
+    // field and never presses a button of the panel such as Hold.
+    void returnInFields_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("command") << "commandEdit"
+                                 << "SSV";
+        QTest::newRow("interval") << "intervalEdit"
+                                  << "250";
+        QTest::newRow("size") << "sizeEdit"
+                              << "10";
+        QTest::newRow("Y max") << "yMaxEdit"
+                               << "5";
+        QTest::newRow("Y max refused") << "yMaxEdit"
+                                       << "-5";
+    }
+    void returnInFields()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QDialog window;
+        window.resize(630, 544);
+        auto *panel = new CTraceDlg(&window);
+        panel->LayoutTracePanel();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        child<QLineEdit>(panel, "yMinEdit")->setText("0");
+        auto *edit = child<QLineEdit>(panel, qPrintable(field));
+        edit->setFocus();
+        edit->setText(text);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(!child<QPushButton>(panel, "holdButton")->isChecked());
+        QVERIFY(!panel->graph()->isHeld());
+        QVERIFY(window.isVisible());
+        if (field == "commandEdit")
+            QCOMPARE(CTraceSettings::read(CTraceSettings::kPlotCommand), text.toStdString());
+        else if (field == "intervalEdit")
+            QCOMPARE(panel->interval(), 250.0);
+        else if (field == "sizeEdit")
+            QCOMPARE(panel->size(), 10.0);
+        else
+            QCOMPARE(panel->graph()->yAuto(), text.startsWith('-'));
+    }
+
+    // Notes, figures and a report coming and going move no control: each
+    // line below the graph keeps its place.
+    void linesKeepTheirPlace()
+    {
+        QWidget window;
+        window.resize(630, 544);
+        auto *panel = new CTraceDlg(&window);
+        panel->LayoutTracePanel();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto places = [panel] {
+            QStringList seen;
+            for (QWidget *w : panel->findChildren<QWidget *>())
+                if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)
+                    || qobject_cast<CCWGraph *>(w))
+                    seen << w->objectName()
+                            + QString(" %1,%2 %3x%4")
+                                  .arg(w->mapTo(panel, QPoint()).x())
+                                  .arg(w->mapTo(panel, QPoint()).y())
+                                  .arg(w->width())
+                                  .arg(w->height());
+            return seen;
+        };
+        const QStringList before = places();
+        QTemporaryDir dir;
+        QFile report(dir.filePath("r.csv"));
+        QVERIFY(report.open(QIODevice::WriteOnly) && report.write(kReport) > 0);
+        report.close();
+        QVERIFY(panel->openReport(report.fileName().toStdString()));
+        QCOMPARE(places(), before);
+        child<QLineEdit>(panel, "yMinEdit")->setText("3");
+        child<QLineEdit>(panel, "yMaxEdit")->setText("2");
+        emit child<QLineEdit>(panel, "yMaxEdit")->editingFinished();
+        QVERIFY(panel->tools()->note().startsWith("Value range refused"));
+        QCOMPARE(places(), before);
+        child<QLineEdit>(panel, "yMaxEdit")->setText("5");
+        emit child<QLineEdit>(panel, "yMaxEdit")->editingFinished();
+        QVERIFY(panel->tools()->note().isEmpty());
+        QCOMPARE(places(), before);
+    }
+
+    // "Open report..." during a live trace asks first; declined, the trace
+    // goes on; accepted, nothing of the live trace stays on the report.
+    void openReportDuringTrace()
+    {
+        Traced t;
+        QVERIFY(t.open());
+        setInterval(t.panel, "20");
+        QTemporaryDir dir;
+        QFile report(dir.filePath("r.csv"));
+        QVERIFY(report.open(QIODevice::WriteOnly) && report.write(kReport) > 0);
+        report.close();
+        int dialogs = 0;
+        t.panel.setPathChooser([&](CTraceDlg::DialogKind kind, const std::string &) {
+            ++dialogs;
+            return kind == CTraceDlg::DialogKind::OpenReport ? report.fileName().toStdString()
+                                                             : std::string();
+        });
+        t.panel.show();
+        QSignalSpy shown(&t.panel, &CTraceDlg::sampleShown);
+        t.panel.OnTraceStartStop();
+        QVERIFY(waitFor([&] { return shown.count() >= 2; }));
+        t.panel.graph()->showCursorAt(1.0);
+        QVERIFY(!t.panel.graph()->cursorText().isEmpty());
+        auto *open = child<QPushButton>(&t.panel, "openReportButton");
+        open->click();
+        QCOMPARE(t.prompt.boxes().size(), size_t(1));
+        QCOMPARE(t.prompt.boxes()[0].buttons, IPrompt::Buttons::YesNo);
+        QCOMPARE(dialogs, 0);
+        QVERIFY(t.panel.isTracing() && !t.panel.isReviewing());
+        t.prompt.queueAnswer(IPrompt::Answer::Yes);
+        open->click();
+        QCOMPARE(t.prompt.boxes().size(), size_t(2));
+        QCOMPARE(dialogs, 1);
+        QVERIFY(!t.panel.isTracing() || waitFor([&] { return !t.panel.isTracing(); }));
+        QVERIFY(t.panel.isReviewing());
+        QCOMPARE(child<QLabel>(&t.panel, "valueDisplay")->text(), QString());
+        QCOMPARE(t.panel.graph()->cursorText(), QString());
+        QCOMPARE(t.panel.graph()->pointCount(), 3);
     }
 
     // Pictures and the visible range: PNG size and resolution, SVG that

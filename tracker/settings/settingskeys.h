@@ -34,9 +34,11 @@ constexpr const char *kTraceTick = "TraceTick";
 constexpr const char *kTracePath = "TracePath";
 constexpr const char *kTraceFile = "TraceFile";
 // Trace panel's pictures and reports: the picture size ("1200x800"), the
-// folder pictures and range copies were last saved to, the report last opened.
+// folder pictures were last saved to, the folder the visible range was
+// last saved to as CSV, the report last opened.
 constexpr const char *kExportSize = "T_ExportSize";
 constexpr const char *kExportPath = "T_ExportPath";
+constexpr const char *kRangePath = "T_RangePath";
 constexpr const char *kReviewFile = "T_ReviewFile";
 
 } // namespace SettingsKeys

@@ -21,6 +21,7 @@ public:
     static constexpr const char *kTraceFile = SettingsKeys::kTraceFile;
     static constexpr const char *kExportSize = SettingsKeys::kExportSize;
     static constexpr const char *kExportPath = SettingsKeys::kExportPath;
+    static constexpr const char *kRangePath = SettingsKeys::kRangePath;
     static constexpr const char *kReviewFile = SettingsKeys::kReviewFile;
 
     static std::string read(const char *name);

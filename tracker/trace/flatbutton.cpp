@@ -7,6 +7,8 @@ CFlatButton::CFlatButton(QWidget *parent)
     : QPushButton(parent)
 {
     setFlat(true);
+    // Never the default button of the dialog it sits in.
+    setAutoDefault(false);
 }
 
 void CFlatButton::paintEvent(QPaintEvent *event)

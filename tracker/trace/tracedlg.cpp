@@ -23,11 +23,14 @@
 #include <QGuiApplication>
 #include <QHideEvent>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 #include <QStandardPaths>
+
+#include <cmath>
 
 namespace {
 
@@ -85,6 +88,15 @@ std::string CTraceDlg::fileDialogStart(const std::string &lastFile, const std::s
     return ss(QDir::homePath() + QLatin1Char('/'));
 }
 
+std::string CTraceDlg::saveDialogStart(const std::string &folder, const std::string &name)
+{
+    const std::string inFolder =
+        folder.empty() ? std::string() : ss(QDir(qs(folder)).filePath(qs(name)));
+    const std::string start = fileDialogStart(inFolder, folder);
+    // A folder (documents or home) ends with its separator.
+    return !start.empty() && start.back() == '/' ? start + name : start;
+}
+
 std::string CTraceDlg::withCsvExtension(const std::string &path)
 {
     if (path.empty() || !QFileInfo(qs(path)).suffix().isEmpty())
@@ -105,6 +117,11 @@ CTraceDlg::CTraceDlg(QWidget *parent)
     m_ui->sizeEdit->setValidator(new QRegularExpressionValidator(digits, this));
     m_ui->intervalEdit->installEventFilter(this);
     m_ui->sizeEdit->installEventFilter(this);
+    // Return applies a field at once; leaving it does too (the filter).
+    connect(m_ui->intervalEdit, &QLineEdit::returnPressed, this,
+            &CTraceDlg::OnTraceSettingsChanged);
+    connect(m_ui->sizeEdit, &QLineEdit::returnPressed, this, &CTraceDlg::OnTraceSettingsChanged);
+    connect(m_ui->commandEdit, &QLineEdit::returnPressed, this, &CTraceDlg::applyCommand);
 
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawIntervalMs);
@@ -124,10 +141,13 @@ CTraceDlg::CTraceDlg(QWidget *parent)
     connect(m_tools, &CTraceTools::followClicked, graph, &CCWGraph::follow);
     connect(m_tools, &CTraceTools::rangeEdited, this, [this] { applyValueRange(); });
     connect(m_tools, &CTraceTools::openReportClicked, this, &CTraceDlg::chooseAndOpenReport);
-    connect(m_tools, &CTraceTools::exportPngClicked, this, [this] { chooseAndExport(0); });
-    connect(m_tools, &CTraceTools::exportSvgClicked, this, [this] { chooseAndExport(1); });
+    connect(m_tools, &CTraceTools::exportPngClicked, this,
+            [this] { chooseAndExport(DialogKind::SavePng); });
+    connect(m_tools, &CTraceTools::exportSvgClicked, this,
+            [this] { chooseAndExport(DialogKind::SaveSvg); });
     connect(m_tools, &CTraceTools::copyPictureClicked, this, &CTraceDlg::copyPicture);
-    connect(m_tools, &CTraceTools::exportCsvClicked, this, [this] { chooseAndExport(2); });
+    connect(m_tools, &CTraceTools::exportCsvClicked, this,
+            [this] { chooseAndExport(DialogKind::SaveRange); });
 
     connect(m_ui->traceButton, &QPushButton::clicked, this, &CTraceDlg::OnTraceStartStop);
     connect(m_ui->clearButton, &QPushButton::clicked, this, &CTraceDlg::OnClearGraph);
@@ -165,6 +185,11 @@ void CTraceDlg::setFileChooser(FileChooser chooser)
 void CTraceDlg::setColorChooser(ColorChooser chooser)
 {
     m_colorChooser = std::move(chooser);
+}
+
+void CTraceDlg::setPathChooser(PathChooser chooser)
+{
+    m_pathChooser = std::move(chooser);
 }
 
 void CTraceDlg::setClock(CTraceCsvWriter::Clock clock)
@@ -246,7 +271,7 @@ QSize CTraceDlg::minimumSizeHint() const
             used |= child->geometry();
     }
     const int graphTop = 40;
-    const int smallestGraph = 100;
+    const int smallestGraph = 75;
     const QSize tools = m_tools->minimumSizeHint();
     const int width = qMax(used.right() + 1 + 4, tools.width() + 25);
     const int toolsHeight =
@@ -302,6 +327,23 @@ bool CTraceDlg::eventFilter(QObject *watched, QEvent *event)
         && (watched == m_ui->intervalEdit || watched == m_ui->sizeEdit))
         OnTraceSettingsChanged();
     return QWidget::eventFilter(watched, event);
+}
+
+void CTraceDlg::keyPressEvent(QKeyEvent *event)
+{
+    // Return in a field has done what the field is for (the field's own
+    // signal); it goes no further, to no default button of the window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CTraceDlg::applyCommand()
+{
+    m_command = ss(m_ui->commandEdit->text());
+    CTraceSettings::write(CTraceSettings::kPlotCommand, m_command);
 }
 
 bool CTraceDlg::isTracing() const
@@ -424,43 +466,65 @@ void CTraceDlg::redrawNow()
 
 void CTraceDlg::updateFigures()
 {
+    const auto number = [](const char *format, double value) {
+        return QString::fromStdString(formatC(format, value));
+    };
     const CTraceStats &s = m_stats;
-    QString poll = QString::fromStdString(
+    CTraceTools::Figures figures;
+    figures.summary = QString::fromStdString(
         formatC("Polls: %llu good, %llu failed, %llu late", (unsigned long long)s.samples(),
                 (unsigned long long)s.failed(), (unsigned long long)s.late()));
-    if (s.period().count() > 0)
-        poll += QString::fromStdString(formatC(
-            " \u00b7 period ms: mean %.4g, median %.4g, p99 %.4g, max %.4g", s.period().mean(),
-            s.period().quantile(0.5), s.period().quantile(0.99), s.period().maximum()));
-    if (s.exchange().count() > 0)
-        poll += QString::fromStdString(formatC(
-            " \u00b7 exchange ms: median %.3g, p99 %.3g, max %.3g", s.exchange().quantile(0.5),
-            s.exchange().quantile(0.99), s.exchange().maximum()));
+    if (s.period().count() > 0) {
+        const CDurationQuantiles &p = s.period();
+        const double cells[4] = {p.mean(), p.quantile(0.5), p.quantile(0.99), p.maximum()};
+        for (int c = 0; c < 4; ++c)
+            figures.period[c] = number("%.4g", cells[c]);
+    }
+    if (s.exchange().count() > 0) {
+        const CDurationQuantiles &e = s.exchange();
+        const double cells[4] = {e.mean(), e.quantile(0.5), e.quantile(0.99), e.maximum()};
+        for (int c = 0; c < 4; ++c)
+            figures.exchange[c] = number("%.3g", cells[c]);
+    }
+    const auto valueCells = [&number](const CRunningStats &v, QString *cells) {
+        cells[0] = number("%.6g", v.minimum());
+        cells[1] = number("%.6g", v.maximum());
+        cells[2] = number("%.6g", v.mean());
+        cells[3] = number("%.3g", v.standardDeviation());
+    };
     if (s.values().count() > 0)
-        poll += QString::fromStdString(
-            formatC(" \u00b7 values: min %.6g, max %.6g, mean %.6g, sd %.3g", s.values().minimum(),
-                    s.values().maximum(), s.values().mean(), s.values().standardDeviation()));
-    m_tools->setStatsText(poll);
+        valueCells(s.values(), figures.values);
 
     uint64_t nonPositive = 0;
     const CRunningStats view = m_ui->graph->visibleStats(&nonPositive);
-    QString text;
-    if (view.count() > 0)
-        text = QString::fromStdString(
-            formatC("In view: %llu points, min %.6g, max %.6g, mean %.6g, sd %.3g",
-                    (unsigned long long)view.count(), view.minimum(), view.maximum(), view.mean(),
-                    view.standardDeviation()));
+    if (view.count() > 0) {
+        valueCells(view, figures.view);
+        figures.summary += QString::fromStdString(
+            formatC(" \u00b7 in view: %llu points", (unsigned long long)view.count()));
+    }
     if (nonPositive > 0 && m_ui->graph->axisLog(CCWGraph::YAxis))
-        text +=
+        figures.summary +=
             QString::fromStdString(formatC(" \u00b7 %llu values <= 0 not drawn on the log scale",
                                            (unsigned long long)nonPositive));
-    m_tools->setViewText(text);
+    m_tools->setFigures(figures);
 }
 
 void CTraceDlg::showNote(const std::string &text, bool error)
 {
     m_tools->setNote(qs(text), error);
-    layoutContents();
+}
+
+bool CTraceDlg::readNumber(const QString &text, double &value)
+{
+    // As the user writes numbers (a decimal comma in Germany), or with a
+    // point; group separators are not taken, so "1.5" is never fifteen.
+    QLocale user;
+    user.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    value = user.toDouble(text.trimmed(), &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && std::isfinite(value);
 }
 
 bool CTraceDlg::applyValueRange()
@@ -473,12 +537,14 @@ bool CTraceDlg::applyValueRange()
         showNote(std::string(), false);
         return true;
     }
-    bool minOk = false;
-    bool maxOk = false;
-    const double minimum = QLocale::c().toDouble(minText, &minOk);
-    const double maximum = QLocale::c().toDouble(maxText, &maxOk);
+    double minimum = 0.0;
+    double maximum = 0.0;
+    const bool minOk = readNumber(minText, minimum);
+    const bool maxOk = readNumber(maxText, maximum);
     std::string error = "Minimum and maximum must be numbers.";
     if (!minOk || !maxOk || !graph->setManualYRange(minimum, maximum, error)) {
+        // The range in force stays, and the check box says which it is.
+        m_tools->setYAuto(graph->yAuto());
         showNote("Value range refused: " + error, true);
         return false;
     }
@@ -616,7 +682,12 @@ bool CTraceDlg::openReport(const std::string &path)
     }
     StopTrace();
     m_reviewing = true;
+    // Nothing of the live trace stays on screen over the report.
+    m_ui->valueDisplay->clear();
+    m_ui->lateLed->setValue(false);
+    m_ui->messageLine->hide();
     CCWGraph *graph = m_ui->graph;
+    graph->showCursorAt(std::nan(""));
     graph->setAxisFormat(CCWGraph::XAxis, report.tickMode ? "*1" : "*1\"s");
     graph->setSeries(report.x, report.values);
     m_stats.clear();
@@ -698,25 +769,51 @@ void CTraceDlg::copyPicture()
     showNote("Picture copied", false);
 }
 
+std::string CTraceDlg::choosePath(DialogKind kind, const std::string &start)
+{
+    if (m_pathChooser)
+        return m_pathChooser(kind, start);
+    const QString filter = QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)");
+    switch (kind) {
+    case DialogKind::OpenReport:
+        return ss(QFileDialog::getOpenFileName(this, QStringLiteral("Open report..."), qs(start),
+                                               filter));
+    case DialogKind::SavePng:
+    case DialogKind::SaveSvg:
+    case DialogKind::SaveRange: break;
+    }
+    const QString pictures = kind == DialogKind::SavePng ? QStringLiteral("PNG pictures (*.png)")
+        : kind == DialogKind::SaveSvg                    ? QStringLiteral("SVG pictures (*.svg)")
+                                      : QStringLiteral("Excel Import Files (*.csv)");
+    return ss(QFileDialog::getSaveFileName(this, QStringLiteral("Export..."), qs(start), pictures));
+}
+
 void CTraceDlg::chooseAndOpenReport()
 {
-    std::string start = CTraceSettings::read(CTraceSettings::kReviewFile);
-    if (start.empty())
-        start = CTraceSettings::read(CTraceSettings::kTracePath);
-    const std::string path = ss(QFileDialog::getOpenFileName(
-        this, QStringLiteral("Open report..."), qs(start),
-        QStringLiteral("Excel Import Files (*.csv);;All Files (*.*)")));
+    if (isTracing()) {
+        const IPrompt::Answer answer = m_prompt
+            ? m_prompt->message("A trace is running. Stop it and show a saved report?",
+                                std::string(), IPrompt::Buttons::YesNo, IPrompt::Icon::Question)
+            : IPrompt::Answer::No;
+        if (answer != IPrompt::Answer::Yes)
+            return;
+    }
+    // The report last opened, else the folder of the CSV logs.
+    const std::string path =
+        choosePath(DialogKind::OpenReport,
+                   fileDialogStart(CTraceSettings::read(CTraceSettings::kReviewFile),
+                                   CTraceSettings::read(CTraceSettings::kTracePath)));
     if (path.empty())
         return;
     CTraceSettings::write(CTraceSettings::kReviewFile, path);
     openReport(path);
 }
 
-void CTraceDlg::chooseAndExport(int kind)
+void CTraceDlg::chooseAndExport(DialogKind kind)
 {
     int width = 1200;
     int height = 800;
-    if (kind != 2) {
+    if (kind != DialogKind::SaveRange) {
         std::string size = CTraceSettings::read(CTraceSettings::kExportSize);
         if (!SettingsDefaults::pictureSize(size, width, height))
             size = "1200x800";
@@ -732,19 +829,18 @@ void CTraceDlg::chooseAndExport(int kind)
         }
         CTraceSettings::write(CTraceSettings::kExportSize, ss(chosen.trimmed()));
     }
-    static const char *const filters[] = {"PNG pictures (*.png)", "SVG pictures (*.svg)",
-                                          "Excel Import Files (*.csv)"};
-    static const char *const names[] = {"trace.png", "trace.svg", "trace-range.csv"};
-    const QString folder = qs(CTraceSettings::read(CTraceSettings::kExportPath));
-    const std::string path = ss(QFileDialog::getSaveFileName(
-        this, QStringLiteral("Export..."), QDir(folder).filePath(QLatin1String(names[kind])),
-        QLatin1String(filters[kind])));
+    // Pictures and range copies each start in the folder last used for them.
+    const char *key =
+        kind == DialogKind::SaveRange ? CTraceSettings::kRangePath : CTraceSettings::kExportPath;
+    const char *name = kind == DialogKind::SavePng ? "trace.png"
+        : kind == DialogKind::SaveSvg              ? "trace.svg"
+                                                   : "trace-range.csv";
+    const std::string path = choosePath(kind, saveDialogStart(CTraceSettings::read(key), name));
     if (path.empty())
         return;
-    CTraceSettings::write(CTraceSettings::kExportPath,
-                          ss(QFileInfo(qs(path)).absolutePath() + QLatin1Char('/')));
-    if (kind == 2)
+    CTraceSettings::write(key, ss(QFileInfo(qs(path)).absolutePath() + QLatin1Char('/')));
+    if (kind == DialogKind::SaveRange)
         exportVisibleCsv(path);
     else
-        exportPicture(path, width, height, kind == 1);
+        exportPicture(path, width, height, kind == DialogKind::SaveSvg);
 }

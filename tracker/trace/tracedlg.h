@@ -22,6 +22,7 @@ class CCWButton;
 class CTraceTools;
 class IPrompt;
 class QHideEvent;
+class QKeyEvent;
 class QResizeEvent;
 class QShowEvent;
 namespace Ui {
@@ -66,6 +67,17 @@ public:
     // Returns the chosen colour (0x00BBGGRR); given the current one, which
     // is also the answer after a cancel.
     using ColorChooser = std::function<QColor(const QColor &current)>;
+    // The other file dialogs of the panel: a report to open, or where a
+    // picture or the visible range goes. Given where the dialog starts;
+    // returns the chosen path, or an empty string after a cancel.
+    enum class DialogKind
+    {
+        OpenReport,
+        SavePng,
+        SaveSvg,
+        SaveRange
+    };
+    using PathChooser = std::function<std::string(DialogKind kind, const std::string &start)>;
 
     explicit CTraceDlg(QWidget *parent = nullptr);
 
@@ -73,6 +85,10 @@ public:
     // there, else the folder last used, else the user's documents folder,
     // else the home folder; never the current directory.
     static std::string fileDialogStart(const std::string &lastFile, const std::string &folder);
+    // Where a save dialog for a new file called name opens: name in the
+    // folder last used when it is still there, else in the documents
+    // folder (else the home folder).
+    static std::string saveDialogStart(const std::string &folder, const std::string &name);
     // The chosen name with ".csv" added when it has no extension.
     static std::string withCsvExtension(const std::string &path);
     // Ends a running trace (waiting for its thread) and closes the CSV file.
@@ -88,6 +104,7 @@ public:
     // Replace the system dialogs, the clock of the CSV report (UTC).
     void setFileChooser(FileChooser chooser);
     void setColorChooser(ColorChooser chooser);
+    void setPathChooser(PathChooser chooser);
     void setClock(CTraceCsvWriter::Clock clock);
 
     // Distance of the panel's top from its owner's.
@@ -137,8 +154,12 @@ public:
     // Figures of the current (or last) run, or of the report shown.
     const CTraceStats &stats() const { return m_stats; }
     // Opens a saved report into the graph (a running trace is stopped
-    // first); false with the reason shown when it cannot be read.
+    // first, and its last value and cursor read-out are cleared); false
+    // with the reason shown when it cannot be read.
     bool openReport(const std::string &path);
+    // "Open report...": during a live trace it asks first whether to stop
+    // the trace; then the file is chosen and opened.
+    void chooseAndOpenReport();
     bool isReviewing() const { return m_reviewing; }
     const TraceReport &reviewHeader() const { return m_reviewHeader; }
     // The graph as a picture file (PNG at 300 dpi, or SVG), to the
@@ -150,8 +171,12 @@ public:
     // The visible points as a report, as exportVisibleCsv() writes it.
     std::string visibleCsvText() const;
     // Applies the range fields (or the automatic range); false when the
-    // manual range was refused (the reason is shown).
+    // manual range was refused (the reason is shown, and the automatic
+    // range box shows the range still in force).
     bool applyValueRange();
+    // A number as the user writes it (the decimal separator of the user's
+    // locale), or in the C locale; false for anything else.
+    static bool readNumber(const QString &text, double &value);
     // Redraws now and updates the figures (as the redraw timer does), or
     // soon: at most about 30 times a second, less often when a redraw takes long.
     void redrawNow();
@@ -167,10 +192,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void OnInitDialog();
     void OnShowWindow(bool show);
+    // Return in the command field: the command is taken and stored.
+    void applyCommand();
     void layoutContents();
     void showSample(const TraceSample &sample);
     // A poll or file failure in the message line above the graph.
@@ -183,8 +211,8 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void updateFigures();
     void showNote(const std::string &text, bool error);
-    void chooseAndOpenReport();
-    void chooseAndExport(int kind);
+    void chooseAndExport(DialogKind kind);
+    std::string choosePath(DialogKind kind, const std::string &start);
 
     std::unique_ptr<Ui::CTraceDlg> m_ui;
     CDeviceSession *m_session = nullptr;
@@ -192,6 +220,7 @@ private:
     std::function<TraceOwnerInfo()> m_ownerInfo;
     FileChooser m_fileChooser;
     ColorChooser m_colorChooser;
+    PathChooser m_pathChooser;
 
     std::string m_command;
     bool m_tickMode = false;

@@ -6,19 +6,39 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QResizeEvent;
 
 // The strip below the trace graph: hold and follow, the value range
 // (automatic or manual), opening a saved report, exporting, and the
 // figures of the run and of the visible range. It only shows and reports;
 // the trace panel does the work.
 //
+// None of its buttons is a default button: Return in a field of the window
+// applies that field and never presses a button here.
+//
+// Every line has its height reserved, so that no control moves when a
+// figure, a note or a refused range comes or goes.
+//
 // Objects named for tests: holdButton, followButton, yAutoCheck, yMinEdit,
-// yMaxEdit, openReportButton, exportButton, statsLabel, viewLabel, noteLabel.
+// yMaxEdit, openReportButton, exportButton, summaryLabel, figuresTable (its
+// cells named "<row>.<column>", e.g. "period.p99"), noteLabel.
 class CTraceTools : public QWidget
 {
     Q_OBJECT
 
 public:
+    // The figures shown in the table: the poll timing in ms and the values
+    // of the run and of the visible range, as texts; an empty text leaves
+    // its cell empty.
+    struct Figures
+    {
+        QString summary;     // counts, on the line above the table
+        QString period[4];   // mean, median, p99, max
+        QString exchange[4]; // mean, median, p99, max
+        QString values[4];   // min, max, mean, sd
+        QString view[4];     // min, max, mean, sd
+    };
+
     explicit CTraceTools(QWidget *parent = nullptr);
 
     void setHeld(bool held);
@@ -28,10 +48,11 @@ public:
     QString yMinText() const;
     QString yMaxText() const;
 
-    void setStatsText(const QString &text);
-    void setViewText(const QString &text);
-    // A note under the figures (a refused range, a failed export, the
-    // report shown); red when it reports an error; hidden when empty.
+    void setFigures(const Figures &figures);
+    // A note beside the counts, above the table (a refused range, a failed
+    // export, the report shown); red when it reports an error. Its place
+    // stays when it is empty; a text longer than the place is cut with
+    // "..." there and kept whole in the tooltip.
     void setNote(const QString &text, bool error);
     QString note() const;
 
@@ -47,7 +68,12 @@ signals:
     void copyPictureClicked();
     void exportCsvClicked();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void showLineAbove();
+
     QPushButton *m_hold;
     QPushButton *m_follow;
     QCheckBox *m_yAuto;
@@ -55,7 +81,11 @@ private:
     QLineEdit *m_yMax;
     QPushButton *m_open;
     QPushButton *m_export;
-    QLabel *m_stats;
-    QLabel *m_view;
+    QLabel *m_summary;
+    QWidget *m_table = nullptr;
+    // Cells of the table's rows: period, exchange, values, view.
+    QLabel *m_cells[4][4] = {};
     QLabel *m_note;
+    QString m_noteText;
+    QString m_summaryText;
 };
