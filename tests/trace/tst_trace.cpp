@@ -962,6 +962,8 @@ private slots:
         QCOMPARE(panel.graph()->pointCount(), int(whole.x.size()));
         for (int i = 1; i < panel.graph()->pointCount(); ++i)
             QVERIFY(panel.graph()->keyAt(i - 1) <= panel.graph()->keyAt(i));
+        // A time that goes back gives no period.
+        QVERIFY(panel.stats().period().count() == 0 || panel.stats().period().minimum() >= 0.0);
         for (const std::string &note : whole.notes)
             QVERIFY2(panel.tools()->note().contains(QString::fromStdString(note)),
                      qPrintable(panel.tools()->note()));
@@ -978,8 +980,6 @@ private slots:
                                              << "not a regular file (a FIFO)";
         QTest::newRow("FIFO with a writer") << "fifo+writer"
                                             << "not a regular file (a FIFO)";
-        QTest::newRow("link to a FIFO") << "link"
-                                        << "not a regular file (a FIFO)";
         QTest::newRow("/dev/zero") << "/dev/zero"
                                    << "not a regular file (a character device)";
         QTest::newRow("folder") << "folder"
@@ -995,13 +995,9 @@ private slots:
         QString path = dir.filePath("report.csv");
         std::thread writer;
         std::atomic<bool> done{false};
-        if (kind.startsWith("fifo") || kind == "link") {
+        if (kind.startsWith("fifo")) {
             QVERIFY(mkfifo(dir.filePath("fifo").toLocal8Bit().constData(), 0600) == 0);
             path = dir.filePath("fifo");
-            if (kind == "link") {
-                QVERIFY(QFile::link(path, dir.filePath("link.csv")));
-                path = dir.filePath("link.csv");
-            }
             // A reader that opens it anyway gets a valid report after 1 s
             // (rows for 2 s more with a writer), so waiting shows as a wrong
             // answer, not as a hang.
