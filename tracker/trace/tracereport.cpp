@@ -52,7 +52,8 @@ public:
         m_error = formatC("line %zu: ", m_line) + what;
         return false;
     }
-    // Line ends are CR LF, unless the first line ends with LF alone.
+    // Line ends are CR LF, unless the text's first block holds no CR LF
+    // at all (a report edited into LF line ends).
     bool crlf = true;
     bool crlfKnown = false;
 
