@@ -62,6 +62,14 @@ private slots:
         QVERIFY2(!m_sim->path().isEmpty(), qPrintable(m_sim->errorString()));
         m_boot = std::make_unique<OrboSim>(QStringList{"--boot"});
         QVERIFY2(!m_boot->path().isEmpty(), qPrintable(m_boot->errorString()));
+        QVERIFY(mkfifo(m_config.filePath("fifo.csv").toLocal8Bit().constData(), 0600) == 0);
+        QFile back(m_config.filePath("back.csv"));
+        QVERIFY(back.open(QIODevice::WriteOnly));
+        back.write(QByteArray("Report for;ORBO\r\nSerial;1\r\nStart time;2015-11-26 08:05:00\r\nComport;3\r\n"
+                              "Signal;PRE\r\nInterval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n"
+                              "0.100; 1;\r\n0.050; 2\0x;\r\n0.300; 3",
+                              164));
+        back.close();
         QFile bad(m_config.filePath("bad.csv"));
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("Report for;ORBO\r\nSerial;1\r\nStart time;2015-11-26 08:05:00\r\nComport;3\r\n"
@@ -107,6 +115,10 @@ private slots:
         row("review no file", "review /no/such.csv", 1, "", "!! /no/such.csv: No such file or directory\n");
         row("review malformed", "review %DIR%/bad.csv --png %DIR%/bad.png", 1, "",
             "/bad.csv: line 10: the tick count is not a whole number\n");
+        // What a killed run with a stepped clock and a NUL in a reply left.
+        row("review what a writer left", "review %DIR%/back.csv", 0, "samples: 2",
+            "/back.csv: line 10: the time goes back\n");
+        row("review FIFO", "review %DIR%/fifo.csv", 1, "", "/fifo.csv: not a regular file (a FIFO)\n");
         row("trace unwritable csv",
             "trace --port 1 --simulate --command PRE --samples 1 --csv /proc/no/x.csv", 1, "",
             "!! Error occurred!");

@@ -36,6 +36,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QWheelEvent>
 #include <QXmlStreamReader>
 #include <qcustomplot.h>
@@ -47,7 +48,11 @@
 #include <csignal>
 #include <random>
 #include <mutex>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -198,14 +203,14 @@ private slots:
         setInterval(panel, "250");
         CCWGraph *graph = panel.graph();
         QCOMPARE(graph->chartLength(), 41);
-        QCOMPARE(graph->axisLabel(CCWGraph::XAxis, 24), QString("6s"));
+        QCOMPARE(graph->axisLabel(CCWGraph::XAxis, 6), QString("6s"));
         // The oldest points drop out beyond the chart length, and their values
         // leave the Y range; the X axis follows the newest point.
         for (int i = 0; i < 100; ++i)
             graph->appendPoint(i % 2 ? i : 1000 - i, 1.0);
         graph->refresh();
         QCOMPARE(graph->pointCount(), 41);
-        QCOMPARE(graph->axisMaximum(CCWGraph::XAxis), 99.0);
+        QCOMPARE(graph->axisMaximum(CCWGraph::XAxis), 99 * 0.25);
         QCOMPARE(graph->axisMinimum(CCWGraph::YAxis), 59.0);
         QCOMPARE(graph->axisMaximum(CCWGraph::YAxis), 940.0);
         panel.OnClearGraph();
@@ -432,6 +437,53 @@ private slots:
         QVERIFY(!t.panel.isTracing());
     }
 
+    // Every view reads the time each sample was taken: a changed interval
+    // leaves the samples already drawn at their times, and the cursor, the
+    // visible range written out and the figures agree with the graph.
+    void measuredTimesAfterIntervalChange()
+    {
+        Traced t;
+        QVERIFY(t.open());
+        setInterval(t.panel, "10");
+        CCWGraph *graph = t.panel.graph();
+        QSignalSpy ended(&t.panel, &CTraceDlg::traceEnded);
+        QElapsedTimer clock;
+        clock.start();
+        t.panel.OnTraceStartStop();
+        QVERIFY(waitFor([&] { return graph->pointCount() >= 30; }));
+        const int before = graph->pointCount();
+        const double beforeSeconds = double(clock.elapsed()) / 1000.0;
+        setInterval(t.panel, "100");
+        // Samples taken before the change may still be on their way.
+        QVERIFY(waitFor([&] {
+            const int count = graph->pointCount();
+            return count >= before + 2 && graph->keyAt(count - 1) - graph->keyAt(count - 2) >= 0.09;
+        }));
+        t.panel.StopTrace();
+        QVERIFY(ended.wait(60000) || ended.count() == 1);
+        const int n = graph->pointCount();
+        QVERIFY(graph->keyAt(0) > 0.0);
+        QVERIFY2(graph->keyAt(before - 1) <= beforeSeconds,
+                 qPrintable(QString("%1 > %2").arg(graph->keyAt(before - 1)).arg(beforeSeconds)));
+        QVERIFY((graph->keyAt(before - 1) - graph->keyAt(0)) / (before - 1) < 0.05);
+        QCOMPARE(graph->axisMaximum(CCWGraph::XAxis), 60.0);
+        graph->showCursorAt(graph->keyAt(before - 1));
+        QVERIFY2(graph->cursorText().startsWith(
+                     QString::fromStdString(formatC("%.6gs ", graph->keyAt(before - 1)))),
+                 qPrintable(graph->cursorText()));
+        TraceReport visible;
+        std::string error;
+        QVERIFY2(CTraceReportReader::readText(t.panel.visibleCsvText(), visible, error), error.c_str());
+        QCOMPARE(int(visible.x.size()), n);
+        for (int i = 0; i < n; ++i)
+            QVERIFY2(std::abs(visible.x[size_t(i)] - graph->keyAt(i)) <= 0.0005,
+                     qPrintable(QString::number(i)));
+        const CTraceStats &stats = t.panel.stats();
+        QCOMPARE(stats.samples(), uint64_t(n));
+        QVERIFY(std::abs(stats.period().mean() - (graph->keyAt(n - 1) - graph->keyAt(0)) * 1000.0 / (n - 1))
+                < 1.0);
+    }
+
     void timingRule_data()
     {
         QTest::addColumn<double>("interval");
@@ -487,6 +539,12 @@ private slots:
             << true << 250.6 << "/dev/pts/7"
             << "%s%n\r\n"
             << QByteArray("Interval;251 ms\r\n\r\nTick counts;Value;\r\n0; %s%n;\r\n1; %s%n;\r\n");
+        // Any bytes: each row reads back whole, its value what atof reads.
+        const QByteArray bytes("2.5\0\x1b[2J;x\nz", 12);
+        QTest::newRow("NUL, escape, ; and LF in the reply")
+            << false << 100.0 << "3" << QString::fromLatin1(bytes + "\r\n")
+            << "Interval;100 ms\r\n\r\ntime[s.ms] after start;Value;\r\n0.250; " + bytes + ";\r\n1.234; "
+                + bytes + ";\r\n";
         // A network port is named as typed, however long.
         const QString server = "rfc2217://" + QString(300, 'h') + ".example:4001";
         QTest::newRow("network port")
@@ -523,6 +581,9 @@ private slots:
         std::string error;
         QVERIFY2(CTraceReportReader::readFile(path.toStdString(), report, error), error.c_str());
         QCOMPARE(QString::fromStdString(report.port), port);
+        const double value = CTraceRun::parseValue(reply.toStdString());
+        QCOMPARE(report.values, (std::vector<double>{value, value}));
+        QVERIFY(report.notes.empty());
     }
 
     void csvWriteFailureKeepsLog()
@@ -858,15 +919,13 @@ private slots:
                                    << "line 10: the time is not a number";
         QTest::newRow("no final ;") << QByteArray("-2;") << QByteArray("-2")
                                     << "line 11: the line does not end with \";\"";
-        QTest::newRow("time back") << QByteArray("0.300") << QByteArray("0.150")
-                                   << "line 11: the time goes back";
         QTest::newRow("tick in time report")
             << QByteArray("time[s.ms] after start") << QByteArray("Tick counts")
             << "line 9: the tick count is not a whole number";
         QTest::newRow("empty data line")
             << QByteArray("0.200; 1.25E-03;\r\n") << QByteArray("\r\n") << "line 10: empty line";
-        QTest::newRow("NUL byte") << QByteArray("1.25E") << QByteArray("1.2\0E", 5)
-                                  << "line 10: holds a NUL byte";
+        QTest::newRow("NUL in the time")
+            << QByteArray("0.200") << QByteArray("0.2\0", 4) << "line 10: the time is not a number";
         QTest::newRow("too long") << QByteArray("1.25E-03") << QByteArray(70000, '7')
                                   << "line 10: longer than 65536 bytes";
     }
@@ -889,6 +948,149 @@ private slots:
         file.write(text);
         file.close();
         QVERIFY(!CTraceReportReader::readFile(file.fileName().toStdString(), report, message));
+        QCOMPARE(QString::fromStdString(message), error);
+    }
+
+    // What a writer can leave behind is read: times in file order, a torn
+    // last line left out, any bytes in the reply; each noted once.
+    void reportsTheWriterLeaves_data()
+    {
+        QTest::addColumn<QByteArray>("from"); // replaced in the valid report...
+        QTest::addColumn<QByteArray>("to");   // ...by this
+        QTest::addColumn<int>("cap");         // samples read at most
+        QTest::addColumn<QVector<double>>("x");
+        QTest::addColumn<QVector<double>>("values");
+        QTest::addColumn<QStringList>("notes");
+        const QByteArray rows("0.100; 1.5E-03;\r\n0.200; 1.25E-03;\r\n0.300; -2;\r\n");
+        const QVector<double> times{0.1, 0.2, 0.3};
+        const QVector<double> values{1.5e-3, 1.25e-3, -2};
+        const int cap = int(CTraceReportReader::kMostSamples);
+        QTest::newRow("clock set back twice")
+            << rows << QByteArray("0.100; 1.5E-03;\r\n0.050; 1.25E-03;\r\n0.010; -2;\r\n") << cap
+            << QVector<double>{0.1, 0.05, 0.01} << values << QStringList{"line 10: the time goes back"};
+        QTest::newRow("killed in a row") << rows << rows + "0.400; 1.5E" << cap << times << values
+                                         << QStringList{"line 12: the last line is not whole; left out"};
+        QTest::newRow("killed before the LF")
+            << rows << rows + "0.400; 7;\r" << cap << QVector<double>{0.1, 0.2, 0.3, 0.4}
+            << QVector<double>{1.5e-3, 1.25e-3, -2, 7} << QStringList{};
+        QTest::newRow("NUL in the reply") << QByteArray("1.25E-03") << QByteArray("1.2\0E-03", 8) << cap
+                                          << times << QVector<double>{1.5e-3, 1.2, -2} << QStringList{};
+        QTest::newRow("escape, ; and lone LF in the reply")
+            << QByteArray("-2;") << QByteArray("-2\x1b]0;t\x07;\n\xff;x;") << cap << times << values
+            << QStringList{};
+        QTest::newRow("LF line ends")
+            << QByteArray("\r\n") << QByteArray("\n") << cap << times << values << QStringList{};
+        QTest::newRow("more rows than the cap")
+            << rows << rows << 2 << QVector<double>{0.1, 0.2} << QVector<double>{1.5e-3, 1.25e-3}
+            << QStringList{"line 11: more than 2 samples; the rest is left out"};
+    }
+    void reportsTheWriterLeaves()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(int, cap);
+        QFETCH(QVector<double>, x);
+        QFETCH(QVector<double>, values);
+        QFETCH(QStringList, notes);
+        QByteArray text(kReport);
+        QVERIFY(text.contains(from));
+        text.replace(from, to);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("left.csv"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        for (bool fromFile : {false, true}) {
+            TraceReport report;
+            std::string error;
+            QVERIFY2(fromFile ? CTraceReportReader::readFile(file.fileName().toStdString(), report, error,
+                                                             size_t(cap))
+                              : CTraceReportReader::readText(text.toStdString(), report, error, size_t(cap)),
+                     error.c_str());
+            QCOMPARE(QVector<double>(report.x.begin(), report.x.end()), x);
+            QCOMPARE(QVector<double>(report.values.begin(), report.values.end()), values);
+            QStringList seen;
+            for (const std::string &note : report.notes)
+                seen << QString::fromStdString(note);
+            QCOMPARE(seen, notes);
+        }
+        // The panel draws it in time order and says what was read past.
+        CTraceDlg panel;
+        QVERIFY(panel.openReport(file.fileName().toStdString()));
+        TraceReport whole;
+        std::string error;
+        QVERIFY(CTraceReportReader::readFile(file.fileName().toStdString(), whole, error));
+        QCOMPARE(panel.graph()->pointCount(), int(whole.x.size()));
+        for (int i = 1; i < panel.graph()->pointCount(); ++i)
+            QVERIFY(panel.graph()->keyAt(i - 1) <= panel.graph()->keyAt(i));
+        // A time that goes back gives no period.
+        QVERIFY(panel.stats().period().count() == 0 || panel.stats().period().minimum() >= 0.0);
+        for (const std::string &note : whole.notes)
+            QVERIFY2(panel.tools()->note().contains(QString::fromStdString(note)),
+                     qPrintable(panel.tools()->note()));
+    }
+
+    // Paths that are not regular files are refused at once, without
+    // waiting for a writer; a sparse file of 22 GB is refused without
+    // memory sized from it.
+    void nonRegularReports_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("FIFO without writer") << "fifo"
+                                             << "not a regular file (a FIFO)";
+        QTest::newRow("FIFO with a writer") << "fifo+writer"
+                                            << "not a regular file (a FIFO)";
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << "not a regular file (a character device)";
+        QTest::newRow("folder") << "folder"
+                                << "not a regular file (a folder)";
+        QTest::newRow("sparse 22 GB") << "sparse"
+                                      << "line 12: longer than 65536 bytes";
+    }
+    void nonRegularReports()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QString path = dir.filePath("report.csv");
+        std::thread writer;
+        std::atomic<bool> done{false};
+        if (kind.startsWith("fifo")) {
+            QVERIFY(mkfifo(dir.filePath("fifo").toLocal8Bit().constData(), 0600) == 0);
+            path = dir.filePath("fifo");
+            // A reader that opens it anyway gets a valid report after 1 s
+            // (rows for 2 s more with a writer), so waiting shows as a wrong
+            // answer, not as a hang.
+            writer =
+                std::thread([&, fifo = dir.filePath("fifo").toLocal8Bit(), endless = kind == "fifo+writer"] {
+                    QThread::msleep(1000);
+                    const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+                    ssize_t ignored = ::write(fd, kReport, sizeof kReport - 1);
+                    QElapsedTimer writing;
+                    writing.start();
+                    while (endless && !done.load() && writing.elapsed() < 2000)
+                        ignored = ::write(fd, "0.400; 1;\r\n", 11);
+                    (void)ignored;
+                    ::close(fd);
+                });
+        } else if (kind == "folder") {
+            path = dir.path();
+        } else if (kind == "sparse") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(kReport);
+            QVERIFY(file.resize(22LL << 30));
+        } else {
+            path = kind;
+        }
+        TraceReport report;
+        std::string message;
+        const bool read = CTraceReportReader::readFile(path.toStdString(), report, message);
+        done = true;
+        if (writer.joinable())
+            writer.join();
+        QVERIFY(!read);
         QCOMPARE(QString::fromStdString(message), error);
     }
 

@@ -273,6 +273,8 @@ int CCliRunner::runReview()
                      terminalText(error).c_str());
         return 1;
     }
+    for (const std::string &note : report.notes)
+        std::fprintf(m_err, ">> %s: %s\n", m_args.reportPath.c_str(), note.c_str());
     std::fprintf(m_out,
                  "report for: %s\nserial: %s\nport: %s\nstart time: %s\nsignal: %s\n"
                  "interval ms: %.9g\ncolumn: %s\n",

@@ -119,6 +119,7 @@ void CCWGraph::clearData()
     for (Summary &summary : m_summaries)
         summary = Summary();
     m_nextX = 0.0;
+    m_lastX = 0.0;
     refresh();
 }
 
@@ -184,7 +185,14 @@ void CCWGraph::setAxisFormat(Axis number, const std::string &format)
 {
     if (number == XAxis) {
         m_xFormat = format;
-        m_xTicker->setFormat(format);
+        // Points are kept at their time: the ticker labels keys as they
+        // are, with the format's unit.
+        CScaledTicker parsed;
+        if (parsed.setFormat(format)) {
+            m_xFactor = parsed.factor();
+            m_xTicker->setFormat("*1\"" + parsed.unit().toStdString());
+            applyXRange();
+        }
     } else if (number == YAxis) {
         m_yFormat = format;
         m_yTicker->setFormat(format);
@@ -193,14 +201,28 @@ void CCWGraph::setAxisFormat(Axis number, const std::string &format)
 
 void CCWGraph::setAxisRange(Axis number, double minimum, double maximum)
 {
-    QCPAxis *a = axis(number);
-    if (!a)
-        return;
-    a->setRange(minimum, maximum);
     if (number == XAxis) {
-        m_xSpan = a->range().size();
-        m_xHome = a->range().lower;
+        m_xUnitsMin = minimum;
+        m_xUnitsMax = maximum;
+        m_xRangeSet = true;
+        applyXRange();
+        return;
     }
+    if (QCPAxis *a = axis(number))
+        a->setRange(minimum, maximum);
+}
+
+void CCWGraph::applyXRange()
+{
+    if (m_xRangeSet)
+        setXKeys(m_xUnitsMin * m_xFactor, m_xUnitsMax * m_xFactor);
+}
+
+void CCWGraph::setXKeys(double lower, double upper)
+{
+    m_plot->xAxis->setRange(lower, upper);
+    m_xSpan = m_plot->xAxis->range().size();
+    m_xHome = m_plot->xAxis->range().lower;
 }
 
 void CCWGraph::attachDataPlot()
@@ -244,21 +266,34 @@ void CCWGraph::clearPlot()
     for (Summary &summary : m_summaries)
         summary = Summary();
     m_nextX = 0.0;
+    m_lastX = 0.0;
 }
 
 void CCWGraph::appendPoint(double value, double xIncrement)
 {
     if (!m_data)
         return;
+    const double key = m_nextX;
+    appendPointAt(key, value);
+    m_nextX = key + xIncrement * m_xFactor;
+}
+
+void CCWGraph::appendPointAt(double key, double value)
+{
+    if (!m_data)
+        return;
     auto data = m_data->data();
-    data->add(QCPGraphData(m_nextX, value));
-    m_range.add(m_nextX, value);
-    addToSummaries(m_nextX, value);
+    // Keys only grow: the data, the ranges and the summaries are ordered by them.
+    if (!data->isEmpty() && !(key >= m_lastX))
+        key = m_lastX;
+    data->add(QCPGraphData(key, value));
+    m_range.add(key, value);
+    addToSummaries(key, value);
     m_blocks.add(value);
     if (value > 0.0)
-        m_positiveRange.add(m_nextX, value);
-    m_lastIncrement = xIncrement;
-    m_nextX += xIncrement;
+        m_positiveRange.add(key, value);
+    m_lastX = key;
+    m_nextX = key;
     dropOldest();
 }
 
@@ -323,14 +358,23 @@ void CCWGraph::setSeries(const std::vector<double> &x, const std::vector<double>
     if (!m_data)
         return;
     const size_t n = std::min(x.size(), values.size());
+    // A report's times may step back (a clock set back): drawn in time
+    // order, equal times in file order.
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = i;
+    if (!std::is_sorted(x.begin(), x.begin() + std::ptrdiff_t(n)))
+        std::stable_sort(order.begin(), order.end(),
+                         [&x](size_t a, size_t b) { return x[a] < x[b]; });
     QVector<QCPGraphData> points(static_cast<int>(n));
     m_range.clear();
     m_positiveRange.clear();
     m_blocks.clear();
     for (Summary &summary : m_summaries)
         summary = Summary();
-    for (size_t i = 0; i < n; ++i) {
-        points[int(i)] = QCPGraphData(x[i], values[i]);
+    for (size_t k = 0; k < n; ++k) {
+        const size_t i = order[k];
+        points[int(k)] = QCPGraphData(x[i], values[i]);
         m_range.add(x[i], values[i]);
         addToSummaries(x[i], values[i]);
         if (values[i] > 0.0)
@@ -339,11 +383,12 @@ void CCWGraph::setSeries(const std::vector<double> &x, const std::vector<double>
     }
     m_data->data()->set(points, true);
     m_chartLength = int(n);
-    const double first = n ? x.front() : 0.0;
-    const double last = n ? x.back() : 1.0;
-    m_lastIncrement = n > 1 ? (last - first) / double(n - 1) : 1.0;
-    m_nextX = last + m_lastIncrement;
-    setAxisRange(XAxis, first, last > first ? last : first + 1.0);
+    const double first = n ? x[order.front()] : 0.0;
+    const double last = n ? x[order.back()] : 1.0;
+    m_lastX = last;
+    m_nextX = n > 1 ? last + (last - first) / double(n - 1) : last + m_xFactor;
+    m_xRangeSet = false;
+    setXKeys(first, last > first ? last : first + 1.0);
     setHeld(false);
     refresh();
 }
@@ -356,6 +401,11 @@ double CCWGraph::keyAt(int i) const
 double CCWGraph::valueAt(int i) const
 {
     return (m_data->data()->constBegin() + i)->value;
+}
+
+uint64_t CCWGraph::pointNumber(int i) const
+{
+    return m_blocks.firstIndex() + uint64_t(i);
 }
 
 void CCWGraph::setHeld(bool held)

@@ -22,7 +22,13 @@ class QPaintDevice;
 class QWheelEvent;
 class CScaledTicker;
 
-// The trace graph: a chart of one data plot whose X axis counts samples.
+// The trace graph: a chart of one data plot over the time each sample was
+// taken.
+//
+// The X axis is set in its own units as the panel counts them (samples),
+// and its format "*<seconds per unit>\"s" says what one unit is; points
+// are kept and shown at their time in seconds, so a later change of the
+// format (a new interval) leaves the points where they are.
 //
 // Axes are addressed by number: 1 is the X axis, 2 the Y axis. Colours
 // are 0x00BBGGRR values. Operations on the data plot before
@@ -58,7 +64,9 @@ public:
     // The axis range follows the data (the Y axis is never given a range).
     void setAxisAutoScale(Axis axis, bool autoScale);
     // "*<factor>\"<unit>": labels show the axis value times factor,
-    // followed by the unit; e.g. *0.100000"s for 0.1 s per sample.
+    // followed by the unit; e.g. *0.100000"s for 0.1 s per sample. On the
+    // X axis the factor turns the axis units of setAxisRange() and of
+    // appendPoint()'s increment into the keys of the points.
     void setAxisFormat(Axis axis, const std::string &format);
     void setAxisRange(Axis axis, double minimum, double maximum);
 
@@ -66,29 +74,35 @@ public:
     void attachDataPlot();
     void setPlotLineColor(const QColor &color);
     void clearPlot();
-    // Appends value one step of xIncrement after the previous point (the
-    // first point after a clear sits at 0).
+    // Appends value one step of xIncrement axis units after the previous
+    // point (the first point after a clear sits at 0).
     void appendPoint(double value, double xIncrement = 1.0);
+    // Appends value at the key at which it was measured (seconds on a
+    // time axis); a key before the newest point's is taken as that one's.
+    void appendPointAt(double key, double value);
 
     // Read back, for the panel and tests.
     QColor backColor() const { return m_backColor; }
     QColor lineColor() const { return m_lineColor; }
     int chartLength() const { return m_chartLength; }
     int pointCount() const;
-    double lastX() const { return m_nextX - m_lastIncrement; }
+    // Key of the newest point.
+    double lastX() const { return m_lastX; }
     bool axisLog(Axis axis) const;
     std::string axisFormat(Axis axis) const;
     double axisMinimum(Axis axis) const;
     double axisMaximum(Axis axis) const;
-    // The value shown at x by an axis label, e.g. "6s".
+    // The label shown at the key x, e.g. "6s".
     QString axisLabel(Axis axis, double x) const;
     QCustomPlot *customPlot() const { return m_plot; }
 
     // Replaces the data by a whole series (x ascending) and shows all of it.
     void setSeries(const std::vector<double> &x, const std::vector<double> &values);
-    // Key and value of the point i (0 the oldest kept).
+    // Key and value of the point i (0 the oldest kept), and its number
+    // counted from the first point after a clear.
     double keyAt(int i) const;
     double valueAt(int i) const;
+    uint64_t pointNumber(int i) const;
 
     // Holding: the view stays where it is while points arrive.
     void setHeld(bool held);
@@ -136,6 +150,8 @@ private:
     void onWheel(QWheelEvent *event);
     void onMouseMove(QMouseEvent *event);
     void applyYRange();
+    void applyXRange();
+    void setXKeys(double lower, double upper);
     // Long views are drawn from min/max summaries of groups of points.
     void addToSummaries(double key, double value);
     void dropSummaries();
@@ -147,7 +163,12 @@ private:
     QColor m_lineColor = Qt::black;
     int m_chartLength = 0;
     double m_nextX = 0.0;
-    double m_lastIncrement = 1.0;
+    double m_lastX = 0.0;
+    // Keys per X axis unit, and the X range in axis units.
+    double m_xFactor = 1.0;
+    double m_xUnitsMin = 0.0;
+    double m_xUnitsMax = 0.0;
+    bool m_xRangeSet = false;
     double m_xSpan = 0.0;
     bool m_yAutoScale = false;
     std::string m_xFormat;

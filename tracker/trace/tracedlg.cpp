@@ -30,12 +30,20 @@
 #include <QShowEvent>
 #include <QStandardPaths>
 
+#include <chrono>
 #include <cmath>
 
 namespace {
 
 // The graph is redrawn at most this often, however fast samples arrive.
 constexpr int kRedrawIntervalMs = 33;
+
+// Now on the clock of TraceSample::startMs.
+double steadyMs()
+{
+    using Ms = std::chrono::duration<double, std::milli>;
+    return Ms(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 QString qs(const std::string &text)
 {
@@ -365,7 +373,12 @@ void CTraceDlg::OnTraceStartStop()
     if (m_reviewing)
         OnClearGraph(); // back from a report to the live graph
     m_stats.clear();
-    m_traceStart = QDateTime::currentDateTimeUtc();
+    // The graph's time runs from the start of the run that drew its first
+    // point: a later run continues on it, its gap shown.
+    if (m_timeOriginMs < 0.0 || m_ui->graph->pointCount() == 0) {
+        m_traceStart = QDateTime::currentDateTimeUtc();
+        m_timeOriginMs = steadyMs();
+    }
 
     CTraceSettings::write(CTraceSettings::kPlotCommand, m_command);
     m_ui->commandEdit->setEnabled(false);
@@ -422,7 +435,12 @@ void CTraceDlg::showSample(const TraceSample &sample)
     if (sample.writeFailed) {
         showMessage(qs("ERROR! Can not write to the file: " + sample.filePath));
     }
-    m_ui->graph->appendPoint(sample.value, 1.0);
+    // At the time the sample was taken, so a changed interval and late or
+    // failed polls show as they happened.
+    if (sample.startMs >= 0.0 && m_timeOriginMs >= 0.0)
+        m_ui->graph->appendPointAt((sample.startMs - m_timeOriginMs) / 1000.0, sample.value);
+    else
+        m_ui->graph->appendPoint(sample.value, 1.0);
     scheduleRedraw();
     m_ui->lateLed->setValue(sample.late);
     m_ui->valueDisplay->setText(qs(formatC("%.6g", sample.value)));
@@ -562,6 +580,8 @@ void CTraceDlg::OnClearGraph()
     m_ui->graph->clearData();
     m_ui->graph->refresh();
     m_ui->graph->clearPlot();
+    if (!isTracing())
+        m_timeOriginMs = -1.0;
     ApplyGraphSettings();
 }
 
@@ -682,6 +702,7 @@ bool CTraceDlg::openReport(const std::string &path)
     }
     StopTrace();
     m_reviewing = true;
+    m_timeOriginMs = -1.0;
     // Nothing of the live trace stays on screen over the report.
     m_ui->valueDisplay->clear();
     m_ui->lateLed->setValue(false);
@@ -697,10 +718,13 @@ bool CTraceDlg::openReport(const std::string &path)
     report.x = {};
     report.values = {};
     m_reviewHeader = report;
-    showNote(formatC("Report for %s, serial %s, port %s, started %s: %s every %.0f ms, %zu samples",
-                     report.part.c_str(), report.serial.c_str(), report.port.c_str(),
-                     report.startTime.c_str(), report.command.c_str(), report.intervalMs, count),
-             false);
+    std::string shown =
+        formatC("Report for %s, serial %s, port %s, started %s: %s every %.0f ms, %zu samples",
+                report.part.c_str(), report.serial.c_str(), report.port.c_str(),
+                report.startTime.c_str(), report.command.c_str(), report.intervalMs, count);
+    for (const std::string &note : report.notes)
+        shown += "; " + note;
+    showNote(shown, false);
     updateFigures();
     return true;
 }
@@ -730,11 +754,11 @@ std::string CTraceDlg::visibleCsvText() const
     if (m_ui->graph->visibleIndexes(first, last)) {
         x.reserve(size_t(last - first));
         values.reserve(size_t(last - first));
-        // A live graph counts samples; its times are the sample's place
-        // times the interval.
-        const double scale = m_reviewing || header.tickMode ? 1.0 : m_interval / 1000.0;
+        // The times are the points' own; a live graph's ticks count its
+        // points since it was cleared.
+        const bool ticks = !m_reviewing && header.tickMode;
         for (int i = first; i < last; ++i) {
-            x.push_back(m_ui->graph->keyAt(i) * scale);
+            x.push_back(ticks ? double(m_ui->graph->pointNumber(i)) : m_ui->graph->keyAt(i));
             values.push_back(m_ui->graph->valueAt(i));
         }
     }

@@ -238,6 +238,9 @@ private:
     CTraceTools *m_tools = nullptr;
     CTraceStats m_stats;
     QDateTime m_traceStart;
+    // When the graph's time 0 was, on the samples' steady clock (ms);
+    // negative until a run starts on an empty graph.
+    double m_timeOriginMs = -1.0;
     bool m_reviewing = false;
     TraceReport m_reviewHeader; // the report shown, without its points
     QRect m_messagePlace;       // the message line's designed geometry

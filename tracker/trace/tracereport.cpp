@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,15 +26,19 @@ constexpr const char *kTickColumns = "Tick counts;Value;";
 class ReportParser
 {
 public:
-    explicit ReportParser(TraceReport &report)
+    ReportParser(TraceReport &report, size_t mostSamples)
         : m_report(report)
+        , m_mostSamples(mostSamples)
     {
     }
 
-    // False (and error() set) when the line is wrong.
-    bool line(char *begin, char *end);
+    // False (and error() set) when the line is wrong. last: the line is
+    // the end of the text and has no line end.
+    bool line(char *begin, char *end, bool last = false);
     // False when the text stopped inside the header.
     bool finish();
+    // The cap is reached: nothing more is to be read.
+    bool full() const { return m_full; }
     const std::string &error() const { return m_error; }
     size_t lineNumber() const { return m_line; }
     // The line after the last one handed over is wrong.
@@ -45,15 +52,26 @@ public:
         m_error = formatC("line %zu: ", m_line) + what;
         return false;
     }
+    // Line ends are CR LF, unless the text's first block holds no CR LF
+    // at all (a report edited into LF line ends).
+    bool crlf = true;
+    bool crlfKnown = false;
 
 private:
     bool header(const std::string &text);
     bool sample(char *begin, char *end);
     bool field(const std::string &text, const char *label, std::string &value);
+    void note(const std::string &what)
+    {
+        m_report.notes.push_back(formatC("line %zu: ", m_line) + what);
+    }
 
     TraceReport &m_report;
+    const size_t m_mostSamples;
     std::string m_error;
     size_t m_line = 0;
+    bool m_wentBack = false;
+    bool m_full = false;
 };
 
 bool ReportParser::field(const std::string &text, const char *label, std::string &value)
@@ -133,27 +151,41 @@ bool ReportParser::sample(char *begin, char *end)
         if (parsedEnd == begin || parsedEnd != separator || !std::isfinite(x))
             return fail("the time is not a number");
     }
-    if (!m_report.x.empty() && x < m_report.x.back())
-        return fail(m_report.tickMode ? "the tick count goes back" : "the time goes back");
+    if (m_report.x.size() >= m_mostSamples) {
+        note(formatC("more than %zu samples; the rest is left out", m_mostSamples));
+        m_full = true;
+        return true;
+    }
+    // A clock set back during the run: the times stay in the order written.
+    if (!m_wentBack && !m_report.x.empty() && x < m_report.x.back()) {
+        m_wentBack = true;
+        note(m_report.tickMode ? "the tick count goes back" : "the time goes back");
+    }
+    // The value ends where atof stops: at the first byte that is not part
+    // of a number, a NUL in the reply included.
     end[-1] = '\0';
     m_report.x.push_back(x);
     m_report.values.push_back(strtodC(separator + 2, nullptr));
     return true;
 }
 
-bool ReportParser::line(char *begin, char *end)
+bool ReportParser::line(char *begin, char *end, bool last)
 {
     ++m_line;
-    if (end > begin && end[-1] == '\r')
-        --end;
-    *end = '\0';
     if (size_t(end - begin) > kLongestLine)
         return fail(formatC("longer than %zu bytes", kLongestLine));
-    if (std::memchr(begin, '\0', size_t(end - begin)))
-        return fail("holds a NUL byte");
+    *end = '\0';
     if (m_line <= 8)
         return header(std::string(begin, end));
-    return sample(begin, end);
+    if (!last)
+        return sample(begin, end);
+    // A last line without its line end is what a run killed while writing
+    // leaves: taken when whole, else left out.
+    if (sample(begin, end))
+        return true;
+    m_error.clear();
+    note("the last line is not whole; left out");
+    return true;
 }
 
 bool ReportParser::finish()
@@ -163,22 +195,50 @@ bool ReportParser::finish()
     return failNext(m_line == 0 ? "the file is empty" : "the report ends inside its header");
 }
 
+// The next line end at or after from: CR LF, or in a file of LF line ends
+// LF alone. Returns its LF, or null when none is in [from, stop).
+char *lineEnd(const ReportParser &parser, char *begin, char *from, char *stop)
+{
+    for (;;) {
+        char *newline = static_cast<char *>(std::memchr(from, '\n', size_t(stop - from)));
+        if (!newline || !parser.crlf || (newline > begin && newline[-1] == '\r'))
+            return newline;
+        from = newline + 1; // a lone LF is part of the line
+    }
+}
+
 // Hands every line of [data, data + size) to the parser; data[size] must
 // be writable (a NUL goes there).
 bool parseAll(ReportParser &parser, char *data, size_t size, bool final, size_t &used)
 {
     char *cursor = data;
     char *const stop = data + size;
-    for (;;) {
-        char *newline = static_cast<char *>(std::memchr(cursor, '\n', size_t(stop - cursor)));
+    if (!parser.crlfKnown && (size > 0 || final)) {
+        // A file edited into LF line ends holds no CR LF at all.
+        static const char kCrLf[] = "\r\n";
+        parser.crlf = size == 0 || memmem(data, size, kCrLf, 2) != nullptr;
+        parser.crlfKnown = true;
+    }
+    while (!parser.full()) {
+        char *newline = lineEnd(parser, cursor, cursor, stop);
         if (!newline)
             break;
-        if (!parser.line(cursor, newline))
+        char *end = newline;
+        if (end > cursor && end[-1] == '\r')
+            --end;
+        if (!parser.line(cursor, end))
             return false;
         cursor = newline + 1;
     }
+    if (parser.full()) {
+        used = size;
+        return true;
+    }
     if (final && cursor != stop) {
-        if (!parser.line(cursor, stop))
+        char *end = stop;
+        if (end[-1] == '\r')
+            --end;
+        if (!parser.line(cursor, end, true))
             return false;
         cursor = stop;
     }
@@ -186,69 +246,130 @@ bool parseAll(ReportParser &parser, char *data, size_t size, bool final, size_t 
     return true;
 }
 
+std::string kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a file";
+}
+
+std::string notRegular(mode_t mode)
+{
+    return "not a regular file (" + kindOf(mode) + ")";
+}
+
 } // namespace
 
-bool CTraceReportReader::readText(const std::string &text, TraceReport &report, std::string &error)
+bool CTraceReportReader::readText(const std::string &text, TraceReport &report, std::string &error,
+                                  size_t mostSamples)
 {
     report = TraceReport();
-    std::string copy = text;
-    copy.push_back('\0');
-    ReportParser parser(report);
-    size_t used = 0;
-    if (!parseAll(parser, copy.data(), text.size(), true, used) || !parser.finish()) {
-        error = parser.error();
+    try {
+        std::string copy = text;
+        copy.push_back('\0');
+        ReportParser parser(report, mostSamples);
+        size_t used = 0;
+        if (!parseAll(parser, copy.data(), text.size(), true, used) || !parser.finish()) {
+            error = parser.error();
+            report = TraceReport();
+            return false;
+        }
+    } catch (const std::bad_alloc &) {
+        report = TraceReport();
+        error = "not enough memory for the report";
         return false;
     }
     return true;
 }
 
-bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, std::string &error)
+bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, std::string &error,
+                                  size_t mostSamples)
 {
     report = TraceReport();
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"),
-                                                          &std::fclose);
-    if (!file) {
+    // Look before opening: opening a FIFO waits for a writer.
+    struct stat info
+    { };
+    if (::stat(path.c_str(), &info) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    // Room for the shortest possible lines ("0; 1;" CR LF): the memory of
-    // what is never filled is never touched.
-    struct stat info
-    { };
-    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > 0) {
-        report.x.reserve(size_t(info.st_size) / 7);
-        report.values.reserve(size_t(info.st_size) / 7);
+    if (!S_ISREG(info.st_mode)) {
+        error = notRegular(info.st_mode);
+        return false;
     }
-    ReportParser parser(report);
-    constexpr size_t kChunk = 1 << 20;
-    std::vector<char> buffer(kChunk + 1);
-    size_t filled = 0;
-    for (;;) {
-        const size_t room = buffer.size() - 1 - filled;
-        const size_t got = std::fread(buffer.data() + filled, 1, room, file.get());
-        if (got == 0 && std::ferror(file.get())) {
-            error = std::strerror(errno);
-            return false;
-        }
-        const bool final = got == 0;
-        filled += got;
-        size_t used = 0;
-        if (!parseAll(parser, buffer.data(), filled, final, used)) {
-            error = parser.error();
-            return false;
-        }
-        std::memmove(buffer.data(), buffer.data() + used, filled - used);
-        filled -= used;
-        if (filled > kLongestLine + 1) {
-            parser.failNext(formatC("longer than %zu bytes", kLongestLine));
-            error = parser.error();
-            return false;
-        }
-        if (final)
-            break;
+    // The path may have been swapped since: the open does not wait, and the
+    // file opened is looked at again.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
     }
-    if (!parser.finish()) {
-        error = parser.error();
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (::fstat(fd, &info) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = notRegular(info.st_mode);
+        return false;
+    }
+    try {
+        ReportParser parser(report, mostSamples);
+        constexpr size_t kChunk = 1 << 20;
+        std::vector<char> buffer(kChunk + 1);
+        size_t filled = 0;
+        for (;;) {
+            const size_t room = buffer.size() - 1 - filled;
+            ssize_t got = 0;
+            do
+                got = ::read(fd, buffer.data() + filled, room);
+            while (got < 0 && errno == EINTR);
+            if (got < 0) {
+                error = std::strerror(errno);
+                report = TraceReport();
+                return false;
+            }
+            const bool final = got == 0;
+            filled += size_t(got);
+            size_t used = 0;
+            if (!parseAll(parser, buffer.data(), filled, final, used)) {
+                error = parser.error();
+                report = TraceReport();
+                return false;
+            }
+            if (parser.full())
+                break;
+            std::memmove(buffer.data(), buffer.data() + used, filled - used);
+            filled -= used;
+            if (filled > kLongestLine + 2) {
+                parser.failNext(formatC("longer than %zu bytes", kLongestLine));
+                error = parser.error();
+                report = TraceReport();
+                return false;
+            }
+            if (final)
+                break;
+        }
+        if (!parser.finish()) {
+            error = parser.error();
+            report = TraceReport();
+            return false;
+        }
+    } catch (const std::bad_alloc &) {
+        report = TraceReport();
+        error = "not enough memory for the report";
         return false;
     }
     return true;

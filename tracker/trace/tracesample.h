@@ -26,8 +26,10 @@ struct TraceSample
     bool lost = false;
     // Counts every poll of the run, good or failed, from 0.
     uint64_t index = 0;
-    // When the exchange began (ms on a steady clock, for the period between
-    // polls) and how long it took; negative when not measured.
+    // When the exchange began (ms on a steady clock) and how long it took;
+    // negative when not measured. startMs is the time of the sample: the
+    // graph, the cursor, the visible range written out and the periods of
+    // the figures all read it.
     double startMs = -1.0;
     double exchangeMs = -1.0;
 };

@@ -170,7 +170,9 @@ void CTraceStats::addPeriodFrom(double startMs)
 {
     if (startMs < 0.0)
         return;
-    if (m_lastStartMs >= 0.0)
+    // A time before the previous one (a report whose clock was set back)
+    // gives no period; the periods go on from it.
+    if (m_lastStartMs >= 0.0 && startMs >= m_lastStartMs)
         m_period.add(startMs - m_lastStartMs);
     m_lastStartMs = startMs;
 }
