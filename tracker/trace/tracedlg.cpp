@@ -323,6 +323,7 @@ void CTraceDlg::OnTraceStartStop()
     if (m_reviewing)
         OnClearGraph(); // back from a report to the live graph
     m_stats.clear();
+    m_failures = CTraceRun::FailureStreak();
     m_traceStart = QDateTime::currentDateTimeUtc();
 
     CTraceSettings::write(CTraceSettings::kPlotCommand, m_command);
@@ -356,7 +357,7 @@ void CTraceDlg::onThreadEnded(unsigned generation)
 {
     if (generation != m_runGeneration || !m_run)
         return;
-    // A run may end by itself (a lost device): Start works again.
+    // A run that ended by itself: Start works again.
     m_ui->traceButton->setText(QStringLiteral("Start"));
     m_ui->commandEdit->setEnabled(true);
     m_run.reset();
@@ -368,10 +369,10 @@ void CTraceDlg::showSample(const TraceSample &sample)
     if (m_reviewing)
         return; // the last samples of a run stopped for a report
     m_stats.add(sample);
+    const std::string failing = m_failures.add(sample);
     if (!sample.ok) {
         // One line: a reply's own line end is not shown.
-        showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply)
-                       + (sample.lost ? std::string("; the trace has stopped") : std::string())));
+        showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply) + failing));
         emit sampleShown(false, sample.late, 0.0);
         return;
     }

@@ -3,6 +3,7 @@
 #include "tracecsvwriter.h"
 #include "traceownerinfo.h"
 #include "tracereport.h"
+#include "tracerun.h"
 #include "tracesample.h"
 #include "tracestats.h"
 
@@ -208,6 +209,8 @@ private:
 
     CTraceTools *m_tools = nullptr;
     CTraceStats m_stats;
+    // Failed polls in a row, noted in the message line.
+    CTraceRun::FailureStreak m_failures;
     QDateTime m_traceStart;
     bool m_reviewing = false;
     TraceReport m_reviewHeader; // the report shown, without its points
