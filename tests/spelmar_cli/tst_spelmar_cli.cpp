@@ -159,6 +159,11 @@ private slots:
             "identify --port %SIM% --baud 9600", 1, 4, "!! No answer to: PAN SNU SPR");
         row("commands, hang-up at HLP", {"--hang-up-after", "7"}, "commands --port %SIM% --baud 9600", 1, 0,
             hungUp);
+        // The listing ends by its total bound: a drip is no command list.
+        row("commands, dripping at HLP", {"--silent-after", "6", "--drip", "500"},
+            "commands --port %SIM% --baud 9600", 1, 0,
+            "!! Fail ! No answer from ORBO. Check the device is not in "
+            "boot state. Else wait one minute");
         row("send, hang-up", {"--hang-up-after", "1"}, "send --port %SIM% --baud 9600 PRE", 1, 0, hungUp);
         row("send, dripping", {"--silent-after", "0", "--drip", "20"}, "send --port %SIM% --baud 9600 PRE", 1,
             0, " -> no answer!");
