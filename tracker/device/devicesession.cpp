@@ -207,12 +207,13 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
     int result = -1;
     end = End::Answered;
     simulated = m_port.isSimulated();
-    // A hung-up line or a cancelled session makes no exchange at all.
+    // A hung-up line, a lost device whose port is not open again, or a
+    // cancelled session makes no exchange at all.
     const auto abandoned = [&] {
         if (m_port.isHungUp())
             markLost(Loss::HungUp);
-        if (!m_cancelled.load() && !(stop && stop->load()) && !m_port.isHungUp()
-            && m_mutex.holdsLock())
+        const bool gone = m_port.isHungUp() || (isLost() && !m_port.isOpen());
+        if (!m_cancelled.load() && !(stop && stop->load()) && !gone && m_mutex.holdsLock())
             return false;
         reply = kTimeoutText;
         end = End::Abandoned;
