@@ -22,6 +22,12 @@
 // and the time from killing the device in the middle of a trace until the
 // answer line says it is lost.
 //
+// Last, a device that drips one byte at a time without a line end: the
+// longest exchange with it against the exchange's total bound, and how long
+// a trace's stop takes in the middle of such a poll; and the time from a
+// killed device's return behind the same link until the window's trace
+// shows a new sample.
+//
 // Run: QT_QPA_PLATFORM=offscreen bench_trace [seconds]
 //      bench_trace --figures   (the statistics and report figures alone)
 
@@ -40,6 +46,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -142,8 +149,10 @@ double intervalKeptRatio()
 
 // The longest of 20 console Sends (a try and its retry under one take of
 // the lock, as the window makes them) while the trace polls a silent
-// device every 1 ms. Each exchange ends by the 2 s read time-out, so a
-// Send takes the designed 4 s plus at most the poll under way.
+// device every 1 ms. Each exchange ends by the 2 s read time-out and the
+// trace keeps polling, so a Send takes the poll under way, its try, one
+// poll of the trace (the lock goes to each waiter in turn) and its retry:
+// about 4 x 2 s.
 double deadDeviceSendMs()
 {
     OrboSim sim({"--silent"});
@@ -163,6 +172,50 @@ double deadDeviceSendMs()
     }
     run.stop();
     run.wait();
+    return worst;
+}
+
+// The longest of three exchanges with a device that sends one byte every
+// 1.9 s and never a line end (read time-out 2 s, 9600 baud); the total
+// bound of the exchange is the reference.
+double longestDripExchangeMs(double &boundMs)
+{
+    OrboSim sim({"--silent-after", "0", "--drip", "1900"});
+    CDeviceSession session;
+    if (!openSession(session, sim, 9600))
+        return -1.0;
+    boundMs = double(CDeviceSession::exchangeBoundMs(session.config()));
+    double worst = 0.0;
+    std::string echo, reply;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        session.Transact("PRE", echo, reply);
+        worst = std::max(worst, double(clock.nsecsElapsed()) / 1e6);
+    }
+    return worst;
+}
+
+// The longest of five stops of a trace, each in the middle of a poll of a
+// dripping device (one byte every 100 ms, never a line end): from stop()
+// to the end of the thread.
+double stopDuringDripMs()
+{
+    OrboSim sim({"--silent-after", "0", "--drip", "100"});
+    CDeviceSession session;
+    if (!openSession(session, sim, 9600))
+        return -1.0;
+    double worst = 0.0;
+    for (int i = 0; i < 5; ++i) {
+        CTraceRun run(session, "PRE", 10.0, nullptr, {});
+        run.start();
+        QThread::msleep(unsigned(300 + 170 * i)); // the first poll is under way
+        QElapsedTimer clock;
+        clock.start();
+        run.stop();
+        run.wait();
+        worst = std::max(worst, double(clock.nsecsElapsed()) / 1e6);
+    }
     return worst;
 }
 
@@ -263,6 +316,63 @@ double lostRecognisedMs(QApplication &app)
     sim.reset();
     window.onConnect(); // disconnect
     return ms;
+}
+
+// The window traces at 50 ms a device behind a link; the device is
+// killed, and once the answer line says it is lost a new one comes up
+// behind the same link. The median of three rounds of the time from the
+// new device's port being there to the first new sample of the trace.
+double rowsAgainMs(QApplication &app)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("orbo");
+    auto sim = std::make_unique<OrboSim>(QStringList{"--link", link});
+    CSpelmarDlg window;
+    window.show();
+    window.findChild<QComboBox *>("portCombo")->setEditText(link);
+    auto *baud = window.findChild<QComboBox *>("baudCombo");
+    baud->setCurrentIndex(baud->findText("9600"));
+    window.onConnect();
+    waitFor(
+        app, [&] { return !window.isBusy(); }, 60000);
+    if (!window.session().port().isOpen())
+        return -1.0;
+    CTraceDlg *trace = window.tracePanel();
+    trace->findChild<QLineEdit *>("intervalEdit")->setText("50");
+    trace->OnTraceSettingsChanged();
+    long long good = 0;
+    QObject::connect(trace, &CTraceDlg::sampleShown, [&](bool ok, bool, double) { good += ok; });
+    trace->OnTraceStartStop();
+    auto *answer = window.findChild<QLabel *>("answerLabel");
+    std::vector<double> rounds;
+    for (int round = 0; round < 3; ++round) {
+        waitFor(
+            app, [&] { return good >= 5; }, 30000);
+        ::kill(pid_t(sim->processId()), SIGKILL);
+        if (!waitFor(
+                app, [&] { return answer->text().startsWith("!! ORBO lost"); }, 30000))
+            return -1.0;
+        sim.reset();
+        waitFor(
+            app, [&] { return !QFileInfo::exists(link); }, 10000);
+        // Let a few tries to reopen the port fail first.
+        waitFor(
+            app, [] { return false; }, 1300 + 270 * round);
+        sim = std::make_unique<OrboSim>(QStringList{"--link", link});
+        QElapsedTimer clock;
+        clock.start();
+        good = 0;
+        if (!waitFor(
+                app, [&] { return good > 0; }, 30000))
+            return -1.0;
+        rounds.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    trace->StopTrace();
+    window.onConnect(); // disconnect
+    waitFor(
+        app, [&] { return !window.isBusy(); }, 30000);
+    std::sort(rounds.begin(), rounds.end());
+    return rounds[1];
 }
 
 } // namespace
@@ -502,5 +612,11 @@ int main(int argc, char **argv)
     std::printf("max UI stall while a Send waits on a dead device ms: %.2f (idle %.2f)\n",
                 deadSendStallMs(app), maxStallMs(app, 1000));
     std::printf("lost device recognised after ms: %.1f\n", lostRecognisedMs(app));
+    double boundMs = 0.0;
+    const double dripMs = longestDripExchangeMs(boundMs);
+    std::printf("longest exchange with a dripping device ms: %.0f (the exchange's bound %.0f)\n",
+                dripMs, boundMs);
+    std::printf("stop during a dripping exchange ms: %.1f\n", stopDuringDripMs());
+    std::printf("rows again after the device's return ms: %.0f\n", rowsAgainMs(app));
     return 0;
 }

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -429,42 +430,87 @@ private slots:
         QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected);
     }
 
-    // The device dies while the window works with it. The window keeps
-    // answering; a Send that waits refuses a second one; a lost device is
-    // told in the answer line, the trace's message line and the LED; and
-    // Disconnect is at once, whatever the device does.
+    // The device dies, or falls silent for a while, while the window works
+    // with it. The window keeps answering; a Send that waits refuses a
+    // second one. A silent device gives failed polls that the message line
+    // counts, and the next good sample hides it. A hang-up is told in the
+    // answer line, the message line and the LED, and puts the console back
+    // into its disconnected state, continuous sending included; a device
+    // that comes back behind the same link is reopened and the trace goes
+    // on. Disconnect is at once, whatever the device does, and Simulation
+    // connects afterwards.
     void deviceDies_data()
     {
-        QTest::addColumn<bool>("hangUp"); // else the device freezes (SIGSTOP)
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("how"); // unplugged, frozen (SIGSTOP) or silent
         QTest::addColumn<bool>("tracing");
-        QTest::newRow("unplugged while tracing") << true << true;
-        QTest::newRow("frozen while a Send waits") << false << false;
+        QTest::addColumn<bool>("continuous");
+        QTest::addColumn<bool>("returns");
+        QTest::newRow("unplugged while tracing, and back")
+            << QStringList{} << "unplugged" << true << false << true;
+        QTest::newRow("unplugged while sending continuously")
+            << QStringList{} << "unplugged" << false << true << false;
+        QTest::newRow("frozen while a Send waits") << QStringList{} << "frozen" << false << false << false;
+        // Connecting takes 7 commands; then one good poll.
+        QTest::newRow("silent for a while while tracing")
+            << QStringList{"--silent-after", "8", "--silent-ms", "4500"} << "silent" << true << false
+            << false;
     }
     void deviceDies()
     {
-        QFETCH(bool, hangUp);
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, how);
         QFETCH(bool, tracing);
-        auto sim = std::make_unique<OrboSim>();
+        QFETCH(bool, continuous);
+        QFETCH(bool, returns);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("orbo");
+        auto sim = std::make_unique<OrboSim>(simArgs + QStringList{"--link", link});
         QVERIFY(!sim->path().isEmpty());
         const pid_t simPid = pid_t(sim->processId());
         Window w;
-        w.connect(sim->path(), "9600", false);
+        w.connect(link, "9600", false);
         QCOMPARE(text(&w.dlg, "answerLabel"), kReady);
         auto *led = child<CCWButton>(&w.dlg, "connectedLed");
         auto *send = child<QPushButton>(&w.dlg, "sendButton");
         CTraceDlg *trace = w.dlg.tracePanel();
+        auto *message = child<QLineEdit>(trace, "messageLine");
         QSignalSpy samples(trace, &CTraceDlg::sampleShown);
         if (tracing) {
             child<QLineEdit>(trace, "intervalEdit")->setText("50");
             trace->OnTraceSettingsChanged();
             trace->OnTraceStartStop();
-            QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 3, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, 30000);
         }
-        if (hangUp) {
+        child<QComboBox>(&w.dlg, "commandCombo")->setEditText("PRE");
+        if (continuous) {
+            child<QCheckBox>(&w.dlg, "continuousCheck")->setChecked(true);
+            QTest::mouseClick(send, Qt::LeftButton);
+            QVERIFY(w.dlg.isContinuousSending());
+            QTRY_VERIFY_WITH_TIMEOUT(text(&w.dlg, "answerLabel").endsWith("E-3"), 10000);
+        }
+        if (how == "silent") {
+            QTRY_VERIFY_WITH_TIMEOUT(message->isVisible()
+                                         && message->text().startsWith("PRE -> Timeout! (failing since ")
+                                         && message->text().endsWith(", 2 polls)"),
+                                     30000);
+            QTRY_VERIFY_WITH_TIMEOUT(!message->isVisible(), 30000);
+            QVERIFY(trace->isTracing() && !led->isAlarm());
+        } else if (how == "unplugged") {
             sim.reset();
+            const QString lost = "!! ORBO lost: the line hung up (unplugged or switched off)";
+            QTRY_VERIFY_WITH_TIMEOUT(text(&w.dlg, "answerLabel").startsWith(lost), 30000);
+            QVERIFY(led->isAlarm() && !led->value());
+            // The console is as when disconnected, continuous sending ended.
+            QTRY_VERIFY_WITH_TIMEOUT(!send->isEnabled(), 10000);
+            QVERIFY(!w.dlg.isContinuousSending() && send->text() == "Send");
+            QVERIFY(!child(&w.dlg, "commandCombo")->isEnabled());
+            if (tracing) {
+                QTRY_COMPARE_WITH_TIMEOUT(message->text(), "PRE -> " + lost.mid(3), 10000);
+                QVERIFY(trace->isTracing());
+            }
         } else {
             ::kill(simPid, SIGSTOP);
-            child<QComboBox>(&w.dlg, "commandCombo")->setEditText("PRE");
             QTest::mouseClick(send, Qt::LeftButton);
             QCOMPARE(text(&w.dlg, "answerLabel"), QString("> wait ..."));
             QVERIFY(!send->isEnabled()); // a second Send is refused
@@ -472,19 +518,16 @@ private slots:
             QTest::qWait(300);
             QVERIFY(w.dlg.isBusy());
         }
-        if (hangUp) {
-            const QString lost = "!! ORBO lost: the line hung up (unplugged or switched off)";
-            QTRY_COMPARE_WITH_TIMEOUT(text(&w.dlg, "answerLabel"), lost, 30000);
-            QVERIFY(led->isAlarm() && !led->value());
-            QTRY_VERIFY_WITH_TIMEOUT(!trace->isTracing(), 30000);
-            // The run's thread has ended; its last sample and its end reach
-            // the panel through the event queue.
-            auto *message = child<QLineEdit>(trace, "messageLine");
-            QTRY_COMPARE_WITH_TIMEOUT(message->text(), "PRE -> " + lost.mid(3) + "; the trace has stopped",
+        if (returns) {
+            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(link), 10000);
+            sim = std::make_unique<OrboSim>(QStringList{"--link", link});
+            QTRY_COMPARE_WITH_TIMEOUT(text(&w.dlg, "answerLabel"),
+                                      ">> ORBO is back on comport " + link + "! The connection goes on.",
                                       10000);
-            QVERIFY(message->isVisible());
-            QTRY_COMPARE_WITH_TIMEOUT(child<QPushButton>(trace, "traceButton")->text(), QString("Start"),
-                                      10000);
+            QVERIFY(!led->isAlarm() && led->value() && send->isEnabled());
+            const int before = samples.count();
+            QTRY_VERIFY_WITH_TIMEOUT(samples.count() > before + 2 && samples.last().at(0).toBool(), 10000);
+            QVERIFY(!message->isVisible());
         }
         // Disconnect resets the window at once and the port closes as soon
         // as the exchange under way has let go of it.
@@ -495,8 +538,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w.dlg.session().port().isOpen(), 10000);
         w.settle();
         QCOMPARE(text(&w.dlg, "answerLabel"), kDisconnected); // no late answer
-        if (!hangUp)
+        if (how == "frozen")
             ::kill(simPid, SIGCONT);
+        // Nothing of the link outlives it.
+        w.connect(link, "9600", true);
+        QCOMPARE(text(&w.dlg, "answerLabel"), kReady);
+        click(&w.dlg, "connectButton");
     }
 
     // With the fonts a stock desktop has (the install script's), every text of

@@ -13,11 +13,16 @@
 #include "timediff.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
 #include <climits>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <clocale>
 #include <netdb.h>
 #include <sys/ioctl.h>
@@ -671,38 +676,128 @@ private slots:
         QCOMPARE(outcome.text, std::string("XYZ -> no answer!"));
     }
 
-    // A device that hangs up is lost at once, one that stops answering
-    // after kLostAfterTimeouts silent exchanges; either is told once.
-    void deviceLost_data()
+    // Silence, a drip without line end, a flood and garbage are failed
+    // exchanges, never a lost device: identification keeps the revision
+    // and names the steps without an answer (a failed SPR skips SFS and
+    // AUN), a Send says " -> no answer!", and every exchange ends within
+    // its total bound. A device that falls silent for a while answers
+    // again. `device` is orbo-sim's arguments, or a pseudo-terminal peer's
+    // answers (revision first) when it begins with "peer".
+    void deviceBehaviours_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<int>("attempts"); // of the last send
-        QTest::addColumn<QString>("text");
-        // Connecting takes 7 commands (six for the identity, then HLP).
-        QTest::newRow("line hangs up") << QStringList{"--hang-up-after", "8"} << 1
-                                       << "!! ORBO lost: the line hung up (unplugged or switched off)";
-        QTest::newRow("falls silent")
-            << QStringList{"--silent-after", "7"} << 2 << "!! ORBO lost: no answer to 3 commands in a row";
+        QTest::addColumn<QStringList>("device");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<QString>("unanswered"); // identification steps
+        QTest::addColumn<int>("sends");          // made; at most, for a device that answers again
+        QTest::addColumn<bool>("answersAgain");
+        const QStringList revisionThen{"peer", "SSV\r\n\r\n1.02.21\r\n"};
+        const QString flood(5000, 'x');
+        const QString garbage = QString("\n\n\x1b]0;x\x07\r\n");
+        QTest::newRow("silent after the revision") << QStringList{"--silent-after", "1"} << "9600"
+                                                   << "PAN SNU SPR" << 1 << false;
+        QTest::newRow("silent for a while")
+            << QStringList{"--silent-after", "6", "--silent-ms", "1500"} << "9600"
+            << "" << 8 << true;
+        // Today's bound at 57600 bit/s: 200 ms + 2014 bytes at the rate.
+        QTest::newRow("drip without line end")
+            << QStringList{"--silent-after", "6", "--drip", "50"} << "57600"
+            << "" << 2 << false;
+        QTest::newRow("flood") << revisionThen + QStringList{flood, flood, flood, flood, flood} << "9600"
+                               << "PAN SNU SPR" << 1 << false;
+        QTest::newRow("garbage") << revisionThen + QStringList{garbage, garbage, garbage, garbage, garbage}
+                                 << "9600"
+                                 << "PAN SNU SPR" << 1 << false;
     }
-    void deviceLost()
+    void deviceBehaviours()
     {
-        QFETCH(QStringList, simArgs);
-        OrboSim sim(simArgs);
-        QVERIFY(!sim.path().isEmpty());
+        QFETCH(QStringList, device);
+        QFETCH(QString, baud);
+        QFETCH(int, sends);
+        QFETCH(bool, answersAgain);
+        std::unique_ptr<OrboSim> sim;
+        PtyPeer peer;
+        std::string port = peer.path();
+        if (device.value(0) == "peer") {
+            std::vector<std::string> answers;
+            for (const QString &answer : device.mid(1))
+                answers.push_back(answer.toStdString());
+            peer.serve(answers);
+        } else {
+            sim = std::make_unique<OrboSim>(device);
+            port = sim->path().toStdString();
+        }
         CDeviceSession session;
         CDeviceConnection connection(session);
-        std::vector<CDeviceSession::Loss> told;
-        session.setLossCallback([&](CDeviceSession::Loss loss) { told.push_back(loss); });
-        QCOMPARE(connection.Connect(sim.path().toStdString(), "9600", false), Result::Connected);
-        session.config().readTimeout = 100;
+        QCOMPARE(connection.openPort(port, baud.toStdString(), false), Result::Connected);
+        session.config().readTimeout = 200;
+        // However the device behaves, nothing here may wait longer than
+        // its bounds: a watchdog cancels the exchanges after 20 s.
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        std::thread watchdog([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!done.wait_for(lock, std::chrono::seconds(20), [&] { return finished; }))
+                session.cancelExchanges();
+        });
+        const bool identified = connection.Identify();
         CCommandConsole console(session);
         CCommandConsole::Outcome outcome;
-        for (int send = 0; send < 2 && !outcome.lost; ++send)
+        int failed = 0;
+        for (int i = 0; i < sends && !outcome.answered; ++i) {
             outcome = console.send("PRE");
+            failed += !outcome.answered;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            finished = true;
+        }
+        done.notify_all();
+        watchdog.join();
+        QVERIFY2(!session.isCancelled(), "an exchange outlived its bound");
+        QVERIFY(identified && !session.isLost());
+        QCOMPARE(connection.revision(), std::string("1.02.21"));
+        QStringList unanswered;
+        for (const std::string &step : connection.unanswered())
+            unanswered << QString::fromStdString(step);
+        QTEST(unanswered.join(' '), "unanswered");
+        if (answersAgain) {
+            QVERIFY2(outcome.answered && failed >= 2, qPrintable(QString::number(failed)));
+        } else {
+            QVERIFY(!outcome.answered && !outcome.lost && outcome.attempts == 2);
+            QVERIFY2(QString::fromStdString(outcome.text).endsWith(" -> no answer!"), outcome.text.c_str());
+        }
+        QVERIFY(connection.Disconnect());
+        peer.closeMaster();
+    }
+
+    // A device that hangs up is lost at once and told once; reopening the
+    // port fails while it is gone and brings the device back, with the
+    // same settings, once it answers the revision again.
+    void hangUpAndReturn()
+    {
+        const QString link = m_config.filePath("orbo");
+        auto sim = std::make_unique<OrboSim>(QStringList{"--hang-up-after", "8", "--link", link});
+        QVERIFY(!sim->path().isEmpty());
+        CDeviceSession session;
+        CDeviceConnection connection(session);
+        std::atomic<int> told{0};
+        session.setLossCallback([&](CDeviceSession::Loss) { ++told; });
+        // Connecting takes 7 commands (six for the identity, then HLP).
+        QCOMPARE(connection.Connect(link.toStdString(), "9600", false), Result::Connected);
+        CCommandConsole console(session);
+        CCommandConsole::Outcome outcome = console.send("PRE");
         QVERIFY(outcome.lost && !outcome.answered);
-        QTEST(QString::fromStdString(outcome.text), "text");
-        QTEST(outcome.attempts, "attempts"); // a hung-up line gets no retry
-        QCOMPARE(told.size(), size_t(1));
+        QCOMPARE(outcome.attempts, 1); // a hung-up line gets no retry
+        QCOMPARE(outcome.text, std::string("!! ORBO lost: the line hung up (unplugged or switched off)"));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(link), 10000);
+        QVERIFY(!session.reopenPort() && session.isLost());
+        sim = std::make_unique<OrboSim>(QStringList{"--link", link});
+        QVERIFY(session.reopenPort());
+        QVERIFY(!session.isLost());
+        outcome = console.send("PRE");
+        QVERIFY(outcome.answered && outcome.attempts == 1);
+        QCOMPARE(told.load(), 1);
         QVERIFY(connection.Disconnect());
         QVERIFY(!connection.isOpen());
     }

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QElapsedTimer>
 #include <QXmlStreamReader>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +37,12 @@ ProgramRun runCli(const QStringList &arguments, const QString &configHome)
 // What differs from the expected exit status, a whole line of standard
 // output (empty: any) and a part of standard error (empty: any); empty
 // when nothing does.
+QByteArray readAllOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString runMismatch(const ProgramRun &run, int status, const QString &out, const QString &err)
 {
     if (run.exitCode != status)
@@ -138,55 +146,117 @@ private slots:
         QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
     }
 
-    // The device is unplugged (the simulator ends, its side of the line
-    // closes) or falls silent at a chosen command: every subcommand ends
-    // with status 1 and a last line naming the cause; a trace keeps the
-    // rows written before, whole.
-    void deviceLost_data()
+    // How each subcommand meets a device that hangs up (the simulator
+    // ends, its side of the line closes), falls silent for good or for a
+    // while, or drips bytes without a line end. Only a hang-up is a lost
+    // device; the rest are failed exchanges, each bounded, and a trace
+    // polls on. Each run ends with the status and a last line on stderr
+    // (a pattern); a trace's report keeps its rows whole. A row that
+    // starts a new simulator behind the same link once the first has gone
+    // runs its trace with --reconnect.
+    void deviceBehaviours_data()
     {
         QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QString>("arguments"); // %SIM% the simulator, %CSV% a report file
-        QTest::addColumn<int>("values");        // lines on stdout (and rows in the report)
-        QTest::addColumn<QString>("cause");     // the last line on stderr
-        const QString hungUp = "!! ORBO lost: the line hung up (unplugged or switched off)";
-        const QString trace = "trace --port %SIM% --baud 9600 --command PRE --interval 20 --samples 100000 "
-                              "--csv %CSV%";
+        QTest::addColumn<QString>("arguments"); // %SIM% the simulator's link, %CSV% a report file
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("values");    // lines on stdout; negative: at least that many
+        QTest::addColumn<QString>("cause"); // the last line on stderr
+        QTest::addColumn<bool>("returns");  // a new simulator comes up behind the link
+        QTest::addColumn<int>("signal");    // sent a second after the first value
+        const QString hungUp = "!! ORBO lost: the line hung up \\(unplugged or switched off\\)";
+        const QString failed = "!! \\d+ of \\d+ polls failed";
+        const QString trace = "trace --port %SIM% --baud 9600 --command PRE --interval 20 --csv %CSV% ";
+        const auto row = [](const char *name, const QStringList &simArgs, const QString &arguments,
+                            int status, int values, const QString &cause, bool returns = false,
+                            int signal = 0) {
+            QTest::newRow(name) << simArgs << arguments << status << values << cause << returns << signal;
+        };
         // Identifying takes six commands (SSV, PAN, SNU, SPR, SFS, AUN), then HLP.
-        QTest::newRow("identify, at SNU")
-            << QStringList{"--hang-up-after", "3"} << "identify --port %SIM% --baud 9600" << 0 << hungUp;
-        QTest::newRow("commands, at HLP")
-            << QStringList{"--hang-up-after", "7"} << "commands --port %SIM% --baud 9600" << 0 << hungUp;
-        QTest::newRow("send") << QStringList{"--hang-up-after", "1"} << "send --port %SIM% --baud 9600 PRE"
-                              << 0 << hungUp;
-        QTest::newRow("trace, at the fourth poll")
-            << QStringList{"--hang-up-after", "10"} << trace << 3 << hungUp;
-        QTest::newRow("trace, silent from the fourth poll")
-            << QStringList{"--silent-after", "9"} << trace << 3
-            << "!! ORBO lost: no answer to 3 commands in a row";
+        row("identify, hang-up at SNU", {"--hang-up-after", "3"}, "identify --port %SIM% --baud 9600", 1, 0,
+            hungUp);
+        row("identify, silent after the revision", {"--silent-after", "1"},
+            "identify --port %SIM% --baud 9600", 1, 4, "!! No answer to: PAN SNU SPR");
+        row("commands, hang-up at HLP", {"--hang-up-after", "7"}, "commands --port %SIM% --baud 9600", 1, 0,
+            hungUp);
+        // The listing ends by its total bound: a drip is no command list.
+        row("commands, dripping at HLP", {"--silent-after", "6", "--drip", "500"},
+            "commands --port %SIM% --baud 9600", 1, 0,
+            "!! Fail ! No answer from ORBO. Check the device is not in "
+            "boot state. Else wait one minute");
+        row("send, hang-up", {"--hang-up-after", "1"}, "send --port %SIM% --baud 9600 PRE", 1, 0, hungUp);
+        row("send, dripping", {"--silent-after", "0", "--drip", "20"}, "send --port %SIM% --baud 9600 PRE", 1,
+            0, " -> no answer!");
+        row("trace, hang-up at the fourth poll", {"--hang-up-after", "10"}, trace + "--samples 100000", 1, 3,
+            hungUp);
+        row("trace, silent for a while", {"--silent-after", "9", "--silent-ms", "7000"},
+            trace + "--duration 12", 1, -20, failed);
+        row("trace, dripping", {"--silent-after", "7", "--drip", "500"}, trace + "--duration 6", 1, 1,
+            "!! 1 of 2 polls failed");
+        // A signal ends the dripping poll under way; it is no failed poll.
+        for (const int signal : {SIGTERM, SIGINT})
+            row(signal == SIGTERM ? "trace, SIGTERM while dripping" : "trace, SIGINT while dripping",
+                {"--silent-after", "7", "--drip", "500"}, trace + "--duration 60", 0, 1, "", false, signal);
+        row("trace, hang-up and return", {"--hang-up-after", "10"}, trace + "--duration 10 --reconnect 20", 1,
+            -6, failed, true);
+        row("trace, hang-up and no return", {"--hang-up-after", "10"}, trace + "--duration 20 --reconnect 2",
+            1, 3, "!! The port did not come back within 2 s");
     }
-    void deviceLost()
+    void deviceBehaviours()
     {
         QFETCH(QStringList, simArgs);
         QFETCH(QString, arguments);
+        QFETCH(int, status);
         QFETCH(int, values);
         QFETCH(QString, cause);
-        OrboSim sim(simArgs);
-        QVERIFY2(!sim.path().isEmpty(), qPrintable(sim.errorString()));
+        QFETCH(bool, returns);
+        QFETCH(int, signal);
         QTemporaryDir files;
-        const QString csvPath = files.filePath("lost.csv");
-        QStringList split = arguments.split(' ');
-        split.replaceInStrings("%SIM%", sim.path());
+        const QString link = files.filePath("orbo");
+        auto sim = std::make_unique<OrboSim>(simArgs + QStringList{"--link", link});
+        QVERIFY2(!sim->path().isEmpty(), qPrintable(sim->errorString()));
+        const QString csvPath = files.filePath("run.csv");
+        QStringList split = arguments.split(' ', Qt::SkipEmptyParts);
+        split.replaceInStrings("%SIM%", link);
         split.replaceInStrings("%CSV%", csvPath);
-        const ProgramRun run = runCli(split, m_config.path());
-        QVERIFY2(run.exitCode == 1, qPrintable(run.errors));
-        QCOMPARE(run.errors.split('\n', Qt::SkipEmptyParts).last(), cause);
-        QCOMPARE(run.output.split('\n', Qt::SkipEmptyParts).size(), values);
+        QElapsedTimer took;
+        took.start();
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", m_config.path());
+        cli.setProcessEnvironment(environment);
+        endWithParent(cli);
+        cli.start(qEnvironmentVariable("SPELMAR_CLI"), split);
+        if (returns) {
+            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(link), 30000);
+            sim = std::make_unique<OrboSim>(QStringList{"--link", link});
+        }
+        QElapsedTimer ending;
+        if (signal != 0) {
+            QVERIFY(cli.waitForReadyRead(30000));
+            QTest::qWait(1000);
+            ending.start();
+            ::kill(pid_t(cli.processId()), signal);
+        }
+        QVERIFY(cli.waitForFinished(120000));
+        if (signal != 0)
+            QVERIFY2(ending.elapsed() < 1500, qPrintable(QString::number(ending.elapsed())));
+        const QString out = QString::fromLocal8Bit(cli.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(cli.readAllStandardError());
+        // Every exchange is bounded: no run waits on the device for long.
+        QVERIFY2(took.elapsed() < 40000, qPrintable(QString::number(took.elapsed())));
+        QVERIFY2(cli.exitCode() == status, qPrintable(err));
+        const QStringList errLines = err.split('\n', Qt::SkipEmptyParts);
+        const QString last = errLines.isEmpty() ? QString() : errLines.last();
+        QVERIFY2(QRegularExpression("^" + cause + "$").match(last).hasMatch(), qPrintable(err));
+        if (returns)
+            QVERIFY2(err.contains(">> ORBO is back on comport " + link + "! The connection goes on."),
+                     qPrintable(err));
+        const int lines = out.split('\n', Qt::SkipEmptyParts).size();
+        QVERIFY2(values >= 0 ? lines == values : lines >= -values, qPrintable(out));
         if (arguments.contains("%CSV%")) {
-            QFile csv(csvPath);
-            QVERIFY(csv.open(QIODevice::ReadOnly));
-            const QByteArray content = csv.readAll();
+            const QByteArray content = readAllOf(csvPath);
             QVERIFY(content.endsWith(";\r\n"));
-            QCOMPARE(content.count('\n'), 8 + values);
+            QCOMPARE(content.count('\n'), 8 + lines);
         }
     }
 
@@ -217,7 +287,8 @@ private slots:
                 "");
             row(name + " trace", server, {}, trace + "5 --stats", 0, "samples: 5", "");
             QTest::newRow(name + " server killed mid-trace")
-                << server << QStringList() << trace + "100000" << true << 1 << ""
+                << server << QStringList() << QString(trace).replace("--samples ", "--duration 20") << true
+                << 1 << ""
                 << "!! ORBO lost: the line hung up (unplugged or switched off)";
         }
         row("rfc2217 baud search", "rfc2217", {"--baud", "38400"}, "identify --port %URL%", 0,

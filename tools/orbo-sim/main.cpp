@@ -42,6 +42,10 @@ void usage(FILE *out)
                "  --link PATH    also make PATH a symbolic link to the terminal\n"
                "  --hang-up-after N  end (the line hangs up) on receiving command N\n"
                "  --silent-after N   answer the first N commands only\n"
+               "  --silent-ms MS     with --silent-after: answer again MS milliseconds\n"
+               "                     after the first command left unanswered\n"
+               "  --drip MS      instead of staying silent, send one byte every MS\n"
+               "                 milliseconds for ever, never a line end\n"
                "  --verbose      log received commands to standard error\n"
                "  --help         show this text\n",
                out);
@@ -95,6 +99,12 @@ int main(int argc, char **argv)
             ++i;
         } else if (arg == "--silent-after" && parseNumber(next, 0, 1000000000L, number)) {
             options.silentAfter = number;
+            ++i;
+        } else if (arg == "--silent-ms" && parseNumber(next, 1, 3600000, number)) {
+            options.silentMs = number;
+            ++i;
+        } else if (arg == "--drip" && parseNumber(next, 1, 3600000, number)) {
+            options.dripMs = static_cast<int>(number);
             ++i;
         } else if (arg == "--link" && next && *next) {
             linkPath = next;

@@ -106,7 +106,7 @@ bool SimServer::run(int stopFd)
     while (!m_failed) {
         if (m_hangUp)
             return true;
-        Clock::time_point due = send();
+        Clock::time_point due = std::min(send(), drip());
         pollfd fds[2];
         fds[0].fd = m_master;
         fds[0].events = POLLIN | (m_blocked ? POLLOUT : 0);
@@ -182,8 +182,13 @@ void SimServer::handleLine(const std::string &line)
         m_hangUp = true;
         return;
     }
-    if (m_options.silent || (m_options.silentAfter >= 0 && m_received > m_options.silentAfter))
+    if (staysSilent()) {
+        if (m_options.dripMs > 0 && !m_dripping) {
+            m_dripping = true;
+            m_nextDrip = Clock::now() + std::chrono::milliseconds(m_options.dripMs);
+        }
         return;
+    }
     if (m_options.baud != 0 && currentSpeed() != m_options.baud)
         return;
     // Nobody has read for a long while: like a device whose output buffer
@@ -200,6 +205,36 @@ void SimServer::handleLine(const std::string &line)
         m_queue.push_back({now, answer.echo});
     if (!answer.reply.empty())
         m_queue.push_back({now + std::chrono::milliseconds(m_options.delayMs), answer.reply});
+}
+
+bool SimServer::staysSilent()
+{
+    if (m_options.silent)
+        return true;
+    if (m_options.silentAfter < 0 || m_received <= m_options.silentAfter)
+        return false;
+    const Clock::time_point now = Clock::now();
+    if (!m_silenced) {
+        m_silenced = true;
+        m_silentSince = now;
+    }
+    return m_options.silentMs <= 0
+        || now - m_silentSince < std::chrono::milliseconds(m_options.silentMs);
+}
+
+SimServer::Clock::time_point SimServer::drip()
+{
+    if (!m_dripping)
+        return Clock::time_point::max();
+    const Clock::time_point now = Clock::now();
+    if (now >= m_nextDrip) {
+        // A byte the full line cannot take is dropped, like a UART's.
+        const char byte = '7';
+        const ssize_t ignored = ::write(m_master, &byte, 1);
+        (void)ignored;
+        m_nextDrip = now + std::chrono::milliseconds(m_options.dripMs);
+    }
+    return m_nextDrip;
 }
 
 SimServer::Clock::time_point SimServer::send()

@@ -24,6 +24,8 @@ public:
         bool verbose = false;  // log commands to stderr
         long hangUpAfter = 0;  // > 0: hang up on receiving this command
         long silentAfter = -1; // >= 0: answer no command after this many
+        long silentMs = 0;     // > 0: the silence after silentAfter lasts this long
+        int dripMs = 0;        // > 0: a silent device drips a byte this often
     };
 
     explicit SimServer(const Options &options);
@@ -55,6 +57,10 @@ private:
     uint32_t currentSpeed() const;
     void receive();
     void handleLine(const std::string &line);
+    // Whether the command just received goes unanswered.
+    bool staysSilent();
+    // Sends the drip's byte when due; returns when the next one is due.
+    Clock::time_point drip();
     // Writes what is due; returns the time the next byte is due, or
     // Clock::time_point::max() when the queue is empty or waiting for
     // the master end to drain.
@@ -74,4 +80,8 @@ private:
     bool m_failed = false;
     bool m_hangUp = false;
     long m_received = 0; // commands received
+    bool m_silenced = false;
+    Clock::time_point m_silentSince;
+    bool m_dripping = false;
+    Clock::time_point m_nextDrip;
 };

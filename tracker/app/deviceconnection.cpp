@@ -62,6 +62,16 @@ std::string CDeviceConnection::listingCutText()
     return "... (listing cut at " + std::to_string(CDeviceSession::kMaxListing / 1024) + " KiB)";
 }
 
+std::string CDeviceConnection::reconnectingText(const CDeviceSession &session)
+{
+    return lostText(session) + " - trying to reopen the port every second ...";
+}
+
+std::string CDeviceConnection::backText(const std::string &port)
+{
+    return ">> ORBO is back on comport " + port + "! The connection goes on.";
+}
+
 CDeviceConnection::Result CDeviceConnection::lost()
 {
     const std::string text = lostText(m_session);
@@ -253,13 +263,10 @@ int CDeviceConnection::SearchBaud()
         const bool fixedRate = !m_session.port().setsBaudRate();
         inSession =
             !fixedRate && m_session.port().changesRateInSession() && !m_session.port().isHungUp();
-        if (inSession) {
-            // Opening the open port only starts the session afresh: probes
-            // at wrong rates are not a device falling silent.
-            m_session.openPort(m_session.config());
-        } else {
+        // Over a session that sets rates itself the next rate is tried in
+        // the same session.
+        if (!inSession)
             Disconnect();
-        }
         if (fixedRate)
             break;
     }
@@ -269,6 +276,7 @@ int CDeviceConnection::SearchBaud()
 
 bool CDeviceConnection::Identify()
 {
+    m_unanswered.clear();
     std::string echo;
     std::string reply;
     if (m_session.Transact("SSV", echo, reply) < 0)
@@ -278,10 +286,14 @@ bool CDeviceConnection::Identify()
         return false;
     setField(Field::Revision, withoutLineEnd(reply));
 
-    // A failing step skips the ones after it; a device lost on the way
-    // fails the identification, so no half identity is taken as one.
+    // A failing step skips the ones after it but does not fail the
+    // identification: the revision is enough. Only a device lost on the
+    // way (hung up) fails it, so no half identity is taken as one.
     const auto answered = [&](const char *command) {
-        return m_session.Transact(command, echo, reply) >= 0;
+        if (m_session.Transact(command, echo, reply) >= 0)
+            return true;
+        m_unanswered.push_back(command);
+        return false;
     };
     if (answered("PAN")) {
         const std::string part = withoutLineEnd(reply);
@@ -290,18 +302,17 @@ bool CDeviceConnection::Identify()
     if (answered("SNU"))
         setField(Field::Serial, withoutLineEnd(reply));
 
-    if (!answered("SPR"))
-        return !m_session.isLost();
-    double fullScale = atofC("1.0" + reply);
-    m_session.setFullScale(fullScale);
-    if (!answered("SFS"))
-        return !m_session.isLost();
-    fullScale *= atofC(reply);
-    m_session.setFullScale(fullScale);
-    if (!answered("AUN"))
-        return !m_session.isLost();
-    setField(Field::Model, formatC("%g", fullScale) + " " + withoutLineEnd(reply));
-    return true;
+    if (answered("SPR")) {
+        double fullScale = atofC("1.0" + reply);
+        m_session.setFullScale(fullScale);
+        if (answered("SFS")) {
+            fullScale *= atofC(reply);
+            m_session.setFullScale(fullScale);
+            if (answered("AUN"))
+                setField(Field::Model, formatC("%g", fullScale) + " " + withoutLineEnd(reply));
+        }
+    }
+    return !m_session.isLost();
 }
 
 bool CDeviceConnection::Disconnect()

@@ -30,7 +30,7 @@ public:
         OpenFailed, // the port could not be opened
         NoAnswer,   // no answer to the revision query (or no baud rate answered)
         BootState,  // identified, but the device sent no command list
-        Lost        // the device was lost on the way (hung up or fell silent)
+        Lost        // the device was lost on the way (the line hung up)
     };
 
     struct Callbacks
@@ -74,7 +74,8 @@ public:
     // 1 found (or already open), -1 the port could not be opened, -2 no
     // baud rate answered.
     int SearchBaud();
-    // True when the device answered the revision query.
+    // True when the device answered the revision query and was not lost
+    // on the way; the later steps may go unanswered (unanswered()).
     bool Identify();
     // Closes the port when it is open; always true.
     bool Disconnect();
@@ -87,6 +88,10 @@ public:
     const std::string &part() const { return m_part; }
     const std::string &serial() const { return m_serial; }
     const std::string &model() const { return m_model; }
+    // The identification steps of the last Identify that got no answer, in
+    // the order asked ("PAN", "SNU", "SPR", ...); a step after a failed
+    // SPR or SFS is not asked.
+    const std::vector<std::string> &unanswered() const { return m_unanswered; }
     // Entries of the device's command list, as the last Connect loaded them.
     const std::vector<std::string> &commandList() const { return m_commands; }
     // Whether that listing was cut at CDeviceSession::kMaxListing.
@@ -107,6 +112,10 @@ public:
     static std::string lostText(const CDeviceSession &session);
     // "... (listing cut at 256 KiB)": the line after a cut listing.
     static std::string listingCutText();
+    // The lost text, and that the port is being reopened.
+    static std::string reconnectingText(const CDeviceSession &session);
+    // The device answered again on the reopened port.
+    static std::string backText(const std::string &port);
     static const char *const kLoadingText;
     static const char *const kNoAnswerText;
     static const char *const kBootStateText;
@@ -129,6 +138,7 @@ private:
     std::string m_model;
     std::vector<std::string> m_commands;
     bool m_commandsCut = false;
+    std::vector<std::string> m_unanswered;
     std::string m_openFailure;
     unsigned m_foundBaud = 0;
     LineControl m_dtr = kDefaultLineControl;

@@ -34,6 +34,8 @@
 namespace {
 
 const int kSendIntervalMs = 200;
+// How often a lost port is tried again.
+const int kReconnectIntervalMs = 1000;
 const char *const kAboutEntry = "Inf&o \xc3\xbc"
                                 "ber Dunvik...";
 
@@ -92,6 +94,7 @@ CSpelmarDlg::~CSpelmarDlg()
     // The worker and the trace panel's thread use the session: end both
     // before the session goes, without waiting out the device.
     m_sendTimer.stop();
+    m_reconnectTimer.stop();
     m_session.cancelExchanges();
     delete m_trace;
     m_trace = nullptr;
@@ -212,6 +215,8 @@ void CSpelmarDlg::OnInitDialog()
     m_worker = std::make_unique<CDeviceWorker>(m_session);
 
     m_sendTimer.setInterval(kSendIntervalMs);
+    m_reconnectTimer.setInterval(kReconnectIntervalMs);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &CSpelmarDlg::onReconnectTimer);
     addSendIntervalField();
     connect(&m_sendTimer, &QTimer::timeout, this, &CSpelmarDlg::onSendTimer);
     connect(m_ui->connectButton, &QPushButton::clicked, this, &CSpelmarDlg::onConnect);
@@ -415,6 +420,7 @@ void CSpelmarDlg::stopTraceAndWait()
 bool CSpelmarDlg::Disconnect()
 {
     m_sendTimer.stop();
+    m_reconnectTimer.stop();
     if (m_connected || m_session.port().isOpen()) {
         // Whatever waits on the device ends now; the port closes on the
         // worker once the exchange under way has let go of it.
@@ -525,9 +531,39 @@ void CSpelmarDlg::onDeviceLost()
     // A loss while connecting is told by the connect sequence itself.
     if (!m_connected || !m_session.isLost())
         return;
-    setAnswer(CDeviceConnection::lostText(m_session));
+    setAnswer(CDeviceConnection::reconnectingText(m_session));
     m_connectedLed->setValue(false);
     m_connectedLed->setAlarm(true);
+    resetConsole();
+    // A trace under way waits for the device; the port is tried again.
+    if (!m_reconnectTimer.isActive())
+        m_reconnectTimer.start();
+}
+
+void CSpelmarDlg::resetConsole()
+{
+    m_sendTimer.stop();
+    m_continuousSending = false;
+    setConsoleEnabled(false);
+    m_ui->sendButton->setText(QStringLiteral("Send"));
+}
+
+void CSpelmarDlg::onReconnectTimer()
+{
+    if (m_reconnecting || !m_connected)
+        return;
+    m_reconnecting = true;
+    onWorker([this] { return m_session.reopenPort(); },
+             [this](bool back, bool current) {
+                 m_reconnecting = false;
+                 if (!current || !back)
+                     return;
+                 m_reconnectTimer.stop();
+                 setAnswer(CDeviceConnection::backText(m_connection.portText()));
+                 m_connectedLed->setAlarm(false);
+                 m_connectedLed->setValue(true);
+                 setConsoleEnabled(true);
+             });
 }
 
 void CSpelmarDlg::fillCommandList()
@@ -673,16 +709,13 @@ void CSpelmarDlg::showOutcome(const CCommandConsole::Outcome &outcome, bool curr
     unsetCursor();
     if (!current)
         return;
+    if (outcome.lost) {
+        // The loss itself resets the console and tells it.
+        onDeviceLost();
+        return;
+    }
     m_ui->sendButton->setEnabled(m_connected);
     setAnswer(outcome.text);
-    if (outcome.lost) {
-        m_connectedLed->setValue(false);
-        m_connectedLed->setAlarm(true);
-    } else if (outcome.answered) {
-        // A device that fell silent and answers again is back.
-        m_connectedLed->setAlarm(false);
-        m_connectedLed->setValue(true);
-    }
 }
 
 void CSpelmarDlg::onSendTimer()

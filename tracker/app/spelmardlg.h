@@ -32,9 +32,11 @@ class CSpelmarDlg;
 // console sends, disconnect) runs on one device worker, in the order asked;
 // results come back as queued calls, so the window answers input whatever
 // the device does. A Send that waits disables its button. A lost device
-// (see CDeviceSession::Loss) is told in the answer line and turns the LED
-// red; Disconnect cancels the exchange under way and resets the window at
-// once.
+// (see CDeviceSession::Loss) is told in the answer line, turns the LED red
+// and puts the console back into its disconnected state; the port is then
+// reopened once a second with the same settings until the device answers
+// again, and a trace under way goes on. Disconnect cancels the exchange
+// under way and resets the window at once.
 //
 // Objects named for tests: portCombo, connectButton, baudCombo,
 // updatesButton, modelLabel, revLabel, serialLabel, partLabel,
@@ -115,6 +117,10 @@ private:
     void onWorker(Work work, Done done);
     void onConnected(CDeviceConnection::Result result, bool stored);
     void onDeviceLost();
+    // One try to reopen the lost port, on the worker.
+    void onReconnectTimer();
+    // Ends continuous sending and disables the console.
+    void resetConsole();
     void showOutcome(const CCommandConsole::Outcome &outcome, bool current);
     void setAnswer(const std::string &text);
     void setHelp(const QString &text);
@@ -148,6 +154,8 @@ private:
     CCWButton *m_connectedLed = nullptr;
     QAction *m_aboutAction = nullptr;
     QTimer m_sendTimer;
+    QTimer m_reconnectTimer;
+    bool m_reconnecting = false; // a try to reopen the port runs
     std::string m_command;
     bool m_continuousCheck = false;
     bool m_continuousSending = false;

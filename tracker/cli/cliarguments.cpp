@@ -59,9 +59,12 @@ const char *CliArguments::usageText()
            "      sends CMD (a second time when the first fails); prints the reply\n"
            "  trace --port P [--baud B] [--dtr L] [--rts L] [--simulate] --command CMD\n"
            "        [--interval MS] (--duration S | --samples N) [--csv FILE] [--tick]\n"
-           "        [--stats]\n"
+           "        [--stats] [--reconnect S]\n"
            "      polls CMD every MS milliseconds (default 100); prints each value,\n"
-           "      failed polls go to standard error; --csv writes the report file;\n"
+           "      failed polls go to standard error and polling goes on; --csv\n"
+           "      writes the report file; a line that hangs up ends the trace with\n"
+           "      exit 1, unless --reconnect waits up to S seconds for the port to\n"
+           "      come back (tried once a second) and the trace goes on;\n"
            "      --stats then prints the run's figures as \"name: value\" lines\n"
            "      (samples, failed and late polls, period and exchange time in ms,\n"
            "      value minimum, maximum, mean and standard deviation)\n"
@@ -159,6 +162,11 @@ bool CliArguments::parse(const std::vector<std::string> &args, std::string &erro
                 return false;
             }
             samplesGiven = true;
+        } else if (arg == "--reconnect" && hasValue && subcommand == "trace") {
+            if (!parsePositive(value(), reconnectSeconds)) {
+                error = "bad reconnect time";
+                return false;
+            }
         } else if (arg == "--csv" && hasValue && subcommand == "trace") {
             csvPath = value();
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {

@@ -20,8 +20,9 @@ struct CliArguments
     std::string sendCommand;  // send: the command
     std::string traceCommand; // trace: --command
     double intervalMs = 100.0;
-    double durationSeconds = 0.0; // trace: 0 when --samples is used
-    long samples = 0;             // trace: 0 when --duration is used
+    double durationSeconds = 0.0;  // trace: 0 when --samples is used
+    long samples = 0;              // trace: 0 when --duration is used
+    double reconnectSeconds = 0.0; // trace: how long a hung-up port is waited for
     std::string csvPath;
     bool tick = false;
     bool stats = false;     // trace: the run's figures after the values

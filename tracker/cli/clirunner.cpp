@@ -26,10 +26,15 @@
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// The session whose exchange a signal ends; set while a trace runs.
+std::atomic<CDeviceSession *> g_session{nullptr};
 
 extern "C" void onInterrupt(int)
 {
     g_interrupted.store(true);
+    // Only stores to lock-free atomics: safe in a signal handler.
+    if (CDeviceSession *session = g_session.load())
+        session->cancelExchanges();
 }
 
 // Failures of the connection go to the error stream as the window shows them.
@@ -102,7 +107,14 @@ int CCliRunner::runIdentify()
                  terminalText(connection.part()).c_str(), terminalText(connection.serial()).c_str(),
                  terminalText(connection.model()).c_str());
     connection.Disconnect();
-    return 0;
+    // Identified by the revision alone: which fields are missing, and why.
+    if (connection.unanswered().empty())
+        return 0;
+    std::string steps;
+    for (const std::string &step : connection.unanswered())
+        steps += " " + step;
+    std::fprintf(m_err, "!! No answer to:%s\n", steps.c_str());
+    return 1;
 }
 
 int CCliRunner::runCommands()
@@ -189,7 +201,8 @@ int CCliRunner::runTrace()
     long polls = 0;
     long good = 0;
     bool writeFailed = false;
-    bool lost = false;
+    bool lost = false;      // the line hung up and has not come back
+    bool lostAtEnd = false; // the trace ended on a lost device
     bool ended = false;
     CTraceStats stats;
     std::FILE *out = m_out;
@@ -199,7 +212,7 @@ int CCliRunner::runTrace()
             std::fprintf(out, "%.6g\n", sample.value);
             std::fflush(out);
         } else if (sample.lost) {
-            // The run ends here; the lost device is the one line to tell.
+            // Told once: the run polls again only if the port comes back.
             std::fprintf(err, "!! %s\n", terminalText(sample.reply).c_str());
         } else {
             std::fprintf(err, "%s -> %s\n", terminalText(sample.command).c_str(),
@@ -224,13 +237,20 @@ int CCliRunner::runTrace()
     };
 
     g_interrupted.store(false);
+    g_session.store(&session);
     auto previousInt = std::signal(SIGINT, onInterrupt);
     auto previousTerm = std::signal(SIGTERM, onInterrupt);
 
+    using Clock = std::chrono::steady_clock;
     CTraceRun traceRun(session, m_args.traceCommand, m_args.intervalMs, &csv, onSample, onFinished);
     traceRun.start();
-    const auto deadline = std::chrono::steady_clock::now()
+    const auto deadline = Clock::now()
         + std::chrono::milliseconds(static_cast<long long>(m_args.durationSeconds * 1000.0));
+    const auto reconnectFor =
+        std::chrono::milliseconds(static_cast<long long>(m_args.reconnectSeconds * 1000.0));
+    Clock::time_point lostSince;
+    Clock::time_point nextTry;
+    bool waiting = false;
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
@@ -238,15 +258,50 @@ int CCliRunner::runTrace()
                 break;
             if (m_args.samples > 0 && polls >= m_args.samples)
                 break;
-            if (m_args.samples == 0 && std::chrono::steady_clock::now() >= deadline)
+            if (m_args.samples == 0 && Clock::now() >= deadline)
                 break;
+            if (lost && !waiting) {
+                if (m_args.reconnectSeconds <= 0.0) {
+                    lostAtEnd = true;
+                    break;
+                }
+                waiting = true;
+                lostSince = Clock::now();
+                nextTry = lostSince + std::chrono::seconds(1);
+                std::fprintf(err, ">> waiting up to %g s for the port to come back ...\n",
+                             m_args.reconnectSeconds);
+            }
+            if (waiting && Clock::now() - lostSince > reconnectFor) {
+                std::fprintf(err, "!! The port did not come back within %g s\n",
+                             m_args.reconnectSeconds);
+                lostAtEnd = true;
+                break;
+            }
+            if (waiting && Clock::now() >= nextTry) {
+                // The run waits for the device; the port is tried again
+                // with the same settings, outside this lock.
+                lock.unlock();
+                const bool back = session.reopenPort();
+                lock.lock();
+                nextTry = Clock::now() + std::chrono::seconds(1);
+                if (back) {
+                    waiting = false;
+                    lost = false;
+                    std::fprintf(err, "%s\n",
+                                 CDeviceConnection::backText(connection.portText()).c_str());
+                }
+                continue;
+            }
             changed.wait_for(lock, std::chrono::milliseconds(50));
         }
     }
+    // The exchange under way ends too; rows already written stay whole.
     traceRun.stop();
+    session.cancelExchanges();
     traceRun.wait();
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
+    g_session.store(nullptr);
 
     csv.stop();
     connection.Disconnect();
@@ -254,7 +309,7 @@ int CCliRunner::runTrace()
         std::lock_guard<std::mutex> lock(mutex);
         std::fputs(CTraceStats::formatFigures(stats.figures()).c_str(), m_out);
     }
-    if (lost)
+    if (lostAtEnd)
         return 1;
     const long failed = polls - good;
     if (failed > 0)

@@ -56,9 +56,6 @@ std::string CDeviceSession::lossText(Loss loss)
     switch (loss) {
     case Loss::None: return std::string();
     case Loss::HungUp: return "ORBO lost: the line hung up (unplugged or switched off)";
-    case Loss::Silent:
-        return "ORBO lost: no answer to " + std::to_string(kLostAfterTimeouts)
-            + " commands in a row";
     }
     return std::string();
 }
@@ -72,10 +69,37 @@ int CDeviceSession::openPort(const SerialConfig &config)
 {
     BusLockHolder busLock(m_mutex);
     m_loss = Loss::None;
-    m_timeoutsInRow = 0;
     return m_port.Open(config);
 }
 
+bool CDeviceSession::reopenPort()
+{
+    BusLockHolder busLock(m_mutex);
+    if (m_port.isOpen())
+        m_port.Close();
+    if (m_cancelled.load() || m_port.Open(m_config) != 1)
+        return false;
+    std::string echo;
+    std::string reply;
+    bool simulated = false;
+    End end = End::Answered;
+    if (exchange("SSV", echo, reply, simulated, end, nullptr) < 0) {
+        m_port.Close();
+        return false;
+    }
+    m_loss = Loss::None;
+    return true;
+}
+
+long long CDeviceSession::exchangeBoundMs(const SerialConfig &config)
+{
+    // Start bit, data bits, parity and stop bits of each byte.
+    const long long bitsPerByte = 1 + (config.dataBits > 0 ? config.dataBits : 8)
+        + (config.parity != 0 ? 1 : 0) + (config.stopBits == 0 ? 1 : 2);
+    const long long rate = config.baudRate > 0 ? config.baudRate : 9600;
+    const long long lineMs = (kMaxCollected * bitsPerByte * 1000 + rate - 1) / rate;
+    return std::min<long long>(static_cast<long long>(config.readTimeout) + lineMs, kMaxExchangeMs);
+}
 int CDeviceSession::closePort()
 {
     BusLockHolder busLock(m_mutex);
@@ -104,19 +128,6 @@ void CDeviceSession::markLost(Loss loss)
     Loss none = Loss::None;
     if (m_loss.compare_exchange_strong(none, loss) && m_onLoss)
         m_onLoss(loss);
-}
-
-void CDeviceSession::countEnd(End end)
-{
-    if (end == End::Answered) {
-        m_timeoutsInRow = 0;
-        // A device that answers again is back; a hung-up line is not.
-        Loss silent = Loss::Silent;
-        m_loss.compare_exchange_strong(silent, Loss::None);
-    } else if (end == End::TimedOut && !m_port.isSimulated()
-               && ++m_timeoutsInRow >= kLostAfterTimeouts) {
-        markLost(Loss::Silent);
-    }
 }
 
 double CDeviceSession::fullScale() const
@@ -152,7 +163,7 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
 }
 
 int CDeviceSession::Transact(std::string command, std::string &echo, std::string &reply,
-                             int attempts, int *made)
+                             int attempts, int *made, const std::atomic<bool> *stop)
 {
     if (made)
         *made = 0;
@@ -171,8 +182,7 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
         BusLockHolder busLock(m_mutex);
         for (int attempt = 1; attempt <= attempts; ++attempt) {
             End end = End::Answered;
-            result = exchange(command, echo, reply, simulated, end);
-            countEnd(end);
+            result = exchange(command, echo, reply, simulated, end, stop);
             if (made)
                 *made = attempt;
             // A lock taken over by a waiter is no longer ours to retry
@@ -190,18 +200,20 @@ int CDeviceSession::Transact(std::string command, std::string &echo, std::string
 }
 
 int CDeviceSession::exchange(const std::string &command, std::string &echo, std::string &reply,
-                             bool &simulated, End &end)
+                             bool &simulated, End &end, const std::atomic<bool> *stop)
 {
     echo.clear();
     reply.clear();
     int result = -1;
     end = End::Answered;
     simulated = m_port.isSimulated();
-    // A hung-up line or a cancelled session makes no exchange at all.
+    // A hung-up line, a lost device whose port is not open again, or a
+    // cancelled session makes no exchange at all.
     const auto abandoned = [&] {
         if (m_port.isHungUp())
             markLost(Loss::HungUp);
-        if (!m_cancelled.load() && !m_port.isHungUp() && m_mutex.holdsLock())
+        const bool gone = m_port.isHungUp() || (isLost() && !m_port.isOpen());
+        if (!m_cancelled.load() && !(stop && stop->load()) && !gone && m_mutex.holdsLock())
             return false;
         reply = kTimeoutText;
         end = End::Abandoned;
@@ -211,6 +223,9 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
         return -1;
     const char separator = static_cast<char>(m_config.separator);
     const long long readTimeout = m_config.readTimeout;
+    // However the bytes come, the exchange ends by this time.
+    const Clock::time_point begin = Clock::now();
+    const long long bound = exchangeBoundMs(m_config);
 
     // Each exchange has a buffer of its own, so an exchange whose lock
     // was taken over never writes into the buffer of the one that
@@ -234,6 +249,14 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
             result = -1;
             break;
         }
+        const long long total = msSince(begin);
+        if (total >= bound) {
+            // A device that drips bytes under the read time-out.
+            reply = kTimeoutText;
+            result = -1;
+            end = received ? End::Answered : End::TimedOut;
+            break;
+        }
         if (!nextByte(ahead, buffer[p])) {
             const long long quiet = msSince(lastByte);
             if (quiet > readTimeout) {
@@ -243,7 +266,8 @@ int CDeviceSession::exchange(const std::string &command, std::string &echo, std:
                 end = received ? End::Answered : End::TimedOut;
                 break;
             }
-            m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kCheckSliceMs)));
+            m_port.waitForInput(static_cast<int>(
+                std::min({readTimeout - quiet + 1, bound - total, kCheckSliceMs})));
             continue;
         }
         // The time-out runs from the last byte received.
@@ -322,8 +346,12 @@ std::vector<std::string> CDeviceSession::LoadCommandList(bool *cut)
     std::string listing;
     if (!m_port.isSimulated()) {
         const long long readTimeout = m_config.readTimeout;
-        Clock::time_point lastByte = Clock::now();
-        while (listing.size() < kMaxListing) {
+        const Clock::time_point begin = Clock::now();
+        Clock::time_point lastByte = begin;
+        // A flood is bounded by size and time, a drip by time; a cancel
+        // ends the listing at once.
+        while (listing.size() < kMaxListing && msSince(begin) < kMaxExchangeMs
+               && !m_cancelled.load()) {
             const uint32_t room =
                 static_cast<uint32_t>(std::min(kMaxListing - listing.size(), sizeof chunk));
             const uint32_t count = m_port.readWaiting(chunk, room);
@@ -333,13 +361,17 @@ std::vector<std::string> CDeviceSession::LoadCommandList(bool *cut)
                 continue;
             }
             const long long quiet = msSince(lastByte);
-            if (quiet > readTimeout || m_cancelled.load())
+            if (quiet > readTimeout)
                 break;
             if (m_port.isHungUp()) {
                 markLost(Loss::HungUp);
                 return {};
             }
             m_port.waitForInput(static_cast<int>(std::min(readTimeout - quiet + 1, kCheckSliceMs)));
+        }
+        if (m_port.isHungUp()) {
+            markLost(Loss::HungUp);
+            return {};
         }
     }
 

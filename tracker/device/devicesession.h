@@ -22,16 +22,16 @@ public:
     static constexpr size_t kMaxListing = 256 * 1024;
     static const char *const kCommandTooLong;
     static const char *const kTimeoutText;
-    // Exchanges in a row that end by time-out before the device counts as
-    // lost.
-    static constexpr int kLostAfterTimeouts = 3;
+    // The longest an exchange or the help listing may take in all,
+    // however the device drips its bytes.
+    static constexpr long long kMaxExchangeMs = 10000;
 
-    // Why the device counts as lost.
+    // Why the device counts as lost. Only a hang-up loses it: a silent,
+    // flooding or garbling device gives failed exchanges, nothing more.
     enum class Loss
     {
         None,
-        HungUp, // the line hung up (EIO or POLLHUP on the port)
-        Silent  // kLostAfterTimeouts exchanges in a row timed out
+        HungUp // the line hung up (EIO or POLLHUP, the node gone, the peer closed)
     };
     // Called once when the device becomes lost, on the thread that
     // noticed it (an exchange's or the line watch's).
@@ -46,6 +46,11 @@ public:
 
     // Opens the port (Open) and starts afresh: the device is not lost.
     int openPort(const SerialConfig &config);
+    // After a loss: closes the port, opens it again with the same
+    // configuration and asks the revision ("SSV"), all under one take of
+    // the bus lock. The device is back (not lost) only when it answered;
+    // else the port is closed again. True when back.
+    bool reopenPort();
     // Closes the port under the bus lock, after the exchange under way.
     int closePort();
     // Ends the exchange under way and every later one at once (result -1,
@@ -74,17 +79,24 @@ public:
     // full buffer). A command too long for the exchange buffer is refused
     // with -1 and the reply kCommandTooLong. An exchange whose lock was
     // taken over by a waiter stops touching the port and ends as a
-    // time-out.
+    // time-out. Every exchange ends within exchangeBoundMs in all.
     int Transact(std::string command, std::string &echo, std::string &reply);
     // The same, but a failed exchange is tried again, up to `attempts`
     // exchanges in all, under one take of the bus lock, so a caller
     // waiting for the lock (the trace) cannot slip in between a try and
-    // its retry. `made` receives the number of exchanges run.
+    // its retry. `made` receives the number of exchanges run. A set `stop`
+    // ends the exchange under way (and any retry) as cancelExchanges does,
+    // for this caller alone.
     int Transact(std::string command, std::string &echo, std::string &reply, int attempts,
-                 int *made);
+                 int *made, const std::atomic<bool> *stop = nullptr);
+
+    // The total bound of one exchange: the read time-out plus the time a
+    // full exchange buffer takes at the line's rate, at most kMaxExchangeMs.
+    static long long exchangeBoundMs(const SerialConfig &config);
 
     // Sends "HLP" outside the lock and collects the listing until the
-    // device has been silent longer than the read time-out; returns the
+    // device has been silent longer than the read time-out, kMaxListing
+    // bytes have come or kMaxExchangeMs have passed; returns the
     // command-list entries ("Simulation mode" alone in simulated mode).
     // cut, when given, tells whether the listing reached kMaxListing.
     std::vector<std::string> LoadCommandList(bool *cut = nullptr);
@@ -111,9 +123,7 @@ private:
         Abandoned // hung up, cancelled or taken over: nothing to count
     };
     int exchange(const std::string &command, std::string &echo, std::string &reply, bool &simulated,
-                 End &end);
-    // Counts a timed-out or answered exchange towards a silent device.
-    void countEnd(End end);
+                 End &end, const std::atomic<bool> *stop);
     void markLost(Loss loss);
 
     CSerialPort m_port;
@@ -121,7 +131,6 @@ private:
     CBusMutex m_mutex;
     std::atomic<double> m_fullScale{0.0};
     std::atomic<Loss> m_loss{Loss::None};
-    std::atomic<int> m_timeoutsInRow{0};
     std::atomic<bool> m_cancelled{false};
     LossCallback m_onLoss;
 };

@@ -222,7 +222,9 @@ bool CSerialPort::waitForInput(int timeoutMs)
 
 bool CSerialPort::isHungUp() const
 {
-    return m_d->m_stream && m_d->m_stream->isHungUp();
+    // The stream kept after Close tells nothing about a later link, a
+    // simulated one least of all.
+    return m_d->live() && m_d->m_stream->isHungUp();
 }
 
 bool CSerialPort::checkHungUp()

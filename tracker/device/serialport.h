@@ -45,7 +45,7 @@ public:
     // The device hung up the line (the far end closed, a USB adapter was
     // pulled, the server dropped the connection): reads fail with EIO or
     // poll reports POLLHUP/POLLERR. Set by any operation that meets it,
-    // cleared by Open.
+    // cleared by Open; false while closed or simulated.
     bool isHungUp() const;
     // Looks at the line without reading or waiting; true when it hung up.
     bool checkHungUp();

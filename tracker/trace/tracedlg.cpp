@@ -373,6 +373,7 @@ void CTraceDlg::OnTraceStartStop()
     if (m_reviewing)
         OnClearGraph(); // back from a report to the live graph
     m_stats.clear();
+    m_failures = CTraceRun::FailureStreak();
     // The graph's time runs from the start of the run that drew its first
     // point: a later run continues on it, its gap shown.
     if (m_timeOriginMs < 0.0 || m_ui->graph->pointCount() == 0) {
@@ -411,7 +412,7 @@ void CTraceDlg::onThreadEnded(unsigned generation)
 {
     if (generation != m_runGeneration || !m_run)
         return;
-    // A run may end by itself (a lost device): Start works again.
+    // A run that ended by itself: Start works again.
     m_ui->traceButton->setText(QStringLiteral("Start"));
     m_ui->commandEdit->setEnabled(true);
     m_run.reset();
@@ -423,10 +424,10 @@ void CTraceDlg::showSample(const TraceSample &sample)
     if (m_reviewing)
         return; // the last samples of a run stopped for a report
     m_stats.add(sample);
+    const std::string failing = m_failures.add(sample);
     if (!sample.ok) {
         // One line: a reply's own line end is not shown.
-        showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply)
-                       + (sample.lost ? std::string("; the trace has stopped") : std::string())));
+        showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply) + failing));
         emit sampleShown(false, sample.late, 0.0);
         return;
     }

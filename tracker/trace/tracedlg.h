@@ -3,6 +3,7 @@
 #include "tracecsvwriter.h"
 #include "traceownerinfo.h"
 #include "tracereport.h"
+#include "tracerun.h"
 #include "tracesample.h"
 #include "tracestats.h"
 
@@ -237,6 +238,8 @@ private:
 
     CTraceTools *m_tools = nullptr;
     CTraceStats m_stats;
+    // Failed polls in a row, noted in the message line.
+    CTraceRun::FailureStreak m_failures;
     QDateTime m_traceStart;
     // When the graph's time 0 was, on the samples' steady clock (ms);
     // negative until a run starts on an empty graph.

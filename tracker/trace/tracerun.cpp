@@ -7,6 +7,7 @@
 #include "tracetiming.h"
 
 #include <chrono>
+#include <ctime>
 #include <sys/prctl.h>
 
 CTraceRun::CTraceRun(CDeviceSession &session, std::string command, double intervalMs,
@@ -42,6 +43,7 @@ void CTraceRun::stop()
         std::lock_guard<std::mutex> lock(m_wakeMutex);
         int running = Running;
         m_stopRequest.compare_exchange_strong(running, StopRequested);
+        m_stopExchange = true;
     }
     m_wake.notify_all();
 }
@@ -84,15 +86,48 @@ void CTraceRun::TraceThread()
         }
         stampA = Clock::now();
         TraceSample sample = PollSample(timing.late);
+        // A poll cut short by a stop or a cancel tells nothing of the device.
+        if (!sample.ok && (m_stopRequest.load() != Running || m_session.isCancelled()))
+            break;
         if (m_onSample)
             m_onSample(sample);
-        if (sample.lost)
+        if (sample.lost && !waitForReturn())
             break;
         stampB = Clock::now();
     }
     m_stopRequest = Ended;
     if (m_onFinished)
         m_onFinished();
+}
+
+bool CTraceRun::waitForReturn()
+{
+    // The owner reopens the port; nothing is polled until it has.
+    constexpr auto kLook = std::chrono::milliseconds(50);
+    std::unique_lock<std::mutex> lock(m_wakeMutex);
+    while (m_session.isLost()) {
+        if (m_wake.wait_for(lock, kLook, [this] { return m_stopRequest.load() != Running; }))
+            return false;
+    }
+    return true;
+}
+
+std::string CTraceRun::FailureStreak::add(const TraceSample &sample)
+{
+    if (sample.ok) {
+        m_count = 0;
+        return std::string();
+    }
+    if (m_count++ == 0) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char text[16];
+        std::strftime(text, sizeof text, "%H:%M:%S", &local);
+        m_since = text;
+        return std::string();
+    }
+    return " (failing since " + m_since + ", " + std::to_string(m_count) + " polls)";
 }
 
 TraceSample CTraceRun::PollSample(bool late)
@@ -104,7 +139,8 @@ TraceSample CTraceRun::PollSample(bool late)
     std::string echo;
     using Ms = std::chrono::duration<double, std::milli>;
     const auto begin = std::chrono::steady_clock::now();
-    const int result = m_session.Transact(m_command, echo, sample.reply);
+    const int result =
+        m_session.Transact(m_command, echo, sample.reply, 1, nullptr, &m_stopExchange);
     sample.startMs = Ms(begin.time_since_epoch()).count();
     sample.exchangeMs = Ms(std::chrono::steady_clock::now() - begin).count();
     if (result < 0 || m_command.empty() || sample.reply.empty()) {

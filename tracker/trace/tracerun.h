@@ -21,8 +21,12 @@ class CTraceCsvWriter;
 // took (see TraceTiming). A good sample is written to the CSV writer (when
 // one is given and its log runs) before it is reported.
 //
-// A lost device (CDeviceSession::isLost) ends the run: its last sample
-// says so (TraceSample::lost), then the finished callback follows.
+// A failed poll is reported and polling goes on. A lost device (a hang-up,
+// CDeviceSession::isLost) is reported once (TraceSample::lost); the run
+// then waits, polling nothing, until the device is back (its owner reopens
+// the port) or the run is stopped. stop() also ends the exchange under
+// way; a poll cut short that way, or by a cancel of the session's
+// exchanges, is not reported.
 //
 // The callbacks run on the worker thread; a window hands them on to its
 // own thread. They must not destroy the run.
@@ -48,8 +52,8 @@ public:
 
     // Starts the worker thread; false when it already ran.
     bool start();
-    // Asks the thread to end at once: a sleep in progress is cut short and
-    // no further poll starts; a poll under way completes and is reported.
+    // Asks the thread to end at once: a sleep in progress is cut short, the
+    // exchange under way ends and no further poll starts.
     void stop();
     // Waits for the thread to end (after stop()).
     void wait();
@@ -72,8 +76,27 @@ public:
     // independent of the process locale; 0 when there is none.
     static double parseValue(const std::string &reply);
 
+    // The failed polls in a row, for the message line: since when they
+    // fail and how many. A good sample ends the streak.
+    class FailureStreak
+    {
+    public:
+        // Counts the sample; returns the note to append to a failure's
+        // text, " (failing since HH:MM:SS, N polls)" from the second
+        // failure in a row on, else empty.
+        std::string add(const TraceSample &sample);
+        int count() const { return m_count; }
+
+    private:
+        int m_count = 0;
+        std::string m_since; // local time of the first failure
+    };
+
 private:
     void TraceThread();
+    // After a lost sample: waits until the device is back (true) or the
+    // run is stopped (false).
+    bool waitForReturn();
 
     CDeviceSession &m_session;
     const std::string m_command;
@@ -83,6 +106,8 @@ private:
 
     std::atomic<double> m_interval;
     std::atomic<int> m_stopRequest{Ended};
+    // Set by stop(): ends the exchange under way.
+    std::atomic<bool> m_stopExchange{false};
     std::atomic<bool> m_started{false};
     uint64_t m_pollCount = 0; // worker thread only
 

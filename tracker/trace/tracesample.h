@@ -21,8 +21,8 @@ struct TraceSample
     // file. The sample is still good.
     bool writeFailed = false;
     std::string filePath;
-    // The device is lost (hung up or silent for several polls): reply
-    // holds the cause, and the run ends after this sample.
+    // The device is lost (the line hung up): reply holds the cause, and
+    // the run polls again only once the device is back.
     bool lost = false;
     // Counts every poll of the run, good or failed, from 0.
     uint64_t index = 0;
