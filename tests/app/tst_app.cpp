@@ -494,6 +494,8 @@ private slots:
                                          && message->text().startsWith("PRE -> Timeout! (failing since ")
                                          && message->text().endsWith(", 2 polls)"),
                                      30000);
+            // The counts follow the failures, though no point is drawn.
+            QVERIFY(text(trace, "summaryLabel").contains(QRegularExpression(", [2-9] failed")));
             QTRY_VERIFY_WITH_TIMEOUT(!message->isVisible(), 30000);
             QVERIFY(trace->isTracing() && !led->isAlarm());
         } else if (how == "unplugged") {

@@ -428,6 +428,8 @@ void CTraceDlg::showSample(const TraceSample &sample)
     if (!sample.ok) {
         // One line: a reply's own line end is not shown.
         showMessage(qs(sample.command + " -> " + withoutLineEnd(sample.reply) + failing));
+        // No point is drawn, so nothing else brings the counts up to date.
+        updateFigures();
         emit sampleShown(false, sample.late, 0.0);
         return;
     }
