@@ -12,6 +12,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// A socket listening on a free loopback port with the given backlog; -1
+// when none could be made. address receives where it listens.
+inline int listenOnLoopback(int backlog, sockaddr_in &address)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd >= 0
+        && (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, backlog) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // A loopback server that accepts connections and never sends a byte, as a
 // server that hangs after the handshake. Counts the connections.
 class SilentServer
@@ -19,14 +37,9 @@ class SilentServer
 public:
     SilentServer()
     {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_socket, 16) != 0
-            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        sockaddr_in address;
+        m_socket = listenOnLoopback(16, address);
+        if (m_socket < 0)
             return;
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] {
@@ -72,14 +85,9 @@ class UnansweredPort
 public:
     UnansweredPort()
     {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_socket, 0) != 0
-            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        sockaddr_in address;
+        m_socket = listenOnLoopback(0, address);
+        if (m_socket < 0)
             return;
         // Connects until one stays unanswered: the queue is full then.
         for (int tries = 0; tries < 16; ++tries) {
@@ -87,7 +95,7 @@ public:
             if (fd < 0)
                 return;
             m_filling.push_back(fd);
-            ::connect(fd, reinterpret_cast<sockaddr *>(&address), length);
+            ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
             pollfd connected{fd, POLLOUT, 0};
             if (::poll(&connected, 1, 200) == 0) {
                 m_port = ntohs(address.sin_port);
