@@ -216,7 +216,8 @@ void TestHostile::pages_data()
     QTest::addColumn<QByteArray>("html");
     // "text": shown as plain text; "nothing loaded": the image is not read;
     // "opened outside": a click hands the link to the user's browser;
-    // "stays": a click changes nothing and opens nothing.
+    // "stays": a click changes nothing and opens nothing; "page": shown as
+    // a page, not as its source.
     QTest::addColumn<QString>("expect");
     auto nested = [](const QByteArray &open, const QByteArray &close, int depth) {
         return "<html><body>" + open.repeated(depth) + "deep" + close.repeated(depth) + "</body></html>";
@@ -224,6 +225,13 @@ void TestHostile::pages_data()
     QTest::newRow("3000 nested tables") << nested("<table><tr><td>", "</td></tr></table>", 3000) << "text";
     QTest::newRow("20000 nested lists") << nested("<ul><li>", "</li></ul>", 20000) << "text";
     QTest::newRow("20000 nested divs") << nested("<div>", "</div>", 20000) << "text";
+    // Each limit alone, and a page within both that is shown as a page.
+    QTest::newRow("30 nested divs") << nested("<div>", "</div>", 30) << "text";
+    QTest::newRow("6000 elements, flat")
+        << "<html><body>" + QByteArray("<i>x</i> ").repeated(6000) + "</body></html>"
+        << "text";
+    QTest::newRow("20 nested divs, 4000 elements")
+        << nested("<div>", "</div>", 20).replace("deep", QByteArray("<i>x</i> ").repeated(3970)) << "page";
     QTest::newRow("image from /dev/zero") << QByteArray("<img src=\"/dev/zero\">") << "nothing loaded";
     QTest::newRow("link to a local file")
         << QByteArray("<a href=\"file:///etc/passwd\">passwd passwd passwd</a>") << "stays";
@@ -253,6 +261,8 @@ void TestHostile::pages()
     const QString shown = view->toPlainText();
     if (expect == "text")
         QVERIFY(shown.startsWith("<html>"));
+    if (expect == "page")
+        QVERIFY2(!shown.contains("<"), qPrintable(shown.left(80)));
     if (expect == "nothing loaded") {
         const QVariant image = view->document()->resource(QTextDocument::ImageResource, QUrl("/dev/zero"));
         QVERIFY(image.value<QImage>().width() <= 1);
