@@ -16,11 +16,11 @@ Here setting DTR or RTS does nothing, and the lines it reads (CTS, DSR,
 RI, CD) read as off.
 """
 import gzip
-import importlib.util
 import logging
 import os
 import socket
 import sys
+import types
 
 import serial
 
@@ -34,8 +34,7 @@ def load_example():
     else:
         with gzip.open(EXAMPLE + ".gz", "rb") as f:
             source = f.read()
-    spec = importlib.util.spec_from_loader("rfc2217_server", loader=None)
-    module = importlib.util.module_from_spec(spec)
+    module = types.ModuleType("rfc2217_server")
     exec(compile(source, EXAMPLE, "exec"), module.__dict__)
     return module
 

@@ -266,28 +266,38 @@ std::string notRegular(mode_t mode)
     return "not a regular file (" + kindOf(mode) + ")";
 }
 
+// Runs parse, which fills report and returns false with error set; a
+// report that failed, or ran out of memory, is left empty.
+template <class Parse>
+bool parseWhole(TraceReport &report, std::string &error, Parse parse)
+{
+    try {
+        if (parse())
+            return true;
+    } catch (const std::bad_alloc &) {
+        error = "not enough memory for the report";
+    }
+    report = TraceReport();
+    return false;
+}
+
 } // namespace
 
 bool CTraceReportReader::readText(const std::string &text, TraceReport &report, std::string &error,
                                   size_t mostSamples)
 {
     report = TraceReport();
-    try {
+    return parseWhole(report, error, [&] {
         std::string copy = text;
         copy.push_back('\0');
         ReportParser parser(report, mostSamples);
         size_t used = 0;
         if (!parseAll(parser, copy.data(), text.size(), true, used) || !parser.finish()) {
             error = parser.error();
-            report = TraceReport();
             return false;
         }
-    } catch (const std::bad_alloc &) {
-        report = TraceReport();
-        error = "not enough memory for the report";
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, std::string &error,
@@ -325,7 +335,7 @@ bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, 
         error = notRegular(info.st_mode);
         return false;
     }
-    try {
+    return parseWhole(report, error, [&] {
         ReportParser parser(report, mostSamples);
         constexpr size_t kChunk = 1 << 20;
         std::vector<char> buffer(kChunk + 1);
@@ -338,7 +348,6 @@ bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, 
             while (got < 0 && errno == EINTR);
             if (got < 0) {
                 error = std::strerror(errno);
-                report = TraceReport();
                 return false;
             }
             const bool final = got == 0;
@@ -346,7 +355,6 @@ bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, 
             size_t used = 0;
             if (!parseAll(parser, buffer.data(), filled, final, used)) {
                 error = parser.error();
-                report = TraceReport();
                 return false;
             }
             if (parser.full())
@@ -356,7 +364,6 @@ bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, 
             if (filled > kLongestLine + 2) {
                 parser.failNext(formatC("longer than %zu bytes", kLongestLine));
                 error = parser.error();
-                report = TraceReport();
                 return false;
             }
             if (final)
@@ -364,15 +371,10 @@ bool CTraceReportReader::readFile(const std::string &path, TraceReport &report, 
         }
         if (!parser.finish()) {
             error = parser.error();
-            report = TraceReport();
             return false;
         }
-    } catch (const std::bad_alloc &) {
-        report = TraceReport();
-        error = "not enough memory for the report";
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 std::string CTraceReportReader::valueText(double value)
