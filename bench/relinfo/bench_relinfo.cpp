@@ -15,7 +15,7 @@
 // time against "LC_ALL=C sort -f" over both files, run in the same process. Run the
 // mode alone: the peak counts the whole process.
 
-#include "relinfo.h"
+#include "revision/relinfo.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

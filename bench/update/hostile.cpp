@@ -1,11 +1,11 @@
 #include "hostile.h"
 
 #include "explorer1.h"
-#include "ftpfileclient.h"
+#include "transfer/ftpfileclient.h"
 #include "ftpserver.h"
-#include "relinfo.h"
-#include "relinfolist.h"
-#include "transferbounds.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
+#include "folder/transferbounds.h"
 
 #include <QDir>
 #include <QElapsedTimer>

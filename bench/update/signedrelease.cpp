@@ -1,11 +1,11 @@
 #include "signedrelease.h"
 
 #include "publish.h"
-#include "relinfo.h"
-#include "relinfolist.h"
-#include "revisionsignature.h"
-#include "revisiontrust.h"
-#include "signature.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
+#include "revision/revisionsignature.h"
+#include "trust/revisiontrust.h"
+#include "signing.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // CFtpFileClient against a real FTP server on loopback.
-#include "ftpfileclient.h"
+#include "transfer/ftpfileclient.h"
 #include "ftpserver.h"
-#include "ftpsettings.h"
+#include "transfer/ftpsettings.h"
 #include "updatetestsupport.h"
 
 #include <QCryptographicHash>

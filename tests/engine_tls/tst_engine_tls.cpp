@@ -4,15 +4,15 @@
 // Updates from web servers: Debian's nginx (HTTPS, HTTP/2), a misbehaving
 // server, a forwarder that cuts connections and Debian's tinyproxy.
 #include "childprocess.h"
-#include "downloadjob.h"
-#include "ftpfileclient.h"
+#include "jobs/downloadjob.h"
+#include "transfer/ftpfileclient.h"
 #include "ftpserver.h"
-#include "ftpsettings.h"
+#include "transfer/ftpsettings.h"
 #include "publish.h"
-#include "signature.h"
-#include "updatecheck.h"
+#include "signing.h"
+#include "jobs/updatecheck.h"
 #include "updatetestsupport.h"
-#include "updatetransfer.h"
+#include "jobs/updatetransfer.h"
 #include "webserver.h"
 
 #include <QElapsedTimer>

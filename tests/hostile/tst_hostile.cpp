@@ -3,18 +3,18 @@
 // that leave out what a signature must cover, and pages built to exhaust
 // or escape the release-notes viewer. Every row ends in bounded time with
 // nothing of the transfer kept.
-#include "downloadjob.h"
+#include "jobs/downloadjob.h"
 #include "explorer1.h"
-#include "ftpfileclient.h"
+#include "transfer/ftpfileclient.h"
 #include "ftpserver.h"
 #include "pagelimits.h"
 #include "publish.h"
-#include "releasenotesfetch.h"
-#include "relinfo.h"
-#include "revisionsignature.h"
-#include "signature.h"
-#include "updatecheck.h"
-#include "updatesettings.h"
+#include "jobs/releasenotesfetch.h"
+#include "revision/relinfo.h"
+#include "revision/revisionsignature.h"
+#include "signing.h"
+#include "jobs/updatecheck.h"
+#include "settings/updatesettings.h"
 #include "updatetestsupport.h"
 
 #include <QDesktopServices>

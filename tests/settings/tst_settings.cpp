@@ -2,7 +2,7 @@
 #include "settingsfile.h"
 #include "settingskeys.h"
 #include "settingsstore.h"
-#include "updatesettings.h"
+#include "settings/updatesettings.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 
 // Files, a job report and box texts shared by the update engine's tests.
 
-#include "folderlock.h"
-#include "jobreport.h"
+#include "folder/folderlock.h"
+#include "jobs/jobreport.h"
 #include "scriptedprompt.h"
 #include "testfiles.h"
 

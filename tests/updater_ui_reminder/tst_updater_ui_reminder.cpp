@@ -1,6 +1,6 @@
 // The reminder: its settings store, the start-up rule, the settings window
 // and the worker that runs a scheduled check.
-#include "ftpsettings.h"
+#include "transfer/ftpsettings.h"
 #include "oledate.h"
 #include "registryaccess.h"
 #include "reminderschedule.h"

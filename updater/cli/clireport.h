@@ -1,6 +1,6 @@
 #pragma once
 
-#include "jobreport.h"
+#include "jobs/jobreport.h"
 
 #include <cstdio>
 #include <mutex>

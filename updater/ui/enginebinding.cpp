@@ -1,16 +1,16 @@
 #include "enginebinding.h"
 
-#include "curllibrary.h"
-#include "filetransfer.h"
-#include "ftpsettings.h"
-#include "installationaccess.h"
+#include "transfer/curllibrary.h"
+#include "transfer/filetransfer.h"
+#include "transfer/ftpsettings.h"
+#include "folder/installationaccess.h"
 #include "libraryclosing.h"
 #include "prompt.h"
 #include "releasenotesdlg.h"
 #include "reminderschedule.h"
-#include "releasenotesfetch.h"
-#include "updatecheck.h"
-#include "updatetransfer.h"
+#include "jobs/releasenotesfetch.h"
+#include "jobs/updatecheck.h"
+#include "jobs/updatetransfer.h"
 
 #include <QPointer>
 

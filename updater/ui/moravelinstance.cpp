@@ -1,9 +1,9 @@
 #include "moravelinstance.h"
 
 #include "enginebinding.h"
-#include "installationaccess.h"
+#include "folder/installationaccess.h"
 #include "libraryclosing.h"
-#include "programpath.h"
+#include "folder/programpath.h"
 #include "releasenotesdlg.h"
 #include "updateprogressdlg.h"
 #include "updatereminderdlg.h"

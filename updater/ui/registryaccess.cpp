@@ -1,6 +1,6 @@
 #include "registryaccess.h"
 
-#include "updatesettings.h"
+#include "settings/updatesettings.h"
 
 #include <QString>
 #include <QVariant>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updatesettings.h"
+#include "settings/updatesettings.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #include "restoredlg.h"
 
 #include "prompt.h"
-#include "relinfo.h"
-#include "relinfolist.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
 #include "ui_moravel_restore.h"
 
 #include <QTimer>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "releaselist.h"
+#include "folder/releaselist.h"
 
 class IPrompt;
 class QTimer;

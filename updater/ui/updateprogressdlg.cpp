@@ -1,10 +1,10 @@
 #include "updateprogressdlg.h"
 
-#include "downloadjob.h"
-#include "jobreport.h"
+#include "jobs/downloadjob.h"
+#include "jobs/jobreport.h"
 #include "launchinstaller.h"
 #include "restorelaunch.h"
-#include "restorejob.h"
+#include "jobs/restorejob.h"
 #include "ui_moravel_progress.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "moravelstrings.h"
 #include "oledate.h"
-#include "programpath.h"
+#include "folder/programpath.h"
 #include "registryaccess.h"
 #include "reminderschedule.h"
 #include "restorelaunch.h"

@@ -1,8 +1,8 @@
 #include "validatorcache.h"
 
-#include "relinfo.h"
-#include "revisionsignature.h"
-#include "sha256.h"
+#include "revision/relinfo.h"
+#include "revision/revisionsignature.h"
+#include "files/sha256.h"
 
 #include <map>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "filetransfer.h"
-#include "updatesettings.h"
+#include "settings/updatesettings.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "curltransfer.h"
 
-#include "relinfo.h"
-#include "replacingfile.h"
+#include "revision/relinfo.h"
+#include "files/replacingfile.h"
 
 #include <QByteArray>
 

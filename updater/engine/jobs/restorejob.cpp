@@ -1,11 +1,11 @@
 #include "restorejob.h"
 
-#include "fileaside.h"
-#include "folderlock.h"
-#include "folderpaths.h"
+#include "folder/fileaside.h"
+#include "folder/folderlock.h"
+#include "folder/folderpaths.h"
 #include "jobreport.h"
-#include "relinfo.h"
-#include "releaselist.h"
+#include "revision/relinfo.h"
+#include "folder/releaselist.h"
 
 #include <chrono>
 #include <vector>

@@ -1,13 +1,13 @@
 #include "updatecheck.h"
 
-#include "fileaside.h"
-#include "folderlock.h"
-#include "filetransfer.h"
+#include "folder/fileaside.h"
+#include "folder/folderlock.h"
+#include "transfer/filetransfer.h"
 #include "messagetexts.h"
 #include "prompt.h"
-#include "relinfo.h"
-#include "relinfolist.h"
-#include "revisiontrust.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
+#include "trust/revisiontrust.h"
 #include "validatorcache.h"
 
 #include <chrono>

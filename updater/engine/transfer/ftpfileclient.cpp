@@ -3,8 +3,8 @@
 #include "curltransfer.h"
 #include "ftpsettings.h"
 #include "prompt.h"
-#include "relinfo.h"
-#include "replacingfile.h"
+#include "revision/relinfo.h"
+#include "files/replacingfile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,8 +6,13 @@
 #include "mirrortransfer.h"
 #include "prompt.h"
 
+#include "files/folderfiles.h"
+
 #include <QByteArray>
 
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -93,4 +98,27 @@ std::unique_ptr<IFileTransfer> makeFileTransfer(IPrompt *prompt, const std::stri
     if (startsWithNoCase(hosts[0], "https://") || startsWithNoCase(hosts[0], "http://"))
         return std::make_unique<CHttpFileClient>(prompt, hosts[0]);
     return std::make_unique<CFtpFileClient>(prompt, hosts[0]);
+}
+
+bool IFileTransfer::GetBytes(const std::string &remoteName, std::string &bytes,
+                             const GetFileOptions &options)
+{
+    // Through a private folder of its own for clients that only download
+    // into files; the file there is read once and goes with the folder.
+    bytes.clear();
+    if (options.maxBytes == 0 || remoteName.find_first_of("\\/") != std::string::npos)
+        return false;
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/moravel-get-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        return false;
+    GetFileOptions local = options;
+    local.syncToDisk = false;
+    bool ok = GetFile(remoteName, pattern, local);
+    if (ok && !notModified())
+        ok = readFileInFolder(pattern, remoteName, bytes,
+                              static_cast<std::size_t>(options.maxBytes));
+    std::error_code ec;
+    std::filesystem::remove_all(pattern, ec);
+    return ok;
 }

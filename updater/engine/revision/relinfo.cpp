@@ -1,6 +1,6 @@
 #include "relinfo.h"
 
-#include "replacingfile.h"
+#include "files/replacingfile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "signature.h"
+#include "signing.h"
 
 #include <QByteArray>
 
@@ -27,10 +27,6 @@ struct ContextFree
 {
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
 };
-struct BioFree
-{
-    void operator()(BIO *bio) const { BIO_free(bio); }
-};
 struct FileClose
 {
     void operator()(std::FILE *file) const { std::fclose(file); }
@@ -52,16 +48,6 @@ std::string openSslError()
 bool isEd25519(const Key &key)
 {
     return key && EVP_PKEY_get_id(key.get()) == EVP_PKEY_ED25519;
-}
-
-Key readPublicKey(const std::string &pem)
-{
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    if (!bio)
-        return Key();
-    Key key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
-    ERR_clear_error();
-    return isEd25519(key) ? std::move(key) : Key();
 }
 
 // Writes the PEM text through write() to a file created anew with mode.
@@ -143,31 +129,6 @@ bool sign(const std::string &keyPath, const std::string &message, std::string &s
             .toBase64()
             .toStdString();
     return true;
-}
-
-bool isPublicKey(const std::string &publicKeyPem)
-{
-    return static_cast<bool>(readPublicKey(publicKeyPem));
-}
-
-bool verify(const std::string &publicKeyPem, const std::string &message,
-            const std::string &signatureBase64)
-{
-    const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(signatureBase64),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded || decoded.decoded.size() != kSignatureBytes)
-        return false;
-    const Key key = readPublicKey(publicKeyPem);
-    Context context(EVP_MD_CTX_new());
-    if (!key || !context
-        || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
-        return false;
-    const int result = EVP_DigestVerify(
-        context.get(), reinterpret_cast<const unsigned char *>(decoded.decoded.constData()),
-        static_cast<std::size_t>(decoded.decoded.size()),
-        reinterpret_cast<const unsigned char *>(message.data()), message.size());
-    ERR_clear_error();
-    return result == 1;
 }
 
 } // namespace Signature

@@ -1,6 +1,6 @@
 #include "folderlock.h"
 
-#include "relinfo.h"
+#include "revision/relinfo.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "filetransfer.h"
-#include "updatesecurity.h"
+#include "transfer/filetransfer.h"
+#include "trust/updatesecurity.h"
 
 #include <atomic>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "fileaside.h"
 
-#include "relinfo.h"
+#include "revision/relinfo.h"
 
 #include <cerrno>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "updatejob.h"
-#include "updatesecurity.h"
+#include "trust/updatesecurity.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,13 +1,13 @@
 #include "revisiontrust.h"
 
 #include "builtinkey.h"
-#include "filetransfer.h"
+#include "transfer/filetransfer.h"
 #include "programinfo.h"
-#include "relinfo.h"
-#include "relinfolist.h"
-#include "revisionsignature.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
+#include "revision/revisionsignature.h"
 #include "signature.h"
-#include "validatorcache.h"
+#include "jobs/validatorcache.h"
 
 #include <charconv>
 #include <climits>

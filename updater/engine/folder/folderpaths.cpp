@@ -1,6 +1,6 @@
 #include "folderpaths.h"
 
-#include "relinfo.h"
+#include "revision/relinfo.h"
 
 #include <cerrno>
 #include <vector>

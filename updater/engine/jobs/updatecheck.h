@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updatesecurity.h"
+#include "trust/updatesecurity.h"
 
 #include <functional>
 #include <string>

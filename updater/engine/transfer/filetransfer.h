@@ -92,6 +92,13 @@ public:
     {
         return GetFile(remoteName, localFolder, GetFileOptions());
     }
+    // Downloads remoteName into bytes (replacing them) instead of a file,
+    // bounded by options.maxBytes (which must be above 0), with
+    // expectedSha256 and ifUnchanged as GetFile has them: an answer "not
+    // modified" leaves bytes empty and notModified() true. Writes nothing
+    // into any folder of the installation.
+    virtual bool GetBytes(const std::string &remoteName, std::string &bytes,
+                          const GetFileOptions &options);
     // Ends the connection. Always true.
     virtual bool Close() = 0;
 

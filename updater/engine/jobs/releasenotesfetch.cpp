@@ -1,11 +1,11 @@
 #include "releasenotesfetch.h"
 
-#include "filetransfer.h"
-#include "relinfo.h"
-#include "relinfolist.h"
-#include "revisionsignature.h"
-#include "revisiontrust.h"
-#include "transferbounds.h"
+#include "transfer/filetransfer.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
+#include "revision/revisionsignature.h"
+#include "trust/revisiontrust.h"
+#include "folder/transferbounds.h"
 #include "updatetransfer.h"
 #include "validatorcache.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relinforecord.h"
+#include "revision/relinforecord.h"
 
 #include <cstdint>
 #include <string>

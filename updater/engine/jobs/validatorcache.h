@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filetransfer.h"
+#include "transfer/filetransfer.h"
 
 #include <string>
 

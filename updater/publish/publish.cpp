@@ -1,10 +1,10 @@
 #include "publish.h"
 
-#include "relinfo.h"
-#include "relinfolist.h"
-#include "revisionsignature.h"
-#include "sha256.h"
-#include "signature.h"
+#include "revision/relinfo.h"
+#include "revision/relinfolist.h"
+#include "revision/revisionsignature.h"
+#include "files/sha256.h"
+#include "signing.h"
 
 #include <algorithm>
 #include <filesystem>
