@@ -1,5 +1,6 @@
 #include "signedrelease.h"
 
+#include "files/folderfiles.h"
 #include "publish.h"
 #include "revision/relinfo.h"
 #include "revision/relinfolist.h"
@@ -61,7 +62,7 @@ VerifyTiming timeVerify(const QString &folder, int records)
     if (!Signature::makeKeyPair(key + ".key", key + ".pub", error)
         || !Signature::sign(key + ".key", revisionSignatureMessage(1, signature.expires, text),
                             signature.signature, error)
-        || !writeFileReplacing(relPath, text, error))
+        || !replaceFileInFolder(folder.toStdString(), kRemoteRelInfoName, text, error))
         return timing;
     std::string publicKey;
     if (!appendWholeFile(key + ".pub", publicKey, 4096))

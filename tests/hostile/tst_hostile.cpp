@@ -16,6 +16,7 @@
 #include "jobs/updatecheck.h"
 #include "settings/updatesettings.h"
 #include "updatetestsupport.h"
+#include "webserver.h"
 
 #include <QDesktopServices>
 #include <QTemporaryDir>
@@ -24,6 +25,8 @@
 #include <QTimer>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +53,8 @@ private slots:
     void initTestCase();
     void transfers_data();
     void transfers();
+    void stateFilesNeverFollowLinks_data();
+    void stateFilesNeverFollowLinks();
     void pages_data();
     void pages();
 
@@ -209,6 +214,123 @@ void TestHostile::transfers()
     // Nothing of a stopped transfer stays behind.
     for (const QString &name : QDir(program).entryList(QDir::Files))
         QVERIFY2(!name.startsWith("upd_"), qPrintable(name));
+}
+
+void TestHostile::stateFilesNeverFollowLinks_data()
+{
+    // A name below the program folder that is a symbolic link out of it
+    // ("<backup>/": in the folder of this run's backup copies, which an
+    // earlier run of the minute made), the run ("ftp" or "http": a signed
+    // update; "notes": the release notes), the lines the update shows and
+    // the reason of its failed file.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("reason");
+    const QStringList arrived{"  ok!    %tool.bin", "  ok!    big.bin", "  ok!    lib/core.so"};
+    const QStringList coreFailed{"  ok!    %tool.bin", "  ok!    big.bin", " fail!    lib/core.so"};
+    for (const char *state :
+         {"RelInfoLocal.rel", "RelInfoLocal.seq", "RelInfoRemote.rel", "RelInfoRemote.rel.sig"})
+        QTest::newRow(state) << state << "ftp" << arrived << "";
+    QTest::newRow("RelInfoRemote.validators") << "RelInfoRemote.validators"
+                                              << "http" << arrived << "";
+    QTest::newRow("LatestUpdate.html") << "LatestUpdate.html"
+                                       << "notes" << QStringList() << "";
+    QTest::newRow("a downloaded file's sub-folder")
+        << "lib"
+        << "ftp" << coreFailed << "a folder of its path is a symbolic link";
+    QTest::newRow("a backup copy's sub-folder") << "<backup>/lib"
+                                                << "ftp" << coreFailed << "cannot keep a backup copy";
+    // A "%" file gets no backup copy, so only its own refusal stops it.
+    QTest::newRow("an installed file without backup copy")
+        << "%tool.bin"
+        << "ftp" << QStringList{" fail!    %tool.bin", "  ok!    big.bin", "  ok!    lib/core.so"}
+        << "is a symbolic link out of its folder";
+}
+
+void TestHostile::stateFilesNeverFollowLinks()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, run);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, reason);
+
+    const QString root = m_work.filePath(QString("server%1").arg(++m_row));
+    const QString offered = root + "/" + kUpdates;
+    const QString program = m_work.filePath(QString("program%1").arg(m_row));
+    const QString outside = m_work.filePath(QString("outside%1").arg(m_row));
+    const QByteArray page = "<h1>Release 1.00.00</h1>";
+    writeFiles(offered,
+               {{"%tool.bin", "new tool"},
+                {"big.bin", QByteArray(kFileBytes, 'n')},
+                {"lib/core.so", "new core"},
+                {"LatestUpdate.html", page}});
+    writeFiles(program,
+               {{"%tool.bin", "old tool"},
+                {"big.bin", "old"},
+                {"lib/core.so", "old core"},
+                {"RelInfoLocal.rel", "%tool.bin; 0.01\r\nbig.bin; 0.01\r\nlib/core.so; 0.01\r\n"}});
+    writeFiles(outside, {{"file", "1\n"}, {"folder/core.so", "outside core"}});
+    const std::time_t moment = 1700000000;
+    const QString linkPath = program + "/"
+        + QString(link).replace("<backup>", QString::fromStdString(CDownloadJob::backupFolderName(moment)));
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).path()));
+    QFile::remove(linkPath);
+    QDir(linkPath).removeRecursively();
+    const bool folder = link.endsWith("lib");
+    QVERIFY(::symlink(QFile::encodeName(outside + (folder ? "/folder" : "/file")).constData(),
+                      QFile::encodeName(linkPath).constData())
+            == 0);
+    const Files outsideBefore = readTree(outside);
+
+    PublishOptions options;
+    options.keyFile = m_key.toStdString();
+    PublishResult published;
+    std::string error;
+    QVERIFY2(publishFolder(offered.toStdString(), options, published, error), error.c_str());
+    UpdateSecurity security;
+    security.publicKeyFile = m_publicKey.toStdString();
+    FtpTestServer ftp(root);
+    std::unique_ptr<WebTestServer> web;
+    QString host;
+    if (run == "http") {
+        if (!WebTestServer::unavailable().isEmpty())
+            QSKIP(qPrintable(WebTestServer::unavailable()));
+        web = WebTestServer::nginx(root, QString());
+        QVERIFY2(web->start(), qPrintable(web->errorText()));
+        host = web->url();
+    } else {
+        QVERIFY2(ftp.start(), qPrintable(ftp.errorText()));
+        host = ftp.host();
+    }
+
+    QString told;
+    if (run == "notes") {
+        qputenv("MORAVEL_FTP_HOST", host.toUtf8());
+        const ReleaseNotesResult notes =
+            fetchReleaseNotes(kUpdates.toStdString(), program.toStdString(), security, nullptr);
+        qunsetenv("MORAVEL_FTP_HOST");
+        QVERIFY2(notes.shown, notes.problem.c_str());
+        QCOMPARE(QByteArray::fromStdString(notes.html), page);
+    } else {
+        RecordingReport report;
+        CDownloadJob job(report, nullptr, kUpdates.toStdString(), program.toStdString(), false,
+                         host.toStdString());
+        job.setSecurity(security);
+        job.setClock([moment] { return moment; });
+        QVERIFY(job.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!job.isRunning(), 60000);
+        job.wait();
+        for (const std::string &why : job.result().failureReasons)
+            told += QString::fromStdString(why) + "\n";
+        told += report.lines.join("\n");
+        for (const QString &line : lines)
+            QVERIFY2(report.lines.contains(line), qPrintable(told));
+        QVERIFY2(told.contains(reason), qPrintable(told));
+        if (lines.contains("  ok!    big.bin"))
+            QCOMPARE(readFile(program + "/big.bin"), QByteArray(kFileBytes, 'n'));
+    }
+    QCOMPARE(readTree(outside), outsideBefore);
 }
 
 void TestHostile::pages_data()

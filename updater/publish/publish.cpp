@@ -1,5 +1,6 @@
 #include "publish.h"
 
+#include "files/folderfiles.h"
 #include "revision/relinfo.h"
 #include "revision/relinfolist.h"
 #include "revision/revisionsignature.h"
@@ -104,8 +105,8 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
         std::string previousText;
         RevisionSignature previous;
         result.sequence = static_cast<std::uint64_t>(now);
-        if (appendWholeFile(localPathFor(folder, kRevisionSignatureName), previousText,
-                            kMaxRevisionSignatureSize)
+        if (readFileInFolder(folder, kRevisionSignatureName, previousText,
+                             kMaxRevisionSignatureSize)
             && parseRevisionSignature(previousText, previous))
             result.sequence = std::max(result.sequence, previous.sequence + 1);
     }
@@ -118,7 +119,7 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
                          revisionSignatureMessage(result.sequence, result.expires, text),
                          signature.signature, error))
         return false;
-    return writeFileReplacing(localPathFor(folder, kRemoteRelInfoName), text, error)
-        && writeFileReplacing(localPathFor(folder, kRevisionSignatureName),
-                              formatRevisionSignature(signature), error);
+    return replaceFileInFolder(folder, kRemoteRelInfoName, text, error)
+        && replaceFileInFolder(folder, kRevisionSignatureName, formatRevisionSignature(signature),
+                               error);
 }

@@ -1,9 +1,10 @@
 #include "folderfiles.h"
 
+#include "replacingfile.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,34 +28,43 @@ struct Descriptor
     Descriptor &operator=(const Descriptor &) = delete;
 };
 
-std::string systemText()
+// Opens the sub-folder part of the folder open as parent, without
+// following a link; makes it first when missing and make is set.
+int openSubFolder(int parent, const std::string &part, bool make)
 {
-    return std::strerror(errno);
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int next = ::openat(parent, part.c_str(), kFlags);
+    if (next < 0 && errno == ENOENT && make
+        && (::mkdirat(parent, part.c_str(), 0777) == 0 || errno == EEXIST))
+        next = ::openat(parent, part.c_str(), kFlags);
+    return next;
 }
 
-// The folder that holds name's last part, opened without following a
-// link on the way (-1 with error set); leaf gets that last part.
-int openParentFolder(const std::string &folder, const std::string &name, std::string &leaf,
-                     std::string &error)
+} // namespace
+
+int openFolderOfName(const std::string &folder, const std::string &name, std::string &leaf,
+                     std::string &error, bool makeFolders)
 {
     int current = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (current < 0) {
-        error = "cannot open the folder " + folder + ": " + systemText();
+        const int openErrno = errno;
+        error = "cannot open the folder " + folder + ": " + std::strerror(openErrno);
+        errno = openErrno;
         return -1;
     }
     std::size_t start = 0;
     for (std::size_t end; (end = name.find_first_of("\\/", start)) != std::string::npos;
          start = end + 1) {
-        const std::string part = name.substr(start, end - start);
-        const int next =
-            ::openat(current, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = openSubFolder(current, name.substr(start, end - start), makeFolders);
         const int openErrno = errno;
         ::close(current);
         if (next < 0) {
+            // O_NOFOLLOW | O_DIRECTORY on a link gives ENOTDIR or ELOOP.
             error = "cannot open the folder " + name.substr(0, end) + " in " + folder + ": "
                 + (openErrno == ELOOP || openErrno == ENOTDIR
-                       ? std::string("it is a link or a file")
+                       ? std::string("it is a symbolic link or a file")
                        : std::string(std::strerror(openErrno)));
+            errno = openErrno;
             return -1;
         }
         current = next;
@@ -63,62 +73,44 @@ int openParentFolder(const std::string &folder, const std::string &name, std::st
     return current;
 }
 
-bool writeAll(int fd, std::string_view bytes)
+bool statInFolder(const std::string &folder, const std::string &name, struct stat &info)
 {
-    const char *data = bytes.data();
-    std::size_t size = bytes.size();
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    std::string leaf;
+    std::string error;
+    const Descriptor parent(openFolderOfName(folder, name, leaf, error));
+    return parent.fd >= 0 && ::fstatat(parent.fd, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-} // namespace
+int openFileInFolder(const std::string &folder, const std::string &name, std::string &error)
+{
+    std::string leaf;
+    const Descriptor parent(openFolderOfName(folder, name, leaf, error));
+    if (parent.fd < 0)
+        return -1;
+    // Not blocking: a FIFO is refused below instead of waited for.
+    const int fd =
+        ::openat(parent.fd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info = {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int openErrno = fd < 0 ? errno : EINVAL;
+        error = "cannot read " + name + " in " + folder + ": "
+            + (openErrno == ELOOP ? std::string("it is a symbolic link")
+                   : fd < 0       ? std::string(std::strerror(openErrno))
+                                  : std::string("it is no regular file"));
+        if (fd >= 0)
+            ::close(fd);
+        errno = openErrno;
+        return -1;
+    }
+    return fd;
+}
 
 bool replaceFileInFolder(const std::string &folder, const std::string &name, std::string_view bytes,
                          std::string &error, bool sync)
 {
-    std::string leaf;
-    const Descriptor parent(openParentFolder(folder, name, leaf, error));
-    if (parent.fd < 0)
-        return false;
-    // The target's own permissions when it is a regular file; a link
-    // under its name is replaced, not looked through.
-    struct stat existing = {};
-    const mode_t mode = ::fstatat(parent.fd, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISREG(existing.st_mode)
-        ? (existing.st_mode & 07777)
-        : 0644;
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device random;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = "upd_" + leaf + ".part-";
-        for (int i = 0; i < 6; ++i)
-            temp += kLetters[random() % (sizeof kLetters - 1)];
-        fd = ::openat(parent.fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      mode);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        error = "cannot create a file beside " + name + " in " + folder + ": " + systemText();
-        return false;
-    }
-    const Descriptor file(fd);
-    ::fchmod(fd, mode); // not narrowed by the umask
-    if (!writeAll(fd, bytes) || (sync && ::fsync(fd) != 0)
-        || ::renameat(parent.fd, temp.c_str(), parent.fd, leaf.c_str()) != 0) {
-        error = "cannot write " + name + " in " + folder + ": " + systemText();
-        ::unlinkat(parent.fd, temp.c_str(), 0);
+    CReplacingFile file(folder, name);
+    if (!file.open() || !file.write(bytes.data(), bytes.size()) || !file.commit(sync)) {
+        error = file.error();
         return false;
     }
     return true;
@@ -128,16 +120,10 @@ bool readFileInFolder(const std::string &folder, const std::string &name, std::s
                       std::size_t maxSize)
 {
     bytes.clear();
-    std::string leaf;
     std::string error;
-    const Descriptor parent(openParentFolder(folder, name, leaf, error));
-    if (parent.fd < 0)
-        return false;
-    // Not blocking: a FIFO is refused below instead of waited for.
-    const Descriptor file(
-        ::openat(parent.fd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const Descriptor file(openFileInFolder(folder, name, error));
     struct stat info = {};
-    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0
         || static_cast<std::uint64_t>(info.st_size) > maxSize)
         return false;
     bytes.resize(static_cast<std::size_t>(info.st_size));
@@ -158,5 +144,32 @@ bool readFileInFolder(const std::string &folder, const std::string &name, std::s
         return false;
     }
     bytes.resize(done);
+    return true;
+}
+
+bool copyFileInFolder(const std::string &folder, const std::string &source,
+                      const std::string &target, std::string &error,
+                      const std::atomic<bool> *cancel)
+{
+    const Descriptor in(openFileInFolder(folder, source, error));
+    if (in.fd < 0)
+        return false;
+    struct stat info = {};
+    ::fstat(in.fd, &info);
+    std::string leaf;
+    const Descriptor made(openFolderOfName(folder, target, leaf, error, true));
+    if (made.fd < 0)
+        return false;
+    CReplacingFile copy(folder, target);
+    // The source's permissions, whatever the target had.
+    if (!copy.open() || !copy.setPermissions(info.st_mode & 07777)
+        || !copy.copyFrom(in.fd, cancel)) {
+        error = copy.error().empty() ? "cancelled" : copy.error();
+        return false;
+    }
+    if (!copy.commit(false)) {
+        error = copy.error();
+        return false;
+    }
     return true;
 }

@@ -1,22 +1,44 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+struct stat;
+
 // The one way the update engine writes into and reads from a program
-// folder: never through a symbolic link. The folder is opened once
-// (O_DIRECTORY), every sub-folder of a name is opened from its parent with
+// folder: never through a symbolic link below it. The folder itself is
+// opened as given (it may be reached through a link: /opt/app ->
+// /opt/app-2); every sub-folder of a name is opened from its parent with
 // O_NOFOLLOW, the new content goes to a temporary file beside the target
 // ("upd_NAME.part-XXXXXX", created with O_EXCL | O_NOFOLLOW) and renameat
-// puts it in place within that folder. A link under the target's own name
-// is replaced, not followed; a link as a folder of the name fails the
-// write. Names are relative names as the revision files list them ("\" or
-// "/" separate sub-folders); sub-folders must exist.
+// puts it in place within that sub-folder. A link under the target's own
+// name is replaced, not followed; a link as a folder of the name fails the
+// step. Names are relative names as the revision files list them ("\" or
+// "/" separate sub-folders). CReplacingFile is the streaming form of the
+// same writer.
+
+// The sub-folder of folder that holds name's last part, opened without
+// following a link below folder: a descriptor the caller closes, or -1
+// with the reason in error and errno set. leaf gets the last part.
+// makeFolders: missing sub-folders are made (real folders, 0777 before
+// the umask); otherwise they must exist.
+int openFolderOfName(const std::string &folder, const std::string &name, std::string &leaf,
+                     std::string &error, bool makeFolders = false);
+
+// lstat of folder/name, reached without following a link below folder:
+// false with errno set (ENOENT for a missing name or sub-folder).
+bool statInFolder(const std::string &folder, const std::string &name, struct stat &info);
+
+// Opens folder/name for reading: a regular file reached without a link,
+// never blocking on a FIFO. -1 otherwise, with the reason in error.
+int openFileInFolder(const std::string &folder, const std::string &name, std::string &error);
 
 // Replaces folder/name with bytes, atomically: afterwards the name holds
-// either its old content or all of bytes. sync: the data reach the disk
-// before the rename. False with the reason in error.
+// either its old content or all of bytes. Sub-folders must exist. sync:
+// the data reach the disk before the rename. False with the reason in
+// error.
 bool replaceFileInFolder(const std::string &folder, const std::string &name, std::string_view bytes,
                          std::string &error, bool sync = true);
 
@@ -25,3 +47,13 @@ bool replaceFileInFolder(const std::string &folder, const std::string &name, std
 // such file or it is larger; bytes are then empty.
 bool readFileInFolder(const std::string &folder, const std::string &name, std::string &bytes,
                       std::size_t maxSize);
+
+// Copies folder/source onto folder/target through the same writer, so the
+// target is either its old self or a full copy with the source's
+// permissions. Neither name passes through a link; a link as the source
+// is not read. Sub-folders of the target are made when missing. A cancel
+// flag that becomes true stops the copy within a few megabytes; the
+// target then stays as it was. False with the reason in error.
+bool copyFileInFolder(const std::string &folder, const std::string &source,
+                      const std::string &target, std::string &error,
+                      const std::atomic<bool> *cancel = nullptr);

@@ -16,10 +16,11 @@
 // the sub-folder and its separator kept ("sub\App.so" -> "sub\upd_App.so").
 std::string asideName(const std::string &name);
 
-// Creates the folder that holds the last part of a local path, one level
-// only. True when the path has no folder part or the folder exists (a real
-// folder, not a symbolic link) or was created.
-bool EnsureParentFolder(const std::string &path);
+// Creates the folder that holds the last part of name below the program
+// folder, one level only, reached without following a link. True when
+// name has no folder part or the folder exists (a real folder, not a
+// symbolic link) or was created.
+bool EnsureParentFolder(const std::string &programFolder, const std::string &name);
 
 // Sets the installed file aside under its upd_ name, after deleting an
 // earlier upd_ file of that name. The installed file keeps its own name
@@ -44,12 +45,3 @@ bool PurgeAsideFiles(const std::string &programFolder);
 // True for the names the engine gives half-written files:
 // "upd_NAME.part" and "upd_NAME.part-XXXXXX".
 bool isPartialFileName(const std::string &fileName);
-
-// Copies source onto target through a temporary file beside the target
-// that replaces it by one rename once complete, so the target is either
-// its old self or a full copy. A source that is a symbolic link is not
-// read, and a target that is one is replaced, not followed. The target's folder must exist. A
-// cancel flag that becomes true stops the copy within a few megabytes; the target then stays as it
-// was.
-bool copyFileReplacing(const std::string &source, const std::string &target,
-                       const std::atomic<bool> *cancel = nullptr);

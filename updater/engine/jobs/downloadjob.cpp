@@ -1,5 +1,6 @@
 #include "downloadjob.h"
 
+#include "files/folderfiles.h"
 #include "folder/fileaside.h"
 #include "folder/folderlock.h"
 #include "folder/folderpaths.h"
@@ -45,17 +46,25 @@ void syncFileSystem(const std::string &folder)
 
 // Backup copies are made once per backup folder: a second run within the
 // same minute shares the folder, and the copies must keep the state from
-// before the first of those runs, not the state in between. True when the
-// copy is there, or there is nothing to copy (not installed yet).
-bool keepBackupCopy(const std::string &installed, const std::string &copy,
-                    const std::atomic<bool> &cancel)
+// before the first of those runs, not the state in between. installed and
+// copy are names below the program folder. True when the copy is there,
+// or there is nothing to copy (not installed yet).
+bool keepBackupCopy(const std::string &folder, const std::string &installed,
+                    const std::string &copy, const std::atomic<bool> &cancel)
 {
     struct stat info;
-    if (::lstat(copy.c_str(), &info) == 0)
+    if (statInFolder(folder, copy, info))
         return S_ISREG(info.st_mode);
-    if (::lstat(installed.c_str(), &info) != 0 && errno == ENOENT)
+    if (!statInFolder(folder, installed, info) && errno == ENOENT)
         return true;
-    return copyFileReplacing(installed, copy, &cancel);
+    std::string error;
+    return copyFileInFolder(folder, installed, copy, error, &cancel);
+}
+
+// The backup folder's own name, as a name below the program folder.
+std::string lastPartOf(const std::string &path)
+{
+    return path.substr(path.find_last_of('/') + 1);
 }
 
 std::string systemReason()
@@ -76,23 +85,28 @@ bool isSymbolicLink(const std::string &path)
 bool relinkArrivedFile(const std::string &folder, const std::string &name,
                        const std::string &chainEnd, const std::string &linkText)
 {
-    const std::string arrived = localPathFor(folder, name);
-    const std::string end = localPathFor(folder, chainEnd);
-    const std::string endPart = localPathFor(folder, asideName(chainEnd) + ".part");
-    const std::string linkPart = localPathFor(folder, asideName(name) + ".part");
-    ::unlink(endPart.c_str());
-    ::unlink(linkPart.c_str());
-    if (::link(arrived.c_str(), endPart.c_str()) != 0
-        || ::rename(endPart.c_str(), end.c_str()) != 0) {
-        ::unlink(endPart.c_str());
+    // Both names lie in one sub-folder, reached without a link.
+    std::string leaf;
+    std::string error;
+    const int parent = openFolderOfName(folder, name, leaf, error);
+    if (parent < 0)
         return false;
-    }
-    if (::symlink(linkText.c_str(), linkPart.c_str()) != 0
-        || ::rename(linkPart.c_str(), arrived.c_str()) != 0) {
-        ::unlink(linkPart.c_str());
-        return false;
-    }
-    return true;
+    const std::string end = chainEnd.substr(chainEnd.find_last_of("\\/") + 1);
+    const std::string endPart = asideName(end) + ".part";
+    const std::string linkPart = asideName(leaf) + ".part";
+    ::unlinkat(parent, endPart.c_str(), 0);
+    ::unlinkat(parent, linkPart.c_str(), 0);
+    bool ok = ::linkat(parent, leaf.c_str(), parent, endPart.c_str(), 0) == 0
+        && ::renameat(parent, endPart.c_str(), parent, end.c_str()) == 0;
+    if (!ok)
+        ::unlinkat(parent, endPart.c_str(), 0);
+    else if (!(ok = ::symlinkat(linkText.c_str(), parent, linkPart.c_str()) == 0
+                   && ::renameat(parent, linkPart.c_str(), parent, leaf.c_str()) == 0))
+        ::unlinkat(parent, linkPart.c_str(), 0);
+    const int failure = errno;
+    ::close(parent);
+    errno = failure;
+    return ok;
 }
 
 } // namespace
@@ -419,7 +433,7 @@ bool CDownloadJob::prepareFile(const RelInfoRecord &record, const std::string &b
     }
     // Only a name with a sub-folder needs one made.
     if (name.find_first_of("\\/") != std::string::npos)
-        EnsureParentFolder(target);
+        EnsureParentFolder(m_programFolder, name);
     if (state.installed)
         MoveAside(m_programFolder, name);
     state.reservedBytes = bound.maxBytes;
@@ -438,13 +452,9 @@ void CDownloadJob::fail(const std::string &name, const std::string &reason)
 bool CDownloadJob::backupInstalledFile(const std::string &name, const std::string &installed,
                                        const std::string &backupFolder)
 {
-    const std::string copy = localPathFor(backupFolder, name);
     errno = 0;
-    if (!parentFoldersAreReal(backupFolder, name))
-        return false;
-    if (name.find_first_of("\\/") != std::string::npos)
-        EnsureParentFolder(copy);
-    return keepBackupCopy(localPathFor(m_programFolder, installed), copy, m_cancel);
+    return keepBackupCopy(m_programFolder, installed, lastPartOf(backupFolder) + "/" + name,
+                          m_cancel);
 }
 
 bool CDownloadJob::prepareBackupFolder(const std::string &backupFolder)
@@ -462,8 +472,8 @@ bool CDownloadJob::prepareBackupFolder(const std::string &backupFolder)
         return false;
     }
     m_result.backupFolder = backupFolder;
-    keepBackupCopy(localPathFor(m_programFolder, kLocalRelInfoName),
-                   localPathFor(backupFolder, kLocalRelInfoName), m_cancel);
+    keepBackupCopy(m_programFolder, kLocalRelInfoName,
+                   lastPartOf(backupFolder) + "/" + kLocalRelInfoName, m_cancel);
     return true;
 }
 

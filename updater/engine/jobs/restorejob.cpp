@@ -1,5 +1,6 @@
 #include "restorejob.h"
 
+#include "files/folderfiles.h"
 #include "folder/fileaside.h"
 #include "folder/folderlock.h"
 #include "folder/folderpaths.h"
@@ -10,24 +11,10 @@
 #include <chrono>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace {
 
 // How long a restore waits for another run in the same folder to end.
 constexpr std::chrono::seconds kLockWait{3};
-
-// Makes the real folders that hold name below base, level by level.
-bool makeParentFolders(const std::string &base, const std::string &name)
-{
-    for (std::size_t cut = name.find('/'); cut != std::string::npos;
-         cut = name.find('/', cut + 1)) {
-        const std::string folder = localPathFor(base, name.substr(0, cut));
-        if (!isRealFolder(folder) && ::mkdir(folder.c_str(), 0777) != 0)
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -93,19 +80,16 @@ void CRestoreJob::RestoreThread()
 
 bool CRestoreJob::restoreOne(const std::string &source, const std::string &target)
 {
-    // Never through a link: a sub-folder of the target that is one fails
+    // Never through a link: a sub-folder of either name that is one fails
     // the file; a version link of a library (libX.so -> libX.so.3) stays,
     // and the file it leads to gets the copy.
-    if (!parentFoldersAreReal(m_programFolder, target)
-        || !makeParentFolders(m_programFolder, target))
-        return false;
     const std::string written = linkedFileInFolder(m_programFolder, target);
     // The installed file keeps its own name throughout: the backup copy
     // arrives beside it and replaces it by one rename, and the upd_ name
     // only holds the old content meanwhile.
     MoveAside(m_programFolder, written);
-    const bool ok = copyFileReplacing(localPathFor(m_programFolder, source),
-                                      localPathFor(m_programFolder, written), &m_cancel);
+    std::string error;
+    const bool ok = copyFileInFolder(m_programFolder, source, written, error, &m_cancel);
     DropAside(m_programFolder, written);
     return ok;
 }

@@ -1,5 +1,6 @@
 #include "validatorcache.h"
 
+#include "files/folderfiles.h"
 #include "revision/relinfo.h"
 #include "revision/revisionsignature.h"
 #include "files/sha256.h"
@@ -62,7 +63,7 @@ void writeEntries(const std::string &path, const std::map<std::string, Entry> &e
             + entry.validators.lastModified + "\n";
     std::string error;
     // Without the file the next check only fetches the files whole.
-    writeFileReplacing(path, text, error);
+    replaceFileInFolder(path.substr(0, path.rfind('/')), kValidatorsName, text, error, false);
 }
 
 } // namespace

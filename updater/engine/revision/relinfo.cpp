@@ -1,5 +1,6 @@
 #include "relinfo.h"
 
+#include "files/folderfiles.h"
 #include "files/replacingfile.h"
 
 #include <algorithm>
@@ -371,12 +372,10 @@ bool ListBackupFolder(const std::string &folder, RelInfoList &list)
 
     const std::string relInfoPath = prefix + kLocalRelInfoName;
     if (!isFile(relInfoPath)) {
-        // The folder keeps an empty revision file from now on (never made
-        // through a link of that name).
-        const int fd =
-            ::open(relInfoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0)
-            ::close(fd);
+        // The folder keeps an empty revision file from now on (a link of
+        // that name is replaced, never written through).
+        std::string error;
+        replaceFileInFolder(folder, kLocalRelInfoName, std::string_view(), error, false);
         return foundFile;
     }
 
@@ -502,7 +501,9 @@ bool WriteLocalRelInfo(RelInfoList &local, const RelInfoList &remote, const std:
     // Written beside the old file and renamed over it when complete, so a
     // failure at any point leaves the old file as it was; a symbolic link
     // of that name is replaced by the file, never written through.
-    CReplacingFile file(path);
+    const std::size_t slash = path.find_last_of('/');
+    CReplacingFile file(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1),
+                        path.substr(slash + 1));
     if (!file.open())
         return false;
     std::string text;

@@ -1,8 +1,5 @@
 #include "revisionsignature.h"
 
-#include <QFile>
-#include <QSaveFile>
-
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -129,17 +126,4 @@ bool appendWholeFile(const std::string &path, std::string &text, std::size_t max
     text.resize(offset + static_cast<std::size_t>(size));
     in.read(text.data() + offset, size);
     return in.gcount() == size;
-}
-
-bool writeFileReplacing(const std::string &path, const std::string &text, std::string &error)
-{
-    QSaveFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(text.data(), static_cast<qint64>(text.size()))
-            != static_cast<qint64>(text.size())
-        || !file.commit()) {
-        error = "cannot write " + path + ": " + file.errorString().toStdString();
-        return false;
-    }
-    return true;
 }

@@ -59,6 +59,3 @@ bool parseUtcMoment(const std::string &text, std::time_t &moment);
 // Appends a whole file to text; false when it cannot be read or is larger
 // than maxSize (text then holds an unspecified tail).
 bool appendWholeFile(const std::string &path, std::string &text, std::size_t maxSize);
-
-// Writes text to path through a temporary file and a rename.
-bool writeFileReplacing(const std::string &path, const std::string &text, std::string &error);

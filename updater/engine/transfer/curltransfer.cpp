@@ -254,7 +254,7 @@ bool downloadInTries(const std::string &remoteName, const std::string &localFold
     if (folder.back() == '/' || folder.back() == '\\')
         folder.pop_back();
     // The folder itself is made (one level) only when it is missing.
-    CReplacingFile file(localPathFor(folder, remoteName), !options.expectedSha256.empty());
+    CReplacingFile file(folder.empty() ? "/" : folder, remoteName, !options.expectedSha256.empty());
     if (!file.open()
         && !(file.lastErrno() == ENOENT && !folder.empty() && ::mkdir(folder.c_str(), 0777) == 0
              && file.open())) {

@@ -1,6 +1,7 @@
 #include "revisiontrust.h"
 
 #include "builtinkey.h"
+#include "files/folderfiles.h"
 #include "transfer/filetransfer.h"
 #include "programinfo.h"
 #include "revision/relinfo.h"
@@ -166,8 +167,8 @@ bool CRevisionTrust::accept(IFileTransfer &client, const std::string &programFol
         // Not being able to record it weakens only the replay check of a
         // later run; this file is sound.
         std::string error;
-        writeFileReplacing(localPathFor(programFolder, kAcceptedSequenceName),
-                           std::to_string(sequence) + "\n", error);
+        replaceFileInFolder(programFolder, kAcceptedSequenceName, std::to_string(sequence) + "\n",
+                            error);
     }
     return true;
 }
