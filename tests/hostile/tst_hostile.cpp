@@ -55,6 +55,7 @@ private slots:
     void transfers();
     void stateFilesNeverFollowLinks_data();
     void stateFilesNeverFollowLinks();
+    void reservedNamesAreRefused();
     void pages_data();
     void pages();
 
@@ -331,6 +332,54 @@ void TestHostile::stateFilesNeverFollowLinks()
             QCOMPARE(readFile(program + "/big.bin"), QByteArray(kFileBytes, 'n'));
     }
     QCOMPARE(readTree(outside), outsideBefore);
+}
+
+// A server list naming the engine's own files, set-aside names and files
+// of a backup folder gets none of them written; a key beside the program
+// is a file like any other.
+void TestHostile::reservedNamesAreRefused()
+{
+    const QString root = m_work.filePath(QString("server%1").arg(++m_row));
+    const QString offered = root + "/" + kUpdates;
+    const QString program = m_work.filePath(QString("program%1").arg(m_row));
+    const QStringList names{".moravel.lock", "RelInfoLocal.seq",      "RelInfoRemote.rel.sig",
+                            "upd_x.bin",     "202001010000\\old.bin", "moravel.pub"};
+    QByteArray list;
+    Files served;
+    for (const QString &name : names) {
+        list += name.toLatin1() + "; 2.00.00\r\n";
+        served.insert(QString(name).replace('\\', '/'), "server bytes");
+    }
+    served.insert("RelInfoRemote.rel", list);
+    writeFiles(offered, served);
+    const Files installed{{".moravel.lock", ""},
+                          {"RelInfoLocal.seq", "5\n"},
+                          {"202001010000/old.bin", "restore point"},
+                          {"RelInfoLocal.rel", "old.bin; 1.00.00\r\n"}};
+    writeFiles(program, installed);
+
+    FtpTestServer ftp(root);
+    QVERIFY2(ftp.start(), qPrintable(ftp.errorText()));
+    RecordingReport report;
+    CDownloadJob job(report, nullptr, kUpdates.toStdString(), program.toStdString(), false,
+                     ftp.host().toStdString());
+    QVERIFY(job.start());
+    QTRY_VERIFY_WITH_TIMEOUT(!job.isRunning(), 60000);
+    job.wait();
+    const QString told = report.lines.join("\n");
+    const QStringList refused = report.lines.filter(" fail!    refused file name \"");
+    QCOMPARE(refused.size(), 5);
+    for (int i = 0; i < 5; ++i)
+        QVERIFY2(refused[i].startsWith(" fail!    refused file name \"" + names[i] + "\": ")
+                     && !refused[i].endsWith("not a plain name below the program folder"),
+                 qPrintable(told));
+    QVERIFY2(report.lines.contains("  ok!    moravel.pub"), qPrintable(told));
+    QCOMPARE(readFile(program + "/moravel.pub"), QByteArray("server bytes"));
+    for (auto it = installed.begin(); it != installed.end(); ++it)
+        QVERIFY2(it.key() == "RelInfoLocal.rel" || readFile(program + "/" + it.key()) == it.value(),
+                 qPrintable(it.key()));
+    for (const char *absent : {"RelInfoRemote.rel.sig", "upd_x.bin"})
+        QVERIFY(!QFileInfo::exists(program + "/" + absent));
 }
 
 void TestHostile::pages_data()

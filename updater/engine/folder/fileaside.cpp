@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kAsidePrefix = "upd_";
+constexpr const char *kAsidePrefix = kAsideFilePrefix;
 constexpr const char *kPartSuffix = ".part";
 
 bool exists(const std::string &path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "revision/relinfo.h"
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -13,7 +15,7 @@
 class CProgramFolderLock
 {
 public:
-    static constexpr const char *kFileName = ".moravel.lock";
+    static constexpr const char *kFileName = kLockFileName;
 
     explicit CProgramFolderLock(const std::string &programFolder);
     ~CProgramFolderLock();

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -26,6 +27,10 @@
 #include <unistd.h>
 
 namespace {
+
+// Server records never name the engine's own files (reservedNameReason).
+static_assert(std::string_view(kAcceptedSequenceName) == kAcceptedSequenceFileName);
+static_assert(std::string_view(kValidatorsName).substr(0, 14) == kRemoteFilePrefix);
 
 constexpr const char *kFail = " fail!    ";
 // How long a run waits for another run in the same folder to end.

@@ -448,6 +448,38 @@ bool relInfoRecordFits(std::string_view fileName, std::string_view revision)
     return fileName.size() + 2 + revision.size() <= kMaxRelInfoLineLength;
 }
 
+namespace {
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && equalNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+} // namespace
+
+std::string reservedNameReason(std::string_view name)
+{
+    const std::size_t firstCut = name.find_first_of("\\/");
+    const std::string_view first = name.substr(0, firstCut);
+    const std::size_t lastCut = name.find_last_of("\\/");
+    const std::string_view last =
+        lastCut == std::string_view::npos ? name : name.substr(lastCut + 1);
+    // The engine's own files lie in the program folder itself.
+    if (firstCut == std::string_view::npos) {
+        for (std::string_view own : {kLockFileName, kLocalRelInfoName, kAcceptedSequenceFileName})
+            if (equalNoCase(name, own))
+                return "the update engine's own file";
+        if (startsWithNoCase(name, kRemoteFilePrefix))
+            return "the update engine's own file";
+    }
+    if (startsWithNoCase(last, kAsideFilePrefix))
+        return "an upd_ name, which the update engine gives files it sets aside";
+    if (firstCut != std::string_view::npos && first.size() == 12
+        && first.find_first_not_of("0123456789") == std::string_view::npos)
+        return "inside the backup folder " + std::string(first);
+    return std::string();
+}
+
 std::vector<std::string> dropUnusableRecords(RelInfoList &remote)
 {
     std::vector<std::string> reasons;
@@ -457,15 +489,18 @@ std::vector<std::string> dropUnusableRecords(RelInfoList &remote)
         NameIndex names(remote, 0);
         for (std::size_t i = 0; i < remote.size(); ++i) {
             const std::string_view name = remote[i].fileName;
-            const bool safe = isSafeRelativeName(name);
+            const std::string reserved =
+                isSafeRelativeName(name) ? reservedNameReason(name) : std::string();
+            const bool safe = isSafeRelativeName(name) && reserved.empty();
             const std::size_t first = safe ? names.insert(i) : NameIndex::npos;
             if (safe && first == NameIndex::npos) {
                 keep[i] = true;
             } else if (reasons.size() == kMaxDropReasons) {
                 ++untold;
             } else if (!safe) {
-                reasons.push_back("refused file name \"" + std::string(name)
-                                  + "\": not a plain name below the program folder");
+                reasons.push_back(
+                    "refused file name \"" + std::string(name) + "\": "
+                    + (reserved.empty() ? "not a plain name below the program folder" : reserved));
             } else {
                 reasons.push_back("ignored \"" + std::string(name) + "\": the same file as \""
                                   + std::string(remote[first].fileName) + "\" listed before");

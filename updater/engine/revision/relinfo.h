@@ -78,9 +78,25 @@ bool isNewerRevision(std::string_view remoteRevision, std::string_view localRevi
 // remote still holds a record. local is not changed.
 bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAll);
 
+// The names of the program folder that belong to the update engine, which
+// no server record may name (compared without regard to ASCII letter
+// case, backslash and "/" both separating parts): the folder lock, the local
+// list and the accepted sequence, every name beginning
+// "RelInfoRemote." in the folder itself (the server's list, its
+// signature, the validators kept for them), every name whose last part
+// begins "upd_" (set-aside and half-written files), and every name inside
+// a backup folder (a first part of twelve digits). Returns why name is
+// one of them, or empty text.
+constexpr const char *kLockFileName = ".moravel.lock";
+constexpr const char *kAcceptedSequenceFileName = "RelInfoLocal.seq";
+constexpr const char *kRemoteFilePrefix = "RelInfoRemote.";
+constexpr const char *kAsideFilePrefix = "upd_";
+std::string reservedNameReason(std::string_view name);
+
 // Drops the server records that no run installs: names that are not safe
-// relative names (isSafeRelativeName), and every later record of a name
-// listed before (compared without regard to case: one file). Returns a
+// relative names (isSafeRelativeName) or are reserved (reservedNameReason),
+// and every later record of a name listed before (compared without regard
+// to case: one file). Returns a
 // readable reason for each of the first 100 dropped records and, when more
 // were dropped, one last line that counts the others. The update check and
 // the download both apply it before SelectNewerFiles, so they agree on
