@@ -474,9 +474,12 @@ std::string reservedNameReason(std::string_view name)
     }
     if (startsWithNoCase(last, kAsideFilePrefix))
         return "an upd_ name, which the update engine gives files it sets aside";
-    if (firstCut != std::string_view::npos && first.size() == 12
-        && first.find_first_not_of("0123456789") == std::string_view::npos)
-        return "inside the backup folder " + std::string(first);
+    // A file under a backup folder's name would also keep the backups of
+    // that minute from being made.
+    if (first.size() == 12 && first.find_first_not_of("0123456789") == std::string_view::npos)
+        return firstCut == std::string_view::npos
+            ? "the name of a backup folder"
+            : "inside the backup folder " + std::string(first);
     return std::string();
 }
 

@@ -84,9 +84,9 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 // list and the accepted sequence, every name beginning
 // "RelInfoRemote." in the folder itself (the server's list, its
 // signature, the validators kept for them), every name whose last part
-// begins "upd_" (set-aside and half-written files), and every name inside
-// a backup folder (a first part of twelve digits). Returns why name is
-// one of them, or empty text.
+// begins "upd_" (set-aside and half-written files), and every name of or
+// inside a backup folder (a first part of twelve digits). Returns why name
+// is one of them, or empty text.
 constexpr const char *kLockFileName = ".moravel.lock";
 constexpr const char *kAcceptedSequenceFileName = "RelInfoLocal.seq";
 constexpr const char *kRemoteFilePrefix = "RelInfoRemote.";
