@@ -207,14 +207,16 @@ void TestEngineUpdate::downloadRun_data()
         oldInstall + "|%Settings.ini=old",
         {ok("Spelmar.exe"), ok("%Settings.ini"), ok("notes [1].txt"), ok("empty.txt")},
         "Spelmar.exe=new exe|%Settings.ini=new|notes [1].txt=n|empty.txt=", oldInstall);
-    // A new first-level folder is made; a second level below a missing one is not.
-    row("sub-folders, one and two levels new",
+    // A new first-level folder is made; a second level below a missing one
+    // is not. An installed file two levels down gets its backup copy.
+    row("sub-folders: one and two levels new, two installed",
         newExe
-            + "lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 1.00.00\r\n|lib/Core.so=core|plugins/net/Net.so=net"
-              "|Spelmar.exe=new exe",
-        oldInstall, {ok("Spelmar.exe"), ok("lib\\Core.so"), fail("plugins\\net\\Net.so")},
-        "lib/Core.so=core|Spelmar.exe=new exe|plugins/net/Net.so=" + kAbsent, oldInstall,
-        {"plugins\\net\\Net.so"});
+            + "lib\\Core.so; 1.00.00\r\nplugins\\net\\Net.so; 1.00.00\r\nlib\\x\\Deep.so; 2\r\n"
+              "|lib/Core.so=core|plugins/net/Net.so=net|lib/x/Deep.so=new deep|Spelmar.exe=new exe",
+        oldInstall + "|lib/x/Deep.so=old deep",
+        {ok("Spelmar.exe"), ok("lib\\Core.so"), fail("plugins\\net\\Net.so"), ok("lib\\x\\Deep.so")},
+        "lib/Core.so=core|lib/x/Deep.so=new deep|Spelmar.exe=new exe|plugins/net/Net.so=" + kAbsent,
+        oldInstall + "|lib/x/Deep.so=old deep", {"plugins\\net\\Net.so"});
     row("file missing on the server, no local revision file",
         newExe + "Help.txt; 2.00.00\r\n|Spelmar.exe=new exe", "Spelmar.exe=old exe|Help.txt=old help",
         {ok("Spelmar.exe"), fail("Help.txt")}, "Spelmar.exe=new exe|Help.txt=old help",
