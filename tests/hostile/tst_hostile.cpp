@@ -384,6 +384,9 @@ void TestHostile::mirrorsAndLocks()
     QVERIFY2(!lines.filter(told).isEmpty(), qPrintable(all));
     QVERIFY2(untold.isEmpty() || !all.contains(untold), qPrintable(all));
     QCOMPARE(readFile(program + "/Spelmar.exe"), installed);
+    // A run that installed nothing leaves no backup folder.
+    QCOMPARE(QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+             installed == "old exe" ? 0 : 1);
     // A refused list leaves the copies accepted before; an accepted one
     // replaces them with its own, from the mirror it came from.
     if (keptFrom < 0) {

@@ -209,15 +209,13 @@ void CDownloadJob::DownloadThread()
         VerifiedList verified = fetchVerifiedList(client, m_programFolder, m_security);
         if (m_cancel)
             return Outcome::Cancelled;
-        if (verified.outcome == VerifiedList::Outcome::Accepted)
-            for (const std::string &why : verified.passedOver)
-                m_report.failureReason("passed over " + std::string(kRemoteRelInfoName) + " of "
-                                       + why);
         if (verified.outcome == VerifiedList::Outcome::NoList) {
             m_report.failureReason(std::string("cannot download ") + kRemoteRelInfoName + ": "
                                    + verified.problem);
             return Outcome::ServerError;
         }
+        for (const std::string &why : verified.passedOver)
+            m_report.failureReason("passed over " + std::string(kRemoteRelInfoName) + " of " + why);
         if (verified.outcome == VerifiedList::Outcome::Refused) {
             m_result.refusal = verified.refusal;
             m_report.addLine(" " + m_result.refusal);

@@ -32,8 +32,8 @@ VerifiedList fetchVerifiedList(IFileTransfer &client, const std::string &program
     const std::size_t mirrors = client.mirrorCount();
     std::size_t mirror = 0;
     auto passOver = [&](const std::string &why) {
-        result.passedOver.push_back(
-            mirrors > 1 ? "mirror " + std::to_string(mirror + 1) + ": " + why : why);
+        if (mirrors > 1)
+            result.passedOver.push_back("mirror " + std::to_string(mirror + 1) + ": " + why);
     };
     // Every mirror's reason for bringing no list; the first refusal is
     // the one told.

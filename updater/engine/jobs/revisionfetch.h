@@ -37,8 +37,8 @@ struct VerifiedList
     std::string bytes;   // the accepted list's bytes
     std::string refusal; // the first refusal, one line
     std::string problem; // every mirror's reason for no list, one line
-    // Why each mirror before the accepted one (or every mirror) was
-    // passed over, in their order.
+    // With several mirrors: why each one before the accepted one (or every
+    // one) was passed over, in their order ("mirror 1: ...").
     std::vector<std::string> passedOver;
 };
 

@@ -99,19 +99,16 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(CProgramFolderLock &lock,
         m_client.Close();
         return Outcome::NoRevisionFile;
     }
+    for (const std::string &why : verified.passedOver)
+        addReason("passed over " + std::string(kRemoteRelInfoName) + " of " + why);
     if (verified.outcome == VerifiedList::Outcome::Refused) {
         m_client.Close();
-        if (!verified.problem.empty())
-            addReason(std::string("cannot download ") + kRemoteRelInfoName + ": "
-                      + verified.problem);
         // Told in scheduled runs too: someone may be tampering with updates.
         m_message = verified.refusal;
         lock.release();
         m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Warning);
         return Outcome::Refused;
     }
-    for (const std::string &why : verified.passedOver)
-        addReason("passed over " + std::string(kRemoteRelInfoName) + " of " + why);
     RelInfoList &remote = verified.records;
     for (const std::string &reason : dropUnusableRecords(remote))
         addReason(reason);
