@@ -107,17 +107,21 @@ int revisionFileReads(const QString &folder, const std::function<bool()> &run)
     const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0)
         return -1;
-    int reads = ::inotify_add_watch(fd, QFile::encodeName(folder).constData(), IN_CLOSE_NOWRITE) < 0
-            || !run()
-        ? -1
-        : 0;
+    // The opens are watched too: inotify merges an event into an identical
+    // one queued just before it, and an open between two closes keeps them
+    // apart.
+    int reads = -1;
+    if (::inotify_add_watch(fd, QFile::encodeName(folder).constData(), IN_OPEN | IN_CLOSE_NOWRITE)
+            >= 0
+        && run())
+        reads = 0;
     alignas(struct inotify_event) char events[64 * 1024];
     for (ssize_t got; reads >= 0 && (got = ::read(fd, events, sizeof events)) > 0;) {
         for (ssize_t at = 0; at < got;) {
             const auto *event = reinterpret_cast<const struct inotify_event *>(events + at);
             if (event->mask & IN_Q_OVERFLOW)
                 reads = -1;
-            else if (reads >= 0 && event->len > 0
+            else if (reads >= 0 && (event->mask & IN_CLOSE_NOWRITE) && event->len > 0
                      && std::strcmp(event->name, kRemoteRelInfoName) == 0)
                 ++reads;
             at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);

@@ -1,8 +1,9 @@
 // What a hostile update server can send, on the project's own FTP server:
 // transfers without end or too slow, a signature file without end, lists
 // that leave out what a signature must cover, and pages built to exhaust
-// or escape the release-notes viewer. Every row ends in bounded time with
-// nothing of the transfer kept.
+// or escape the release-notes viewer, mirrors that lag behind or lack a
+// signature, and runs that meet in one program folder while a box waits.
+// Every row ends in bounded time with nothing of the transfer kept.
 #include "jobs/downloadjob.h"
 #include "explorer1.h"
 #include "transfer/ftpfileclient.h"

@@ -58,6 +58,7 @@ bool CMirrorTransfer::Connect(const std::string &)
     if (m_connected)
         return false;
     m_paths.clear();
+    m_pinned = kAllMirrors;
     m_unreachable.assign(m_mirrors.size(), false);
     m_connected = onFirstThatWorks([](IFileTransfer &) { return true; });
     if (!m_connected && !(m_cancel && m_cancel->load()))
