@@ -11,6 +11,9 @@
 //   lftp's mirror of the same folder (with and without its `sync -f`);
 // - the peak resident memory of a moravel-cli run that downloads one
 //   500 MB file;
+// - how often one signed update opens RelInfoRemote.rel for reading (its
+//   bytes are verified and parsed as they arrive; the kept copy is read
+//   once when the server answers "not modified");
 // - over HTTPS (nginx with HTTP/2 on loopback, serving the same folders):
 //   the update of the 200 files against curl fetching them over the same
 //   HTTPS followed by `sync -f`; the 2,000 small files against
@@ -277,6 +280,11 @@ void reportHttps(const QDir &root, const std::string &publicKey)
                     qPrintable(nginx->answers().join(", ")));
     else
         std::printf("unchanged check bytes: n/a (moravel-cli did not check over https)\n");
+    // An update after that check: its list is unchanged, and the kept copy
+    // is what it verifies.
+    const int unchangedReads = revisionFileReads(
+        program, [&] { return update(*nginx, "Bench/Updates", program, true) >= 0; });
+    std::printf("verified list reads, unchanged list over https: %d\n", unchangedReads);
     QDir(program).removeRecursively();
 
     // One 40 MB file through a forwarder that cuts every connection after 8 MB.
@@ -339,6 +347,7 @@ int main(int argc, char *argv[])
     const bool passive = qgetenv("MORAVEL_FTP_PASSIVE") == "1";
 
     double bestUpdate = 0;
+    int listReads = -1;
     double bestCurl = 0;
     double bestCurlSync = 0;
     for (int round = 0; round < kRounds; ++round) {
@@ -347,10 +356,16 @@ int main(int argc, char *argv[])
         root.mkpath(program);
         root.mkpath(fetched);
 
-        const RunResult update = run({MORAVEL_CLI, "update", "Bench/Updates", program.toStdString(),
-                                      "--public-key", publicKey});
+        RunResult update;
+        const int reads = revisionFileReads(program, [&] {
+            update = run({MORAVEL_CLI, "update", "Bench/Updates", program.toStdString(),
+                          "--public-key", publicKey});
+            return update.ok;
+        });
         if (!update.ok)
             return fail("moravel-cli update failed");
+        if (round == 0)
+            listReads = reads;
         std::vector<std::string> curl{"/usr/bin/curl", "-s", "-S",
                                       "--fail",        "-u", "vaskolt:tovrask27"};
         if (!passive) {
@@ -383,6 +398,9 @@ int main(int argc, char *argv[])
     std::printf("curl (one invocation): %.3f s, then sync -f: %.3f s\n", bestCurl, bestCurlSync);
     std::printf("update/curl ratio: %.2f\n", bestUpdate / bestCurl);
     std::printf("update/(curl+sync) ratio: %.2f\n", bestUpdate / bestCurlSync);
+    std::printf("verified list reads: %d (RelInfoRemote.rel opened for reading in one signed "
+                "update)\n",
+                listReads);
 
     // Many small files: the cost per file, against lftp's mirror.
     const QString lftp = QStandardPaths::findExecutable("lftp");

@@ -406,15 +406,6 @@ void TestEngineUpdate::hostileFolder_data()
                    files(old),
                    {},
                    false};
-    QTest::newRow("every file failed leaves no backup folder")
-        << Hostile{files("RelInfoRemote.rel=Spelmar.exe; 3.01.02\r\n"),
-                   files(old),
-                   {},
-                   false,
-                   {fail},
-                   files(old),
-                   {},
-                   false};
     // Another process holds the folder's lock with its file set aside.
     QTest::newRow("another run at work")
         << Hostile{files(newer), files(old + "|upd_Spelmar.exe=its old exe"), {}, true,
@@ -708,6 +699,10 @@ void TestEngineUpdate::readRecords()
     RelInfoList remote;
     QVERIFY(ReadRemoteRelInfo(remote, path));
     QCOMPARE(describe(remote), records);
+    // A server's list is read from its bytes as they arrived, alike.
+    RelInfoList arrived;
+    QVERIFY(readRemoteRelInfo(arrived, std::string_view(content.constData(), std::size_t(content.size()))));
+    QCOMPARE(describe(arrived), records);
     // The local reader appends the same records without marks and hashes.
     RelInfoList local = listOf({"Kept|1"});
     QVERIFY(ReadLocalRelInfo(local, path));

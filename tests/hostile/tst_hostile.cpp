@@ -1,8 +1,9 @@
 // What a hostile update server can send, on the project's own FTP server:
 // transfers without end or too slow, a signature file without end, lists
 // that leave out what a signature must cover, and pages built to exhaust
-// or escape the release-notes viewer. Every row ends in bounded time with
-// nothing of the transfer kept.
+// or escape the release-notes viewer, mirrors that lag behind or lack a
+// signature, and runs that meet in one program folder while a box waits.
+// Every row ends in bounded time with nothing of the transfer kept.
 #include "jobs/downloadjob.h"
 #include "explorer1.h"
 #include "transfer/ftpfileclient.h"
@@ -15,17 +16,20 @@
 #include "signing.h"
 #include "jobs/updatecheck.h"
 #include "settings/updatesettings.h"
+#include "silentserver.h"
 #include "updatetestsupport.h"
 #include "webserver.h"
 
 #include <QDesktopServices>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
@@ -33,6 +37,27 @@ namespace {
 
 const QString kUpdates = QStringLiteral("Updates");
 constexpr int kFileBytes = 1024 * 1024;
+
+// Holds each box until released, so that a test can act while it waits.
+class HeldPrompt : public IPrompt
+{
+public:
+    Answer message(const std::string &text, const std::string &, Buttons buttons, Icon) override
+    {
+        m_texts << QString::fromStdString(text);
+        m_shown.release();
+        m_answer.tryAcquire(1, 60000);
+        return negativeAnswer(buttons);
+    }
+    bool waitShown() { return m_shown.tryAcquire(1, 30000); }
+    void answer() { m_answer.release(); }
+    QStringList texts() const { return m_texts; }
+
+private:
+    QSemaphore m_shown;
+    QSemaphore m_answer;
+    QStringList m_texts;
+};
 
 // Collects the links handed to the user's browser.
 class LinkCatcher : public QObject
@@ -57,6 +82,8 @@ private slots:
     void stateFilesNeverFollowLinks_data();
     void stateFilesNeverFollowLinks();
     void reservedNamesAreRefused();
+    void mirrorsAndLocks_data();
+    void mirrorsAndLocks();
     void pages_data();
     void pages();
 
@@ -383,6 +410,167 @@ void TestHostile::reservedNamesAreRefused()
                  qPrintable(it.key()));
     for (const char *absent : {"RelInfoRemote.rel.sig", "upd_x.bin", "../evil.bin"})
         QVERIFY(!QFileInfo::exists(program + "/" + absent));
+}
+
+void TestHostile::mirrorsAndLocks_data()
+{
+    // The mirrors in the host text, each an update folder of its own:
+    // "lagging" (a valid list older than the accepted one), "current",
+    // "unsigned current" (an older release whose .sig is missing) and
+    // "missing file" (an unsigned list naming a file the server lacks).
+    QTest::addColumn<QStringList>("mirrors");
+    // "closed port" is a loopback port that nobody listens on.
+    // "update", "update while the check's box waits" (or the first
+    // download's), "notes while locked".
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<QByteArray>("installed"); // Spelmar.exe afterwards
+    QTest::addColumn<QString>("told");         // a line of what the run told
+    QTest::addColumn<QString>("untold");       // what it must not tell
+    // The mirror whose list the folder keeps afterwards; -1: the copies
+    // accepted before stay.
+    QTest::addColumn<int>("keptFrom");
+    const QString older = "has sequence 5, older than the accepted 7";
+    QTest::newRow("lagging mirror first")
+        << QStringList{"lagging", "current"} << "update" << QByteArray("exe 3.01.03")
+        << "mirror 1: Update refused: RelInfoRemote.rel " + older << "" << 1;
+    QTest::newRow("lagging mirror alone, the kept copy stays")
+        << QStringList{"lagging"} << "update" << QByteArray("old exe") << older << "ok!" << -1;
+    QTest::newRow("first mirror without its .sig") << QStringList{"unsigned current", "current"} << "update"
+                                                   << QByteArray("exe 3.01.03") << "  ok!    Spelmar.exe"
+                                                   << "signature" << 1;
+    QTest::newRow("a download while the check's box waits")
+        << QStringList{"lagging"} << "update while the check's box waits" << QByteArray("old exe") << older
+        << "another update or restore" << -1;
+    QTest::newRow("a download while another one's connection box waits")
+        << QStringList{"closed port"} << "update while the first download's box waits"
+        << QByteArray("old exe") << "cannot connect to"
+        << "another update or restore" << -1;
+    QTest::newRow("the only file failed") << QStringList{"missing file"} << "update" << QByteArray("old exe")
+                                          << " fail! no update in local revision file"
+                                          << "ok!  updated" << 0;
+    QTest::newRow("release notes while another run works")
+        << QStringList{"current"} << "notes while locked" << QByteArray("old exe")
+        << "another update or restore is working"
+        << "" << -1;
+}
+
+void TestHostile::mirrorsAndLocks()
+{
+    QFETCH(QStringList, mirrors);
+    QFETCH(QString, run);
+    QFETCH(QByteArray, installed);
+    QFETCH(QString, told);
+    QFETCH(QString, untold);
+    QFETCH(int, keptFrom);
+
+    const QString program = m_work.filePath(QString("program%1").arg(++m_row));
+    const Files kept{{"RelInfoRemote.rel", "kept list"}, {"RelInfoRemote.rel.sig", "kept sig"}};
+    writeFiles(program, kept);
+    writeFiles(program,
+               {{"Spelmar.exe", "old exe"},
+                {"RelInfoLocal.rel", "Spelmar.exe; 3.01.01\r\n"},
+                {"RelInfoLocal.seq", "7\n"}});
+    UpdateSecurity security;
+    std::vector<std::unique_ptr<FtpTestServer>> servers;
+    QStringList hosts;
+    for (const QString &mirror : mirrors) {
+        if (mirror == "closed port") {
+            sockaddr_in address;
+            const int unused = listenOnLoopback(1, address);
+            QVERIFY(unused >= 0);
+            ::close(unused);
+            hosts << QString("127.0.0.1:%1").arg(ntohs(address.sin_port));
+            continue;
+        }
+        const QString root = m_work.filePath(QString("mirror%1-%2").arg(m_row).arg(hosts.size()));
+        const QString offered = root + "/" + kUpdates;
+        const bool current = mirror == "current";
+        writeFiles(
+            offered,
+            {{"Spelmar.exe", current ? "exe 3.01.03" : "exe 3.01.02"},
+             {"LatestUpdate.html", "<h1>Release</h1>"},
+             {"RelInfoRemote.rel", current ? "Spelmar.exe; 3.01.03\r\n" : "Spelmar.exe; 3.01.02\r\n"}});
+        if (mirror == "missing file") {
+            QFile::remove(offered + "/Spelmar.exe");
+        } else {
+            PublishOptions options;
+            options.keyFile = m_key.toStdString();
+            options.sequence = mirror == "lagging" ? 5 : 9;
+            PublishResult published;
+            std::string error;
+            QVERIFY2(publishFolder(offered.toStdString(), options, published, error), error.c_str());
+            security.publicKeyFile = m_publicKey.toStdString();
+        }
+        if (mirror == "unsigned current")
+            QVERIFY(QFile::remove(offered + "/RelInfoRemote.rel.sig"));
+        servers.push_back(std::make_unique<FtpTestServer>(root));
+        QVERIFY2(servers.back()->start(), qPrintable(servers.back()->errorText()));
+        hosts << servers.back()->host();
+    }
+    const std::string host = hosts.join(",").toStdString();
+
+    QStringList lines;
+    auto download = [&] {
+        RecordingReport report;
+        QStringList reasons;
+        report.onReason = [&reasons](const std::string &why) { reasons << QString::fromStdString(why); };
+        CDownloadJob job(report, nullptr, kUpdates.toStdString(), program.toStdString(), false, host);
+        job.setSecurity(security);
+        QVERIFY(job.start());
+        job.wait();
+        lines << report.lines << reasons;
+    };
+    if (run == "update") {
+        download();
+    } else if (run.startsWith("update while")) {
+        // The check's refusal box, or the first download's connection box.
+        HeldPrompt prompt;
+        CFtpFileClient client(nullptr, host);
+        CUpdateCheck check(client, prompt);
+        check.setSecurity(security);
+        RecordingReport firstReport;
+        CDownloadJob first(firstReport, &prompt, kUpdates.toStdString(), program.toStdString(), false, host);
+        std::thread checking([&] {
+            if (run.contains("check"))
+                check.CheckForUpdates(kUpdates.toStdString(), program.toStdString(), "Spelmar", false);
+            else
+                first.start();
+        });
+        const bool shown = prompt.waitShown();
+        if (shown)
+            download();
+        prompt.answer();
+        checking.join();
+        first.wait();
+        QVERIFY(shown);
+        lines << prompt.texts();
+    } else {
+        CProgramFolderLock lock(program.toStdString());
+        QVERIFY(lock.acquire(std::chrono::milliseconds(0)));
+        qputenv("MORAVEL_FTP_HOST", host.c_str());
+        const ReleaseNotesResult page =
+            fetchReleaseNotes(kUpdates.toStdString(), program.toStdString(), security, nullptr);
+        qunsetenv("MORAVEL_FTP_HOST");
+        QVERIFY(!page.shown);
+        lines << QString::fromStdString(page.problem);
+        QVERIFY(!QFileInfo::exists(program + "/LatestUpdate.html"));
+    }
+    const QString all = lines.join("\n");
+    QVERIFY2(!lines.filter(told).isEmpty(), qPrintable(all));
+    QVERIFY2(untold.isEmpty() || !all.contains(untold), qPrintable(all));
+    QCOMPARE(readFile(program + "/Spelmar.exe"), installed);
+    // A run that installed nothing leaves no backup folder.
+    QCOMPARE(QDir(program).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+             installed == "old exe" ? 0 : 1);
+    // A refused list leaves the copies accepted before; an accepted one
+    // replaces them with its own, from the mirror it came from.
+    if (keptFrom < 0) {
+        for (auto it = kept.begin(); it != kept.end(); ++it)
+            QCOMPARE(readFile(program + "/" + it.key()), it.value());
+    } else {
+        const QString from = m_work.filePath(QString("mirror%1-%2/Updates/").arg(m_row).arg(keptFrom));
+        QCOMPARE(readFile(program + "/RelInfoRemote.rel"), readFile(from + "RelInfoRemote.rel"));
+    }
 }
 
 void TestHostile::pages_data()

@@ -9,16 +9,17 @@
 #include "transfer/paralleltransfers.h"
 #include "revision/relinfo.h"
 #include "revision/relinfolist.h"
-#include "trust/revisiontrust.h"
 #include "folder/transferbounds.h"
+#include "lockfreeprompt.h"
+#include "revisionfetch.h"
 #include "updatetransfer.h"
-#include "validatorcache.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string_view>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -185,7 +186,12 @@ void CDownloadJob::DownloadThread()
     }
     PurgeAsideFiles(m_programFolder);
 
-    const std::unique_ptr<IFileTransfer> madeClient = m_makeClient(m_prompt, false);
+    // The client's connection-failed box lets the folder go while it waits.
+    std::optional<CLockFreePrompt> prompt;
+    if (m_prompt)
+        prompt.emplace(*m_prompt, lock, kLockWait, &m_cancel);
+    const std::unique_ptr<IFileTransfer> madeClient =
+        m_makeClient(prompt ? &*prompt : nullptr, false);
     IFileTransfer &client = *madeClient;
     RelInfoList local;
     RelInfoList remote;
@@ -219,22 +225,22 @@ void CDownloadJob::DownloadThread()
         // Named now, made only when the first file is about to change.
         const std::string backupFolder = localPathFor(m_programFolder, backupFolderName(m_clock()));
 
-        IFileTransfer::GetFileOptions relInfoOptions;
-        relInfoOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
-        relInfoOptions.syncToDisk = false; // a copy, fetched again by every run
-        if (!fetchRevisionFile(client, kRemoteRelInfoName, m_programFolder, relInfoOptions))
-            return serverFailure(Outcome::ServerError,
-                                 std::string("cannot download ") + kRemoteRelInfoName);
-        if (!ReadRemoteRelInfo(remote, localPathFor(m_programFolder, kRemoteRelInfoName))) {
-            m_report.failureReason(std::string("cannot read ") + kRemoteRelInfoName);
+        VerifiedList verified = fetchVerifiedList(client, m_programFolder, m_security);
+        if (m_cancel)
+            return Outcome::Cancelled;
+        if (verified.outcome == VerifiedList::Outcome::NoList) {
+            m_report.failureReason(std::string("cannot download ") + kRemoteRelInfoName + ": "
+                                   + verified.problem);
             return Outcome::ServerError;
         }
-        CRevisionTrust trust(m_security);
-        if (!trust.accept(client, m_programFolder, remote)) {
-            m_result.refusal = trust.refusal();
+        for (const std::string &why : verified.passedOver)
+            m_report.failureReason("passed over " + std::string(kRemoteRelInfoName) + " of " + why);
+        if (verified.outcome == VerifiedList::Outcome::Refused) {
+            m_result.refusal = verified.refusal;
             m_report.addLine(" " + m_result.refusal);
             return Outcome::Refused;
         }
+        remote = std::move(verified.records);
         // Dropped before the local file is read: a huge server list
         // shrinks to what a run can install first.
         const std::vector<std::string> dropped = dropUnusableRecords(remote);
@@ -260,10 +266,13 @@ void CDownloadJob::DownloadThread()
         m_report.addLine("... update local revision file");
         // The revision file must never name a revision whose data are not
         // on disk yet.
-        syncFileSystem(m_programFolder);
-        m_result.localRelInfoWritten = WriteLocalRelInfo(local, remote, localRelInfo);
-        if (!m_result.localRelInfoWritten)
-            m_report.failureReason("cannot rewrite " + localRelInfo + systemReason());
+        // A run that brought nothing has nothing to record.
+        if (m_result.transferred > 0) {
+            syncFileSystem(m_programFolder);
+            m_result.localRelInfoWritten = WriteLocalRelInfo(local, remote, localRelInfo);
+            if (!m_result.localRelInfoWritten)
+                m_report.failureReason("cannot rewrite " + localRelInfo + systemReason());
+        }
         m_report.addLine(m_result.localRelInfoWritten ? "  ok!  updated local revision file"
                                                       : " fail! no update in local revision file");
         return Outcome::Transferred;

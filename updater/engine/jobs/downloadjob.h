@@ -20,13 +20,16 @@ struct RelInfoRecord;
 // release. Connects to the FTP server, fetches RelInfoRemote.rel, selects
 // the newer files (or all of them), and file by file keeps a copy of the
 // installed file in a backup folder named by the run's local date and time
-// ("%Y%m%d%H%M") and downloads the new one; finally RelInfoLocal.rel is
-// rewritten. Every step is reported as a list line. Runs within the same
+// ("%Y%m%d%H%M") and downloads the new one; finally, when at least one
+// file arrived, RelInfoLocal.rel is rewritten. The list is taken as
+// revisionfetch.h verifies it, from the first mirror whose list is
+// accepted. Every step is reported as a list line. Runs within the same
 // minute share a backup folder, which keeps the state before the first.
 // The backup folder is made when the first file is about to change, and a
 // run that installed nothing removes the one it made. One run at a time
 // works in a program folder (CProgramFolderLock); a second one waits a
-// little and then ends as Busy. Nothing is written through a symbolic
+// little and then ends as Busy; the connection-failed box lets the lock go
+// while it waits (CLockFreePrompt). Nothing is written through a symbolic
 // link (folderpaths.h).
 //
 // An installed file is replaced only by a complete download (matching the
@@ -49,7 +52,7 @@ public:
         NotRun,
         NoConnection, // the server could not be reached
         ServerError,  // update directory or RelInfoRemote.rel missing or unreadable
-        Refused,      // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
+        Refused,      // every mirror's RelInfoRemote.rel failed the checks (revisionfetch.h)
         Busy,         // another run held the program folder's lock
         NothingNewer,
         Transferred, // the selected files were attempted

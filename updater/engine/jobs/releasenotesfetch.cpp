@@ -1,17 +1,21 @@
 #include "releasenotesfetch.h"
 
-#include "transfer/filetransfer.h"
-#include "revision/relinfo.h"
-#include "revision/relinfolist.h"
-#include "revision/revisionsignature.h"
-#include "trust/revisiontrust.h"
+#include "files/folderfiles.h"
+#include "folder/folderlock.h"
 #include "folder/transferbounds.h"
+#include "revision/relinfo.h"
+#include "revisionfetch.h"
+#include "transfer/filetransfer.h"
+#include "trustedkey.h"
 #include "updatetransfer.h"
-#include "validatorcache.h"
+
+#include <chrono>
 
 namespace {
 
 const char *const kNoNotes = "The release notes cannot be shown: ";
+// As long as the check waits: the window is waiting for the page.
+constexpr std::chrono::seconds kLockWait{1};
 
 // The connected client's page, or why not.
 ReleaseNotesResult fetchFrom(IFileTransfer &client, const std::string &serverPath,
@@ -22,6 +26,10 @@ ReleaseNotesResult fetchFrom(IFileTransfer &client, const std::string &serverPat
         result.problem = kNoNotes + why;
         return result;
     };
+    // The revision files and the page are written into the folder.
+    CProgramFolderLock lock(programFolder);
+    if (!lock.acquire(kLockWait))
+        return problem(lock.error());
     if (!client.Connect())
         return problem("no connection to " + client.host() + " (" + client.lastError() + ")");
     if (!client.SetCurrentDirectory(serverPath))
@@ -32,36 +40,32 @@ ReleaseNotesResult fetchFrom(IFileTransfer &client, const std::string &serverPat
     options.maxBytes = kMaxReleaseNotesBytes;
     const TrustedKey key = findTrustedKey(security.publicKeyFile);
     if (key.source != TrustedKey::Source::None) {
-        IFileTransfer::GetFileOptions listOptions;
-        listOptions.syncToDisk = false;
-        listOptions.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
-        RelInfoList remote;
-        const std::string listPath = localPathFor(programFolder, kRemoteRelInfoName);
-        if (!fetchRevisionFile(client, kRemoteRelInfoName, programFolder, listOptions)
-            || !ReadRemoteRelInfo(remote, listPath))
+        const VerifiedList verified = fetchVerifiedList(client, programFolder, security);
+        if (verified.outcome == VerifiedList::Outcome::Refused)
+            return problem(verified.refusal);
+        if (verified.outcome != VerifiedList::Outcome::Accepted)
             return problem(std::string("cannot fetch ") + kRemoteRelInfoName + " ("
-                           + client.lastError() + ")");
-        CRevisionTrust trust(security);
-        if (!trust.accept(client, programFolder, remote))
-            return problem(trust.refusal());
-        const ReleaseNotesSeal seal = readReleaseNotesSeal(listPath);
+                           + verified.problem + ")");
+        const ReleaseNotesSeal seal = readReleaseNotesSeal(verified.bytes);
         if (!seal.found)
             return problem(std::string("they are not covered by the signature of ")
                            + kRemoteRelInfoName);
         if (seal.size > kMaxReleaseNotesBytes)
             return problem("they are larger than " + std::to_string(kMaxReleaseNotesBytes)
                            + " bytes");
-        options.maxBytes = seal.size;
+        // A page of no bytes is bounded by its seal all the same.
+        options.maxBytes = seal.size > 0 ? seal.size : 1;
         options.expectedSha256 = seal.sha256;
     }
-    if (!client.GetFile(kReleaseNotesName, programFolder, options))
+    std::string page;
+    if (!client.GetBytes(kReleaseNotesName, page, options))
         return problem(std::string("cannot fetch ") + kReleaseNotesName + ": "
                        + client.lastError());
-    if (!appendWholeFile(localPathFor(programFolder, kReleaseNotesName), result.html,
-                         static_cast<std::size_t>(options.maxBytes))) {
-        result.html.clear();
-        return problem(std::string(kReleaseNotesName) + " cannot be read");
-    }
+    std::string error;
+    // The window shows the page it was given; a copy that cannot be kept
+    // takes nothing from it.
+    replaceFileInFolder(programFolder, kReleaseNotesName, page, error, false);
+    result.html = std::move(page);
     result.shown = true;
     return result;
 }

@@ -12,10 +12,13 @@
 // The page is bounded like every transfer: by the size that the signed
 // revision file gives it when a key is in force, else by
 // kMaxReleaseNotesBytes, and by the minimum rate. With a key in force the
-// server's RelInfoRemote.rel is fetched and checked again (revisiontrust.h)
-// and the page must match the SHA-256 and size of its line in that list
-// (relinfo.h); a page that does not, or a list that names none, is not
-// shown. The page lands in the program folder as LatestUpdate.html.
+// server's RelInfoRemote.rel is fetched and checked again (revisionfetch.h)
+// and the page must match the SHA-256 and size of its line in those very
+// bytes (relinfo.h); a page that does not, or a list that names none, is
+// not shown. The page shown is the page fetched; a copy is kept in the
+// program folder as LatestUpdate.html. The fetch holds the folder's lock
+// for its writes, and a page refused leaves the files kept before as they
+// are.
 struct ReleaseNotesResult
 {
     bool shown = false;  // html holds the page

@@ -7,8 +7,7 @@
 #include "prompt.h"
 #include "revision/relinfo.h"
 #include "revision/relinfolist.h"
-#include "trust/revisiontrust.h"
-#include "validatorcache.h"
+#include "revisionfetch.h"
 
 #include <chrono>
 #include <exception>
@@ -39,68 +38,78 @@ bool CUpdateCheck::CheckForUpdates(const std::string &serverPath, const std::str
 {
     m_message.clear();
     m_reasons.clear();
-    // The check writes RelInfoRemote.rel and purges upd_ files: not while
-    // another run works in the folder.
+    // The check writes the revision files it keeps and purges upd_ files:
+    // not while another run works in the folder.
     CProgramFolderLock lock(programFolder);
     if (!lock.acquire(kLockWait)) {
-        m_outcome = Outcome::Busy;
-        addReason(lock.error());
-        if (!scheduledRun) {
-            m_message = " " + lock.error() + "\n";
-            m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok,
-                             IPrompt::Icon::Information);
-        }
+        m_outcome = busy(lock, scheduledRun);
         return false;
     }
     PurgeAsideFiles(programFolder);
-    m_lock = &lock;
     try {
-        m_outcome = runCheck(serverPath, programFolder, scheduledRun);
+        m_outcome = runCheck(lock, serverPath, programFolder, scheduledRun);
     } catch (...) {
         // The client is left as it was on this path.
         m_outcome = Outcome::Error;
         m_message = kCheckException;
+        lock.release();
         m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::None);
     }
-    m_lock = nullptr;
     return false;
 }
 
-CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
+CUpdateCheck::Outcome CUpdateCheck::busy(const CProgramFolderLock &lock, bool scheduledRun)
+{
+    addReason(lock.error());
+    if (!scheduledRun) {
+        m_message = " " + lock.error() + "\n";
+        m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok,
+                         IPrompt::Icon::Information);
+    }
+    return Outcome::Busy;
+}
+
+CUpdateCheck::Outcome CUpdateCheck::runCheck(CProgramFolderLock &lock,
+                                             const std::string &serverPath,
                                              const std::string &programFolder, bool scheduledRun)
 {
+    // No box waits while the folder is locked: the client tells a failed
+    // connection itself, and every box of the check ends it.
+    lock.release();
     if (!m_client.Connect())
         return noConnection("cannot connect to " + m_client.host());
+    if (!lock.acquire(kLockWait)) {
+        m_client.Close();
+        return busy(lock, scheduledRun);
+    }
     if (m_client.plainFallback())
         addReason(m_client.host() + " offers no TLS: the check ran over plain FTP");
-    if (!m_client.SetCurrentDirectory(serverPath))
+    if (!m_client.SetCurrentDirectory(serverPath)) {
+        lock.release();
         return noConnection("no update folder " + serverPath);
-    if (!m_client.FindFile(kRemoteRelInfoName))
+    }
+    if (!m_client.FindFile(kRemoteRelInfoName)) {
+        lock.release();
         return noConnection(std::string("no ") + kRemoteRelInfoName + " in " + serverPath);
+    }
 
-    RelInfoList remote;
-    IFileTransfer::GetFileOptions options;
-    options.maxBytes = static_cast<std::uint64_t>(kMaxRelInfoFileSize);
-    options.syncToDisk = false; // a copy, fetched again by every check
-    if (!fetchRevisionFile(m_client, kRemoteRelInfoName, programFolder, options)) {
-        addReason(std::string("cannot download ") + kRemoteRelInfoName + ": "
-                  + m_client.lastError());
+    VerifiedList verified = fetchVerifiedList(m_client, programFolder, m_security);
+    if (verified.outcome == VerifiedList::Outcome::NoList) {
+        addReason(std::string("cannot download ") + kRemoteRelInfoName + ": " + verified.problem);
         m_client.Close();
         return Outcome::NoRevisionFile;
     }
-    if (!ReadRemoteRelInfo(remote, localPathFor(programFolder, kRemoteRelInfoName))) {
-        addReason(std::string("cannot read ") + kRemoteRelInfoName);
-        m_client.Close();
-        return Outcome::NoRevisionFile;
-    }
-    CRevisionTrust trust(m_security);
-    if (!trust.accept(m_client, programFolder, remote)) {
+    for (const std::string &why : verified.passedOver)
+        addReason("passed over " + std::string(kRemoteRelInfoName) + " of " + why);
+    if (verified.outcome == VerifiedList::Outcome::Refused) {
         m_client.Close();
         // Told in scheduled runs too: someone may be tampering with updates.
-        m_message = trust.refusal();
+        m_message = verified.refusal;
+        lock.release();
         m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Warning);
         return Outcome::Refused;
     }
+    RelInfoList &remote = verified.records;
     for (const std::string &reason : dropUnusableRecords(remote))
         addReason(reason);
     RelInfoList local;
@@ -108,9 +117,9 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(const std::string &serverPath,
 
     const bool anyNewer = SelectNewerFiles(local, remote, false);
     m_message = composeMessage(remote, anyNewer);
-    // The folder's files are read; the user may take his time to answer.
-    if (m_lock)
-        m_lock->release();
+    // The folder's files are read; the user may take his time to answer,
+    // and the release notes take the lock for themselves.
+    lock.release();
     if (anyNewer || !scheduledRun) {
         const IPrompt::Answer answer = m_prompt.message(
             m_message, std::string(), IPrompt::Buttons::YesNo, IPrompt::Icon::Question);

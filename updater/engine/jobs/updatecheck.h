@@ -12,7 +12,13 @@ class RelInfoList;
 
 // The update check: finds out whether the update server holds newer files
 // than the program folder, tells the user in one box and, on Yes, hands
-// over to the release-notes step.
+// over to the release-notes step. The server's list is taken as
+// revisionfetch.h verifies it, from the first mirror whose list is
+// accepted.
+//
+// The check holds the program folder's lock while it works in the folder,
+// and never while a box waits: it lets the lock go before it connects (the
+// client tells a failed connection itself) and before each of its boxes.
 //
 // The check runs on the caller's thread (a reminder worker or the
 // user-interface thread); the release-notes request is called on that same
@@ -28,7 +34,7 @@ public:
         NothingNewer,
         NoConnection,   // connect, update directory or RelInfoRemote.rel test failed
         NoRevisionFile, // RelInfoRemote.rel could not be downloaded or read
-        Refused,        // RelInfoRemote.rel failed the signature checks (revisiontrust.h)
+        Refused,        // every mirror's RelInfoRemote.rel failed the checks (revisionfetch.h)
         Busy,           // a download or restore held the program folder's lock
         Error           // an exception ended the check
     };
@@ -65,8 +71,9 @@ public:
     static constexpr std::size_t kMaxListedFiles = 10;
 
 private:
-    Outcome runCheck(const std::string &serverPath, const std::string &programFolder,
-                     bool scheduledRun);
+    Outcome runCheck(CProgramFolderLock &lock, const std::string &serverPath,
+                     const std::string &programFolder, bool scheduledRun);
+    Outcome busy(const CProgramFolderLock &lock, bool scheduledRun);
     Outcome noConnection(const std::string &what);
     void addReason(const std::string &reason);
 
@@ -77,5 +84,4 @@ private:
     Outcome m_outcome = Outcome::NotRun;
     std::string m_message;
     std::string m_reasons;
-    CProgramFolderLock *m_lock = nullptr; // held while a check runs
 };

@@ -1,7 +1,7 @@
 #include "updatetransfer.h"
 
 #include "transfer/ftpsettings.h"
-#include "trust/revisiontrust.h"
+#include "trustedkey.h"
 
 std::unique_ptr<IFileTransfer> openUpdateTransfer(IPrompt *prompt, const std::string &serverPath,
                                                   const UpdateSecurity &security,

@@ -11,7 +11,7 @@
 // a server path: the host (hostText, else ftpServerHost(serverPath)) with
 // that server path's settings: TLS and CA file (security.caFile first),
 // the minimum rate, the proxy (`Proxy`), and plain http allowed only while
-// a signing key is in force (revisiontrust.h).
+// a signing key is in force (trustedkey.h).
 std::unique_ptr<IFileTransfer> openUpdateTransfer(IPrompt *prompt, const std::string &serverPath,
                                                   const UpdateSecurity &security,
                                                   const std::atomic<bool> *cancel = nullptr,

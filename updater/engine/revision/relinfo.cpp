@@ -57,10 +57,64 @@ std::string_view fieldView(std::string_view line, int n, char separator = ';')
     return line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-// Reads the CR LF separated lines of a file and hands each to take(line).
-// A lone CR or LF is part of the line; the last line may lack CR LF.
-// Lines longer than kMaxRelInfoLineLength are passed over whole. sized
-// gets the file's size before the first line.
+// Hands every CR LF terminated line of data[0, size) to take(line) and
+// returns where the unfinished rest starts. A lone CR or LF is part of the
+// line. Lines longer than kMaxRelInfoLineLength are passed over whole:
+// skipping carries that state from one piece of the input to the next.
+// The bytes before searchFrom are a carried rest that holds no line end.
+template <typename Take>
+std::size_t takeLines(const char *data, std::size_t size, std::size_t searchFrom, bool &skipping,
+                      Take &take)
+{
+    std::size_t lineStart = 0;
+    // A LF at searchFrom ends a line after a carried CR.
+    while (searchFrom < size) {
+        const void *found = std::memchr(data + searchFrom, '\n', size - searchFrom);
+        if (!found)
+            break;
+        const std::size_t lf = static_cast<std::size_t>(static_cast<const char *>(found) - data);
+        searchFrom = lf + 1;
+        if (lf == lineStart || data[lf - 1] != '\r')
+            continue; // a lone LF belongs to the line
+        const std::size_t length = lf - 1 - lineStart;
+        if (!skipping && length <= kMaxRelInfoLineLength)
+            take(std::string_view(data + lineStart, length));
+        skipping = false;
+        lineStart = lf + 1;
+    }
+    const std::size_t rest = size - lineStart;
+    if (skipping || rest > kMaxRelInfoLineLength + 1) {
+        // Too long already: only a final CR can matter, for a LF that may
+        // follow in the next piece.
+        skipping = true;
+        const bool finalCr = rest > 0 && data[size - 1] == '\r';
+        lineStart = size - (finalCr ? 1 : 0);
+    }
+    return lineStart;
+}
+
+// The last line, which may lack CR LF.
+template <typename Take>
+void takeLastLine(std::string_view rest, bool skipping, Take &take)
+{
+    if (!skipping && !rest.empty() && rest.size() <= kMaxRelInfoLineLength)
+        take(rest);
+}
+
+// The lines of bytes, as takeLines splits them.
+template <typename Take>
+bool forEachLineOf(std::string_view bytes, Take take)
+{
+    if (bytes.size() > static_cast<std::uint64_t>(kMaxRelInfoFileSize))
+        return false;
+    bool skipping = false;
+    const std::size_t rest = takeLines(bytes.data(), bytes.size(), 0, skipping, take);
+    takeLastLine(bytes.substr(rest), skipping, take);
+    return true;
+}
+
+// The lines of the file at path, read a piece at a time. sized gets the
+// file's size before the first line.
 template <typename Sized, typename Take>
 bool forEachLine(const std::string &path, Sized sized, Take take)
 {
@@ -80,7 +134,7 @@ bool forEachLine(const std::string &path, Sized sized, Take take)
     // The bytes of the line not ended yet, then the chunk read.
     std::string buffer;
     buffer.reserve(kChunk + kMaxRelInfoLineLength + 2);
-    bool skipping = false; // within a line that is too long
+    bool skipping = false;
     bool ok = true;
     for (;;) {
         const std::size_t carried = buffer.size();
@@ -96,74 +150,81 @@ bool forEachLine(const std::string &path, Sized sized, Take take)
         buffer.resize(carried + static_cast<std::size_t>(got));
         if (got == 0)
             break;
-
-        const char *data = buffer.data();
-        const std::size_t size = buffer.size();
-        std::size_t lineStart = 0;
-        // The carried bytes hold no line end; a LF at the chunk's first
-        // byte ends a line after a carried CR.
-        std::size_t searchFrom = carried;
-        while (searchFrom < size) {
-            const void *found = std::memchr(data + searchFrom, '\n', size - searchFrom);
-            if (!found)
-                break;
-            const std::size_t lf =
-                static_cast<std::size_t>(static_cast<const char *>(found) - data);
-            searchFrom = lf + 1;
-            if (lf == lineStart || data[lf - 1] != '\r')
-                continue; // a lone LF belongs to the line
-            const std::size_t length = lf - 1 - lineStart;
-            if (!skipping && length <= kMaxRelInfoLineLength)
-                take(std::string_view(data + lineStart, length));
-            skipping = false;
-            lineStart = lf + 1;
-        }
-        const std::size_t rest = size - lineStart;
-        if (skipping || rest > kMaxRelInfoLineLength + 1) {
-            // Too long already: only a final CR can matter, for a LF that
-            // may follow in the next chunk.
-            skipping = true;
-            const bool finalCr = rest > 0 && data[size - 1] == '\r';
-            lineStart = size - (finalCr ? 1 : 0);
-        }
-        buffer.erase(0, lineStart);
+        buffer.erase(0, takeLines(buffer.data(), buffer.size(), carried, skipping, take));
     }
     ::close(fd);
-    if (!ok)
-        return false;
-    if (!skipping && !buffer.empty() && buffer.size() <= kMaxRelInfoLineLength)
-        take(std::string_view(buffer));
-    return true;
+    if (ok)
+        takeLastLine(buffer, skipping, take);
+    return ok;
 }
+
+// Takes one line of a revision file into list.
+class RecordTaker
+{
+public:
+    RecordTaker(RelInfoList &list, bool remote)
+        : m_list(list)
+        , m_remote(remote)
+    {
+    }
+
+    void operator()(std::string_view line)
+    {
+        const std::string_view name = trimView(fieldView(line, 1));
+        if (name.empty())
+            return;
+        const std::string_view revision = trimView(fieldView(line, 2));
+        if (!relInfoRecordFits(name, revision))
+            return;
+        if (!m_remote) {
+            m_list.append(name, revision);
+            return;
+        }
+        const std::string_view hash = trimView(fieldView(line, 3));
+        m_lowerHash.clear();
+        if (isSha256Text(hash)) {
+            m_lowerHash.assign(hash);
+            for (char &c : m_lowerHash)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        std::uint64_t size = 0;
+        const bool sized = parseFileSize(trimView(fieldView(line, 4)), size);
+        m_list.append(name, revision, "0", m_lowerHash, sized ? &size : nullptr);
+    }
+
+private:
+    RelInfoList &m_list;
+    const bool m_remote;
+    std::string m_lowerHash;
+};
+
+// Takes the release notes' line of a server list into seal.
+struct SealTaker
+{
+    ReleaseNotesSeal &seal;
+
+    void operator()(std::string_view line)
+    {
+        if (!trimView(fieldView(line, 1)).empty()
+            || trimView(fieldView(line, 2)) != kReleaseNotesName)
+            return;
+        const std::string_view hash = trimView(fieldView(line, 3));
+        std::uint64_t size = 0;
+        if (!isSha256Text(hash) || !parseFileSize(trimView(fieldView(line, 4)), size))
+            return;
+        seal.found = true;
+        seal.sha256.assign(hash);
+        for (char &c : seal.sha256)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        seal.size = size;
+    }
+};
 
 bool readRelInfo(RelInfoList &list, const std::string &path, bool remote)
 {
     const std::size_t before = list.size();
-    std::string lowerHash;
     const bool ok = forEachLine(
-        path, [&](std::uint64_t bytes) { list.reserveForFile(bytes); },
-        [&](std::string_view line) {
-            const std::string_view name = trimView(fieldView(line, 1));
-            if (name.empty())
-                return;
-            const std::string_view revision = trimView(fieldView(line, 2));
-            if (!relInfoRecordFits(name, revision))
-                return;
-            if (!remote) {
-                list.append(name, revision);
-                return;
-            }
-            const std::string_view hash = trimView(fieldView(line, 3));
-            lowerHash.clear();
-            if (isSha256Text(hash)) {
-                lowerHash.assign(hash);
-                for (char &c : lowerHash)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            std::uint64_t size = 0;
-            const bool sized = parseFileSize(trimView(fieldView(line, 4)), size);
-            list.append(name, revision, "0", lowerHash, sized ? &size : nullptr);
-        });
+        path, [&](std::uint64_t bytes) { list.reserveForFile(bytes); }, RecordTaker(list, remote));
     if (!ok)
         list.truncate(before);
     return ok;
@@ -319,25 +380,20 @@ bool ReadRemoteRelInfo(RelInfoList &list, const std::string &path)
     return readRelInfo(list, path, true);
 }
 
-ReleaseNotesSeal readReleaseNotesSeal(const std::string &path)
+bool readRemoteRelInfo(RelInfoList &list, std::string_view bytes)
+{
+    const std::size_t before = list.size();
+    list.reserveForFile(bytes.size());
+    if (forEachLineOf(bytes, RecordTaker(list, true)))
+        return true;
+    list.truncate(before);
+    return false;
+}
+
+ReleaseNotesSeal readReleaseNotesSeal(std::string_view bytes)
 {
     ReleaseNotesSeal seal;
-    forEachLine(
-        path, [](std::uint64_t) {},
-        [&](std::string_view line) {
-            if (!trimView(fieldView(line, 1)).empty()
-                || trimView(fieldView(line, 2)) != kReleaseNotesName)
-                return;
-            const std::string_view hash = trimView(fieldView(line, 3));
-            std::uint64_t size = 0;
-            if (!isSha256Text(hash) || !parseFileSize(trimView(fieldView(line, 4)), size))
-                return;
-            seal.found = true;
-            seal.sha256.assign(hash);
-            for (char &c : seal.sha256)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            seal.size = size;
-        });
+    forEachLineOf(bytes, SealTaker{seal});
     return seal;
 }
 

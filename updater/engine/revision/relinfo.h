@@ -54,6 +54,10 @@ bool ReadLocalRelInfo(RelInfoList &list, const std::string &path);
 // when its third field is 64 hex digits the SHA-256 (lower case), and when
 // its fourth field is a decimal number the size.
 bool ReadRemoteRelInfo(RelInfoList &list, const std::string &path);
+// As ReadRemoteRelInfo, over a server list's bytes (at most
+// kMaxRelInfoFileSize) as they arrived: the records are those of exactly
+// the bytes a signature check saw.
+bool readRemoteRelInfo(RelInfoList &list, std::string_view bytes);
 
 // Appends the plain files of one backup folder (bare names sorted by byte
 // value, no sub-folders) with the revision the folder's own
@@ -125,7 +129,7 @@ struct ReleaseNotesSeal
     std::uint64_t size = 0;
 };
 constexpr const char *kReleaseNotesName = "LatestUpdate.html";
-ReleaseNotesSeal readReleaseNotesSeal(const std::string &path);
+ReleaseNotesSeal readReleaseNotesSeal(std::string_view listBytes);
 // The line that names the release notes in a server list (with CR LF).
 std::string releaseNotesSealLine(const std::string &sha256, std::uint64_t size);
 

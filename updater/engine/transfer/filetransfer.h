@@ -102,6 +102,15 @@ public:
     // Ends the connection. Always true.
     virtual bool Close() = 0;
 
+    // Servers that stand in for each other (CMirrorTransfer): how many,
+    // and useMirror(i) pins every later step to mirror i alone (counting
+    // from 0 in the given order) until useMirror(kAllMirrors) lets the
+    // steps go to any of them again, mirror i asked first. A single
+    // server is mirror 0.
+    static constexpr std::size_t kAllMirrors = static_cast<std::size_t>(-1);
+    virtual std::size_t mirrorCount() const { return 1; }
+    virtual void useMirror(std::size_t index) { (void)index; }
+
     // The server as given (several for mirrors), for messages. Never holds
     // a password.
     virtual std::string host() const = 0;

@@ -31,7 +31,7 @@ bool CMirrorTransfer::onFirstThatWorks(const std::function<bool(IFileTransfer &)
 {
     std::string reasons;
     std::vector<std::size_t> order{m_current};
-    for (std::size_t i = 0; i < m_mirrors.size(); ++i)
+    for (std::size_t i = 0; i < m_mirrors.size() && m_pinned == kAllMirrors; ++i)
         if (i != m_current)
             order.push_back(i);
     for (std::size_t i : order) {
@@ -58,6 +58,7 @@ bool CMirrorTransfer::Connect(const std::string &)
     if (m_connected)
         return false;
     m_paths.clear();
+    m_pinned = kAllMirrors;
     m_unreachable.assign(m_mirrors.size(), false);
     m_connected = onFirstThatWorks([](IFileTransfer &) { return true; });
     if (!m_connected && !(m_cancel && m_cancel->load()))
@@ -86,6 +87,22 @@ bool CMirrorTransfer::GetFile(const std::string &remoteName, const std::string &
     return m_connected && onFirstThatWorks([&](IFileTransfer &mirror) {
                return mirror.GetFile(remoteName, localFolder, options);
            });
+}
+
+bool CMirrorTransfer::GetBytes(const std::string &remoteName, std::string &bytes,
+                               const GetFileOptions &options)
+{
+    bytes.clear();
+    return m_connected && onFirstThatWorks([&](IFileTransfer &mirror) {
+               return mirror.GetBytes(remoteName, bytes, options);
+           });
+}
+
+void CMirrorTransfer::useMirror(std::size_t index)
+{
+    if (index < m_mirrors.size())
+        m_current = index;
+    m_pinned = index < m_mirrors.size() ? index : kAllMirrors;
 }
 
 bool CMirrorTransfer::Close()

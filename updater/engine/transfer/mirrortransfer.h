@@ -16,7 +16,9 @@
 // and the first that succeeds goes on with the run; the step fails only
 // when it failed on every mirror, with every mirror's reason. So the files
 // of one run may come from different mirrors: the signature and each
-// file's SHA-256 decide, not the server.
+// file's SHA-256 decide, not the server. While useMirror pins the steps to
+// one mirror (a revision file and its signature come from one server),
+// they run on that one alone and fail with its reason.
 //
 // A mirror is connected when it is first needed; the folder changes made
 // so far are made on it first. The members tell nothing themselves; the
@@ -32,7 +34,11 @@ public:
     using IFileTransfer::GetFile;
     bool GetFile(const std::string &remoteName, const std::string &localFolder,
                  const GetFileOptions &options) override;
+    bool GetBytes(const std::string &remoteName, std::string &bytes,
+                  const GetFileOptions &options) override;
     bool Close() override;
+    std::size_t mirrorCount() const override { return m_mirrors.size(); }
+    void useMirror(std::size_t index) override;
 
     std::string host() const override;
     void setTls(const FtpTlsSettings &tls) override;
@@ -68,6 +74,7 @@ private:
     std::vector<bool> m_unreachable;
     std::vector<std::string> m_paths; // the folder changes of this connection
     std::size_t m_current = 0;
+    std::size_t m_pinned = kAllMirrors;
     bool m_connected = false;
     const std::atomic<bool> *m_cancel = nullptr;
     std::string m_lastError;

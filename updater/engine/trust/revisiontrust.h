@@ -1,35 +1,15 @@
 #pragma once
 
-#include "updatesecurity.h"
-
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
+#include <string_view>
 
-class IFileTransfer;
 class RelInfoList;
 
-// The trust decision on a server's revision file.
-//
-// With a public key in force (UpdateSecurity::publicKeyFile, else the key
-// built in with the CMake option MORAVEL_PUBLIC_KEY, else moravel.pub
-// beside the library or program that runs the engine), a revision file is
-// accepted only when its RelInfoRemote.rel.sig (revisionsignature.h) is
-// present and well formed, its signature verifies with that key over the
-// file's exact bytes, it has not expired, its sequence is not lower than
-// the highest this program folder has accepted (RelInfoLocal.seq beside
-// RelInfoLocal.rel), and every record carries a SHA-256 and a size, so
-// that each file's content and length are covered by the signature too.
-// The accepted sequence is then recorded. A key named but unusable refuses everything.
-//
-// moravel.pub is an ordinary file of the installation: an update can bring
-// a new one, and since that update had to be signed with the key in force,
-// only the holder of the old key can rotate it.
-//
-// Without any key every revision file is accepted, as servers without
-// signatures expect.
-constexpr const char *kPublicKeyName = "moravel.pub";
-constexpr const char *kAcceptedSequenceName = "RelInfoLocal.seq";
-
+// The public key that a server's revision file must be signed with, as
+// the one who runs the engine found it (jobs/trustedkey.h).
 struct TrustedKey
 {
     enum class Source
@@ -45,36 +25,51 @@ struct TrustedKey
     std::string error; // a key is named but cannot be used
 };
 
-// The key in force for an explicit key file (may be empty).
-TrustedKey findTrustedKey(const std::string &explicitFile);
-
-// The folder of the library or program that holds the update engine.
-std::string engineBinaryFolder();
-
+// The trust decision on a server's revision file, made on bytes: the list
+// and its RelInfoRemote.rel.sig as they arrived, the highest sequence the
+// program folder has accepted, the key and the clock. It reads, writes and
+// fetches nothing; whoever fetched the bytes keeps what it accepts.
+//
+// With a key in force a list is accepted only when its signature file is
+// there and well formed, its signature verifies with the key over the
+// list's exact bytes, it has not expired, its sequence is not lower than
+// the accepted one, and every record carries a SHA-256 and a size, so
+// that each file's content and length are covered by the signature too.
+// A key named but unusable refuses everything. Without any key every list
+// is accepted, as servers without signatures expect.
 class CRevisionTrust
 {
 public:
-    explicit CRevisionTrust(const UpdateSecurity &security = UpdateSecurity());
+    using Clock = std::function<std::time_t()>;
 
-    // Decides on RelInfoRemote.rel, downloaded into programFolder and read
-    // into remote: fetches its signature file through the connected client
-    // and checks it. On refusal the two downloaded files are removed and
-    // refusal() tells why in one line.
-    bool accept(IFileTransfer &client, const std::string &programFolder, const RelInfoList &remote);
+    // clock: the system clock when empty.
+    explicit CRevisionTrust(TrustedKey key, Clock clock = Clock());
+
+    bool keyInForce() const { return m_key.source != TrustedKey::Source::None; }
+
+    // Decides on list with its signature file (null: the server has none).
+    // On acceptance records gets the records of exactly these bytes and
+    // sequence() the signed sequence (0 without a key); on refusal records
+    // stay as they were and refusal() tells why in one line.
+    bool accept(std::string_view list, const std::string *signature, std::uint64_t acceptedSequence,
+                RelInfoList &records);
     const std::string &refusal() const { return m_refusal; }
+    std::uint64_t sequence() const { return m_sequence; }
 
-    // Checks a revision file's bytes against a signature file's text with
-    // a key, as accept() does, without the sequence and the records.
-    // Empty text when valid, else the reason.
+    // Checks a list's bytes against a signature file's text with a key, as
+    // accept() does, without the sequence and the records. Empty text when
+    // valid, else the reason.
     std::string checkSignature(const std::string &publicKeyPem, const std::string &signatureText,
-                               const std::string &revisionPath, std::uint64_t &sequence) const;
+                               std::string_view list, std::uint64_t &sequence) const;
 
-    // The highest sequence accepted in programFolder (0 when none).
-    static std::uint64_t acceptedSequence(const std::string &programFolder);
+    // The one-line refusal for reason ("Update refused: " and the reason).
+    static std::string refusalFor(const std::string &reason);
 
 private:
-    bool refuse(const std::string &programFolder, const std::string &reason);
+    bool refuse(const std::string &reason);
 
-    UpdateSecurity m_security;
+    TrustedKey m_key;
+    Clock m_clock;
     std::string m_refusal;
+    std::uint64_t m_sequence = 0;
 };
