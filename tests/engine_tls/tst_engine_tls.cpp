@@ -119,7 +119,8 @@ void TestFtpTls::connect()
     // As the update library makes its clients.
     ScriptedPrompt prompt;
     CFtpFileClient client(&prompt, ftpServerHost(kUpdates.toStdString()));
-    client.setTls(ftpTlsSettings(kUpdates.toStdString()));
+    client.setTlsMode(ftpTlsMode(kUpdates.toStdString()));
+    client.setTls(transferTlsSettings(kUpdates.toStdString()));
     QCOMPARE(client.host(), server.host().toStdString());
     const bool connected = client.Connect();
     QTemporaryDir program;

@@ -35,7 +35,7 @@ public:
     bool Close() override;
 
     std::string host() const override;
-    void setTls(const FtpTlsSettings &tls) override;
+    void setTls(const TlsSettings &tls) override;
     void setProxy(const std::string &proxy) override;
     void setMinRate(const MinRate &rate) override;
     void setPlainAllowed(bool allowed) override;
