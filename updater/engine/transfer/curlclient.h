@@ -114,8 +114,7 @@ protected:
 private:
     bool download(const std::string &remoteName, const GetFileOptions &options,
                   CurlTransfer &transfer);
-    std::string failure(int result, const CurlTransfer *transfer,
-                        const std::string &refusal) const;
+    std::string failure(int result, const CurlTransfer *transfer, const std::string &refusal) const;
 
     void *m_session = nullptr; // the curl easy handle
     void *m_multi = nullptr;   // the multi handle it runs in

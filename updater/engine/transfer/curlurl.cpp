@@ -98,8 +98,9 @@ std::string proxyForMessages(const std::string &proxy)
     // The password as the text holds it, between the user's ":" and the "@".
     const std::string given = ":" + url.password + "@";
     const std::size_t at = proxy.find(given);
-    return at == std::string::npos ? proxy
-                                   : proxy.substr(0, at) + ":***@" + proxy.substr(at + given.size());
+    return at == std::string::npos
+        ? proxy
+        : proxy.substr(0, at) + ":***@" + proxy.substr(at + given.size());
 }
 
 std::string urlForMessages(const std::string &text)

@@ -45,7 +45,8 @@ std::unique_ptr<IFileTransfer> makeFileTransfer(IPrompt *prompt, const std::stri
         return std::make_unique<CMirrorTransfer>(prompt, std::move(mirrors));
     }
     CurlUrl url;
-    if (CurlUrl::parse(hosts[0], kPlainScheme, url) && (url.scheme == "https" || url.scheme == "http"))
+    if (CurlUrl::parse(hosts[0], kPlainScheme, url)
+        && (url.scheme == "https" || url.scheme == "http"))
         return std::make_unique<CHttpFileClient>(prompt, hosts[0]);
     auto ftp = std::make_unique<CFtpFileClient>(prompt, hosts[0]);
     ftp->setTlsMode(ftpTls);
