@@ -19,7 +19,8 @@ struct CurlTransfer;
 // A download cut off mid-way is taken up where it stopped (at most
 // kMaxTries tries, each of which must bring bytes) only while the server's
 // answers show the same version of the file as the first answer did
-// (HTTP: its ETag or Last-Modified; FTP: its MDTM and SIZE); an answer for
+// (HTTP: its ETag or Last-Modified; FTP, for a file without SHA-256: its
+// MDTM and SIZE); an answer for
 // another version, or one that is not the part asked for, starts the file
 // again from its first byte, once. A file whose version nothing tells is
 // taken up only when its SHA-256 is known (it decides at the end); without

@@ -316,7 +316,8 @@ std::string CFtpFileClient::FindNextFile()
 }
 
 CCurlFileClient::TryEnd CFtpFileClient::tryDownload(const std::string &remoteName,
-                                                    const GetFileOptions &, CurlTransfer &transfer)
+                                                    const GetFileOptions &options,
+                                                    CurlTransfer &transfer)
 {
     std::vector<std::string> parts = m_currentParts;
     for (const std::string &part : splitPath(remoteName))
@@ -326,21 +327,28 @@ CCurlFileClient::TryEnd CFtpFileClient::tryDownload(const std::string &remoteNam
     CURL *handle = session();
     // MDTM (FILETIME) and SIZE name the version: the first try asks SIZE
     // itself ("*": a server without it still sends the file), a resumed
-    // one has the transfer layer ask it before REST.
-    curl().easySetopt(handle, CURLOPT_FILETIME, 1L);
+    // one has the transfer layer ask it before REST. A file whose SHA-256
+    // is known needs neither (the digest refuses a joined file, and a new
+    // version alike), so it costs no further commands.
+    const bool versioned = options.expectedSha256.empty();
     std::string replies;
-    curl().easySetopt(handle, CURLOPT_HEADERFUNCTION, &CFtpFileClient::onReply);
-    curl().easySetopt(handle, CURLOPT_HEADERDATA, &replies);
+    if (versioned) {
+        curl().easySetopt(handle, CURLOPT_FILETIME, 1L);
+        curl().easySetopt(handle, CURLOPT_HEADERFUNCTION, &CFtpFileClient::onReply);
+        curl().easySetopt(handle, CURLOPT_HEADERDATA, &replies);
+    }
     curl_slist *sizeCommand = nullptr;
-    if (offset == 0) {
+    if (versioned && offset == 0) {
         sizeCommand = curl().slistAppend(nullptr, ("*SIZE " + parts.back()).c_str());
         curl().easySetopt(handle, CURLOPT_PREQUOTE, sizeCommand);
-    } else {
+    } else if (offset > 0) {
         curl().easySetopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
         curl().easySetopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
     }
     std::string refusal;
     transfer.acceptBody = [&] {
+        if (!versioned)
+            return true;
         curl_off_t modified = -1;
         curl().easyGetinfo(handle, CURLINFO_FILETIME_T, &modified);
         // Without MDTM nothing names the version.

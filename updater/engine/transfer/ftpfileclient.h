@@ -34,9 +34,9 @@ class IPrompt;
 // cancel flag set from any thread aborts the running request within a
 // twentieth of a second, while connecting as well.
 //
-// Downloads cut off mid-file are taken up again with REST while SIZE and
-// MDTM are those of the first try (curlclient.h); the SHA-256 over the
-// whole file decides.
+// Downloads cut off mid-file are taken up again with REST: a file without
+// SHA-256 only while SIZE and MDTM are those of the first try
+// (curlclient.h); for one with it the SHA-256 over the whole file decides.
 class CFtpFileClient : public CCurlFileClient
 {
 public:
