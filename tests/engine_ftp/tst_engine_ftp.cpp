@@ -146,7 +146,8 @@ void TestFtpFileClient::guardedDownload_data()
 }
 
 // A failed download leaves the installed file and no part file; the
-// client goes on working after it (passive mode here).
+// client goes on working after it (passive mode here). Into memory the
+// same guards hold.
 void TestFtpFileClient::guardedDownload()
 {
     QFETCH(QStringList, serverOptions);
@@ -182,6 +183,15 @@ void TestFtpFileClient::guardedDownload()
     options.expectedSha256 = sha256Hex(m_program);
     QVERIFY(client.GetFile("Spelmar.exe", folder.path().toStdString(), options));
     QCOMPARE(readFile(folder.filePath("Spelmar.exe")), m_program);
+
+    options.expectedSha256 = sha256Hex(m_big);
+    options.maxBytes = maxBytes > 0 ? maxBytes : quint64(m_big.size());
+    if (cancel)
+        options.progress = [&cancelled](std::uint64_t done, std::uint64_t) { cancelled = done > 0; };
+    std::string bytes = "before";
+    QCOMPARE(client.GetBytes("big.bin", bytes, options), error.isEmpty());
+    QCOMPARE(QByteArray::fromStdString(bytes), error.isEmpty() ? m_big : QByteArray());
+    QVERIFY2(QString::fromStdString(client.lastError()).contains(error), client.lastError().c_str());
 }
 
 // A host stored for one server path serves that path only; the

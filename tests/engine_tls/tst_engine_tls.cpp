@@ -18,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -119,7 +118,8 @@ void TestFtpTls::connect()
     // As the update library makes its clients.
     ScriptedPrompt prompt;
     CFtpFileClient client(&prompt, ftpServerHost(kUpdates.toStdString()));
-    client.setTls(ftpTlsSettings(kUpdates.toStdString()));
+    client.setTlsMode(ftpTlsMode(kUpdates.toStdString()));
+    client.setTls(transferTlsSettings(kUpdates.toStdString()));
     QCOMPARE(client.host(), server.host().toStdString());
     const bool connected = client.Connect();
     QTemporaryDir program;
@@ -334,6 +334,23 @@ void TestFtpTls::web()
     }
     QVERIFY2(job.result().allArrived(), qPrintable(told));
     QCOMPARE(readFile(program + "/Spelmar.exe"), exe);
+
+    // The same file into memory, through the same servers, then asked
+    // with its validators: "not modified", no bytes.
+    {
+        const std::unique_ptr<IFileTransfer> client =
+            openUpdateTransfer(&prompt, kUpdates.toStdString(), security);
+        IFileTransfer::GetFileOptions options;
+        options.maxBytes = exe.size();
+        std::string bytes;
+        QVERIFY2(client->Connect() && client->SetCurrentDirectory(kUpdates.toStdString())
+                     && client->GetBytes("Spelmar.exe", bytes, options),
+                 client->lastError().c_str());
+        QVERIFY(QByteArray::fromStdString(bytes) == exe && !client->notModified());
+        options.ifUnchanged = client->lastValidators();
+        QVERIFY2(client->GetBytes("Spelmar.exe", bytes, options) && client->notModified() && bytes.empty(),
+                 client->lastError().c_str());
+    }
 
     // Nothing new: the revision file and its signature answered "not
     // modified", no file body moves. A copy changed since is fetched whole.

@@ -5,6 +5,8 @@ Serves ROOT to the update library's built-in account on a free port of
 127.0.0.1, printed as the first line on stdout; ends when stdin closes.
 NAME is a file's path below ROOT or its bare name; options may repeat.
   --drop-after-bytes NAME:N  send N bytes of NAME, then close and answer 426
+  --replace-at-drop NAME:SOURCE
+                             at the first drop of NAME, rename SOURCE over it
   --lie-after-bytes NAME:N   send N bytes of NAME, then report success (226)
   --announce-size NAME:N     announce N bytes for NAME (SIZE and 150), send it whole
   --endless NAME             send bytes for NAME as fast as possible, never ending
@@ -46,13 +48,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("root")
     for option in ("--drop-after-bytes", "--lie-after-bytes", "--announce-size", "--endless",
-                   "--drip", "--stall-after", "--page"):
+                   "--drip", "--stall-after", "--page", "--replace-at-drop"):
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
     drops, lies, announced = [{name: int(count) for name, _, count in (v.rpartition(":") for v in values)}
                               for values in (args.drop_after_bytes, args.lie_after_bytes, args.announce_size)]
 
+    replacements = dict(v.split(":", 1) for v in args.replace_at_drop)
     endless = {name: 0 for name in args.endless}
     drips = {name: int(count) for name, _, count in (v.rpartition(":") for v in args.drip)}
     stalls = {name: int(count) for name, _, count in (v.rpartition(":") for v in args.stall_after)}
@@ -78,6 +81,9 @@ def main():
             if left > 0:
                 return DTPHandler.send(self, data[:left])
             answer = "426 Connection closed; transfer aborted."
+            source = limit_for(replacements, getattr(self.file_obj, "name", None))
+            if drop is not None and source is not None and os.path.exists(source):
+                os.replace(source, os.path.realpath(self.file_obj.name))
             if drop is None:
                 self.discard_buffers()
                 self.transfer_finished = True

@@ -2,8 +2,10 @@
 // transfers without end or too slow, a signature file without end, lists
 // that leave out what a signature must cover, and pages built to exhaust
 // or escape the release-notes viewer, mirrors that lag behind or lack a
-// signature, and runs that meet in one program folder while a box waits.
-// Every row ends in bounded time with nothing of the transfer kept.
+// signature, runs that meet in one program folder while a box waits, files
+// changed on the server while they arrive (over HTTPS from nginx and over
+// FTP), and answers that libcurl refuses in words of its own. Every row
+// ends in bounded time with nothing of the transfer kept.
 #include "jobs/downloadjob.h"
 #include "explorer1.h"
 #include "transfer/ftpfileclient.h"
@@ -86,6 +88,8 @@ private slots:
     void mirrorsAndLocks();
     void pages_data();
     void pages();
+    void resumeNeverJoinsVersions_data();
+    void resumeNeverJoinsVersions();
 
 private:
     void signList(const QString &folder, const std::function<QByteArray(QByteArray)> &change);
@@ -640,6 +644,112 @@ void TestHostile::pages()
     }
     for (const char *scheme : {"file", "https", "http"})
         QDesktopServices::unsetUrlHandler(scheme);
+}
+
+void TestHostile::resumeNeverJoinsVersions_data()
+{
+    // "https": nginx behind a forwarder that cuts every connection after
+    // 1 MiB and, at the first cut, renames the new version over the file
+    // ("https, no validators": webserver.py sending neither ETag nor
+    // Last-Modified, behind the same forwarder);
+    // "ftp": the project's FTP server, dropping every data connection
+    // after 1 MiB, the same at its first drop; "long header": webserver.py
+    // answering the file with a header line of 200 KB. The list is
+    // unsigned and without SHA-256: only the servers' validators tell the
+    // versions apart.
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("reason"); // empty: the new version arrives whole
+    QTest::newRow("https file replaced at the first cut") << "https"
+                                                          << "";
+    // Every try starts from the first byte, and none brings the whole file.
+    QTest::newRow("https file without validators replaced at the first cut") << "https, no validators"
+                                                                             << " fail!    big.bin";
+    QTest::newRow("ftp file replaced at the first drop") << "ftp"
+                                                         << "";
+    QTest::newRow("header line of 200 KB") << "long header"
+                                           << "the server's header line is longer than 100 KB";
+}
+
+void TestHostile::resumeNeverJoinsVersions()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, reason);
+    if (server != "ftp" && !WebTestServer::unavailable().isEmpty())
+        QSKIP(qPrintable(WebTestServer::unavailable()));
+
+    const QString root = m_work.filePath(QString("changing%1").arg(++m_row));
+    const QString offered = root + "/" + kUpdates;
+    const QString program = m_work.filePath(QString("program%1").arg(m_row));
+    const QByteArray first(4 * kFileBytes, 'a');
+    const QByteArray second(4 * kFileBytes, 'b');
+    writeFiles(offered, {{"big.bin", first}, {"RelInfoRemote.rel", "big.bin; 3.01.02\r\n"}});
+    writeFiles(root, {{"next.bin", second}});
+    writeFiles(program, {{"big.bin", "old"}, {"RelInfoLocal.rel", "big.bin; 3.01.01\r\n"}});
+    // Of the same size, an hour older: only the date tells it from the first.
+    QFile next(root + "/next.bin");
+    QVERIFY(next.open(QIODevice::ReadWrite)
+            && next.setFileTime(QFileInfo(offered + "/big.bin").lastModified().addSecs(-3600),
+                                QFileDevice::FileModificationTime));
+    next.close();
+    const std::string keyPath = UpdateSettings::keyPath(kUpdates.toStdString());
+    UpdateSettings::setValue(keyPath, UpdateSettings::kMinRate, "0");
+
+    std::unique_ptr<FtpTestServer> ftp;
+    std::vector<std::unique_ptr<WebTestServer>> web;
+    QString host;
+    if (server == "ftp") {
+        ftp = std::make_unique<FtpTestServer>(
+            root,
+            QStringList{"--drop-after-bytes", QString("big.bin:%1").arg(kFileBytes), "--replace-at-drop",
+                        "big.bin:" + root + "/next.bin"});
+        QVERIFY2(ftp->start(), qPrintable(ftp->errorText()));
+        host = ftp->host();
+    } else {
+        const QString certificates = m_work.filePath("certs");
+        QString error;
+        QVERIFY(QDir().mkpath(certificates));
+        if (!QFile::exists(WebTestServer::caFile(certificates)))
+            QVERIFY2(WebTestServer::makeCertificates(certificates, error), qPrintable(error));
+        UpdateSettings::setValue(keyPath, UpdateSettings::kCaFile, WebTestServer::caFile(certificates));
+        web.push_back(server == "https"
+                          ? WebTestServer::nginx(root, certificates)
+                          : WebTestServer::misbehaving(root, certificates,
+                                                       server == "long header"
+                                                           ? WebTestServer::longHeader("big.bin", 200 * 1024)
+                                                           : WebTestServer::noValidators("big.bin")));
+        QVERIFY2(web.back()->start(), qPrintable(web.back()->errorText()));
+        if (server != "long header") {
+            web.push_back(WebTestServer::cutter(*web.back(), kFileBytes,
+                                                {"--replace", root + "/next.bin", offered + "/big.bin"}));
+            QVERIFY2(web.back()->start(), qPrintable(web.back()->errorText()));
+        }
+        host = web.back()->url();
+    }
+
+    RecordingReport report;
+    CDownloadJob job(report, nullptr, kUpdates.toStdString(), program.toStdString(), false,
+                     host.toStdString());
+    QVERIFY(job.start());
+    QTimer::singleShot(40000, [&job] { job.cancel(); });
+    QTRY_VERIFY_WITH_TIMEOUT(!job.isRunning(), 60000);
+    job.wait();
+    QString told;
+    for (const std::string &why : job.result().failureReasons)
+        told += QString::fromStdString(why) + "\n";
+    told += report.lines.join("\n");
+    // The new version took the old one's place while the file arrived.
+    QVERIFY(server == "long header" || !QFile::exists(root + "/next.bin"));
+    const QByteArray kept = readFile(program + "/big.bin");
+    if (reason.isEmpty()) {
+        QVERIFY2(
+            kept == second,
+            qPrintable(QString("%1 bytes, %2 of the first version\n").arg(kept.size()).arg(kept.count('a'))
+                       + told));
+    } else {
+        QVERIFY2(told.contains(reason) && report.lines.contains(" fail!    big.bin"), qPrintable(told));
+        QCOMPARE(kept, QByteArray("old"));
+    }
+    UpdateSettings::setValue(keyPath, UpdateSettings::kCaFile, QString());
 }
 
 QTEST_MAIN(TestHostile)

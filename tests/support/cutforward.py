@@ -8,6 +8,9 @@ closes.
                   target to the client on it; 0 never cuts
   --count FILE    keep in FILE the bytes forwarded from targets to clients
                   so far, all connections together (a decimal number)
+  --replace SOURCE TARGET
+                  at the first cut, before the connection closes, rename
+                  SOURCE over TARGET (a file changed on the server mid-way)
 """
 
 import argparse
@@ -22,7 +25,9 @@ def main():
     parser.add_argument("target_port", type=int)
     parser.add_argument("--cut-after", type=int, default=0)
     parser.add_argument("--count")
+    parser.add_argument("--replace", nargs=2)
     args = parser.parse_args()
+    replace = list(args.replace or [])
 
     lock = threading.Lock()
     total = [0]
@@ -75,6 +80,9 @@ def main():
                 sent += len(data)
                 counted(len(data))
                 if args.cut_after and sent >= args.cut_after:
+                    with lock:
+                        if replace:
+                            os.replace(replace.pop(0), replace.pop(0))
                     break
         except OSError:
             pass

@@ -52,11 +52,12 @@ std::unique_ptr<WebTestServer> WebTestServer::proxy(const QString &user, const Q
     return server;
 }
 
-std::unique_ptr<WebTestServer> WebTestServer::cutter(const WebTestServer &target, qint64 cutAfterBytes)
+std::unique_ptr<WebTestServer> WebTestServer::cutter(const WebTestServer &target, qint64 cutAfterBytes,
+                                                     const QStringList &more)
 {
     std::unique_ptr<WebTestServer> server(new WebTestServer(Kind::Cutter, QString(), target.m_certificates));
     server->m_arguments =
-        QStringList{QString::number(target.port()), "--cut-after", QString::number(cutAfterBytes)};
+        QStringList{QString::number(target.port()), "--cut-after", QString::number(cutAfterBytes)} + more;
     return server;
 }
 

@@ -29,7 +29,9 @@ public:
     // cutforward.py forwarding to target (started) and closing each
     // connection once cutAfterBytes went to the client (0: never);
     // url() is the target's with this port.
-    static std::unique_ptr<WebTestServer> cutter(const WebTestServer &target, qint64 cutAfterBytes);
+    // more: cutforward.py's further options (--replace).
+    static std::unique_ptr<WebTestServer> cutter(const WebTestServer &target, qint64 cutAfterBytes,
+                                                 const QStringList &more = QStringList());
 
     ~WebTestServer() { stop(); }
     WebTestServer(const WebTestServer &) = delete;
@@ -61,6 +63,11 @@ public:
     static QStringList gzip(const QString &name) { return {"--gzip", name}; }
     static QStringList whole(const QString &name) { return {"--whole", name}; }
     static QStringList stall(const QString &name, int bytes) { return {"--stall", withValue(name, bytes)}; }
+    static QStringList noValidators(const QString &name) { return {"--no-validators", name}; }
+    static QStringList longHeader(const QString &name, int bytes)
+    {
+        return {"--long-header", withValue(name, bytes)};
+    }
 
     // ca.pem and server.pem (127.0.0.1) in folder, and more for the wrong
     // authority and host name: see FtpTestServer::makeCertificates.

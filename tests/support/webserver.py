@@ -16,6 +16,8 @@ NAME is a file's path below ROOT or its bare name; options may repeat.
   --whole NAME              Range ignored for NAME: always 200 and the whole file
   --stall NAME:N            announce NAME whole, send N bytes of it, then nothing
                             more, keeping the connection
+  --long-header NAME:N      answer NAME with a header line of N bytes
+  --no-validators NAME      neither ETag nor Last-Modified for NAME
 """
 
 import argparse
@@ -33,7 +35,8 @@ def main():
     parser.add_argument("root")
     parser.add_argument("--certificate")
     parser.add_argument("--log")
-    for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole", "--stall"):
+    for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole", "--stall",
+                   "--long-header", "--no-validators"):
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
@@ -41,6 +44,7 @@ def main():
     redirects = dict(v.split(":", 1) for v in args.redirect)
     lengths = {name: int(delta) for name, _, delta in (v.rpartition(":") for v in args.length)}
     stalls = {name: int(count) for name, _, count in (v.rpartition(":") for v in args.stall)}
+    paddings = {name: int(count) for name, _, count in (v.rpartition(":") for v in args.long_header)}
     log_lock = threading.Lock()
 
     def mode(table, relative):
@@ -98,6 +102,11 @@ def main():
             etag = '"%x-%x"' % (int(info.st_mtime), info.st_size)
             modified = email.utils.formatdate(info.st_mtime, usegmt=True)
             validators = [("ETag", etag), ("Last-Modified", modified)]
+            if mode({name: True for name in args.no_validators}, relative):
+                validators = []
+            padding = mode(paddings, relative)
+            if padding is not None:
+                validators.append(("X-Padding", "p" * padding))
             asked = self.headers.get("If-None-Match")
             since = self.headers.get("If-Modified-Since")
             if (asked is not None and etag in [t.strip() for t in asked.split(",")]) or \

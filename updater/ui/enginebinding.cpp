@@ -3,6 +3,7 @@
 #include "transfer/curllibrary.h"
 #include "transfer/filetransfer.h"
 #include "transfer/ftpsettings.h"
+#include "transfer/transferfactory.h"
 #include "folder/installationaccess.h"
 #include "libraryclosing.h"
 #include "prompt.h"

@@ -47,7 +47,9 @@ Loaded load()
         && bind(module, "curl_multi_perform", api.multiPerform)
         && bind(module, "curl_multi_poll", api.multiPoll)
         && bind(module, "curl_multi_info_read", api.multiInfoRead)
-        && bind(module, "curl_multi_cleanup", api.multiCleanup);
+        && bind(module, "curl_multi_cleanup", api.multiCleanup) && bind(module, "curl_url", api.url)
+        && bind(module, "curl_url_cleanup", api.urlCleanup)
+        && bind(module, "curl_url_set", api.urlSet) && bind(module, "curl_url_get", api.urlGet);
     if (!bound) {
         loaded.error = "libcurl.so.4 lacks an entry point";
         return loaded;

@@ -31,6 +31,11 @@ struct CurlLibrary
                            int timeoutMs, int *ready);
     CURLMsg *(*multiInfoRead)(CURLM *multi, int *queued);
     CURLMcode (*multiCleanup)(CURLM *multi);
+    // The URL parser (curlurl.h).
+    decltype(&curl_url) url;
+    decltype(&curl_url_cleanup) urlCleanup;
+    decltype(&curl_url_set) urlSet;
+    decltype(&curl_url_get) urlGet;
 
     // The loaded and initialised library; null when it cannot be loaded,
     // with the loader's reason in error when one is given. Thread-safe;

@@ -1,12 +1,6 @@
 #include "curltransfer.h"
 
-#include "revision/relinfo.h"
 #include "files/replacingfile.h"
-
-#include <QByteArray>
-
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace {
 
@@ -20,32 +14,6 @@ constexpr int kCancelPollMs = 50;
 const CurlLibrary &curlApi()
 {
     return *CurlLibrary::get();
-}
-
-bool openCurlSession(void *&session, void *&multi, std::string &error)
-{
-    if (session)
-        return true;
-    const CurlLibrary *library = CurlLibrary::get(&error);
-    if (!library)
-        return false;
-    session = library->easyInit();
-    multi = session ? library->multiInit() : nullptr;
-    if (!multi) {
-        closeCurlSession(session, multi);
-        error = "cannot create a transfer handle";
-    }
-    return session != nullptr;
-}
-
-void closeCurlSession(void *&session, void *&multi)
-{
-    if (session)
-        curlApi().easyCleanup(static_cast<CURL *>(session));
-    if (multi)
-        curlApi().multiCleanup(static_cast<CURLM *>(multi));
-    session = nullptr;
-    multi = nullptr;
 }
 
 bool CurlTransfer::keepsMinRate(std::uint64_t done)
@@ -93,24 +61,31 @@ std::size_t CurlTransfer::write(char *data, std::size_t size, std::size_t count,
         }
         transfer->bodyAccepted = true;
     }
-    if (transfer->buffer) {
-        if (transfer->buffer->size() + bytes > transfer->bufferLimit) {
-            transfer->sinkFailed = true;
-            return 0;
-        }
+    if (transfer->maxBytes > 0 && transfer->received + bytes > transfer->maxBytes) {
+        transfer->received += bytes;
+        transfer->sinkFailed = true;
+        return 0;
+    }
+    if (transfer->buffer)
         transfer->buffer->append(data, bytes);
-        return bytes;
+    else if (!transfer->file->write(data, bytes)) {
+        transfer->sinkFailed = true;
+        return 0;
     }
     transfer->received += bytes;
-    if (transfer->maxBytes > 0 && transfer->received > transfer->maxBytes) {
-        transfer->sinkFailed = true;
-        return 0;
-    }
-    if (!transfer->file->write(data, bytes)) {
-        transfer->sinkFailed = true;
-        return 0;
-    }
+    transfer->tryReceived += bytes;
     return bytes;
+}
+
+bool CurlTransfer::restart()
+{
+    if (file && !file->restart())
+        return false;
+    if (buffer)
+        buffer->clear();
+    received = 0;
+    windowStartBytes = 0;
+    return true;
 }
 
 std::size_t CurlTransfer::read(char *data, std::size_t size, std::size_t count, void *user)
@@ -134,14 +109,19 @@ int CurlTransfer::onProgress(void *user, curl_off_t total, curl_off_t done, curl
         return 0;
     if (transfer->cancel && transfer->cancel->load())
         return 1;
-    if (transfer->file && !transfer->keepsMinRate(transfer->received))
+    if (!transfer->keepsMinRate(transfer->received))
         return 1;
     if (transfer->progress) {
         if (transfer->source)
             transfer->progress(static_cast<std::uint64_t>(uploaded),
                                static_cast<std::uint64_t>(uploadTotal));
-        else
-            transfer->progress(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
+        else {
+            // curl counts the running request; the bytes of earlier tries
+            // come before it.
+            const std::uint64_t before = transfer->received - transfer->tryReceived;
+            transfer->progress(before + static_cast<std::uint64_t>(done),
+                               total > 0 ? before + static_cast<std::uint64_t>(total) : 0);
+        }
     }
     return 0;
 }
@@ -178,27 +158,6 @@ CURLcode runCurlRequest(CURLM *multi, CURL *session, const std::atomic<bool> *ca
     return result;
 }
 
-std::string requestFailure(CURLcode result, const char *errorBuffer, const std::string &refusal,
-                           const CurlTransfer *transfer, const std::atomic<bool> *cancel,
-                           bool connected, long stallSeconds, bool &serverGone)
-{
-    serverGone = false;
-    if (transfer && transfer->tooSlow)
-        return "slower than " + std::to_string(transfer->minRate.bytesPerSecond)
-            + " bytes a second over " + std::to_string(transfer->minRate.windowSeconds)
-            + " s; download abandoned";
-    if (result == CURLE_ABORTED_BY_CALLBACK || (cancel && cancel->load()))
-        return "cancelled";
-    serverGone = leavesServerUnreachable(result);
-    if (!refusal.empty())
-        return refusal;
-    if (result == CURLE_OPERATION_TIMEDOUT && connected)
-        return "the server sent nothing for " + std::to_string(stallSeconds)
-            + " s (stall time-out)";
-    return errorBuffer && errorBuffer[0] ? std::string(errorBuffer)
-                                         : curlApi().easyStrerror(result);
-}
-
 bool leavesServerUnreachable(CURLcode result)
 {
     // A broken data connection is not one of them (the next request may
@@ -227,86 +186,4 @@ bool isCutOff(CURLcode result)
     case CURLE_SSL_CONNECT_ERROR: return true;
     default: return false;
     }
-}
-
-bool downloadInTries(const std::string &remoteName, const std::string &localFolder,
-                     const IFileTransfer::GetFileOptions &options,
-                     const IFileTransfer::MinRate &minRate, const std::atomic<bool> *cancel,
-                     const std::function<TryEnd(CurlTransfer &, std::uint64_t)> &tryFrom,
-                     std::string &error, std::uint64_t &received)
-{
-    received = 0;
-    error.clear();
-    if (!isSafeRelativeName(remoteName)) {
-        error = "refused unsafe file name";
-        return false;
-    }
-    if (localFolder.empty()) {
-        // "/" names the root on purpose; empty text names nothing.
-        error = "no local folder";
-        return false;
-    }
-    if (!options.expectedSha256.empty() && !isSha256Text(options.expectedSha256)) {
-        error = "malformed SHA-256";
-        return false;
-    }
-    std::string folder = localFolder;
-    if (folder.back() == '/' || folder.back() == '\\')
-        folder.pop_back();
-    // The folder itself is made (one level) only when it is missing.
-    CReplacingFile file(folder.empty() ? "/" : folder, remoteName, !options.expectedSha256.empty());
-    if (!file.open()
-        && !(file.lastErrno() == ENOENT && !folder.empty() && ::mkdir(folder.c_str(), 0777) == 0
-             && file.open())) {
-        error = file.error();
-        return false;
-    }
-    CurlTransfer transfer;
-    transfer.cancel = cancel;
-    transfer.progress = options.progress;
-    transfer.file = &file;
-    transfer.maxBytes = options.maxBytes;
-    transfer.minRate = minRate;
-
-    TryEnd end = TryEnd::Failed;
-    bool startedAfresh = false;
-    for (int tries = 1; tries <= IFileTransfer::kMaxTries; ++tries) {
-        const std::uint64_t kept = transfer.received;
-        transfer.sinkFailed = false;
-        transfer.bodyAccepted = false;
-        end = tryFrom(transfer, kept);
-        if (end == TryEnd::StartAfresh && !startedAfresh && file.restart()) {
-            // A server that cannot send a part: once more from the start.
-            startedAfresh = true;
-            transfer.received = 0;
-            error.clear();
-            continue;
-        }
-        if (end != TryEnd::CutOff || transfer.received == kept || (cancel && cancel->load()))
-            break;
-    }
-    received = transfer.received;
-    if (end == TryEnd::Unchanged) {
-        file.discard();
-        return true;
-    }
-    if (end != TryEnd::Complete) {
-        if (transfer.sinkFailed && options.maxBytes > 0 && transfer.received > options.maxBytes)
-            error =
-                "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";
-        else if (transfer.sinkFailed && !file.error().empty())
-            error = file.error();
-        return false;
-    }
-    if (!options.expectedSha256.empty()
-        && file.sha256Hex()
-            != QByteArray::fromStdString(options.expectedSha256).toLower().toStdString()) {
-        error = "SHA-256 mismatch for " + remoteName;
-        return false;
-    }
-    if (!file.commit(options.syncToDisk)) {
-        error = file.error();
-        return false;
-    }
-    return true;
 }

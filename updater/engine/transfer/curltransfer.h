@@ -12,18 +12,11 @@
 
 class CReplacingFile;
 
-// What the curl-based clients share: the state of one request and its
-// callbacks, the loop that runs a request in short steps, and the download
-// of a file in tries that take up where a cut-off try stopped.
+// The state of one curl request and its callbacks, and the loop that runs
+// a request in short steps; CCurlFileClient (curlclient.h) builds on them.
 
 // The loaded library; only called once a session exists.
 const CurlLibrary &curlApi();
-
-// A client's session: its easy handle and the multi handle it runs in,
-// made and ended together. Open makes both unless they exist; false (both
-// null, error set) when either cannot be made. Close ends what exists.
-bool openCurlSession(void *&session, void *&multi, std::string &error);
-void closeCurlSession(void *&session, void *&multi);
 
 // State of one request: where received data go, where sent data come from,
 // and whom to tell about progress.
@@ -31,11 +24,11 @@ struct CurlTransfer
 {
     const std::atomic<bool> *cancel = nullptr;
     IFileTransfer::ProgressCallback progress;
-    // Download into a file...
+    // Received data go into a file or into memory, and count against
+    // maxBytes (0: no bound) beyond which the request is abandoned.
     CReplacingFile *file = nullptr;
-    // ...or into memory (listings), bounded.
     std::string *buffer = nullptr;
-    std::size_t bufferLimit = 0;
+    std::uint64_t maxBytes = 0;
     // Upload source.
     std::FILE *source = nullptr;
     bool sinkFailed = false;
@@ -43,10 +36,11 @@ struct CurlTransfer
     // the body (the request fails, with sinkFailed).
     std::function<bool()> acceptBody;
     bool bodyAccepted = false;
-    // Bytes of the file so far (kept from earlier tries included), and the
-    // bound above which the download is abandoned (0: none).
+    // Bytes kept so far (of earlier tries too), and of the running try.
     std::uint64_t received = 0;
-    std::uint64_t maxBytes = 0;
+    std::uint64_t tryReceived = 0;
+    // The download was started again from its first byte once.
+    bool startedAfresh = false;
     // The minimum rate: the current window's start and the bytes received
     // before it; tooSlow once a window fell short.
     IFileTransfer::MinRate minRate;
@@ -59,6 +53,8 @@ struct CurlTransfer
     // False (and tooSlow set) when the window that has just ended brought
     // too little.
     bool keepsMinRate(std::uint64_t done);
+    // Drops every byte kept: the data start again from the first byte.
+    bool restart();
 
     // Sets the write, read and progress callbacks for this transfer.
     void attach(CURL *session);
@@ -74,16 +70,6 @@ struct CurlTransfer
 // stay in the multi handle between requests.
 CURLcode runCurlRequest(CURLM *multi, CURL *session, const std::atomic<bool> *cancel);
 
-// Why a request that ended with result failed, as the user reads it:
-// what the transfer itself ended it for (too slow, cancelled) first, then
-// refusal (a reason of the client's own; may be empty), a stall while
-// connected (the error buffer may hold an earlier, harmless complaint of
-// the request), else curl's text. serverGone is set when the failure left
-// the server unreachable.
-std::string requestFailure(CURLcode result, const char *errorBuffer, const std::string &refusal,
-                           const CurlTransfer *transfer, const std::atomic<bool> *cancel,
-                           bool connected, long stallSeconds, bool &serverGone);
-
 // Failures after which the server cannot be reached any more: waiting for
 // it again would only repeat the time-out for every later file.
 bool leavesServerUnreachable(CURLcode result);
@@ -91,25 +77,3 @@ bool leavesServerUnreachable(CURLcode result);
 // A transfer that broke off mid-way (the connection was cut or reset):
 // worth taking up again where it stopped.
 bool isCutOff(CURLcode result);
-
-// How one try of a download ended.
-enum class TryEnd
-{
-    Complete,
-    Unchanged,   // the local copy is still the server's file: it stays
-    CutOff,      // worth another try from the bytes kept
-    StartAfresh, // the server sent the file from its start again
-    Failed
-};
-
-// Downloads remoteName into localFolder (see IFileTransfer::GetFile) in
-// tries: the first from byte 0, each later one from the bytes kept so far,
-// as long as every try brings bytes and at most IFileTransfer::kMaxTries
-// of them. tryFrom(transfer, offset) runs one request whose data go to
-// transfer. error gets the reason of a failure unless it is already set
-// by tryFrom; received the bytes kept.
-bool downloadInTries(const std::string &remoteName, const std::string &localFolder,
-                     const IFileTransfer::GetFileOptions &options,
-                     const IFileTransfer::MinRate &minRate, const std::atomic<bool> *cancel,
-                     const std::function<TryEnd(CurlTransfer &, std::uint64_t)> &tryFrom,
-                     std::string &error, std::uint64_t &received);

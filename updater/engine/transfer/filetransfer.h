@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ftptls.h"
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -15,8 +13,8 @@ class IPrompt;
 // close. CFtpFileClient (FTP, FTPS) and CHttpFileClient (HTTPS, HTTP)
 // implement it, CMirrorTransfer puts several of them behind one; the update
 // check, the download run, the release notes and the signature check see
-// only this interface. makeFileTransfer is the one place that reads a
-// host text's scheme.
+// only this interface. makeFileTransfer (transferfactory.h) is the one
+// place that reads a host text's scheme.
 //
 // All operations return false or empty text on failure, with the reason in
 // lastError(). Only Connect tells the user anything (through the prompt the
@@ -66,8 +64,15 @@ public:
         long windowSeconds = 0;
     };
 
+    // TLS settings of every transport: the certificates trusted.
+    struct TlsSettings
+    {
+        std::string caFile; // a PEM file; empty: the system's CA store
+    };
+
     // A download cut off mid-file is taken up where it stopped for as long
-    // as every try brings bytes, at most this many tries in all.
+    // as every try brings bytes and the server shows the same version of
+    // the file, at most this many tries in all.
     static constexpr int kMaxTries = 20;
 
     virtual ~IFileTransfer() = default;
@@ -114,10 +119,10 @@ public:
     // The server as given (several for mirrors), for messages. Never holds
     // a password.
     virtual std::string host() const = 0;
-    // TLS settings (CA file; the mode matters to FTP only) and the proxy
-    // ("[scheme://][user:password@]host[:port]"; empty: the environment's
-    // proxy variables). They take effect at the next Connect.
-    virtual void setTls(const FtpTlsSettings &tls) = 0;
+    // TLS settings and the proxy ("[scheme://][user:password@]host[:port]";
+    // empty: the environment's proxy variables). They take effect at the
+    // next Connect.
+    virtual void setTls(const TlsSettings &tls) = 0;
     virtual void setProxy(const std::string &proxy) = 0;
     // The minimum rate of downloads (off by default).
     virtual void setMinRate(const MinRate &rate) = 0;
@@ -151,16 +156,7 @@ public:
     virtual bool allowsSeveralSessions() const = 0;
 };
 
-// The transfer for a host text: several servers separated by commas make
-// a CMirrorTransfer of one transfer each; "https://" and "http://" make a
-// CHttpFileClient; anything else ("name", "name:port", "ftp://",
-// "ftpes://") a CFtpFileClient. Empty text is ftpServerHost("").
-std::unique_ptr<IFileTransfer> makeFileTransfer(IPrompt *prompt, const std::string &hostText);
-
 // The connection-failed box for a transfer whose Connect failed: the
 // transfer's reason and host, or, when TLS was required and not offered,
 // a box that says just that. Nothing when prompt is null.
 void tellConnectFailed(IPrompt *prompt, const IFileTransfer &transfer);
-
-// A proxy text with its password replaced by "***", for messages.
-std::string proxyForMessages(const std::string &proxy);

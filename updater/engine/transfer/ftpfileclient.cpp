@@ -1,10 +1,8 @@
 #include "ftpfileclient.h"
 
 #include "curltransfer.h"
+#include "curlurl.h"
 #include "ftpsettings.h"
-#include "prompt.h"
-#include "revision/relinfo.h"
-#include "files/replacingfile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,9 +13,8 @@
 
 namespace {
 
-constexpr long kConnectTimeoutSeconds = 15;
-constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr std::size_t kMaxListingSize = 16 * 1024 * 1024;
+constexpr const char *kChanged = "the file changed on the server while it arrived";
 
 // MORAVEL_FTP_VERBOSE=1 traces the FTP dialogue on stderr.
 bool ftpVerbose()
@@ -27,21 +24,6 @@ bool ftpVerbose()
         return value && *value && std::strcmp(value, "0") != 0;
     }();
     return verbose;
-}
-
-CURL *handle(void *session)
-{
-    return static_cast<CURL *>(session);
-}
-
-CURLM *multiHandle(void *multi)
-{
-    return static_cast<CURLM *>(multi);
-}
-
-const CurlLibrary &curl()
-{
-    return curlApi();
 }
 
 // Splits at "/" and "\", dropping empty parts.
@@ -66,23 +48,24 @@ std::vector<std::string> splitPath(const std::string &path)
 } // namespace
 
 CFtpFileClient::CFtpFileClient(IPrompt *prompt, const std::string &host)
-    : m_prompt(prompt)
+    : CCurlFileClient(prompt)
     , m_passive(ftpPassiveFromEnvironment())
-    , m_stallSeconds(ftpStallSecondsFromEnvironment())
 {
     setHost(host.empty() ? ftpServerHost() : host);
 }
 
 void CFtpFileClient::setHost(const std::string &host)
 {
-    FtpTls mode = FtpTls::Off;
-    m_host = stripFtpScheme(host, mode);
-    m_hostWantsTls = mode == FtpTls::Required;
+    // A text that is no URL stays as given; Connect then fails on it.
+    CurlUrl url;
+    const bool parsed = CurlUrl::parse(host, kPlainScheme, url);
+    m_host = parsed ? url.authority() : host;
+    m_hostWantsTls = parsed && url.scheme == kTlsScheme;
 }
 
 FtpTls CFtpFileClient::tlsMode() const
 {
-    return m_hostWantsTls ? FtpTls::Required : m_tls.mode;
+    return m_hostWantsTls ? FtpTls::Required : m_tlsMode;
 }
 
 CFtpFileClient::~CFtpFileClient()
@@ -90,77 +73,30 @@ CFtpFileClient::~CFtpFileClient()
     Close();
 }
 
-bool CFtpFileClient::ensureSession()
-{
-    return openCurlSession(m_session, m_multi, m_lastError);
-}
-
 // Every request starts from the same options; the handle keeps its live
 // connection across curl_easy_reset, so the login is done once per run.
 void CFtpFileClient::resetRequestOptions()
 {
-    CURL *session = handle(m_session);
-    curl().easyReset(session);
-    curl().easySetopt(session, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl().easySetopt(session, CURLOPT_USERNAME, m_userName.c_str());
-    curl().easySetopt(session, CURLOPT_PASSWORD, m_password.c_str());
-    curl().easySetopt(session, CURLOPT_NOSIGNAL, 1L);
-    curl().easySetopt(session, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl().easySetopt(session, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl().easySetopt(session, CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
-    curl().easySetopt(session, CURLOPT_SERVER_RESPONSE_TIMEOUT, m_stallSeconds);
-    curl().easySetopt(session, CURLOPT_ACCEPTTIMEOUT_MS, m_stallSeconds * 1000);
+    CURL *handle = session();
+    curl().easyReset(handle);
+    setCommonOptions("ftp");
+    curl().easySetopt(handle, CURLOPT_USERNAME, m_userName.c_str());
+    curl().easySetopt(handle, CURLOPT_PASSWORD, m_password.c_str());
+    curl().easySetopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, m_stallSeconds);
+    curl().easySetopt(handle, CURLOPT_ACCEPTTIMEOUT_MS, m_stallSeconds * 1000);
     // Read every download to the end of its data connection: the size that
-    // the server announces is neither asked for (no SIZE) nor used as the
-    // end of the data.
-    curl().easySetopt(session, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-    // Fewer, larger reads and writes per file.
-    curl().easySetopt(session, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    // the server announces is not used as the end of the data.
+    curl().easySetopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     const FtpTls tls = tlsMode();
-    curl().easySetopt(session, CURLOPT_FTPPORT, m_passive || tls != FtpTls::Off ? nullptr : "-");
-    if (tls != FtpTls::Off) {
-        curl().easySetopt(session, CURLOPT_USE_SSL,
+    curl().easySetopt(handle, CURLOPT_FTPPORT, m_passive || tls != FtpTls::Off ? nullptr : "-");
+    if (tls != FtpTls::Off)
+        curl().easySetopt(handle, CURLOPT_USE_SSL,
                           tls == FtpTls::Required ? CURLUSESSL_ALL : CURLUSESSL_TRY);
-        curl().easySetopt(session, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl().easySetopt(session, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!m_tls.caFile.empty())
-            curl().easySetopt(session, CURLOPT_CAINFO, m_tls.caFile.c_str());
-    }
-    if (!m_proxy.empty()) {
-        curl().easySetopt(session, CURLOPT_PROXY, m_proxy.c_str());
-        curl().easySetopt(session, CURLOPT_HTTPPROXYTUNNEL, 1L);
-    }
-    curl().easySetopt(session, CURLOPT_TRANSFERTEXT, 0L);
-    curl().easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl().easySetopt(session, CURLOPT_NOPROGRESS, 0L);
-    curl().easySetopt(session, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::onProgress);
+    if (!m_proxy.empty())
+        curl().easySetopt(handle, CURLOPT_HTTPPROXYTUNNEL, 1L);
+    curl().easySetopt(handle, CURLOPT_TRANSFERTEXT, 0L);
     if (ftpVerbose())
-        curl().easySetopt(session, CURLOPT_VERBOSE, 1L);
-}
-
-bool CFtpFileClient::perform(const std::string &url, CurlTransfer *transfer)
-{
-    if (m_connectionLost) {
-        m_lastError = "the server stopped answering earlier in this run";
-        return false;
-    }
-    CURL *session = handle(m_session);
-    curl().easySetopt(session, CURLOPT_URL, url.c_str());
-    if (transfer)
-        transfer->attach(session);
-    m_errorBuffer[0] = '\0';
-    const CURLcode result = runCurlRequest(multiHandle(m_multi), session, m_cancel);
-    m_lastResult = result;
-    if (result == CURLE_OK) {
-        m_lastError.clear();
-        return true;
-    }
-    bool serverGone = false;
-    m_lastError = requestFailure(result, m_errorBuffer, std::string(), transfer, m_cancel,
-                                 m_connected, m_stallSeconds, serverGone);
-    if (serverGone)
-        m_connectionLost = true;
-    return false;
+        curl().easySetopt(handle, CURLOPT_VERBOSE, 1L);
 }
 
 int CFtpFileClient::onDebug(void *, int type, char *data, std::size_t size, void *user)
@@ -176,6 +112,15 @@ int CFtpFileClient::onDebug(void *, int type, char *data, std::size_t size, void
     return 0;
 }
 
+std::size_t CFtpFileClient::onReply(char *data, std::size_t size, std::size_t count, void *user)
+{
+    // The replies to MDTM and SIZE (213), in the order they came.
+    const std::size_t bytes = size * count;
+    if (bytes >= 4 && std::memcmp(data, "213 ", 4) == 0)
+        static_cast<std::string *>(user)->append(data, bytes);
+    return bytes;
+}
+
 std::string CFtpFileClient::urlFor(const std::vector<std::string> &parts, bool directory) const
 {
     // Paths below the login directory are sent relative to it; anything
@@ -187,10 +132,9 @@ std::string CFtpFileClient::urlFor(const std::vector<std::string> &parts, bool d
         first = entry.size();
     else
         url += "%2F";
-    CURL *session = handle(m_session);
     for (std::size_t i = first; i < parts.size(); ++i) {
         char *escaped =
-            curl().easyEscape(session, parts[i].data(), static_cast<int>(parts[i].size()));
+            curl().easyEscape(session(), parts[i].data(), static_cast<int>(parts[i].size()));
         if (escaped) {
             url += escaped;
             curl().freeMemory(escaped);
@@ -231,7 +175,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     if (!serverName.empty())
         setHost(serverName);
     m_connectionLost = false;
-    if (!ensureSession()) {
+    if (!openSession()) {
         m_currentUrl.clear();
         return false;
     }
@@ -240,15 +184,15 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     transfer.cancel = m_cancel;
     // A request without body still logs in and reads the login directory,
     // so a wrong account fails here and not at the first download.
-    curl().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    curl().easySetopt(session(), CURLOPT_NOBODY, 1L);
     if (tlsMode() == FtpTls::WhenOffered) {
         // Whether the server took AUTH TLS shows only in the dialogue.
-        curl().easySetopt(handle(m_session), CURLOPT_DEBUGFUNCTION, &CFtpFileClient::onDebug);
-        curl().easySetopt(handle(m_session), CURLOPT_DEBUGDATA, &transfer);
-        curl().easySetopt(handle(m_session), CURLOPT_VERBOSE, 1L);
+        curl().easySetopt(session(), CURLOPT_DEBUGFUNCTION, &CFtpFileClient::onDebug);
+        curl().easySetopt(session(), CURLOPT_DEBUGDATA, &transfer);
+        curl().easySetopt(session(), CURLOPT_VERBOSE, 1L);
     }
     m_entryPath.clear();
-    if (!perform("ftp://" + m_host + "/", &transfer)) {
+    if (!performRequest("ftp://" + m_host + "/", &transfer)) {
         m_currentUrl.clear();
         const bool cancelled = m_cancel && m_cancel->load();
         if (tlsRefused())
@@ -259,7 +203,7 @@ bool CFtpFileClient::Connect(const std::string &serverName)
     }
     m_plainFallback = tlsMode() == FtpTls::WhenOffered && !transfer.tlsAccepted;
     char *entry = nullptr;
-    if (curl().easyGetinfo(handle(m_session), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
+    if (curl().easyGetinfo(session(), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
         m_entryPath = entry;
     if (m_entryPath.empty() || m_entryPath[0] != '/')
         m_entryPath = "/" + m_entryPath;
@@ -284,8 +228,8 @@ bool CFtpFileClient::SetCurrentDirectory(const std::string &path)
     resetRequestOptions();
     CurlTransfer transfer;
     transfer.cancel = m_cancel;
-    curl().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
-    const bool changed = perform(urlFor(target, true), &transfer);
+    curl().easySetopt(session(), CURLOPT_NOBODY, 1L);
+    const bool changed = performRequest(urlFor(target, true), &transfer);
     if (changed)
         m_currentParts = target;
     refreshCurrentUrl();
@@ -301,9 +245,9 @@ bool CFtpFileClient::listDirectory(const std::vector<std::string> &dir,
     CurlTransfer transfer;
     transfer.cancel = m_cancel;
     transfer.buffer = &listing;
-    transfer.bufferLimit = kMaxListingSize;
-    curl().easySetopt(handle(m_session), CURLOPT_DIRLISTONLY, 1L);
-    if (!perform(urlFor(dir, true), &transfer))
+    transfer.maxBytes = kMaxListingSize;
+    curl().easySetopt(session(), CURLOPT_DIRLISTONLY, 1L);
+    if (!performRequest(urlFor(dir, true), &transfer))
         return false;
     std::size_t start = 0;
     while (start < listing.size()) {
@@ -371,32 +315,60 @@ std::string CFtpFileClient::FindNextFile()
     return m_found ? m_finderMatches[m_finderIndex] : std::string();
 }
 
-bool CFtpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
-                             const GetFileOptions &options)
+CCurlFileClient::TryEnd CFtpFileClient::tryDownload(const std::string &remoteName,
+                                                    const GetFileOptions &options,
+                                                    CurlTransfer &transfer)
 {
-    m_lastReceived = 0;
-    if (!m_connected)
-        return false;
     std::vector<std::string> parts = m_currentParts;
     for (const std::string &part : splitPath(remoteName))
         parts.push_back(part);
-    const std::string url = urlFor(parts, false);
-    // REST takes a cut-off download up where it stopped. The transfer
-    // layer sends REST only after asking for the size (SIZE), which a
-    // first try never does; a server that refuses REST fails the file.
-    auto tryFrom = [&](CurlTransfer &transfer, std::uint64_t offset) {
-        resetRequestOptions();
-        if (offset > 0) {
-            curl().easySetopt(handle(m_session), CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
-            curl().easySetopt(handle(m_session), CURLOPT_RESUME_FROM_LARGE,
-                              static_cast<curl_off_t>(offset));
-        }
-        if (perform(url, &transfer))
-            return TryEnd::Complete;
-        return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;
+    const std::uint64_t offset = transfer.received;
+    resetRequestOptions();
+    CURL *handle = session();
+    // MDTM (FILETIME) and SIZE name the version: the first try asks SIZE
+    // itself ("*": a server without it still sends the file), a resumed
+    // one has the transfer layer ask it before REST. A file whose SHA-256
+    // is known needs neither (the digest refuses a joined file, and a new
+    // version alike), so it costs no further commands.
+    const bool versioned = options.expectedSha256.empty();
+    std::string replies;
+    if (versioned) {
+        curl().easySetopt(handle, CURLOPT_FILETIME, 1L);
+        curl().easySetopt(handle, CURLOPT_HEADERFUNCTION, &CFtpFileClient::onReply);
+        curl().easySetopt(handle, CURLOPT_HEADERDATA, &replies);
+    }
+    curl_slist *sizeCommand = nullptr;
+    if (versioned && offset == 0) {
+        sizeCommand = curl().slistAppend(nullptr, ("*SIZE " + parts.back()).c_str());
+        curl().easySetopt(handle, CURLOPT_PREQUOTE, sizeCommand);
+    } else if (offset > 0) {
+        curl().easySetopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+        curl().easySetopt(handle, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+    }
+    std::string refusal;
+    transfer.acceptBody = [&] {
+        if (!versioned)
+            return true;
+        curl_off_t modified = -1;
+        curl().easyGetinfo(handle, CURLINFO_FILETIME_T, &modified);
+        // Without MDTM nothing names the version.
+        const std::string version = modified >= 0 ? replies : std::string();
+        if (offset == 0)
+            m_version = version;
+        else if (version != m_version)
+            refusal = kChanged;
+        return refusal.empty();
     };
-    return downloadInTries(remoteName, localFolder, options, m_minRate, m_cancel, tryFrom,
-                           m_lastError, m_lastReceived);
+    const bool performed = performRequest(urlFor(parts, false), &transfer, refusal);
+    if (sizeCommand)
+        curl().slistFreeAll(sizeCommand);
+    if (performed)
+        return TryEnd::Complete;
+    if (!refusal.empty() || m_lastResult == CURLE_BAD_DOWNLOAD_RESUME) {
+        m_lastError = kChanged;
+        return TryEnd::StartAfresh;
+    }
+    return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;
 }
 
 bool CFtpFileClient::PutFile(const std::string &localPath)
@@ -425,11 +397,11 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
     std::vector<std::string> parts = m_currentParts;
     parts.push_back(name);
     resetRequestOptions();
-    CURL *session = handle(m_session);
-    curl().easySetopt(session, CURLOPT_UPLOAD, 1L);
+    curl().easySetopt(session(), CURLOPT_UPLOAD, 1L);
     if (sized)
-        curl().easySetopt(session, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
-    const bool ok = sized && perform(urlFor(parts, false), &transfer);
+        curl().easySetopt(session(), CURLOPT_INFILESIZE_LARGE,
+                          static_cast<curl_off_t>(info.st_size));
+    const bool ok = sized && performRequest(urlFor(parts, false), &transfer);
     if (!sized)
         m_lastError = "not a regular file: " + localPath;
     std::fclose(source);
@@ -438,7 +410,7 @@ bool CFtpFileClient::PutFile(const std::string &localPath)
 
 bool CFtpFileClient::Close()
 {
-    closeCurlSession(m_session, m_multi);
+    closeSession();
     m_hasFinder = false;
     m_finderMatches.clear();
     m_finderIndex = 0;

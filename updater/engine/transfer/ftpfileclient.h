@@ -1,6 +1,7 @@
 #pragma once
 
-#include "filetransfer.h"
+#include "curlclient.h"
+#include "ftptls.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,8 +21,9 @@ class IPrompt;
 //
 // A download is complete only when its data connection ended normally and
 // the server then reported the transfer complete; a size the server
-// announces (SIZE, or the 150 reply) is not relied on, so no SIZE command
-// precedes a download.
+// announces (SIZE, or the 150 reply) is not taken as the end of the data:
+// SIZE and MDTM only name the version of the file, which a resumed try
+// must find again.
 //
 // Time-outs: connecting gives up after 15 s; a request that waits for an
 // answer, or moves less than one byte a second, for the stall time-out
@@ -32,17 +34,18 @@ class IPrompt;
 // cancel flag set from any thread aborts the running request within a
 // twentieth of a second, while connecting as well.
 //
-// Downloads cut off mid-file are taken up again with REST (at most
-// kMaxTries tries, each of which must bring bytes); the SHA-256 over the
-// whole file decides.
-class CFtpFileClient : public IFileTransfer
+// Downloads cut off mid-file are taken up again with REST: a file without
+// SHA-256 only while SIZE and MDTM are those of the first try
+// (curlclient.h); for one with it the SHA-256 over the whole file decides.
+class CFtpFileClient : public CCurlFileClient
 {
 public:
     static constexpr const char *kDefaultUserName = "vaskolt";
     static constexpr const char *kDefaultPassword = "tovrask27";
 
-    // host: "name", "name:port" or "ftpes://name[:port]" (TLS required,
-    // ftptls.h); empty means ftpServerHost("") (the environment's
+    // host: "name", "name:port", "ftp://name[:port]" or
+    // "ftpes://name[:port]" (TLS required, ftptls.h); an IPv6 literal in
+    // brackets; empty means ftpServerHost("") (the environment's
     // MORAVEL_FTP_HOST or the built-in default host).
     explicit CFtpFileClient(IPrompt *prompt = nullptr, const std::string &host = std::string());
     ~CFtpFileClient() override;
@@ -69,19 +72,6 @@ public:
     // (shell wildcards allowed; "\" or "/" reach into a sub-folder). Reads a
     // fresh listing; the matches stay for FindNextFile.
     bool FindFile(const std::string &name) override;
-
-    // Downloads remoteName (relative to the remote current directory; "\"
-    // and "/" separate sub-folders) into localFolder (a trailing "/" or "\"
-    // is dropped; the folder itself is created, one level) under the same
-    // relative name. Any sub-folder of the name must already exist. The data
-    // go to a temporary file beside the target that replaces the target
-    // only when complete (and matching expectedSha256), so a failed or
-    // cancelled download leaves an existing file untouched. Names that are
-    // not safe relative names (isSafeRelativeName) and an empty localFolder
-    // are refused.
-    using IFileTransfer::GetFile;
-    bool GetFile(const std::string &remoteName, const std::string &localFolder,
-                 const GetFileOptions &options) override;
 
     // Ends the connection and the session. Always true.
     bool Close() override;
@@ -110,60 +100,41 @@ public:
     bool passive() const { return m_passive; }
     // TLS for the next sessions (off by default); an "ftpes://" host
     // requires it whatever this says. Under TLS transfers are passive.
-    void setTls(const FtpTlsSettings &tls) override { m_tls = tls; }
-    // Through an HTTP proxy the control and data connections are tunnels
-    // (CONNECT).
-    void setProxy(const std::string &proxy) override { m_proxy = proxy; }
+    // The CA file comes with setTls. Through an HTTP proxy the control and
+    // data connections are tunnels (CONNECT).
+    void setTlsMode(FtpTls mode) { m_tlsMode = mode; }
+    FtpTls tlsMode() const;
     // Plain FTP stays as it always was.
     void setPlainAllowed(bool) override { }
-    FtpTls tlsMode() const;
 
-    // The minimum rate of downloads (off by default; ftpMinRate gives the
-    // settings' value).
-    void setMinRate(const MinRate &rate) override { m_minRate = rate; }
-    MinRate minRate() const { return m_minRate; }
-
-    // A flag that, when it becomes true, aborts the running and every later
-    // request of this client (it fails). Owned by the caller; may be null.
-    void setCancelFlag(const std::atomic<bool> *cancel) override { m_cancel = cancel; }
-
-    bool isConnected() const override { return m_connected; }
     // True after a Connect with TLS "offered" to a server that offers none:
     // the session is plain FTP.
     bool plainFallback() const override { return m_plainFallback; }
     // True when the last request failed because TLS is required and the
     // server does not offer it.
     bool tlsRefused() const override;
-    // True after a failure that left the server unreachable; every request
-    // fails at once until Close or Connect.
-    bool connectionLost() const override { return m_connectionLost; }
     bool found() const { return m_found; }
     std::string lastFoundName() const { return m_lastFoundName; }
-    // Readable reason of the last failed operation (curl's error text or a
-    // local reason); empty after a success.
-    std::string lastError() const override { return m_lastError; }
-    // Bytes the last GetFile received, kept or not: above 0 the file exists.
-    std::uint64_t lastReceived() const override { return m_lastReceived; }
-    // FTP tells nothing of a file's version: every GetFile brings the file.
-    Validators lastValidators() const override { return Validators(); }
-    bool notModified() const override { return false; }
+    // FTP tells nothing of a file's version that a later run could ask
+    // with: every GetFile brings the file.
     // Several sessions of one process that wait for the server to connect
     // back (active data connections) stall one another.
     bool allowsSeveralSessions() const override { return m_passive || tlsMode() != FtpTls::Off; }
 
+protected:
+    TryEnd tryDownload(const std::string &remoteName, const GetFileOptions &options,
+                       CurlTransfer &transfer) override;
+
 private:
-    bool ensureSession();
     void resetRequestOptions();
-    bool perform(const std::string &url, struct CurlTransfer *transfer);
     std::string urlFor(const std::vector<std::string> &parts, bool directory) const;
     std::vector<std::string> resolve(const std::string &path) const;
     bool listDirectory(const std::vector<std::string> &dir, std::vector<std::string> &names);
     void refreshCurrentUrl();
 
     static int onDebug(void *session, int type, char *data, std::size_t size, void *user);
+    static std::size_t onReply(char *data, std::size_t size, std::size_t count, void *user);
 
-    IPrompt *m_prompt = nullptr;
-    bool m_connected = false;
     bool m_found = false;
     std::string m_host;
     std::string m_userName = kDefaultUserName;
@@ -171,24 +142,12 @@ private:
     std::string m_currentUrl;
     std::string m_lastFoundName;
     bool m_passive = false;
-    bool m_connectionLost = false;
-    long m_stallSeconds;
-    MinRate m_minRate;
-    FtpTlsSettings m_tls;
-    std::string m_proxy;
+    FtpTls m_tlsMode = FtpTls::Off;
     bool m_hostWantsTls = false; // the host was given as "ftpes://"
-    const std::atomic<bool> *m_cancel = nullptr;
-    std::string m_lastError;
-    std::uint64_t m_lastReceived = 0;
-    int m_lastResult = 0; // the transfer layer's code of the last request
     bool m_plainFallback = false;
-
-    void *m_session = nullptr;               // the curl easy handle
-    void *m_multi = nullptr;                 // the multi handle it runs in
     std::string m_entryPath;                 // login directory as the server reports it
     std::vector<std::string> m_currentParts; // remote current directory below the login directory
     std::vector<std::string> m_finderMatches;
     std::size_t m_finderIndex = 0;
     bool m_hasFinder = false;
-    char m_errorBuffer[256 + 1] = {};
 };

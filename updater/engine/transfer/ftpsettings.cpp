@@ -62,3 +62,12 @@ IFileTransfer::MinRate ftpMinRate(const std::string &serverPath)
 {
     return parseMinRate(UpdateSettings::text(serverPath, UpdateSettings::kMinRate));
 }
+
+IFileTransfer::TlsSettings transferTlsSettings(const std::string &serverPath,
+                                               const std::string &caFile)
+{
+    IFileTransfer::TlsSettings settings;
+    settings.caFile =
+        caFile.empty() ? UpdateSettings::text(serverPath, UpdateSettings::kCaFile) : caFile;
+    return settings;
+}

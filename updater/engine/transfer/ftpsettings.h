@@ -5,7 +5,8 @@
 
 #include <string>
 
-// Where the update library finds its FTP server.
+// Where the update library finds its server, and the settings of its
+// transfers.
 //
 // ftpServerHost(serverPath) gives, in this order: the environment variable
 // MORAVEL_FTP_HOST ("host", "host:port", "ftpes://host:port" (ftptls.h),
@@ -34,3 +35,8 @@ constexpr std::uint64_t kDefaultMinRateBytes = 1024;
 constexpr long kDefaultMinRateWindow = 60;
 IFileTransfer::MinRate parseMinRate(const std::string &text);
 IFileTransfer::MinRate ftpMinRate(const std::string &serverPath);
+
+// The TLS settings of a server path: its `CAFile` setting, or caFile when
+// that is not empty.
+IFileTransfer::TlsSettings transferTlsSettings(const std::string &serverPath,
+                                               const std::string &caFile = std::string());

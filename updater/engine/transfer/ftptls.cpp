@@ -1,18 +1,8 @@
 #include "ftptls.h"
 
-#include "ftpsettings.h"
+#include "settings/updatesettings.h"
 
 #include <strings.h>
-
-namespace {
-
-bool startsWithNoCase(const std::string &text, const char *prefix)
-{
-    const std::size_t length = std::char_traits<char>::length(prefix);
-    return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
-}
-
-} // namespace
 
 FtpTls parseFtpTlsMode(const std::string &text)
 {
@@ -25,22 +15,7 @@ FtpTls parseFtpTlsMode(const std::string &text)
     return FtpTls::Required;
 }
 
-std::string stripFtpScheme(const std::string &hostText, FtpTls &mode)
+FtpTls ftpTlsMode(const std::string &serverPath)
 {
-    if (startsWithNoCase(hostText, kTlsScheme)) {
-        mode = FtpTls::Required;
-        return hostText.substr(std::char_traits<char>::length(kTlsScheme));
-    }
-    if (startsWithNoCase(hostText, kPlainScheme))
-        return hostText.substr(std::char_traits<char>::length(kPlainScheme));
-    return hostText;
-}
-
-FtpTlsSettings ftpTlsSettings(const std::string &serverPath, const std::string &caFile)
-{
-    FtpTlsSettings settings;
-    settings.mode = parseFtpTlsMode(UpdateSettings::text(serverPath, UpdateSettings::kTls));
-    settings.caFile =
-        caFile.empty() ? UpdateSettings::text(serverPath, UpdateSettings::kCaFile) : caFile;
-    return settings;
+    return parseFtpTlsMode(UpdateSettings::text(serverPath, UpdateSettings::kTls));
 }

@@ -4,9 +4,9 @@
 
 // FTP over TLS: explicit TLS (AUTH TLS on the ordinary control
 // connection), with the server's certificate checked against the system's
-// CA store or a given CA file. Under TLS the data connections are passive:
-// an encrypted PORT command cannot be rewritten by the NAT helpers of the
-// routers on the way.
+// CA store or a given CA file (IFileTransfer::TlsSettings). Under TLS the
+// data connections are passive: an encrypted PORT command cannot be
+// rewritten by the NAT helpers of the routers on the way.
 //
 // Configured by the host text "ftpes://host[:port]" (TLS required), or by
 // the reminder settings of a server path: the value `TLS` beside `Host`
@@ -21,25 +21,14 @@ enum class FtpTls
     Required
 };
 
-struct FtpTlsSettings
-{
-    FtpTls mode = FtpTls::Off;
-    std::string caFile; // empty: the system's CA store
-};
-
-constexpr const char *kTlsScheme = "ftpes://";
-constexpr const char *kPlainScheme = "ftp://";
+// The schemes of FTP host texts, as the URL parser gives them.
+constexpr const char *kTlsScheme = "ftpes";
+constexpr const char *kPlainScheme = "ftp";
 
 // "off" (also "no", "0", "false" and empty), "offered" (also "when
 // offered", "try"), anything else "required": an unclear setting errs on
 // the safe side.
 FtpTls parseFtpTlsMode(const std::string &text);
 
-// Removes an "ftpes://" or "ftp://" prefix (either case) from a host text;
-// "ftpes://" raises mode to Required.
-std::string stripFtpScheme(const std::string &hostText, FtpTls &mode);
-
-// The TLS settings of a server path's reminder settings; a non-empty
-// caFile replaces the CAFile value.
-FtpTlsSettings ftpTlsSettings(const std::string &serverPath,
-                              const std::string &caFile = std::string());
+// The TLS mode of a server path's reminder settings.
+FtpTls ftpTlsMode(const std::string &serverPath);

@@ -1,7 +1,7 @@
 #include "httpfileclient.h"
 
 #include "curltransfer.h"
-#include "ftpsettings.h"
+#include "curlurl.h"
 
 #include <QByteArray>
 
@@ -9,17 +9,11 @@
 
 namespace {
 
-constexpr long kConnectTimeoutSeconds = 15;
-constexpr long kReceiveBufferBytes = 256 * 1024;
-constexpr const char *kHttps = "https://";
-constexpr const char *kHttp = "http://";
 constexpr const char *kNoParts =
     "the server sends no part of a file, only the whole (Range ignored)";
-
-CURL *handle(void *session)
-{
-    return static_cast<CURL *>(session);
-}
+constexpr const char *kChanged = "the file changed on the server while it arrived";
+constexpr const char *kWrongPart =
+    "the server sent another part of the file than the one asked for";
 
 std::vector<std::string> splitPath(const std::string &path)
 {
@@ -48,30 +42,13 @@ std::string lower(const std::string &text)
     return QByteArray::fromStdString(text).toLower().toStdString();
 }
 
-// "scheme://host[:port]" of a URL, lower case, without user data and
-// without the scheme's default port.
-std::string originOf(const std::string &url)
+// What names a file's version for If-Range: a strong ETag, else the
+// Last-Modified date; empty when the answer has neither.
+std::string versionOf(const IFileTransfer::Validators &validators)
 {
-    const std::size_t scheme = url.find("://");
-    if (scheme == std::string::npos)
-        return std::string();
-    const std::size_t start = scheme + 3;
-    std::size_t end = url.find_first_of("/?#", start);
-    if (end == std::string::npos)
-        end = url.size();
-    std::string authority = url.substr(start, end - start);
-    const std::size_t at = authority.rfind('@');
-    if (at != std::string::npos)
-        authority.erase(0, at + 1);
-    std::string origin = lower(url.substr(0, start) + authority);
-    for (const char *suffix : {":443", ":80"}) {
-        const std::string port = suffix;
-        const bool isDefault = (port == ":443") == (origin.compare(0, 8, kHttps) == 0);
-        if (isDefault && origin.size() > port.size()
-            && origin.compare(origin.size() - port.size(), port.size(), port) == 0)
-            origin.erase(origin.size() - port.size());
-    }
-    return origin;
+    if (!validators.etag.empty() && validators.etag.compare(0, 2, "W/") != 0)
+        return validators.etag;
+    return validators.lastModified;
 }
 
 } // namespace
@@ -100,8 +77,7 @@ struct CHttpFileClient::Answer
 };
 
 CHttpFileClient::CHttpFileClient(IPrompt *prompt, const std::string &hostText)
-    : m_prompt(prompt)
-    , m_stallSeconds(ftpStallSecondsFromEnvironment())
+    : CCurlFileClient(prompt)
 {
     setHost(hostText);
 }
@@ -114,70 +90,50 @@ CHttpFileClient::~CHttpFileClient()
 void CHttpFileClient::setHost(const std::string &hostText)
 {
     m_hostText = hostText;
-    const std::string text = lower(hostText);
-    m_plain = text.compare(0, std::strlen(kHttp), kHttp) == 0;
-    const std::size_t start = hostText.find("://");
-    const std::size_t authorityStart = start == std::string::npos ? 0 : start + 3;
-    const std::size_t slash = hostText.find('/', authorityStart);
-    const std::string authority = hostText.substr(authorityStart, slash - authorityStart);
-    m_origin = (m_plain ? kHttp : kHttps) + authority;
-    m_prefix =
-        slash == std::string::npos ? std::vector<std::string>() : splitPath(hostText.substr(slash));
+    m_shownHost = urlForMessages(hostText);
+    CurlUrl url;
+    if (!CurlUrl::parse(hostText, "https", url)) {
+        // Connect fails on it with the parser's reason.
+        m_origin.clear();
+        m_sameServer.clear();
+        m_prefix.clear();
+        return;
+    }
+    m_plain = url.scheme == "http";
+    m_origin = url.scheme + "://" + url.authority();
+    m_sameServer = url.origin();
+    m_prefix = splitPath(url.path);
 }
 
 std::string CHttpFileClient::host() const
 {
-    // User data in the host text are never shown.
-    const std::size_t start = m_hostText.find("://");
-    const std::size_t at = m_hostText.find('@');
-    const std::size_t slash = m_hostText.find('/', start == std::string::npos ? 0 : start + 3);
-    if (start == std::string::npos || at == std::string::npos || at > slash)
-        return m_hostText;
-    return m_hostText.substr(0, start + 3) + m_hostText.substr(at + 1);
+    return m_shownHost;
 }
 
-bool CHttpFileClient::ensureSession()
+void CHttpFileClient::resetRequestOptions(const Validators &ifUnchanged, const std::string &ifRange)
 {
-    return openCurlSession(m_session, m_multi, m_lastError);
-}
-
-void CHttpFileClient::resetRequestOptions(const Validators &ifUnchanged)
-{
-    const CurlLibrary &curl = curlApi();
-    CURL *session = handle(m_session);
-    curl.easyReset(session);
-    curl.easySetopt(session, CURLOPT_PROTOCOLS_STR, m_plain ? "http" : "https");
-    curl.easySetopt(session, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    curl.easySetopt(session, CURLOPT_NOSIGNAL, 1L);
-    curl.easySetopt(session, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl.easySetopt(session, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl.easySetopt(session, CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
-    curl.easySetopt(session, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    curl.easySetopt(session, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl.easySetopt(session, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!m_caFile.empty())
-        curl.easySetopt(session, CURLOPT_CAINFO, m_caFile.c_str());
-    if (!m_proxy.empty())
-        curl.easySetopt(session, CURLOPT_PROXY, m_proxy.c_str());
+    CURL *handle = session();
+    curl().easyReset(handle);
+    setCommonOptions(m_plain ? "http" : "https");
+    curl().easySetopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     // Redirects are looked at before they are followed (perform).
-    curl.easySetopt(session, CURLOPT_FOLLOWLOCATION, 0L);
+    curl().easySetopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
     // The bytes as they lie on the server: no content coding asked for,
     // none undone.
-    curl.easySetopt(session, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl().easySetopt(handle, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     if (m_headers)
-        curl.slistFreeAll(static_cast<curl_slist *>(m_headers));
-    curl_slist *headers = curl.slistAppend(nullptr, "Accept-Encoding: identity");
+        curl().slistFreeAll(static_cast<curl_slist *>(m_headers));
+    curl_slist *headers = curl().slistAppend(nullptr, "Accept-Encoding: identity");
     if (headers && !ifUnchanged.etag.empty())
-        headers = curl.slistAppend(headers, ("If-None-Match: " + ifUnchanged.etag).c_str());
+        headers = curl().slistAppend(headers, ("If-None-Match: " + ifUnchanged.etag).c_str());
     if (headers && !ifUnchanged.lastModified.empty())
         headers =
-            curl.slistAppend(headers, ("If-Modified-Since: " + ifUnchanged.lastModified).c_str());
+            curl().slistAppend(headers, ("If-Modified-Since: " + ifUnchanged.lastModified).c_str());
+    if (headers && !ifRange.empty())
+        headers = curl().slistAppend(headers, ("If-Range: " + ifRange).c_str());
     m_headers = headers;
-    curl.easySetopt(session, CURLOPT_HTTPHEADER, headers);
-    curl.easySetopt(session, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl.easySetopt(session, CURLOPT_NOPROGRESS, 0L);
-    curl.easySetopt(session, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::onProgress);
-    curl.easySetopt(session, CURLOPT_HEADERFUNCTION, &CHttpFileClient::onHeader);
+    curl().easySetopt(handle, CURLOPT_HTTPHEADER, headers);
+    curl().easySetopt(handle, CURLOPT_HEADERFUNCTION, &CHttpFileClient::onHeader);
 }
 
 std::size_t CHttpFileClient::onHeader(char *data, std::size_t size, std::size_t count, void *user)
@@ -214,20 +170,21 @@ std::size_t CHttpFileClient::onHeader(char *data, std::size_t size, std::size_t 
 
 bool CHttpFileClient::perform(const std::string &url, CurlTransfer *transfer, Answer &answer)
 {
-    const CurlLibrary &curl = curlApi();
-    CURL *session = handle(m_session);
     std::string target = url;
     for (long redirects = 0;; ++redirects) {
         answer = Answer();
-        const bool performed = performOnce(target, transfer, answer);
+        curl().easySetopt(session(), CURLOPT_HEADERDATA, &answer);
+        // answer.refusal is filled in while the request runs.
+        const bool performed = performRequest(target, transfer, answer.refusal);
         if (answer.status < 300 || answer.status >= 400 || answer.status == 304)
             return performed;
         // A redirect: its page is never kept (acceptBody refuses it).
         char *next = nullptr;
-        curl.easyGetinfo(session, CURLINFO_REDIRECT_URL, &next);
+        curl().easyGetinfo(session(), CURLINFO_REDIRECT_URL, &next);
         const std::string nextUrl = next ? next : "";
-        if (nextUrl.compare(0, std::strlen(kHttps), kHttps) != 0
-            || originOf(nextUrl) != originOf(m_origin)) {
+        CurlUrl nextParts;
+        if (!CurlUrl::parse(nextUrl, "https", nextParts) || nextParts.scheme != "https"
+            || nextParts.origin() != m_sameServer) {
             m_lastError = "redirect to " + (nextUrl.empty() ? std::string("nowhere") : nextUrl)
                 + " not followed: only to https on the same server";
             return false;
@@ -240,36 +197,13 @@ bool CHttpFileClient::perform(const std::string &url, CurlTransfer *transfer, An
     }
 }
 
-bool CHttpFileClient::performOnce(const std::string &url, CurlTransfer *transfer, Answer &answer)
+std::string CHttpFileClient::serverFault(int result, const CurlTransfer *transfer) const
 {
-    if (m_connectionLost) {
-        m_lastError = "the server stopped answering earlier in this run";
-        return false;
-    }
-    const CurlLibrary &curl = curlApi();
-    CURL *session = handle(m_session);
-    curl.easySetopt(session, CURLOPT_URL, url.c_str());
-    curl.easySetopt(session, CURLOPT_HEADERDATA, &answer);
-    if (transfer) {
-        transfer->attach(session);
-        transfer->sinkFailed = false;
-        transfer->bodyAccepted = false;
-    }
-    m_errorBuffer[0] = '\0';
-    const CURLcode result = runCurlRequest(static_cast<CURLM *>(m_multi), session, m_cancel);
-    m_lastResult = result;
-    if (result == CURLE_OK) {
-        m_lastError.clear();
-        return true;
-    }
-    bool serverGone = false;
-    m_lastError = requestFailure(result, m_errorBuffer, answer.refusal, transfer, m_cancel,
-                                 m_connected, m_stallSeconds, serverGone);
-    if (serverGone)
-        m_connectionLost = true;
-    if (!m_proxy.empty() && !m_connected)
-        m_lastError += " (through the proxy " + proxyForMessages(m_proxy) + ")";
-    return false;
+    // libcurl refuses a header line above its limit as if memory ran out.
+    if (result == CURLE_OUT_OF_MEMORY && !(transfer && transfer->bodyAccepted))
+        return "the server's header line is longer than "
+            + std::to_string(CURL_MAX_HTTP_HEADER / 1024) + " KB";
+    return std::string();
 }
 
 std::string CHttpFileClient::statusFailure(long status) const
@@ -286,12 +220,15 @@ bool CHttpFileClient::Connect(const std::string &serverName)
     m_connectionLost = false;
     m_current.clear();
     bool reached = false;
-    if (m_plain && !m_plainAllowed) {
+    if (m_origin.empty()) {
+        CurlUrl url;
+        CurlUrl::parse(m_hostText, "https", url, &m_lastError);
+    } else if (m_plain && !m_plainAllowed) {
         m_lastError = "plain http:// is refused without a signing key: nothing would vouch "
                       "for the files (use https://)";
-    } else if (ensureSession()) {
-        resetRequestOptions(Validators());
-        curlApi().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    } else if (openSession()) {
+        resetRequestOptions(Validators(), std::string());
+        curl().easySetopt(session(), CURLOPT_NOBODY, 1L);
         Answer answer;
         // Any answer will do, a redirect that is not followed too: the
         // server is there and its certificate sound.
@@ -343,8 +280,8 @@ bool CHttpFileClient::FindFile(const std::string &name)
         m_lastError = "a web server lists no files: " + name;
         return false;
     }
-    resetRequestOptions(Validators());
-    curlApi().easySetopt(handle(m_session), CURLOPT_NOBODY, 1L);
+    resetRequestOptions(Validators(), std::string());
+    curl().easySetopt(session(), CURLOPT_NOBODY, 1L);
     Answer answer;
     if (!perform(urlOf(name), nullptr, answer))
         return false;
@@ -355,76 +292,92 @@ bool CHttpFileClient::FindFile(const std::string &name)
     return true;
 }
 
-bool CHttpFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
-                              const GetFileOptions &options)
+CCurlFileClient::TryEnd CHttpFileClient::tryDownload(const std::string &remoteName,
+                                                     const GetFileOptions &options,
+                                                     CurlTransfer &transfer)
 {
-    m_lastReceived = 0;
-    m_notModified = false;
-    m_validators = Validators();
-    if (!m_connected)
-        return false;
-    const std::string url = urlOf(remoteName);
-    auto tryFrom = [&](CurlTransfer &transfer, std::uint64_t offset) {
-        resetRequestOptions(offset == 0 ? options.ifUnchanged : Validators());
-        const CurlLibrary &curl = curlApi();
-        CURL *session = handle(m_session);
-        curl.easySetopt(session, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
-        // Also for a part: an answer with the whole file instead is told
-        // by its own check below.
-        if (options.maxBytes > 0)
-            curl.easySetopt(session, CURLOPT_MAXFILESIZE_LARGE,
-                            static_cast<curl_off_t>(options.maxBytes));
-        Answer answer;
-        bool startAfresh = false;
-        transfer.acceptBody = [&] {
-            if (answer.status != 200 && answer.status != 206) {
-                answer.refusal = statusFailure(answer.status);
-                return false;
-            }
-            if (!answer.contentEncoding.empty() && answer.contentEncoding != "identity") {
-                answer.refusal =
-                    "sent with Content-Encoding " + answer.contentEncoding + ", not as the file is";
-                return false;
-            }
-            if ((answer.status == 206) != (offset > 0)
-                || (answer.hasRange && answer.rangeStart != offset)) {
-                startAfresh = offset > 0;
-                answer.refusal = kNoParts;
-                return false;
-            }
-            return true;
-        };
-        const bool performed = perform(url, &transfer, answer);
-        m_validators = answer.validators;
-        if (startAfresh || m_lastResult == CURLE_RANGE_ERROR) {
-            m_lastError = kNoParts;
-            return TryEnd::StartAfresh;
-        }
-        if (m_lastResult == CURLE_FILESIZE_EXCEEDED)
-            m_lastError = "the server announces more than " + std::to_string(options.maxBytes)
-                + " bytes; download abandoned";
-        if (!performed)
-            return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;
-        if (answer.status == 304 && offset == 0 && !options.ifUnchanged.empty()) {
-            m_notModified = true;
-            m_validators = options.ifUnchanged;
-            return TryEnd::Unchanged;
-        }
+    const std::uint64_t offset = transfer.received;
+    resetRequestOptions(offset == 0 ? options.ifUnchanged : Validators(),
+                        offset == 0 ? std::string() : m_version);
+    CURL *handle = session();
+    if (offset > 0)
+        curl().easySetopt(handle, CURLOPT_RANGE, (std::to_string(offset) + "-").c_str());
+    // Also for a part: an answer with the whole file instead is told by
+    // its own check below.
+    if (options.maxBytes > 0)
+        curl().easySetopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                          static_cast<curl_off_t>(options.maxBytes));
+    Answer answer;
+    bool startAfresh = false;
+    transfer.acceptBody = [&] {
         if (answer.status != 200 && answer.status != 206) {
-            m_lastError = statusFailure(answer.status);
-            return TryEnd::Failed;
+            answer.refusal = statusFailure(answer.status);
+            return false;
         }
-        return TryEnd::Complete;
+        if (!answer.contentEncoding.empty() && answer.contentEncoding != "identity") {
+            answer.refusal =
+                "sent with Content-Encoding " + answer.contentEncoding + ", not as the file is";
+            return false;
+        }
+        const std::string version = versionOf(answer.validators);
+        if (offset == 0) {
+            if (answer.status != 200) {
+                answer.refusal = kWrongPart;
+                return false;
+            }
+            m_version = version;
+            return true;
+        }
+        if (answer.status == 200) {
+            // The whole file: another version, or a server that sends no
+            // parts. It is taken from its first byte, once.
+            if (transfer.startedAfresh) {
+                answer.refusal = version == m_version ? kNoParts : kChanged;
+                return false;
+            }
+            if (!transfer.restart())
+                return false;
+            transfer.startedAfresh = true;
+            m_version = version;
+            return true;
+        }
+        if (!answer.hasRange || answer.rangeStart != offset
+            || (!m_version.empty() && version != m_version)) {
+            startAfresh = true;
+            answer.refusal = version == m_version ? kWrongPart : kChanged;
+            return false;
+        }
+        return true;
     };
-    return downloadInTries(remoteName, localFolder, options, m_minRate, m_cancel, tryFrom,
-                           m_lastError, m_lastReceived);
+    const bool performed = perform(urlOf(remoteName), &transfer, answer);
+    m_validators = answer.validators;
+    if (startAfresh || (offset > 0 && answer.status == 416)) {
+        // 416: the file is now shorter than the part kept.
+        if (!startAfresh)
+            m_lastError = kChanged;
+        return TryEnd::StartAfresh;
+    }
+    if (m_lastResult == CURLE_FILESIZE_EXCEEDED)
+        m_lastError = "the server announces more than " + std::to_string(options.maxBytes)
+            + " bytes; download abandoned";
+    if (!performed)
+        return isCutOff(static_cast<CURLcode>(m_lastResult)) ? TryEnd::CutOff : TryEnd::Failed;
+    if (answer.status == 304 && offset == 0 && !options.ifUnchanged.empty()) {
+        m_validators = options.ifUnchanged;
+        return TryEnd::Unchanged;
+    }
+    if (answer.status != 200 && answer.status != 206) {
+        m_lastError = statusFailure(answer.status);
+        return TryEnd::Failed;
+    }
+    return TryEnd::Complete;
 }
 
 bool CHttpFileClient::Close()
 {
     if (m_headers)
-        curlApi().slistFreeAll(static_cast<curl_slist *>(m_headers));
-    closeCurlSession(m_session, m_multi);
+        curl().slistFreeAll(static_cast<curl_slist *>(m_headers));
+    closeSession();
     m_headers = nullptr;
     m_current.clear();
     m_connected = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filetransfer.h"
+#include "curlclient.h"
 
 #include <atomic>
 #include <cstdint>
@@ -28,15 +28,17 @@ struct CurlTransfer;
 // body sent with one is refused; a body shorter than its Content-Length
 // is cut off, one beyond maxBytes abandoned. The bounds of the FTP client
 // apply as well: the connect and stall time-outs, the minimum rate, the
-// cancel flag. A cut-off download is taken up with a Range request; a
-// server that sends the whole file again instead is read from the start,
-// once.
+// cancel flag. A cut-off download is taken up with a Range request that
+// names the version of the first answer (If-Range: its ETag, else its
+// Last-Modified); a server that sends the whole file instead (the file
+// changed, or it sends no parts) is read from the start, once
+// (curlclient.h).
 //
 // Connect sends one HEAD request to the prefix (any answer proves the
 // server and its certificate); SetCurrentDirectory sends nothing (HTTP has
 // no folders: a missing one shows at the first file); FindFile sends a
 // HEAD request for the name.
-class CHttpFileClient : public IFileTransfer
+class CHttpFileClient : public CCurlFileClient
 {
 public:
     static constexpr long kMaxRedirects = 3;
@@ -50,67 +52,44 @@ public:
     bool Connect(const std::string &serverName = std::string()) override;
     bool SetCurrentDirectory(const std::string &path) override;
     bool FindFile(const std::string &name) override;
-    using IFileTransfer::GetFile;
-    bool GetFile(const std::string &remoteName, const std::string &localFolder,
-                 const GetFileOptions &options) override;
     bool Close() override;
 
     std::string host() const override;
-    void setTls(const FtpTlsSettings &tls) override { m_caFile = tls.caFile; }
-    void setProxy(const std::string &proxy) override { m_proxy = proxy; }
-    void setMinRate(const MinRate &rate) override { m_minRate = rate; }
     void setPlainAllowed(bool allowed) override { m_plainAllowed = allowed; }
-    void setCancelFlag(const std::atomic<bool> *cancel) override { m_cancel = cancel; }
 
-    bool isConnected() const override { return m_connected; }
     bool plainFallback() const override { return false; }
     bool tlsRefused() const override { return false; }
-    bool connectionLost() const override { return m_connectionLost; }
-    std::string lastError() const override { return m_lastError; }
-    std::uint64_t lastReceived() const override { return m_lastReceived; }
-    Validators lastValidators() const override { return m_validators; }
-    bool notModified() const override { return m_notModified; }
     bool allowsSeveralSessions() const override { return true; }
 
     // The URL a file name of the current directory is fetched from.
     std::string urlOf(const std::string &name) const;
 
+protected:
+    TryEnd tryDownload(const std::string &remoteName, const GetFileOptions &options,
+                       CurlTransfer &transfer) override;
+    std::string serverFault(int result, const CurlTransfer *transfer) const override;
+
 private:
     struct Answer;
 
     void setHost(const std::string &hostText);
-    bool ensureSession();
-    void resetRequestOptions(const Validators &ifUnchanged);
+    // ifUnchanged: asked "not modified" with; ifRange: the version a part
+    // must be of.
+    void resetRequestOptions(const Validators &ifUnchanged, const std::string &ifRange);
     // Runs a request, following the redirects that may be followed; false
     // on a transport failure or a refused redirect (m_lastError says why).
     bool perform(const std::string &url, CurlTransfer *transfer, Answer &answer);
-    bool performOnce(const std::string &url, CurlTransfer *transfer, Answer &answer);
     std::string statusFailure(long status) const;
 
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *user);
 
-    IPrompt *m_prompt = nullptr;
     std::string m_hostText;             // as given
-    std::string m_origin;               // "https://host:port"
+    std::string m_shownHost;            // as given, without user data
+    std::string m_origin;               // "https://host[:port]"
+    std::string m_sameServer;           // CurlUrl::origin() of the host
     std::vector<std::string> m_prefix;  // folders of the prefix
     std::vector<std::string> m_current; // the current directory below the prefix
     bool m_plain = false;               // an http:// host
     bool m_plainAllowed = false;
-    std::string m_caFile;
-    std::string m_proxy;
-    MinRate m_minRate;
-    long m_stallSeconds;
-    const std::atomic<bool> *m_cancel = nullptr;
-    bool m_connected = false;
-    bool m_connectionLost = false;
-    std::string m_lastError;
-    std::uint64_t m_lastReceived = 0;
-    Validators m_validators;
-    bool m_notModified = false;
-    int m_lastResult = 0;
-
-    void *m_session = nullptr; // the curl easy handle
-    void *m_multi = nullptr;   // the multi handle it runs in
     void *m_headers = nullptr; // the request's extra header lines
-    char m_errorBuffer[256 + 1] = {};
 };

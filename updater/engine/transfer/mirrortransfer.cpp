@@ -123,7 +123,7 @@ std::string CMirrorTransfer::host() const
     return hosts;
 }
 
-void CMirrorTransfer::setTls(const FtpTlsSettings &tls)
+void CMirrorTransfer::setTls(const TlsSettings &tls)
 {
     for (auto &mirror : m_mirrors)
         mirror->setTls(tls);

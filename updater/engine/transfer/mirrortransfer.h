@@ -41,7 +41,7 @@ public:
     void useMirror(std::size_t index) override;
 
     std::string host() const override;
-    void setTls(const FtpTlsSettings &tls) override;
+    void setTls(const TlsSettings &tls) override;
     void setProxy(const std::string &proxy) override;
     void setMinRate(const MinRate &rate) override;
     void setPlainAllowed(bool allowed) override;
