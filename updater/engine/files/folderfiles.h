@@ -1,11 +1,11 @@
 #pragma once
 
+#include "folderwalk.h"
+
 #include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-struct stat;
 
 // The one way the update engine writes into and reads from a program
 // folder: never through a symbolic link below it. The folder itself is
@@ -18,22 +18,6 @@ struct stat;
 // step. Names are relative names as the revision files list them ("\" or
 // "/" separate sub-folders). CReplacingFile is the streaming form of the
 // same writer.
-
-// The sub-folder of folder that holds name's last part, opened without
-// following a link below folder: a descriptor the caller closes, or -1
-// with the reason in error and errno set. leaf gets the last part.
-// makeFolders: missing sub-folders are made (real folders, 0777 before
-// the umask); otherwise they must exist.
-int openFolderOfName(const std::string &folder, const std::string &name, std::string &leaf,
-                     std::string &error, bool makeFolders = false);
-
-// lstat of folder/name, reached without following a link below folder:
-// false with errno set (ENOENT for a missing name or sub-folder).
-bool statInFolder(const std::string &folder, const std::string &name, struct stat &info);
-
-// Opens folder/name for reading: a regular file reached without a link,
-// never blocking on a FIFO. -1 otherwise, with the reason in error.
-int openFileInFolder(const std::string &folder, const std::string &name, std::string &error);
 
 // Replaces folder/name with bytes, atomically: afterwards the name holds
 // either its old content or all of bytes. Sub-folders must exist. sync:

@@ -1,6 +1,6 @@
 #include "replacingfile.h"
 
-#include "folderfiles.h"
+#include "folderwalk.h"
 #include "sha256.h"
 
 #include <cerrno>

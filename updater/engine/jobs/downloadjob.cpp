@@ -29,10 +29,6 @@
 
 namespace {
 
-// Server records never name the engine's own files (reservedNameReason).
-static_assert(std::string_view(kAcceptedSequenceName) == kAcceptedSequenceFileName);
-static_assert(std::string_view(kValidatorsName).substr(0, 14) == kRemoteFilePrefix);
-
 constexpr const char *kFail = " fail!    ";
 // How long a run waits for another run in the same folder to end.
 constexpr std::chrono::seconds kLockWait{3};

@@ -22,7 +22,6 @@ class IFileTransfer;
 // signed sequence in RelInfoLocal.seq; nothing here reads them back for a
 // decision, and a refusal leaves the copies accepted before as they are.
 // The caller holds the program folder's lock.
-constexpr const char *kAcceptedSequenceName = "RelInfoLocal.seq";
 
 struct VerifiedList
 {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "revision/relinfo.h"
 #include "transfer/filetransfer.h"
 
 #include <map>
 #include <string>
+#include <string_view>
 
 // The server's validators (ETag, Last-Modified) of the revision files a
 // program folder keeps, so that a check asks "changed since?" and an
@@ -16,6 +18,8 @@
 // that copy (else the file is fetched whole); the caller then treats them
 // as if they had just arrived (their signature included).
 constexpr const char *kValidatorsName = "RelInfoRemote.validators";
+// Reserved like every RelInfoRemote. name: no server record replaces it.
+static_assert(std::string_view(kValidatorsName).substr(0, 14) == kRemoteFilePrefix);
 
 class CValidatorCache
 {

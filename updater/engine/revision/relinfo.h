@@ -92,7 +92,7 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 // inside a backup folder (a first part of twelve digits). Returns why name
 // is one of them, or empty text.
 constexpr const char *kLockFileName = ".moravel.lock";
-constexpr const char *kAcceptedSequenceFileName = "RelInfoLocal.seq";
+constexpr const char *kAcceptedSequenceName = "RelInfoLocal.seq";
 constexpr const char *kRemoteFilePrefix = "RelInfoRemote.";
 constexpr const char *kAsideFilePrefix = "upd_";
 std::string reservedNameReason(std::string_view name);

@@ -103,7 +103,7 @@ public:
     // modified" leaves bytes empty and notModified() true. Writes nothing
     // into any folder of the installation.
     virtual bool GetBytes(const std::string &remoteName, std::string &bytes,
-                          const GetFileOptions &options);
+                          const GetFileOptions &options) = 0;
     // Ends the connection. Always true.
     virtual bool Close() = 0;
 
