@@ -185,8 +185,7 @@ bool CCurlFileClient::download(const std::string &remoteName, const GetFileOptio
     return end == TryEnd::Complete;
 }
 
-bool CCurlFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
-                              const GetFileOptions &options)
+bool CCurlFileClient::startDownload(const std::string &remoteName, const GetFileOptions &options)
 {
     m_lastReceived = 0;
     m_notModified = false;
@@ -197,13 +196,21 @@ bool CCurlFileClient::GetFile(const std::string &remoteName, const std::string &
         m_lastError = "refused unsafe file name";
         return false;
     }
+    if (!options.expectedSha256.empty() && !isSha256Text(options.expectedSha256)) {
+        m_lastError = "malformed SHA-256";
+        return false;
+    }
+    return true;
+}
+
+bool CCurlFileClient::GetFile(const std::string &remoteName, const std::string &localFolder,
+                              const GetFileOptions &options)
+{
+    if (!startDownload(remoteName, options))
+        return false;
     if (localFolder.empty()) {
         // "/" names the root on purpose; empty text names nothing.
         m_lastError = "no local folder";
-        return false;
-    }
-    if (!options.expectedSha256.empty() && !isSha256Text(options.expectedSha256)) {
-        m_lastError = "malformed SHA-256";
         return false;
     }
     std::string folder = localFolder;
@@ -240,21 +247,10 @@ bool CCurlFileClient::GetBytes(const std::string &remoteName, std::string &bytes
                                const GetFileOptions &options)
 {
     bytes.clear();
-    m_lastReceived = 0;
-    m_notModified = false;
-    m_validators = Validators();
-    if (!m_connected)
+    if (!startDownload(remoteName, options))
         return false;
-    if (!isSafeRelativeName(remoteName)) {
-        m_lastError = "refused unsafe file name";
-        return false;
-    }
     if (options.maxBytes == 0) {
         m_lastError = "no size bound for a download into memory";
-        return false;
-    }
-    if (!options.expectedSha256.empty() && !isSha256Text(options.expectedSha256)) {
-        m_lastError = "malformed SHA-256";
         return false;
     }
     CurlTransfer transfer;

@@ -113,6 +113,9 @@ protected:
     std::string m_version; // the running download's version (tryDownload)
 
 private:
+    // Resets the last download's state and checks the name and the
+    // SHA-256 text; false with m_lastError set.
+    bool startDownload(const std::string &remoteName, const GetFileOptions &options);
     bool download(const std::string &remoteName, const GetFileOptions &options,
                   CurlTransfer &transfer);
     std::string failure(int result, const CurlTransfer *transfer, const std::string &refusal) const;
