@@ -741,8 +741,11 @@ void TestHostile::resumeNeverJoinsVersions()
     QVERIFY(server == "long header" || !QFile::exists(root + "/next.bin"));
     const QByteArray kept = readFile(program + "/big.bin");
     if (reason.isEmpty()) {
+        // The new version whole; or, when a retry failed on its own (a
+        // loaded machine's server may reset a data connection at once),
+        // the old file kept: never a file joined from both.
         QVERIFY2(
-            kept == second,
+            kept == second || (kept == "old" && report.lines.contains(" fail!    big.bin")),
             qPrintable(QString("%1 bytes, %2 of the first version\n").arg(kept.size()).arg(kept.count('a'))
                        + told));
     } else {
