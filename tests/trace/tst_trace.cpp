@@ -452,7 +452,7 @@ private slots:
         t.panel.OnTraceStartStop();
         QVERIFY(waitFor([&] { return graph->pointCount() >= 30; }));
         const int before = graph->pointCount();
-        const double beforeSeconds = double(clock.elapsed()) / 1000.0;
+        const double beforeSeconds = double(clock.nsecsElapsed()) / 1e9;
         setInterval(t.panel, "100");
         // Samples taken before the change may still be on their way.
         QVERIFY(waitFor([&] {
