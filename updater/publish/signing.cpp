@@ -1,5 +1,7 @@
 #include "signing.h"
 
+#include "trust/opensslhandles.h"
+
 #include <QByteArray>
 
 #include <openssl/bio.h>
@@ -19,20 +21,10 @@ namespace Signature {
 
 namespace {
 
-struct KeyFree
-{
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct ContextFree
-{
-    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-};
 struct FileClose
 {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
-using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
-using Context = std::unique_ptr<EVP_MD_CTX, ContextFree>;
 
 std::string openSslError()
 {
@@ -43,11 +35,6 @@ std::string openSslError()
     char text[256];
     ERR_error_string_n(code, text, sizeof text);
     return text;
-}
-
-bool isEd25519(const Key &key)
-{
-    return key && EVP_PKEY_get_id(key.get()) == EVP_PKEY_ED25519;
 }
 
 // Writes the PEM text through write() to a file created anew with mode.

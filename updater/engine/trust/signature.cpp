@@ -1,5 +1,7 @@
 #include "signature.h"
 
+#include "opensslhandles.h"
+
 #include <QByteArray>
 
 #include <openssl/bio.h>
@@ -13,25 +15,10 @@ namespace Signature {
 
 namespace {
 
-struct KeyFree
-{
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct ContextFree
-{
-    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-};
 struct BioFree
 {
     void operator()(BIO *bio) const { BIO_free(bio); }
 };
-using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
-using Context = std::unique_ptr<EVP_MD_CTX, ContextFree>;
-
-bool isEd25519(const Key &key)
-{
-    return key && EVP_PKEY_get_id(key.get()) == EVP_PKEY_ED25519;
-}
 
 Key readPublicKey(const std::string &pem)
 {
