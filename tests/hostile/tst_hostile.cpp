@@ -371,6 +371,8 @@ void TestHostile::reservedNamesAreRefused()
     const QList<QPair<QString, QString>> records{
         {".moravel.lock", own},
         {"RelInfoLocal.seq", own},
+        {"RelInfoLocal.root", own},
+        {"relinfolocal.PHASE", own},
         {"RelInfoRemote.rel.sig", own},
         {"upd_x.bin", "an upd_ name"},
         {"202001010000\\old.bin", "inside the backup folder 202001010000"},
@@ -400,7 +402,7 @@ void TestHostile::reservedNamesAreRefused()
     QTRY_VERIFY_WITH_TIMEOUT(!job.isRunning(), 60000);
     job.wait();
     const QString told = report.lines.join("\n");
-    QCOMPARE(report.lines.filter(QRegularExpression("^ fail!    (refused|ignored)")).size(), 7);
+    QCOMPARE(report.lines.filter(QRegularExpression("^ fail!    (refused|ignored)")).size(), 9);
     for (const auto &[name, reason] : records)
         QVERIFY2(reason.isEmpty()
                      ? report.lines.contains("  ok!    " + name)
@@ -412,7 +414,8 @@ void TestHostile::reservedNamesAreRefused()
     for (auto it = installed.begin(); it != installed.end(); ++it)
         QVERIFY2(it.key() == "RelInfoLocal.rel" || readFile(program + "/" + it.key()) == it.value(),
                  qPrintable(it.key()));
-    for (const char *absent : {"RelInfoRemote.rel.sig", "upd_x.bin", "../evil.bin"})
+    for (const char *absent :
+         {"RelInfoRemote.rel.sig", "upd_x.bin", "../evil.bin", "RelInfoLocal.root", "relinfolocal.PHASE"})
         QVERIFY(!QFileInfo::exists(program + "/" + absent));
 }
 

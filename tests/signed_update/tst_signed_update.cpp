@@ -5,6 +5,7 @@
 #include "childprocess.h"
 #include "ftpserver.h"
 #include "publish.h"
+#include "rootpublish.h"
 #include "updatetestsupport.h"
 
 #include <QTemporaryDir>
@@ -22,6 +23,8 @@ private slots:
     void initTestCase();
     void refusals_data();
     void refusals();
+    void roots_data();
+    void roots();
 
 private:
     ProgramRun cli(const QString &program, const QStringList &arguments);
@@ -45,7 +48,7 @@ ProgramRun TestSignedUpdate::cli(const QString &program, const QStringList &argu
 void TestSignedUpdate::initTestCase()
 {
     QVERIFY(QDir().mkpath(m_work.filePath("keys")) && QDir().mkpath(m_work.filePath("server")));
-    for (const char *name : {"maker", "successor", "stranger"})
+    for (const char *name : {"maker", "successor", "stranger", "a", "b", "c", "d"})
         QCOMPARE(cli(MORAVEL_CLI, {"keygen", key(name)}).exitCode, 0);
     QCOMPARE(QFile::permissions(key("maker.key")),
              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
@@ -155,6 +158,170 @@ void TestSignedUpdate::refusals()
     QCOMPARE(after, before);
     const QStringList lines = update.output.split('\n').filter(reason);
     QVERIFY2(lines.size() == 1, qPrintable(update.output));
+}
+
+void TestSignedUpdate::roots_data()
+{
+    // The roots the server holds, root/1.root first, each
+    // "keys|threshold|signers" with "|expired" for one that ran out
+    // yesterday; "same*N" repeats the one before N times.
+    QTest::addColumn<QStringList>("chain");
+    QTest::addColumn<QString>("listKeys"); // the keys that sign the list
+    // What the installation starts from: "maker" (moravel.pub, the single
+    // key) or "root" (moravel.root, a copy of root/1.root).
+    QTest::addColumn<QString>("start");
+    // "" one update; "again": a second update passes; "rollback": after a
+    // passing update the server puts root/1.root as root/3.root and signs
+    // with maker again, and that second update is the one told.
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<QString>("reason"); // empty: accepted
+
+    const QString pair = "a,b|2|a,b";
+    const QString underThreshold =
+        "Update refused: RelInfoRemote.rel is signed by 1 of the trusted keys, fewer than the "
+        "threshold 2 of the root of version 1";
+    QTest::newRow("threshold met") << QStringList{pair} << "a,b"
+                                   << "root"
+                                   << ""
+                                   << "";
+    QTest::newRow("threshold not met") << QStringList{pair} << "a"
+                                       << "root"
+                                       << "" << underThreshold;
+    QTest::newRow("one key signing twice counts once") << QStringList{pair} << "a,a"
+                                                       << "root"
+                                                       << "" << underThreshold;
+    QTest::newRow("rotation from the single key") << QStringList{"maker|1|maker", "a,b|2|maker,a,b"} << "a,b"
+                                                  << "maker"
+                                                  << ""
+                                                  << "";
+    QTest::newRow("rotation without the old threshold")
+        << QStringList{pair, "c,d|2|a,c,d"} << "c,d"
+        << "root"
+        << ""
+        << "Update refused: root/2.root is signed by 1 of the keys of version 1 (threshold 2) and "
+           "2 of its own (threshold 2)";
+    QTest::newRow("revoked key after rotation")
+        << QStringList{"maker|1|maker", "a|1|maker,a"} << "maker"
+        << "maker"
+        << ""
+        << "Update refused: RelInfoRemote.rel does not match its signature by the trusted key";
+    QTest::newRow("chain longer than one walk")
+        << QStringList{"maker|1|maker", "same*33"} << "maker"
+        << "maker"
+        << "again"
+        << "Update refused: the server has more than 32 new roots of trust; this check accepted "
+           "versions up to 33";
+    QTest::newRow("expired root") << QStringList{"maker|1|maker", "a|1|maker,a|expired"} << "a"
+                                  << "maker"
+                                  << ""
+                                  << "Update refused: the root of trust of version 2 expired on ";
+    QTest::newRow("rollback to an older root") << QStringList{"maker|1|maker", "a|1|maker,a"} << "a"
+                                               << "maker"
+                                               << "rollback"
+                                               << "Update refused: root/3.root is version 1, not 3";
+}
+
+void TestSignedUpdate::roots()
+{
+    QFETCH(QStringList, chain);
+    QFETCH(QString, listKeys);
+    QFETCH(QString, start);
+    QFETCH(QString, then);
+    QFETCH(QString, reason);
+
+    const QString serverPath = QString("row%1/Updates").arg(++m_row);
+    const QString offered = m_work.filePath("server/" + serverPath);
+    const QByteArray serverRel = "Spelmar.exe; 3.01.02\r\n";
+    writeFiles(offered, {{"Spelmar.exe", "new exe"}, {"RelInfoRemote.rel", serverRel}});
+    QString previous;
+    for (const QString &link : chain) {
+        const QStringList repeat = link.split('*');
+        const int times = repeat.size() == 2 ? repeat[1].toInt() : 1;
+        const QStringList fields = (repeat.size() == 2 ? previous : link).split('|');
+        previous = fields.join('|');
+        RootOptions options;
+        for (const QString &name : fields[0].split(','))
+            options.publicKeyFiles.push_back(key(name + ".pub").toStdString());
+        options.threshold = fields[1].toUInt();
+        for (const QString &name : fields[2].split(','))
+            options.signingKeyFiles.push_back(key(name + ".key").toStdString());
+        if (fields.value(3) == "expired") {
+            options.clock = [] { return std::time(nullptr) - 2 * 86400; };
+            options.expiresDays = 1;
+        }
+        for (int i = 0; i < times; ++i) {
+            if (options.clock) {
+                RootResult result;
+                std::string error;
+                QVERIFY2(publishRoot(offered.toStdString(), options, result, error), error.c_str());
+                continue;
+            }
+            // As the maker writes them.
+            QStringList publicKeys, signers;
+            for (const QString &name : fields[0].split(','))
+                publicKeys << key(name + ".pub");
+            for (const QString &name : fields[2].split(','))
+                signers << key(name + ".key");
+            const ProgramRun root = cli(MORAVEL_CLI,
+                                        {"root", offered, "--keys", publicKeys.join(','), "--threshold",
+                                         fields[1], "--sign", signers.join(',')});
+            QVERIFY2(root.exitCode == 0, qPrintable(root.output));
+        }
+    }
+    auto publishList = [&](const QString &names) {
+        const QStringList signers = names.split(',');
+        PublishOptions options;
+        options.keyFile = key(signers[0] + ".key").toStdString();
+        for (const QString &name : signers.mid(1))
+            options.moreKeyFiles.push_back(key(name + ".key").toStdString());
+        PublishResult result;
+        std::string error;
+        QVERIFY2(publishFolder(offered.toStdString(), options, result, error), error.c_str());
+    };
+    publishList(listKeys);
+
+    QTemporaryDir programDir;
+    const QString program = programDir.path();
+    const QString programCli = program + "/moravel-cli";
+    QVERIFY(QFile::copy(MORAVEL_CLI, programCli));
+    writeFiles(program, {{"Spelmar.exe", "old exe"}, {"RelInfoLocal.rel", "Spelmar.exe; 3.01.01\r\n"}});
+    if (start == "root")
+        QVERIFY(QFile::copy(offered + "/root/1.root", program + "/moravel.root"));
+    else
+        writeFile(program + "/moravel.pub", readFile(key("maker.pub")));
+
+    ProgramRun update = cli(programCli, {"update", serverPath, program});
+    if (then == "rollback") {
+        QVERIFY2(update.exitCode == 0, qPrintable(update.output));
+        QVERIFY(readFile(program + "/RelInfoLocal.root").startsWith("Moravel-Root: 1\nVersion: 2\n"));
+        QVERIFY(QFile::copy(offered + "/root/1.root", offered + "/root/3.root"));
+        writeFile(offered + "/RelInfoRemote.rel", "Spelmar.exe; 3.01.03\r\n");
+        writeFile(offered + "/Spelmar.exe", "newer exe");
+        publishList("maker");
+        update = cli(programCli, {"update", serverPath, program});
+    }
+    const QByteArray installed = readFile(program + "/Spelmar.exe");
+    if (reason.isEmpty()) {
+        QVERIFY2(update.exitCode == 0, qPrintable(update.output));
+        QCOMPARE(installed, QByteArray("new exe"));
+        // The root's threshold stays in force for the next list.
+        writeFile(offered + "/RelInfoRemote.rel", "Spelmar.exe; 3.01.03\r\n");
+        publishList(listKeys.section(',', 0, 0));
+        const ProgramRun check = cli(programCli, {"check", serverPath, program});
+        QVERIFY2(check.exitCode == 1 && check.output.contains("fewer than the threshold 2"),
+                 qPrintable(check.output));
+        return;
+    }
+    QVERIFY2(update.exitCode == 1, qPrintable(update.output));
+    QCOMPARE(installed, QByteArray(then == "rollback" ? "new exe" : "old exe"));
+    QVERIFY2(update.output.split('\n').filter(reason).size() == 1, qPrintable(update.output));
+    if (then == "rollback") // the newer root stays the one in force
+        QVERIFY(readFile(program + "/RelInfoLocal.root").startsWith("Moravel-Root: 1\nVersion: 2\n"));
+    if (then == "again") {
+        update = cli(programCli, {"update", serverPath, program});
+        QVERIFY2(update.exitCode == 0, qPrintable(update.output));
+        QCOMPARE(readFile(program + "/Spelmar.exe"), QByteArray("new exe"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSignedUpdate)

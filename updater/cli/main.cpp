@@ -11,11 +11,13 @@
 #include "programinfo.h"
 #include "folder/programpath.h"
 #include "publish.h"
+#include "rootpublish.h"
 #include "folder/releaselist.h"
 #include "jobs/restorejob.h"
 #include "signing.h"
 #include "jobs/updatecheck.h"
 #include "jobs/updatetransfer.h"
+#include "revision/releasephase.h"
 #include "trust/updatesecurity.h"
 #include "version.h"
 
@@ -37,14 +39,17 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNewerFiles = 3;
 
 const char *const kUsage =
-    "usage: moravel-cli check SERVERPATH PROGRAMPATH [TRUST]\n"
-    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [TRUST]\n"
+    "usage: moravel-cli check SERVERPATH PROGRAMPATH [--now] [TRUST]\n"
+    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [--now] [TRUST]\n"
     "       moravel-cli releases PROGRAMFOLDER\n"
     "       moravel-cli restore RELEASE PROGRAMPATH\n"
     "       moravel-cli keygen NAME\n"
-    "       moravel-cli publish FOLDER --key NAME.key [--sequence N] [--expires DAYS]\n"
+    "       moravel-cli publish FOLDER --key NAME.key [--key NAME.key ...] [--sequence N]\n"
+    "                   [--expires DAYS] [--phased-days DAYS] [--critical]\n"
+    "       moravel-cli root FOLDER --keys A.pub,B.pub,... --threshold N\n"
+    "                   --sign X.key,Y.key,... [--expires DAYS]\n"
     "       moravel-cli --help | --version\n"
-    "TRUST: [--public-key FILE] [--ca-file FILE]\n"
+    "TRUST: [--root FILE] [--public-key FILE] [--ca-file FILE]\n"
     "\n"
     "PROGRAMPATH names the installed program file or the folder that holds it.\n"
     "The update server is MORAVEL_FTP_HOST (host, host:port or ftpes://host:port\n"
@@ -56,12 +61,19 @@ const char *const kUsage =
     "traces the FTP dialogue on standard error.\n"
     "A revision file must be signed with the key of --public-key, else the\n"
     "built-in key, else moravel.pub beside moravel-cli; without any key it is\n"
-    "taken unsigned. --ca-file names the certificates a TLS server must present\n"
+    "taken unsigned. A root of trust (--root, else moravel.root beside\n"
+    "moravel-cli) names several keys and how many must sign; each check walks\n"
+    "the server's newer roots (root/N.root) from it. --ca-file names the certificates a TLS server must present\n"
     "instead of the system's.\n"
     "keygen writes NAME.key (private, mode 0600) and NAME.pub. publish writes\n"
     "FOLDER/RelInfoRemote.rel with each file's SHA-256 and its signature\n"
     "RelInfoRemote.rel.sig (sequence: one above the last, at least the UTC\n"
-    "seconds; valid for DAYS days, 30 by default).\n"
+    "seconds; valid for DAYS days, 30 by default), signed by every --key.\n"
+    "--phased-days offers the release to the installations over that many days\n"
+    "from now, each at its own private moment; --critical offers it to all at\n"
+    "once, as --now does for one check or update.\n"
+    "root writes FOLDER/root/N.root, the next root of trust, valid for DAYS days\n"
+    "(365 by default), signed by every key of --sign.\n"
     "\n"
     "exit status: 0 done (check: nothing newer), 3 check found newer files,\n"
     "             1 failed or no connection, 2 wrong usage\n";
@@ -109,6 +121,45 @@ bool takeOption(std::vector<std::string> &args, const char *name, std::string &v
     value = *(at + 1);
     args.erase(at, at + 2);
     return !value.empty();
+}
+
+// Removes every "NAME VALUE" from args into values; false when one has no
+// value.
+bool takeRepeatedOption(std::vector<std::string> &args, const char *name,
+                        std::vector<std::string> &values)
+{
+    for (;;) {
+        std::string value;
+        const std::size_t before = args.size();
+        if (!takeOption(args, name, value))
+            return false;
+        if (args.size() == before)
+            return true;
+        values.push_back(value);
+    }
+}
+
+// Removes NAME from args; whether it was there.
+bool takeFlag(std::vector<std::string> &args, const char *name)
+{
+    const auto at = std::find(args.begin(), args.end(), name);
+    if (at == args.end())
+        return false;
+    args.erase(at);
+    return true;
+}
+
+// The parts of a comma-separated list (empty parts are kept, to be refused).
+std::vector<std::string> commaParts(const std::string &text)
+{
+    std::vector<std::string> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos)
+            return parts;
+        start = comma + 1;
+    }
 }
 
 template <typename Number>
@@ -207,6 +258,19 @@ int runKeygen(const std::string &name)
     return kExitOk;
 }
 
+int runRoot(const std::string &folder, const RootOptions &options)
+{
+    RootResult result;
+    std::string error;
+    if (!publishRoot(folder, options, result, error)) {
+        std::fprintf(stderr, "moravel-cli: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::printf("%s: version %llu, expires %s\n", result.path.c_str(),
+                static_cast<unsigned long long>(result.version), result.expires.c_str());
+    return kExitOk;
+}
+
 int runPublish(const std::string &folder, const PublishOptions &options)
 {
     PublishResult result;
@@ -234,24 +298,57 @@ int main(int argc, char *argv[])
 
     UpdateSecurity security;
     PublishOptions publish;
+    RootOptions root;
     std::string sequence;
     std::string expires;
+    std::string phasedDays;
+    std::vector<std::string> keys;
+    std::string rootKeys;
+    std::string threshold;
+    std::string rootSigners;
+    security.ignorePhases = takeFlag(args, "--now");
+    publish.critical = takeFlag(args, "--critical");
     if (!takeOption(args, "--public-key", security.publicKeyFile)
+        || !takeOption(args, "--root", security.rootFile)
         || !takeOption(args, "--ca-file", security.caFile)
-        || !takeOption(args, "--key", publish.keyFile) || !takeOption(args, "--sequence", sequence)
-        || !takeOption(args, "--expires", expires)
+        || !takeRepeatedOption(args, "--key", keys) || !takeOption(args, "--sequence", sequence)
+        || !takeOption(args, "--expires", expires) || !takeOption(args, "--phased-days", phasedDays)
+        || !takeOption(args, "--keys", rootKeys) || !takeOption(args, "--threshold", threshold)
+        || !takeOption(args, "--sign", rootSigners)
+        || (!phasedDays.empty()
+            && (!parseNumber(phasedDays, publish.phasedDays) || publish.phasedDays < 1
+                || publish.phasedDays > kMaxPhasedDays))
+        || (!threshold.empty() && !parseNumber(threshold, root.threshold))
         || (!sequence.empty()
             && (!parseNumber(sequence, publish.sequence) || publish.sequence == 0))
         || (!expires.empty()
             && (!parseNumber(expires, publish.expiresDays) || publish.expiresDays < 1
                 || publish.expiresDays > 36500)))
         return usage();
-    const bool trustOptions = !security.publicKeyFile.empty() || !security.caFile.empty();
-    const bool publishOptions = !publish.keyFile.empty() || !sequence.empty() || !expires.empty();
-    if (publishOptions && command != "publish")
+    if (!keys.empty()) {
+        publish.keyFile = keys.front();
+        publish.moreKeyFiles.assign(keys.begin() + 1, keys.end());
+    }
+    const bool trustOptions = !security.publicKeyFile.empty() || !security.caFile.empty()
+        || !security.rootFile.empty() || security.ignorePhases;
+    const bool publishOptions =
+        !publish.keyFile.empty() || !sequence.empty() || !phasedDays.empty() || publish.critical;
+    const bool rootOptions = !rootKeys.empty() || !threshold.empty() || !rootSigners.empty();
+    if ((publishOptions && command != "publish") || (rootOptions && command != "root"))
+        return usage();
+    if (!expires.empty() && command != "publish" && command != "root")
         return usage();
     if (trustOptions && command != "check" && command != "update")
         return usage();
+    if (command == "root") {
+        if (args.size() != 2 || rootKeys.empty() || threshold.empty() || rootSigners.empty())
+            return usage();
+        root.publicKeyFiles = commaParts(rootKeys);
+        root.signingKeyFiles = commaParts(rootSigners);
+        if (!expires.empty())
+            root.expiresDays = publish.expiresDays;
+        return runRoot(args[1], root);
+    }
 
     if (command == "check" && args.size() == 3)
         return runCheck(args[1], args[2], security);

@@ -3,6 +3,7 @@
 #include "files/folderfiles.h"
 #include "revision/relinfo.h"
 #include "revision/relinfolist.h"
+#include "revision/releasephase.h"
 #include "revision/revisionsignature.h"
 #include "files/sha256.h"
 #include "signing.h"
@@ -100,6 +101,12 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
     }
 
     const std::time_t now = options.clock ? options.clock() : std::time(nullptr);
+    ReleasePhase phase;
+    phase.phased = options.phasedDays > 0;
+    phase.start = now;
+    phase.days = options.phasedDays;
+    phase.critical = options.critical;
+    text += releasePhaseLines(phase);
     result.sequence = options.sequence;
     if (result.sequence == 0) {
         std::string previousText;
@@ -115,10 +122,14 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
     RevisionSignature signature;
     signature.sequence = result.sequence;
     signature.expires = result.expires;
-    if (!Signature::sign(options.keyFile,
-                         revisionSignatureMessage(result.sequence, result.expires, text),
-                         signature.signature, error))
+    const std::string message = revisionSignatureMessage(result.sequence, result.expires, text);
+    if (!Signature::sign(options.keyFile, message, signature.signature, error))
         return false;
+    for (const std::string &keyFile : options.moreKeyFiles) {
+        signature.extraSignatures.emplace_back();
+        if (!Signature::sign(keyFile, message, signature.extraSignatures.back(), error))
+            return false;
+    }
     return replaceFileInFolder(folder, kRemoteRelInfoName, text, error)
         && replaceFileInFolder(folder, kRevisionSignatureName, formatRevisionSignature(signature),
                                error);

@@ -236,6 +236,8 @@ void CDownloadJob::DownloadThread()
             m_report.addLine(" " + m_result.refusal);
             return Outcome::Refused;
         }
+        if (verified.heldBackUntil != 0)
+            m_report.addLine(" " + heldBackReason(verified.heldBackUntil));
         remote = std::move(verified.records);
         // Dropped before the local file is read: a huge server list
         // shrinks to what a run can install first.

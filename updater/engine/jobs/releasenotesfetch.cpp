@@ -38,7 +38,7 @@ ReleaseNotesResult fetchFrom(IFileTransfer &client, const std::string &serverPat
     IFileTransfer::GetFileOptions options;
     options.syncToDisk = false;
     options.maxBytes = kMaxReleaseNotesBytes;
-    const TrustedKey key = findTrustedKey(security.publicKeyFile);
+    const TrustedKey key = findTrustedKey(security.publicKeyFile, security.rootFile);
     if (key.source != TrustedKey::Source::None) {
         const VerifiedList verified = fetchVerifiedList(client, programFolder, security);
         if (verified.outcome == VerifiedList::Outcome::Refused)

@@ -5,10 +5,18 @@
 #include "revision/revisionsignature.h"
 #include "transfer/filetransfer.h"
 #include "trust/revisiontrust.h"
+#include "phasenumber.h"
+#include "revision/releasephase.h"
+#include "rootchain.h"
 #include "trustedkey.h"
 #include "validatorcache.h"
 
 #include <charconv>
+
+std::string heldBackReason(std::time_t until)
+{
+    return "a release in phases, which reaches this installation on " + utcMomentText(until);
+}
 
 std::uint64_t acceptedSequence(const std::string &programFolder)
 {
@@ -26,8 +34,10 @@ VerifiedList fetchVerifiedList(IFileTransfer &client, const std::string &program
                                const UpdateSecurity &security)
 {
     VerifiedList result;
-    CRevisionTrust trust(findTrustedKey(security.publicKeyFile), security.clock);
+    CRevisionTrust trust(findTrustedKey(security.publicKeyFile, security.rootFile), security.clock);
     const std::uint64_t accepted = trust.keyInForce() ? acceptedSequence(programFolder) : 0;
+    CRootChain roots(programFolder, trust);
+    const bool walkRoots = trust.keyInForce() && !trust.root().empty();
     CValidatorCache validators(programFolder);
     const std::size_t mirrors = client.mirrorCount();
     std::size_t mirror = 0;
@@ -48,6 +58,13 @@ VerifiedList fetchVerifiedList(IFileTransfer &client, const std::string &program
     };
     for (; mirror < mirrors; ++mirror) {
         client.useMirror(mirror);
+        if (walkRoots) {
+            const std::string why = roots.walk(client);
+            if (!why.empty()) {
+                refused(why);
+                continue;
+            }
+        }
         std::string list;
         if (!validators.fetch(client, kRemoteRelInfoName,
                               static_cast<std::uint64_t>(kMaxRelInfoFileSize), list)) {
@@ -86,6 +103,14 @@ VerifiedList fetchVerifiedList(IFileTransfer &client, const std::string &program
                                 std::to_string(trust.sequence()) + "\n", error);
         client.useMirror(IFileTransfer::kAllMirrors);
         result.outcome = VerifiedList::Outcome::Accepted;
+        const ReleasePhase phase = readReleasePhase(list);
+        if (!security.ignorePhases && phase.phased && !phase.critical) {
+            const double number = phaseNumber(programFolder, error);
+            if (!releaseReached(phase, number, trust.now(), false)) {
+                result.heldBackUntil = phaseBegins(phase, number);
+                records = RelInfoList();
+            }
+        }
         result.records = std::move(records);
         result.bytes = std::move(list);
         result.refusal.clear();

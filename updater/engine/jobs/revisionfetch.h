@@ -3,6 +3,7 @@
 #include "revision/relinfolist.h"
 #include "trust/updatesecurity.h"
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,20 @@ struct VerifiedList
         Refused, // a mirror's list was refused, and no other was accepted
     };
     Outcome outcome = Outcome::NoList;
-    RelInfoList records; // the accepted list's records
+    RelInfoList records; // the accepted list's records (none while held back)
     std::string bytes;   // the accepted list's bytes
     std::string refusal; // the first refusal, one line
     std::string problem; // every mirror's reason for no list, one line
     // With several mirrors: why each one before the accepted one (or every
     // one) was passed over, in their order ("mirror 1: ...").
     std::vector<std::string> passedOver;
+    // A phased release that this installation is not offered yet (its
+    // records are then held back): the moment it will be; else 0.
+    std::time_t heldBackUntil = 0;
 };
+
+// The line that tells when a held-back release reaches this installation.
+std::string heldBackReason(std::time_t until);
 
 // client: connected, in the update folder.
 VerifiedList fetchVerifiedList(IFileTransfer &client, const std::string &programFolder,

@@ -4,6 +4,7 @@
 #include "programinfo.h"
 #include "revision/revisionsignature.h"
 #include "trust/signature.h"
+#include "trust/trustroot.h"
 
 #include <climits>
 #include <cstdlib>
@@ -35,6 +36,29 @@ TrustedKey keyFromFile(const std::string &path, TrustedKey::Source source)
     return key;
 }
 
+TrustedKey rootFromFile(const std::string &path, TrustedKey::Source source)
+{
+    TrustedKey key;
+    key.source = source;
+    key.path = path;
+    std::string bytes;
+    ParsedRoot parsed;
+    std::string problem;
+    if (!appendWholeFile(path, bytes, kMaxRootFileSize))
+        problem = "cannot be read";
+    else
+        problem = parseRoot(bytes, parsed);
+    if (problem.empty()
+        && countSigningKeys(parsed.root.keys, parsed.signedMessage, parsed.signatures)
+            < parsed.root.threshold)
+        problem = "is not signed by a threshold of its own keys";
+    if (problem.empty())
+        key.root = std::move(parsed.root);
+    else
+        key.error = "the root of trust " + path + " " + problem;
+    return key;
+}
+
 } // namespace
 
 std::string engineBinaryFolder()
@@ -51,8 +75,10 @@ std::string engineBinaryFolder()
     return program.empty() ? std::string(".") : program;
 }
 
-TrustedKey findTrustedKey(const std::string &explicitFile)
+TrustedKey findTrustedKey(const std::string &explicitFile, const std::string &rootFile)
 {
+    if (!rootFile.empty())
+        return rootFromFile(rootFile, TrustedKey::Source::RootFile);
     if (!explicitFile.empty())
         return keyFromFile(explicitFile, TrustedKey::Source::File);
     if (kBuiltInPublicKey[0] != '\0') {
@@ -63,8 +89,12 @@ TrustedKey findTrustedKey(const std::string &explicitFile)
             key.error = "the built-in key is not an Ed25519 public key";
         return key;
     }
-    const std::string beside = engineBinaryFolder() + "/" + kPublicKeyName;
+    const std::string folder = engineBinaryFolder();
     std::error_code ec;
+    const std::string rootBeside = folder + "/" + kRootName;
+    if (std::filesystem::exists(rootBeside, ec) || ec)
+        return rootFromFile(rootBeside, TrustedKey::Source::RootBeside);
+    const std::string beside = folder + "/" + kPublicKeyName;
     if (std::filesystem::exists(beside, ec) || ec)
         return keyFromFile(beside, TrustedKey::Source::Beside);
     return TrustedKey();

@@ -109,6 +109,8 @@ CUpdateCheck::Outcome CUpdateCheck::runCheck(CProgramFolderLock &lock,
         m_prompt.message(m_message, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Warning);
         return Outcome::Refused;
     }
+    if (verified.heldBackUntil != 0)
+        addReason(heldBackReason(verified.heldBackUntil));
     RelInfoList &remote = verified.records;
     for (const std::string &reason : dropUnusableRecords(remote))
         addReason(reason);

@@ -14,7 +14,7 @@ std::unique_ptr<IFileTransfer> openUpdateTransfer(IPrompt *prompt, const std::st
     transfer->setTls(transferTlsSettings(serverPath, security.caFile));
     transfer->setMinRate(ftpMinRate(serverPath));
     transfer->setProxy(UpdateSettings::text(serverPath, UpdateSettings::kProxy));
-    const TrustedKey key = findTrustedKey(security.publicKeyFile);
+    const TrustedKey key = findTrustedKey(security.publicKeyFile, security.rootFile);
     transfer->setPlainAllowed(key.source != TrustedKey::Source::None && key.error.empty());
     transfer->setCancelFlag(cancel);
     return transfer;

@@ -522,7 +522,8 @@ std::string reservedNameReason(std::string_view name)
         lastCut == std::string_view::npos ? name : name.substr(lastCut + 1);
     // The engine's own files lie in the program folder itself.
     if (firstCut == std::string_view::npos) {
-        for (std::string_view own : {kLockFileName, kLocalRelInfoName, kAcceptedSequenceName})
+        for (std::string_view own : {kLockFileName, kLocalRelInfoName, kAcceptedSequenceName,
+                                     kAcceptedRootName, kPhaseNumberName})
             if (equalNoCase(name, own))
                 return "the update engine's own file";
         if (startsWithNoCase(name, kRemoteFilePrefix))

@@ -85,7 +85,7 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 // The names of the program folder that belong to the update engine, which
 // no server record may name (compared without regard to ASCII letter
 // case, backslash and "/" both separating parts): the folder lock, the local
-// list and the accepted sequence, every name beginning
+// list, the accepted sequence and root, the phase number, every name beginning
 // "RelInfoRemote." in the folder itself (the server's list, its
 // signature, the validators kept for them), every name whose last part
 // begins "upd_" (set-aside and half-written files), and every name of or
@@ -93,6 +93,10 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 // is one of them, or empty text.
 constexpr const char *kLockFileName = ".moravel.lock";
 constexpr const char *kAcceptedSequenceName = "RelInfoLocal.seq";
+// The newest root of trust accepted (jobs/rootchain.h), and the private
+// number that places this installation in a phased release.
+constexpr const char *kAcceptedRootName = "RelInfoLocal.root";
+constexpr const char *kPhaseNumberName = "RelInfoLocal.phase";
 constexpr const char *kRemoteFilePrefix = "RelInfoRemote.";
 constexpr const char *kAsideFilePrefix = "upd_";
 std::string reservedNameReason(std::string_view name);

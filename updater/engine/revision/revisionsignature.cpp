@@ -52,7 +52,12 @@ std::string formatRevisionSignature(const RevisionSignature &signature)
 {
     return kVersionKey + std::to_string(kRevisionSignatureVersion) + "\n" + kSequenceKey
         + std::to_string(signature.sequence) + "\n" + kExpiresKey + signature.expires + "\n"
-        + kSignatureKey + signature.signature + "\n";
+        + kSignatureKey + signature.signature + "\n" + [&signature] {
+              std::string more;
+              for (const std::string &extra : signature.extraSignatures)
+                  more += kSignatureKey + extra + "\n";
+              return more;
+          }();
 }
 
 bool parseRevisionSignature(const std::string &text, RevisionSignature &signature)
@@ -69,7 +74,7 @@ bool parseRevisionSignature(const std::string &text, RevisionSignature &signatur
         lines.push_back(line);
         start = end + 1;
     }
-    if (lines.size() != 4)
+    if (lines.size() < 4 || lines.size() > 3 + kMaxRevisionSignatures)
         return false;
     std::string version;
     std::string sequence;
@@ -82,6 +87,12 @@ bool parseRevisionSignature(const std::string &text, RevisionSignature &signatur
         || !parseUtcMoment(parsed.expires, moment)
         || !valueOf(lines[3], kSignatureKey, parsed.signature))
         return false;
+    for (std::size_t line = 4; line < lines.size(); ++line) {
+        std::string extra;
+        if (!valueOf(lines[line], kSignatureKey, extra))
+            return false;
+        parsed.extraSignatures.push_back(extra);
+    }
     signature = parsed;
     return true;
 }

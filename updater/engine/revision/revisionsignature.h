@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // The detached signature of a server's revision file: RelInfoRemote.rel.sig
 // beside RelInfoRemote.rel in the update directory. Four text lines (LF or
@@ -25,16 +26,22 @@
 // so neither the numbers nor any byte of the revision file can change
 // without the signature failing, and a signature made for something else
 // never passes as one of these.
+//
+// A list signed with several keys carries one Signature line for each,
+// after the first (at most kMaxRevisionSignatures in all); a file of one
+// key stays the four lines above.
 
 constexpr const char *kRevisionSignatureName = "RelInfoRemote.rel.sig";
 constexpr int kRevisionSignatureVersion = 1;
 constexpr std::size_t kMaxRevisionSignatureSize = 4096;
+constexpr std::size_t kMaxRevisionSignatures = 32;
 
 struct RevisionSignature
 {
     std::uint64_t sequence = 0;
-    std::string expires;   // "YYYY-MM-DDThh:mm:ssZ"
-    std::string signature; // base64
+    std::string expires;                      // "YYYY-MM-DDThh:mm:ssZ"
+    std::string signature;                    // base64
+    std::vector<std::string> extraSignatures; // by further keys, base64
 };
 
 // The signed message for a revision file's bytes: the header, then the
@@ -46,9 +53,9 @@ std::string revisionSignatureMessage(std::uint64_t sequence, const std::string &
 // The text of a signature file.
 std::string formatRevisionSignature(const RevisionSignature &signature);
 
-// Reads a signature file's text. False when it is not exactly the four
-// lines above (any other version, a number out of range, a malformed
-// moment).
+// Reads a signature file's text. False when it is not the four lines
+// above, with at most kMaxRevisionSignatures - 1 Signature lines after them (any other version, a
+// number out of range, a malformed moment).
 bool parseRevisionSignature(const std::string &text, RevisionSignature &signature);
 
 // "YYYY-MM-DDThh:mm:ssZ" of a moment, and back (false for any other form

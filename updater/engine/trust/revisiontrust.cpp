@@ -15,6 +15,7 @@ CRevisionTrust::CRevisionTrust(TrustedKey key, Clock clock)
     : m_key(std::move(key))
     , m_clock(std::move(clock))
 {
+    m_root = m_key.root.empty() && !m_key.pem.empty() ? singleKeyRoot(m_key.pem) : m_key.root;
 }
 
 std::string CRevisionTrust::refusalFor(const std::string &reason)
@@ -22,8 +23,7 @@ std::string CRevisionTrust::refusalFor(const std::string &reason)
     return kRefused + reason;
 }
 
-std::string CRevisionTrust::checkSignature(const std::string &publicKeyPem,
-                                           const std::string &signatureText, std::string_view list,
+std::string CRevisionTrust::checkSignature(const std::string &signatureText, std::string_view list,
                                            std::uint64_t &sequence) const
 {
     RevisionSignature signature;
@@ -34,12 +34,18 @@ std::string CRevisionTrust::checkSignature(const std::string &publicKeyPem,
             + std::to_string(kMaxRelInfoFileSize) + " bytes";
     std::string message = revisionSignatureHeader(signature.sequence, signature.expires);
     message.append(list);
-    if (!Signature::verify(publicKeyPem, message, signature.signature))
+    std::vector<std::string> signatures = signature.extraSignatures;
+    signatures.push_back(signature.signature);
+    const std::size_t signers = countSigningKeys(m_root.keys, message, signatures);
+    if (signers == 0 && m_root.keys.size() == 1)
         return std::string(kRemoteRelInfoName) + " does not match its signature by the trusted key";
+    if (signers < m_root.threshold)
+        return std::string(kRemoteRelInfoName) + " is signed by " + std::to_string(signers)
+            + " of the trusted keys, fewer than the threshold " + std::to_string(m_root.threshold)
+            + " of the root of version " + std::to_string(m_root.version);
     std::time_t expires = 0;
     parseUtcMoment(signature.expires, expires);
-    const std::time_t now = m_clock ? m_clock() : std::time(nullptr);
-    if (now >= expires)
+    if (now() >= expires)
         return std::string(kRemoteRelInfoName) + " expired on " + signature.expires;
     sequence = signature.sequence;
     return std::string();
@@ -60,12 +66,15 @@ bool CRevisionTrust::accept(std::string_view list, const std::string *signature,
     }
     if (!m_key.error.empty())
         return refuse(m_key.error);
+    const std::string expired = rootExpiry(m_root, now());
+    if (!expired.empty())
+        return refuse(expired);
     if (!signature)
         return refuse(std::string(kRemoteRelInfoName) + " is not signed (no "
                       + kRevisionSignatureName + " on the server)");
 
     std::uint64_t sequence = 0;
-    const std::string invalid = checkSignature(m_key.pem, *signature, list, sequence);
+    const std::string invalid = checkSignature(*signature, list, sequence);
     if (!invalid.empty())
         return refuse(invalid);
     if (sequence < acceptedSequence)

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "trustroot.h"
+
 class RelInfoList;
 
 // The public key that a server's revision file must be signed with, as
@@ -17,11 +19,14 @@ struct TrustedKey
         None,
         File,
         BuiltIn,
-        Beside
+        Beside,
+        RootFile,   // a root of trust named by the one who runs the engine
+        RootBeside, // moravel.root beside the engine
     };
     Source source = Source::None;
-    std::string pem;
-    std::string path;  // the file it came from (File, Beside)
+    std::string pem;   // a single key (File, BuiltIn, Beside)
+    TrustRoot root;    // a root file's root (RootFile, RootBeside)
+    std::string path;  // the file it came from (File, Beside, RootFile, RootBeside)
     std::string error; // a key is named but cannot be used
 };
 
@@ -31,8 +36,9 @@ struct TrustedKey
 // fetches nothing; whoever fetched the bytes keeps what it accepts.
 //
 // With a key in force a list is accepted only when its signature file is
-// there and well formed, its signature verifies with the key over the
-// list's exact bytes, it has not expired, its sequence is not lower than
+// there and well formed, valid signatures over the list's exact bytes come
+// from at least the threshold of distinct keys of the root in force (a
+// single key is a root of its own, threshold 1), it has not expired, its sequence is not lower than
 // the accepted one, and every record carries a SHA-256 and a size, so
 // that each file's content and length are covered by the signature too.
 // A key named but unusable refuses everything. Without any key every list
@@ -47,6 +53,11 @@ public:
 
     bool keyInForce() const { return m_key.source != TrustedKey::Source::None; }
 
+    // The root whose keys count: the key's own until setRoot() names a
+    // newer one (a walk of the server's roots, jobs/rootchain.h).
+    const TrustRoot &root() const { return m_root; }
+    void setRoot(TrustRoot root) { m_root = std::move(root); }
+
     // Decides on list with its signature file (null: the server has none).
     // On acceptance records gets the records of exactly these bytes and
     // sequence() the signed sequence (0 without a key); on refusal records
@@ -56,11 +67,13 @@ public:
     const std::string &refusal() const { return m_refusal; }
     std::uint64_t sequence() const { return m_sequence; }
 
-    // Checks a list's bytes against a signature file's text with a key, as
-    // accept() does, without the sequence and the records. Empty text when
-    // valid, else the reason.
-    std::string checkSignature(const std::string &publicKeyPem, const std::string &signatureText,
-                               std::string_view list, std::uint64_t &sequence) const;
+    // Checks a list's bytes against a signature file's text with the root
+    // in force, as accept() does, without the sequence and the records.
+    // Empty text when valid, else the reason.
+    std::string checkSignature(const std::string &signatureText, std::string_view list,
+                               std::uint64_t &sequence) const;
+
+    std::time_t now() const { return m_clock ? m_clock() : std::time(nullptr); }
 
     // The one-line refusal for reason ("Update refused: " and the reason).
     static std::string refusalFor(const std::string &reason);
@@ -69,6 +82,7 @@ private:
     bool refuse(const std::string &reason);
 
     TrustedKey m_key;
+    TrustRoot m_root;
     Clock m_clock;
     std::string m_refusal;
     std::uint64_t m_sequence = 0;
