@@ -5,6 +5,9 @@
 #include "childprocess.h"
 #include "ftpserver.h"
 #include "publish.h"
+#include "jobs/updatecheck.h"
+#include "jobs/updatetransfer.h"
+#include "revision/revisionsignature.h"
 #include "rootpublish.h"
 #include "updatetestsupport.h"
 
@@ -25,6 +28,9 @@ private slots:
     void refusals();
     void roots_data();
     void roots();
+    void phases_data();
+    void phases();
+    void phaseNumberIsPrivateAndKept();
 
 private:
     ProgramRun cli(const QString &program, const QStringList &arguments);
@@ -322,6 +328,123 @@ void TestSignedUpdate::roots()
         QVERIFY2(update.exitCode == 0, qPrintable(update.output));
         QCOMPARE(readFile(program + "/Spelmar.exe"), QByteArray("new exe"));
     }
+}
+
+void TestSignedUpdate::phases_data()
+{
+    QTest::addColumn<unsigned>("phasedDays"); // 0: not phased
+    QTest::addColumn<bool>("critical");
+    QTest::addColumn<double>("day");   // of the rollout, at the clock of the check
+    QTest::addColumn<bool>("now");     // asked for now
+    QTest::addColumn<bool>("cli");     // moravel-cli check, else a reminder's check
+    QTest::addColumn<bool>("offered"); // the newer file is told
+    // This installation's private number is 0.25: over 8 days its phase
+    // begins on day 2.
+    QTest::newRow("before the rollout") << 8u << false << -1.0 << false << false << false;
+    QTest::newRow("during, before this phase") << 8u << false << 1.5 << false << false << false;
+    QTest::newRow("during, in this phase") << 8u << false << 2.5 << false << false << true;
+    QTest::newRow("after the rollout") << 8u << false << 9.0 << false << false << true;
+    QTest::newRow("not phased") << 0u << false << 0.0 << false << false << true;
+    QTest::newRow("critical") << 8u << true << 1.0 << false << false << true;
+    QTest::newRow("check --now") << 8u << false << 1.0 << true << true << true;
+    QTest::newRow("check without --now") << 8u << false << 1.0 << false << true << false;
+}
+
+void TestSignedUpdate::phases()
+{
+    QFETCH(unsigned, phasedDays);
+    QFETCH(bool, critical);
+    QFETCH(double, day);
+    QFETCH(bool, now);
+    QFETCH(bool, cli);
+    QFETCH(bool, offered);
+
+    const QString serverPath = QString("row%1/Updates").arg(++m_row);
+    const QString offeredFolder = m_work.filePath("server/" + serverPath);
+    writeFiles(offeredFolder,
+               {{"Spelmar.exe", "new exe"}, {"RelInfoRemote.rel", "Spelmar.exe; 3.01.02\r\n"}});
+    const std::time_t clock = std::time(nullptr);
+    const std::time_t start = clock - static_cast<std::time_t>(day * 86400);
+    PublishOptions options;
+    options.keyFile = key("maker.key").toStdString();
+    options.phasedDays = phasedDays;
+    options.critical = critical;
+    options.clock = [start] { return start; };
+    PublishResult published;
+    std::string error;
+    QVERIFY2(publishFolder(offeredFolder.toStdString(), options, published, error), error.c_str());
+
+    QTemporaryDir programDir;
+    const QString program = programDir.path();
+    writeFiles(program,
+               {{"Spelmar.exe", "old exe"},
+                {"RelInfoLocal.rel", "Spelmar.exe; 3.01.01\r\n"},
+                {"RelInfoLocal.phase", "0.25\n"}});
+    QString reasons;
+    bool newer = false;
+    if (cli) {
+        QStringList arguments{"check", serverPath, program, "--public-key", key("maker.pub")};
+        if (now)
+            arguments << "--now";
+        const ProgramRun check = this->cli(MORAVEL_CLI, arguments);
+        QVERIFY2(check.exitCode == 0 || check.exitCode == 3, qPrintable(check.output));
+        newer = check.exitCode == 3;
+        reasons = check.output;
+    } else {
+        UpdateSecurity security;
+        security.publicKeyFile = key("maker.pub").toStdString();
+        security.clock = [clock] { return clock; };
+        security.ignorePhases = now;
+        ScriptedPrompt prompt;
+        const auto client = openUpdateTransfer(&prompt, serverPath.toStdString(), security, nullptr,
+                                               m_server->host().toStdString());
+        CUpdateCheck check(*client, prompt);
+        check.setSecurity(security);
+        check.CheckForUpdates(serverPath.toStdString(), program.toStdString(), "Spelmar.exe", true);
+        QVERIFY2(check.lastOutcome() == CUpdateCheck::Outcome::NewerFiles
+                     || check.lastOutcome() == CUpdateCheck::Outcome::NothingNewer,
+                 check.lastReasons().c_str());
+        newer = check.lastOutcome() == CUpdateCheck::Outcome::NewerFiles;
+        reasons = QString::fromStdString(check.lastReasons());
+        // Nothing newer in a reminder's check: no box.
+        QCOMPARE(prompt.boxes().empty(), !offered);
+    }
+    QCOMPARE(newer, offered);
+    const QString begins = QString::fromStdString(utcMomentText(start + 2 * 86400));
+    QCOMPARE(reasons.contains("a release in phases, which reaches this installation on " + begins), !offered);
+    QCOMPARE(readFile(program + "/RelInfoLocal.phase"), QByteArray("0.25\n"));
+}
+
+void TestSignedUpdate::phaseNumberIsPrivateAndKept()
+{
+    // Made on the first phased release, from the system's random source,
+    // and kept: the second check reads the same number.
+    const QString serverPath = QString("row%1/Updates").arg(++m_row);
+    const QString offered = m_work.filePath("server/" + serverPath);
+    writeFiles(offered, {{"Spelmar.exe", "new exe"}, {"RelInfoRemote.rel", "Spelmar.exe; 3.01.02\r\n"}});
+    PublishOptions options;
+    options.keyFile = key("maker.key").toStdString();
+    options.phasedDays = 8;
+    PublishResult published;
+    std::string error;
+    QVERIFY2(publishFolder(offered.toStdString(), options, published, error), error.c_str());
+    QByteArray numbers[2];
+    for (QByteArray &number : numbers) {
+        QTemporaryDir programDir;
+        writeFiles(programDir.path(), {{"RelInfoLocal.rel", "Spelmar.exe; 3.01.01\r\n"}});
+        for (int run = 0; run < 2; ++run) {
+            const ProgramRun check =
+                cli(MORAVEL_CLI, {"check", serverPath, programDir.path(), "--public-key", key("maker.pub")});
+            QVERIFY2(check.exitCode == 0 || check.exitCode == 3, qPrintable(check.output));
+            const QByteArray kept = readFile(programDir.path() + "/RelInfoLocal.phase");
+            QVERIFY(run == 0 || kept == number);
+            number = kept;
+        }
+        bool ok = false;
+        const double value = QString::fromLatin1(number.trimmed()).toDouble(&ok);
+        QVERIFY2(ok && value >= 0 && value < 1, number.constData());
+    }
+    QVERIFY(numbers[0] != numbers[1]); // one per installation
 }
 
 QTEST_GUILESS_MAIN(TestSignedUpdate)

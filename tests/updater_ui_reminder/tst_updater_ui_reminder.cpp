@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <atomic>
@@ -74,6 +75,8 @@ private slots:
     void dialog_data();
     void dialog();
     void restoreFromSettings();
+    void askedChecksSkipPhases_data();
+    void askedChecksSkipPhases();
     void workerStops_data();
     void workerStops();
 
@@ -252,6 +255,44 @@ void TestReminder::restoreFromSettings()
     QCOMPARE(offered, std::string("/opt/tools/spelmar"));
     QVERIFY(prompt.boxes().empty());
     QVERIFY(window.isVisible());
+}
+
+void TestReminder::askedChecksSkipPhases_data()
+{
+    QTest::addColumn<bool>("button"); // "Look for updates now", else UpdateInfo's call
+    QTest::newRow("Look for updates now") << true;
+    QTest::newRow("UpdateInfo") << false;
+}
+
+void TestReminder::askedChecksSkipPhases()
+{
+    QFETCH(bool, button);
+    ScriptedPrompt prompt;
+    CUpdateReminderDlg window{prompt};
+    window.prepare(kServer, "/nowhere/Spelmar.exe");
+    std::atomic<int> runs{0};
+    std::atomic<bool> asked{false}, onWindowThread{false};
+    window.setCheckFunction([&](CUpdateReminderDlg &, const CUpdateReminderDlg::CheckRequest &r) {
+        asked = r.ignorePhases && !r.scheduledRun && r.programName == "Spelmar.exe";
+        onWindowThread = QThread::currentThread() == qApp->thread();
+        ++runs;
+    });
+    if (button) {
+        window.show();
+        auto *now = window.findChild<QPushButton *>("checkNowButton");
+        QVERIFY(now);
+        QCOMPARE(now->text(), QString("Look for updates now"));
+        QTest::mouseClick(now, Qt::LeftButton);
+        // On the worker, at once: well before the reminder's delay.
+        QTRY_VERIFY_WITH_TIMEOUT(runs == 1, CUpdateReminderDlg::kWorkerDelayMs / 2);
+        window.waitForWorker();
+    } else {
+        window.CheckForUpdates(kServer);
+    }
+    QCOMPARE(runs.load(), 1);
+    QVERIFY(asked);
+    QCOMPARE(onWindowThread.load(), !button);
+    QVERIFY(!stampedNow()); // not a reminder's run
 }
 
 void TestReminder::workerStops_data()

@@ -45,9 +45,12 @@ CUpdateReminderDlg::CheckFunction updateCheck(IPrompt &prompt)
                 CurlLibrary::get();
                 LibraryClosing::armExitHandler();
             });
+            UpdateSecurity security;
+            security.ignorePhases = request.ignorePhases;
             const std::unique_ptr<IFileTransfer> client =
-                openUpdateTransfer(&prompt, request.serverPath, UpdateSecurity(), request.cancel);
+                openUpdateTransfer(&prompt, request.serverPath, security, request.cancel);
             CUpdateCheck check(*client, prompt, [&scheduler] { scheduler.armReleaseNotesTimer(); });
+            check.setSecurity(security);
             check.CheckForUpdates(request.serverPath, request.programFolder, request.programName,
                                   request.scheduledRun);
         };

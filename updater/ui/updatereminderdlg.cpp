@@ -58,6 +58,7 @@ CUpdateReminderDlg::CUpdateReminderDlg(IPrompt &prompt, QWidget *parent)
     // Going back is wanted most when the server has nothing newer than a
     // bad release: the settings offer it as well as the release notes.
     m_chooseRelease = RestoreLaunch::restoreDialog(m_prompt, this);
+    connect(m_ui->checkNowButton, &QPushButton::clicked, this, [this] { LookForUpdatesNow(); });
     connect(m_ui->restoreButton, &QPushButton::clicked, this, [this] {
         const std::string folder = programFolder();
         if (RestoreLaunch::offerRestore(m_prompt, m_chooseRelease, folder, programName()))
@@ -157,19 +158,47 @@ bool CUpdateReminderDlg::StartSchedule(const QDateTime &now)
     return true;
 }
 
+bool CUpdateReminderDlg::LookForUpdatesNow()
+{
+    CheckRequest request;
+    {
+        std::lock_guard<std::mutex> lock(m_pathsMutex);
+        request.serverPath = m_serverPath;
+        request.programFolder = m_programFolder;
+        request.programName = m_programName;
+    }
+    request.ignorePhases = true;
+    request.cancel = &m_cancel;
+    if (m_workerRunning.load() || m_cancel.load())
+        return false;
+    if (m_worker.joinable())
+        m_worker.join();
+    m_workerRunning.store(true);
+    try {
+        m_worker = std::thread(&CUpdateReminderDlg::ReminderThread, this, m_check,
+                               std::move(request), std::string());
+    } catch (const std::system_error &) {
+        m_workerRunning.store(false);
+        return false;
+    }
+    return true;
+}
+
 void CUpdateReminderDlg::ReminderThread(CheckFunction check, CheckRequest request,
                                         std::string keyPath)
 {
     pthread_setname_np(pthread_self(), kWorkerThreadName);
+    // Without a key path the user asked: no wait, no stamp.
     bool cancelled = false;
-    {
+    if (!keyPath.empty()) {
         std::unique_lock<std::mutex> lock(m_workerMutex);
         cancelled = m_workerChanged.wait_for(lock, std::chrono::milliseconds(kWorkerDelayMs),
                                              [this] { return m_cancel.load(); });
     }
     if (!cancelled) {
         // Stamped before the check, whatever its outcome.
-        ReminderSchedule::stamp(keyPath, toOleDate(QDateTime::currentDateTime()));
+        if (!keyPath.empty())
+            ReminderSchedule::stamp(keyPath, toOleDate(QDateTime::currentDateTime()));
         try {
             if (check && !m_cancel.load())
                 check(*this, request);
@@ -225,6 +254,7 @@ bool CUpdateReminderDlg::CheckForUpdates(const std::string &serverPath)
     request.programFolder = programFolder();
     request.programName = programName();
     request.scheduledRun = false;
+    request.ignorePhases = true;
     if (m_check)
         m_check(*this, request);
     return false;

@@ -36,6 +36,9 @@ public:
         std::string programFolder;
         std::string programName;
         bool scheduledRun = false;
+        // A check the user asked for now: a release in phases reaches this
+        // installation at once.
+        bool ignorePhases = false;
         // Set when the check should give up (the host is ending); null for
         // a check on request.
         const std::atomic<bool> *cancel = nullptr;
@@ -58,9 +61,14 @@ public:
     // when the worker could not be started.
     bool StartSchedule(const QDateTime &now);
 
-    // Runs the check at once on the calling thread, not as a scheduled run.
-    // Always false.
+    // Runs the check at once on the calling thread, not as a scheduled run
+    // and past any phases. Always false.
     bool CheckForUpdates(const std::string &serverPath);
+
+    // "Look for updates now": the check past any phases on the worker
+    // thread, at once and without stamping the reminder. False when a
+    // worker already runs or none may start.
+    bool LookForUpdatesNow();
 
     // Arms the one-shot timer that shows the release notes on the
     // user-interface thread; callable from any thread.

@@ -104,10 +104,10 @@ VerifiedList fetchVerifiedList(IFileTransfer &client, const std::string &program
         client.useMirror(IFileTransfer::kAllMirrors);
         result.outcome = VerifiedList::Outcome::Accepted;
         const ReleasePhase phase = readReleasePhase(list);
-        if (!security.ignorePhases && phase.phased && !phase.critical) {
-            const double number = phaseNumber(programFolder, error);
-            if (!releaseReached(phase, number, trust.now(), false)) {
-                result.heldBackUntil = phaseBegins(phase, number);
+        if (!security.ignorePhases && heldInPhases(phase)) {
+            const std::time_t begins = phaseBegins(phase, phaseNumber(programFolder, error));
+            if (trust.now() < begins) {
+                result.heldBackUntil = begins;
                 records = RelInfoList();
             }
         }

@@ -85,8 +85,3 @@ std::time_t phaseBegins(const ReleasePhase &phase, double number)
     const double clamped = number < 0 ? 0 : (number >= 1 ? 1 : number);
     return phase.start + static_cast<std::time_t>(std::floor(clamped * phase.days * 86400.0));
 }
-
-bool releaseReached(const ReleasePhase &phase, double number, std::time_t now, bool ignorePhases)
-{
-    return ignorePhases || phase.critical || !phase.phased || now >= phaseBegins(phase, number);
-}

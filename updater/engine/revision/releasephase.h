@@ -37,5 +37,8 @@ std::string releasePhaseLines(const ReleasePhase &phase);
 // The moment the installation with number reaches phase's release.
 std::time_t phaseBegins(const ReleasePhase &phase, double number);
 
-// Whether the installation with number is offered the release at now.
-bool releaseReached(const ReleasePhase &phase, double number, std::time_t now, bool ignorePhases);
+// Whether phase holds a release back at all: phased and not critical.
+inline bool heldInPhases(const ReleasePhase &phase)
+{
+    return phase.phased && !phase.critical;
+}
