@@ -9,6 +9,7 @@
 #include "jobs/updatetransfer.h"
 #include "revision/revisionsignature.h"
 #include "rootpublish.h"
+#include "trust/trustroot.h"
 #include "updatetestsupport.h"
 
 #include <QTemporaryDir>
@@ -28,6 +29,8 @@ private slots:
     void refusals();
     void roots_data();
     void roots();
+    void rootFiles_data();
+    void rootFiles();
     void phases_data();
     void phases();
     void phaseNumberIsPrivateAndKept();
@@ -285,6 +288,8 @@ void TestSignedUpdate::roots()
         QVERIFY2(publishFolder(offered.toStdString(), options, result, error), error.c_str());
     };
     publishList(listKeys);
+    // A line a signature: one key keeps the four lines older clients read.
+    QCOMPARE(readFile(offered + "/RelInfoRemote.rel.sig").count('\n'), 3 + listKeys.count(',') + 1);
 
     QTemporaryDir programDir;
     const QString program = programDir.path();
@@ -330,24 +335,87 @@ void TestSignedUpdate::roots()
     }
 }
 
+void TestSignedUpdate::rootFiles_data()
+{
+    // A change to root/2.root, written by moravel-cli root with keys a and
+    // b, threshold 2, signed by maker (version 1) and both: "from|to"
+    // replaces text, "append|text" adds it; and the refusal, empty when
+    // the root is taken.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("as written") << ""
+                                << "";
+    // The signatures cover the bytes: other line ends make another file.
+    QTest::newRow("CR LF lines") << "crlf"
+                                 << "is signed by 0 of the keys of version 1";
+    QTest::newRow("threshold above the keys") << "Threshold: 2|Threshold: 3"
+                                              << "has a threshold above its number of keys";
+    QTest::newRow("a changed key count") << "Threshold: 2|Threshold: 1"
+                                         << "is signed by 0 of the keys of version 1";
+    QTest::newRow("unknown line") << "append|Key: x\n"
+                                  << "has an unknown line 10";
+    QTest::newRow("another format") << "Moravel-Root: 1|Moravel-Root: 2"
+                                    << "is not a root of trust of a known format";
+    QTest::newRow("larger than 64 KiB") << "append|" + QString(65536, 'x') << "is larger than 65536 bytes";
+    QTest::newRow("too many signatures")
+        << "append|" + QString("Signature: AAAA\n").repeated(62) << "carries more than 64 signatures";
+}
+
+void TestSignedUpdate::rootFiles()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, reason);
+    QTemporaryDir folder;
+    for (const char *keys : {"maker", "a,b"}) {
+        QStringList publicKeys, signers{key("maker.key")};
+        for (const QString &name : QString(keys).split(',')) {
+            publicKeys << key(name + ".pub");
+            signers << key(name + ".key");
+        }
+        const ProgramRun root = cli(MORAVEL_CLI,
+                                    {"root", folder.path(), "--keys", publicKeys.join(','), "--threshold",
+                                     QString::number(publicKeys.size()), "--sign", signers.join(',')});
+        QVERIFY2(root.exitCode == 0, qPrintable(root.output));
+    }
+    QByteArray bytes = readFile(folder.path() + "/root/2.root");
+    const QStringList parts = change.split('|');
+    if (change == "crlf")
+        bytes.replace("\n", "\r\n");
+    else if (parts[0] == "append")
+        bytes += parts[1].toLatin1();
+    else if (!change.isEmpty())
+        bytes.replace(parts[0].toLatin1(), parts[1].toLatin1());
+    TrustRoot next;
+    const std::string refusal = acceptNextRoot(singleKeyRoot(readFile(key("maker.pub")).toStdString()),
+                                               std::string_view(bytes.constData(), bytes.size()), next);
+    QVERIFY2(QString::fromStdString(refusal).contains(reason), refusal.c_str());
+    QCOMPARE(refusal.empty(), reason.isEmpty());
+    QCOMPARE(next.version, reason.isEmpty() ? 2u : 0u);
+    if (reason.isEmpty())
+        QCOMPARE(next.keys.size(), std::size_t(2));
+}
+
 void TestSignedUpdate::phases_data()
 {
     QTest::addColumn<unsigned>("phasedDays"); // 0: not phased
     QTest::addColumn<bool>("critical");
     QTest::addColumn<double>("day");   // of the rollout, at the clock of the check
     QTest::addColumn<bool>("now");     // asked for now
-    QTest::addColumn<bool>("cli");     // moravel-cli check, else a reminder's check
+    QTest::addColumn<QString>("cli");  // a moravel-cli command, else a reminder's check
     QTest::addColumn<bool>("offered"); // the newer file is told
     // This installation's private number is 0.25: over 8 days its phase
     // begins on day 2.
-    QTest::newRow("before the rollout") << 8u << false << -1.0 << false << false << false;
-    QTest::newRow("during, before this phase") << 8u << false << 1.5 << false << false << false;
-    QTest::newRow("during, in this phase") << 8u << false << 2.5 << false << false << true;
-    QTest::newRow("after the rollout") << 8u << false << 9.0 << false << false << true;
-    QTest::newRow("not phased") << 0u << false << 0.0 << false << false << true;
-    QTest::newRow("critical") << 8u << true << 1.0 << false << false << true;
-    QTest::newRow("check --now") << 8u << false << 1.0 << true << true << true;
-    QTest::newRow("check without --now") << 8u << false << 1.0 << false << true << false;
+    const QString reminder;
+    QTest::newRow("before the rollout") << 8u << false << -1.0 << false << reminder << false;
+    QTest::newRow("during, before this phase") << 8u << false << 1.5 << false << reminder << false;
+    QTest::newRow("during, in this phase") << 8u << false << 2.5 << false << reminder << true;
+    QTest::newRow("after the rollout") << 8u << false << 9.0 << false << reminder << true;
+    QTest::newRow("not phased") << 0u << false << 0.0 << false << reminder << true;
+    QTest::newRow("critical") << 8u << true << 1.0 << false << reminder << true;
+    QTest::newRow("check --now") << 8u << false << 1.0 << true << "check" << true;
+    QTest::newRow("check without --now") << 8u << false << 1.0 << false << "check" << false;
+    QTest::newRow("update --now") << 8u << false << 1.0 << true << "update" << true;
+    QTest::newRow("update without --now") << 8u << false << 1.0 << false << "update" << false;
 }
 
 void TestSignedUpdate::phases()
@@ -356,7 +424,7 @@ void TestSignedUpdate::phases()
     QFETCH(bool, critical);
     QFETCH(double, day);
     QFETCH(bool, now);
-    QFETCH(bool, cli);
+    QFETCH(QString, cli);
     QFETCH(bool, offered);
 
     const QString serverPath = QString("row%1/Updates").arg(++m_row);
@@ -382,14 +450,14 @@ void TestSignedUpdate::phases()
                 {"RelInfoLocal.phase", "0.25\n"}});
     QString reasons;
     bool newer = false;
-    if (cli) {
-        QStringList arguments{"check", serverPath, program, "--public-key", key("maker.pub")};
+    if (!cli.isEmpty()) {
+        QStringList arguments{cli, serverPath, program, "--public-key", key("maker.pub")};
         if (now)
             arguments << "--now";
-        const ProgramRun check = this->cli(MORAVEL_CLI, arguments);
-        QVERIFY2(check.exitCode == 0 || check.exitCode == 3, qPrintable(check.output));
-        newer = check.exitCode == 3;
-        reasons = check.output;
+        const ProgramRun run = this->cli(MORAVEL_CLI, arguments);
+        QVERIFY2(run.exitCode == 0 || run.exitCode == 3, qPrintable(run.output));
+        newer = cli == "update" ? readFile(program + "/Spelmar.exe") == "new exe" : run.exitCode == 3;
+        reasons = run.output;
     } else {
         UpdateSecurity security;
         security.publicKeyFile = key("maker.pub").toStdString();

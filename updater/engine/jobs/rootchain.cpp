@@ -27,12 +27,13 @@ std::string CRootChain::walk(IFileTransfer &client)
         const std::string name = rootFileName(current.version + 1);
         IFileTransfer::GetFileOptions options;
         options.maxBytes = kMaxRootFileSize;
+        // Asked first, so that the usual end of the chain costs no error
+        // page.
+        if (!client.FindFile(name))
+            break;
         std::string bytes;
         if (!client.GetBytes(name, bytes, options)) {
-            const std::string why = client.lastError();
-            // A file that sent bytes exists: its own failure is the reason.
-            if (client.lastReceived() > 0 || client.FindFile(name))
-                refusal = name + " cannot be fetched: " + why;
+            refusal = name + " cannot be fetched: " + client.lastError();
             break;
         }
         if (walked == kMaxRootsPerWalk) {
