@@ -9,11 +9,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -285,6 +287,15 @@ void TestExports::progressWindow()
     QVERIFY(writeFile(folder.filePath("201401011200/a.txt"), "jan"));
     QVERIFY(writeFile(folder.filePath("201406301200/a.txt"), "jun"));
     QVERIFY(writeFile(folder.filePath("201406301200/b.txt"), "jun b"));
+    // A release in phases whose moment for this installation is days away:
+    // the user's install takes it all the same.
+    QVERIFY(writeFile(folder.filePath("RelInfoLocal.phase"), "0.5\n"));
+    const QString serverList = m_serverRoot.filePath(kServer) + "/RelInfoRemote.rel";
+    const QByteArray listed = readFile(serverList);
+    QVERIFY(writeFile(serverList,
+                      listed + "; Phased; " + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1()
+                          + "; 30\r\n"));
+    const auto restoreList = qScopeGuard([&] { writeFile(serverList, listed); });
 
     // Waits for the window's last line, keeps its lines and closes it with
     // OK; or closes it once its worker runs (OK disabled) or is over.

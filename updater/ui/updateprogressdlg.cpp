@@ -132,9 +132,16 @@ void CUpdateProgressDlg::startWorker()
     m_report = std::make_unique<Report>(this);
     if (m_restoreMode)
         m_job = std::make_unique<CRestoreJob>(*m_report, m_programFolder, m_serverPath);
-    else
-        m_job = std::make_unique<CDownloadJob>(*m_report, &m_prompt, m_serverPath, m_programFolder,
-                                               m_takeAll, m_host);
+    else {
+        auto download = std::make_unique<CDownloadJob>(*m_report, &m_prompt, m_serverPath,
+                                                       m_programFolder, m_takeAll, m_host);
+        // The user chose to install what a check showed: a release in
+        // phases is installed whatever this installation's moment.
+        UpdateSecurity security;
+        security.ignorePhases = true;
+        download->setSecurity(security);
+        m_job = std::move(download);
+    }
     if (!m_job->start())
         m_job.reset(); // only cancel closes the dialog now
 }
