@@ -4,7 +4,9 @@
 #include "revision/relinfo.h"
 
 #include <charconv>
+#include <cerrno>
 #include <cstdint>
+#include <random>
 
 #include <sys/random.h>
 
@@ -26,8 +28,14 @@ double drawNumber()
     auto *bytes = reinterpret_cast<unsigned char *>(&bits);
     while (got < sizeof bits) {
         const ssize_t n = ::getrandom(bytes + got, sizeof bits - got, 0);
-        if (n > 0)
+        if (n > 0) {
             got += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            // No getrandom: the library's device, /dev/urandom here.
+            std::random_device device;
+            bits = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+            break;
+        }
     }
     // 53 random bits: every value a multiple of 2^-53 below 1.
     return static_cast<double>(bits >> 11) / 9007199254740992.0;
