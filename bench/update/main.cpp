@@ -23,10 +23,12 @@
 // - the slowest hostile release-notes page on screen (deep tables, lists
 //   and divs, 1 MiB of one word, 100,000 links) against an ordinary page,
 //   and how much of an endless file arrives before its listed size stops
-//   it.
+//   it;
+// - the updates that fetch only what changed (delta.h).
 // Each timing is the best of a few rounds, taken alternately. The data live
 // in a temporary folder that is removed at the end.
 
+#include "delta.h"
 #include "ftpserver.h"
 #include "hostile.h"
 #include "signedrelease.h"
@@ -321,6 +323,11 @@ int main(int argc, char *argv[])
     // --hostile: only the hostile-server figures.
     if (app.arguments().contains("--hostile"))
         return reportHostile(root) ? 0 : 1;
+    // --delta: only the figures of updates that fetch what changed.
+    if (app.arguments().contains("--delta")) {
+        reportDelta(root);
+        return 0;
+    }
 
     std::mt19937_64 random(20140811);
     const QString updates = root.filePath("server/Bench/Updates");
@@ -441,6 +448,8 @@ int main(int argc, char *argv[])
     }
 
     reportHttps(root, publicKey);
+    reportDelta(root);
+    QDir(root.filePath("delta-server")).removeRecursively();
     QDir(updates).removeRecursively();
     QDir(small).removeRecursively();
 
