@@ -170,11 +170,12 @@ std::size_t CHttpFileClient::onHeader(char *data, std::size_t size, std::size_t 
         answer->validators.lastModified = value;
     else if (name == "content-type")
         answer->contentType = value;
-    if (name == "content-range")
+    else if (name == "content-range") {
         answer->contentRange = value;
-    if (name == "content-range" && lower(value).compare(0, 6, "bytes ") == 0) {
-        answer->hasRange = true;
-        answer->rangeStart = std::strtoull(value.c_str() + 6, nullptr, 10);
+        if (lower(value).compare(0, 6, "bytes ") == 0) {
+            answer->hasRange = true;
+            answer->rangeStart = std::strtoull(value.c_str() + 6, nullptr, 10);
+        }
     }
     return bytes;
 }
