@@ -19,6 +19,7 @@ NAME is a file's path below ROOT or its bare name; options may repeat.
   --long-header NAME:N      answer NAME with a header line of N bytes
   --no-validators NAME      neither ETag nor Last-Modified for NAME
   --wrong-range NAME        each part of NAME one byte later than asked, named so
+  --single-range NAME       several ranges for NAME get 200 and the whole file
 Several ranges in one request get multipart/byteranges.
 """
 
@@ -38,7 +39,7 @@ def main():
     parser.add_argument("--certificate")
     parser.add_argument("--log")
     for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole", "--stall",
-                   "--long-header", "--no-validators", "--wrong-range"):
+                   "--long-header", "--no-validators", "--wrong-range", "--single-range"):
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
@@ -137,6 +138,8 @@ def main():
                     break
                 end = min(int(last), len(data) - 1) if last.isdigit() else len(data) - 1
                 spans.append((int(first), end))
+            if len(spans) > 1 and mode({name: True for name in args.single_range}, relative):
+                spans = []
             if mode({name: True for name in args.wrong_range}, relative):
                 spans = [(first + 1, min(end + 1, len(data) - 1)) for first, end in spans]
             if len(spans) == 1:

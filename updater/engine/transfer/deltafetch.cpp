@@ -137,11 +137,12 @@ DeltaResult fetchByDelta(IFileTransfer &client, const std::string &remoteName,
     rangeOptions.fileSize = length;
     std::size_t next = 0; // the first range not yet whole
     int tries = 0;
+    std::size_t perRequest = kRangesPerRequest;
     while (next < missing.size()) {
         if (source.cancel && source.cancel->load())
             return fail("cancelled");
         std::vector<IFileTransfer::ByteRange> asked;
-        for (std::size_t i = next; i < missing.size() && asked.size() < kRangesPerRequest; ++i)
+        for (std::size_t i = next; i < missing.size() && asked.size() < perRequest; ++i)
             asked.push_back(missing[i]);
         // A part cut off mid-way is asked for from its first missing byte.
         if (written > asked.front().offset) {
@@ -152,6 +153,12 @@ DeltaResult fetchByDelta(IFileTransfer &client, const std::string &remoteName,
         if (client.GetRanges(remoteName, asked, sink, rangeOptions)) {
             next += asked.size();
             tries = 0;
+            continue;
+        }
+        // A server that sends the whole file for several ranges may still
+        // send one range at a time.
+        if (rangeOptions.wholeInstead && written == before && asked.size() > 1) {
+            perRequest = 1;
             continue;
         }
         if (written == before || ++tries >= IFileTransfer::kMaxTries || client.connectionLost())

@@ -28,7 +28,8 @@ struct DeltaResult
 
 // Builds remoteName below localFolder from the blocks of the older copy
 // that NAME.zsync finds there and the parts it lacks, fetched as ranges
-// (several in a request), through the one writer: the file beside the
+// (several in a request, or one at a time from a server that answers
+// several with the whole file), through the one writer: the file beside the
 // target replaces it only when its SHA-256 is options.expectedSha256. A
 // connection cut mid-way is taken up with the parts still missing, for as
 // long as each try brings bytes. Anything else that goes wrong (no parts

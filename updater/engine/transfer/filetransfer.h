@@ -124,6 +124,9 @@ public:
         // The version the parts must be of (HTTP's If-Range): set by the
         // first answer when empty, then asked for.
         std::string version;
+        // Set by a failed request that the server answered with the whole
+        // file: it ignores Range, or (for several ranges) takes one only.
+        bool wholeInstead = false;
     };
     // True when the server can send parts of a file (rangesOffered) and
     // GetRanges fetches them: ranges in ascending order, not touching,

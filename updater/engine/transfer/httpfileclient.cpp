@@ -415,6 +415,7 @@ bool CHttpFileClient::GetRanges(const std::string &remoteName, const std::vector
         m_lastError.clear();
         return true;
     }
+    options.wholeInstead = false;
     resetRequestOptions(Validators(), options.version);
     curl().easySetopt(session(), CURLOPT_RANGE, asked.c_str());
     Answer answer;
@@ -433,6 +434,7 @@ bool CHttpFileClient::GetRanges(const std::string &remoteName, const std::vector
     transfer.acceptBody = [&] {
         const std::string version = versionOf(answer.validators);
         const bool otherVersion = !options.version.empty() && version != options.version;
+        options.wholeInstead = answer.status == 200 && !otherVersion;
         if (answer.status == 200)
             answer.refusal = otherVersion ? kChanged : kNoParts;
         else if (answer.status != 206)
@@ -452,6 +454,8 @@ bool CHttpFileClient::GetRanges(const std::string &remoteName, const std::vector
     if (!performed)
         return false;
     if (answer.status != 206) {
+        // A whole file without a body never reached acceptBody.
+        options.wholeInstead = answer.status == 200;
         m_lastError = answer.status == 200 ? kNoParts : statusFailure(answer.status);
         return false;
     }
