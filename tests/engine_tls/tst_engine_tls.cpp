@@ -480,12 +480,14 @@ void TestFtpTls::zsyncReadsThePublishedFolder()
 void TestFtpTls::delta_data()
 {
     // "nginx" (HTTPS, HTTP/2), "odd" (webserver.py), "cut"/"cut-odd"
-    // (behind a forwarder that cuts each connection after 256 KiB).
+    // (behind a forwarder that cuts each connection after 256 KiB), "slow".
     QTest::addColumn<QString>("server");
     QTest::addColumn<QStringList>("modes");
-    QTest::addColumn<QString>("change");   // changed() of the installed copy
-    QTest::addColumn<QString>("tampered"); // "index", "file": changed on the server after publishing
-    QTest::addColumn<bool>("byDelta");     // else fetched whole after the index
+    QTest::addColumn<QString>("change"); // changed() of the installed copy
+    // "index", "file": changed on the server after publishing; "cancel":
+    // the run is cancelled mid-way.
+    QTest::addColumn<QString>("tampered");
+    QTest::addColumn<bool>("byDelta"); // else fetched whole after the index
     auto row = [](const char *name, QString server, QStringList modes, QString change, QString tampered,
                   bool byDelta) { QTest::newRow(name) << server << modes << change << tampered << byDelta; };
     using W = WebTestServer;
@@ -498,6 +500,7 @@ void TestFtpTls::delta_data()
         "blocks", "", true);
     row("cut connections mid-delta", "cut", {}, "much", "", true);
     row("cut connections mid-delta, test server", "cut-odd", {}, "much", "", true);
+    row("cancelled mid-delta", "slow", {}, "much", "cancel", true);
     row("an index that lies", "nginx", {}, "blocks", "index", false);
     // Neither the delta nor the whole file is the listed one: the old stays.
     row("a file that is not the listed one", "nginx", {}, "blocks", "file", false);
@@ -542,8 +545,10 @@ void TestFtpTls::delta()
     QVERIFY2(web->start(), qPrintable(web->errorText()));
     std::unique_ptr<WebTestServer> cutter;
     QString host = web->url();
-    if (server.startsWith("cut")) {
-        cutter = WebTestServer::cutter(*web, 256 * 1024);
+    if (server.startsWith("cut") || server == "slow") {
+        // "slow": nginx behind a link of 200 kB/s that cuts nothing.
+        cutter = server == "slow" ? WebTestServer::cutter(*web, 0, {"--rate", "200000"})
+                                  : WebTestServer::cutter(*web, 256 * 1024);
         QVERIFY2(cutter->start(), qPrintable(cutter->errorText()));
         host = cutter->url();
     }
@@ -566,6 +571,20 @@ void TestFtpTls::delta()
     CDownloadJob job(report, &prompt, kUpdates.toStdString(), program.toStdString(), false);
     job.setSecurity(security);
     QVERIFY(job.start());
+    if (tampered == "cancel") {
+        // Once the parts are on their way, the cancel ends the run at once
+        // and leaves the older copy installed.
+        QTRY_VERIFY_WITH_TIMEOUT(cutter->bodyBytesSent() > 256 * 1024, 20000);
+        QElapsedTimer took;
+        took.start();
+        job.cancel();
+        job.wait();
+        QVERIFY2(took.elapsed() < 5000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(job.result().outcome, CDownloadJob::Outcome::Cancelled);
+        QVERIFY(readFile(program + "/Spelmar.exe") == m_largeFile);
+        QVERIFY(!web->answers().filter(QRegularExpression("^206 .*/Spelmar\\.exe$")).isEmpty());
+        return;
+    }
     job.wait();
     const QString told = (report.lines + reasons + boxTexts(prompt)).join('\n');
     if (tampered == "file") {
