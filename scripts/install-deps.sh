@@ -21,6 +21,9 @@ packages=(
   # Boxes are checked under a window manager on a virtual display, and the
   # update benchmark compares against lftp.
   xvfb openbox x11-utils xdotool lftp
+  # The published block indexes are checked with Debian's zsync client and
+  # against zsyncmake's; the update benchmark compares against zsync.
+  zsync
   # pure-ftpd's own libraries: the TLS tests run it unpacked (below)
   libsodium23 libcap2 libpam0g
   # ser2net's own libraries: the network port tests run it unpacked (below)

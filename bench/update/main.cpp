@@ -26,10 +26,12 @@
 //   it;
 // - the time of one check that walks a chain of 10 roots of trust (root
 //   walk ms) against one check without a chain, both in process over
-//   loopback FTP.
+//   loopback FTP;
+// - the updates that fetch only what changed (delta.h).
 // Each timing is the best of a few rounds, taken alternately. The data live
 // in a temporary folder that is removed at the end.
 
+#include "delta.h"
 #include "ftpserver.h"
 #include "hostile.h"
 #include "rootwalk.h"
@@ -342,6 +344,11 @@ int main(int argc, char *argv[])
     // --roots: only the root-walk figures.
     if (app.arguments().contains("--roots"))
         return reportRootWalk(root) ? 0 : 1;
+    // --delta: only the figures of updates that fetch what changed.
+    if (app.arguments().contains("--delta")) {
+        reportDelta(root);
+        return 0;
+    }
 
     std::mt19937_64 random(20140811);
     const QString updates = root.filePath("server/Bench/Updates");
@@ -462,6 +469,8 @@ int main(int argc, char *argv[])
     }
 
     reportHttps(root, publicKey);
+    reportDelta(root);
+    QDir(root.filePath("delta-server")).removeRecursively();
     QDir(updates).removeRecursively();
     QDir(small).removeRecursively();
 

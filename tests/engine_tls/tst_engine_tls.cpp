@@ -15,10 +15,12 @@
 #include "jobs/updatetransfer.h"
 #include "webserver.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +40,9 @@ private slots:
     void commandLine();
     void web_data();
     void web();
+    void zsyncReadsThePublishedFolder();
+    void delta_data();
+    void delta();
 
 private:
     QString certificate(const QString &name) const { return m_work.filePath("certs/" + name + ".pem"); }
@@ -383,6 +388,251 @@ void TestFtpTls::web()
     QCOMPARE(check(), CUpdateCheck::Outcome::NothingNewer);
     QTRY_VERIFY2(answers().filter(QRegularExpression("^200 [1-9].*/RelInfoRemote\\.rel$")).size() == 1,
                  qPrintable(answers().join('\n')));
+}
+
+namespace {
+
+// The older copy's changes that a release makes.
+QByteArray changed(const QByteArray &old, const QString &change)
+{
+    QByteArray bytes = old;
+    QRandomGenerator generator(23);
+    auto randomBytes = [&generator](qsizetype size) {
+        QByteArray fresh(size, '\0');
+        for (char &c : fresh)
+            c = static_cast<char>(generator.generate());
+        return fresh;
+    };
+    if (change == "insertion")
+        bytes.insert(old.size() / 2 + 5, randomBytes(1000));
+    else if (change == "blocks") // eight 16 KiB blocks rewritten, spread over the file
+        for (int i = 0; i < 8; ++i)
+            bytes.replace(i * (old.size() / 8) + 777, 16384, randomBytes(16384));
+    else if (change == "much") // 1.5 MiB in one piece
+        bytes.replace(1024 * 1024, 1536 * 1024, randomBytes(1536 * 1024));
+    else if (change == "shrank")
+        bytes = old.left(old.size() * 3 / 4);
+    else if (change == "grew")
+        bytes = old + randomBytes(100 * 1000);
+    return bytes;
+}
+
+qint64 bodyBytes(const QStringList &answers)
+{
+    qint64 bytes = 0;
+    for (const QString &line : answers)
+        bytes += line.section(' ', 1, 1).toLongLong();
+    return bytes;
+}
+
+} // namespace
+
+// A folder as the publisher leaves it, served by nginx: Debian's zsync
+// builds the new file from an older copy with the index beside it.
+void TestFtpTls::zsyncReadsThePublishedFolder()
+{
+    const QString zsync = QStandardPaths::findExecutable("zsync");
+    if (zsync.isEmpty() || !WebTestServer::unavailable().isEmpty())
+        QSKIP("needs zsync (scripts/install-deps.sh) and the unpacked nginx");
+    const QString root = m_work.filePath("zsync-root");
+    const QString offered = root + "/" + kUpdates;
+    const QByteArray newer = changed(m_largeFile, "blocks");
+    writeFiles(offered, {{"Spelmar.exe", newer}, {"Notes.txt", "notes"}});
+    PublishOptions options;
+    options.keyFile = m_work.filePath("maker.key").toStdString();
+    PublishResult published;
+    std::string error;
+    QVERIFY2(publishFolder(offered.toStdString(), options, published, error), error.c_str());
+    // The index is bound by the record, never listed as a file; a small
+    // file has none.
+    const QByteArray index = readFile(offered + "/Spelmar.exe.zsync");
+    const QList<QByteArray> records = readFile(offered + "/RelInfoRemote.rel").split('\n');
+    QCOMPARE(published.files, std::size_t(2));
+    QVERIFY(!QFile::exists(offered + "/Notes.txt.zsync"));
+    QCOMPARE(records[0].split(';').size(), 4);
+    const QList<QByteArray> fields = records[1].trimmed().split(';');
+    QCOMPARE(fields.size(), 6);
+    QCOMPARE(fields[4].trimmed(), QCryptographicHash::hash(index, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(fields[5].trimmed().toLongLong(), index.size());
+
+    // zsync speaks plain HTTP only.
+    const std::unique_ptr<WebTestServer> nginx = WebTestServer::nginx(root, QString());
+    QVERIFY2(nginx->start(), qPrintable(nginx->errorText()));
+    QTemporaryDir client;
+    writeFile(client.filePath("old.exe"), m_largeFile);
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("http_proxy");
+    run.setProcessEnvironment(environment);
+    run.setWorkingDirectory(client.path());
+    run.start(zsync,
+              {"-q", "-i", "old.exe", "-o", "new.exe", nginx->url() + "/" + kUpdates + "/Spelmar.exe.zsync"});
+    QVERIFY(run.waitForFinished(60000));
+    QVERIFY2(run.exitCode() == 0, run.readAllStandardError().constData());
+    QVERIFY(readFile(client.filePath("new.exe")) == newer);
+    // Most of it came from the older copy.
+    QTRY_VERIFY2(bodyBytes(nginx->answers()) < m_largeFile.size() / 4,
+                 qPrintable(nginx->answers().join('\n')));
+}
+
+// An update of a file of which an older copy is installed: from the web
+// suite's servers, with the faults of the test web server.
+void TestFtpTls::delta_data()
+{
+    // "nginx" (HTTPS, HTTP/2), "odd" (webserver.py), "cut"/"cut-odd"
+    // (behind a forwarder that cuts each connection after 256 KiB), "slow".
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QStringList>("modes");
+    QTest::addColumn<QString>("change"); // changed() of the installed copy
+    // "index", "file": changed on the server after publishing; "cancel":
+    // the run is cancelled mid-way.
+    QTest::addColumn<QString>("tampered");
+    QTest::addColumn<bool>("byDelta"); // else fetched whole after the index
+    auto row = [](const char *name, QString server, QStringList modes, QString change, QString tampered,
+                  bool byDelta) { QTest::newRow(name) << server << modes << change << tampered << byDelta; };
+    using W = WebTestServer;
+    row("shifted insertion", "nginx", {}, "insertion", "", true);
+    row("changed blocks, several ranges a request", "nginx", {}, "blocks", "", true);
+    row("a file that shrank", "nginx", {}, "shrank", "", true);
+    row("a file that grew", "nginx", {}, "grew", "", true);
+    row("multipart answers of the test server", "odd", {}, "blocks", "", true);
+    row("one range a request where several get the whole file", "odd", W::singleRange("Spelmar.exe"),
+        "blocks", "", true);
+    row("cut connections mid-delta", "cut", {}, "much", "", true);
+    row("cut connections mid-delta, test server", "cut-odd", {}, "much", "", true);
+    row("cancelled mid-delta", "slow", {}, "much", "cancel", true);
+    row("an index that lies", "nginx", {}, "blocks", "index", false);
+    // Neither the delta nor the whole file is the listed one: the old stays.
+    row("a file that is not the listed one", "nginx", {}, "blocks", "file", false);
+    row("Range ignored (200)", "odd", W::whole("Spelmar.exe"), "blocks", "", false);
+    row("a wrong Content-Range", "odd", W::wrongRange("Spelmar.exe"), "blocks", "", false);
+}
+
+void TestFtpTls::delta()
+{
+    QFETCH(QString, server);
+    QFETCH(QStringList, modes);
+    QFETCH(QString, change);
+    QFETCH(QString, tampered);
+    QFETCH(bool, byDelta);
+    if (!WebTestServer::unavailable().isEmpty())
+        QSKIP(qPrintable(WebTestServer::unavailable()));
+
+    const QString root = m_work.filePath(QString("delta%1").arg(++m_row));
+    const QString offered = root + "/" + kUpdates;
+    const QByteArray newer = changed(m_largeFile, change);
+    writeFiles(offered, {{"Spelmar.exe", newer}});
+    PublishOptions options;
+    options.keyFile = m_work.filePath("maker.key").toStdString();
+    PublishResult published;
+    std::string error;
+    QVERIFY2(publishFolder(offered.toStdString(), options, published, error), error.c_str());
+    // After publishing, one byte of the index or of the file is changed on
+    // the server: the one no longer has the listed SHA-256, the other
+    // builds a file that has not.
+    if (!tampered.isEmpty()) {
+        const QString path = offered + (tampered == "index" ? "/Spelmar.exe.zsync" : "/Spelmar.exe");
+        QByteArray bytes = readFile(path);
+        // The file's byte lies in a block the older copy lacks.
+        const qsizetype at = tampered == "index" ? bytes.size() - 1 : 1000;
+        bytes[at] = static_cast<char>(bytes[at] ^ 1);
+        writeFile(path, bytes);
+    }
+
+    std::unique_ptr<WebTestServer> web = server.endsWith("odd")
+        ? WebTestServer::misbehaving(root, m_work.filePath("certs"), modes)
+        : WebTestServer::nginx(root, m_work.filePath("certs"));
+    QVERIFY2(web->start(), qPrintable(web->errorText()));
+    std::unique_ptr<WebTestServer> cutter;
+    QString host = web->url();
+    if (server.startsWith("cut") || server == "slow") {
+        // "slow": nginx behind a link of 200 kB/s that cuts nothing.
+        cutter = server == "slow" ? WebTestServer::cutter(*web, 0, {"--rate", "200000"})
+                                  : WebTestServer::cutter(*web, 256 * 1024);
+        QVERIFY2(cutter->start(), qPrintable(cutter->errorText()));
+        host = cutter->url();
+    }
+    QSettings settings(kSettingsOrganisation, kSettingsApplication);
+    const QString group = kReminderKeyBase + kUpdates + "/";
+    settings.setValue(group + "Host", host);
+    settings.setValue(group + "CAFile", certificate("ca"));
+    settings.setValue(group + "Proxy", QString());
+    settings.sync();
+
+    QTemporaryDir programDir;
+    const QString program = programDir.path();
+    writeFiles(program, {{"Spelmar.exe", m_largeFile}, {"RelInfoLocal.rel", "Spelmar.exe; 0.00.01\r\n"}});
+    UpdateSecurity security;
+    security.publicKeyFile = m_work.filePath("maker.pub").toStdString();
+    RecordingReport report;
+    QStringList reasons;
+    report.onReason = [&reasons](const std::string &why) { reasons << QString::fromStdString(why); };
+    ScriptedPrompt prompt;
+    CDownloadJob job(report, &prompt, kUpdates.toStdString(), program.toStdString(), false);
+    job.setSecurity(security);
+    QVERIFY(job.start());
+    if (tampered == "cancel") {
+        // Once the parts are on their way, the cancel ends the run at once
+        // and leaves the older copy installed.
+        QTRY_VERIFY_WITH_TIMEOUT(cutter->bodyBytesSent() > 256 * 1024, 20000);
+        QElapsedTimer took;
+        took.start();
+        job.cancel();
+        job.wait();
+        QVERIFY2(took.elapsed() < 5000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(job.result().outcome, CDownloadJob::Outcome::Cancelled);
+        QVERIFY(readFile(program + "/Spelmar.exe") == m_largeFile);
+        QVERIFY(!web->answers().filter(QRegularExpression("^206 .*/Spelmar\\.exe$")).isEmpty());
+        return;
+    }
+    job.wait();
+    const QString told = (report.lines + reasons + boxTexts(prompt)).join('\n');
+    if (tampered == "file") {
+        QVERIFY2(report.lines.contains(" fail!    Spelmar.exe") && told.contains("SHA-256 mismatch"),
+                 qPrintable(told));
+        QVERIFY(readFile(program + "/Spelmar.exe") == m_largeFile);
+        QTRY_VERIFY2(!web->answers().filter("/Spelmar.exe.zsync").isEmpty(),
+                     qPrintable(web->answers().join('\n')));
+        return;
+    }
+    QVERIFY2(job.result().allArrived(), qPrintable(told));
+    QVERIFY(readFile(program + "/Spelmar.exe") == newer);
+    // The backup folder keeps the older copy; nothing is left beside the file.
+    QVERIFY(readFile(QString::fromStdString(job.result().backupFolder) + "/Spelmar.exe") == m_largeFile);
+    QCOMPARE(QDir(program).entryList({"upd_*"}, QDir::Files | QDir::Hidden), QStringList());
+
+    // Every row asks for the index; the rows without a usable delta then
+    // fetch the file whole, the others little more than what changed.
+    QTRY_VERIFY2(!web->answers().filter("/Spelmar.exe.zsync").isEmpty(),
+                 qPrintable(web->answers().join('\n')));
+    const QStringList okLines = report.lines.filter(QRegularExpression("^  ok!    Spelmar\\.exe"));
+    QCOMPARE(okLines.size(), 1);
+    const qint64 sent = bodyBytes(web->answers().filter("/Spelmar.exe"));
+    if (!byDelta) {
+        QCOMPARE(okLines[0], QString("  ok!    Spelmar.exe"));
+        QTRY_VERIFY2(bodyBytes(web->answers().filter("/Spelmar.exe")) >= newer.size(),
+                     qPrintable(web->answers().join('\n')));
+        return;
+    }
+    const QRegularExpression fetched(
+        "^  ok!    Spelmar\\.exe \\(([0-9]+\\.[0-9]) of ([0-9]+\\.[0-9]) MB fetched\\)$");
+    const QRegularExpressionMatch match = fetched.match(okLines[0]);
+    QVERIFY2(match.hasMatch(), qPrintable(okLines[0]));
+    QCOMPARE(match.captured(2), QString::number(newer.size() / 1048576.0, 'f', 1));
+    const QString answers = okLines[0] + "\n" + web->answers().join('\n');
+    if (cutter || modes.contains("--single-range")) {
+        // What a server wrote before the cut (or before its whole file was
+        // refused) is no measure of what arrived; the parts came in several
+        // requests: taken up where each connection was cut, or one at a time.
+        QVERIFY2(match.captured(1).toDouble() < 0.6 * newer.size() / 1048576, qPrintable(answers));
+        QVERIFY2(web->answers().filter(QRegularExpression("^206 .*/Spelmar\\.exe$")).size() > 1,
+                 qPrintable(answers));
+        return;
+    }
+    QVERIFY2(sent < newer.size() / 10 && match.captured(1).toDouble() * 1048576 < sent + 52429,
+             qPrintable(answers));
+    // The parts of a file in one request.
+    QVERIFY(web->answers().filter(QRegularExpression("^206 .*/Spelmar\\.exe$")).size() <= 1);
 }
 
 QTEST_GUILESS_MAIN(TestFtpTls)

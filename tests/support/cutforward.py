@@ -8,6 +8,8 @@ closes.
                   target to the client on it; 0 never cuts
   --count FILE    keep in FILE the bytes forwarded from targets to clients
                   so far, all connections together (a decimal number)
+  --rate N        a link of N bytes a second from the targets to the
+                  clients, all connections sharing it
   --replace SOURCE TARGET
                   at the first cut, before the connection closes, rename
                   SOURCE over TARGET (a file changed on the server mid-way)
@@ -18,6 +20,7 @@ import os
 import socket
 import sys
 import threading
+import time
 
 
 def main():
@@ -26,6 +29,7 @@ def main():
     parser.add_argument("--cut-after", type=int, default=0)
     parser.add_argument("--count")
     parser.add_argument("--replace", nargs=2)
+    parser.add_argument("--rate", type=int, default=0)
     args = parser.parse_args()
     replace = list(args.replace or [])
 
@@ -40,6 +44,16 @@ def main():
                 text = str(total[0]).encode()
                 os.pwrite(count_fd, text, 0)
                 os.ftruncate(count_fd, len(text))
+
+    link_free = [0.0]
+
+    def paced(n):
+        # The moment the link has carried n more bytes.
+        with lock:
+            start = max(time.monotonic(), link_free[0])
+            link_free[0] = start + n / args.rate
+            done = link_free[0]
+        time.sleep(max(0.0, done - time.monotonic()))
 
     def close(*sockets):
         for s in sockets:
@@ -70,12 +84,14 @@ def main():
         sent = 0
         try:
             while True:
-                want = 65536
+                want = 16384 if args.rate else 65536
                 if args.cut_after:
                     want = min(want, args.cut_after - sent)
                 data = server.recv(want)
                 if not data:
                     break
+                if args.rate:
+                    paced(len(data))
                 client.sendall(data)
                 sent += len(data)
                 counted(len(data))

@@ -64,6 +64,8 @@ public:
     static QStringList whole(const QString &name) { return {"--whole", name}; }
     static QStringList stall(const QString &name, int bytes) { return {"--stall", withValue(name, bytes)}; }
     static QStringList noValidators(const QString &name) { return {"--no-validators", name}; }
+    static QStringList wrongRange(const QString &name) { return {"--wrong-range", name}; }
+    static QStringList singleRange(const QString &name) { return {"--single-range", name}; }
     static QStringList longHeader(const QString &name, int bytes)
     {
         return {"--long-header", withValue(name, bytes)};

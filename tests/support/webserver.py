@@ -18,6 +18,9 @@ NAME is a file's path below ROOT or its bare name; options may repeat.
                             more, keeping the connection
   --long-header NAME:N      answer NAME with a header line of N bytes
   --no-validators NAME      neither ETag nor Last-Modified for NAME
+  --wrong-range NAME        each part of NAME one byte later than asked, named so
+  --single-range NAME       several ranges for NAME get 200 and the whole file
+Several ranges in one request get multipart/byteranges.
 """
 
 import argparse
@@ -36,7 +39,7 @@ def main():
     parser.add_argument("--certificate")
     parser.add_argument("--log")
     for option in ("--page", "--redirect", "--missing", "--length", "--gzip", "--whole", "--stall",
-                   "--long-header", "--no-validators"):
+                   "--long-header", "--no-validators", "--wrong-range", "--single-range"):
         parser.add_argument(option, action="append", default=[])
     args = parser.parse_args()
     root = os.path.realpath(args.root)
@@ -127,12 +130,30 @@ def main():
             if mode({name: True for name in args.gzip}, relative):
                 return self.answer(200, data, [("Content-Encoding", "gzip")] + validators)
             wanted = "" if mode({name: True for name in args.whole}, relative) else self.headers.get("Range", "")
-            if wanted.startswith("bytes=") and "," not in wanted:
-                first, _, last = wanted[6:].partition("-")
-                if first.isdigit() and int(first) < len(data):
-                    end = min(int(last), len(data) - 1) if last.isdigit() else len(data) - 1
-                    return self.answer(206, data[int(first):end + 1], validators + [
-                        ("Content-Range", "bytes %s-%d/%d" % (first, end, len(data)))])
+            spans = []
+            for asked_range in wanted[6:].split(",") if wanted.startswith("bytes=") else []:
+                first, _, last = asked_range.strip().partition("-")
+                if not first.isdigit() or int(first) >= len(data):
+                    spans = []
+                    break
+                end = min(int(last), len(data) - 1) if last.isdigit() else len(data) - 1
+                spans.append((int(first), end))
+            if len(spans) > 1 and mode({name: True for name in args.single_range}, relative):
+                spans = []
+            if mode({name: True for name in args.wrong_range}, relative):
+                spans = [(first + 1, min(end + 1, len(data) - 1)) for first, end in spans]
+            if len(spans) == 1:
+                first, end = spans[0]
+                return self.answer(206, data[first:end + 1], validators + [
+                    ("Content-Range", "bytes %d-%d/%d" % (first, end, len(data)))])
+            if spans:
+                boundary = "00000000000000000042"
+                body = b"".join(b"\r\n--%s\r\nContent-Type: application/octet-stream\r\n"
+                                b"Content-Range: bytes %d-%d/%d\r\n\r\n" % (
+                                    boundary.encode(), first, end, len(data)) + data[first:end + 1]
+                                for first, end in spans) + b"\r\n--%s--\r\n" % boundary.encode()
+                return self.answer(206, body, validators + [
+                    ("Content-Type", "multipart/byteranges; boundary=" + boundary)])
             self.answer(200, data, validators)
 
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)

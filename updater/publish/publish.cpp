@@ -1,6 +1,8 @@
 #include "publish.h"
 
+#include "files/blockindex.h"
 #include "files/folderfiles.h"
+#include "files/folderwalk.h"
 #include "revision/relinfo.h"
 #include "revision/relinfolist.h"
 #include "revision/releasephase.h"
@@ -9,6 +11,7 @@
 #include "signing.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -37,7 +40,43 @@ bool listFiles(const std::string &folder, std::map<std::string, bool> &files, st
     }
     if (ec)
         error = "cannot list " + folder + ": " + ec.message();
+    // A file's block index is published with it, not as a file of its own.
+    for (auto it = files.begin(); it != files.end();) {
+        const std::string &name = it->first;
+        const std::size_t suffix = name.size() - std::strlen(kBlockIndexSuffix);
+        if (name.size() > std::strlen(kBlockIndexSuffix)
+            && name.compare(suffix, std::string::npos, kBlockIndexSuffix) == 0
+            && files.count(name.substr(0, suffix)))
+            it = files.erase(it);
+        else
+            ++it;
+    }
     return !ec;
+}
+
+// Writes name's block index beside it when the file is large enough to
+// have one, and gives its SHA-256 and size; a smaller file loses an index
+// left from before.
+bool writeBlockIndex(const std::string &folder, const std::string &name, std::string &hex,
+                     std::uint64_t &size, std::string &error)
+{
+    const std::string indexName = name + kBlockIndexSuffix;
+    std::error_code ec;
+    if (fs::file_size(localPathFor(folder, name), ec) < kBlockIndexMinSize || ec) {
+        fs::remove(localPathFor(folder, indexName), ec);
+        return true;
+    }
+    const FileDescriptor file(openFileInFolder(folder, name, error));
+    std::string index;
+    if (file.fd < 0
+        || !makeBlockIndex(file.fd, fs::path(slashName(name)).filename().string(), index, error)
+        || !replaceFileInFolder(folder, indexName, index, error))
+        return false;
+    Sha256 digest;
+    digest.add(index.data(), index.size());
+    hex = digest.hex();
+    size = index.size();
+    return true;
 }
 
 bool hashFile(const std::string &path, std::string &hex, std::uint64_t &size, std::string &error)
@@ -68,7 +107,14 @@ bool publishFolder(const std::string &folder, const PublishOptions &options, Pub
         std::uint64_t size = 0;
         if (!hashFile(localPathFor(folder, name), hex, size, error))
             return false;
-        text += name + "; " + revision + "; " + hex + "; " + std::to_string(size) + "\r\n";
+        std::string indexHex;
+        std::uint64_t indexSize = 0;
+        if (!writeBlockIndex(folder, name, indexHex, indexSize, error))
+            return false;
+        text += name + "; " + revision + "; " + hex + "; " + std::to_string(size);
+        if (indexSize > 0)
+            text += "; " + indexHex + "; " + std::to_string(indexSize);
+        text += "\r\n";
         ++result.files;
         return true;
     };

@@ -18,6 +18,12 @@
 // with defaultRevision. RelInfoRemote.rel, its signature and
 // LatestUpdate.html themselves are not listed. A listed file that is
 // missing is an error.
+// Every file of kBlockIndexMinSize bytes or more gets its block index
+// NAME.zsync beside it (blockindex.h), bound by its SHA-256 and size as the
+// record's fifth and sixth fields.
+constexpr const char *kBlockIndexSuffix = ".zsync";
+constexpr std::uint64_t kBlockIndexMinSize = 1024 * 1024;
+
 struct PublishOptions
 {
     std::string keyFile; // the private key (PEM)

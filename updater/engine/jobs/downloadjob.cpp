@@ -69,6 +69,14 @@ std::string lastPartOf(const std::string &path)
     return path.substr(path.find_last_of('/') + 1);
 }
 
+// Bytes as megabytes (2^20) with one decimal, in the "C" way whatever
+// the locale.
+std::string megabytes(std::uint64_t bytes)
+{
+    const std::uint64_t tenths = (bytes * 10 + (1u << 19)) >> 20;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
 std::string systemReason()
 {
     return errno ? std::string(": ") + std::strerror(errno) : std::string();
@@ -297,6 +305,9 @@ struct CDownloadJob::FileState
     std::string chainEnd;
     std::string linkText;
     std::uint64_t reservedBytes = 0; // its bound, while on its way
+    std::string seedName;            // its older copy, while it is set aside
+    bool byDelta = false;            // built from the older copy
+    std::uint64_t fetched = 0;       // the bytes that built it then
 };
 
 void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
@@ -338,7 +349,10 @@ void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
             if (state.handedOver)
                 m_report.removeLastLine();
             if (state.arrived) {
-                m_report.addLine(kOk + name);
+                m_report.addLine(kOk + name
+                                 + (state.byDelta ? " (" + megabytes(state.fetched) + " of "
+                                            + megabytes(remote[reported].size) + " MB fetched)"
+                                                  : std::string()));
                 remote.setTransferred(reported);
                 ++m_result.transferred;
             } else {
@@ -361,6 +375,13 @@ void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
                 request.options.expectedSha256 = std::string(record.sha256);
                 request.options.maxBytes = state.reservedBytes;
                 request.options.syncToDisk = false; // one sync for the whole run
+                if (!state.seedName.empty() && record.hasSize && !record.indexSha256.empty()) {
+                    request.delta.seedName = state.seedName;
+                    request.delta.indexSha256 = std::string(record.indexSha256);
+                    request.delta.indexSize = record.indexSize;
+                    request.delta.size = record.size;
+                    request.delta.cancel = &m_cancel;
+                }
                 reservedBytes += state.reservedBytes;
                 state.handedOver = true;
                 transfers.add(std::move(request));
@@ -381,6 +402,8 @@ void CDownloadJob::transferFiles(IFileTransfer &client, RelInfoList &remote,
             DropAside(m_programFolder, name);
         state.ended = true;
         state.arrived = outcome.arrived;
+        state.byDelta = outcome.byDelta;
+        state.fetched = outcome.fetched;
         state.reason = outcome.error;
         if (outcome.connectionLost && lostReason.empty())
             lostReason = outcome.error;
@@ -446,8 +469,15 @@ bool CDownloadJob::prepareFile(const RelInfoRecord &record, const std::string &b
     // Only a name with a sub-folder needs one made.
     if (name.find_first_of("\\/") != std::string::npos)
         EnsureParentFolder(m_programFolder, name);
-    if (state.installed)
-        MoveAside(m_programFolder, name);
+    if (state.installed) {
+        const bool setAside = MoveAside(m_programFolder, name);
+        // The older copy, which a delta builds on: where the chain ends, or
+        // the file set aside.
+        if (state.chainEnd != name)
+            state.seedName = state.chainEnd;
+        else if (setAside)
+            state.seedName = asideName(name);
+    }
     state.reservedBytes = bound.maxBytes;
     return true;
 }

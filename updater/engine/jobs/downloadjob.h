@@ -41,6 +41,12 @@ struct RelInfoRecord;
 // removing the leftovers of an earlier run that was killed
 // (PurgeAsideFiles).
 //
+// A file whose record names its block index, and whose older copy is
+// installed, is built from that copy and the parts it lacks where the
+// server sends parts (deltafetch.h); its line then says how many MB were
+// fetched of how many. Otherwise, and whenever that fails, it is fetched
+// whole.
+//
 // Up to kMaxTransfersInFlight files are on their way at once, each on a
 // connection of its own (CParallelTransfers); their lines still follow the
 // server list's order, whichever file ends first.

@@ -189,13 +189,25 @@ public:
         }
         std::uint64_t size = 0;
         const bool sized = parseFileSize(trimView(fieldView(line, 4)), size);
-        m_list.append(name, revision, "0", m_lowerHash, sized ? &size : nullptr);
+        // The block index's pair counts only whole and beside a file hash.
+        const std::string_view indexHash = trimView(fieldView(line, 5));
+        std::uint64_t indexSize = 0;
+        m_indexHash.clear();
+        if (!m_lowerHash.empty() && isSha256Text(indexHash)
+            && parseFileSize(trimView(fieldView(line, 6)), indexSize)) {
+            m_indexHash.assign(indexHash);
+            for (char &c : m_indexHash)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        m_list.append(name, revision, "0", m_lowerHash, sized ? &size : nullptr, m_indexHash,
+                      m_indexHash.empty() ? 0 : indexSize);
     }
 
 private:
     RelInfoList &m_list;
     const bool m_remote;
     std::string m_lowerHash;
+    std::string m_indexHash;
 };
 
 // Takes the release notes' line of a server list into seal.

@@ -57,6 +57,12 @@ RelInfoRecord RelInfoList::operator[](std::size_t index) const
                     sizeof record.size);
         record.hasSize = true;
     }
+    if (flags & HasIndex) {
+        const char *index = data + nameLength + revisionLength + (flags & HasSha ? 64 : 0)
+            + (flags & HasSize ? sizeof(std::uint64_t) : 0);
+        record.indexSha256 = std::string_view(index, 64);
+        std::memcpy(&record.indexSize, index + 64, sizeof record.indexSize);
+    }
     return record;
 }
 
@@ -67,12 +73,14 @@ std::size_t RelInfoList::recordEnd(std::size_t index) const
     const std::size_t revisionLength = readLength(m_text, position);
     const unsigned char flags = static_cast<unsigned char>(m_text[position++]);
     return position + nameLength + revisionLength + (flags & HasSha ? 64 : 0)
-        + (flags & HasSize ? sizeof(std::uint64_t) : 0);
+        + (flags & HasSize ? sizeof(std::uint64_t) : 0)
+        + (flags & HasIndex ? 64 + sizeof(std::uint64_t) : 0);
 }
 
 std::uint32_t RelInfoList::appendPacked(std::string_view fileName, std::string_view revision,
                                         unsigned char flags, std::string_view sha256,
-                                        const std::uint64_t *size)
+                                        const std::uint64_t *size, std::string_view indexSha256,
+                                        std::uint64_t indexSize)
 {
     if (m_text.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("RelInfoList: more text than one list holds");
@@ -83,6 +91,8 @@ std::uint32_t RelInfoList::appendPacked(std::string_view fileName, std::string_v
         flags |= HasSha;
     if (size)
         flags |= HasSize;
+    if (indexSha256.size() == 64 && indexSize > 0)
+        flags |= HasIndex;
     m_text += static_cast<char>(flags);
     m_text.append(fileName);
     m_text.append(revision);
@@ -90,12 +100,17 @@ std::uint32_t RelInfoList::appendPacked(std::string_view fileName, std::string_v
         m_text.append(sha256);
     if (size)
         m_text.append(reinterpret_cast<const char *>(size), sizeof *size);
+    if (flags & HasIndex) {
+        m_text.append(indexSha256);
+        m_text.append(reinterpret_cast<const char *>(&indexSize), sizeof indexSize);
+    }
     return offset;
 }
 
 void RelInfoList::append(std::string_view fileName, std::string_view revision,
                          std::string_view transferMark, std::string_view sha256,
-                         const std::uint64_t *size)
+                         const std::uint64_t *size, std::string_view indexSha256,
+                         std::uint64_t indexSize)
 {
     unsigned char mark = MarkNone;
     if (transferMark == "0")
@@ -104,7 +119,8 @@ void RelInfoList::append(std::string_view fileName, std::string_view revision,
         mark = MarkOne;
     else if (!transferMark.empty())
         mark = std::strtol(std::string(transferMark).c_str(), nullptr, 10) > 0 ? MarkOne : MarkZero;
-    m_offsets.push_back(appendPacked(fileName, revision, mark, sha256, size));
+    m_offsets.push_back(
+        appendPacked(fileName, revision, mark, sha256, size, indexSha256, indexSize));
 }
 
 void RelInfoList::setRevision(std::size_t index, std::string_view revision)
@@ -113,10 +129,11 @@ void RelInfoList::setRevision(std::size_t index, std::string_view revision)
     const RelInfoRecord old = (*this)[index];
     const std::string name(old.fileName);
     const std::string sha256(old.sha256);
+    const std::string indexSha256(old.indexSha256);
     const std::string newRevision(revision);
     const unsigned char flags = static_cast<unsigned char>(m_text[flagsAt(index)]);
     m_offsets[index] = appendPacked(name, newRevision, flags & MarkBits, sha256,
-                                    old.hasSize ? &old.size : nullptr);
+                                    old.hasSize ? &old.size : nullptr, indexSha256, old.indexSize);
 }
 
 void RelInfoList::setTransferred(std::size_t index)

@@ -67,7 +67,8 @@ public:
     // reads as a number above 0 and as "0" otherwise.
     void append(std::string_view fileName, std::string_view revision,
                 std::string_view transferMark = std::string_view(),
-                std::string_view sha256 = std::string_view(), const std::uint64_t *size = nullptr);
+                std::string_view sha256 = std::string_view(), const std::uint64_t *size = nullptr,
+                std::string_view indexSha256 = std::string_view(), std::uint64_t indexSize = 0);
 
     void setRevision(std::size_t index, std::string_view revision);
     // Marks record index as downloaded (transfer mark "1").
@@ -95,20 +96,23 @@ private:
         MarkOne = 2,
         MarkBits = 3,
         HasSha = 4,
-        HasSize = 8
+        HasSize = 8,
+        HasIndex = 16
     };
 
     // Writes a record's bytes at the end of the text; returns their offset.
     std::uint32_t appendPacked(std::string_view fileName, std::string_view revision,
                                unsigned char flags, std::string_view sha256,
-                               const std::uint64_t *size);
+                               const std::uint64_t *size, std::string_view indexSha256,
+                               std::uint64_t indexSize);
     std::uint32_t appendRaw(const RelInfoList &from, std::size_t index);
     std::size_t flagsAt(std::size_t index) const;
     std::size_t recordEnd(std::size_t index) const;
 
     // Per record: varint name length, varint revision length, flag byte,
     // name, revision, with HasSha the 64 hex digits and with HasSize the
-    // size as 8 bytes (host order).
+    // size as 8 bytes (host order), with HasIndex the index's 64 hex
+    // digits and its size as 8 bytes.
     std::string m_text;
     std::vector<std::uint32_t> m_offsets;
 };

@@ -22,4 +22,9 @@ struct RelInfoRecord
     // (hasSize false when the record has none).
     std::uint64_t size = 0;
     bool hasSize = false;
+    // Optional fifth and sixth fields of a server record: the SHA-256 and
+    // size of the file's block index (NAME.zsync beside it); indexSha256
+    // is empty when the record has no sound pair.
+    std::string_view indexSha256;
+    std::uint64_t indexSize = 0;
 };

@@ -38,7 +38,7 @@ void CurlTransfer::attach(CURL *session)
 {
     const CurlLibrary &curl = curlApi();
     curl.easySetopt(session, CURLOPT_XFERINFODATA, this);
-    if (file || buffer) {
+    if (file || buffer || sink) {
         curl.easySetopt(session, CURLOPT_WRITEFUNCTION, &CurlTransfer::write);
         curl.easySetopt(session, CURLOPT_WRITEDATA, this);
     }
@@ -66,7 +66,12 @@ std::size_t CurlTransfer::write(char *data, std::size_t size, std::size_t count,
         transfer->sinkFailed = true;
         return 0;
     }
-    if (transfer->buffer)
+    if (transfer->sink) {
+        if (!transfer->sink(data, bytes)) {
+            transfer->sinkFailed = true;
+            return 0;
+        }
+    } else if (transfer->buffer)
         transfer->buffer->append(data, bytes);
     else if (!transfer->file->write(data, bytes)) {
         transfer->sinkFailed = true;

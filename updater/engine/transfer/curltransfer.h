@@ -28,6 +28,8 @@ struct CurlTransfer
     // maxBytes (0: no bound) beyond which the request is abandoned.
     CReplacingFile *file = nullptr;
     std::string *buffer = nullptr;
+    // Or they go to sink, which may refuse them (false).
+    std::function<bool(const char *data, std::size_t size)> sink;
     std::uint64_t maxBytes = 0;
     // Upload source.
     std::FILE *source = nullptr;

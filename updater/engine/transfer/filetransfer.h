@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class IPrompt;
 
@@ -106,6 +107,40 @@ public:
                           const GetFileOptions &options) = 0;
     // Ends the connection. Always true.
     virtual bool Close() = 0;
+
+    // Parts of a file: the bytes [offset, offset + length).
+    struct ByteRange
+    {
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
+    // Gets each part's bytes, in the order asked, a piece at a time with
+    // the offset in the file of its first byte; false stops the request.
+    using RangeSink = std::function<bool(std::uint64_t offset, const char *data, std::size_t size)>;
+    struct RangeOptions
+    {
+        // The file's size, as every part must name it.
+        std::uint64_t fileSize = 0;
+        // The version the parts must be of (HTTP's If-Range): set by the
+        // first answer when empty, then asked for.
+        std::string version;
+        // Set by a failed request that the server answered with the whole
+        // file: it ignores Range, or (for several ranges) takes one only.
+        bool wholeInstead = false;
+    };
+    // True when the server can send parts of a file (rangesOffered) and
+    // GetRanges fetches them: ranges in ascending order, not touching,
+    // each inside the file; the parts arriving must be exactly those, of
+    // the version asked for. A server that sends the whole file instead,
+    // another part or more than asked fails the request (a sink that
+    // has taken part of the bytes keeps them). Not offered by default.
+    virtual bool rangesOffered() const { return false; }
+    virtual bool GetRanges(const std::string &remoteName, const std::vector<ByteRange> &ranges,
+                           const RangeSink &sink, RangeOptions &options)
+    {
+        (void)remoteName, (void)ranges, (void)sink, (void)options;
+        return false;
+    }
 
     // Servers that stand in for each other (CMirrorTransfer): how many,
     // and useMirror(i) pins every later step to mirror i alone (counting

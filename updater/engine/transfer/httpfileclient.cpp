@@ -1,7 +1,10 @@
 #include "httpfileclient.h"
 
+#include "byterangereader.h"
 #include "curltransfer.h"
 #include "curlurl.h"
+
+#include "revision/relinfo.h"
 
 #include <QByteArray>
 
@@ -60,6 +63,8 @@ struct CHttpFileClient::Answer
 {
     long status = 0;
     std::string contentEncoding;
+    std::string contentType;
+    std::string contentRange;
     bool hasRange = false;
     std::uint64_t rangeStart = 0;
     Validators validators;
@@ -70,6 +75,8 @@ struct CHttpFileClient::Answer
     {
         status = 0;
         contentEncoding.clear();
+        contentType.clear();
+        contentRange.clear();
         hasRange = false;
         rangeStart = 0;
         validators = Validators();
@@ -161,9 +168,14 @@ std::size_t CHttpFileClient::onHeader(char *data, std::size_t size, std::size_t 
         answer->validators.etag = value;
     else if (name == "last-modified")
         answer->validators.lastModified = value;
-    else if (name == "content-range" && lower(value).compare(0, 6, "bytes ") == 0) {
-        answer->hasRange = true;
-        answer->rangeStart = std::strtoull(value.c_str() + 6, nullptr, 10);
+    else if (name == "content-type")
+        answer->contentType = value;
+    else if (name == "content-range") {
+        answer->contentRange = value;
+        if (lower(value).compare(0, 6, "bytes ") == 0) {
+            answer->hasRange = true;
+            answer->rangeStart = std::strtoull(value.c_str() + 6, nullptr, 10);
+        }
     }
     return bytes;
 }
@@ -371,6 +383,89 @@ CCurlFileClient::TryEnd CHttpFileClient::tryDownload(const std::string &remoteNa
         return TryEnd::Failed;
     }
     return TryEnd::Complete;
+}
+
+bool CHttpFileClient::GetRanges(const std::string &remoteName, const std::vector<ByteRange> &ranges,
+                                const RangeSink &sink, RangeOptions &options)
+{
+    m_lastReceived = 0;
+    m_validators = Validators();
+    if (!m_connected)
+        return false;
+    if (!isSafeRelativeName(remoteName)) {
+        m_lastError = "refused unsafe file name";
+        return false;
+    }
+    std::string asked;
+    std::uint64_t end = 0;
+    std::uint64_t wanted = 0;
+    for (const ByteRange &range : ranges) {
+        // Ranges that touch or overlap would let a server merge them.
+        if (range.length == 0 || (!asked.empty() && range.offset <= end)
+            || range.offset + range.length > options.fileSize) {
+            m_lastError = "ranges out of order or outside the file";
+            return false;
+        }
+        end = range.offset + range.length;
+        wanted += range.length;
+        asked += (asked.empty() ? "" : ",") + std::to_string(range.offset) + "-"
+            + std::to_string(end - 1);
+    }
+    if (asked.empty()) {
+        m_lastError.clear();
+        return true;
+    }
+    options.wholeInstead = false;
+    resetRequestOptions(Validators(), options.version);
+    curl().easySetopt(session(), CURLOPT_RANGE, asked.c_str());
+    Answer answer;
+    ByteRangeReader reader(ranges, options.fileSize, sink);
+    CurlTransfer transfer;
+    transfer.cancel = m_cancel;
+    transfer.minRate = m_minRate;
+    // The parts with their boundaries and headers, and no more.
+    transfer.maxBytes = wanted + (ranges.size() + 1) * ByteRangeReader::kMaxLine * 4;
+    transfer.sink = [&](const char *data, std::size_t size) {
+        if (reader.feed(data, size))
+            return true;
+        answer.refusal = reader.error();
+        return false;
+    };
+    transfer.acceptBody = [&] {
+        const std::string version = versionOf(answer.validators);
+        const bool otherVersion = !options.version.empty() && version != options.version;
+        options.wholeInstead = answer.status == 200 && !otherVersion;
+        if (answer.status == 200)
+            answer.refusal = otherVersion ? kChanged : kNoParts;
+        else if (answer.status != 206)
+            answer.refusal = statusFailure(answer.status);
+        else if (!answer.contentEncoding.empty() && answer.contentEncoding != "identity")
+            answer.refusal =
+                "sent with Content-Encoding " + answer.contentEncoding + ", not as the file is";
+        else if (otherVersion)
+            answer.refusal = kChanged;
+        else if (!reader.begin(answer.contentType, answer.contentRange))
+            answer.refusal = reader.error();
+        return answer.refusal.empty();
+    };
+    const bool performed = perform(urlOf(remoteName), &transfer, answer);
+    m_validators = answer.validators;
+    m_lastReceived = transfer.received;
+    if (!performed)
+        return false;
+    if (answer.status != 206) {
+        // A whole file without a body never reached acceptBody.
+        options.wholeInstead = answer.status == 200;
+        m_lastError = answer.status == 200 ? kNoParts : statusFailure(answer.status);
+        return false;
+    }
+    if (!reader.complete()) {
+        m_lastError = "the server sent less than the parts asked for";
+        return false;
+    }
+    if (options.version.empty())
+        options.version = versionOf(answer.validators);
+    return true;
 }
 
 bool CHttpFileClient::Close()

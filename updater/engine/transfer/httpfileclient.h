@@ -53,6 +53,11 @@ public:
     bool SetCurrentDirectory(const std::string &path) override;
     bool FindFile(const std::string &name) override;
     bool Close() override;
+    // Several ranges go in one request; the answer is read by
+    // ByteRangeReader.
+    bool rangesOffered() const override { return true; }
+    bool GetRanges(const std::string &remoteName, const std::vector<ByteRange> &ranges,
+                   const RangeSink &sink, RangeOptions &options) override;
 
     std::string host() const override;
     void setPlainAllowed(bool allowed) override { m_plainAllowed = allowed; }

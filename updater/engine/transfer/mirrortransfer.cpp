@@ -190,3 +190,13 @@ bool CMirrorTransfer::allowsSeveralSessions() const
     }
     return true;
 }
+
+bool CMirrorTransfer::GetRanges(const std::string &remoteName, const std::vector<ByteRange> &ranges,
+                                const RangeSink &sink, RangeOptions &options)
+{
+    IFileTransfer &mirror = *m_mirrors[m_current];
+    const bool worked =
+        m_connected && bring(m_current) && mirror.GetRanges(remoteName, ranges, sink, options);
+    m_lastError = worked ? std::string() : mirror.host() + ": " + mirror.lastError();
+    return worked;
+}

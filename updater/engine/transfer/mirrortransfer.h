@@ -37,6 +37,11 @@ public:
     bool GetBytes(const std::string &remoteName, std::string &bytes,
                   const GetFileOptions &options) override;
     bool Close() override;
+    // The parts come from the mirror the last step ran on, alone: the
+    // index just read there describes its file.
+    bool rangesOffered() const override { return m_mirrors[m_current]->rangesOffered(); }
+    bool GetRanges(const std::string &remoteName, const std::vector<ByteRange> &ranges,
+                   const RangeSink &sink, RangeOptions &options) override;
     std::size_t mirrorCount() const override { return m_mirrors.size(); }
     void useMirror(std::size_t index) override;
 

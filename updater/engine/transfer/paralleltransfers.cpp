@@ -64,7 +64,15 @@ void CParallelTransfers::drive(Client &client)
         }
         Outcome outcome;
         outcome.index = request.index;
-        outcome.arrived = client.GetFile(request.name, request.folder, request.options);
+        if (request.delta.usable()) {
+            const DeltaResult delta =
+                fetchByDelta(client, request.name, request.folder, request.delta, request.options);
+            outcome.arrived = outcome.byDelta = delta.arrived;
+            outcome.fetched = delta.fetched;
+        }
+        // A server that stopped answering during the delta is not asked again.
+        if (!outcome.arrived && !client.connectionLost())
+            outcome.arrived = client.GetFile(request.name, request.folder, request.options);
         if (!outcome.arrived)
             outcome.error = client.lastError();
         outcome.connectionLost = client.connectionLost();

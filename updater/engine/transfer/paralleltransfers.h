@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deltafetch.h"
 #include "filetransfer.h"
 
 #include <condition_variable>
@@ -30,6 +31,9 @@ public:
         std::string name;
         std::string folder;
         Client::GetFileOptions options;
+        // When usable and the server sends parts: built from an older
+        // copy first (deltafetch.h), fetched whole when that fails.
+        DeltaSource delta;
     };
 
     struct Outcome
@@ -38,6 +42,8 @@ public:
         bool arrived = false;
         std::string error;           // the client's reason when it did not arrive
         bool connectionLost = false; // the server stopped answering on this connection
+        bool byDelta = false;        // it arrived built from the older copy
+        std::uint64_t fetched = 0;   // the bytes that built it then
     };
 
     // first: used on a thread of its own until this object is destroyed.
