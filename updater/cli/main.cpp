@@ -14,12 +14,14 @@
 #include "folder/releaselist.h"
 #include "jobs/restorejob.h"
 #include "signing.h"
+#include "jobs/trialwatch.h"
 #include "jobs/updatecheck.h"
 #include "jobs/updatetransfer.h"
 #include "trust/updatesecurity.h"
 #include "version.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -38,7 +40,7 @@ constexpr int kExitNewerFiles = 3;
 
 const char *const kUsage =
     "usage: moravel-cli check SERVERPATH PROGRAMPATH [TRUST]\n"
-    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [TRUST]\n"
+    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [--start PROGRAM] [TRUST]\n"
     "       moravel-cli releases PROGRAMFOLDER\n"
     "       moravel-cli restore RELEASE PROGRAMPATH\n"
     "       moravel-cli keygen NAME\n"
@@ -62,6 +64,12 @@ const char *const kUsage =
     "FOLDER/RelInfoRemote.rel with each file's SHA-256 and its signature\n"
     "RelInfoRemote.rel.sig (sequence: one above the last, at least the UTC\n"
     "seconds; valid for DAYS days, 30 by default).\n"
+    "A host file:///PATH reads a published folder on this machine (a stick).\n"
+    "update --start PROGRAM starts PROGRAM (a name in the program folder, or a\n"
+    "path) afterwards. A new release is on trial then: when PROGRAM ends with\n"
+    "a failure status or a signal within TrialSeconds (20 s unless the\n"
+    "reminder's settings say otherwise), the update's backup is restored,\n"
+    "PROGRAM is started again from it, and the exit status is 1.\n"
     "\n"
     "exit status: 0 done (check: nothing newer), 3 check found newer files,\n"
     "             1 failed or no connection, 2 wrong usage\n";
@@ -161,8 +169,31 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
     }
 }
 
+// Starts the program after an update and watches it while its release is
+// on trial. False when the release failed (or the program did not start).
+bool startOnTrial(const std::string &serverPath, const ProgramPath &split,
+                  const std::string &program)
+{
+    const bool inFolder = program.find('/') == std::string::npos;
+    const std::string path = inFolder ? split.folder + "/" + program : program;
+    const std::string name =
+        inFolder ? program : std::filesystem::path(program).filename().string();
+    std::string error;
+    const pid_t pid = startProgram(path, {}, error);
+    if (pid < 0) {
+        std::fprintf(stderr, "moravel-cli: cannot start %s\n", error.c_str());
+        return false;
+    }
+    const TrialOutcome outcome =
+        watchTrial(pid, split.folder, name, trialTimeFor(serverPath), path);
+    if (outcome.end != TrialOutcome::End::Failed)
+        return true;
+    std::fputs(failedReleaseText(outcome, split.folder, name).c_str(), stderr);
+    return false;
+}
+
 int runUpdate(const std::string &serverPath, const std::string &programPath, bool takeAll,
-              const UpdateSecurity &security)
+              const UpdateSecurity &security, const std::string &start)
 {
     const ProgramPath split = splitProgramPath(programPath);
     if (readOnlyFolder(split, true))
@@ -172,7 +203,12 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
     job.setSecurity(security);
     runJob(job); // the report tells each failure's reason as it happens
-    return job.result().allArrived() ? kExitOk : kExitFailed;
+    const bool arrived = job.result().allArrived();
+    // The program starts whatever the update brought: the older release
+    // is still there after a failed one.
+    if (!start.empty() && !job.isCancelled() && !startOnTrial(serverPath, split, start))
+        return kExitFailed;
+    return arrived ? kExitOk : kExitFailed;
 }
 
 int runReleases(const std::string &programFolder)
@@ -236,8 +272,9 @@ int main(int argc, char *argv[])
     PublishOptions publish;
     std::string sequence;
     std::string expires;
+    std::string start;
     if (!takeOption(args, "--public-key", security.publicKeyFile)
-        || !takeOption(args, "--ca-file", security.caFile)
+        || !takeOption(args, "--start", start) || !takeOption(args, "--ca-file", security.caFile)
         || !takeOption(args, "--key", publish.keyFile) || !takeOption(args, "--sequence", sequence)
         || !takeOption(args, "--expires", expires)
         || (!sequence.empty()
@@ -252,11 +289,13 @@ int main(int argc, char *argv[])
         return usage();
     if (trustOptions && command != "check" && command != "update")
         return usage();
+    if (!start.empty() && command != "update")
+        return usage();
 
     if (command == "check" && args.size() == 3)
         return runCheck(args[1], args[2], security);
     if (command == "update" && (args.size() == 3 || (args.size() == 4 && args[3] == "--all")))
-        return runUpdate(args[1], args[2], args.size() == 4, security);
+        return runUpdate(args[1], args[2], args.size() == 4, security, start);
     if (command == "keygen" && args.size() == 2)
         return runKeygen(args[1]);
     if (command == "publish" && args.size() == 2 && !publish.keyFile.empty())
