@@ -4,6 +4,9 @@
 #include "jobs/trialwatch.h"
 #include "widgetprompt.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -57,7 +60,16 @@ void watchStartedProgram(const std::string &serverPath, const std::string &progr
         watchTrial(child, split.folder, split.name, trialTimeFor(serverPath));
     if (outcome.end != TrialOutcome::End::Failed)
         return;
+    // The library's window asked the host to end when it started the
+    // program, and every later event loop of this thread would end at
+    // once: the box runs in a loop of the application's own, which starts
+    // afresh.
+    QCoreApplication::processEvents();
     CWidgetPrompt prompt(nullptr, QStringLiteral("Quennet"));
-    prompt.message(failedReleaseText(outcome, split.folder, split.name), std::string(),
-                   IPrompt::Buttons::Ok, IPrompt::Icon::Stop);
+    const std::string text = failedReleaseText(outcome, split.folder, split.name);
+    QTimer::singleShot(0, [&prompt, &text] {
+        prompt.message(text, std::string(), IPrompt::Buttons::Ok, IPrompt::Icon::Stop);
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
 }

@@ -238,13 +238,16 @@ template <typename Sink>
 bool CFolderFileClient::readAll(int fd, const std::string &remoteName,
                                 const GetFileOptions &options, std::uint64_t size, Sink &&sink)
 {
-    std::vector<char> buffer(kReadStep);
+    // One buffer for the client's life: a fresh one for each file would be
+    // cleared and faulted in again, file after file.
+    if (!m_buffer)
+        m_buffer.reset(new char[kReadStep]);
     for (;;) {
         if (cancelled()) {
             m_lastError = "cancelled";
             return false;
         }
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        const ssize_t got = ::read(fd, m_buffer.get(), kReadStep);
         if (got == 0)
             return true;
         if (got < 0) {
@@ -261,7 +264,7 @@ bool CFolderFileClient::readAll(int fd, const std::string &remoteName,
                 "larger than " + std::to_string(options.maxBytes) + " bytes; download abandoned";
             return false;
         }
-        if (!sink(buffer.data(), static_cast<std::size_t>(got)))
+        if (!sink(m_buffer.get(), static_cast<std::size_t>(got)))
             return false;
         if (options.progress)
             options.progress(m_lastReceived, size);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,4 +83,5 @@ private:
     bool m_connectionLost = false;
     std::string m_lastError;
     std::uint64_t m_lastReceived = 0;
+    std::unique_ptr<char[]> m_buffer;
 };
