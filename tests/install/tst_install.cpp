@@ -56,6 +56,8 @@ private slots:
     void withoutUsableLibrary();
     void trialLoop_data();
     void trialLoop();
+    void unwatchedStarts_data();
+    void unwatchedStarts();
     void updateLoop();
     void cleanupTestCase() { makeWritable(); }
 
@@ -356,6 +358,54 @@ void TestInstall::trialLoop()
                 && told.first().contains(failure + " during its trial")
                 && told.first().contains("The older release is back in " + program + " and has been started"),
             qPrintable(told.first()));
+}
+
+void TestInstall::unwatchedStarts_data()
+{
+    QTest::addColumn<int>("startsBefore"); // starts of the release on trial that never reached good
+    QTest::newRow("a start after two that failed") << 2;
+    QTest::newRow("a start after three that failed") << 3;
+}
+
+// Spelmar started by hand while its release is on trial: its window marks
+// the release good, unless three starts before it never got that far.
+void TestInstall::unwatchedStarts()
+{
+    QFETCH(int, startsBefore);
+    QTemporaryDir folder;
+    const QString program = folder.path();
+    const QString log = program + "/../" + QFileInfo(program).fileName() + ".log";
+    const QByteArray older = "#!/bin/sh\necho older >> " + log.toUtf8() + "\n";
+    QVERIFY(QFile::copy(m_program + "/Spelmar", program + "/Spelmar"));
+    QVERIFY(QFile::copy(m_program + "/libMoravel.so", program + "/libMoravel.so"));
+    writeFile(program + "/RelInfoLocal.rel", "Spelmar; 2.00.00\r\n");
+    writeFile(program + "/202601010000/Spelmar", older);
+    QVERIFY(
+        QFile::setPermissions(program + "/202601010000/Spelmar", QFile::permissions(program + "/Spelmar")));
+    writeFile(program + "/202601010000/RelInfoLocal.rel", "Spelmar; 1.00.00\r\n");
+    writeFile(program + "/RelInfoLocal.trial",
+              "release=202601010000\nstarts=" + QByteArray::number(startsBefore) + "\n");
+
+    QProcessEnvironment environment = this->environment();
+    environment.insert("SPELMAR_EXIT_WHEN_SHOWN", "500");
+    const ProgramRun spelmar = runProgram({program + "/Spelmar"}, environment, program);
+    QCOMPARE(spelmar.exitCode, 0);
+    QVERIFY(!QFile::exists(program + "/RelInfoLocal.trial"));
+    const QStringList told = boxLines(spelmar.errors.toLocal8Bit()).filter("failed to start");
+    if (startsBefore < 3) {
+        QVERIFY(told.isEmpty());
+        QVERIFY(readFile(program + "/Spelmar") != older);
+        return;
+    }
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(
+        told.first().contains("Spelmar 2.00.00, installed by the update of 2026-01-01   (00:00),\\n did not "
+                              "get through 3 starts in a row during its trial."),
+        qPrintable(told.first()));
+    QCOMPARE(readFile(program + "/Spelmar"), older);
+    QCOMPARE(readFile(program + "/RelInfoFailed/RelInfoLocal.rel"), QByteArray("Spelmar; 2.00.00\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(log), QByteArray("older\n"), 10000);
+    QFile::remove(log);
 }
 
 void TestInstall::withoutUsableLibrary_data()
