@@ -27,7 +27,13 @@
 // - the time of one check that walks a chain of 10 roots of trust (root
 //   walk ms) against one check without a chain, both in process over
 //   loopback FTP;
-// - the updates that fetch only what changed (delta.h).
+// - the updates that fetch only what changed (delta.h);
+// - from a published folder on this machine (a "file://" host, as from a
+//   stick): the update of the 200 files against cp of them followed by
+//   `sync -f`;
+// - how long a release that fails its trial takes to give way: from the
+//   failing program's end until the older program runs, with
+//   `moravel-cli update --start`.
 // Each timing is the best of a few rounds, taken alternately. The data live
 // in a temporary folder that is removed at the end.
 
@@ -46,6 +52,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -323,6 +330,89 @@ void reportHttps(const QDir &root, const std::string &publicKey)
     qputenv("MORAVEL_FTP_HOST", ftpHost);
 }
 
+// The clock both stand-in programs of the rollback write, in nanoseconds.
+qint64 readNanoseconds(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : -1;
+}
+
+// The "file://" figures: the 200 files of updates, and the rollback.
+bool reportStick(const QDir &root, const QString &updates, const std::string &publicKey)
+{
+    const QByteArray ftpHost = qgetenv("MORAVEL_FTP_HOST");
+    qputenv("MORAVEL_FTP_HOST", ("file://" + root.filePath("server")).toLocal8Bit());
+    std::vector<std::string> files;
+    for (const QString &name : QDir(updates).entryList({"*.bin"}, QDir::Files))
+        files.push_back(QDir(updates).filePath(name).toStdString());
+    double best = -1;
+    double bestCopy = -1;
+    for (int round = 0; round < kRounds; ++round) {
+        const QString program = root.filePath("stick-program");
+        const QString copied = root.filePath("stick-copy");
+        root.mkpath(program);
+        root.mkpath(copied);
+        const RunResult update = run({MORAVEL_CLI, "update", "Bench/Updates", program.toStdString(),
+                                      "--public-key", publicKey});
+        std::vector<std::string> cp{"/bin/cp"};
+        cp.insert(cp.end(), files.begin(), files.end());
+        cp.push_back(copied.toStdString());
+        const RunResult copy = run(cp);
+        const RunResult synced = syncFolder(copied);
+        if (!update.ok || !copy.ok || !synced.ok
+            || QDir(program).entryList({"*.bin"}, QDir::Files).size() != kFileCount)
+            return fail("the stick round failed") == 0;
+        const double copySeconds = copy.seconds + synced.seconds;
+        best = round == 0 ? update.seconds : std::min(best, update.seconds);
+        bestCopy = round == 0 ? copySeconds : std::min(bestCopy, copySeconds);
+        QDir(program).removeRecursively();
+        QDir(copied).removeRecursively();
+    }
+    std::printf("stick update/(cp + sync) ratio: %.2f (%.3f vs %.3f s, 200 files, 100 MB)\n",
+                best / bestCopy, best, bestCopy);
+
+    // A release whose program exits with status 3 at once.
+    double bestRollback = -1;
+    for (int round = 0; round < kRounds; ++round) {
+        const QString program = root.filePath("trial-program");
+        const QString offered = root.filePath("server/Trial/Updates");
+        root.mkpath(program);
+        root.mkpath(offered);
+        const QString ended = root.filePath("ended");
+        const QString began = root.filePath("began");
+        QFile::remove(ended);
+        QFile::remove(began);
+        auto script = [](const QString &path, const QByteArray &body) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body + "\n") > 0
+                && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        };
+        auto record = [](const QString &path, const QByteArray &lines) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size();
+        };
+        if (!script(program + "/Spelmar", "date +%s%N > " + began.toUtf8())
+            || !record(program + "/RelInfoLocal.rel", "Spelmar; 1.00.00\r\n")
+            || !script(offered + "/Spelmar", "date +%s%N > " + ended.toUtf8() + "; exit 3")
+            || !record(offered + "/RelInfoRemote.rel", "Spelmar; 2.00.00\r\n"))
+            return fail("cannot write the trial's programs") == 0;
+        run({MORAVEL_CLI, "update", "Trial/Updates", program.toStdString(), "--start", "Spelmar"});
+        for (int wait = 0; wait < 500 && readNanoseconds(began) <= 0; ++wait)
+            QThread::msleep(10);
+        const qint64 from = readNanoseconds(ended);
+        const qint64 to = readNanoseconds(began);
+        if (from <= 0 || to <= 0)
+            return fail("the failed release did not give way") == 0;
+        const double ms = (to - from) / 1e6;
+        bestRollback = round == 0 ? ms : std::min(bestRollback, ms);
+        QDir(program).removeRecursively();
+        QDir(offered).removeRecursively();
+    }
+    std::printf("rollback after a failed start ms: %.1f\n", bestRollback);
+    qputenv("MORAVEL_FTP_HOST", ftpHost);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -361,6 +451,9 @@ int main(int argc, char *argv[])
     if (publicKey.empty())
         return fail("cannot publish the files signed");
 
+    // --stick: only the "file://" figures.
+    if (app.arguments().contains("--stick"))
+        return reportStick(root, updates, publicKey) ? 0 : 1;
     // --https: only the HTTPS figures.
     if (app.arguments().contains("--https")) {
         reportHttps(root, publicKey);
@@ -468,6 +561,8 @@ int main(int argc, char *argv[])
         std::printf("small files/(lftp+sync) ratio: %.2f\n", bestSmall / bestLftpSync);
     }
 
+    if (!reportStick(root, updates, publicKey))
+        return 1;
     reportHttps(root, publicKey);
     reportDelta(root);
     QDir(root.filePath("delta-server")).removeRecursively();

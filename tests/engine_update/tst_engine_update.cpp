@@ -6,7 +6,9 @@
 #include "ftpserver.h"
 #include "folder/installationaccess.h"
 #include "revision/relinfo.h"
+#include "folder/releasetrial.h"
 #include "jobs/restorejob.h"
+#include "transfer/folderfileclient.h"
 #include "jobs/updatecheck.h"
 #include "updatetestsupport.h"
 
@@ -124,6 +126,10 @@ private slots:
     void writeLocalRelInfo();
     void getField();
     void dropUnusable();
+    void folderHosts_data();
+    void folderHosts();
+    void trialText_data();
+    void trialText();
     void packagedFolder_data();
     void packagedFolder();
 
@@ -814,6 +820,8 @@ void TestEngineUpdate::dropUnusable()
                         "Sub\\UPD_x.bin|1",
                         "202001010000/a|1",
                         "209912312359|1",
+                        "RelInfoLocal.TRIAL|1",
+                        "relinfofailed\\Spelmar|1",
                         "sub\\RelInfoLocal.rel|1",
                         "A|1"};
     QStringList reasons{
@@ -821,18 +829,76 @@ void TestEngineUpdate::dropUnusable()
         refused.arg("relinfolocal.SEQ", "the update engine's own file"),
         refused.arg("Sub\\UPD_x.bin", "an upd_ name, which the update engine gives files it sets aside"),
         refused.arg("202001010000/a", "inside the backup folder 202001010000"),
-        refused.arg("209912312359", "the name of a backup folder")};
+        refused.arg("209912312359", "the name of a backup folder"),
+        refused.arg("RelInfoLocal.TRIAL", "the update engine's own file"),
+        refused.arg("relinfofailed\\Spelmar", "inside the folder that keeps a failed release")};
     for (int i = 0; i < 150; ++i) {
         records << "a|2";
-        if (i < 95)
+        if (i < 93)
             reasons << "ignored \"a\": the same file as \"A\" listed before";
     }
     RelInfoList list = listOf(records);
     QStringList given;
     for (const std::string &reason : dropUnusableRecords(list))
         given << latin1(reason);
-    QCOMPARE(given, reasons + QStringList{"... and 55 more records refused or ignored"});
+    QCOMPARE(given, reasons + QStringList{"... and 57 more records refused or ignored"});
     QCOMPARE(describe(list), (QStringList{"sub\\RelInfoLocal.rel|1", "A|1"}));
+}
+
+// The folder a "file://" host names; empty: it names none here.
+void TestEngineUpdate::folderHosts_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("path") << "file:///media/stick"
+                          << "/media/stick";
+    QTest::newRow("trailing slashes") << "file:///media/stick//"
+                                      << "/media/stick";
+    QTest::newRow("the root") << "file:///"
+                              << "/";
+    QTest::newRow("this machine") << "file://localhost/media/stick"
+                                  << "/media/stick";
+    QTest::newRow("escapes") << "FILE:///media/MY%20STICK/100%25"
+                             << "/media/MY STICK/100%";
+    QTest::newRow("a lone percent") << "file:///a%2"
+                                    << "/a%2";
+    QTest::newRow("another machine") << "file://server/share"
+                                     << "";
+    QTest::newRow("relative") << "file://stick"
+                              << "";
+    QTest::newRow("ftp") << "ftp://stick/"
+                         << "";
+}
+
+void TestEngineUpdate::folderHosts()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, folder);
+    QCOMPARE(QString::fromStdString(CFolderFileClient::folderOfHost(host.toStdString())), folder);
+}
+
+// The trial file as the engine reads it; a damaged one opens no trial.
+void TestEngineUpdate::trialText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("read"); // "release starts"; empty: refused
+    QTest::newRow("written") << QByteArray::fromStdString(releaseTrialText({"202612080734", 2}))
+                             << "202612080734 2";
+    QTest::newRow("unknown lines") << QByteArray("note=x\nrelease=202612080734\n") << "202612080734 0";
+    QTest::newRow("no release") << QByteArray("starts=1\n") << "";
+    QTest::newRow("a folder that is no release") << QByteArray("release=RelInfoFailed\n") << "";
+    QTest::newRow("negative starts") << QByteArray("release=202612080734\nstarts=-1\n") << "";
+    QTest::newRow("starts not a number") << QByteArray("release=202612080734\nstarts=2x\n") << "";
+}
+
+void TestEngineUpdate::trialText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, read);
+    ReleaseTrial trial;
+    const bool parsed = parseReleaseTrial(text.toStdString(), trial);
+    QCOMPARE(parsed ? QString::fromStdString(trial.release) + " " + QString::number(trial.starts) : QString(),
+             read);
 }
 
 void TestEngineUpdate::packagedFolder_data()

@@ -54,6 +54,10 @@ private slots:
     void readOnlyInstallation();
     void withoutUsableLibrary_data();
     void withoutUsableLibrary();
+    void trialLoop_data();
+    void trialLoop();
+    void unwatchedStarts_data();
+    void unwatchedStarts();
     void updateLoop();
     void cleanupTestCase() { makeWritable(); }
 
@@ -200,6 +204,11 @@ void TestInstall::updateLoop()
     const ProgramRun demo = runProgram({"/bin/bash", MAKE_DEMO, program, state.path()});
     QVERIFY2(demo.exitCode == 0, qPrintable(demo.errors));
 
+    // A trial that only Spelmar's own "good" can end within the test.
+    QFile settings(state.filePath("config/Norvane/AutoUpdate.conf"));
+    QVERIFY(settings.open(QIODevice::Append));
+    settings.write("Norvane\\AutoUpdate\\Spelmar\\Updates\\TrialSeconds=3600\n");
+    settings.close();
     const QString offered = state.filePath("server/Spelmar/Updates");
     const QByteArray oldSpelmar = readFile(program + "/Spelmar");
     const QByteArray oldRelInfo = readFile(program + "/RelInfoLocal.rel");
@@ -227,13 +236,15 @@ void TestInstall::updateLoop()
     QCOMPARE(spelmar.exitStatus(), QProcess::NormalExit);
     QCOMPARE(spelmar.exitCode(), 0);
 
-    // Quennet replaces the files and starts Spelmar again.
+    // Quennet replaces the files and starts Spelmar again, and ends once
+    // Spelmar's window is up: the new release is good.
     const QString spelmarPath = program + "/Spelmar";
     QTRY_VERIFY2_WITH_TIMEOUT(!processesRunning(spelmarPath).isEmpty()
                                   && processesRunning(program + "/Quennet").isEmpty(),
                               readFile(log).constData(), 180000);
     for (const qint64 pid : processesRunning(spelmarPath))
         ::kill(static_cast<pid_t>(pid), SIGTERM);
+    QVERIFY(!QFile::exists(program + "/RelInfoLocal.trial"));
     QCOMPARE(readFile(spelmarPath), readFile(offered + "/Spelmar"));
     QCOMPARE(readFile(program + "/readme.txt"), readFile(offered + "/readme.txt"));
     // The old records in their order, Spelmar's revision raised, the new
@@ -261,6 +272,140 @@ void TestInstall::updateLoop()
              qPrintable(boxes[0]));
     QVERIFY2(boxes[1].startsWith(" Attention!!"), qPrintable(boxes[1]));
     QVERIFY2(boxes[2].startsWith(" End of software update!"), qPrintable(boxes[2]));
+}
+
+void TestInstall::trialLoop_data()
+{
+    // The new release's program, a shell script; %1 is its log.
+    QTest::addColumn<QString>("newProgram");
+    QTest::addColumn<int>("trialSeconds");
+    // Empty: the release stays; else what the box says of its end.
+    QTest::addColumn<QString>("failure");
+    // Each start is logged, with whether the release is on trial then.
+    const QString log = "echo new >> %1; test -f RelInfoLocal.trial && echo on trial >> %1; ";
+    QTest::newRow("exits 3") << log + "exit 3" << 20 << "ended with exit status 3";
+    QTest::newRow("dies of SIGSEGV") << log + "kill -SEGV $$" << 20 << "ended with signal SIGSEGV";
+    QTest::newRow("runs and is marked good") << log + "sleep 2; echo new ended >> %1" << 1 << QString();
+    QTest::newRow("passes its trial, fails later")
+        << log + "sleep 2; echo new ended >> %1; exit 3" << 1 << QString();
+    // Updated by moravel-cli without a start; the user goes back to the
+    // older release on their own, and that restore is left alone.
+    QTest::newRow("the user's own restore") << log + "exit 3" << 20 << "restore";
+}
+
+// Quennet installs a new release of stand-in programs from a folder (a
+// stick) and starts it: a failure during the trial brings the older
+// release back and starts it; a release that passed stays.
+void TestInstall::trialLoop()
+{
+    QFETCH(QString, newProgram);
+    QFETCH(int, trialSeconds);
+    QFETCH(QString, failure);
+    QTemporaryDir state;
+    QVERIFY(state.isValid());
+    const QString log = state.filePath("programs.log");
+    const QString program = state.filePath("program");
+    const QString offered = state.filePath("stick/Spelmar/Updates");
+    const QByteArray oldProgram = "#!/bin/sh\necho old >> " + log.toUtf8() + "\nsleep 1\n";
+    const QByteArray newBytes = "#!/bin/sh\n" + newProgram.arg(log).toUtf8() + "\n";
+    writeFile(program + "/Spelmar", oldProgram);
+    writeFile(program + "/RelInfoLocal.rel", "Spelmar; 1.00.00\r\n");
+    writeFile(offered + "/Spelmar", newBytes);
+    writeFile(offered + "/RelInfoRemote.rel", "Spelmar; 2.00.00\r\n");
+    for (const QString &file : {program + "/Spelmar", offered + "/Spelmar"})
+        QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner));
+    writeFile(state.filePath("config/Norvane/AutoUpdate.conf"),
+              "[Software]\nNorvane\\AutoUpdate\\Spelmar\\Updates\\TrialSeconds="
+                  + QByteArray::number(trialSeconds) + "\n");
+
+    const bool userRestore = failure == "restore";
+    QProcessEnvironment environment = this->environment();
+    environment.insert("XDG_CONFIG_HOME", state.filePath("config"));
+    environment.insert("MORAVEL_FTP_HOST", "file://" + state.filePath("stick"));
+    environment.insert("SPELMAR_TEST_ANSWERS", "yes");
+    // The user's own restore follows an update by script that started nothing.
+    const QStringList updateCommand = userRestore
+        ? QStringList{m_program + "/moravel-cli", "update", "Spelmar/Updates", program + "/Spelmar"}
+        : QStringList{m_program + "/Quennet", "Spelmar/Updates", program + "/Spelmar"};
+    const ProgramRun update = runProgram(updateCommand, environment, program);
+    QCOMPARE(update.exitCode, 0);
+    const QStringList backups = QDir(program).entryList({"20*"}, QDir::Dirs);
+    QCOMPARE(backups.size(), 1);
+    QStringList boxes = boxLines(update.errors.toLocal8Bit());
+    if (userRestore) {
+        QVERIFY(QFile::exists(program + "/RelInfoLocal.trial"));
+        const ProgramRun restore = runProgram(
+            {m_program + "/Quennet", "REST=" + backups.first(), program + "/Spelmar"}, environment, program);
+        QCOMPARE(restore.exitCode, 0);
+        boxes = boxLines(restore.errors.toLocal8Bit());
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(log), QByteArray("old\n"), 10000);
+    } else if (failure.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(log), QByteArray("new\non trial\nnew ended\n"), 10000);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(log), QByteArray("new\non trial\nold\n"), 10000);
+    }
+    QTest::qWait(200); // nothing more happens afterwards
+
+    const bool rolledBack = !failure.isEmpty() && !userRestore;
+    QCOMPARE(readFile(program + "/Spelmar"), rolledBack || userRestore ? oldProgram : newBytes);
+    QVERIFY(!QFile::exists(program + "/RelInfoLocal.trial"));
+    QCOMPARE(readFile(program + "/RelInfoFailed/Spelmar"), rolledBack ? newBytes : QByteArray("<missing>"));
+    const QStringList told = boxes.filter("failed to start");
+    QCOMPARE(told.size(), rolledBack ? 1 : 0);
+    if (rolledBack)
+        QVERIFY2(
+            told.first().contains("Spelmar 2.00.00, installed by the update of ")
+                && told.first().contains(failure + " during its trial")
+                && told.first().contains("The older release is back in " + program + " and has been started"),
+            qPrintable(told.first()));
+}
+
+void TestInstall::unwatchedStarts_data()
+{
+    QTest::addColumn<int>("startsBefore"); // starts of the release on trial that never reached good
+    QTest::newRow("a start after two that failed") << 2;
+    QTest::newRow("a start after three that failed") << 3;
+}
+
+// Spelmar started by hand while its release is on trial: its window marks
+// the release good, unless three starts before it never got that far.
+void TestInstall::unwatchedStarts()
+{
+    QFETCH(int, startsBefore);
+    QTemporaryDir folder;
+    const QString program = folder.path();
+    const QString log = program + "/../" + QFileInfo(program).fileName() + ".log";
+    const QByteArray older = "#!/bin/sh\necho older >> " + log.toUtf8() + "\n";
+    QVERIFY(QFile::copy(m_program + "/Spelmar", program + "/Spelmar"));
+    QVERIFY(QFile::copy(m_program + "/libMoravel.so", program + "/libMoravel.so"));
+    writeFile(program + "/RelInfoLocal.rel", "Spelmar; 2.00.00\r\n");
+    writeFile(program + "/202601010000/Spelmar", older);
+    QVERIFY(
+        QFile::setPermissions(program + "/202601010000/Spelmar", QFile::permissions(program + "/Spelmar")));
+    writeFile(program + "/202601010000/RelInfoLocal.rel", "Spelmar; 1.00.00\r\n");
+    writeFile(program + "/RelInfoLocal.trial",
+              "release=202601010000\nstarts=" + QByteArray::number(startsBefore) + "\n");
+
+    QProcessEnvironment environment = this->environment();
+    environment.insert("SPELMAR_EXIT_WHEN_SHOWN", "500");
+    const ProgramRun spelmar = runProgram({program + "/Spelmar"}, environment, program);
+    QCOMPARE(spelmar.exitCode, 0);
+    QVERIFY(!QFile::exists(program + "/RelInfoLocal.trial"));
+    const QStringList told = boxLines(spelmar.errors.toLocal8Bit()).filter("failed to start");
+    if (startsBefore < 3) {
+        QVERIFY(told.isEmpty());
+        QVERIFY(readFile(program + "/Spelmar") != older);
+        return;
+    }
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(
+        told.first().contains("Spelmar 2.00.00, installed by the update of 2026-01-01   (00:00),\\n did not "
+                              "get through 3 starts in a row during its trial."),
+        qPrintable(told.first()));
+    QCOMPARE(readFile(program + "/Spelmar"), older);
+    QCOMPARE(readFile(program + "/RelInfoFailed/RelInfoLocal.rel"), QByteArray("Spelmar; 2.00.00\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(log), QByteArray("older\n"), 10000);
+    QFile::remove(log);
 }
 
 void TestInstall::withoutUsableLibrary_data()

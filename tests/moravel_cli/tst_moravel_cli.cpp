@@ -33,6 +33,8 @@ private slots:
     void commands();
     void interrupted_data();
     void interrupted();
+    void startOnTrial_data();
+    void startOnTrial();
     void installerCommands_data();
     void installerCommands();
     void installerWaitsForTheHost();
@@ -120,6 +122,52 @@ void TestMoravelCli::commands()
         QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "january exe");
     if (words.value(0) == "update")
         QCOMPARE(readFile(program.filePath("Spelmar.exe")), exitCode ? "old exe" : "new exe");
+}
+
+void TestMoravelCli::startOnTrial_data()
+{
+    QTest::addColumn<QString>("newProgram"); // the offered release's program; %1 its log
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("started"); // the log of the starts
+    QTest::addColumn<QString>("told");       // a part of standard error
+    QTest::newRow("fails its trial") << "echo new >> %1; exit 3" << 1 << QByteArray("new\nold\n")
+                                     << "Spelmar 2.00.00, installed by the update of ";
+    QTest::newRow("passes its trial") << "echo new >> %1; sleep 2; exit 3" << 0 << QByteArray("new\n") << "";
+    QTest::newRow("nothing newer") << QString() << 0 << QByteArray("old\n") << "";
+}
+
+// update --start in a kiosk's script: the release from a stick, the
+// program started and watched through its trial of one second.
+void TestMoravelCli::startOnTrial()
+{
+    QFETCH(QString, newProgram);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, started);
+    QFETCH(QString, told);
+    QTemporaryDir work;
+    const QString log = work.filePath("starts.log");
+    const QString program = work.filePath("program");
+    const QByteArray oldProgram = "#!/bin/sh\necho old >> " + log.toUtf8() + "\n";
+    const QByteArray newBytes = "#!/bin/sh\n" + newProgram.arg(log).toUtf8() + "\n";
+    writeFiles(program, {{"Spelmar", oldProgram}, {"RelInfoLocal.rel", "Spelmar; 1.00.00\r\n"}});
+    writeFiles(
+        work.filePath("stick/Spelmar/Updates"),
+        {{"Spelmar", newBytes},
+         {"RelInfoRemote.rel", newProgram.isEmpty() ? "Spelmar; 1.00.00\r\n" : "Spelmar; 2.00.00\r\n"}});
+    for (const QString &file : {program + "/Spelmar", work.filePath("stick/Spelmar/Updates/Spelmar")})
+        QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner));
+    writeFile(work.filePath("config/Norvane/AutoUpdate.conf"),
+              "[Software]\nNorvane\\AutoUpdate\\Spelmar\\Updates\\TrialSeconds=1\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MORAVEL_FTP_HOST", "file://" + work.filePath("stick"));
+    environment.insert("XDG_CONFIG_HOME", work.filePath("config"));
+    const ProgramRun run = runProgram(
+        {MORAVEL_CLI, "update", "Spelmar/Updates", program + "/Spelmar", "--start", "Spelmar"}, environment);
+    QVERIFY2(run.exitCode == exitCode && run.errors.contains(told), qPrintable(run.output + run.errors));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(log), started, 10000);
+    const bool rolledBack = started.endsWith("old\n") && !newProgram.isEmpty();
+    QCOMPARE(readFile(program + "/Spelmar"), rolledBack || newProgram.isEmpty() ? oldProgram : newBytes);
+    QVERIFY(!QFile::exists(program + "/RelInfoLocal.trial"));
 }
 
 void TestMoravelCli::interrupted_data()

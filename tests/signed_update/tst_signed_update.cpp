@@ -1,9 +1,13 @@
 // Signed revision files end to end: keys made by moravel-cli keygen,
 // releases published by moravel-cli publish on a loopback FTP server, and
 // the real moravel-cli, copied into each program folder so that the
-// moravel.pub beside it is the key in force, as beside the library.
+// moravel.pub beside it is the key in force, as beside the library. The
+// same published folder is also read as a "file://" host, as from a stick;
+// the whole test runs in a network namespace of its own, so that host
+// needs no network at all.
 #include "childprocess.h"
 #include "ftpserver.h"
+#include "ownnetwork.h"
 #include "publish.h"
 #include "jobs/updatecheck.h"
 #include "jobs/updatetransfer.h"
@@ -18,6 +22,8 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 class TestSignedUpdate : public QObject
 {
@@ -36,7 +42,7 @@ private slots:
     void phaseNumberIsPrivateAndKept();
 
 private:
-    ProgramRun cli(const QString &program, const QStringList &arguments);
+    ProgramRun cli(const QString &program, const QStringList &arguments, const QString &host = QString());
     QString key(const QString &name) const { return m_work.filePath("keys/" + name); }
 
     QTemporaryDir m_work;
@@ -44,10 +50,10 @@ private:
     int m_row = 0;
 };
 
-ProgramRun TestSignedUpdate::cli(const QString &program, const QStringList &arguments)
+ProgramRun TestSignedUpdate::cli(const QString &program, const QStringList &arguments, const QString &host)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("MORAVEL_FTP_HOST", m_server ? m_server->host() : QString());
+    environment.insert("MORAVEL_FTP_HOST", !host.isEmpty() ? host : m_server ? m_server->host() : QString());
     environment.insert("XDG_CONFIG_HOME", m_work.filePath("config"));
     ProgramRun run = runProgram(QStringList{program} + arguments, environment, QString(), 300000);
     run.output += run.errors;
@@ -74,9 +80,13 @@ void TestSignedUpdate::refusals_data()
     // days ago, valid for one; "replay": after a release with sequence 100,
     // one with 99.
     QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("reason"); // empty: accepted
-    auto row = [](const char *name, QString key, QString delivered, QString change, QString reason) {
-        QTest::newRow(name) << key << delivered << change << reason;
+    // "fifo" and "link": the file is replaced by a FIFO or a symbolic link
+    // to a file of the same content.
+    QTest::addColumn<QString>("reason");  // empty: accepted
+    QTest::addColumn<bool>("fromFolder"); // the folder as a "file://" host, not the FTP server
+    auto row = [](const char *name, QString key, QString delivered, QString change, QString reason,
+                  bool fromFolder = false) {
+        QTest::newRow(name) << key << delivered << change << reason << fromFolder;
     };
     const QString refused = "Update refused: RelInfoRemote.rel ";
     const QString mismatch = refused + "does not match its signature";
@@ -89,6 +99,11 @@ void TestSignedUpdate::refusals_data()
     // The key in force accepts a new key, which is in force from then on.
     row("key rotation signed by the old key", "maker", "successor", "", "");
     row("key rotation signed by a stranger", "stranger", "stranger", "", mismatch);
+    row("folder: signed release", "maker", "maker", "", "", true);
+    row("folder: tampered file", "maker", "maker", "file", "SHA-256 mismatch for Spelmar.exe", true);
+    row("folder: expired", "maker", "maker", "expired", refused + "expired on ", true);
+    row("folder: a FIFO", "maker", "maker", "fifo", "it is no regular file", true);
+    row("folder: a symbolic link", "maker", "maker", "link", "it is a symbolic link", true);
 }
 
 void TestSignedUpdate::refusals()
@@ -97,6 +112,8 @@ void TestSignedUpdate::refusals()
     QFETCH(QString, deliveredKey);
     QFETCH(QString, change);
     QFETCH(QString, reason);
+    QFETCH(bool, fromFolder);
+    const QString host = fromFolder ? "file://" + m_work.filePath("server") : QString();
 
     // Each row has an update directory of its own on the one server.
     const QString serverPath = QString("row%1/Updates").arg(++m_row);
@@ -141,6 +158,14 @@ void TestSignedUpdate::refusals()
     if (change == "rel")
         writeFile(offered + "/RelInfoRemote.rel",
                   readFile(offered + "/RelInfoRemote.rel").replace("3.01.02", "3.01.03"));
+    if (change == "fifo" || change == "link") {
+        const QString elsewhere = m_work.filePath(QString("elsewhere%1.exe").arg(m_row));
+        QVERIFY(QFile::rename(offered + "/Spelmar.exe", elsewhere));
+        if (change == "fifo")
+            QVERIFY(::mkfifo(qPrintable(offered + "/Spelmar.exe"), 0644) == 0);
+        else
+            QVERIFY(QFile::link(elsewhere, offered + "/Spelmar.exe"));
+    }
 
     auto installed = [&program] {
         return Files{{"Spelmar.exe", readFile(program + "/Spelmar.exe")},
@@ -148,7 +173,7 @@ void TestSignedUpdate::refusals()
                      {"Spelmar.exe's record", readFile(program + "/RelInfoLocal.rel").left(22)}};
     };
     const Files before = installed();
-    const ProgramRun update = cli(programCli, {"update", serverPath, program});
+    const ProgramRun update = cli(programCli, {"update", serverPath, program}, host);
     const Files after = installed();
 
     if (reason.isEmpty()) {
@@ -159,7 +184,7 @@ void TestSignedUpdate::refusals()
         QCOMPARE(after.value("moravel.pub"), readFile(key(deliveredKey + ".pub")));
         writeFile(offered + "/RelInfoRemote.rel", serverRel.replace("3.01.02", "3.01.03"));
         publish(deliveredKey, 0, 0);
-        const ProgramRun check = cli(programCli, {"check", serverPath, program});
+        const ProgramRun check = cli(programCli, {"check", serverPath, program}, host);
         QVERIFY2(check.exitCode == 3, qPrintable(check.output));
         return;
     }
@@ -515,5 +540,12 @@ void TestSignedUpdate::phaseNumberIsPrivateAndKept()
     QVERIFY(numbers[0] != numbers[1]); // one per installation
 }
 
-QTEST_GUILESS_MAIN(TestSignedUpdate)
+int main(int argc, char **argv)
+{
+    enterOwnNetwork(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestSignedUpdate test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_signed_update.moc"

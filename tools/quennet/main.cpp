@@ -5,6 +5,7 @@
 #include "moravel.h"
 #include "programinfo.h"
 #include "programwatch.h"
+#include "trialrun.h"
 #include "version.h"
 
 #include <chrono>
@@ -41,7 +42,12 @@ const char *const kUsage =
     "The installer that the update library starts: waits for the program at\n"
     "PROGRAMPATH to end, then installs the newer files from SERVERPATH on the\n"
     "update server (instcomplete: all files) or restores the backup folder\n"
-    "RELEASE, and offers to start the program again.\n";
+    "RELEASE, and offers to start the program again.\n"
+    "\n"
+    "A program started after an update runs on trial: when it ends with a\n"
+    "failure status or a signal within TrialSeconds (20 s unless the\n"
+    "reminder's settings say otherwise) before it marks its release good, the\n"
+    "update's backup is restored, the older program started, and a box says so.\n";
 
 int usage()
 {
@@ -60,6 +66,8 @@ int main(int argc, char **argv)
         InstallerCommand::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (command.kind == InstallerCommand::Kind::Invalid)
         return usage();
+    // The program that the library starts at the end becomes a child.
+    becomeReaperOfStartedPrograms();
 
     // Files of a running program can still be replaced here; waiting only
     // lets the host end in peace first.
@@ -83,6 +91,8 @@ int main(int argc, char **argv)
             return 3;
         const unsigned char takeAll = command.kind == InstallerCommand::Kind::UpdateAll ? 1 : 0;
         update(command.serverPath.c_str(), command.programPath.c_str(), takeAll);
+        // A new release runs on trial; a restored one does not.
+        watchStartedProgram(command.serverPath, command.programPath);
     }
     // The library stays loaded: its windows and threads belong to the
     // process until it ends.

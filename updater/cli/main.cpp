@@ -15,6 +15,7 @@
 #include "folder/releaselist.h"
 #include "jobs/restorejob.h"
 #include "signing.h"
+#include "jobs/trialwatch.h"
 #include "jobs/updatecheck.h"
 #include "jobs/updatetransfer.h"
 #include "revision/releasephase.h"
@@ -22,6 +23,7 @@
 #include "version.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -40,7 +42,7 @@ constexpr int kExitNewerFiles = 3;
 
 const char *const kUsage =
     "usage: moravel-cli check SERVERPATH PROGRAMPATH [--now] [TRUST]\n"
-    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [--now] [TRUST]\n"
+    "       moravel-cli update SERVERPATH PROGRAMPATH [--all] [--now] [--start PROGRAM] [TRUST]\n"
     "       moravel-cli releases PROGRAMFOLDER\n"
     "       moravel-cli restore RELEASE PROGRAMPATH\n"
     "       moravel-cli keygen NAME\n"
@@ -63,8 +65,8 @@ const char *const kUsage =
     "built-in key, else moravel.pub beside moravel-cli; without any key it is\n"
     "taken unsigned. A root of trust (--root, else moravel.root beside\n"
     "moravel-cli) names several keys and how many must sign; each check walks\n"
-    "the server's newer roots (root/N.root) from it. --ca-file names the certificates a TLS server must present\n"
-    "instead of the system's.\n"
+    "the server's newer roots (root/N.root) from it. --ca-file names the\n"
+    "certificates a TLS server must present instead of the system's.\n"
     "keygen writes NAME.key (private, mode 0600) and NAME.pub. publish writes\n"
     "FOLDER/RelInfoRemote.rel with each file's SHA-256 and its signature\n"
     "RelInfoRemote.rel.sig (sequence: one above the last, at least the UTC\n"
@@ -74,6 +76,12 @@ const char *const kUsage =
     "once, as --now does for one check or update.\n"
     "root writes FOLDER/root/N.root, the next root of trust, valid for DAYS days\n"
     "(365 by default), signed by every key of --sign.\n"
+    "A host file:///PATH reads a published folder on this machine (a stick).\n"
+    "update --start PROGRAM starts PROGRAM (a name in the program folder, or a\n"
+    "path) afterwards. A new release is on trial then: when PROGRAM ends with\n"
+    "a failure status or a signal within TrialSeconds (20 s unless the\n"
+    "reminder's settings say otherwise), the update's backup is restored,\n"
+    "PROGRAM is started again from it, and the exit status is 1.\n"
     "\n"
     "exit status: 0 done (check: nothing newer), 3 check found newer files,\n"
     "             1 failed or no connection, 2 wrong usage\n";
@@ -212,8 +220,31 @@ int runCheck(const std::string &serverPath, const std::string &programPath,
     }
 }
 
+// Starts the program after an update and watches it while its release is
+// on trial. False when the release failed (or the program did not start).
+bool startOnTrial(const std::string &serverPath, const ProgramPath &split,
+                  const std::string &program)
+{
+    const bool inFolder = program.find('/') == std::string::npos;
+    const std::string path = inFolder ? split.folder + "/" + program : program;
+    const std::string name =
+        inFolder ? program : std::filesystem::path(program).filename().string();
+    std::string error;
+    const pid_t pid = startProgram(path, {}, error);
+    if (pid < 0) {
+        std::fprintf(stderr, "moravel-cli: cannot start %s\n", error.c_str());
+        return false;
+    }
+    const TrialOutcome outcome =
+        watchTrial(pid, split.folder, name, trialTimeFor(serverPath), path);
+    if (outcome.end != TrialOutcome::End::Failed)
+        return true;
+    std::fputs(failedReleaseText(outcome, split.folder, name).c_str(), stderr);
+    return false;
+}
+
 int runUpdate(const std::string &serverPath, const std::string &programPath, bool takeAll,
-              const UpdateSecurity &security)
+              const UpdateSecurity &security, const std::string &start)
 {
     const ProgramPath split = splitProgramPath(programPath);
     if (readOnlyFolder(split, true))
@@ -223,7 +254,12 @@ int runUpdate(const std::string &serverPath, const std::string &programPath, boo
     CDownloadJob job(report, &prompt, serverPath, split.folder, takeAll);
     job.setSecurity(security);
     runJob(job); // the report tells each failure's reason as it happens
-    return job.result().allArrived() ? kExitOk : kExitFailed;
+    const bool arrived = job.result().allArrived();
+    // The program starts whatever the update brought: the older release
+    // is still there after a failed one.
+    if (!start.empty() && !job.isCancelled() && !startOnTrial(serverPath, split, start))
+        return kExitFailed;
+    return arrived ? kExitOk : kExitFailed;
 }
 
 int runReleases(const std::string &programFolder)
@@ -303,13 +339,14 @@ int main(int argc, char *argv[])
     std::string expires;
     std::string phasedDays;
     std::vector<std::string> keys;
+    std::string start;
     std::string rootKeys;
     std::string threshold;
     std::string rootSigners;
     security.ignorePhases = takeFlag(args, "--now");
     publish.critical = takeFlag(args, "--critical");
     if (!takeOption(args, "--public-key", security.publicKeyFile)
-        || !takeOption(args, "--root", security.rootFile)
+        || !takeOption(args, "--root", security.rootFile) || !takeOption(args, "--start", start)
         || !takeOption(args, "--ca-file", security.caFile)
         || !takeRepeatedOption(args, "--key", keys) || !takeOption(args, "--sequence", sequence)
         || !takeOption(args, "--expires", expires) || !takeOption(args, "--phased-days", phasedDays)
@@ -349,11 +386,13 @@ int main(int argc, char *argv[])
             root.expiresDays = publish.expiresDays;
         return runRoot(args[1], root);
     }
+    if (!start.empty() && command != "update")
+        return usage();
 
     if (command == "check" && args.size() == 3)
         return runCheck(args[1], args[2], security);
     if (command == "update" && (args.size() == 3 || (args.size() == 4 && args[3] == "--all")))
-        return runUpdate(args[1], args[2], args.size() == 4, security);
+        return runUpdate(args[1], args[2], args.size() == 4, security, start);
     if (command == "keygen" && args.size() == 2)
         return runKeygen(args[1]);
     if (command == "publish" && args.size() == 2 && !publish.keyFile.empty())

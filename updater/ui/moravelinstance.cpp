@@ -5,6 +5,7 @@
 #include "libraryclosing.h"
 #include "folder/programpath.h"
 #include "releasenotesdlg.h"
+#include "trialstart.h"
 #include "updateprogressdlg.h"
 #include "updatereminderdlg.h"
 #include "widgetprompt.h"
@@ -112,6 +113,7 @@ bool CMoravelInstance::startSchedule(const std::string &serverPath, const std::s
 {
     if (!ensureApplication())
         return true; // nothing can be shown, so no check is due
+    TrialStart::onStartUp(CWidgetPrompt::instance(), programPath);
     const bool started =
         prepare(serverPath, programPath).StartSchedule(QDateTime::currentDateTime());
     // After everything this thread set up: the worker is stopped before

@@ -1,5 +1,7 @@
 #include "downloadjob.h"
 
+#include "folder/releasetrial.h"
+
 #include "files/folderfiles.h"
 #include "folder/fileaside.h"
 #include "folder/folderlock.h"
@@ -278,6 +280,13 @@ void CDownloadJob::DownloadThread()
             m_result.localRelInfoWritten = WriteLocalRelInfo(local, remote, localRelInfo);
             if (!m_result.localRelInfoWritten)
                 m_report.failureReason("cannot rewrite " + localRelInfo + systemReason());
+            // The new release is on trial until its program shows that it
+            // starts (trialwatch.h); the backup just made is the way back.
+            std::string trialError;
+            if (m_result.localRelInfoWritten && !m_result.backupFolder.empty()
+                && !openReleaseTrial(m_programFolder, lastPartOf(m_result.backupFolder),
+                                     trialError))
+                m_report.failureReason("cannot open the new release's trial: " + trialError);
         }
         m_report.addLine(m_result.localRelInfoWritten ? "  ok!  updated local revision file"
                                                       : " fail! no update in local revision file");

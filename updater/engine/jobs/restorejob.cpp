@@ -7,6 +7,7 @@
 #include "jobreport.h"
 #include "revision/relinfo.h"
 #include "folder/releaselist.h"
+#include "folder/releasetrial.h"
 
 #include <chrono>
 #include <vector>
@@ -56,6 +57,9 @@ void CRestoreJob::RestoreThread()
         m_report.failureReason(lock.error());
     } else if (CollectRestoreFiles(m_programFolder, m_release, sources, targets)) {
         m_result.releaseFound = true;
+        // A release the user went back to is theirs: no trial of a newer
+        // one undoes it.
+        closeReleaseTrial(m_programFolder);
         m_result.files = sources.size();
         m_report.addLine("---- start restore to " + m_release);
         m_report.setProgressRange(0, static_cast<int>(sources.size()) + 1);

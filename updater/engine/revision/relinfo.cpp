@@ -535,12 +535,16 @@ std::string reservedNameReason(std::string_view name)
     // The engine's own files lie in the program folder itself.
     if (firstCut == std::string_view::npos) {
         for (std::string_view own : {kLockFileName, kLocalRelInfoName, kAcceptedSequenceName,
-                                     kAcceptedRootName, kPhaseNumberName})
+                                     kAcceptedRootName, kPhaseNumberName, kTrialFileName})
             if (equalNoCase(name, own))
                 return "the update engine's own file";
         if (startsWithNoCase(name, kRemoteFilePrefix))
             return "the update engine's own file";
     }
+    if (equalNoCase(first, kFailedReleaseFolder))
+        return firstCut == std::string_view::npos
+            ? "the name of the folder that keeps a failed release"
+            : "inside the folder that keeps a failed release";
     if (startsWithNoCase(last, kAsideFilePrefix))
         return "an upd_ name, which the update engine gives files it sets aside";
     // A file under a backup folder's name would also keep the backups of

@@ -89,14 +89,18 @@ bool SelectNewerFiles(const RelInfoList &local, RelInfoList &remote, bool takeAl
 // "RelInfoRemote." in the folder itself (the server's list, its
 // signature, the validators kept for them), every name whose last part
 // begins "upd_" (set-aside and half-written files), and every name of or
-// inside a backup folder (a first part of twelve digits). Returns why name
-// is one of them, or empty text.
+// inside a backup folder (a first part of twelve digits), the trial state
+// of a new release and every name of or inside the folder that keeps a
+// failed release (releasetrial.h). Returns why name is one of them, or
+// empty text.
 constexpr const char *kLockFileName = ".moravel.lock";
 constexpr const char *kAcceptedSequenceName = "RelInfoLocal.seq";
 // The newest root of trust accepted (jobs/rootchain.h), and the private
 // number that places this installation in a phased release.
 constexpr const char *kAcceptedRootName = "RelInfoLocal.root";
 constexpr const char *kPhaseNumberName = "RelInfoLocal.phase";
+constexpr const char *kTrialFileName = "RelInfoLocal.trial";
+constexpr const char *kFailedReleaseFolder = "RelInfoFailed";
 constexpr const char *kRemoteFilePrefix = "RelInfoRemote.";
 constexpr const char *kAsideFilePrefix = "upd_";
 std::string reservedNameReason(std::string_view name);

@@ -35,6 +35,9 @@ inline constexpr const char *kProxy = "Proxy";
 // The slowest a download may arrive, "bytes/seconds": at least that many
 // bytes a second over every window of that many seconds (ftpsettings.h).
 inline constexpr const char *kMinRate = "MinRate";
+// Seconds a program started after an update must run without failing
+// before its release counts as good (trialwatch.h).
+inline constexpr const char *kTrialSeconds = "TrialSeconds";
 
 // Written on the first start.
 inline constexpr std::uint32_t kDefaultActive = 1;

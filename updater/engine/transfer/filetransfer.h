@@ -11,7 +11,8 @@ class IPrompt;
 
 // What the update engine needs of a file server: connect, change to the
 // update folder, test for a file, download a file into a local folder,
-// close. CFtpFileClient (FTP, FTPS) and CHttpFileClient (HTTPS, HTTP)
+// close. CFtpFileClient (FTP, FTPS), CHttpFileClient (HTTPS, HTTP) and
+// CFolderFileClient (a folder on this machine, "file://")
 // implement it, CMirrorTransfer puts several of them behind one; the update
 // check, the download run, the release notes and the signature check see
 // only this interface. makeFileTransfer (transferfactory.h) is the one

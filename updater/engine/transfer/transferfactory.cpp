@@ -1,6 +1,7 @@
 #include "transferfactory.h"
 
 #include "curlurl.h"
+#include "folderfileclient.h"
 #include "ftpfileclient.h"
 #include "ftpsettings.h"
 #include "httpfileclient.h"
@@ -44,6 +45,8 @@ std::unique_ptr<IFileTransfer> makeFileTransfer(IPrompt *prompt, const std::stri
             mirrors.push_back(makeFileTransfer(nullptr, host, ftpTls));
         return std::make_unique<CMirrorTransfer>(prompt, std::move(mirrors));
     }
+    if (!CFolderFileClient::folderOfHost(hosts[0]).empty())
+        return std::make_unique<CFolderFileClient>(prompt, hosts[0]);
     CurlUrl url;
     if (CurlUrl::parse(hosts[0], kPlainScheme, url)
         && (url.scheme == "https" || url.scheme == "http"))
